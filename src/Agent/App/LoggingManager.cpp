@@ -1,0 +1,142 @@
+#include "Agent/App/LoggingManager.h"
+
+#include <spdlog/async.h>
+#include <spdlog/sinks/daily_file_sink.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <spdlog/sinks/syslog_sink.h>
+#include <spdlog/spdlog.h>
+#include <syslog.h>
+
+#include <vector>
+
+#include "Platform/Directories.h"
+#include "Platform/Env.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Log.h"
+#include "Platform/UserDefaults.h"
+
+namespace zelto {
+
+namespace {
+
+constexpr const char* kLogLevelKey = "logLevel";
+constexpr uint16_t kMaximumNumberOfLogFiles = 14;
+
+struct NamedLevel {
+  const char* name;
+  uint64_t level;
+};
+
+constexpr NamedLevel kNamedLevels[] = {
+    {"off", 0},
+    {"error", LoggingManager::kLogFlagError},
+    {"warning", LoggingManager::kLogFlagError | LoggingManager::kLogFlagWarning},
+    {"info", LoggingManager::kLogFlagError | LoggingManager::kLogFlagWarning |
+                 LoggingManager::kLogFlagInfo},
+    {"debug", LoggingManager::kLogFlagError | LoggingManager::kLogFlagWarning |
+                  LoggingManager::kLogFlagInfo | LoggingManager::kLogFlagDebug},
+    {"all", LoggingManager::kLogLevelAll},
+};
+
+std::string processName() {
+  BundleInfo bundle = Env::mainBundle();
+  std::string name = path::lastComponent(bundle.executablePath);
+  return name.empty() ? "zelto" : name;
+}
+
+}  // namespace
+
+uint64_t LoggingManager::getLogLevelFromName(const std::string& name) {
+  for (const auto& entry : kNamedLevels) {
+    if (name == entry.name) return entry.level;
+  }
+  return getLogLevelFromName("info");
+}
+
+std::string LoggingManager::getNameFromLogLevel(uint64_t level) {
+  // All five flags (verbose) read back as "all": that mask has no name of its own.
+  if (level == (kLogFlagError | kLogFlagWarning | kLogFlagInfo | kLogFlagDebug | kLogFlagVerbose)) {
+    return "all";
+  }
+  for (const auto& entry : kNamedLevels) {
+    if (level == entry.level) return entry.name;
+  }
+  return "off";
+}
+
+uint64_t LoggingManager::getLogLevel() {
+  auto name = UserDefaults::standard().stringForKey(kLogLevelKey);
+  return getLogLevelFromName(name.value_or(""));
+}
+
+void LoggingManager::setLogLevel(uint64_t level) {
+  UserDefaults& defaults = UserDefaults::standard();
+  defaults.setObject(getNameFromLogLevel(level), kLogLevelKey);
+  defaults.synchronize();
+}
+
+spdlog::level::level_enum LoggingManager::thresholdForLogLevel(uint64_t level) {
+  if (level & kLogFlagVerbose) return spdlog::level::trace;
+  if (level & kLogFlagDebug) return spdlog::level::debug;
+  if (level & kLogFlagInfo) return spdlog::level::info;
+  if (level & kLogFlagWarning) return spdlog::level::warn;
+  if (level & kLogFlagError) return spdlog::level::err;
+  return spdlog::level::off;
+}
+
+std::string LoggingManager::logFileBaseName() { return processName() + ".log"; }
+
+void LoggingManager::setup() {
+  spdlog::drop_all();
+  const uint64_t level = getLogLevel();
+  const spdlog::level::level_enum threshold = thresholdForLogLevel(level);
+  const std::string name = processName();
+
+  std::vector<spdlog::sink_ptr> sinks;
+  // The system log adds its own time stamp and level, so it gets the bare message.
+  auto system = std::make_shared<spdlog::sinks::syslog_sink_mt>(name, LOG_PID, LOG_USER, false);
+  system->set_level(threshold);
+  sinks.push_back(system);
+
+  auto console = std::make_shared<spdlog::sinks::stderr_color_sink_mt>();
+  console->set_level(threshold);
+  sinks.push_back(console);
+
+  std::string fileProblem;
+  if (auto logs = Env::directories().logsDirectory()) {
+    if (Env::fileSystem().createDirectories(*logs, &fileProblem)) {
+      try {
+        // A new file every day at midnight; the newest 14 are kept.
+        auto file = std::make_shared<spdlog::sinks::daily_file_sink_mt>(
+            path::appendingComponent(*logs, logFileBaseName()), 0, 0, false,
+            kMaximumNumberOfLogFiles);
+        file->set_level(threshold);
+        sinks.push_back(file);
+      } catch (const spdlog::spdlog_ex& e) {
+        fileProblem = e.what();
+      }
+    }
+  } else {
+    fileProblem = "the home directory is unknown";
+  }
+
+  // One delivery thread, created once per process; a full queue makes callers wait rather
+  // than lose lines.
+  if (!spdlog::thread_pool()) spdlog::init_thread_pool(8192, 1);
+  auto logger = std::make_shared<spdlog::async_logger>(name, sinks.begin(), sinks.end(),
+                                                       spdlog::thread_pool(),
+                                                       spdlog::async_overflow_policy::block);
+  logger->set_level(spdlog::level::trace);  // each sink filters by its own level
+  logger->flush_on(spdlog::level::err);
+  spdlog::set_default_logger(logger);
+
+  if (!fileProblem.empty()) log::warning("Not writing a log file: {}", fileProblem);
+}
+
+void LoggingManager::shutdown() {
+  if (auto logger = spdlog::default_logger()) logger->flush();
+  // Dropping the delivery thread's pool makes it write out everything still queued first.
+  spdlog::shutdown();
+}
+
+}  // namespace zelto

@@ -1,0 +1,84 @@
+#include "Platform/DefaultsStore.h"
+
+#include "Platform/FileSystem.h"
+#include "Platform/Log.h"
+#include "Platform/PropertyList.h"
+
+namespace zelto {
+
+bool DefaultsStore::isValidDomainName(const std::string& domain) {
+  return !domain.empty() && domain != "." && domain != ".." &&
+         domain.find('/') == std::string::npos && domain.find('\0') == std::string::npos;
+}
+
+PlistDefaultsStore::PlistDefaultsStore(FileSystem& fs,
+                                       std::function<std::optional<std::string>()> directory)
+    : fs_(fs), directory_(std::move(directory)) {}
+
+std::optional<std::string> PlistDefaultsStore::pathForDomain(const std::string& domain) const {
+  if (!isValidDomainName(domain)) return std::nullopt;
+  auto directory = directory_();
+  if (!directory) return std::nullopt;
+  return path::appendingComponent(*directory, domain + ".plist");
+}
+
+nlohmann::json PlistDefaultsStore::load(const std::string& domain) {
+  auto path = pathForDomain(domain);
+  if (!path) return nlohmann::json::object();
+  auto bytes = fs_.readFile(*path);
+  if (!bytes) return nlohmann::json::object();
+  auto values = PropertyList::parse(*bytes);
+  if (!values || !values->is_object()) {
+    log::warning("Ignoring unreadable settings file {}", *path);
+    return nlohmann::json::object();
+  }
+  return *values;
+}
+
+bool PlistDefaultsStore::save(const std::string& domain, const nlohmann::json& values) {
+  auto path = pathForDomain(domain);
+  if (!path) return false;
+  auto xml = PropertyList::toXML(values.is_object() ? values : nlohmann::json::object());
+  if (!xml) return false;
+  std::string error;
+  if (!fs_.createDirectories(path::deletingLastComponent(*path), &error) ||
+      !fs_.writeFileAtomically(*path, *xml, &error)) {
+    log::debug("Can't store settings: {}", error);
+    return false;
+  }
+  return true;
+}
+
+std::string PlistDefaultsStore::stamp(const std::string& domain) {
+  auto path = pathForDomain(domain);
+  if (!path) return "";
+  auto st = fs_.status(*path);
+  if (!st) return "absent";
+  return std::to_string(st->modifiedNanoseconds) + ":" + std::to_string(st->size);
+}
+
+nlohmann::json InMemoryDefaultsStore::load(const std::string& domain) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = domains_.find(domain);
+  return it == domains_.end() ? nlohmann::json::object() : it->second;
+}
+
+bool InMemoryDefaultsStore::save(const std::string& domain, const nlohmann::json& values) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (failSaves_ || !isValidDomainName(domain)) return false;
+  domains_[domain] = values;
+  ++versions_[domain];
+  return true;
+}
+
+std::string InMemoryDefaultsStore::stamp(const std::string& domain) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::to_string(versions_[domain]);
+}
+
+void InMemoryDefaultsStore::setFailSaves(bool fail) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failSaves_ = fail;
+}
+
+}  // namespace zelto

@@ -1,0 +1,64 @@
+#include "Platform/Directories.h"
+
+#include "Platform/FileSystem.h"
+
+namespace zelto {
+
+namespace {
+constexpr const char* kProductFolder = "Zelto";
+
+bool isAbsolute(const std::optional<std::string>& value) {
+  return value && !value->empty() && value->front() == '/';
+}
+}  // namespace
+
+std::optional<std::string> Directories::homeDirectory() const {
+  auto home = environment_("HOME");
+  if (home && !home->empty()) return home;
+  return passwordHome_();
+}
+
+std::optional<std::string> Directories::baseDirectory(const std::string& variable,
+                                                      const std::string& fallback) const {
+  auto value = environment_(variable);
+  if (isAbsolute(value)) return value;
+  auto home = homeDirectory();
+  if (!home) return std::nullopt;
+  return path::appendingComponent(*home, fallback);
+}
+
+std::optional<std::string> Directories::applicationSupportDirectory(std::string* error) const {
+  auto directory = baseDirectory("XDG_DATA_HOME", ".local/share");
+  if (!directory) {
+    if (error) *error = "The home directory of the current user is unknown";
+    return std::nullopt;
+  }
+  if (!fs_.createDirectories(*directory, error)) return std::nullopt;
+  return directory;
+}
+
+std::optional<std::string> Directories::libraryDirectory() const {
+  auto base = baseDirectory("XDG_DATA_HOME", ".local/share");
+  if (!base) return std::nullopt;
+  return path::appendingComponent(path::appendingComponent(*base, kProductFolder), "Library");
+}
+
+std::optional<std::string> Directories::cachesDirectory() const {
+  auto base = baseDirectory("XDG_CACHE_HOME", ".cache");
+  if (!base) return std::nullopt;
+  return path::appendingComponent(*base, kProductFolder);
+}
+
+std::optional<std::string> Directories::logsDirectory() const {
+  auto base = baseDirectory("XDG_STATE_HOME", ".local/state");
+  if (!base) return std::nullopt;
+  return path::appendingComponent(path::appendingComponent(*base, kProductFolder), "Logs");
+}
+
+std::optional<std::string> Directories::preferencesDirectory() const {
+  auto base = baseDirectory("XDG_CONFIG_HOME", ".config");
+  if (!base) return std::nullopt;
+  return path::appendingComponent(path::appendingComponent(*base, kProductFolder), "Preferences");
+}
+
+}  // namespace zelto

@@ -1,0 +1,55 @@
+// Directories: where the user's files live on this machine.
+//
+// The Linux stand-ins for the user's folders follow the XDG base-directory rules (a relative
+// or empty XDG value is ignored; without HOME the password database gives the home):
+//   Application Support   ${XDG_DATA_HOME:-$HOME/.local/share}
+//   Library               ${XDG_DATA_HOME:-$HOME/.local/share}/Zelto/Library
+//   Caches                ${XDG_CACHE_HOME:-$HOME/.cache}/Zelto
+//   Logs                  ${XDG_STATE_HOME:-$HOME/.local/state}/Zelto/Logs
+//   Preferences           ${XDG_CONFIG_HOME:-$HOME/.config}/Zelto/Preferences  (user defaults)
+// Only `applicationSupportDirectory` creates its directory; the others are just computed.
+// Every call reads the environment afresh.
+//
+// Thread safety: any thread.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace zelto {
+
+class FileSystem;
+
+class Directories {
+ public:
+  // Reads one environment variable; nothing when it is not set.
+  using EnvironmentReader = std::function<std::optional<std::string>(const std::string&)>;
+  // Gives the home directory from the password database, or nothing.
+  using HomeLookup = std::function<std::optional<std::string>()>;
+
+  // The process's own environment and password database.
+  explicit Directories(FileSystem& fs);
+  Directories(FileSystem& fs, EnvironmentReader environment, HomeLookup passwordHome);
+
+  std::optional<std::string> homeDirectory() const;
+
+  // The Application Support directory, created when missing; on failure nothing, with the
+  // reason in `error`.
+  std::optional<std::string> applicationSupportDirectory(std::string* error = nullptr) const;
+  std::optional<std::string> libraryDirectory() const;
+  std::optional<std::string> cachesDirectory() const;
+  std::optional<std::string> logsDirectory() const;
+  std::optional<std::string> preferencesDirectory() const;
+
+ private:
+  // $variable when it is an absolute path, else $HOME/fallback.
+  std::optional<std::string> baseDirectory(const std::string& variable,
+                                           const std::string& fallback) const;
+
+  FileSystem& fs_;
+  EnvironmentReader environment_;
+  HomeLookup passwordHome_;
+};
+
+}  // namespace zelto

@@ -1,0 +1,226 @@
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Platform/FileSystem.h"
+
+namespace zelto {
+
+namespace {
+
+void setError(std::string* error, const std::string& what, const std::string& path, int err) {
+  if (error) *error = what + " " + path + ": " + strerror(err);
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports whether the close succeeded (a late write error shows up here).
+  bool close() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, const std::string& contents) {
+  const char* data = contents.data();
+  size_t left = contents.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<FileStatus> LocalFileSystem::status(const std::string& path) const {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+  FileStatus result;
+  if (S_ISREG(st.st_mode)) {
+    result.kind = FileStatus::Kind::kRegular;
+  } else if (S_ISDIR(st.st_mode)) {
+    result.kind = FileStatus::Kind::kDirectory;
+  }
+  result.size = static_cast<uint64_t>(st.st_size);
+  result.modifiedNanoseconds =
+      static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  result.permissions = st.st_mode & 07777;
+  return result;
+}
+
+std::optional<std::string> LocalFileSystem::readFile(const std::string& path,
+                                                     std::string* error) const {
+  // O_NONBLOCK so that a FIFO at the path can't hang us; it is refused below anyway.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) {
+    setError(error, "Can't open", path, errno);
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) {
+    setError(error, "Can't inspect", path, errno);
+    return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    if (error) *error = "Not a regular file: " + path;
+    return std::nullopt;
+  }
+  std::string contents;
+  contents.reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      setError(error, "Can't read", path, errno);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    contents.append(buffer, static_cast<size_t>(n));
+  }
+  return contents;
+}
+
+bool LocalFileSystem::writeFileAtomically(const std::string& path, const std::string& contents,
+                                          std::string* error, uint32_t newFileMode) {
+  if (path.empty()) {
+    if (error) *error = "No path to write to";
+    return false;
+  }
+  std::string directory = path::deletingLastComponent(path);
+  if (directory.empty()) directory = ".";
+  std::string name = path::lastComponent(path);
+  std::string temp = path::appendingComponent(directory, "." + name + ".XXXXXX");
+
+  uint32_t mode = newFileMode;
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+
+  FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (fd.get() < 0) {
+    setError(error, "Can't create a temporary file for", path, errno);
+    return false;
+  }
+  auto fail = [&](const std::string& what) {
+    int err = errno;
+    fd.close();
+    ::unlink(temp.c_str());
+    setError(error, what, path, err);
+    return false;
+  };
+  if (::fchmod(fd.get(), mode) != 0) return fail("Can't set permissions for");
+  if (!writeAll(fd.get(), contents)) return fail("Can't write");
+  if (::fsync(fd.get()) != 0) return fail("Can't flush");
+  if (!fd.close()) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    setError(error, "Can't close", path, err);
+    return false;
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    setError(error, "Can't replace", path, err);
+    return false;
+  }
+  // Make the rename itself durable.
+  FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+  return true;
+}
+
+bool LocalFileSystem::createDirectories(const std::string& path, std::string* error) {
+  if (path.empty()) {
+    if (error) *error = "No directory path given";
+    return false;
+  }
+  std::string current;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t next = path.find('/', pos);
+    if (next == std::string::npos) next = path.size();
+    current = path.substr(0, next);
+    pos = next + 1;
+    if (current.empty()) continue;  // the root
+    if (::mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) {
+      setError(error, "Can't create directory", current, errno);
+      return false;
+    }
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (error) *error = "Can't create directory " + path + ": a file stands in the way";
+    return false;
+  }
+  return true;
+}
+
+bool LocalFileSystem::appendToFile(const std::string& path, const std::string& text,
+                                   std::string* error) {
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (fd.get() < 0) {
+    setError(error, "Can't open", path, errno);
+    return false;
+  }
+  if (!writeAll(fd.get(), text) || !fd.close()) {
+    setError(error, "Can't append to", path, errno);
+    return false;
+  }
+  return true;
+}
+
+bool LocalFileSystem::removeFile(const std::string& path, std::string* error) {
+  if (::unlink(path.c_str()) != 0) {
+    setError(error, "Can't remove", path, errno);
+    return false;
+  }
+  return true;
+}
+
+bool LocalFileSystem::renameFile(const std::string& from, const std::string& to,
+                                 std::string* error) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    setError(error, "Can't move " + from + " to", to, errno);
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::vector<std::string>> LocalFileSystem::listDirectory(const std::string& path,
+                                                                       std::string* error) const {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) {
+    setError(error, "Can't list", path, errno);
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
+}  // namespace zelto

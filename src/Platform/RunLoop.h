@@ -1,0 +1,45 @@
+// RunLoop: one thread's event loop. Timers, signals and work posted from other threads all
+// arrive on the loop's thread, one at a time, so what runs there needs no locks.
+//
+// Ownership: the creator owns the loop; a Timer handle owns its timer and cancels it when
+// destroyed (destroy handles before the loop). Callbacks registered with `onSignal` live as
+// long as the loop.
+//
+// Thread safety: `post`, `stop` and `isLoopThread` may be called from any thread; everything
+// else only on the loop's thread (or before `run` starts, on the thread that will run it).
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace zelto {
+
+class Timer {
+ public:
+  virtual ~Timer() = default;
+  virtual void cancel() = 0;
+};
+
+class RunLoop {
+ public:
+  using Callback = std::function<void()>;
+
+  virtual ~RunLoop() = default;
+
+  // Runs until `stop`. The calling thread becomes the loop's thread.
+  virtual void run() = 0;
+  virtual void stop() = 0;
+
+  // Runs `callback` on the loop's thread soon, after what is already queued.
+  virtual void post(Callback callback) = 0;
+  virtual bool isLoopThread() const = 0;
+
+  // Fires after `delaySeconds`, then every `repeatSeconds` when that is above zero.
+  virtual std::unique_ptr<Timer> addTimer(double delaySeconds, double repeatSeconds,
+                                          Callback callback) = 0;
+
+  // Calls `callback` on the loop's thread each time the process receives `signal`.
+  virtual void onSignal(int signal, Callback callback) = 0;
+};
+
+}  // namespace zelto
