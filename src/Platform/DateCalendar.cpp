@@ -1,0 +1,212 @@
+#include "Platform/DateCalendar.h"
+
+#include <unicode/gregocal.h>
+#include <unicode/locid.h>
+#include <unicode/timezone.h>
+#include <unicode/ucal.h>
+#include <unicode/unistr.h>
+#include <unicode/utypes.h>
+
+#include <cmath>
+#include <memory>
+
+#include "Platform/Log.h"
+
+namespace zelto {
+namespace {
+
+// Calendar rules apply within this many seconds of 1970 (about 317 000 years), well inside the
+// range ICU computes without overflow.
+constexpr double kCalendarLimitSeconds = 1e13;
+// Larger day moves are done in plain seconds.
+constexpr int64_t kMaxCalendarDayMove = 100'000'000;
+// Years dateFromComponents accepts, either side of year 0; their moments stay within the limit.
+constexpr int kYearLimit = 250'000;
+constexpr double kSecondsPerDay = 86400;
+
+bool inCalendarRange(Date date) {
+  double seconds = date.secondsSince1970();
+  return std::isfinite(seconds) && std::fabs(seconds) <= kCalendarLimitSeconds;
+}
+
+// The zone for `name`, or UTC (with the warning) when ICU does not know it.
+std::unique_ptr<icu::TimeZone> zoneNamed(const std::string& name) {
+  std::unique_ptr<icu::TimeZone> zone(
+      icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(name)));
+  icu::UnicodeString id;
+  if (zone != nullptr) zone->getID(id);
+  if (zone == nullptr || id == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID)) {
+    log::warning("Unknown time zone {}, using UTC", name);
+    zone.reset(icu::TimeZone::createTimeZone(icu::UnicodeString("UTC")));
+  }
+  return zone;
+}
+
+// A lenient Gregorian calendar in the zone named `timeZone` that resolves skipped wall times to
+// the next valid moment and repeated ones to their first occurrence; nullptr (logged) when ICU
+// cannot build one.
+std::unique_ptr<icu::Calendar> calendarIn(const std::string& timeZone) {
+  std::unique_ptr<icu::TimeZone> zone = zoneNamed(timeZone);
+  if (zone == nullptr) {
+    log::error("Calendar unavailable: no time zone data");
+    return nullptr;
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  auto calendar =
+      std::make_unique<icu::GregorianCalendar>(zone.release(), icu::Locale::getRoot(), status);
+  if (U_FAILURE(status)) {
+    log::error("Calendar unavailable: {}", u_errorName(status));
+    return nullptr;
+  }
+  calendar->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
+  calendar->setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
+  return calendar;
+}
+
+// ICU works in whole milliseconds; this splits a date into those and the rest.
+struct Millis {
+  UDate whole;
+  double fraction;
+};
+
+Millis millisOf(Date date) {
+  double millis = date.secondsSince1970() * 1000;
+  double whole = std::floor(millis);
+  return {whole, millis - whole};
+}
+
+// The moment the calendar's fields denote, or nothing (logged) when ICU fails.
+std::optional<UDate> resolve(icu::Calendar& calendar) {
+  UErrorCode status = U_ZERO_ERROR;
+  UDate millis = calendar.getTime(status);
+  if (U_FAILURE(status)) {
+    log::error("Calendar computation failed: {}", u_errorName(status));
+    return std::nullopt;
+  }
+  return millis;
+}
+
+}  // namespace
+
+std::string DateCalendar::systemTimeZoneName() {
+  std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
+  std::string name;
+  if (zone != nullptr) {
+    icu::UnicodeString id;
+    zone->getID(id);
+    id.toUTF8String(name);
+  }
+  // ICU names its default after TZ even when it has no rules of that name; such a name would
+  // only make every later operation warn, so it reads as UTC here already.
+  std::unique_ptr<icu::TimeZone> known(
+      icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(name)));
+  icu::UnicodeString knownId;
+  if (known != nullptr) known->getID(knownId);
+  if (name.empty() || knownId == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID)) return "UTC";
+  return name;
+}
+
+Date DateCalendar::dateByAddingDays(Date date, int64_t days, const std::string& timeZone) {
+  std::unique_ptr<icu::Calendar> calendar = calendarIn(timeZone);
+  if (!std::isfinite(date.secondsSince1970()) || days == 0) return date;
+  Date plainMove = date.addingTimeInterval(static_cast<double>(days) * kSecondsPerDay);
+  if (calendar == nullptr || !inCalendarRange(date) || days > kMaxCalendarDayMove ||
+      days < -kMaxCalendarDayMove) {
+    return plainMove;
+  }
+
+  // The same wall-clock time on the day `days` later: read the local day number and time of
+  // day, then resolve them on the new day.
+  Millis millis = millisOf(date);
+  UErrorCode status = U_ZERO_ERROR;
+  calendar->setTime(millis.whole, status);
+  int32_t julianDay = calendar->get(UCAL_JULIAN_DAY, status);
+  int32_t millisInDay = calendar->get(UCAL_MILLISECONDS_IN_DAY, status);
+  if (U_FAILURE(status)) {
+    log::error("Calendar computation failed: {}", u_errorName(status));
+    return plainMove;
+  }
+  calendar->clear();
+  calendar->set(UCAL_JULIAN_DAY, julianDay + static_cast<int32_t>(days));
+  calendar->set(UCAL_MILLISECONDS_IN_DAY, millisInDay);
+  std::optional<UDate> moved = resolve(*calendar);
+  if (!moved) return plainMove;
+  return Date::fromSecondsSince1970((*moved + millis.fraction) / 1000);
+}
+
+DateComponents DateCalendar::dateComponentsDate(Date date, const std::string& timeZone) {
+  std::unique_ptr<icu::Calendar> calendar = calendarIn(timeZone);
+  if (calendar == nullptr || !inCalendarRange(date)) return {};
+
+  UErrorCode status = U_ZERO_ERROR;
+  calendar->setTime(millisOf(date).whole, status);
+  DateComponents components;
+  components.year = calendar->get(UCAL_EXTENDED_YEAR, status);
+  components.month = calendar->get(UCAL_MONTH, status) + 1;
+  components.day = calendar->get(UCAL_DATE, status);
+  components.hour = calendar->get(UCAL_HOUR_OF_DAY, status);
+  components.minute = calendar->get(UCAL_MINUTE, status);
+  components.second = calendar->get(UCAL_SECOND, status);
+  components.weekday = calendar->get(UCAL_DAY_OF_WEEK, status);
+  if (U_FAILURE(status)) {
+    log::error("Calendar computation failed: {}", u_errorName(status));
+    return {};
+  }
+  return components;
+}
+
+std::optional<Date> DateCalendar::dateFromComponents(int year, int month, int day, int hour,
+                                                     int minute, int second,
+                                                     const std::string& timeZone) {
+  std::unique_ptr<icu::Calendar> calendar = calendarIn(timeZone);
+  if (calendar == nullptr) return std::nullopt;
+  if (year < -kYearLimit || year > kYearLimit || month < 1 || month > 12 || day < 1 || hour < 0 ||
+      hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
+    return std::nullopt;
+  }
+
+  UErrorCode status = U_ZERO_ERROR;
+  calendar->clear();
+  calendar->set(UCAL_EXTENDED_YEAR, year);
+  calendar->set(UCAL_MONTH, month - 1);
+  calendar->set(UCAL_DATE, 1);
+  int32_t daysInMonth = calendar->getActualMaximum(UCAL_DATE, status);
+  if (U_FAILURE(status)) {
+    log::error("Calendar computation failed: {}", u_errorName(status));
+    return std::nullopt;
+  }
+  if (day > daysInMonth) return std::nullopt;
+
+  calendar->set(UCAL_DATE, day);
+  calendar->set(UCAL_HOUR_OF_DAY, hour);
+  calendar->set(UCAL_MINUTE, minute);
+  calendar->set(UCAL_SECOND, second);
+  calendar->set(UCAL_MILLISECOND, 0);
+  std::optional<UDate> millis = resolve(*calendar);
+  if (!millis) return std::nullopt;
+  return Date::fromSecondsSince1970(*millis / 1000);
+}
+
+Date DateCalendar::startOfDay(Date date, const std::string& timeZone) {
+  std::unique_ptr<icu::Calendar> calendar = calendarIn(timeZone);
+  double seconds = date.secondsSince1970();
+  if (!std::isfinite(seconds)) return date;
+  Date utcStart = Date::fromSecondsSince1970(std::floor(seconds / kSecondsPerDay) * kSecondsPerDay);
+  if (calendar == nullptr || !inCalendarRange(date)) return utcStart;
+
+  UErrorCode status = U_ZERO_ERROR;
+  calendar->setTime(millisOf(date).whole, status);
+  int32_t julianDay = calendar->get(UCAL_JULIAN_DAY, status);
+  if (U_FAILURE(status)) {
+    log::error("Calendar computation failed: {}", u_errorName(status));
+    return utcStart;
+  }
+  calendar->clear();
+  calendar->set(UCAL_JULIAN_DAY, julianDay);
+  calendar->set(UCAL_MILLISECONDS_IN_DAY, 0);
+  std::optional<UDate> start = resolve(*calendar);
+  if (!start) return utcStart;
+  return Date::fromSecondsSince1970(*start / 1000);
+}
+
+}  // namespace zelto
