@@ -1,0 +1,60 @@
+#include "App/Blocking/Helpers/ZeltoUtils.h"
+
+#include "App/Controller/Helpers/Sync/SyncManager.h"
+#include "Platform/Directories.h"
+#include "Platform/Env.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Log.h"
+
+namespace zelto {
+
+std::string ZeltoUtils::getZeltoTypeAsString(int32_t zeltoType) {
+  switch (zeltoType) {
+    case 0:
+      return "normal";
+    case 1:
+      return "timer";
+    case 2:
+      return "schedule";
+    default:
+      return "unknown";
+  }
+}
+
+std::optional<std::string> ZeltoUtils::getConfigurationPath(const std::string& configNamespace) {
+  auto directory = getApplicationSupportDirectory();
+  if (!directory) return std::nullopt;
+  return path::appendingComponent(*directory, configNamespace + ".cfg");
+}
+
+std::optional<std::string> ZeltoUtils::getApplicationSupportDirectory() {
+  if (auto configured = SyncManager::getConfiguredSyncDirectory()) return configured;
+  std::string error;
+  auto support = Env::directories().applicationSupportDirectory(&error);
+  if (!support) {
+    log::error("Error while detecting user application support directory: {}", error);
+    return std::nullopt;
+  }
+  return path::appendingComponent(*support, "Zelto");
+}
+
+bool ZeltoUtils::createApplicationSupportDirectoryIfNecessary() {
+  return createDirectoryIfNecessary(getApplicationSupportDirectory());
+}
+
+bool ZeltoUtils::createDirectoryIfNecessary(const std::optional<std::string>& path) {
+  FileSystem& fs = Env::fileSystem();
+  if (path && fs.exists(*path)) return true;
+  // Without a path (the Application Support directory is unknown) there is nothing to create:
+  // report it the way a failed creation is reported, so that callers give up cleanly.
+  log::info("Directory doesn't exist...creating it at {}", path.value_or("(null)"));
+  std::string error = "no directory path is known";
+  if (!path || !fs.createDirectories(*path, &error)) {
+    log::error("Directory didn't exist and error while creating it: {}", error);
+    return false;
+  }
+  log::info("Created directory");
+  return true;
+}
+
+}  // namespace zelto

@@ -1,0 +1,31 @@
+// ZeltoUtils: small shared utilities: blocking-mode names, and where the configuration lives.
+//
+// The configuration directory is the "ConfigurationDir" override when set, else the user's
+// Application Support directory + "/Zelto". Nothing is cached: every call looks at the user
+// defaults and the file system afresh.
+//
+// Class operations only. Thread safety: any thread (creating a directory that another thread
+// has just created is not an error).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zelto {
+
+class ZeltoUtils {
+ public:
+  // 0 "normal", 1 "timer", 2 "schedule", anything else "unknown".
+  static std::string getZeltoTypeAsString(int32_t zeltoType);
+
+  // The configuration directory with N + ".cfg" appended; nothing without a directory.
+  static std::optional<std::string> getConfigurationPath(const std::string& configNamespace);
+  static std::optional<std::string> getApplicationSupportDirectory();
+  static bool createApplicationSupportDirectoryIfNecessary();
+  // Success when anything stands at the path, or once the directory (with its parents) has
+  // been made. No path at all is a failure.
+  static bool createDirectoryIfNecessary(const std::optional<std::string>& path);
+};
+
+}  // namespace zelto
