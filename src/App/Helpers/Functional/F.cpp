@@ -10,7 +10,7 @@ namespace zelto {
 
 namespace {
 
-// The process-wide settings (Part 6.1, Data model): parallel mode off, no queue.
+// The process-wide settings: parallel mode off, no queue.
 std::atomic<bool> parallelMode{false};
 std::mutex queueMutex;
 std::shared_ptr<DispatchQueue> configuredQueue;  // guarded by queueMutex

@@ -1,4 +1,4 @@
-// F: functional operations over lists (std::vector) and dictionaries (std::map), Part 6.1.
+// F: functional operations over lists (std::vector) and dictionaries (std::map).
 //
 // Every operation is a static member of F that takes the collection and a block (any callable)
 // and returns a new collection; the input is never changed. Lists keep element order; a map is
