@@ -7,8 +7,8 @@
 // will terminate and returns the exit status, 0.
 //
 // Ownership: the caller owns the delegate, which must outlive `main`. The main run loop is made
-// by `main` and lives until the process ends. Thread safety: `mainRunLoop` and `terminate` from any thread while `main`
-// runs; `main` once, from the process's main thread.
+// by `main` and lives until the process ends. Thread safety: `mainRunLoop` and `terminate` from any
+// thread while `main` runs; `main` once, from the process's main thread.
 #pragma once
 
 #include "Platform/RunLoop.h"

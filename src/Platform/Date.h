@@ -15,7 +15,7 @@ class Date {
   constexpr Date() = default;
 
   static constexpr Date fromSecondsSince1970(double seconds) { return Date(seconds); }
-  static constexpr Date distantPast() { return Date(-62135596800.0); }    // 0001-01-01T00:00:00Z
+  static constexpr Date distantPast() { return Date(-62135596800.0); }   // 0001-01-01T00:00:00Z
   static constexpr Date distantFuture() { return Date(32503680000.0); }  // 3000-01-01T00:00:00Z
 
   constexpr double secondsSince1970() const { return seconds_; }

@@ -9,11 +9,10 @@
 // InMemoryDefaultsStore locks.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <functional>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 

@@ -33,7 +33,8 @@ struct RealServices {
 
   RealServices() {
     BundleInfo bundle = BundleInfo::current(fileSystem);
-    std::string domain = bundle.bundleIdentifier.value_or(path::lastComponent(bundle.executablePath));
+    std::string domain =
+        bundle.bundleIdentifier.value_or(path::lastComponent(bundle.executablePath));
     if (!DefaultsStore::isValidDomainName(domain)) domain = "zelto";
     auto store = std::make_shared<PlistDefaultsStore>(
         fileSystem, [this] { return directories.preferencesDirectory(); });

@@ -9,12 +9,11 @@
 // held, so they may post or (un)register themselves.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <any>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 

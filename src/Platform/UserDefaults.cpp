@@ -72,9 +72,7 @@ void UserDefaults::setObject(const nlohmann::json& value, const std::string& key
   }
 }
 
-void UserDefaults::removeObjectForKey(const std::string& key) {
-  setObject(nullptr, key);
-}
+void UserDefaults::removeObjectForKey(const std::string& key) { setObject(nullptr, key); }
 
 bool UserDefaults::synchronize() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -14,11 +14,10 @@
 // InMemoryDefaultsStore. Thread safety: any thread; one lock guards the instance.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>

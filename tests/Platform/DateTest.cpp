@@ -1,6 +1,6 @@
-#include "Platform/Date.h"
-
 #include <gtest/gtest.h>
+
+#include "Platform/Date.h"
 
 namespace zelto {
 namespace {

@@ -127,7 +127,9 @@ void LoggingManager::setup() {
                                                        spdlog::thread_pool(),
                                                        spdlog::async_overflow_policy::block);
   logger->set_level(spdlog::level::trace);  // each sink filters by its own level
-  logger->flush_on(spdlog::level::err);
+  // The agent writes a few lines a minute: flushing each one (on the delivery thread) keeps the
+  // file current for anyone following it and loses nothing if the process is killed.
+  logger->flush_on(spdlog::level::trace);
   spdlog::set_default_logger(logger);
 
   if (!fileProblem.empty()) log::warning("Not writing a log file: {}", fileProblem);

@@ -31,8 +31,7 @@ std::optional<std::string> passwordDatabaseHome() {
 
 }  // namespace
 
-Directories::Directories(FileSystem& fs)
-    : Directories(fs, readEnvironment, passwordDatabaseHome) {}
+Directories::Directories(FileSystem& fs) : Directories(fs, readEnvironment, passwordDatabaseHome) {}
 
 Directories::Directories(FileSystem& fs, EnvironmentReader environment, HomeLookup passwordHome)
     : fs_(fs), environment_(std::move(environment)), passwordHome_(std::move(passwordHome)) {}

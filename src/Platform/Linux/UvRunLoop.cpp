@@ -131,7 +131,9 @@ void UvRunLoop::onSignal(int signal, Callback callback) {
       signal);
 }
 
-void UvRunLoop::onAsync(uv_async_t* handle) { static_cast<UvRunLoop*>(handle->data)->drainPosted(); }
+void UvRunLoop::onAsync(uv_async_t* handle) {
+  static_cast<UvRunLoop*>(handle->data)->drainPosted();
+}
 
 void UvRunLoop::drainPosted() {
   std::deque<Callback> batch;

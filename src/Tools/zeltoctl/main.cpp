@@ -1,6 +1,5 @@
 // zeltoctl: the command-line companion of the blocker, for looking at what the agent sees.
 #include <CLI/CLI.hpp>
-
 #include <string>
 
 int main(int argc, char** argv) {

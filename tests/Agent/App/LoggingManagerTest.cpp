@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Agent/App/LoggingManager.h"
+#include "Platform/Log.h"
+#include "Support/TestEnv.h"
+
+namespace zelto {
+namespace {
+
+using testing::TestEnv;
+
+TEST(LoggingManagerTest, NamesMapToLevelsAndBack) {
+  const uint64_t all = LoggingManager::kLogLevelAll;
+  EXPECT_EQ(LoggingManager::getLogLevelFromName("off"), 0u);
+  EXPECT_EQ(LoggingManager::getLogLevelFromName("error"), 1u);
+  EXPECT_EQ(LoggingManager::getLogLevelFromName("warning"), 3u);
+  EXPECT_EQ(LoggingManager::getLogLevelFromName("info"), 7u);
+  EXPECT_EQ(LoggingManager::getLogLevelFromName("debug"), 15u);
+  EXPECT_EQ(LoggingManager::getLogLevelFromName("all"), all);
+  // Unknown names, other cases and nothing at all mean "info".
+  for (const char* name : {"verbose", "Debug", "INFO", "", " info"}) {
+    EXPECT_EQ(LoggingManager::getLogLevelFromName(name), 7u) << name;
+  }
+
+  for (const char* name : {"off", "error", "warning", "info", "debug", "all"}) {
+    EXPECT_EQ(LoggingManager::getNameFromLogLevel(LoggingManager::getLogLevelFromName(name)), name);
+  }
+  EXPECT_EQ(LoggingManager::getNameFromLogLevel(31), "all");  // verbose has no name of its own
+  EXPECT_EQ(LoggingManager::getNameFromLogLevel(2), "off");   // a mask no name produces
+  EXPECT_EQ(LoggingManager::getNameFromLogLevel(all - 1), "off");
+}
+
+TEST(LoggingManagerTest, SinkThresholdsFollowTheMask) {
+  EXPECT_EQ(LoggingManager::thresholdForLogLevel(0), spdlog::level::off);
+  EXPECT_EQ(LoggingManager::thresholdForLogLevel(1), spdlog::level::err);
+  EXPECT_EQ(LoggingManager::thresholdForLogLevel(3), spdlog::level::warn);
+  EXPECT_EQ(LoggingManager::thresholdForLogLevel(7), spdlog::level::info);
+  EXPECT_EQ(LoggingManager::thresholdForLogLevel(15), spdlog::level::debug);
+  EXPECT_EQ(LoggingManager::thresholdForLogLevel(LoggingManager::kLogLevelAll),
+            spdlog::level::trace);
+}
+
+TEST(LoggingManagerTest, TheStoredLevelIsReadAndWrittenByName) {
+  TestEnv env;
+  EXPECT_EQ(LoggingManager::getLogLevel(), 7u);
+  env.defaults().setObject("all", "logLevel");
+  EXPECT_EQ(LoggingManager::getLogLevel(), LoggingManager::kLogLevelAll);
+  env.defaults().setObject("verbose", "logLevel");
+  EXPECT_EQ(LoggingManager::getLogLevel(), 7u);
+  env.defaults().setObject(42, "logLevel");  // not even a text
+  EXPECT_EQ(LoggingManager::getLogLevel(), 7u);
+
+  LoggingManager::setLogLevel(15);
+  EXPECT_EQ(env.store().load("Quarnix.zelto.agent")["logLevel"], "debug");  // stored at once
+  EXPECT_EQ(LoggingManager::getLogLevel(), 15u);
+}
+
+std::string readLogFile(const std::string& home) {
+  std::string directory = home + "/.local/state/Zelto/Logs";
+  std::stringstream all;
+  if (!std::filesystem::is_directory(directory)) return "";
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    all << std::ifstream(entry.path()).rdbuf();
+  }
+  return all.str();
+}
+
+TEST(LoggingManagerTest, SetupWritesTheLogFileAtTheStoredLevelAndKeepsItUntilTheNextSetup) {
+  auto previous = spdlog::default_logger();
+  {
+    TestEnv env;
+    env.defaults().setObject("warning", "logLevel");
+    LoggingManager::setup();
+    log::info("an info line");
+    log::warning("a warning line");
+    log::error("an error line");
+    // Storing a new level does not change the running sinks.
+    LoggingManager::setLogLevel(15);
+    log::debug("a debug line");
+    LoggingManager::shutdown();
+
+    std::string written = readLogFile(env.home());
+    EXPECT_EQ(written.find("an info line"), std::string::npos);
+    EXPECT_NE(written.find("a warning line"), std::string::npos);
+    EXPECT_NE(written.find("an error line"), std::string::npos);
+    EXPECT_EQ(written.find("a debug line"), std::string::npos);
+
+    LoggingManager::setup();
+    log::debug("now debug lines count");
+    LoggingManager::shutdown();
+    EXPECT_NE(readLogFile(env.home()).find("now debug lines count"), std::string::npos);
+  }
+  spdlog::set_default_logger(previous);
+}
+
+}  // namespace
+}  // namespace zelto

@@ -1,0 +1,115 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "App/Blocking/Helpers/ZeltoUtils.h"
+#include "App/Controller/Helpers/Sync/SyncManager.h"
+#include "Support/LogCapture.h"
+#include "Support/TestEnv.h"
+
+namespace zelto {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::LogCapture;
+using testing::TestEnv;
+
+TEST(ZeltoUtilsTest, ModeNames) {
+  EXPECT_EQ(ZeltoUtils::getZeltoTypeAsString(0), "normal");
+  EXPECT_EQ(ZeltoUtils::getZeltoTypeAsString(1), "timer");
+  EXPECT_EQ(ZeltoUtils::getZeltoTypeAsString(2), "schedule");
+  EXPECT_EQ(ZeltoUtils::getZeltoTypeAsString(3), "unknown");
+  EXPECT_EQ(ZeltoUtils::getZeltoTypeAsString(-1), "unknown");
+}
+
+TEST(ZeltoUtilsTest, ConfigurationLivesInApplicationSupportUnlessOverridden) {
+  TestEnv env;
+  const std::string support = env.home() + "/.local/share";
+  EXPECT_EQ(ZeltoUtils::getApplicationSupportDirectory(), support + "/Zelto");
+  EXPECT_EQ(ZeltoUtils::getConfigurationPath("default"), support + "/Zelto/default.cfg");
+
+  env.setVariable("XDG_DATA_HOME", env.home() + "/data");
+  EXPECT_EQ(ZeltoUtils::getConfigurationPath("default"), env.home() + "/data/Zelto/default.cfg");
+
+  // The override is used as it stands: nothing appended, no "~" expanded.
+  SyncManager::setConfiguredSyncDirectory("~/Sync/zelto");
+  EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), "~/Sync/zelto");
+  EXPECT_EQ(ZeltoUtils::getConfigurationPath("work"), "~/Sync/zelto/work.cfg");
+  EXPECT_EQ(env.store().load("Quarnix.zelto.agent")["ConfigurationDir"], "~/Sync/zelto");
+
+  SyncManager::setConfiguredSyncDirectory("");
+  EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), std::nullopt);
+  EXPECT_EQ(ZeltoUtils::getConfigurationPath("default"), env.home() + "/data/Zelto/default.cfg");
+
+  SyncManager::setConfiguredSyncDirectory("/srv/zelto");
+  SyncManager::removeSyncDirectorySetting();
+  EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), std::nullopt);
+  EXPECT_FALSE(env.store().load("Quarnix.zelto.agent").contains("ConfigurationDir"));
+}
+
+TEST(ZeltoUtilsTest, UnknownHomeMeansNoConfigurationDirectory) {
+  TestEnv env;
+  env.forgetHome();
+  LogCapture capture;
+  EXPECT_EQ(ZeltoUtils::getConfigurationPath("default"), std::nullopt);
+  EXPECT_TRUE(capture.has(spdlog::level::err,
+                          "Error while detecting user application support directory: The home "
+                          "directory of the current user is unknown"));
+
+  EXPECT_FALSE(ZeltoUtils::createApplicationSupportDirectoryIfNecessary());
+  EXPECT_TRUE(capture.has(spdlog::level::info, "Directory doesn't exist...creating it at (null)"));
+  EXPECT_TRUE(capture.has(spdlog::level::err,
+                          "Directory didn't exist and error while creating it: no directory path "
+                          "is known"));
+}
+
+TEST(ZeltoUtilsTest, CreatingDirectories) {
+  TestEnv env;
+  std::string nested = env.home() + "/a/b/c";
+  {
+    LogCapture capture;
+    EXPECT_TRUE(ZeltoUtils::createDirectoryIfNecessary(nested));
+    EXPECT_TRUE(env.fs().isDirectory(nested));
+    EXPECT_THAT(capture.texts(), ElementsAre("Directory doesn't exist...creating it at " + nested,
+                                             "Created directory"));
+  }
+  {
+    // Anything already there counts, even a plain file.
+    LogCapture capture;
+    std::string file = env.temp().write("plain", "x");
+    EXPECT_TRUE(ZeltoUtils::createDirectoryIfNecessary(nested));
+    EXPECT_TRUE(ZeltoUtils::createDirectoryIfNecessary(file));
+    EXPECT_TRUE(capture.texts().empty());
+  }
+  {
+    LogCapture capture;
+    std::string blocked = env.temp().write("file", "x") + "/sub";
+    EXPECT_FALSE(ZeltoUtils::createDirectoryIfNecessary(blocked));
+    ASSERT_EQ(capture.lines().size(), 2u);
+    EXPECT_EQ(capture.lines()[1].level, spdlog::level::err);
+    EXPECT_THAT(capture.lines()[1].text,
+                ::testing::StartsWith("Directory didn't exist and error while creating it: "));
+  }
+  SyncManager::setConfiguredSyncDirectory(env.home() + "/sync/here");
+  EXPECT_TRUE(ZeltoUtils::createApplicationSupportDirectoryIfNecessary());
+  EXPECT_TRUE(env.fs().isDirectory(env.home() + "/sync/here"));
+}
+
+TEST(ZeltoUtilsTest, AFailedFlushIsLoggedAndTheSettingStillHolds) {
+  TestEnv env;
+  env.store().setFailSaves(true);
+  LogCapture capture;
+  SyncManager::setConfiguredSyncDirectory("/srv/zelto");
+  EXPECT_TRUE(
+      capture.has(spdlog::level::err,
+                  "Error while synchronizing settings after setting configuration sync dir"));
+  EXPECT_EQ(ZeltoUtils::getConfigurationPath("default"), "/srv/zelto/default.cfg");
+
+  SyncManager::removeSyncDirectorySetting();
+  EXPECT_TRUE(
+      capture.has(spdlog::level::err,
+                  "Error while synchronizing settings after removing configuration sync dir"));
+  EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace zelto
