@@ -47,7 +47,7 @@ class ChildProcess {
   // `environment` entries with a value set that variable; with nullopt they remove it.
   ChildProcess(const std::string& executable,
                const std::map<std::string, std::optional<std::string>>& environment,
-               const std::string& stderrPath) {
+               const std::string& stderrPath, std::vector<std::string> arguments = {}) {
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry != nullptr; ++entry) {
       std::string text = *entry;
@@ -70,11 +70,16 @@ class ChildProcess {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     std::string program = executable;
-    char* argv[] = {program.data(), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    std::vector<char*> argv{program.data()};
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+      pid_ = -1;
+    }
     posix_spawn_file_actions_destroy(&actions);
   }
 

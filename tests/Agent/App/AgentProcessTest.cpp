@@ -71,6 +71,24 @@ TEST_F(AgentProcessTest, SigintStopsItToo) {
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
 }
 
+TEST_F(AgentProcessTest, LogsAtTheLevelZeltoctlStored) {
+  ChildProcess zeltoctl(app_ + "/Contents/MacOS/zeltoctl", environment(), home_ / "ctl.err",
+                        {"log-level", "error"});
+  auto stored = zeltoctl.waitForExit();
+  ASSERT_TRUE(stored && WIFEXITED(*stored) && WEXITSTATUS(*stored) == 0)
+      << readWholeFile(home_ / "ctl.err");
+
+  ChildProcess agent(agent_, environment(), home_ / "agent.err");
+  ASSERT_TRUE(eventually([&] {
+    return std::filesystem::exists(home_ / "home/.local/state/Zelto/Logs");
+  }));
+  agent.signal(SIGTERM);
+  ASSERT_TRUE(agent.waitForExit().has_value());
+  // Logging was set up (the file exists) but an info line is below the "error" level.
+  EXPECT_EQ(logFileText().find("Loading watchdog agent"), std::string::npos);
+  EXPECT_EQ(readWholeFile(home_ / "agent.err").find("Loading watchdog agent"), std::string::npos);
+}
+
 TEST_F(AgentProcessTest, TheStandInRecordsEachStartAndStopsOnSigterm) {
   std::string launches = home_ / "launches";
   auto env = environment();
