@@ -18,8 +18,8 @@
 // negative when the first is smaller (the platform's "ascending", -1), 0 when the same, positive
 // when greater ("descending", 1). Both an int -1/0/1 and a std::*_ordering from `<=>` work.
 //
-// Deviations from the Objective-C original, all safe: parallel filter/reject keep a chosen/not
-// chosen mask instead of null-marker placeholders, so no chosen element is ever lost; `first`
+// Safety choices: parallel filter/reject keep a chosen/not-chosen mask rather than placeholder
+// values, so no chosen element is ever lost; `first`
 // answers std::nullopt for an empty list; `tail`, `arrayUntilIndex` and `arrayFromIndexOn`
 // clamp an index beyond the count instead of failing. Exceptions from blocks reach the caller
 // (in parallel mode after every running step has finished; later steps are skipped).
@@ -324,7 +324,7 @@ class F {
   }
 
   // ---------------------------------------------------------------------------------------------
-  // List extras (the NSArray(F) methods without an F counterpart).
+  // List extras (list methods without a collection-operation counterpart).
 
   // Sorted ascending by the three-way comparator; equal elements keep their order.
   template <typename T, typename Comparator>
@@ -464,7 +464,7 @@ class F {
   }
 
   // `better(best, x)` is true when x replaces the best so far; ties keep the earlier element.
-  // (The original also compares element 0 with itself; that call cannot change the answer.)
+  // Element 0 is not compared with itself: that call could not change the answer.
   template <typename T, typename Better>
   static std::optional<T> bestInArray(const std::vector<T>& list, const Better& better) {
     if (list.empty()) return std::nullopt;
