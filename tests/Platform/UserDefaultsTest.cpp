@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "Platform/FileSystem.h"
 #include "Platform/PropertyList.h"
@@ -152,11 +154,13 @@ TEST_F(PlistUserDefaultsTest, AnotherProcesssChangeIsSeenAtTheNextRead) {
   EXPECT_EQ(reader.stringForKey("mode"), std::nullopt);
 }
 
-// The local file system with modification times kept to the second (many file systems keep them
-// no finer than the kernel's tick).
+// The local file system with two faults to order: modification times kept to the second (many
+// file systems keep them no finer than the kernel's tick), and another process that stores the
+// domain right after one of our writes.
 class TestFileSystem final : public FileSystem {
  public:
   bool coarseTimes = false;
+  std::function<void()> afterNextWrite;
 
   std::optional<FileStatus> status(const std::string& path) const override {
     auto st = real_.status(path);
@@ -165,7 +169,9 @@ class TestFileSystem final : public FileSystem {
   }
   bool writeFileAtomically(const std::string& path, const std::string& contents, std::string* error,
                            uint32_t mode) override {
-    return real_.writeFileAtomically(path, contents, error, mode);
+    bool written = real_.writeFileAtomically(path, contents, error, mode);
+    if (auto hook = std::exchange(afterNextWrite, nullptr)) hook();
+    return written;
   }
   std::optional<std::string> readFile(const std::string& path, std::string* error) const override {
     return real_.readFile(path, error);
@@ -201,6 +207,19 @@ TEST_F(PlistUserDefaultsTest, ASameSizeChangeWithinOneClockTickIsSeen) {
   writer.setObject("v2", "mode");
   ASSERT_TRUE(writer.synchronize());
   EXPECT_EQ(reader.stringForKey("mode"), "v2");
+}
+
+TEST_F(PlistUserDefaultsTest, AChangeStoredRightAfterOurSynchronizeIsSeen) {
+  TestFileSystem racing;
+  UserDefaults mine("app", makeStore(racing)), theirs("app", makeStore(fs));
+  racing.afterNextWrite = [&] {
+    theirs.setObject("theirs", "b");
+    EXPECT_TRUE(theirs.synchronize());
+  };
+  mine.setObject("mine", "a");
+  ASSERT_TRUE(mine.synchronize());
+  EXPECT_EQ(mine.stringForKey("a"), "mine");
+  EXPECT_EQ(mine.stringForKey("b"), "theirs");
 }
 
 TEST_F(PlistUserDefaultsTest, AnUnreadableFileIsIgnoredAndThenReplaced) {
