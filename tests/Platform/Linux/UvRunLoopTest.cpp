@@ -89,19 +89,6 @@ TEST_F(UvRunLoopTest, RepeatingTimerCanCancelItselfFromItsCallback) {
   EXPECT_EQ(fired, 3);
 }
 
-TEST_F(UvRunLoopTest, RepeatingTimerCanDestroyItsOwnHandleFromItsCallback) {
-  int fired = 0;
-  std::unique_ptr<Timer> repeating;
-  repeating = loop.addTimer(0.001, 0.001, [&] {
-    if (++fired == 2) {
-      repeating.reset();
-      stopAfter(0.03);
-    }
-  });
-  runBounded();
-  EXPECT_EQ(fired, 2);
-}
-
 TEST_F(UvRunLoopTest, TimersCancelledOrDestroyedBeforeTheyFireNeverFire) {
   std::vector<std::string> fired;
   auto destroyed = loop.addTimer(0.001, 0, [&] { fired.push_back("destroyed"); });
