@@ -54,7 +54,10 @@ std::string PlistDefaultsStore::stamp(const std::string& domain) {
   if (!path) return "";
   auto st = fs_.status(*path);
   if (!st) return "absent";
-  return std::to_string(st->modifiedNanoseconds) + ":" + std::to_string(st->size);
+  // Modification times may be as coarse as the kernel's tick, so two saves of the same size
+  // can share one; every save renames a new file into place, which gets a new inode.
+  return std::to_string(st->fileNumber) + ":" + std::to_string(st->modifiedNanoseconds) + ":" +
+         std::to_string(st->size);
 }
 
 nlohmann::json InMemoryDefaultsStore::load(const std::string& domain) {

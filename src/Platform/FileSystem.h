@@ -21,6 +21,7 @@ struct FileStatus {
   uint64_t size = 0;
   int64_t modifiedNanoseconds = 0;  // since 1970
   uint32_t permissions = 0;         // the mode's permission bits
+  uint64_t fileNumber = 0;          // the inode: a file replaced by a rename gets a new one
 };
 
 class FileSystem {

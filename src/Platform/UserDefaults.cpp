@@ -83,8 +83,9 @@ bool UserDefaults::synchronize() {
   nlohmann::json values = valuesLocked(domain_);
   if (!store_->save(domain_, values)) return false;
   domain.pending.clear();
-  domain.stored = values;
-  domain.stamp = store_->stamp(domain_);
+  // Read the store again at the next use rather than taking its stamp now: another process may
+  // already have replaced what we just stored, and that stamp would hide its change.
+  domain.loaded = false;
   return true;
 }
 

@@ -66,6 +66,7 @@ std::optional<FileStatus> LocalFileSystem::status(const std::string& path) const
   result.modifiedNanoseconds =
       static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
   result.permissions = st.st_mode & 07777;
+  result.fileNumber = static_cast<uint64_t>(st.st_ino);
   return result;
 }
 

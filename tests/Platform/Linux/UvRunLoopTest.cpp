@@ -1,0 +1,126 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+#include <vector>
+
+#include "Platform/Linux/UvRunLoop.h"
+
+namespace zelto {
+namespace {
+
+using ::testing::ElementsAre;
+
+class UvRunLoopTest : public ::testing::Test {
+ protected:
+  // Runs the loop until something stops it, or for at most five seconds (then the test fails).
+  void runBounded() {
+    bool timedOut = false;
+    auto watchdog = loop.addTimer(5.0, 0, [&] {
+      timedOut = true;
+      loop.stop();
+    });
+    loop.run();
+    EXPECT_FALSE(timedOut) << "the loop was not stopped within five seconds";
+  }
+
+  // Stops the loop `seconds` from now (measured on the loop).
+  void stopAfter(double seconds) {
+    timers.push_back(loop.addTimer(seconds, 0, [this] { loop.stop(); }));
+  }
+
+  void TearDown() override { timers.clear(); }  // timers go before the loop
+
+  UvRunLoop loop;
+  std::vector<std::unique_ptr<Timer>> timers;
+};
+
+TEST_F(UvRunLoopTest, PostFromAnotherThreadRunsOnTheLoopThreadInOrder) {
+  std::vector<int> order;
+  bool onLoopThread = false;
+  std::thread poster([&] {
+    for (int i = 0; i < 100; ++i) loop.post([&, i] { order.push_back(i); });
+    loop.post([&] {
+      onLoopThread = loop.isLoopThread();
+      loop.stop();
+    });
+  });
+  runBounded();
+  poster.join();
+  EXPECT_TRUE(onLoopThread);
+  ASSERT_EQ(order.size(), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+}
+
+TEST_F(UvRunLoopTest, StopFromAnotherThreadEndsRunAndTheLoopCanRunAgain) {
+  std::thread stopper;
+  loop.post([&] { stopper = std::thread([&] { loop.stop(); }); });
+  runBounded();
+  stopper.join();
+
+  bool ranAgain = false;
+  loop.post([&] {
+    ranAgain = true;
+    loop.stop();
+  });
+  runBounded();
+  EXPECT_TRUE(ranAgain);
+}
+
+TEST_F(UvRunLoopTest, OneShotTimerFiresOnce) {
+  int fired = 0;
+  timers.push_back(loop.addTimer(0.001, 0, [&] { ++fired; }));
+  stopAfter(0.05);
+  runBounded();
+  EXPECT_EQ(fired, 1);
+}
+
+TEST_F(UvRunLoopTest, RepeatingTimerCanCancelItselfFromItsCallback) {
+  int fired = 0;
+  std::unique_ptr<Timer> repeating;
+  repeating = loop.addTimer(0.001, 0.001, [&] {
+    if (++fired == 3) {
+      repeating->cancel();
+      stopAfter(0.03);
+    }
+  });
+  runBounded();
+  EXPECT_EQ(fired, 3);
+}
+
+TEST_F(UvRunLoopTest, TimersCancelledOrDestroyedBeforeTheyFireNeverFire) {
+  std::vector<std::string> fired;
+  auto destroyed = loop.addTimer(0.001, 0, [&] { fired.push_back("destroyed"); });
+  destroyed.reset();
+  auto cancelled = loop.addTimer(0.001, 0, [&] { fired.push_back("cancelled"); });
+  cancelled->cancel();
+  // Two timers due together: the first one's callback cancels the second before it runs.
+  std::unique_ptr<Timer> second;
+  auto first = loop.addTimer(0.002, 0, [&] {
+    fired.push_back("first");
+    second.reset();
+  });
+  second = loop.addTimer(0.002, 0, [&] { fired.push_back("second"); });
+  stopAfter(0.05);
+  runBounded();
+  EXPECT_THAT(fired, ElementsAre("first"));
+}
+
+TEST_F(UvRunLoopTest, SignalCallbackRunsOnTheLoop) {
+  int received = 0;
+  bool onLoopThread = false;
+  loop.onSignal(SIGUSR1, [&] {
+    ++received;
+    onLoopThread = loop.isLoopThread();
+    loop.stop();
+  });
+  std::thread sender([] { std::raise(SIGUSR1); });
+  sender.join();
+  runBounded();
+  EXPECT_EQ(received, 1);
+  EXPECT_TRUE(onLoopThread);
+}
+
+}  // namespace
+}  // namespace zelto
