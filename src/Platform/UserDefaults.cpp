@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+#include "Platform/Log.h"
+#include "Platform/PropertyList.h"
+
 namespace zelto {
 
 namespace {
@@ -63,6 +66,12 @@ std::optional<std::string> UserDefaults::stringForKey(const std::string& key) {
 }
 
 void UserDefaults::setObject(const nlohmann::json& value, const std::string& key) {
+  // A value the store can't keep (a null inside a list, say) would make every later
+  // synchronize fail and hold back the other settings with it: refuse it here.
+  if (!value.is_null() && !PropertyList::toXML(value)) {
+    log::error("Not storing setting {}: its value can't be kept in a property list", key);
+    return;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   Domain& domain = domains_[domain_];
   if (value.is_null()) {

@@ -2,12 +2,12 @@
 
 #include "Platform/BundleInfo.h"
 #include "Platform/FileSystem.h"
-#include "Support/TemporaryDirectory.h"
+#include "Support/TempDir.h"
 
 namespace zelto {
 namespace {
 
-using testing::TemporaryDirectory;
+using testing::TempDir;
 
 std::string infoPlist(const std::string& entries) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + entries +
@@ -30,7 +30,7 @@ class BundleInfoTest : public ::testing::Test {
     return path;
   }
 
-  TemporaryDirectory dir;
+  TempDir dir;
   LocalFileSystem fs;
 };
 

@@ -5,13 +5,13 @@
 
 #include "Platform/Directories.h"
 #include "Platform/FileSystem.h"
-#include "Support/TemporaryDirectory.h"
+#include "Support/TempDir.h"
 
 namespace zelto {
 namespace {
 
 using ::testing::HasSubstr;
-using testing::TemporaryDirectory;
+using testing::TempDir;
 
 class DirectoriesTest : public ::testing::Test {
  protected:
@@ -91,7 +91,7 @@ TEST_F(DirectoriesTest, WithoutAnyHomeThereAreNoDirectories) {
 }
 
 TEST_F(DirectoriesTest, ApplicationSupportDirectoryIsCreated) {
-  TemporaryDirectory temp;
+  TempDir temp;
   Directories directories = make();
   environment["HOME"] = temp.path();
   auto support = directories.applicationSupportDirectory();

@@ -9,14 +9,14 @@
 #include <thread>
 
 #include "Platform/FileSystem.h"
-#include "Support/TemporaryDirectory.h"
+#include "Support/TempDir.h"
 
 namespace zelto {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using testing::TemporaryDirectory;
+using testing::TempDir;
 using ::testing::UnorderedElementsAre;
 
 class LocalFileSystemTest : public ::testing::Test {
@@ -25,7 +25,7 @@ class LocalFileSystemTest : public ::testing::Test {
     return fs.listDirectory(directory).value_or(std::vector<std::string>{"<unlistable>"});
   }
 
-  TemporaryDirectory dir;
+  TempDir dir;
   LocalFileSystem fs;
 };
 

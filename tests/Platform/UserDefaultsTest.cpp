@@ -9,14 +9,14 @@
 #include "Platform/PropertyList.h"
 #include "Platform/UserDefaults.h"
 #include "Support/LogCapture.h"
-#include "Support/TemporaryDirectory.h"
+#include "Support/TempDir.h"
 
 namespace zelto {
 namespace {
 
 using ::testing::ElementsAre;
 using json = nlohmann::json;
-using testing::TemporaryDirectory;
+using testing::TempDir;
 
 TEST(UserDefaultsTest, SearchesTheOwnDomainThenSuitesInTheOrderAdded) {
   auto store = std::make_shared<InMemoryDefaultsStore>();
@@ -72,6 +72,19 @@ TEST(UserDefaultsTest, AFailedStoreKeepsTheChangeForTheNextSynchronize) {
   EXPECT_EQ(store->load("app"), (json{{"flag", true}}));
 }
 
+TEST(UserDefaultsTest, AValueThatCantBeStoredIsRefusedAndHoldsNothingElseBack) {
+  auto store = std::make_shared<InMemoryDefaultsStore>();
+  UserDefaults defaults("app", store);
+  testing::LogCapture capture;
+  defaults.setObject(json::parse("[1, null]"), "list");
+  defaults.setObject("kept", "other");
+  EXPECT_EQ(defaults.objectForKey("list"), std::nullopt);
+  EXPECT_TRUE(defaults.synchronize());
+  EXPECT_EQ(store->load("app"), (json{{"other", "kept"}}));
+  EXPECT_TRUE(capture.has(spdlog::level::err,
+                          "Not storing setting list: its value can't be kept in a property list"));
+}
+
 TEST(UserDefaultsTest, SynchronizeKeepsWhatAnotherWriterStoredMeanwhile) {
   auto store = std::make_shared<InMemoryDefaultsStore>();
   UserDefaults mine("app", store), theirs("app", store);
@@ -123,7 +136,7 @@ class PlistUserDefaultsTest : public ::testing::Test {
         fileSystem, [this]() -> std::optional<std::string> { return dir / "Preferences"; });
   }
 
-  TemporaryDirectory dir;
+  TempDir dir;
   LocalFileSystem fs;
 };
 

@@ -89,7 +89,7 @@ UvRunLoop::~UvRunLoop() {
 
 void UvRunLoop::run() {
   loopThread_ = std::this_thread::get_id();
-  stopRequested_ = false;
+  // A stop requested before the loop started counts: run returns at once.
   while (!stopRequested_) {
     drainPosted();
     if (stopRequested_) break;

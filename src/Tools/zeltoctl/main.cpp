@@ -1,7 +1,6 @@
 // zeltoctl: the command-line companion of the blocker, for looking at what the agent sees and
 // adjusting the agent's own settings.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -61,8 +60,8 @@ int main(int argc, char** argv) {
   CLI::App* logLevel = app.add_subcommand(
       "log-level", "Show the agent's log level, or set it (takes effect when the agent starts)");
   logLevel->add_option("LEVEL", level, "off, error, warning, info, debug or all")
-      ->check(CLI::IsMember(std::vector<std::string>(std::begin(kLevelNames),
-                                                     std::end(kLevelNames))));
+      ->check(
+          CLI::IsMember(std::vector<std::string>(std::begin(kLevelNames), std::end(kLevelNames))));
 
   CLI11_PARSE(app, argc, argv);
   if (logLevel->parsed()) return logLevelCommand(level);

@@ -79,9 +79,8 @@ TEST_F(AgentProcessTest, LogsAtTheLevelZeltoctlStored) {
       << readWholeFile(home_ / "ctl.err");
 
   ChildProcess agent(agent_, environment(), home_ / "agent.err");
-  ASSERT_TRUE(eventually([&] {
-    return std::filesystem::exists(home_ / "home/.local/state/Zelto/Logs");
-  }));
+  ASSERT_TRUE(
+      eventually([&] { return std::filesystem::exists(home_ / "home/.local/state/Zelto/Logs"); }));
   agent.signal(SIGTERM);
   ASSERT_TRUE(agent.waitForExit().has_value());
   // Logging was set up (the file exists) but an info line is below the "error" level.

@@ -53,6 +53,14 @@ TEST_F(UvRunLoopTest, PostFromAnotherThreadRunsOnTheLoopThreadInOrder) {
   for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
 }
 
+TEST_F(UvRunLoopTest, AStopRequestedBeforeRunIsNotLost) {
+  bool ran = false;
+  loop.post([&] { ran = true; });
+  loop.stop();
+  runBounded();
+  EXPECT_FALSE(ran);  // run returned before taking any work
+}
+
 TEST_F(UvRunLoopTest, StopFromAnotherThreadEndsRunAndTheLoopCanRunAgain) {
   std::thread stopper;
   loop.post([&] { stopper = std::thread([&] { loop.stop(); }); });
