@@ -13,9 +13,9 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,9 +37,7 @@ inline bool eventually(const std::function<bool()>& condition,
 
 inline std::string readWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class ChildProcess {
@@ -48,21 +46,15 @@ class ChildProcess {
   ChildProcess(const std::string& executable,
                const std::map<std::string, std::optional<std::string>>& environment,
                const std::string& stderrPath, std::vector<std::string> arguments = {}) {
-    std::map<std::string, std::string> merged;
+    // The test's own environment without the variables named, then those given a value.
+    std::vector<std::string> texts;
     for (char** entry = environ; *entry != nullptr; ++entry) {
       std::string text = *entry;
-      auto equals = text.find('=');
-      if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+      if (!environment.contains(text.substr(0, text.find('=')))) texts.push_back(text);
     }
     for (const auto& [name, value] : environment) {
-      if (value) {
-        merged[name] = *value;
-      } else {
-        merged.erase(name);
-      }
+      if (value) texts.push_back(name + "=" + *value);
     }
-    std::vector<std::string> texts;
-    for (const auto& [name, value] : merged) texts.push_back(name + "=" + value);
     std::vector<char*> envp;
     for (auto& text : texts) envp.push_back(text.data());
     envp.push_back(nullptr);

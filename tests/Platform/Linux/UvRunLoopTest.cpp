@@ -25,15 +25,7 @@ class UvRunLoopTest : public ::testing::Test {
     EXPECT_FALSE(timedOut) << "the loop was not stopped within five seconds";
   }
 
-  // Stops the loop `seconds` from now (measured on the loop).
-  void stopAfter(double seconds) {
-    timers.push_back(loop.addTimer(seconds, 0, [this] { loop.stop(); }));
-  }
-
-  void TearDown() override { timers.clear(); }  // timers go before the loop
-
   UvRunLoop loop;
-  std::vector<std::unique_ptr<Timer>> timers;
 };
 
 TEST_F(UvRunLoopTest, PostFromAnotherThreadRunsOnTheLoopThreadInOrder) {
@@ -61,43 +53,7 @@ TEST_F(UvRunLoopTest, AStopRequestedBeforeRunIsNotLost) {
   EXPECT_FALSE(ran);  // run returned before taking any work
 }
 
-TEST_F(UvRunLoopTest, StopFromAnotherThreadEndsRunAndTheLoopCanRunAgain) {
-  std::thread stopper;
-  loop.post([&] { stopper = std::thread([&] { loop.stop(); }); });
-  runBounded();
-  stopper.join();
-
-  bool ranAgain = false;
-  loop.post([&] {
-    ranAgain = true;
-    loop.stop();
-  });
-  runBounded();
-  EXPECT_TRUE(ranAgain);
-}
-
-TEST_F(UvRunLoopTest, OneShotTimerFiresOnce) {
-  int fired = 0;
-  timers.push_back(loop.addTimer(0.001, 0, [&] { ++fired; }));
-  stopAfter(0.05);
-  runBounded();
-  EXPECT_EQ(fired, 1);
-}
-
-TEST_F(UvRunLoopTest, RepeatingTimerCanCancelItselfFromItsCallback) {
-  int fired = 0;
-  std::unique_ptr<Timer> repeating;
-  repeating = loop.addTimer(0.001, 0.001, [&] {
-    if (++fired == 3) {
-      repeating->cancel();
-      stopAfter(0.03);
-    }
-  });
-  runBounded();
-  EXPECT_EQ(fired, 3);
-}
-
-TEST_F(UvRunLoopTest, TimersCancelledOrDestroyedBeforeTheyFireNeverFire) {
+TEST_F(UvRunLoopTest, CancelledTimersNeverFireEvenWhenCancelledFromACallback) {
   std::vector<std::string> fired;
   auto destroyed = loop.addTimer(0.001, 0, [&] { fired.push_back("destroyed"); });
   destroyed.reset();
@@ -110,9 +66,18 @@ TEST_F(UvRunLoopTest, TimersCancelledOrDestroyedBeforeTheyFireNeverFire) {
     second.reset();
   });
   second = loop.addTimer(0.002, 0, [&] { fired.push_back("second"); });
-  stopAfter(0.05);
+  // A repeating timer that cancels itself from its third callback, then stops the loop later.
+  int repeats = 0;
+  std::unique_ptr<Timer> repeating, stopper;
+  repeating = loop.addTimer(0.005, 0.001, [&] {
+    if (++repeats == 3) {
+      repeating->cancel();
+      stopper = loop.addTimer(0.03, 0, [&] { loop.stop(); });
+    }
+  });
   runBounded();
   EXPECT_THAT(fired, ElementsAre("first"));
+  EXPECT_EQ(repeats, 3);
 }
 
 TEST_F(UvRunLoopTest, SignalCallbackRunsOnTheLoop) {
@@ -123,8 +88,7 @@ TEST_F(UvRunLoopTest, SignalCallbackRunsOnTheLoop) {
     onLoopThread = loop.isLoopThread();
     loop.stop();
   });
-  std::thread sender([] { std::raise(SIGUSR1); });
-  sender.join();
+  std::thread([] { std::raise(SIGUSR1); }).join();
   runBounded();
   EXPECT_EQ(received, 1);
   EXPECT_TRUE(onLoopThread);

@@ -9,77 +9,45 @@ namespace {
 
 using F = NSTimeIntervalFormatter;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-TEST(NSTimeIntervalFormatterTest, PartsSkipZeroUnitsAndRoundHalvesAwayFromZero) {
+TEST(NSTimeIntervalFormatterTest, WordFormsRoundHalvesAwayFromZeroAndIgnoreTheSign) {
   using Parts = std::vector<TimeIntervalPart>;
-  EXPECT_EQ(F::rawPartsForTimeInterval(3605), (Parts{{"hour", 1}, {"seconds", 5}}));
-  EXPECT_EQ(F::rawPartsForTimeInterval(2 * 86400 + 120), (Parts{{"days", 2}, {"minutes", 2}}));
   EXPECT_EQ(F::rawPartsForTimeInterval(-2.5), (Parts{{"seconds", 3}}));
-  EXPECT_EQ(F::rawPartsForTimeInterval(1.4), (Parts{{"second", 1}}));
-  EXPECT_TRUE(F::rawPartsForTimeInterval(0.4).empty());
   EXPECT_TRUE(F::rawPartsForTimeInterval(-0.49).empty());
   // Exact in whole seconds far beyond 2^53, and held at the 64-bit limit beyond that.
   EXPECT_EQ(F::rawPartsForTimeInterval(1152921504606846976.0),  // 2^60
             (Parts{{"days", 13343998895912}, {"hours", 13}, {"minutes", 56}, {"seconds", 16}}));
   EXPECT_EQ(F::rawPartsForTimeInterval(1e300).front(),
             (TimeIntervalPart{"days", std::numeric_limits<int64_t>::max() / 86400}));
-  EXPECT_EQ(F::formatTimeIntervalPart({"hours", 2}), "2 hours");
-  EXPECT_EQ(F::formatTimeIntervalPart({"minute", 1}), "1 minute");
-}
 
-TEST(NSTimeIntervalFormatterTest, WordFormsListEveryPartAndIgnoreTheSign) {
-  EXPECT_EQ(F::relativeTimeForInterval(3725), "1 hour 2 minutes 5 seconds");
-  EXPECT_EQ(F::relativeTimeForInterval(86400), "1 day");
   EXPECT_EQ(F::relativeTimeForInterval(90061), "1 day 1 hour 1 minute 1 second");
-  EXPECT_EQ(F::relativeTimeForInterval(3605), "1 hour 5 seconds");
+  EXPECT_EQ(F::relativeTimeForInterval(2 * 86400 + 120), "2 days 2 minutes");
   EXPECT_EQ(F::relativeTimeForInterval(-90), "1 minute 30 seconds");
-  EXPECT_EQ(F::relativeTimeForInterval(90), "1 minute 30 seconds");
-  EXPECT_EQ(F::relativeTimeForInterval(0), "0 seconds");
-  EXPECT_EQ(F::relativeTimeForInterval(0.4), "0 seconds");
-  EXPECT_EQ(F::relativeTimeForInterval(0.5), "1 second");
-  EXPECT_EQ(F::relativeTimeForInterval(1), "1 second");
-  EXPECT_EQ(F::relativeTimeForInterval(2), "2 seconds");
-  EXPECT_EQ(F::relativeTimeForInterval(60), "1 minute");
-  EXPECT_EQ(F::relativeTimeForInterval(3600), "1 hour");
   EXPECT_EQ(F::relativeTimeForInterval(3599.5), "1 hour");
-}
-
-TEST(NSTimeIntervalFormatterTest, ShortAndSingularFormsUseTheLargestPart) {
+  EXPECT_EQ(F::relativeTimeForInterval(0.4), "0 seconds");
   EXPECT_EQ(F::shortRelativeTimeForInterval(3725), "1 hour");
   EXPECT_EQ(F::shortRelativeTimeForInterval(59), "59 seconds");
-  EXPECT_EQ(F::shortRelativeTimeForInterval(0.2), "0 seconds");
   EXPECT_EQ(F::singularRelativeTimeForInterval(1500), "25 minute");
-  EXPECT_EQ(F::singularRelativeTimeForInterval(7200), "2 hour");
   EXPECT_EQ(F::singularRelativeTimeForInterval(7260), "2 hour");
-  EXPECT_EQ(F::singularRelativeTimeForInterval(45), "45 second");
   EXPECT_EQ(F::singularRelativeTimeForInterval(172800), "2 days");
-  EXPECT_EQ(F::singularRelativeTimeForInterval(86400), "1 day");
   EXPECT_EQ(F::singularRelativeTimeForInterval(0), "0 seconds");
 }
 
 TEST(NSTimeIntervalFormatterTest, ClockFormTruncatesAndDoesNotWrapHours) {
-  EXPECT_EQ(F::stringFromTimeInterval(0), "00:00");
   EXPECT_EQ(F::stringFromTimeInterval(59.9), "00:59");
-  EXPECT_EQ(F::stringFromTimeInterval(60), "01:00");
   EXPECT_EQ(F::stringFromTimeInterval(309), "05:09");
   EXPECT_EQ(F::stringFromTimeInterval(3599.99), "59:59");
-  EXPECT_EQ(F::stringFromTimeInterval(3600), "01:00:00");
   EXPECT_EQ(F::stringFromTimeInterval(3725), "01:02:05");
-  EXPECT_EQ(F::stringFromTimeInterval(90000), "25:00:00");
   EXPECT_EQ(F::stringFromTimeInterval(360000), "100:00:00");
-}
-
-TEST(NSTimeIntervalFormatterTest, ClockFormPrintsNegativeFieldsWithTheirSigns) {
+  // Negative fields keep their signs, and there is no hours field then.
   EXPECT_EQ(F::stringFromTimeInterval(-0.9), "00:00");
   EXPECT_EQ(F::stringFromTimeInterval(-1), "00:-1");
-  EXPECT_EQ(F::stringFromTimeInterval(-61), "-1:-1");
-  EXPECT_EQ(F::stringFromTimeInterval(-3725), "-2:-5");  // no hours field when negative
+  EXPECT_EQ(F::stringFromTimeInterval(-3725), "-2:-5");
 }
 
 TEST(NSTimeIntervalFormatterTest, NonFiniteIntervalsShowNoTime) {
-  for (double t : {kNaN, kInf, -kInf}) {
+  for (double t :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity()}) {
     EXPECT_TRUE(F::rawPartsForTimeInterval(t).empty());
     EXPECT_EQ(F::relativeTimeForInterval(t), "0 seconds");
     EXPECT_EQ(F::shortRelativeTimeForInterval(t), "0 seconds");
