@@ -23,10 +23,8 @@ TEST(EnvTest, ScopedOverridesNestAndRestoreWhatWasInForce) {
     EXPECT_EQ(&Env::fileSystem(), realFileSystem);
     {
       // Only what the inner override names changes; the rest stays the outer one's.
-      Env::Services innerServices;
-      innerServices.clock = &innerClock;
-      innerServices.fileSystem = &innerFileSystem;
-      Env::ScopedOverride inner(innerServices);
+      Env::ScopedOverride inner(Env::Services{
+          .clock = &innerClock, .fileSystem = &innerFileSystem, .mainBundle = std::nullopt});
       EXPECT_EQ(&Env::clock(), &innerClock);
       EXPECT_EQ(&Env::fileSystem(), &innerFileSystem);
       EXPECT_EQ(Env::mainBundle().bundleIdentifier, "org.example.test");

@@ -44,7 +44,6 @@ TEST_F(LocalFileSystemTest, FailedWriteReportsAndLeavesNothingBehind) {
   std::string error;
   EXPECT_FALSE(fs.writeFileAtomically(dir / "plain/child", "x", &error));  // parent is a file
   EXPECT_THAT(error, HasSubstr("plain/child"));
-  EXPECT_FALSE(fs.writeFileAtomically(dir / "missing/child", "x"));
   // The temporary file is written, but can't replace a directory: it must be removed again.
   EXPECT_FALSE(fs.writeFileAtomically(dir / "occupied", "x", &error));
   EXPECT_THAT(error, HasSubstr("occupied"));
@@ -73,8 +72,6 @@ TEST_F(LocalFileSystemTest, CreateDirectories) {
   ASSERT_TRUE(fs.createDirectories(dir / "a/b/c"));
   EXPECT_TRUE(fs.isDirectory(dir / "a/b/c"));
   EXPECT_TRUE(fs.createDirectories(dir / "a/b/"));  // already there
-  EXPECT_TRUE(fs.createDirectories(dir / "a//d"));
-  EXPECT_TRUE(fs.isDirectory(dir / "a/d"));
 
   dir.write("file", "x");
   std::string error;

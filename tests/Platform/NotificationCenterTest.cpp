@@ -1,12 +1,12 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "Platform/NotificationCenter.h"
 
 namespace zelto {
 namespace {
-
-using ::testing::ElementsAre;
 
 TEST(NotificationCenterTest, DeliversByNameInRegistrationOrderAndObserversMayPost) {
   NotificationCenter center;
@@ -20,7 +20,7 @@ TEST(NotificationCenterTest, DeliversByNameInRegistrationOrderAndObserversMayPos
   center.addObserver("changed",
                      [&](const Notification& n) { calls.push_back("second " + n.name); });
   center.post("changed", std::string("sender"), {{"key", "value"}});
-  EXPECT_THAT(calls, ElementsAre("first sender value", "inner", "second changed"));
+  EXPECT_EQ(calls, (std::vector<std::string>{"first sender value", "inner", "second changed"}));
 }
 
 TEST(NotificationCenterTest, ObserversMayChangeRegistrationsDuringDelivery) {
@@ -35,11 +35,11 @@ TEST(NotificationCenterTest, ObserversMayChangeRegistrationsDuringDelivery) {
   });
   later = center.addObserver("n", [&](const Notification&) { calls.push_back("later"); });
   center.post("n");
-  EXPECT_THAT(calls, ElementsAre("self", "later"));
+  EXPECT_EQ(calls, (std::vector<std::string>{"self", "later"}));
   calls.clear();
   center.removeObserver(self);  // a second removal is harmless
   center.post("n");
-  EXPECT_THAT(calls, ElementsAre("added"));
+  EXPECT_EQ(calls, (std::vector<std::string>{"added"}));
 }
 
 }  // namespace

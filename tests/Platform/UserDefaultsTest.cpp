@@ -159,15 +159,6 @@ TEST_F(PlistUserDefaultsTest, AChangeStoredRightAfterOurSynchronizeIsSeen) {
   EXPECT_EQ(mine.stringForKey("b"), "theirs");
 }
 
-TEST_F(PlistUserDefaultsTest, AnUnreadableFileIsIgnoredAndThenReplaced) {
-  dir.write("Preferences/app.plist", "garbage");
-  UserDefaults defaults("app", store(fs));
-  EXPECT_EQ(defaults.objectForKey("any"), std::nullopt);
-  defaults.setObject(1, "any");
-  ASSERT_TRUE(defaults.synchronize());
-  EXPECT_EQ(UserDefaults("app", store(fs)).objectForKey("any"), json(1));
-}
-
 TEST_F(PlistUserDefaultsTest, InvalidDomainNamesNeverReachTheDisk) {
   dir.write("secret.plist", *PropertyList::toXML({{"k", 1}}));
   for (const std::string& name : {std::string(""), std::string(".."), std::string("a/b"),

