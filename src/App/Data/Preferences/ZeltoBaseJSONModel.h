@@ -1,0 +1,126 @@
+// ZeltoBaseJSONModel: the base of every stored record, and the mapping between a record and
+// its JSON object.
+//
+// A record class lists its fields once, in a table of RecordField entries (see RecordField.h):
+// the JSON key (always the field's name), how the value converts, whether it is optional, and
+// where it lives. Fields that are never stored (marked Ignore) are simply not in the table.
+// From that table JSONRecord<Derived> gives every record:
+//   - `initWithDictionary`: the class's defaults merged into the object first
+//     (`transformWithDefaults`), then every field filled; a required field that is absent or
+//     null, or a value that doesn't convert, fails the whole construction with an error naming
+//     the key path (e.g. profiles[0].schedules[2].sortIndex);
+//   - `toDictionary`: an object with every stored field (empty optional fields left out);
+//   - `mergeFromDictionary`: the fields whose keys are present take the object's values, every
+//     other field keeps its own; all or nothing: on error the record is unchanged;
+//   - `defaultInstance` and get-by-key (`valueForKey`).
+// Keys that name no field are ignored and not written back.
+//
+// Records are plain values: public fields named as their keys, copied freely. They have no
+// lock; whoever shares one serialises its use. Any thread.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "App/Data/Preferences/RecordField.h"
+
+namespace zelto {
+
+class ZeltoBaseJSONModel {
+ public:
+  virtual ~ZeltoBaseJSONModel() = default;
+
+  virtual nlohmann::json toDictionary() const = 0;
+  virtual bool mergeFromDictionary(const nlohmann::json& input, std::string* error) = 0;
+  // The class's defaults, in their JSON form, built afresh at each call.
+  virtual nlohmann::json getDefaultValues() const = 0;
+  virtual std::optional<nlohmann::json> valueForKey(const std::string& key) const = 0;
+
+  // `input` with every key of `defaults` that is absent or null in it set to the default. A
+  // value that is present stays, even when its type is wrong for the field.
+  static nlohmann::json transformWithDefaults(const nlohmann::json& input,
+                                              const nlohmann::json& defaults);
+};
+
+// The mapping for one record class. Derived provides
+//   static const std::vector<RecordField<Derived>>& fields();
+//   static nlohmann::json defaultValues();
+template <typename Derived, typename Base = ZeltoBaseJSONModel>
+class JSONRecord : public Base {
+ public:
+  static std::optional<Derived> initWithDictionary(const nlohmann::json& input, std::string* error,
+                                                   const std::string& path = "") {
+    if (!input.is_object()) {
+      if (error) *error = (path.empty() ? std::string("record") : path) + ": expected an object";
+      return std::nullopt;
+    }
+    nlohmann::json merged =
+        ZeltoBaseJSONModel::transformWithDefaults(input, Derived::defaultValues());
+    Derived record;
+    for (const auto& field : Derived::fields()) {
+      std::string fieldPath = recordPath(path, field.key);
+      auto it = merged.find(field.key);
+      if (it == merged.end() || it->is_null()) {
+        if (field.optional) continue;
+        if (error) *error = fieldPath + ": is required but missing";
+        return std::nullopt;
+      }
+      if (auto problem = field.read(record, *it, fieldPath)) {
+        if (error) *error = *problem;
+        return std::nullopt;
+      }
+    }
+    return record;
+  }
+
+  static std::optional<Derived> defaultInstance() {
+    return initWithDictionary(nlohmann::json::object(), nullptr);
+  }
+
+  nlohmann::json toDictionary() const override {
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& field : Derived::fields()) {
+      if (auto value = field.write(self())) object[field.key] = std::move(*value);
+    }
+    return object;
+  }
+
+  bool mergeFromDictionary(const nlohmann::json& input, std::string* error) override {
+    if (!input.is_object()) {
+      if (error) *error = "record: expected an object";
+      return false;
+    }
+    Derived copy = self();
+    for (const auto& field : Derived::fields()) {
+      auto it = input.find(field.key);
+      if (it == input.end()) continue;
+      if (it->is_null()) {
+        // Null means absent: an optional field becomes empty, a required one keeps its value.
+        if (field.optional) field.clear(copy);
+        continue;
+      }
+      if (auto problem = field.read(copy, *it, field.key)) {
+        if (error) *error = *problem;
+        return false;
+      }
+    }
+    static_cast<Derived&>(*this) = std::move(copy);
+    return true;
+  }
+
+  nlohmann::json getDefaultValues() const override { return Derived::defaultValues(); }
+
+  std::optional<nlohmann::json> valueForKey(const std::string& key) const override {
+    for (const auto& field : Derived::fields()) {
+      if (field.key == key) return field.write(self());
+    }
+    return std::nullopt;
+  }
+
+ private:
+  const Derived& self() const { return static_cast<const Derived&>(*this); }
+};
+
+}  // namespace zelto
