@@ -38,6 +38,15 @@ BundleInfo BundleInfo::forExecutable(const std::string& executablePath, const Fi
   return info;
 }
 
+std::optional<std::string> BundleInfo::identifierOfBundleAt(const std::string& bundlePath,
+                                                            const FileSystem& fs) {
+  auto bytes = fs.readFile(path::appendingComponent(bundlePath, "Contents/Info.plist"));
+  if (!bytes) return std::nullopt;
+  auto plist = PropertyList::parse(*bytes);
+  if (!plist || !plist->is_object()) return std::nullopt;
+  return textValue(*plist, "CFBundleIdentifier");
+}
+
 BundleInfo BundleInfo::current(const FileSystem& fs) {
   return forExecutable(currentExecutablePath(), fs);
 }

@@ -24,6 +24,11 @@ struct BundleInfo {
 
   static BundleInfo forExecutable(const std::string& executablePath, const FileSystem& fs);
 
+  // The identifier of the bundle at `bundlePath` (from its Contents/Info.plist), or nothing when
+  // the path is not a bundle or the bundle has no identifier.
+  static std::optional<std::string> identifierOfBundleAt(const std::string& bundlePath,
+                                                         const FileSystem& fs);
+
   // The running process's bundle, found from its executable (/proc/self/exe on Linux).
   static BundleInfo current(const FileSystem& fs);
 

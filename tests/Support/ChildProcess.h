@@ -45,7 +45,8 @@ class ChildProcess {
   // `environment` entries with a value set that variable; with nullopt they remove it.
   ChildProcess(const std::string& executable,
                const std::map<std::string, std::optional<std::string>>& environment,
-               const std::string& stderrPath, std::vector<std::string> arguments = {}) {
+               const std::string& stderrPath, std::vector<std::string> arguments = {},
+               const std::string& stdoutPath = "/dev/null") {
     // The test's own environment without the variables named, then those given a value.
     std::vector<std::string> texts;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -62,7 +63,8 @@ class ChildProcess {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     std::string program = executable;

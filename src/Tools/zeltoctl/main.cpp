@@ -1,11 +1,15 @@
 // zeltoctl: the command-line companion of the blocker, for looking at what the agent sees and
 // adjusting the agent's own settings.
+#include <spdlog/sinks/ringbuffer_sink.h>
+#include <spdlog/spdlog.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "Agent/App/LoggingManager.h"
+#include "App/Data/Preferences/ZeltoPreferences.h"
 #include "Platform/DefaultsStore.h"
 #include "Platform/Directories.h"
 #include "Platform/Env.h"
@@ -17,14 +21,31 @@ constexpr const char* kAgentDomain = "Quarnix.zelto.agent";
 constexpr const char* kLevelNames[] = {"off", "error", "warning", "info", "debug", "all"};
 
 // The agent's own settings, as the agent reads them.
-zelto::UserDefaults agentDefaults() {
+std::unique_ptr<zelto::UserDefaults> agentDefaults() {
   auto store = std::make_shared<zelto::PlistDefaultsStore>(
       zelto::Env::fileSystem(), [] { return zelto::Env::directories().preferencesDirectory(); });
-  return zelto::UserDefaults(kAgentDomain, store);
+  return std::make_unique<zelto::UserDefaults>(kAgentDomain, store);
 }
 
-int logLevelCommand(const std::string& level) {
-  zelto::UserDefaults defaults = agentDefaults();
+// Keeps the log lines of the work at hand instead of printing them, so that a failure can show
+// its reason and a success prints only its result.
+class QuietLog {
+ public:
+  QuietLog() : sink_(std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(256)) {
+    auto logger = std::make_shared<spdlog::logger>("zeltoctl", sink_);
+    logger->set_level(spdlog::level::info);
+    sink_->set_pattern("%v");
+    spdlog::set_default_logger(logger);
+  }
+  void printTo(FILE* out) const {
+    for (const auto& line : sink_->last_formatted()) std::fprintf(out, "%s", line.c_str());
+  }
+
+ private:
+  std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink_;
+};
+
+int logLevelCommand(zelto::UserDefaults& defaults, const std::string& level) {
   if (level.empty()) {
     auto stored = defaults.stringForKey("logLevel");
     uint64_t mask = zelto::LoggingManager::getLogLevelFromName(stored.value_or(""));
@@ -41,6 +62,38 @@ int logLevelCommand(const std::string& level) {
   return 0;
 }
 
+int dumpCommand(bool pretty) {
+  QuietLog quiet;
+  auto prefs = zelto::ZeltoPreferences::loadWithNamespace(
+      zelto::ZeltoBasePreferences::standardNamespace());
+  if (!prefs) {
+    quiet.printTo(stderr);
+    return 1;
+  }
+  std::string text = prefs->toDictionary().dump(
+      pretty ? 2 : -1, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::printf("%s\n", text.c_str());
+  return 0;
+}
+
+int validateCommand(const std::string& file) {
+  QuietLog quiet;
+  std::optional<std::string> path = file;
+  if (file.empty()) path = zelto::ZeltoBasePreferences::standardConfigurationPath();
+  if (!path) {
+    quiet.printTo(stderr);
+    return 1;
+  }
+  auto object = zelto::ZeltoBasePreferences::configObjectAtPath(*path);
+  if (!object || !zelto::ZeltoPreferences::initWithNamespace(
+                     zelto::ZeltoBasePreferences::standardNamespace(), *object)) {
+    quiet.printTo(stderr);
+    return 1;
+  }
+  std::printf("valid\n");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,7 +105,8 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("zeltoctl ") + ZELTO_VERSION);
   app.require_subcommand(0, 1);
   app.footer(
-      "Files: configuration in ${XDG_DATA_HOME:-~/.local/share}/Zelto/default.cfg, settings in\n"
+      "Files: configuration in ${XDG_DATA_HOME:-~/.local/share}/Zelto/default.cfg (or the\n"
+      "agent's \"ConfigurationDir\" setting), settings in\n"
       "${XDG_CONFIG_HOME:-~/.config}/Zelto/Preferences, logs in\n"
       "${XDG_STATE_HOME:-~/.local/state}/Zelto/Logs.");
 
@@ -60,11 +114,31 @@ int main(int argc, char** argv) {
   CLI::App* logLevel = app.add_subcommand(
       "log-level", "Show the agent's log level, or set it (takes effect when the agent starts)");
   logLevel->add_option("LEVEL", level, "off, error, warning, info, debug or all")
-      ->check(
-          CLI::IsMember(std::vector<std::string>(std::begin(kLevelNames), std::end(kLevelNames))));
+      ->check(CLI::IsMember(std::vector<std::string>(std::begin(kLevelNames),
+                                                     std::end(kLevelNames))));
+
+  bool pretty = false;
+  CLI::App* dump = app.add_subcommand(
+      "dump", "Print the configuration as the agent loads it (defaults merged): exactly what a "
+              "save would write");
+  dump->add_flag("--pretty", pretty, "Indent the JSON for reading");
+
+  std::string file;
+  CLI::App* validate = app.add_subcommand(
+      "validate", "Check that a configuration file loads; print \"valid\" or the reason");
+  validate->add_option("FILE", file, "The file to check (default: the standard configuration)");
 
   CLI11_PARSE(app, argc, argv);
-  if (logLevel->parsed()) return logLevelCommand(level);
+
+  // Work with the agent's own settings (its "ConfigurationDir" above all), so that what is
+  // shown is what the agent sees.
+  auto defaults = agentDefaults();
+  zelto::Env::ScopedOverride asTheAgent(
+      zelto::Env::Services{.standardUserDefaults = defaults.get()});
+
+  if (logLevel->parsed()) return logLevelCommand(*defaults, level);
+  if (dump->parsed()) return dumpCommand(pretty);
+  if (validate->parsed()) return validateCommand(file);
   std::printf("%s", app.help().c_str());
   return 0;
 }

@@ -1,0 +1,148 @@
+#include "App/Data/Preferences/ZeltoBasePreferences.h"
+
+#include <fmt/format.h>
+
+#include "App/Blocking/Helpers/ZeltoUtils.h"
+#include "Platform/Clock.h"
+#include "Platform/DateCalendar.h"
+#include "Platform/Env.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Log.h"
+
+namespace zelto {
+
+namespace {
+
+// A dictionary as it appears in a log line; never fails, even on text that isn't UTF-8.
+std::string describe(const nlohmann::json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string ZeltoBasePreferences::standardNamespace() { return "default"; }
+
+std::optional<std::string> ZeltoBasePreferences::standardConfigurationPath() {
+  return ZeltoUtils::getConfigurationPath(standardNamespace());
+}
+
+std::optional<nlohmann::json> ZeltoBasePreferences::configObjectForNamespace(
+    const std::string& configNamespace) {
+  auto path = ZeltoUtils::getConfigurationPath(configNamespace);
+  const std::string shown = path.value_or("(null)");
+  if (!path || !ZeltoUtils::createApplicationSupportDirectoryIfNecessary()) {
+    log::info("Unable to use configuration at {} because directory doesn't exist", shown);
+    return std::nullopt;
+  }
+  return configObjectAtPath(*path);
+}
+
+std::optional<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std::string& path) {
+  log::info("Looking up configuration file at {}", path);
+  FileSystem& fs = Env::fileSystem();
+  if (!fs.exists(path)) {
+    log::info("Configuration file does not exist at {}...starting from defaults", path);
+    return nlohmann::json::object();
+  }
+  // Only a regular file is read, and reading never blocks (a FIFO at the path is refused).
+  auto text = fs.readFile(path);
+  if (!text) {
+    log::info("Unable to load configuration file at {}. Something bad has happened.", path);
+    return std::nullopt;
+  }
+  nlohmann::json parsed;
+  try {
+    parsed = nlohmann::json::parse(*text);
+  } catch (const nlohmann::json::exception& e) {
+    log::info("Error while unserializing file at {}: {}", path, e.what());
+    return std::nullopt;
+  }
+  // Only an object can hold a record: anything else (a list, a bare value) is no configuration.
+  if (!parsed.is_object()) {
+    log::info("Error while unserializing file at {}. Invalid configuration object.", path);
+    return std::nullopt;
+  }
+  return parsed;
+}
+
+std::optional<std::string> ZeltoBasePreferences::configFilePath() const {
+  return ZeltoUtils::getConfigurationPath(ns);
+}
+
+bool ZeltoBasePreferences::exists() const {
+  auto path = configFilePath();
+  return path && Env::fileSystem().exists(*path);
+}
+
+bool ZeltoBasePreferences::save() { return saveWithBackup(true); }
+
+bool ZeltoBasePreferences::saveWithBackup(bool backup) {
+  auto path = configFilePath();
+  if (!path) return false;
+  if (backup) {
+    if (!saveToPath(*path + ".bak")) return false;
+    if (!saveToPath(*path)) return false;
+    log::debug("Saved preferences with backup");
+  } else {
+    if (!saveToPath(*path)) return false;
+    log::debug("Saved preferences without backup");
+  }
+  return true;
+}
+
+bool ZeltoBasePreferences::saveSnapshot() {
+  auto path = configFilePath();
+  if (!path) return false;
+  DateComponents now =
+      DateCalendar::dateComponentsDate(Env::clock().now(), DateCalendar::systemTimeZoneName());
+  std::string snapshot = fmt::format("{}_{}_{}_{}_{}_{}_{}.snapshot", *path, now.year, now.month,
+                                     now.day, now.hour, now.minute, now.second);
+  bool saved = saveToPath(snapshot);
+  if (saved) log::debug("Successfully saved preferences snapshot to {}", snapshot);
+  return saved;
+}
+
+bool ZeltoBasePreferences::saveToPath(const std::string& path) {
+  nlohmann::json dictionary = toDictionary();
+  std::string bytes;
+  try {
+    // Compact UTF-8; text that isn't valid UTF-8 fails here rather than reaching the file.
+    bytes = dictionary.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+  } catch (const nlohmann::json::exception& e) {
+    log::error("Error while serializing config object {} (error = {})", describe(dictionary),
+               e.what());
+    return false;
+  }
+  std::string error;
+  if (!Env::fileSystem().writeFileAtomically(path, bytes, &error)) {
+    log::error("Error while writing config object {} to {} ({})", describe(dictionary), path,
+               error);
+    return false;
+  }
+  return true;
+}
+
+bool ZeltoBasePreferences::resetToDefaults() {
+  std::string error;
+  if (!mergeFromDictionary(getDefaultValues(), &error)) {
+    log::error("Error while resetting to default values: {}", error);
+    return false;
+  }
+  return true;
+}
+
+bool ZeltoBasePreferences::discardUnsavedChanges() {
+  auto stored = configObjectForNamespace(ns);
+  if (!stored) {
+    log::info("Invalid configuration option returned for namespace: {}", ns);
+    return false;
+  }
+  std::string error;
+  if (!mergeFromDictionary(*stored, &error)) {
+    log::error("Error while discarding unsaved changes: {}", error);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zelto

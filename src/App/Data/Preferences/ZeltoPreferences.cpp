@@ -1,0 +1,320 @@
+#include "App/Data/Preferences/ZeltoPreferences.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <limits>
+#include <mutex>
+
+#include "Platform/BundleInfo.h"
+#include "Platform/Clock.h"
+#include "Platform/DateCalendar.h"
+#include "Platform/Env.h"
+#include "Platform/Log.h"
+#include "Platform/UUID.h"
+
+namespace zelto {
+
+namespace {
+
+std::mutex sharedMutex;
+ZeltoPreferences* sharedInstance = nullptr;  // never released once loaded
+
+nlohmann::json newApplicationEntry(const std::string& path) {
+  return {{"path", path},
+          {"shouldHideInsteadOfQuit", true},
+          {"shouldAlwaysForceQuit", false},
+          {"shouldReopenWhenUnzeltoing", true},
+          {"performOnlySoftKillThenLeaveOpen", false}};
+}
+
+bool entryHasPath(const nlohmann::json& entry, const std::string& path) {
+  if (!entry.is_object()) return false;
+  auto it = entry.find("path");
+  return it != entry.end() && it->is_string() && it->get_ref<const std::string&>() == path;
+}
+
+}  // namespace
+
+const std::vector<RecordField<ZeltoPreferences>>& ZeltoPreferences::fields() {
+  using Z = ZeltoPreferences;
+  static const std::vector<RecordField<Z>> table{
+      fields::date("zeltoUnblockDate", &Z::zeltoUnblockDate),
+      fields::date("zeltoUnbreakDate", &Z::zeltoUnbreakDate),
+      fields::flag("zeltoHardcoreMode", &Z::zeltoHardcoreMode),
+      fields::flag("zeltoMustCompleteSession", &Z::zeltoMustCompleteSession),
+      fields::int32("zeltoType", &Z::zeltoType),
+      fields::int32("zeltoMenuBarType", &Z::zeltoMenuBarType),
+      fields::int32("zeltoMenuBarClickBehavior", &Z::zeltoMenuBarClickBehavior),
+      fields::date("lastCrashReportCheckDate", &Z::lastCrashReportCheckDate),
+      fields::date("lastZeltoDate", &Z::lastZeltoDate),
+      fields::date("lastUnzeltoDate", &Z::lastUnzeltoDate),
+      fields::date("lastBreakDate", &Z::lastBreakDate),
+      fields::date("lastUnbreakDate", &Z::lastUnbreakDate),
+      fields::date("lastTimerTickDate", &Z::lastTimerTickDate),
+      fields::number("httpPort", &Z::httpPort),
+      fields::number("websocketPort", &Z::websocketPort),
+      fields::int64("lastCustomHoursTime", &Z::lastCustomHoursTime),
+      fields::int64("lastCustomMinutesTime", &Z::lastCustomMinutesTime),
+      fields::uint64("blockSpeedThrottle", &Z::blockSpeedThrottle),
+      fields::uint64("breakInterval", &Z::breakInterval),
+      fields::uint64("breakTotalAllowedInterval", &Z::breakTotalAllowedInterval),
+      fields::uint64("breakTimeoutInterval", &Z::breakTimeoutInterval),
+      fields::flag("isUserInitiated", &Z::isUserInitiated),
+      fields::flag("hasSeenPreferences", &Z::hasSeenPreferences),
+      fields::flag("hasPromptedForFirefox", &Z::hasPromptedForFirefox),
+      fields::flag("enableBetaUpdates", &Z::enableBetaUpdates),
+      fields::flag("enableMonochromeIcon", &Z::enableMonochromeIcon),
+      fields::flag("enableCloseBrowserTabs", &Z::enableCloseBrowserTabs),
+      fields::flag("enablePomodoroMode", &Z::enablePomodoroMode),
+      fields::flag("disableEagerUnzelto", &Z::disableEagerUnzelto),
+      fields::flag("disableAutoSendCrashReports", &Z::disableAutoSendCrashReports),
+      fields::flag("disableShowBrowserPopover", &Z::disableShowBrowserPopover),
+      fields::flag("disableLaunchOnStartup", &Z::disableLaunchOnStartup),
+      fields::flag("disableNotifications", &Z::disableNotifications),
+      fields::flag("disableShowDragAndDropTooltip", &Z::disableShowDragAndDropTooltip),
+      fields::flag("disableBreaks", &Z::disableBreaks),
+      fields::flag("disableDoNotDisturbMode", &Z::disableDoNotDisturbMode),
+      fields::uint64("numberOfTimesRun", &Z::numberOfTimesRun),
+      fields::real("maxExpectedBreakInterval", &Z::maxExpectedBreakInterval),
+      fields::text("uniqueIdentifier", &Z::uniqueIdentifier),
+      fields::text("password", &Z::password),
+      fields::flag("did_use_zelto", &Z::did_use_zelto),
+      fields::flag("did_use_schedule", &Z::did_use_schedule),
+      fields::flag("did_use_timer", &Z::did_use_timer),
+      fields::flag("did_use_pomomdoro", &Z::did_use_pomomdoro),
+      fields::flag("did_use_break", &Z::did_use_break),
+      fields::flag("did_use_hardcore_mode", &Z::did_use_hardcore_mode),
+      fields::flag("did_use_scripting", &Z::did_use_scripting),
+      fields::flag("did_use_password_mode", &Z::did_use_password_mode),
+      fields::records("profiles", &Z::profiles),
+      fields::records("sessions", &Z::sessions),
+  };
+  return table;
+}
+
+bool ZeltoPreferences::propertyIsOptional(const std::string& name) {
+  return name == "isUserInitiated";
+}
+
+nlohmann::json ZeltoPreferences::defaultValues() {
+  // Local wall-clock time with a literal "Z" after it, as the main application has always
+  // written this default.
+  DateComponents local =
+      DateCalendar::dateComponentsDate(Env::clock().now(), DateCalendar::systemTimeZoneName());
+  std::string checkDate = fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", local.year,
+                                      local.month, local.day, local.hour, local.minute,
+                                      local.second);
+  return {
+      {"zeltoHardcoreMode", false},
+      {"zeltoMustCompleteSession", false},
+      {"zeltoType", 0},
+      {"zeltoMenuBarType", 0},
+      {"zeltoMenuBarClickBehavior", 0},
+      {"lastCrashReportCheckDate", checkDate},
+      {"lastCustomHoursTime", 0},
+      {"lastCustomMinutesTime", 0},
+      {"blockSpeedThrottle", 1},
+      {"breakInterval", 300},
+      {"breakTotalAllowedInterval", 1800},
+      {"breakTimeoutInterval", 86400},
+      {"hasSeenPreferences", false},
+      {"hasPromptedForFirefox", false},
+      {"enableBetaUpdates", false},
+      {"enableMonochromeIcon", false},
+      {"enableCloseBrowserTabs", false},
+      {"enablePomodoroMode", false},
+      {"disableEagerUnzelto", false},
+      {"disableAutoSendCrashReports", false},
+      {"disableShowBrowserPopover", false},
+      {"disableLaunchOnStartup", false},
+      {"disableNotifications", false},
+      {"disableShowDragAndDropTooltip", false},
+      {"disableBreaks", false},
+      {"disableDoNotDisturbMode", true},
+      {"numberOfTimesRun", 0},
+      {"maxExpectedBreakInterval", 0},
+      {"uniqueIdentifier", UUID::generateString()},
+      {"did_use_zelto", false},
+      {"did_use_schedule", false},
+      {"did_use_timer", false},
+      {"did_use_pomomdoro", false},
+      {"did_use_break", false},
+      {"did_use_hardcore_mode", false},
+      {"did_use_scripting", false},
+      {"did_use_password_mode", false},
+      {"profiles", nlohmann::json::array({nlohmann::json::object()})},
+      {"sessions", nlohmann::json::array()},
+  };
+}
+
+ZeltoPreferences* ZeltoPreferences::standardPreferences() {
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  if (sharedInstance != nullptr) return sharedInstance;
+  try {
+    if (auto loaded = loadWithNamespace(standardNamespace())) {
+      sharedInstance = new ZeltoPreferences(std::move(*loaded));
+    }
+  } catch (...) {
+    // Nothing here should throw; if something does, the agent must live on without a record
+    // rather than die (a dead watchdog is no watchdog). The next request tries again.
+    log::error("Fatal error while loading Zelto preferences");
+  }
+  return sharedInstance;
+}
+
+void ZeltoPreferences::resetSharedInstanceForTesting() {
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  delete sharedInstance;
+  sharedInstance = nullptr;
+}
+
+std::optional<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(
+    const std::string& configNamespace) {
+  auto stored = configObjectForNamespace(configNamespace);
+  if (!stored) {
+    log::info("Invalid configuration option returned for namespace: {}", configNamespace);
+    return std::nullopt;
+  }
+  return initWithNamespace(configNamespace, *stored);
+}
+
+std::optional<ZeltoPreferences> ZeltoPreferences::initWithNamespace(
+    const std::string& configNamespace, const nlohmann::json& preferences) {
+  std::string error;
+  auto record = initWithDictionary(preferences, &error);
+  if (!record) {
+    if (!error.empty()) {
+      log::error("Unable to initialize Zelto Preferences because of error: {}", error);
+    } else {
+      log::error("Unable to initialize Zelto Preferences...invalid self");
+    }
+    return std::nullopt;
+  }
+  record->ns = configNamespace;
+  return record;
+}
+
+ProfileZeltoPreferences* ZeltoPreferences::defaultProfile() {
+  if (!profiles.empty()) return &profiles.front();
+  auto profile = ProfileZeltoPreferences::defaultInstance();
+  if (!profile) return nullptr;
+  profiles.push_back(std::move(*profile));
+  return &profiles.front();
+}
+
+std::vector<ScheduleZeltoPreferences> ZeltoPreferences::getAllSortedSchedules() const {
+  std::vector<ScheduleZeltoPreferences> all;
+  for (const auto& profile : profiles) {
+    all.insert(all.end(), profile.schedules.begin(), profile.schedules.end());
+  }
+  std::stable_sort(all.begin(), all.end(),
+                   [](const auto& a, const auto& b) { return a.sortIndex < b.sortIndex; });
+  return all;
+}
+
+std::optional<nlohmann::json> ZeltoPreferences::preferenceDictionaryWithApplicationPath(
+    const std::string& path) {
+  ProfileZeltoPreferences* profile = defaultProfile();
+  if (profile == nullptr || !profile->blockedApplications.is_array()) return std::nullopt;
+  for (const auto& entry : profile->blockedApplications) {
+    if (entryHasPath(entry, path)) return entry;
+  }
+  return std::nullopt;
+}
+
+int64_t ZeltoPreferences::indexOfAppWithBundleIdentifier(const std::string& bundleIdentifier,
+                                                         const std::vector<std::string>& paths) {
+  int64_t found = std::numeric_limits<int64_t>::max();
+  int matches = 0;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (BundleInfo::identifierOfBundleAt(paths[i], Env::fileSystem()) == bundleIdentifier) {
+      found = static_cast<int64_t>(i);
+      ++matches;
+    }
+  }
+  if (matches != 1) {
+    log::debug(
+        "Invalid setup: expected exactly one application with bundle identifier {} but found "
+        "{}; several distracting applications might share one bundle identifier",
+        bundleIdentifier, matches);
+  }
+  return found;
+}
+
+void ZeltoPreferences::syncBlockedApplicationsArrays(
+    const std::vector<std::string>& newPaths,
+    const std::optional<std::vector<std::string>>& oldPaths) {
+  ProfileZeltoPreferences* profile = defaultProfile();
+  if (profile == nullptr) return;
+  if (!profile->blockedApplications.is_array()) {
+    profile->blockedApplications = nlohmann::json::array();
+  }
+  nlohmann::json& entries = profile->blockedApplications;
+
+  for (const auto& path : newPaths) {
+    if (preferenceDictionaryWithApplicationPath(path)) continue;
+    bool replaced = false;
+    if (oldPaths && oldPaths->size() >= newPaths.size()) {
+      // An application was replaced: the old entry with the new bundle's identifier keeps its
+      // flags, takes the new path and moves to the end.
+      const std::string& newest = newPaths.back();
+      auto identifier = BundleInfo::identifierOfBundleAt(newest, Env::fileSystem());
+      int64_t index = identifier ? indexOfAppWithBundleIdentifier(*identifier, *oldPaths)
+                                 : std::numeric_limits<int64_t>::max();
+      if (index >= 0 && index < static_cast<int64_t>(oldPaths->size())) {
+        if (auto old = preferenceDictionaryWithApplicationPath((*oldPaths)[index])) {
+          nlohmann::json kept = nlohmann::json::array();
+          for (const auto& entry : entries) {
+            if (entry != *old) kept.push_back(entry);
+          }
+          nlohmann::json moved = *old;
+          moved["path"] = newest;
+          kept.push_back(moved);
+          entries = kept;
+          replaced = true;
+        }
+      }
+    }
+    // With no old entry to carry over, the new path is simply an addition.
+    if (!replaced) entries.push_back(newApplicationEntry(path));
+  }
+
+  if (oldPaths && oldPaths->size() > newPaths.size()) {
+    for (const auto& path : *oldPaths) {
+      if (std::find(newPaths.begin(), newPaths.end(), path) != newPaths.end()) continue;
+      auto old = preferenceDictionaryWithApplicationPath(path);
+      if (!old) continue;
+      nlohmann::json kept = nlohmann::json::array();
+      for (const auto& entry : entries) {
+        if (entry != *old) kept.push_back(entry);
+      }
+      entries = kept;
+    }
+  }
+}
+
+void ZeltoPreferences::clearVolatileFields() {
+  lastZeltoDate.reset();
+  lastUnzeltoDate.reset();
+  lastBreakDate.reset();
+  lastUnbreakDate.reset();
+  lastTimerTickDate.reset();
+  zeltoUnblockDate.reset();
+  zeltoUnbreakDate.reset();
+  password.reset();
+  httpPort.reset();
+  websocketPort.reset();
+}
+
+bool ZeltoPreferences::resetToDefaults() {
+  clearVolatileFields();
+  return ZeltoBasePreferences::resetToDefaults();
+}
+
+bool ZeltoPreferences::discardUnsavedChanges() {
+  clearVolatileFields();
+  return ZeltoBasePreferences::discardUnsavedChanges();
+}
+
+}  // namespace zelto
