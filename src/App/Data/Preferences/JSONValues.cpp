@@ -32,8 +32,9 @@ Converted<std::variant<int64_t, uint64_t>> wholeNumber(const nlohmann::json& val
     const std::string& text = value.get_ref<const std::string&>();
     const char* begin = text.data();
     const char* end = begin + text.size();
-    if (begin != end && *begin == '+') ++begin;
-    if (begin != end && *begin == '-') {
+    bool negative = begin != end && *begin == '-';
+    if (!negative && begin != end && *begin == '+') ++begin;  // "+5", but never "+-5"
+    if (negative) {
       int64_t n = 0;
       auto [ptr, ec] = std::from_chars(begin, end, n);
       if (ec == std::errc() && ptr == end) return std::variant<int64_t, uint64_t>(n);

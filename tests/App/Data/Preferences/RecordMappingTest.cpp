@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "App/Data/Preferences/JSONValues.h"
+#include "App/Data/Preferences/TimerZeltoPreferences.h"
+#include "App/Data/Preferences/ZeltoBaseJSONModel.h"
+
+namespace zelto {
+namespace {
+
+using nlohmann::json;
+
+// A list element with one required field that has no default, and one that has.
+struct Item : JSONRecord<Item> {
+  std::string name;
+  int32_t count = 0;
+
+  static const std::vector<RecordField<Item>>& fields() {
+    static const std::vector<RecordField<Item>> table{
+        fields::text("name", &Item::name),
+        fields::int32("count", &Item::count),
+    };
+    return table;
+  }
+  static json defaultValues() { return {{"count", 1}}; }
+};
+
+// A record of every kind the mapping offers that the tests below need.
+struct Sample : JSONRecord<Sample> {
+  std::string title;
+  std::optional<std::string> note;
+  std::optional<bool> enabled;
+  std::optional<Date> when;
+  std::optional<json> amount;
+  int32_t small = 0;
+  uint64_t big = 0;
+  TimerZeltoPreferences timer;
+  std::vector<Item> items;
+
+  static const std::vector<RecordField<Sample>>& fields() {
+    using S = Sample;
+    static const std::vector<RecordField<S>> table{
+        fields::text("title", &S::title),     fields::text("note", &S::note),
+        fields::flag("enabled", &S::enabled), fields::date("when", &S::when),
+        fields::number("amount", &S::amount), fields::int32("small", &S::small),
+        fields::uint64("big", &S::big),       fields::record("timer", &S::timer),
+        fields::records("items", &S::items),
+    };
+    return table;
+  }
+  static json defaultValues() {
+    return {{"title", "untitled"},
+            {"small", 0},
+            {"big", 0},
+            {"timer", json::object()},
+            {"items", json::array()}};
+  }
+};
+
+std::optional<Sample> build(const json& input, std::string* error = nullptr) {
+  std::string ignored;
+  return Sample::initWithDictionary(input, error ? error : &ignored);
+}
+
+// The error of building a Sample from `input`, which must fail.
+std::string failure(const json& input) {
+  std::string error;
+  EXPECT_FALSE(build(input, &error)) << input.dump();
+  return error;
+}
+
+TEST(RecordMappingTest, DefaultsFillAbsentAndNullKeysButNotWrongTypes) {
+  auto sample = build({{"title", nullptr}});
+  ASSERT_TRUE(sample);
+  EXPECT_EQ(sample->title, "untitled");
+  EXPECT_EQ(sample->timer.interval, 1500);  // the nested record takes its own defaults
+  EXPECT_TRUE(sample->items.empty());
+
+  EXPECT_EQ(failure({{"title", 5}}), "title: expected a text");
+  EXPECT_EQ(failure({{"timer", {{"interval", "soon"}}}}),
+            "timer.interval: expected an integer, found the text \"soon\"");
+  EXPECT_EQ(failure({{"timer", json::array()}}), "timer: expected an object");
+  EXPECT_EQ(failure({{"items", json::object()}}), "items: expected a list");
+}
+
+TEST(RecordMappingTest, OptionalFieldsAreEmptyWhenAbsentOrNullAndLeftOutWhenWritten) {
+  auto sample = build({{"note", nullptr}});
+  ASSERT_TRUE(sample);
+  EXPECT_FALSE(sample->note);
+  EXPECT_FALSE(sample->enabled);
+  EXPECT_FALSE(sample->when);
+  EXPECT_FALSE(sample->amount);
+  json written = sample->toDictionary();
+  for (const char* key : {"note", "enabled", "when", "amount"}) {
+    EXPECT_FALSE(written.contains(key)) << key;
+  }
+  EXPECT_EQ(sample->valueForKey("note"), std::nullopt);
+  EXPECT_EQ(sample->valueForKey("title"), json("untitled"));
+
+  sample = build({{"note", "hi"}, {"enabled", false}, {"amount", 0}});
+  ASSERT_TRUE(sample);
+  EXPECT_EQ(sample->note, "hi");
+  EXPECT_EQ(sample->enabled, false);  // present and false, not empty
+  EXPECT_EQ(sample->amount, json(0));
+}
+
+TEST(RecordMappingTest, RequiredFieldsOfNestedRecordsFailWithTheirPath) {
+  auto sample = build({{"items", {{{"name", "a"}}, {{"name", "b"}, {"count", 4}}}}});
+  ASSERT_TRUE(sample);
+  ASSERT_EQ(sample->items.size(), 2u);
+  EXPECT_EQ(sample->items[0].count, 1);  // each element takes the element class's defaults
+  EXPECT_EQ(sample->items[1].count, 4);
+
+  EXPECT_EQ(failure({{"items", {{{"name", "a"}}, json::object()}}}),
+            "items[1].name: is required but missing");
+  EXPECT_EQ(failure({{"items", {{{"name", "a"}}, {{"name", nullptr}}}}}),
+            "items[1].name: is required but missing");
+  EXPECT_EQ(failure({{"items", {"text"}}}), "items[0]: expected an object");
+  EXPECT_EQ(failure(json::array()), "record: expected an object");
+}
+
+TEST(RecordMappingTest, UnknownKeysAreDroppedAndWhatIsWrittenReadsBack) {
+  json input = {{"title", "t"},
+                {"newerKey", {1, 2}},
+                {"enabled", true},
+                {"amount", 2.5},
+                {"timer", {{"interval", 600}, {"frequentlyUsedIntervals", {{"600", 3}}}}},
+                {"items", {{{"name", "a"}, {"extra", 1}}}}};
+  auto sample = build(input);
+  ASSERT_TRUE(sample);
+  json written = sample->toDictionary();
+  EXPECT_FALSE(written.contains("newerKey"));
+  EXPECT_FALSE(written["items"][0].contains("extra"));
+  EXPECT_EQ(written["timer"]["frequentlyUsedIntervals"], json({{"600", 3}}));
+
+  auto again = build(written);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->toDictionary(), written);
+}
+
+TEST(RecordMappingTest, MergeIsAllOrNothingAndKeepsAbsentFields) {
+  auto sample =
+      build({{"title", "t"}, {"note", "n"}, {"small", 3}, {"timer", {{"interval", 600}}}});
+  ASSERT_TRUE(sample);
+
+  std::string error;
+  EXPECT_FALSE(sample->mergeFromDictionary({{"title", "changed"}, {"small", "x"}}, &error));
+  EXPECT_EQ(error, "small: expected an integer, found the text \"x\"");
+  EXPECT_EQ(sample->title, "t");
+
+  EXPECT_FALSE(
+      sample->mergeFromDictionary({{"title", "changed"}, {"items", {json::object()}}}, &error));
+  EXPECT_EQ(error, "items[0].name: is required but missing");
+  EXPECT_EQ(sample->title, "t");
+
+  ASSERT_TRUE(
+      sample->mergeFromDictionary({{"small", 9}, {"note", nullptr}, {"title", nullptr}}, &error));
+  EXPECT_EQ(sample->small, 9);
+  EXPECT_FALSE(sample->note);              // null empties an optional field
+  EXPECT_EQ(sample->title, "t");           // and leaves a required one as it was
+  EXPECT_EQ(sample->timer.interval, 600);  // absent: kept
+
+  // A nested record present in the input is built anew, with its own defaults.
+  ASSERT_TRUE(sample->mergeFromDictionary({{"timer", json::object()}}, &error));
+  EXPECT_EQ(sample->timer.interval, 1500);
+}
+
+TEST(RecordMappingTest, NumbersConvertLenientlyButNeverOutOfRange) {
+  auto sample = build({{"enabled", 0}, {"small", "42"}, {"big", 2.9}});
+  ASSERT_TRUE(sample);
+  EXPECT_EQ(sample->enabled, false);
+  EXPECT_EQ(sample->small, 42);
+  EXPECT_EQ(sample->big, 2u);
+  EXPECT_EQ(build({{"enabled", 2}})->enabled, true);
+  EXPECT_EQ(build({{"small", "-7"}})->small, -7);
+  EXPECT_EQ(build({{"small", -2.9}})->small, -2);
+  EXPECT_EQ(build({{"small", 2147483647}})->small, 2147483647);
+
+  EXPECT_EQ(failure({{"big", -1}}), "big: -1 is negative");
+  EXPECT_EQ(failure({{"big", "-1"}}), "big: -1 is negative");
+  EXPECT_EQ(failure({{"small", 2147483648LL}}), "small: 2147483648 is out of range");
+  EXPECT_EQ(failure({{"small", -2147483649LL}}), "small: -2147483649 is out of range");
+  EXPECT_EQ(failure({{"big", 1e20}}), "big: number out of range");
+  EXPECT_EQ(failure({{"enabled", "yes"}}), "enabled: expected a flag (true, false or a number)");
+  for (const char* text : {"", "4.5", " 4", "+-5", "--5", "5x"}) {
+    EXPECT_FALSE(build({{"small", text}})) << text;
+  }
+  EXPECT_EQ(failure({{"amount", "3"}}), "amount: expected a number");
+
+  // A number object keeps the form it was written in.
+  EXPECT_TRUE(build({{"amount", 3}})->toDictionary()["amount"].is_number_integer());
+  EXPECT_EQ(build({{"amount", 0.5}})->toDictionary()["amount"], json(0.5));
+}
+
+TEST(RecordMappingTest, DatesReadInIsoFormsAndWriteAsUtcWithMilliseconds) {
+  const double expected = 1709802300;  // 2024-03-07T09:05:00Z
+  auto seconds = [](const std::string& text) {
+    auto date = JSONValues::parseDate(text);
+    return date ? date->secondsSince1970() : -1.0;
+  };
+  EXPECT_EQ(seconds("2024-03-07T09:05:00Z"), expected);
+  EXPECT_EQ(seconds("2024-03-07T10:05:00+01:00"), expected);
+  EXPECT_EQ(seconds("2024-03-07T10:05:00+0100"), expected);
+  EXPECT_EQ(seconds("2024-03-07T04:35:00-04:30"), expected);
+  EXPECT_DOUBLE_EQ(seconds("2024-03-07T09:05:00.25Z"), expected + 0.25);
+  for (const char* text :
+       {"yesterday", "2024-03-07", "2024-03-07T09:05:00", "2024-02-30T09:05:00Z",
+        "2024-03-07T24:00:00Z", "2024-03-07T09:05:00Zjunk", "2024-03-07T09:05:00+01:"}) {
+    EXPECT_FALSE(JSONValues::parseDate(text)) << text;
+  }
+
+  auto sample = build({{"when", "2024-03-07T10:05:00.123+01:00"}});
+  ASSERT_TRUE(sample);
+  EXPECT_EQ(sample->toDictionary()["when"], json("2024-03-07T09:05:00.123Z"));
+  EXPECT_EQ(JSONValues::formatDate(Date::fromSecondsSince1970(-0.5)), "1969-12-31T23:59:59.500Z");
+  EXPECT_EQ(failure({{"when", "soon"}}), "when: the text \"soon\" is not a date");
+  EXPECT_EQ(failure({{"when", 1709802300}}), "when: expected a date text");
+}
+
+}  // namespace
+}  // namespace zelto

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "App/Data/Preferences/JSONValues.h"
+#include "App/Data/Preferences/QuoteZeltoPreferences.h"
+#include "App/Data/Preferences/TimerZeltoPreferences.h"
+#include "App/Data/Preferences/ZeltoSessionPreferences.h"
+#include "Platform/Digest.h"
+#include "Platform/Env.h"
+#include "Platform/FakeClock.h"
+
+namespace zelto {
+namespace {
+
+using nlohmann::json;
+
+Date at(const std::string& text) { return *JSONValues::parseDate(text); }
+
+TEST(SmallRecordsTest, TimerTakesItsDefaultsAndKeepsWhatIsStored) {
+  auto timer = TimerZeltoPreferences::defaultInstance();
+  ASSERT_TRUE(timer);
+  EXPECT_EQ(timer->interval, 1500);
+  EXPECT_EQ(timer->frequentlyUsedIntervals, json::object());
+
+  std::string error;
+  timer = TimerZeltoPreferences::initWithDictionary({{"interval", 600}}, &error);
+  ASSERT_TRUE(timer) << error;
+  EXPECT_EQ(timer->interval, 600);
+}
+
+TEST(SmallRecordsTest, SessionNeedsAllThreeFieldsAndNeverStoresItsFingerprint) {
+  std::string error;
+  EXPECT_FALSE(ZeltoSessionPreferences::initWithDictionary(
+      {{"date", "2024-03-07T08:05:00Z"}, {"zeltoType", 4}}, &error));
+  EXPECT_EQ(error, "interval: is required but missing");
+
+  auto session = ZeltoSessionPreferences::initWithDictionary(
+      {{"date", "2024-03-07T08:05:00Z"}, {"interval", 300}, {"zeltoType", 7}}, &error);
+  ASSERT_TRUE(session) << error;
+  EXPECT_EQ(session->zeltoType, 7);
+  json written = session->toDictionary();
+  EXPECT_TRUE(written["interval"].is_number_integer());
+  EXPECT_FALSE(written.contains("fingerprint"));
+  EXPECT_EQ(session->valueForKey("fingerprint"), std::nullopt);
+}
+
+TEST(SmallRecordsTest, InitWithDateKeepsOnlyFiniteNumbersSoTheSessionReadsBack) {
+  auto session = ZeltoSessionPreferences::initWithDate(at("2024-03-07T08:05:00Z"), 0.5, 1);
+  EXPECT_EQ(session.interval, json(0.5));
+  EXPECT_EQ(session.zeltoType, 1);
+
+  for (json bad : {json(std::numeric_limits<double>::quiet_NaN()),
+                   json(std::numeric_limits<double>::infinity()), json("300"), json()}) {
+    session = ZeltoSessionPreferences::initWithDate(at("2024-03-07T08:05:00Z"), bad, 1);
+    EXPECT_EQ(session.interval, json(0)) << bad.dump();
+    std::string error;
+    EXPECT_TRUE(ZeltoSessionPreferences::initWithDictionary(session.toDictionary(), &error))
+        << error;
+  }
+}
+
+TEST(SmallRecordsTest, FingerprintDigestsTypeUtcDateAndSinglePrecisionInterval) {
+  auto breakSession =
+      ZeltoSessionPreferences::initWithDate(at("2024-03-07T09:05:00.900+01:00"), 300, 4);
+  EXPECT_EQ(breakSession.fingerprintText(), "4-2024-03-07 08:05:00 +0000-300.0000");
+  EXPECT_EQ(breakSession.getFingerprint(), "58d49179fbb315e34c3b7874b013190d");
+
+  auto session = ZeltoSessionPreferences::initWithDate(at("2024-03-07T08:05:00Z"), 0.1, 0);
+  EXPECT_EQ(session.fingerprintText(), "0-2024-03-07 08:05:00 +0000-0.1000");
+  session.interval = 123456789;
+  EXPECT_EQ(session.fingerprintText(), "0-2024-03-07 08:05:00 +0000-123456792.0000");
+  session.interval = 1e300;  // beyond single precision
+  EXPECT_EQ(session.fingerprintText(), "0-2024-03-07 08:05:00 +0000-inf");
+}
+
+TEST(SmallRecordsTest, Md5IsLowerCaseHex) {
+  EXPECT_EQ(Digest::md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Digest::md5Hex("The quick brown fox jumps over the lazy dog"),
+            "9e107d9d372bb6826bd81d3542a419d6");
+  EXPECT_EQ(Digest::md5Hex(std::string("a\0b", 3)), "70350f6027bce3713f6b76473084309b");
+}
+
+TEST(SmallRecordsTest, TimeSinceSessionFollowsTheClock) {
+  FakeClock clock(at("2024-03-07T08:15:00Z"));
+  Env::ScopedOverride override(Env::Services{.clock = &clock, .mainBundle = std::nullopt});
+  auto session = ZeltoSessionPreferences::initWithDate(at("2024-03-07T08:05:00Z"), 300, 1);
+  EXPECT_DOUBLE_EQ(session.getTimeIntervalSinceSession(), 600);
+  clock.setNow(at("2024-03-07T08:00:00Z"));
+  EXPECT_DOUBLE_EQ(session.getTimeIntervalSinceSession(), -300);
+}
+
+struct AttributedQuote : QuoteZeltoPreferences {};
+
+TEST(SmallRecordsTest, QuotesCompareHashAndAnswerByName) {
+  auto quote =
+      QuoteZeltoPreferences::initWithDictionary({{"quote", "Q"}, {"author", "A"}}, nullptr);
+  auto same = QuoteZeltoPreferences::initWithDictionary({{"quote", "Q"}, {"author", "A"}}, nullptr);
+  auto other = QuoteZeltoPreferences::initWithDictionary({{"quote", "Q"}}, nullptr);
+  ASSERT_TRUE(quote && same && other);
+  EXPECT_TRUE(quote->isEqual(*same));
+  EXPECT_EQ(quote->hash(), same->hash());
+  EXPECT_FALSE(quote->isEqual(*other));
+  EXPECT_EQ(other->author, "");
+
+  AttributedQuote derived;
+  derived.quote = "Q";
+  derived.author = "A";
+  EXPECT_TRUE(quote->isEqual(derived));
+  EXPECT_FALSE(quote->isEqual(*TimerZeltoPreferences::defaultInstance()));
+
+  EXPECT_EQ(quote->objectForKeyedSubscript("quote"), "Q");
+  EXPECT_EQ(quote->objectForKeyedSubscript("author"), "A");
+  EXPECT_EQ(quote->objectForKeyedSubscript("interval"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace zelto
