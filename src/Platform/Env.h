@@ -38,7 +38,7 @@ class Env {
     Clock* clock = nullptr;
     FileSystem* fileSystem = nullptr;
     Directories* directories = nullptr;
-    std::optional<BundleInfo> mainBundle;
+    std::optional<BundleInfo> mainBundle = std::nullopt;
     UserDefaults* standardUserDefaults = nullptr;
     NotificationCenter* notificationCenter = nullptr;
   };

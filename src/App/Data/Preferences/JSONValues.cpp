@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -32,9 +33,9 @@ Converted<std::variant<int64_t, uint64_t>> wholeNumber(const nlohmann::json& val
     const std::string& text = value.get_ref<const std::string&>();
     const char* begin = text.data();
     const char* end = begin + text.size();
-    bool negative = begin != end && *begin == '-';
-    if (!negative && begin != end && *begin == '+') ++begin;  // "+5", but never "+-5"
-    if (negative) {
+    bool plus = begin != end && *begin == '+';
+    if (plus) ++begin;
+    if (!plus && begin != end && *begin == '-') {  // one sign only: "+-5" is not a number
       int64_t n = 0;
       auto [ptr, ec] = std::from_chars(begin, end, n);
       if (ec == std::errc() && ptr == end) return std::variant<int64_t, uint64_t>(n);
@@ -210,6 +211,9 @@ std::string JSONValues::formatDate(Date date) {
   using namespace std::chrono;
   double seconds = date.secondsSince1970();
   if (!std::isfinite(seconds)) seconds = 0;
+  // Outside the years 0000-9999 (which is all the reader takes) the nearest date inside is
+  // written; beyond that the millisecond count below would overflow.
+  seconds = std::clamp(seconds, -62167219200.0, 253402300799.999);
   auto milliseconds = static_cast<int64_t>(std::llround(seconds * 1000.0));
   int64_t wholeSeconds = milliseconds >= 0 ? milliseconds / 1000 : -((-milliseconds + 999) / 1000);
   int64_t millis = milliseconds - wholeSeconds * 1000;
