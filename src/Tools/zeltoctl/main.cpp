@@ -64,14 +64,14 @@ int logLevelCommand(zelto::UserDefaults& defaults, const std::string& level) {
 
 int dumpCommand(bool pretty) {
   QuietLog quiet;
-  auto prefs = zelto::ZeltoPreferences::loadWithNamespace(
-      zelto::ZeltoBasePreferences::standardNamespace());
+  auto prefs =
+      zelto::ZeltoPreferences::loadWithNamespace(zelto::ZeltoBasePreferences::standardNamespace());
   if (!prefs) {
     quiet.printTo(stderr);
     return 1;
   }
-  std::string text = prefs->toDictionary().dump(
-      pretty ? 2 : -1, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::string text = prefs->toDictionary().dump(pretty ? 2 : -1, ' ', false,
+                                                nlohmann::json::error_handler_t::replace);
   std::printf("%s\n", text.c_str());
   return 0;
 }
@@ -114,13 +114,14 @@ int main(int argc, char** argv) {
   CLI::App* logLevel = app.add_subcommand(
       "log-level", "Show the agent's log level, or set it (takes effect when the agent starts)");
   logLevel->add_option("LEVEL", level, "off, error, warning, info, debug or all")
-      ->check(CLI::IsMember(std::vector<std::string>(std::begin(kLevelNames),
-                                                     std::end(kLevelNames))));
+      ->check(
+          CLI::IsMember(std::vector<std::string>(std::begin(kLevelNames), std::end(kLevelNames))));
 
   bool pretty = false;
   CLI::App* dump = app.add_subcommand(
-      "dump", "Print the configuration as the agent loads it (defaults merged): exactly what a "
-              "save would write");
+      "dump",
+      "Print the configuration as the agent loads it (defaults merged): exactly what a "
+      "save would write");
   dump->add_flag("--pretty", pretty, "Indent the JSON for reading");
 
   std::string file;

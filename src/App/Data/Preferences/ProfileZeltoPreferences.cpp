@@ -48,9 +48,8 @@ nlohmann::json ProfileZeltoPreferences::defaultValues() {
 
 std::vector<ScheduleZeltoPreferences> ProfileZeltoPreferences::getSortedSchedules() const {
   std::vector<ScheduleZeltoPreferences> sorted = schedules;
-  std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
-    return a.sortIndex < b.sortIndex;
-  });
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const auto& a, const auto& b) { return a.sortIndex < b.sortIndex; });
   return sorted;
 }
 

@@ -102,9 +102,9 @@ nlohmann::json ZeltoPreferences::defaultValues() {
   // written this default.
   DateComponents local =
       DateCalendar::dateComponentsDate(Env::clock().now(), DateCalendar::systemTimeZoneName());
-  std::string checkDate = fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", local.year,
-                                      local.month, local.day, local.hour, local.minute,
-                                      local.second);
+  std::string checkDate =
+      fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", local.year, local.month, local.day,
+                  local.hour, local.minute, local.second);
   return {
       {"zeltoHardcoreMode", false},
       {"zeltoMustCompleteSession", false},

@@ -1,5 +1,4 @@
-#include "App/Data/Preferences/ZeltoPreferences.h"
-
+#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,7 +6,9 @@
 #include <filesystem>
 
 #include "App/Controller/Helpers/Sync/SyncManager.h"
+#include "App/Data/Preferences/ZeltoPreferences.h"
 #include "App/Data/ZeltoDefaults.h"
+#include "Platform/DateCalendar.h"
 #include "Platform/FakeClock.h"
 #include "Support/ChildProcess.h"
 #include "Support/LogCapture.h"
@@ -18,9 +19,9 @@ namespace {
 
 using json = nlohmann::json;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using testing::LogCapture;
 using testing::readWholeFile;
+using ::testing::StartsWith;
 using testing::TestEnv;
 
 BundleInfo builtAgent() {
@@ -40,7 +41,9 @@ class ZeltoPreferencesTest : public ::testing::Test {
 
   std::string configDir() const { return env_.home() + "/.local/share/Zelto"; }
   std::string configFile() const { return configDir() + "/default.cfg"; }
-  void writeConfig(const std::string& text) { env_.temp().write(".local/share/Zelto/default.cfg", text); }
+  void writeConfig(const std::string& text) {
+    env_.temp().write(".local/share/Zelto/default.cfg", text);
+  }
   json storedConfig() const { return json::parse(readWholeFile(configFile())); }
 
   std::optional<ZeltoPreferences> load() { return ZeltoPreferences::loadWithNamespace("default"); }
@@ -59,7 +62,8 @@ TEST_F(ZeltoPreferencesTest, DefaultTablesHaveTheirSizesAndFreshComputedValues) 
   EXPECT_EQ(ScheduleZeltoPreferences::defaultValues().size(), 7u);
 
   std::string id = main["uniqueIdentifier"];
-  EXPECT_THAT(id, ::testing::MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"));
+  EXPECT_THAT(
+      id, ::testing::MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"));
   EXPECT_NE(ZeltoPreferences::defaultValues()["uniqueIdentifier"], id);
   EXPECT_NE(ProfileZeltoPreferences::defaultValues()["uniqueID"],
             ProfileZeltoPreferences::defaultValues()["uniqueID"]);
@@ -178,7 +182,8 @@ TEST_F(ZeltoPreferencesTest, AFailedReloadLeavesTheRecordButStillEmptiesTheVolat
                           "Invalid configuration option returned for namespace: default"));
   writeConfig(R"({"zeltoType": "timer"})");
   EXPECT_FALSE(prefs->discardUnsavedChanges());
-  EXPECT_THAT(capture.texts().back(), StartsWith("Error while discarding unsaved changes: zeltoType"));
+  EXPECT_THAT(capture.texts().back(),
+              StartsWith("Error while discarding unsaved changes: zeltoType"));
   EXPECT_EQ(prefs->zeltoType, 1);
   EXPECT_FALSE(prefs->password);
 }
@@ -187,8 +192,7 @@ TEST_F(ZeltoPreferencesTest, ResetToDefaults) {
   auto prefs = load();
   ASSERT_TRUE(prefs);
   prefs->profiles.push_back(prefs->profiles[0]);
-  prefs->sessions.push_back(
-      ZeltoSessionPreferences::initWithDate(clock_.now(), json(60), 1));
+  prefs->sessions.push_back(ZeltoSessionPreferences::initWithDate(clock_.now(), json(60), 1));
   prefs->zeltoUnblockDate = clock_.now();
   prefs->isUserInitiated = true;
   prefs->currentTimeZone = "UTC";
@@ -247,7 +251,8 @@ TEST_F(ZeltoPreferencesTest, TheSharedRecordRecoversOnceTheFileIsGood) {
 std::string makeApp(const testing::TempDir& dir, const std::string& name, const std::string& id) {
   dir.write(name + "/Contents/Info.plist",
             "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
-            "<string>" + id + "</string></dict></plist>");
+            "<string>" +
+                id + "</string></dict></plist>");
   return dir / name;
 }
 
@@ -316,14 +321,14 @@ TEST_F(ZeltoPreferencesTest, SnapshotsAreNamedAfterTheLocalMoment) {
   ASSERT_TRUE(prefs);
   DateComponents local =
       DateCalendar::dateComponentsDate(clock_.now(), DateCalendar::systemTimeZoneName());
-  std::string expected = fmt::format("{}_{}_{}_{}_{}_{}_{}.snapshot", configFile(), local.year,
-                                     local.month, local.day, local.hour, local.minute,
-                                     local.second);
+  std::string expected =
+      fmt::format("{}_{}_{}_{}_{}_{}_{}.snapshot", configFile(), local.year, local.month, local.day,
+                  local.hour, local.minute, local.second);
   LogCapture capture;
   ASSERT_TRUE(prefs->saveSnapshot());
   EXPECT_TRUE(std::filesystem::exists(expected)) << expected;
-  EXPECT_TRUE(capture.has(spdlog::level::debug,
-                          "Successfully saved preferences snapshot to " + expected));
+  EXPECT_TRUE(
+      capture.has(spdlog::level::debug, "Successfully saved preferences snapshot to " + expected));
 }
 
 TEST_F(ZeltoPreferencesTest, TheConfigurationDirectoryOverrideMovesLoadsAndSaves) {
@@ -331,7 +336,7 @@ TEST_F(ZeltoPreferencesTest, TheConfigurationDirectoryOverrideMovesLoadsAndSaves
   ASSERT_TRUE(prefs);
   std::string elsewhere = env_.home() + "/sync/zelto";
   SyncManager::setConfiguredSyncDirectory(elsewhere);
-  EXPECT_FALSE(prefs->save());  // a save does not create the directory
+  EXPECT_FALSE(prefs->save());                  // a save does not create the directory
   ASSERT_TRUE(prefs->discardUnsavedChanges());  // a reload does
   EXPECT_TRUE(std::filesystem::is_directory(elsewhere));
   ASSERT_TRUE(prefs->save());
@@ -346,7 +351,8 @@ TEST_F(ZeltoPreferencesTest, UnusableFilesAreReportedInTheirOwnWords) {
   };
   const std::string file = configFile();
   std::vector<Case> cases{
-      {[&] { writeConfig("{\"zeltoType\": "); }, "Error while unserializing file at " + file + ": "},
+      {[&] { writeConfig("{\"zeltoType\": "); },
+       "Error while unserializing file at " + file + ": "},
       {[&] { writeConfig("[1, 2]"); },
        "Error while unserializing file at " + file + ". Invalid configuration object."},
       {[&] {
@@ -363,27 +369,28 @@ TEST_F(ZeltoPreferencesTest, UnusableFilesAreReportedInTheirOwnWords) {
          std::filesystem::remove_all(file);
          SyncManager::setConfiguredSyncDirectory(env_.temp().write("plain", "x") + "/sub");
        },
-       "Unable to use configuration at " + env_.home() + "/plain/sub/default.cfg because "
-       "directory doesn't exist"},
+       "Unable to use configuration at " + env_.home() +
+           "/plain/sub/default.cfg because "
+           "directory doesn't exist"},
   };
   for (const auto& c : cases) {
     c.prepare();
     LogCapture capture;
     EXPECT_FALSE(load()) << c.message;
     auto texts = capture.texts();
-    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
-                            [&](const std::string& t) { return t.rfind(c.message, 0) == 0; }))
-        << c.message;
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::string& t) {
+      return t.rfind(c.message, 0) == 0;
+    })) << c.message;
     EXPECT_EQ(texts.back(), "Invalid configuration option returned for namespace: default");
   }
 }
 
 TEST_F(ZeltoPreferencesTest, ZeltoctlDumpPrintsWhatASaveWouldWrite) {
   std::string out = env_.home() + "/dump.json";
-  testing::ChildProcess dump(std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/zeltoctl",
-                             {{"HOME", env_.home()}, {"XDG_DATA_HOME", std::nullopt},
-                              {"XDG_CONFIG_HOME", std::nullopt}},
-                             env_.home() + "/dump.err", {"dump"}, out);
+  testing::ChildProcess dump(
+      std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/zeltoctl",
+      {{"HOME", env_.home()}, {"XDG_DATA_HOME", std::nullopt}, {"XDG_CONFIG_HOME", std::nullopt}},
+      env_.home() + "/dump.err", {"dump"}, out);
   auto status = dump.waitForExit();
   ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
       << readWholeFile(env_.home() + "/dump.err");
