@@ -1,5 +1,6 @@
 #include "App/Data/Preferences/ScheduleZeltoPreferences.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -124,6 +125,13 @@ nlohmann::json ScheduleZeltoPreferences::JSONObjectForFromDate() const {
 
 nlohmann::json ScheduleZeltoPreferences::JSONObjectForToDate() const {
   return timeOfDayToJSON(toDate);
+}
+
+std::vector<ScheduleZeltoPreferences> ScheduleZeltoPreferences::sortedBySortIndex(
+    std::vector<ScheduleZeltoPreferences> schedules) {
+  std::stable_sort(schedules.begin(), schedules.end(),
+                   [](const auto& a, const auto& b) { return a.sortIndex < b.sortIndex; });
+  return schedules;
 }
 
 }  // namespace zelto

@@ -35,6 +35,10 @@ class ScheduleZeltoPreferences : public JSONRecord<ScheduleZeltoPreferences> {
   // True only for "isDirty", the one field that is never stored.
   static bool propertyIsIgnored(const std::string& name);
 
+  // `schedules` ordered by "sortIndex" ascending; equal indexes keep their order.
+  static std::vector<ScheduleZeltoPreferences> sortedBySortIndex(
+      std::vector<ScheduleZeltoPreferences> schedules);
+
   // Set the time of day from its stored form. A value that is not an object reads as 00:00.
   void setFromDateWithNSDictionary(const nlohmann::json& json);
   void setToDateWithNSDictionary(const nlohmann::json& json);

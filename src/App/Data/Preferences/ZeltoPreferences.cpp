@@ -28,6 +28,15 @@ nlohmann::json newApplicationEntry(const std::string& path) {
           {"performOnlySoftKillThenLeaveOpen", false}};
 }
 
+// `entries` without every entry equal to `entry`.
+nlohmann::json withoutEntry(const nlohmann::json& entries, const nlohmann::json& entry) {
+  nlohmann::json kept = nlohmann::json::array();
+  for (const auto& e : entries) {
+    if (e != entry) kept.push_back(e);
+  }
+  return kept;
+}
+
 bool entryHasPath(const nlohmann::json& entry, const std::string& path) {
   if (!entry.is_object()) return false;
   auto it = entry.find("path");
@@ -208,9 +217,7 @@ std::vector<ScheduleZeltoPreferences> ZeltoPreferences::getAllSortedSchedules() 
   for (const auto& profile : profiles) {
     all.insert(all.end(), profile.schedules.begin(), profile.schedules.end());
   }
-  std::stable_sort(all.begin(), all.end(),
-                   [](const auto& a, const auto& b) { return a.sortIndex < b.sortIndex; });
-  return all;
+  return ScheduleZeltoPreferences::sortedBySortIndex(std::move(all));
 }
 
 std::optional<nlohmann::json> ZeltoPreferences::preferenceDictionaryWithApplicationPath(
@@ -264,10 +271,7 @@ void ZeltoPreferences::syncBlockedApplicationsArrays(
                                  : std::numeric_limits<int64_t>::max();
       if (index >= 0 && index < static_cast<int64_t>(oldPaths->size())) {
         if (auto old = preferenceDictionaryWithApplicationPath((*oldPaths)[index])) {
-          nlohmann::json kept = nlohmann::json::array();
-          for (const auto& entry : entries) {
-            if (entry != *old) kept.push_back(entry);
-          }
+          nlohmann::json kept = withoutEntry(entries, *old);
           nlohmann::json moved = *old;
           moved["path"] = newest;
           kept.push_back(moved);
@@ -283,13 +287,9 @@ void ZeltoPreferences::syncBlockedApplicationsArrays(
   if (oldPaths && oldPaths->size() > newPaths.size()) {
     for (const auto& path : *oldPaths) {
       if (std::find(newPaths.begin(), newPaths.end(), path) != newPaths.end()) continue;
-      auto old = preferenceDictionaryWithApplicationPath(path);
-      if (!old) continue;
-      nlohmann::json kept = nlohmann::json::array();
-      for (const auto& entry : entries) {
-        if (entry != *old) kept.push_back(entry);
+      if (auto old = preferenceDictionaryWithApplicationPath(path)) {
+        entries = withoutEntry(entries, *old);
       }
-      entries = kept;
     }
   }
 }
