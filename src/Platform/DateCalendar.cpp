@@ -209,4 +209,37 @@ Date DateCalendar::startOfDay(Date date, const std::string& timeZone) {
   return Date::fromSecondsSince1970(*start / 1000);
 }
 
+std::optional<Date> DateCalendar::dateAtTimeOnDay(Date date, int64_t days, int hour, int minute,
+                                                  int second, const std::string& timeZone) {
+  std::unique_ptr<icu::Calendar> calendar = calendarIn(timeZone);
+  if (calendar == nullptr || !inCalendarRange(date) || days > kMaxCalendarDayMove ||
+      days < -kMaxCalendarDayMove || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+      second < 0 || second > 59) {
+    return std::nullopt;
+  }
+
+  UErrorCode status = U_ZERO_ERROR;
+  calendar->setTime(millisOf(date).whole, status);
+  int32_t julianDay = calendar->get(UCAL_JULIAN_DAY, status);
+  if (U_FAILURE(status)) {
+    log::error("Calendar computation failed: {}", u_errorName(status));
+    return std::nullopt;
+  }
+  calendar->clear();
+  calendar->set(UCAL_JULIAN_DAY, julianDay + static_cast<int32_t>(days));
+  calendar->set(UCAL_MILLISECONDS_IN_DAY, ((hour * 60 + minute) * 60 + second) * 1000);
+  std::optional<UDate> millis = resolve(*calendar);
+  if (!millis) return std::nullopt;
+  return Date::fromSecondsSince1970(*millis / 1000);
+}
+
+bool DateCalendar::knowsTimeZone(const std::string& timeZone) {
+  std::unique_ptr<icu::TimeZone> zone(
+      icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(timeZone)));
+  if (zone == nullptr) return false;
+  icu::UnicodeString id;
+  zone->getID(id);
+  return id != icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID);
+}
+
 }  // namespace zelto

@@ -50,6 +50,16 @@ class DateCalendar {
   // it where a zone skips midnight). A date that is not finite comes back unchanged; beyond the
   // calendar's range the result is the start of the UTC day.
   static Date startOfDay(Date date, const std::string& timeZone);
+
+  // The moment that reads hour:minute:second on the calendar day `days` days after `date`'s day
+  // in `timeZone`, skipped and repeated wall times resolved as above. Nothing for a time field out
+  // of its range, a date that is not finite or beyond the calendar's range, or a move of more
+  // than 100 000 000 days.
+  static std::optional<Date> dateAtTimeOnDay(Date date, int64_t days, int hour, int minute,
+                                             int second, const std::string& timeZone);
+
+  // Whether `timeZone` names a zone the operations here know (others are read as "UTC").
+  static bool knowsTimeZone(const std::string& timeZone);
 };
 
 }  // namespace zelto

@@ -92,5 +92,21 @@ TEST(DateCalendarTest, UnknownZonesReadAsUtcAndDatesOutsideTheCalendarDoNoHarm) 
             static_cast<double>(std::numeric_limits<int64_t>::max()) * kDay);
 }
 
+TEST(DateCalendarTest, TimesOnLaterDaysResolveLikeComponentsAndRefuseWhatIsOutOfRange) {
+  auto onDay = [](double t, int64_t days, int h, int mi, const std::string& zone = kBerlin) {
+    auto date = DateCalendar::dateAtTimeOnDay(Date::fromSecondsSince1970(t), days, h, mi, 0, zone);
+    return date ? date->secondsSince1970() : -1;
+  };
+  EXPECT_EQ(onDay(k0328_1100Z, 1, 2, 30), k0329_0100Z);  // skipped: the next valid moment
+  EXPECT_EQ(onDay(k1024_1000Z, 1, 2, 30), k1025_0030Z);  // repeated: the first
+  EXPECT_EQ(onDay(k0615_2000Z, 0, 0, 0, "Pacific/Auckland"), k0615_2000Z - 8 * kHour);
+  EXPECT_EQ(onDay(k0328_1100Z, 0, 24, 0), -1);
+  EXPECT_EQ(onDay(k0328_1100Z, 0, 0, -1), -1);
+  EXPECT_EQ(onDay(std::numeric_limits<double>::quiet_NaN(), 0, 0, 0), -1);
+  EXPECT_EQ(onDay(k0328_1100Z, std::numeric_limits<int64_t>::max(), 0, 0), -1);
+  EXPECT_TRUE(DateCalendar::knowsTimeZone(kBerlin));
+  EXPECT_FALSE(DateCalendar::knowsTimeZone("Mars/Olympus"));
+}
+
 }  // namespace
 }  // namespace zelto
