@@ -14,6 +14,8 @@
 
 #include "App/Data/Preferences/CalendarComponents.h"
 #include "App/Data/Preferences/ZeltoBaseJSONModel.h"
+#include "App/Data/Schedules/NormalizedScheduleItem.h"
+#include "Platform/Date.h"
 
 namespace zelto {
 
@@ -45,6 +47,20 @@ class ScheduleZeltoPreferences : public JSONRecord<ScheduleZeltoPreferences> {
   // The stored form of the time of day: "hour" and "minute" only when not 0 (unset counts as 0).
   nlohmann::json JSONObjectForFromDate() const;
   nlohmann::json JSONObjectForToDate() const;
+
+  // The blocking periods of this schedule whose start time falls after `start` and at or before
+  // `end`, in `timeZone`, in time order. For each such day the schedule covers:
+  //  - start and end equal: the whole day, from its first moment to the next day's;
+  //  - start after end (overnight): the day's first moment to its end time, then its start
+  //    time to the next day's first moment, both on that day;
+  //  - otherwise the start time to the end time.
+  // A start or end time that a zone skips resolves to the first moment after it; one it repeats
+  // takes its first occurrence. Periods that would be empty there are left out. Nothing for a
+  // schedule that is off, an end not after the start, a date that is not finite, or an hour
+  // outside 0-23 or a minute outside 0-59 (an unset part counts as 0). An unknown zone is read
+  // as "UTC" (logged once). Implemented in Schedules/ScheduleNormalization.cpp.
+  std::vector<NormalizedScheduleItem> normalizeWithStartDate(Date start, Date end,
+                                                             const std::string& timeZone) const;
 };
 
 }  // namespace zelto

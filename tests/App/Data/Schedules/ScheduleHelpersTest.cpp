@@ -1,0 +1,256 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "App/Data/Preferences/ZeltoPreferences.h"
+#include "App/Data/Schedules/NSDateComponentsHelpers.h"
+#include "App/Data/Schedules/Schedule.h"
+#include "App/Data/Schedules/ScheduleHelpers.h"
+#include "Platform/DateCalendar.h"
+#include "Platform/FakeClock.h"
+#include "Platform/LocaleDateFormatter.h"
+#include "Support/ChildProcess.h"
+#include "Support/TestEnv.h"
+
+namespace zelto {
+namespace {
+
+using json = nlohmann::json;
+using Items = std::vector<NormalizedScheduleItem>;
+
+const std::string kUTC = "UTC";
+const std::string kBerlin = "Europe/Berlin";
+
+// Makes `name` the process's locale while it lives.
+class ScopedLocale {
+ public:
+  explicit ScopedLocale(const std::string& name) : previous_(LocaleDateFormatter::defaultLocale()) {
+    LocaleDateFormatter::setDefaultLocale(name);
+  }
+  ~ScopedLocale() { LocaleDateFormatter::setDefaultLocale(previous_); }
+
+ private:
+  std::string previous_;
+};
+
+Date at(int y, int mo, int d, int h, int mi, int s = 0, const std::string& zone = kUTC) {
+  return *DateCalendar::dateFromComponents(y, mo, d, h, mi, s, zone);
+}
+// A period on Monday 8 June 2026 (UTC) between two times of day.
+NormalizedScheduleItem period(int fromHour, int fromMinute, int fromSecond, int toHour,
+                              int toMinute, const std::string& id) {
+  return {at(2026, 6, 8, fromHour, fromMinute, fromSecond), at(2026, 6, 8, toHour, toMinute), id};
+}
+std::vector<std::string> ids(const Items& items) {
+  std::vector<std::string> out;
+  for (const auto& item : items) out.push_back(item.uniqueID());
+  return out;
+}
+
+TEST(ScheduleHelpersTest, DayNumbersAndTheDaysATypeCovers) {
+  ScopedLocale english("en_US");
+  // Saturday 6 June to Monday 8 June 2026.
+  EXPECT_EQ(ScheduleHelpers::scheduleTypeForDate(at(2026, 6, 6, 12, 0), kUTC), 6);
+  EXPECT_EQ(ScheduleHelpers::scheduleTypeForDate(at(2026, 6, 7, 23, 59), kUTC), 7);
+  EXPECT_EQ(ScheduleHelpers::scheduleTypeForDate(at(2026, 6, 7, 23, 59), kBerlin), 1);
+  EXPECT_EQ(ScheduleHelpers::dayOfWeekForDate(at(2026, 6, 7, 23, 59), kBerlin), "Monday");
+  Date nan = Date::fromSecondsSince1970(std::numeric_limits<double>::quiet_NaN());
+  EXPECT_EQ(ScheduleHelpers::scheduleTypeForDate(nan, kUTC), 0);
+
+  auto covered = [](int32_t type) {
+    std::vector<int> days;
+    for (int day = -1; day <= 9; ++day) {
+      if (ScheduleHelpers::scheduleTypesMatch(type, day)) days.push_back(day);
+    }
+    return days;
+  };
+  EXPECT_EQ(covered(10), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(covered(9), (std::vector<int>{6, 7}));
+  EXPECT_EQ(covered(8), (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(covered(0), (std::vector<int>{}));
+  EXPECT_EQ(covered(11), (std::vector<int>{}));
+  EXPECT_EQ(ScheduleHelpers::getAbsoluteScheduleTypeForScheduleType(8), 1);
+  EXPECT_EQ(ScheduleHelpers::getAbsoluteScheduleTypeForScheduleType(9), 6);
+  EXPECT_EQ(ScheduleHelpers::getAbsoluteScheduleTypeForScheduleType(10), 1);
+  EXPECT_EQ(ScheduleHelpers::getAbsoluteScheduleTypeForScheduleType(11), 11);
+}
+
+TEST(ScheduleHelpersTest, PeriodInForceAndChains) {
+  Items touching{period(8, 0, 0, 12, 0, "A"), period(12, 0, 0, 14, 0, "B")};
+  // The start is inside, the end is not.
+  EXPECT_EQ(ScheduleHelpers::getActiveScheduleItemFrom(touching, at(2026, 6, 8, 12, 0))->uniqueID(),
+            "B");
+  EXPECT_FALSE(ScheduleHelpers::getActiveScheduleItemFrom(touching, at(2026, 6, 8, 14, 0)));
+  // The one ending last wins; among equal ends the later in the list.
+  Items nested{period(8, 0, 0, 16, 0, "long"), period(9, 0, 0, 12, 0, "short"),
+               period(10, 0, 0, 12, 0, "same")};
+  EXPECT_EQ(ScheduleHelpers::getActiveScheduleItemFrom(nested, at(2026, 6, 8, 11, 0))->uniqueID(),
+            "long");
+  nested.erase(nested.begin());
+  EXPECT_EQ(ScheduleHelpers::getActiveScheduleItemFrom(nested, at(2026, 6, 8, 11, 0))->uniqueID(),
+            "same");
+
+  Date ten = at(2026, 6, 8, 10, 0);
+  EXPECT_EQ(ids(ScheduleHelpers::getScheduleItemChainFrom(touching, ten)),
+            (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(ScheduleHelpers::getLastActiveScheduleItemFrom(touching, ten)->toDate(),
+            at(2026, 6, 8, 14, 0));
+  Items overlapping{period(11, 0, 0, 15, 0, "B"), period(8, 0, 0, 12, 0, "A")};
+  EXPECT_EQ(ScheduleHelpers::getLastActiveScheduleItemFrom(overlapping, ten)->uniqueID(), "B");
+  Items gap{period(8, 0, 0, 12, 0, "A"), period(12, 0, 1, 14, 0, "B")};
+  EXPECT_EQ(ids(ScheduleHelpers::getScheduleItemChainFrom(gap, ten)),
+            (std::vector<std::string>{"A"}));
+  EXPECT_EQ(ScheduleHelpers::getLastActiveScheduleItemFrom(gap, ten)->toDate(),
+            at(2026, 6, 8, 12, 0));
+  EXPECT_TRUE(ScheduleHelpers::getScheduleItemChainFrom(gap, at(2026, 6, 8, 7, 0)).empty());
+  EXPECT_FALSE(ScheduleHelpers::getLastActiveScheduleItemFrom({}, ten));
+}
+
+TEST(ScheduleTest, TheNextPeriodIsTheEarliestInForceOrToCome) {
+  // Monday 8 June 2026 10:00. The first record's periods come first in the generated list and
+  // its next one is days away; the second record's starts in two minutes.
+  FakeClock clock(at(2026, 6, 8, 10, 0));
+  Env::ScopedOverride override(Env::Services{.clock = &clock});
+  ScheduleZeltoPreferences friday;
+  friday.isEnabled = true;
+  friday.scheduleType = 5;
+  friday.fromDate = NSDateComponentsHelpers::initWithHour(9);
+  friday.toDate = NSDateComponentsHelpers::initWithHour(17);
+  friday.uniqueID = "friday";
+  ScheduleZeltoPreferences soon = friday;
+  soon.scheduleType = 10;
+  soon.fromDate = NSDateComponentsHelpers::initWithHourMinute(10, 2);
+  soon.toDate = NSDateComponentsHelpers::initWithHour(11);
+  soon.uniqueID = "soon";
+
+  Date now = clock.now();
+  Schedule schedule(ScheduleHelpers::generatedScheduleForItems(
+                        {friday, soon}, DateCalendar::dateByAddingDays(now, -1, kUTC),
+                        DateCalendar::dateByAddingDays(now, 8, kUTC), kUTC),
+                    kUTC);
+  ASSERT_EQ(schedule.items().front().uniqueID(), "friday");
+  EXPECT_EQ(schedule.getFromDate(), at(2026, 6, 12, 9, 0));  // first of the list...
+  EXPECT_EQ(schedule.getToDate(), at(2026, 6, 15, 11, 0));   // ...and last, not sorted
+  auto next = schedule.getNextActiveScheduleItem();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->uniqueID(), "soon");
+  EXPECT_EQ(next->fromDate().timeIntervalSinceDate(now), 120);
+  // In force wins; at its end the next one to come follows.
+  EXPECT_EQ(schedule.getNextActiveScheduleItemForDate(at(2026, 6, 8, 10, 30))->fromDate(),
+            at(2026, 6, 8, 10, 2));
+  EXPECT_EQ(schedule.getNextActiveScheduleItemForDate(at(2026, 6, 8, 11, 0))->fromDate(),
+            at(2026, 6, 9, 10, 2));
+  // Equal starts: the first in the list.
+  Schedule tie({period(9, 0, 0, 10, 0, "first"), period(9, 0, 0, 11, 0, "second")}, kUTC);
+  EXPECT_EQ(tie.getNextActiveScheduleItemForDate(at(2026, 6, 8, 8, 0))->uniqueID(), "first");
+  EXPECT_EQ(tie.getNextActiveScheduleItemForDate(at(2026, 6, 8, 9, 30))->uniqueID(), "first");
+  EXPECT_EQ(tie.getNextActiveScheduleItemForDate(now)->uniqueID(), "second");
+  EXPECT_FALSE(tie.getNextActiveScheduleItemForDate(at(2026, 6, 8, 11, 0)));
+
+  Schedule empty({}, kUTC);
+  EXPECT_FALSE(empty.getFromDate());
+  EXPECT_FALSE(empty.getToDate());
+  EXPECT_FALSE(empty.getNextActiveScheduleItem());
+  auto exported = next->exportToJSON();
+  EXPECT_EQ(exported, (NormalizedScheduleItem::Exported{at(2026, 6, 8, 10, 2),
+                                                        at(2026, 6, 8, 11, 0), "soon"}));
+}
+
+// The end of blocking as text, in English with a chosen clock format, with user defaults of
+// its own.
+class UnblockTimeTest : public ::testing::Test {
+ protected:
+  void setClockFormat(const json& format) {
+    env_.store().save("com.apple.menuextra.clock", {{"DateFormat", format}});
+  }
+  // The text for an end `seconds` after Monday 8 June 2026 12:00 UTC, with the narrow spaces
+  // some locale data puts before AM and PM made plain.
+  std::string endingIn(double seconds, const std::string& zone = kUTC) {
+    Date now = at(2026, 6, 8, 12, 0);
+    std::string text =
+        ScheduleHelpers::unblockScheduleTimeWithDate(now, now.addingTimeInterval(seconds), zone);
+    for (size_t i; (i = text.find("\u202F")) != std::string::npos;) text.replace(i, 3, " ");
+    return text;
+  }
+
+  ScopedLocale english_{"en_US"};
+  testing::TestEnv env_;
+};
+
+TEST_F(UnblockTimeTest, FormsByDistanceAndClockFormat) {
+  EXPECT_FALSE(ScheduleHelpers::isSystemClockFormat24Hr());  // en_US's own format: 12-hour
+  EXPECT_EQ(endingIn(86399), "11:59 AM");
+  EXPECT_EQ(endingIn(86400), "Tue 12:00 PM");
+  EXPECT_EQ(endingIn(604799), "Mon 11:59 AM");
+  EXPECT_EQ(endingIn(604800), "∞");
+  EXPECT_EQ(endingIn(-3600), "11:00 AM");
+  EXPECT_EQ(ScheduleHelpers::unblockScheduleTimeWithDate(at(2026, 6, 8, 12, 0), std::nullopt, kUTC),
+            "");
+
+  setClockFormat("H:mm");
+  EXPECT_TRUE(ScheduleHelpers::isSystemClockFormat24Hr());
+  EXPECT_EQ(endingIn(86399), "11:59");
+  EXPECT_EQ(endingIn(86400), "Tue 12:00");
+  EXPECT_EQ(endingIn(86400, kBerlin), "Tue 14:00");
+  setClockFormat("h:mm a");
+  EXPECT_FALSE(ScheduleHelpers::isSystemClockFormat24Hr());
+  EXPECT_EQ(endingIn(3600), "1:00 PM");
+  setClockFormat(24);
+  EXPECT_FALSE(ScheduleHelpers::isSystemClockFormat24Hr());
+}
+
+BundleInfo builtAgent() {
+  LocalFileSystem fs;
+  return BundleInfo::forExecutable(
+      std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/Agent.app/Contents/MacOS/Agent", fs);
+}
+
+TEST(DefaultScheduleTest, TwoSwitchedOffSchedulesAreAppendedAndSaved) {
+  testing::TestEnv env(builtAgent());
+  ZeltoPreferences::resetSharedInstanceForTesting();
+  std::string file = env.home() + "/.local/share/Zelto/default.cfg";
+  env.temp().write(".local/share/Zelto/default.cfg",
+                   R"({"profiles": [{"schedules": [{"uniqueID": "mine", "sortIndex": 4}]}]})");
+
+  ASSERT_TRUE(ScheduleHelpers::createDefaultSchedule());
+  json schedules = json::parse(testing::readWholeFile(file))["profiles"][0]["schedules"];
+  ASSERT_EQ(schedules.size(), 3u);
+  EXPECT_EQ(schedules[0]["uniqueID"], "mine");
+  for (int i : {1, 2}) {
+    EXPECT_EQ(schedules[i]["isEnabled"], false);
+    EXPECT_EQ(schedules[i]["sortIndex"], i - 1);
+    EXPECT_EQ(schedules[i]["scheduleType"], i == 1 ? 8 : 9);
+    EXPECT_EQ(schedules[i]["fromDate"], (json{{"hour", 9}}));
+    EXPECT_EQ(schedules[i]["toDate"], (json{{"hour", 17}}));
+    EXPECT_FALSE(schedules[i]["uniqueID"].get<std::string>().empty());
+  }
+  EXPECT_NE(schedules[1]["uniqueID"], schedules[2]["uniqueID"]);
+
+  // A save that fails is not reported as done.
+  std::filesystem::remove(file + ".bak");
+  std::filesystem::create_directories(file + ".bak/inside");
+  EXPECT_FALSE(ScheduleHelpers::createDefaultSchedule());
+  ZeltoPreferences::resetSharedInstanceForTesting();
+}
+
+TEST(NSDateComponentsHelpersTest, TimesOfDay) {
+  CalendarComponents nine = NSDateComponentsHelpers::initWithHour(9);
+  EXPECT_EQ(nine, (CalendarComponents{0, 0, 0, 9, 0, 0}));
+  // 23:30 UTC on 8 June is already 9 June in Berlin.
+  CalendarComponents moved = NSDateComponentsHelpers::updateTimeComponents(
+      {.hour = 7, .minute = 45, .second = 30}, at(2026, 6, 8, 23, 30), kBerlin);
+  EXPECT_EQ(moved, (CalendarComponents{2026, 6, 9, 7, 45, 0}));
+  EXPECT_TRUE(NSDateComponentsHelpers::timeComponentsMatch(
+      moved, NSDateComponentsHelpers::initWithHourMinute(7, 45)));
+  EXPECT_FALSE(NSDateComponentsHelpers::timeComponentsMatch(moved, {.hour = 7, .minute = 45}));
+  EXPECT_FALSE(NSDateComponentsHelpers::timeComponentsMatch(
+      moved, NSDateComponentsHelpers::initWithHourMinute(7, 46)));
+}
+
+}  // namespace
+}  // namespace zelto
