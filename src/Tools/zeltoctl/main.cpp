@@ -9,11 +9,15 @@
 #include <string>
 
 #include "Agent/App/LoggingManager.h"
+#include "App/Controller/Zelto.h"
+#include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "Platform/DefaultsStore.h"
 #include "Platform/Directories.h"
 #include "Platform/Env.h"
+#include "Platform/FakeClock.h"
 #include "Platform/UserDefaults.h"
+#include "Tools/zeltoctl/StatusReport.h"
 
 namespace {
 
@@ -94,6 +98,52 @@ int validateCommand(const std::string& file) {
   return 0;
 }
 
+// The moment to answer for: the given date text, or now.
+std::optional<zelto::Date> momentFrom(const std::string& text) {
+  if (text.empty()) return zelto::Env::clock().now();
+  auto date = zelto::JSONValues::parseDate(text);
+  if (!date) {
+    std::fprintf(stderr,
+                 "zeltoctl: \"%s\" is not a date; use e.g. 2026-12-09T08:56:00+01:00 or "
+                 "2026-12-09T07:56:00Z\n",
+                 text.c_str());
+  }
+  return date;
+}
+
+int statusCommand(const std::string& when, bool asJson) {
+  auto moment = momentFrom(when);
+  if (!moment) return 2;
+  QuietLog quiet;
+  zelto::FakeClock clock(*moment);  // the controller answers as if it were that moment
+  zelto::Zelto controller(clock);
+  if (controller.prefs() == nullptr) {
+    quiet.printTo(stderr);
+    return 1;
+  }
+  nlohmann::json status = zelto::StatusReport::status(controller, *moment);
+  if (asJson) {
+    std::printf("%s\n", status.dump().c_str());
+  } else {
+    std::printf("%s", zelto::StatusReport::statusText(status).c_str());
+  }
+  return 0;
+}
+
+int scheduleCommand(const std::string& when, int days) {
+  auto moment = momentFrom(when);
+  if (!moment) return 2;
+  QuietLog quiet;
+  zelto::FakeClock clock(*moment);
+  zelto::Zelto controller(clock);
+  if (controller.prefs() == nullptr) {
+    quiet.printTo(stderr);
+    return 1;
+  }
+  std::printf("%s", zelto::StatusReport::scheduleText(controller, *moment, days).c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,6 +179,23 @@ int main(int argc, char** argv) {
       "validate", "Check that a configuration file loads; print \"valid\" or the reason");
   validate->add_option("FILE", file, "The file to check (default: the standard configuration)");
 
+  std::string when;
+  bool asJson = false;
+  CLI::App* status =
+      app.add_subcommand("status",
+                         "What the controller answers now (or at --now): mode, remaining times, "
+                         "schedules, and whether the watchdog would launch the application");
+  status->add_option("--now", when,
+                     "The moment to answer for (ISO 8601, e.g. 2026-12-09T08:56:00Z)");
+  status->add_flag("--json", asJson, "One JSON object, for programs");
+
+  int days = 7;
+  CLI::App* scheduleCmd = app.add_subcommand(
+      "schedule", "The scheduled blocking periods ahead, in local time, with a week grid");
+  scheduleCmd->add_option("--now", when, "Start from this moment instead of now");
+  scheduleCmd->add_option("--days", days, "How many days ahead (default 7)")
+      ->check(CLI::Range(1, 366));
+
   CLI11_PARSE(app, argc, argv);
 
   // Work with the agent's own settings (its "ConfigurationDir" above all), so that what is
@@ -140,6 +207,8 @@ int main(int argc, char** argv) {
   if (logLevel->parsed()) return logLevelCommand(*defaults, level);
   if (dump->parsed()) return dumpCommand(pretty);
   if (validate->parsed()) return validateCommand(file);
+  if (status->parsed()) return statusCommand(when, asJson);
+  if (scheduleCmd->parsed()) return scheduleCommand(when, days);
   std::printf("%s", app.help().c_str());
   return 0;
 }

@@ -1,0 +1,60 @@
+// The controller's instance, its record, and the blocking modes.
+#include "App/Controller/Zelto.h"
+#include "Platform/Env.h"
+#include "Platform/Log.h"
+
+namespace zelto {
+
+Zelto& Zelto::shared() {
+  static Zelto* instance = new Zelto(Env::clock());  // made once, even when asked concurrently
+  return *instance;
+}
+
+Zelto::Zelto(Clock& clock) : clock_(clock), prefs_(ZeltoPreferences::standardPreferences()) {}
+
+ZeltoPreferences* Zelto::prefs() {
+  // A record that failed to load is asked for again, so the controller recovers as soon as a
+  // good file appears.
+  if (prefs_ == nullptr) prefs_ = ZeltoPreferences::standardPreferences();
+  return prefs_;
+}
+
+const ZeltoPreferences& Zelto::current() {
+  if (ZeltoPreferences* record = prefs()) return *record;
+  // Plain construction, no defaults merged: every field empty, zero or false.
+  static const ZeltoPreferences* empty = [] {
+    auto* record = new ZeltoPreferences();
+    record->zeltoType = 0;
+    record->breakInterval = record->breakTotalAllowedInterval = record->breakTimeoutInterval = 0;
+    record->blockSpeedThrottle = 0;
+    record->disableDoNotDisturbMode = false;
+    return record;
+  }();
+  return *empty;
+}
+
+void Zelto::save() {
+  if (ZeltoPreferences* record = prefs()) record->save();
+}
+
+bool Zelto::isNormal() { return current().zeltoType == 0; }
+bool Zelto::isTimer() { return current().zeltoType == 1; }
+bool Zelto::isSchedule() { return current().zeltoType == 2; }
+bool Zelto::isTimeBased() { return isTimer() || isSchedule(); }
+
+bool Zelto::shouldZelto() {
+  const ZeltoPreferences& p = current();
+  const std::optional<Date> unblockDate = p.zeltoUnblockDate;
+  const bool timer = isTimer();
+  if (unblockDate && timer && unblockDate->isGreaterDate(now())) {
+    log::debug("shouldZelto indicated should be time zeltoed right now");
+    return true;
+  }
+  if (p.lastZeltoDate && !p.lastUnzeltoDate) {
+    log::debug("shouldZelto indicated should be normal zeltoed right now");
+    return true;
+  }
+  return false;
+}
+
+}  // namespace zelto

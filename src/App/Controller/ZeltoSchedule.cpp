@@ -1,0 +1,99 @@
+// The generated schedule: when it is rebuilt, whether a schedule blocks at a date, when that
+// scheduled blocking ends, and switching off the schedules behind the chain in force.
+#include <algorithm>
+
+#include "App/Controller/Zelto.h"
+#include "App/Data/Schedules/ScheduleHelpers.h"
+#include "App/Helpers/Functional/F.h"
+#include "Platform/DateCalendar.h"
+#include "Platform/NotificationCenter.h"
+
+namespace zelto {
+
+namespace {
+constexpr int kScheduleDaysBack = -1;
+constexpr int kScheduleDaysAhead = 8;
+}  // namespace
+
+std::string Zelto::timeZone() {
+  const auto& zone = current().currentTimeZone;
+  return zone ? *zone : DateCalendar::systemTimeZoneName();
+}
+
+bool Zelto::scheduleNeedsUpdate(Date date) {
+  if (!schedule) return true;
+  if (schedule->items().size() < 2) return true;
+  if (schedule->timeZone() != timeZone()) return true;
+  auto first = schedule->getFromDate();
+  auto last = schedule->getToDate();
+  return !first || !last || !date.isGreaterDate(*first) || !date.isLessDate(*last);
+}
+
+void Zelto::updateScheduleWithDate(Date date) {
+  const std::string zone = timeZone();
+  Date start = DateCalendar::dateByAddingDays(date, kScheduleDaysBack, zone);
+  Date end = DateCalendar::dateByAddingDays(date, kScheduleDaysAhead, zone);
+  std::vector<ScheduleZeltoPreferences> records;
+  if (ZeltoPreferences* record = prefs()) records = record->getAllSortedSchedules();
+  schedule = Schedule(ScheduleHelpers::generatedScheduleForItems(records, start, end, zone), zone);
+}
+
+void Zelto::updateSchedule() { updateScheduleWithDate(now()); }
+
+bool Zelto::isScheduleBlockedWithDate(Date date) {
+  if (scheduleNeedsUpdate(date)) updateScheduleWithDate(date);
+  activeScheduleChain =
+      Schedule(ScheduleHelpers::getScheduleItemChainFrom(schedule->items(), date), timeZone());
+  return activeScheduleChain->getToDate().has_value();
+}
+
+bool Zelto::isScheduleBlocked() { return isScheduleBlockedWithDate(now()); }
+
+std::optional<NormalizedScheduleItem> Zelto::getActiveEndSchedule() {
+  if (!activeScheduleChain || activeScheduleChain->items().empty()) return std::nullopt;
+  return activeScheduleChain->items().back();
+}
+
+std::optional<NormalizedScheduleItem> Zelto::getActiveEndScheduleForDate(Date date) {
+  if (!schedule) return std::nullopt;
+  return ScheduleHelpers::getLastActiveScheduleItemFrom(schedule->items(), date);
+}
+
+std::optional<Date> Zelto::unblockScheduleDateWithDate(Date date) {
+  if (!isZeltoing) return std::nullopt;
+  if (scheduleNeedsUpdate(date)) updateScheduleWithDate(date);
+  if (schedule->items().empty()) return std::nullopt;
+  auto end = getActiveEndScheduleForDate(date);
+  if (!end) return std::nullopt;
+  return end->toDate();
+}
+
+std::string Zelto::unblockScheduleTimeWithDate(Date date) {
+  return ScheduleHelpers::unblockScheduleTimeWithDate(date, unblockScheduleDateWithDate(date),
+                                                      timeZone());
+}
+
+bool Zelto::disableActiveScheduleChain() {
+  if (!activeScheduleChain || activeScheduleChain->items().empty()) return false;
+  std::vector<std::string> ids =
+      F::mapArray(activeScheduleChain->items(),
+                  [](const NormalizedScheduleItem& item) { return item.uniqueID(); });
+  bool changed = false;
+  if (ZeltoPreferences* record = prefs()) {
+    // The records live in the profiles; switch off each one behind the chain in place.
+    for (auto& profile : record->profiles) {
+      for (auto& scheduleRecord : profile.schedules) {
+        if (std::find(ids.begin(), ids.end(), scheduleRecord.uniqueID) != ids.end()) {
+          scheduleRecord.isEnabled = false;
+          changed = true;
+        }
+      }
+    }
+    if (changed) record->save();
+  }
+  updateSchedule();
+  NotificationCenter::defaultCenter().post("ShouldUpdateScheduleItems", this);
+  return changed;
+}
+
+}  // namespace zelto

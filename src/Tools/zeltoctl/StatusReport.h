@@ -1,0 +1,33 @@
+// StatusReport: what zeltoctl shows about the controller's answers at one moment: the status
+// (for a person or a program) and the generated schedule with a week grid.
+//
+// Class operations only; they run the controller's questions on the calling thread.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "App/Controller/Zelto.h"
+#include "Platform/Date.h"
+
+namespace zelto {
+
+class StatusReport {
+ public:
+  // The controller's answers at `now` (the controller's clock must read `now`):
+  // "mode", "shouldZelto", "timeUntilUnblock", "timeUntilBlock", "countDown",
+  // "isScheduleBlocked", "scheduleEnd", "scheduleEndText", "canHardcoreUnzelto",
+  // "shouldUnzelto" and "watchdog" ("launch" or "wait").
+  static nlohmann::json status(Zelto& zelto, Date now);
+  static std::string statusText(const nlohmann::json& status);
+
+  // The periods from `now` to `days` days ahead, in the controller's zone, then a grid of the
+  // same days (one row a day, one column an hour).
+  static std::string scheduleText(Zelto& zelto, Date now, int days);
+
+  // Whether the watchdog, checking at this moment, would start a main application that isn't
+  // running: blocking should be on, or the next scheduled period starts within the look-ahead.
+  static bool watchdogWouldLaunch(Zelto& zelto);
+};
+
+}  // namespace zelto

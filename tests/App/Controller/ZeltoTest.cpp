@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "App/Controller/Zelto.h"
+#include "App/Data/Preferences/JSONValues.h"
+#include "Platform/FakeClock.h"
+#include "Platform/NotificationCenter.h"
+#include "Support/ChildProcess.h"
+#include "Support/LogCapture.h"
+#include "Support/TestEnv.h"
+
+namespace zelto {
+namespace {
+
+using json = nlohmann::json;
+using testing::LogCapture;
+using testing::TestEnv;
+
+Date at(const std::string& text) { return *JSONValues::parseDate(text); }
+
+// A controller over a private home whose configuration the test writes first. Times are in
+// Europe/Berlin (the record's zone); 2026-12-09 is a Wednesday.
+class ZeltoTest : public ::testing::Test {
+ protected:
+  ZeltoTest() { ZeltoPreferences::resetSharedInstanceForTesting(); }
+  ~ZeltoTest() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
+
+  // Writes the configuration and makes the controller, at `now`.
+  Zelto& start(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
+    controller_.reset();
+    ZeltoPreferences::resetSharedInstanceForTesting();
+    env_.temp().write(".local/share/Zelto/default.cfg", config.dump());
+    clock_.setNow(at(now));
+    controller_ = std::make_unique<Zelto>(clock_);
+    if (controller_->prefs()) controller_->prefs()->currentTimeZone = "Europe/Berlin";
+    return *controller_;
+  }
+  json stored() const {
+    return json::parse(testing::readWholeFile(env_.home() + "/.local/share/Zelto/default.cfg"));
+  }
+  static json weekdays(const std::string& id, int from, int to, int type = 8) {
+    return {{"isEnabled", true},
+            {"scheduleType", type},
+            {"fromDate", {{"hour", from}}},
+            {"toDate", {{"hour", to}}},
+            {"uniqueID", id}};
+  }
+  static json withSchedules(json schedules) {
+    return {{"profiles", json::array({{{"schedules", std::move(schedules)}}})}};
+  }
+
+  TestEnv env_;
+  FakeClock clock_;
+  Env::ScopedOverride clockOverride_{Env::Services{.clock = &clock_}};
+  std::unique_ptr<Zelto> controller_;
+};
+
+TEST_F(ZeltoTest, ShouldZeltoInEveryMode) {
+  const std::string now = "2026-12-09T12:00:00Z";
+  auto decide = [&](json config) { return start(config, now).shouldZelto(); };
+  EXPECT_TRUE(decide({{"zeltoType", 1}, {"zeltoUnblockDate", "2026-12-09T12:00:01Z"}}));
+  EXPECT_FALSE(decide({{"zeltoType", 1},
+                       {"zeltoUnblockDate", "2026-12-09T12:00:00Z"},
+                       {"lastZeltoDate", "2026-12-09T11:00:00Z"},
+                       {"lastUnzeltoDate", "2026-12-09T11:30:00Z"}}));
+  // Switched on and never off counts as running, in any mode.
+  EXPECT_TRUE(decide({{"zeltoType", 2}, {"lastZeltoDate", "2026-12-09T11:00:00Z"}}));
+  EXPECT_FALSE(decide({{"zeltoType", 0}, {"lastUnzeltoDate", "2026-12-09T11:00:00Z"}}));
+  // A future unblock date outside timer mode doesn't count.
+  EXPECT_FALSE(decide({{"zeltoType", 0}, {"zeltoUnblockDate", "2026-12-10T12:00:00Z"}}));
+
+  Zelto& other = start({{"zeltoType", 3}}, now);
+  EXPECT_FALSE(other.isNormal() || other.isTimer() || other.isSchedule() || other.isTimeBased());
+}
+
+TEST_F(ZeltoTest, AnAbsentRecordReadsAsEmptyAndIsAskedForAgain) {
+  Zelto& zelto = start(json::array());  // not an object: the load fails
+  EXPECT_EQ(zelto.prefs(), nullptr);
+  EXPECT_FALSE(zelto.shouldZelto());
+  EXPECT_EQ(zelto.getTimeIntervalUntilBlock(), -1);
+  EXPECT_EQ(zelto.getAllowedBreakTime(), 0);
+  zelto.resetTimerInformation();  // saves nothing, breaks nothing
+
+  env_.temp().write(".local/share/Zelto/default.cfg",
+                    R"({"lastZeltoDate": "2026-12-09T11:00:00Z"})");
+  EXPECT_TRUE(zelto.shouldZelto());
+}
+
+TEST_F(ZeltoTest, TimersAreSetUpAndResetAndSaved) {
+  Zelto& zelto = start({{"zeltoType", 1}, {"zeltoMustCompleteSession", true}});
+  zelto.timerInterval = 1500;
+  EXPECT_EQ(zelto.getTimeIntervalUntilUnblock(), 1500);
+  zelto.setupTimerInformation();
+  EXPECT_EQ(zelto.origTimerInterval, 1500);
+  EXPECT_EQ(zelto.timerInterval, 0);
+  EXPECT_EQ(stored()["zeltoUnblockDate"],
+            JSONValues::formatDate(clock_.now().addingTimeInterval(1500)));
+  clock_.advance(0.5);
+  EXPECT_EQ(zelto.getTimeIntervalUntilUnblock(), 1500);  // 1499.5 rounds up
+
+  zelto.isZeltoing = true;
+  zelto.resetTimerInformation();
+  EXPECT_FALSE(zelto.isZeltoing);
+  json saved = stored();
+  EXPECT_EQ(saved["zeltoType"], 0);
+  EXPECT_FALSE(saved.contains("zeltoUnblockDate"));
+  EXPECT_EQ(saved["zeltoMustCompleteSession"], false);
+
+  // Neither timer nor schedule: nothing set up, nothing saved.
+  std::filesystem::remove(env_.home() + "/.local/share/Zelto/default.cfg");
+  zelto.timerInterval = 60;
+  zelto.setupTimerInformation();
+  EXPECT_FALSE(std::filesystem::exists(env_.home() + "/.local/share/Zelto/default.cfg"));
+}
+
+TEST_F(ZeltoTest, RemainingTimesRoundUp) {
+  Zelto& zelto = start({{"zeltoType", 1}, {"zeltoUnblockDate", "2026-12-09T12:00:00.300Z"}},
+                       "2026-12-09T12:00:00Z");
+  EXPECT_EQ(zelto.getTimeIntervalUntilUnblock(), 1);
+  clock_.setNow(at("2026-12-09T12:00:10.800Z"));
+  EXPECT_EQ(zelto.getTimeIntervalUntilUnblock(), -10);
+  EXPECT_EQ(zelto.getShortReadableTimeUntilUnblock(), "00:-10");
+  zelto.prefs()->zeltoType = 0;
+  EXPECT_EQ(zelto.getTimeIntervalUntilUnblock(), 0);
+}
+
+TEST_F(ZeltoTest, TheCountdownCoversTheNextThreeHundredSecondsBothEndsIncluded) {
+  Zelto& zelto = start(withSchedules({weekdays("W", 9, 17)}), "2026-12-09T08:55:00+01:00");
+  EXPECT_EQ(zelto.getTimeIntervalUntilBlock(), 300);
+  EXPECT_EQ(zelto.getCountDownInterval(), 300);
+  EXPECT_TRUE(zelto.isCountingDown());
+  zelto.isZeltoing = true;
+  EXPECT_EQ(zelto.getCountDownInterval(), -1);
+  zelto.isZeltoing = false;
+  clock_.setNow(at("2026-12-09T08:54:59+01:00"));
+  EXPECT_EQ(zelto.getTimeIntervalUntilBlock(), 301);
+  EXPECT_EQ(zelto.getCountDownInterval(), -1);
+  clock_.setNow(at("2026-12-09T09:00:00+01:00"));
+  EXPECT_EQ(zelto.getCountDownInterval(), -1);  // under way: no countdown
+  EXPECT_EQ(zelto.getTimeIntervalUntilBlock(), -1);
+}
+
+TEST_F(ZeltoTest, BreakAllowance) {
+  Zelto& zelto = start(
+      {{"breakTotalAllowedInterval", 600},
+       {"breakTimeoutInterval", 3600},
+       {"sessions", json::array({
+                        {{"date", "2026-12-09T11:43:20Z"}, {"interval", 300}, {"zeltoType", 4}},
+                        {{"date", "2026-12-09T10:53:20Z"}, {"interval", 200}, {"zeltoType", 4}},
+                        {{"date", "2026-12-09T11:50:00Z"}, {"interval", 900}, {"zeltoType", 1}},
+                    })}},
+      "2026-12-09T12:00:00Z");
+  EXPECT_EQ(zelto.getZeltoBreaks().size(), 2u);
+  EXPECT_EQ(zelto.getAllowedBreakTime(), 300);  // the break 4000 s ago no longer counts
+  EXPECT_EQ(zelto.getTimeIntervalToNextBreak(500), 2600);
+  EXPECT_EQ(zelto.getTimeIntervalToNextBreak(700), -1);
+  EXPECT_EQ(zelto.getTimeIntervalToNextBreak(200), 0);  // already available
+  zelto.prefs()->breakTotalAllowedInterval = 100;
+  EXPECT_EQ(zelto.getAllowedBreakTime(), 0);  // never negative
+
+  zelto.prefs()->lastBreakDate = at("2026-12-09T11:00:00Z");
+  EXPECT_EQ(zelto.getActualBreakTimeInterval(), 0);
+  zelto.prefs()->lastUnbreakDate = at("2026-12-09T11:05:00Z");
+  EXPECT_EQ(zelto.getActualBreakTimeInterval(), 300);
+}
+
+TEST_F(ZeltoTest, ScheduledBlockingAndItsChain) {
+  Zelto& zelto = start(withSchedules({weekdays("AM", 9, 12), weekdays("PM", 12, 17)}),
+                       "2026-12-09T10:00:00+01:00");
+  EXPECT_TRUE(zelto.isScheduleBlocked());
+  ASSERT_EQ(zelto.activeScheduleChain->items().size(), 2u);
+  EXPECT_EQ(zelto.getActiveEndSchedule()->toDate(), at("2026-12-09T17:00:00+01:00"));
+  EXPECT_EQ(zelto.unblockScheduleDateWithDate(clock_.now()), std::nullopt);  // not zeltoing
+  zelto.isZeltoing = true;
+  EXPECT_EQ(zelto.unblockScheduleDateWithDate(clock_.now()), at("2026-12-09T17:00:00+01:00"));
+
+  EXPECT_FALSE(zelto.isScheduleBlockedWithDate(at("2026-12-09T17:00:00+01:00")));
+  EXPECT_TRUE(zelto.activeScheduleChain->items().empty());
+  EXPECT_EQ(zelto.getActiveEndSchedule(), std::nullopt);
+}
+
+TEST_F(ZeltoTest, TheScheduleIsRebuiltOnlyWhenItsWindowNoLongerFits) {
+  Zelto& zelto = start(withSchedules({weekdays("W", 9, 17)}));
+  EXPECT_TRUE(zelto.scheduleNeedsUpdate(clock_.now()));  // never built
+  zelto.updateSchedule();
+  EXPECT_FALSE(zelto.scheduleNeedsUpdate(clock_.now()));
+  EXPECT_TRUE(zelto.scheduleNeedsUpdate(clock_.now().addingTimeInterval(9 * 86400)));
+  zelto.prefs()->currentTimeZone = "Asia/Tokyo";
+  EXPECT_TRUE(zelto.scheduleNeedsUpdate(clock_.now()));
+
+  // Fewer than two periods: rebuilt on every question.
+  Zelto& single = start(withSchedules({weekdays("M", 9, 17, 1)}));
+  single.updateSchedule();
+  ASSERT_EQ(single.schedule->items().size(), 1u);
+  EXPECT_TRUE(single.scheduleNeedsUpdate(clock_.now()));
+}
+
+TEST_F(ZeltoTest, DisablingTheActiveChainSwitchesOffItsSchedulesOnce) {
+  Zelto& zelto =
+      start(withSchedules({weekdays("AM", 9, 12), weekdays("PM", 12, 17), weekdays("EVE", 19, 21)}),
+            "2026-12-09T10:00:00+01:00");
+  int posted = 0;
+  auto token = NotificationCenter::defaultCenter().addObserver(
+      "ShouldUpdateScheduleItems", [&](const Notification& n) {
+        ++posted;
+        EXPECT_EQ(std::any_cast<Zelto*>(n.object), &zelto);
+      });
+  EXPECT_FALSE(zelto.disableActiveScheduleChain());  // no chain asked for yet
+  EXPECT_EQ(posted, 0);
+
+  ASSERT_TRUE(zelto.isScheduleBlocked());
+  EXPECT_TRUE(zelto.disableActiveScheduleChain());
+  EXPECT_EQ(posted, 1);
+  json schedules = stored()["profiles"][0]["schedules"];
+  EXPECT_EQ(schedules[0]["isEnabled"], false);
+  EXPECT_EQ(schedules[1]["isEnabled"], false);
+  EXPECT_EQ(schedules[2]["isEnabled"], true);
+  EXPECT_FALSE(zelto.isScheduleBlocked());
+  NotificationCenter::defaultCenter().removeObserver(token);
+}
+
+TEST_F(ZeltoTest, EndingARunningPeriod) {
+  Zelto& zelto = start({{"zeltoType", 0}, {"isUserInitiated", true}});
+  EXPECT_FALSE(zelto.shouldUnzelto());  // not zeltoing
+  zelto.isZeltoing = true;
+  EXPECT_FALSE(zelto.shouldUnzelto());  // started by the user
+  zelto.prefs()->isUserInitiated = false;
+  EXPECT_TRUE(zelto.shouldUnzelto());
+  zelto.shouldStartTimer = true;
+  EXPECT_FALSE(zelto.shouldUnzelto());
+  zelto.shouldStartTimer = false;
+  zelto.prefs()->disableEagerUnzelto = true;
+  EXPECT_FALSE(zelto.shouldUnzelto());
+  zelto.prefs()->disableEagerUnzelto = false;
+
+  // A timer whose time ran out ends; one still running doesn't.
+  zelto.prefs()->zeltoType = 1;
+  zelto.prefs()->zeltoUnblockDate = clock_.now().addingTimeInterval(-1);
+  EXPECT_TRUE(zelto.shouldUnzelto());
+  zelto.prefs()->zeltoUnblockDate = clock_.now().addingTimeInterval(60);
+  EXPECT_FALSE(zelto.shouldUnzelto());
+
+  // Hardcore mode: a timer holds only a session that must be completed.
+  EXPECT_TRUE(zelto.canHardcoreUnzelto());  // hardcore off
+  zelto.prefs()->zeltoHardcoreMode = true;
+  LogCapture capture;
+  EXPECT_TRUE(zelto.canHardcoreUnzelto());
+  EXPECT_TRUE(
+      capture.has(spdlog::level::info, "canHardcoreUnzelto because !zeltoMustCompleteSession"));
+  zelto.prefs()->zeltoMustCompleteSession = true;
+  EXPECT_FALSE(zelto.canHardcoreUnzelto());
+}
+
+TEST_F(ZeltoTest, HardcoreModeAlwaysHoldsAScheduledPeriod) {
+  Zelto& zelto =
+      start({{"zeltoHardcoreMode", true},
+             {"profiles", json::array({{{"schedules", json::array({weekdays("W", 9, 17)})}}})}});
+  EXPECT_FALSE(zelto.canHardcoreUnzelto());
+  zelto.isZeltoing = true;
+  EXPECT_FALSE(zelto.shouldUnzelto());  // the schedule still blocks
+}
+
+}  // namespace
+}  // namespace zelto
