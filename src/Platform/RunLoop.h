@@ -14,6 +14,7 @@
 
 namespace zelto {
 
+// A registration on the loop (a timer, a watched descriptor): cancelled when destroyed.
 class Timer {
  public:
   virtual ~Timer() = default;
@@ -40,6 +41,11 @@ class RunLoop {
 
   // Calls `callback` on the loop's thread each time the process receives `signal`.
   virtual void onSignal(int signal, Callback callback) = 0;
+
+  // Calls `callback` on the loop's thread whenever `fd` is readable (or has hung up or failed),
+  // until the returned handle is cancelled or destroyed. The caller keeps owning `fd` and closes
+  // it only after the handle is gone.
+  virtual std::unique_ptr<Timer> watchReadable(int fd, Callback callback) = 0;
 };
 
 }  // namespace zelto

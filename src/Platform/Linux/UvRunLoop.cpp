@@ -63,6 +63,56 @@ class UvTimer final : public Timer {
   State* state_;
 };
 
+// A libuv poll handle on a descriptor; like UvTimer, its memory goes once libuv has closed it.
+class UvReadableWatch final : public Timer {
+ public:
+  UvReadableWatch(uv_loop_t* loop, int fd, RunLoop::Callback callback)
+      : state_(new State{{}, std::move(callback), false, false}) {
+    if (uv_poll_init(loop, &state_->handle, fd) != 0) {
+      delete state_;
+      state_ = nullptr;
+      return;
+    }
+    state_->handle.data = state_;
+    uv_poll_start(&state_->handle, UV_READABLE | UV_DISCONNECT, &UvReadableWatch::onEvent);
+  }
+  ~UvReadableWatch() override { cancel(); }
+
+  void cancel() override {
+    if (state_ == nullptr) return;
+    uv_poll_stop(&state_->handle);
+    if (state_->firing) {
+      state_->cancelled = true;
+    } else {
+      uv_close(reinterpret_cast<uv_handle_t*>(&state_->handle),
+               [](uv_handle_t* h) { delete static_cast<State*>(h->data); });
+    }
+    state_ = nullptr;
+  }
+
+ private:
+  struct State {
+    uv_poll_t handle;
+    RunLoop::Callback callback;
+    bool firing;
+    bool cancelled;
+  };
+
+  static void onEvent(uv_poll_t* handle, int /*status*/, int /*events*/) {
+    auto* state = static_cast<State*>(handle->data);
+    state->firing = true;
+    RunLoop::Callback callback = state->callback;
+    callback();
+    state->firing = false;
+    if (state->cancelled) {
+      uv_close(reinterpret_cast<uv_handle_t*>(handle),
+               [](uv_handle_t* h) { delete static_cast<State*>(h->data); });
+    }
+  }
+
+  State* state_;
+};
+
 }  // namespace
 
 UvRunLoop::UvRunLoop() : loopThread_(std::this_thread::get_id()) {
@@ -129,6 +179,10 @@ void UvRunLoop::onSignal(int signal, Callback callback) {
       &entry.handle,
       [](uv_signal_t* handle, int) { static_cast<SignalHandle*>(handle->data)->callback(); },
       signal);
+}
+
+std::unique_ptr<Timer> UvRunLoop::watchReadable(int fd, Callback callback) {
+  return std::make_unique<UvReadableWatch>(&loop_, fd, std::move(callback));
 }
 
 void UvRunLoop::onAsync(uv_async_t* handle) {

@@ -1,0 +1,46 @@
+// Workspace: the applications of the current user that are running, and launching one.
+//
+// A running application is a process of the current user whose executable lies at
+// B/Contents/MacOS/NAME of a bundle B that has an Info.plist; its bundle identifier comes from
+// that Info.plist. Observers hear about changes of that list on the run loop the workspace was
+// made for.
+//
+// Ownership: the creator owns the workspace; it must outlive its observers' tokens. Threads:
+// every operation on the workspace's run-loop thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zelto {
+
+struct RunningApplication {
+  int processIdentifier = 0;
+  std::string bundleIdentifier;
+  std::string bundlePath;
+  bool isTerminated = false;
+};
+
+class Workspace {
+ public:
+  using Observer = std::function<void()>;
+  using Token = uint64_t;
+
+  virtual ~Workspace() = default;
+
+  virtual std::vector<RunningApplication> runningApplications() = 0;
+  std::vector<RunningApplication> runningApplicationsWithBundleIdentifier(
+      const std::string& bundleIdentifier);
+
+  // Starts the application of the bundle at `bundlePath` (its CFBundleExecutable) with no
+  // arguments, detached from the caller. False, with the reason logged, when it can't.
+  virtual bool launchApplication(const std::string& bundlePath) = 0;
+
+  // Called after each change of the running-applications list that the workspace notices.
+  virtual Token addRunningApplicationsObserver(Observer observer) = 0;
+  virtual void removeRunningApplicationsObserver(Token token) = 0;
+};
+
+}  // namespace zelto
