@@ -1,0 +1,10 @@
+#include "Agent/App/Watchdog/NUIFileMonitor.h"
+
+namespace zelto {
+
+std::unique_ptr<Timer> NUIFileMonitor::watch(FileWatcher& watcher, const std::string& path,
+                                             std::function<void()> callback) {
+  return watcher.watch(path, std::move(callback));
+}
+
+}  // namespace zelto

@@ -1,0 +1,43 @@
+// InotifyFileWatcher: the FileWatcher on inotify, delivering on a RunLoop.
+//
+// Each watch has one inotify descriptor, registered with the loop, holding up to two watches:
+// - the file at the path, for IN_CLOSE_WRITE (a write is reported once, when the writer closes
+//   the file, however many write calls it made; a writer that keeps the file open is reported
+//   when it closes it), IN_DELETE_SELF and IN_MOVE_SELF;
+// - the directory holding the path, for the file's name appearing (IN_CREATE, IN_MOVED_TO) or
+//   going (IN_DELETE, IN_MOVED_FROM), so an atomic replacement (write a temporary file, rename
+//   it over the path) and a file that appears after a gap are both reported. When that directory
+//   does not exist, the nearest existing ancestor is watched for the next missing component to
+//   appear instead, and the watch moves down as the directories come into being.
+// All events read in one wake-up make one batch: the watch first re-arms on whatever now stands
+// at the path, then calls back once when the batch touched the file (or the file at the path is
+// a different one, or has appeared or gone). Re-arming comes before the callback, so a change
+// made while the callback runs is reported too. Events of a file no longer at the path are
+// ignored. A queue overflow counts as a change.
+//
+// A relative path is made absolute when the watch starts. A path without a file name (empty, or
+// ending in "/", "." or "..") is refused with a warning: the handle returned watches nothing.
+// Errors never end in a crash or a busy loop: what cannot be watched is logged and left alone
+// until the next event re-arms the watch.
+//
+// Ownership: each handle owns its descriptor and closes it when cancelled or destroyed; the
+// handle may be destroyed from its own callback. Handles must go before the loop. Threads: the
+// loop's thread only.
+#pragma once
+
+#include "Platform/FileWatcher.h"
+#include "Platform/RunLoop.h"
+
+namespace zelto {
+
+class InotifyFileWatcher final : public FileWatcher {
+ public:
+  explicit InotifyFileWatcher(RunLoop& loop) : loop_(loop) {}
+
+  std::unique_ptr<Timer> watch(const std::string& path, std::function<void()> callback) override;
+
+ private:
+  RunLoop& loop_;
+};
+
+}  // namespace zelto

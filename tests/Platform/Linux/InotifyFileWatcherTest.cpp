@@ -1,0 +1,270 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "Platform/Linux/InotifyFileWatcher.h"
+#include "Platform/Linux/UvRunLoop.h"
+#include "Support/LogCapture.h"
+#include "Support/TempDir.h"
+
+namespace zelto {
+namespace {
+
+namespace fs = std::filesystem;
+
+size_t openDescriptors() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+  std::ofstream(path, std::ios::binary) << contents;
+}
+
+class InotifyFileWatcherTest : public ::testing::Test {
+ protected:
+  // Runs the loop until `done` holds, for at most five seconds; false when time ran out.
+  bool runUntil(const std::function<bool()>& done) {
+    if (done()) return true;
+    bool timedOut = false;
+    auto poll = loop.addTimer(0.001, 0.001, [&] {
+      if (done()) loop.stop();
+    });
+    auto watchdog = loop.addTimer(5.0, 0, [&] {
+      timedOut = true;
+      loop.stop();
+    });
+    loop.run();
+    return !timedOut;
+  }
+
+  // Lets the loop handle whatever events are already queued, then returns.
+  void settle() {
+    auto stopper = loop.addTimer(0, 0, [&] { loop.stop(); });
+    loop.run();
+  }
+
+  // Puts a new file at `path` the way an atomic save does: a temporary file, renamed over it.
+  void replaceAtomically(const std::string& path, const std::string& contents) {
+    std::string temporary = path + ".tmp";
+    writeFile(temporary, contents);
+    fs::rename(temporary, path);
+  }
+
+  UvRunLoop loop;
+  InotifyFileWatcher watcher{loop};
+  testing::TempDir dir;
+};
+
+// --- Writes -----------------------------------------------------------------------------------
+
+TEST_F(InotifyFileWatcherTest, EachOfThreeSeparateWritesGivesOneCallback) {
+  std::string path = dir.write("prefs.cfg", "0");
+  int calls = 0;
+  auto watch = watcher.watch(path, [&] { ++calls; });
+  for (int write = 1; write <= 3; ++write) {
+    writeFile(path, std::string(1000 * write, 'x'));  // truncate and many bytes: one write
+    ASSERT_TRUE(runUntil([&] { return calls >= write; })) << "write " << write;
+    EXPECT_EQ(calls, write);
+  }
+  settle();
+  EXPECT_EQ(calls, 3);
+}
+
+TEST_F(InotifyFileWatcherTest, AWriteMadeByTheCallbackItselfIsReportedAgain) {
+  std::string path = dir.write("prefs.cfg", "0");
+  int calls = 0;
+  auto watch = watcher.watch(path, [&] {
+    if (++calls == 1) writeFile(path, "written while calling back");
+  });
+  writeFile(path, "1");
+  ASSERT_TRUE(runUntil([&] { return calls >= 2; }));
+  settle();
+  EXPECT_EQ(calls, 2);
+}
+
+// --- Replacement, deletion, appearance --------------------------------------------------------
+
+TEST_F(InotifyFileWatcherTest, ReplacementByRenameIsReportedAndTheNewFileStaysWatched) {
+  std::string path = dir.write("prefs.cfg", "old");
+  int calls = 0;
+  auto watch = watcher.watch(path, [&] { ++calls; });
+
+  int oldFile = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(oldFile, 0);
+  replaceAtomically(path, "new");
+  ASSERT_TRUE(runUntil([&] { return calls >= 1; }));
+  settle();
+  EXPECT_EQ(calls, 1);
+
+  // The replaced file is no longer at the path: writing it is no change of the path's file.
+  ASSERT_EQ(::write(oldFile, "stale", 5), 5);
+  ::close(oldFile);
+  settle();
+  EXPECT_EQ(calls, 1);
+
+  writeFile(path, "newer");
+  ASSERT_TRUE(runUntil([&] { return calls >= 2; }));
+  replaceAtomically(path, "newest");
+  ASSERT_TRUE(runUntil([&] { return calls >= 3; }));
+  writeFile(path, "after the second replacement");
+  ASSERT_TRUE(runUntil([&] { return calls >= 4; }));
+  settle();
+  EXPECT_EQ(calls, 4);
+}
+
+TEST_F(InotifyFileWatcherTest, DeletionAndReappearanceAfterAGapAreBothReported) {
+  std::string path = dir.write("prefs.cfg", "1");
+  int calls = 0;
+  auto watch = watcher.watch(path, [&] { ++calls; });
+
+  fs::remove(path);
+  ASSERT_TRUE(runUntil([&] { return calls >= 1; }));
+  settle();
+  EXPECT_EQ(calls, 1);
+
+  std::string staged = dir.write("staging/prefs.cfg", "2");  // a different directory
+  fs::rename(staged, path);
+  ASSERT_TRUE(runUntil([&] { return calls >= 2; }));
+  settle();
+  EXPECT_EQ(calls, 2);
+
+  writeFile(path, "3");
+  ASSERT_TRUE(runUntil([&] { return calls >= 3; }));
+}
+
+TEST_F(InotifyFileWatcherTest, RenamingTheFileAwayIsReported) {
+  std::string path = dir.write("prefs.cfg", "1");
+  int calls = 0;
+  auto watch = watcher.watch(path, [&] { ++calls; });
+  fs::rename(path, dir / "elsewhere.cfg");
+  ASSERT_TRUE(runUntil([&] { return calls >= 1; }));
+  settle();
+  EXPECT_EQ(calls, 1);
+  writeFile(dir / "elsewhere.cfg", "not at the path any more");
+  settle();
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(InotifyFileWatcherTest, AWatchOnAMissingFileReportsItsCreationAndLaterWrites) {
+  std::string path = dir / "prefs.cfg";
+  int calls = 0;
+  auto watch = watcher.watch(path, [&] { ++calls; });
+  writeFile(dir / "other.cfg", "another file in the directory");
+  settle();
+  EXPECT_EQ(calls, 0);
+
+  writeFile(path, "created");
+  ASSERT_TRUE(runUntil([&] { return calls >= 1; }));
+  settle();
+  int afterCreation = calls;  // the creation, and perhaps the closing write as its own batch
+  writeFile(path, "written");
+  ASSERT_TRUE(runUntil([&] { return calls > afterCreation; }));
+}
+
+TEST_F(InotifyFileWatcherTest, AWatchUnderMissingDirectoriesFollowsThemIntoBeing) {
+  std::string path = dir / "a/b/prefs.cfg";
+  int calls = 0;
+  auto watch = watcher.watch(path, [&] { ++calls; });
+  fs::create_directories(dir / "a/b");
+  settle();
+  EXPECT_EQ(calls, 0);  // directories alone are no change of the file
+
+  replaceAtomically(path, "created");
+  ASSERT_TRUE(runUntil([&] { return calls >= 1; }));
+  settle();
+  EXPECT_EQ(calls, 1);
+  writeFile(path, "written");
+  ASSERT_TRUE(runUntil([&] { return calls >= 2; }));
+
+  // The directory goes and comes back: the watch finds the file in the new one.
+  fs::remove_all(dir / "a");
+  ASSERT_TRUE(runUntil([&] { return calls >= 3; }));
+  settle();
+  int afterRemoval = calls;
+  fs::create_directories(dir / "a/b");
+  replaceAtomically(path, "again");
+  ASSERT_TRUE(runUntil([&] { return calls > afterRemoval; }));
+}
+
+TEST_F(InotifyFileWatcherTest, APathThroughARegularFileIsWatchedOnceItBecomesADirectory) {
+  std::string blocker = dir.write("a", "a file where a directory should be");
+  std::string path = dir / "a/prefs.cfg";
+  int calls = 0;
+  auto watch = watcher.watch(path, [&] { ++calls; });
+  fs::remove(blocker);
+  fs::create_directory(blocker);
+  replaceAtomically(path, "created");
+  ASSERT_TRUE(runUntil([&] { return calls >= 1; }));
+}
+
+// --- Ending a watch; bad input ----------------------------------------------------------------
+
+TEST_F(InotifyFileWatcherTest, DestroyingTheHandleStopsCallbacksAndClosesItsDescriptor) {
+  std::string path = dir.write("prefs.cfg", "0");
+  const size_t before = openDescriptors();
+  int ended = 0, kept = 0;
+  auto ending = watcher.watch(path, [&] { ++ended; });
+  auto keeper = watcher.watch(path, [&] { ++kept; });
+  EXPECT_EQ(openDescriptors(), before + 2);  // one descriptor per watch
+
+  ending.reset();
+  EXPECT_EQ(openDescriptors(), before + 1);
+  writeFile(path, "1");
+  ASSERT_TRUE(runUntil([&] { return kept >= 1; }));
+  settle();
+  EXPECT_EQ(ended, 0);
+
+  keeper.reset();
+  EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST_F(InotifyFileWatcherTest, AHandleDestroyedByItsOwnCallbackCallsBackNoMore) {
+  std::string path = dir.write("prefs.cfg", "0");
+  const size_t before = openDescriptors();
+  int selfEnding = 0, kept = 0;
+  std::unique_ptr<Timer> ending;
+  ending = watcher.watch(path, [&] {
+    ++selfEnding;
+    ending.reset();
+  });
+  auto keeper = watcher.watch(path, [&] { ++kept; });
+  writeFile(path, "1");
+  ASSERT_TRUE(runUntil([&] { return selfEnding >= 1 && kept >= 1; }));
+  writeFile(path, "2");
+  ASSERT_TRUE(runUntil([&] { return kept >= 2; }));
+  settle();
+  EXPECT_EQ(selfEnding, 1);
+  keeper.reset();
+  EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST_F(InotifyFileWatcherTest, PathsWithoutAFileNameAreRefusedWithoutDescriptors) {
+  testing::LogCapture log;
+  const size_t before = openDescriptors();
+  for (const std::string& path : {std::string(), dir.path() + "/", dir / ".", dir / ".."}) {
+    auto watch = watcher.watch(path, [] {});
+    ASSERT_NE(watch, nullptr);
+    EXPECT_EQ(openDescriptors(), before) << path;
+    EXPECT_TRUE(log.has(spdlog::level::warn, "Cannot watch " + path + ": not a path to a file"));
+    watch->cancel();
+  }
+}
+
+TEST_F(InotifyFileWatcherTest, AnEmptyCallbackIsHarmless) {
+  std::string path = dir.write("prefs.cfg", "0");
+  int kept = 0;
+  auto silent = watcher.watch(path, nullptr);
+  auto keeper = watcher.watch(path, [&] { ++kept; });
+  writeFile(path, "1");
+  ASSERT_TRUE(runUntil([&] { return kept >= 1; }));
+  settle();
+}
+
+}  // namespace
+}  // namespace zelto
