@@ -365,25 +365,31 @@ void LinuxWorkspace::onExecutableEvents() {
     for (int wd : moved) ::inotify_rm_watch(inotifyFd_, wd);  // an ended one just fails
     for (const auto& path : paths) watchExecutable(path);
   }
-  if (opened && !settleTimer_) {
-    settleDelaySeconds_ = kFirstSettleDelaySeconds;
-    settleTimer_ = loop_.addTimer(settleDelaySeconds_, 0, [this] { settle(); });
+  if (!opened) return;
+  if (settleTimer_) {
+    openedWhileSettling_ = true;  // start the spacing over at the next look
+    return;
   }
+  settleDelaySeconds_ = kFirstSettleDelaySeconds;
+  settleTimer_ = loop_.addTimer(settleDelaySeconds_, 0, [this] { settle(); });
 }
 
 void LinuxWorkspace::settle() {
-  if (rescan()) {
-    settleTimer_.reset();
-    notifyObservers();
-    return;
+  bool changed = rescan();
+  // Another exec opened a watched file meanwhile: keep looking, briefly spaced again. A change
+  // found ends the looking; so does a few looks finding nothing (the open was no exec).
+  if (openedWhileSettling_) {
+    openedWhileSettling_ = false;
+    settleDelaySeconds_ = kFirstSettleDelaySeconds;
+  } else {
+    settleDelaySeconds_ = changed ? kLastSettleDelaySeconds * 2 : settleDelaySeconds_ * 4;
   }
-  // Nothing new yet: the exec may still be under way. Look again a little later, a few times.
-  settleDelaySeconds_ *= 4;
   if (settleDelaySeconds_ > kLastSettleDelaySeconds) {
     settleTimer_.reset();
-    return;
+  } else {
+    settleTimer_ = loop_.addTimer(settleDelaySeconds_, 0, [this] { settle(); });
   }
-  settleTimer_ = loop_.addTimer(settleDelaySeconds_, 0, [this] { settle(); });
+  if (changed) notifyObservers();
 }
 
 Workspace::Token LinuxWorkspace::addRunningApplicationsObserver(Observer observer) {

@@ -98,6 +98,7 @@ class LinuxWorkspace final : public Workspace {
   std::map<std::string, int> watchedExecutables_;  // path -> watch descriptor
   std::unique_ptr<Timer> settleTimer_;
   double settleDelaySeconds_ = 0;
+  bool openedWhileSettling_ = false;
 
   std::map<Token, Observer> observers_;
   Token nextToken_ = 1;
