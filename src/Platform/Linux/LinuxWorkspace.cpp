@@ -86,7 +86,6 @@ LinuxWorkspace::LinuxWorkspace(RunLoop& loop) : loop_(loop) {
 }
 
 LinuxWorkspace::~LinuxWorkspace() {
-  *alive_ = false;
   settleTimer_.reset();
   for (auto& [pid, entry] : listed_) {
     entry.exitWatch.reset();
@@ -192,7 +191,9 @@ bool LinuxWorkspace::rescan() {
     // process still alive proves both answers are about that same process, not a new one that
     // has taken over the number.
     int pidfd = openPidfd(pid);
-    if (pidfd < 0 && errno != ENOSYS) continue;  // ended meanwhile
+    // Ended meanwhile. Any other failure (no pidfds, no descriptors left) still lists it; its
+    // end is then noticed by a later reading of the list.
+    if (pidfd < 0 && errno == ESRCH) continue;
     if (executableOf(pid) != executable || hasEnded(pidfd)) {
       if (pidfd >= 0) ::close(pidfd);
       continue;
