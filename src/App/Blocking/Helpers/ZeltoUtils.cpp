@@ -5,6 +5,7 @@
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Log.h"
+#include "Platform/Workspace.h"
 
 namespace zelto {
 
@@ -55,6 +56,21 @@ bool ZeltoUtils::createDirectoryIfNecessary(const std::optional<std::string>& pa
   }
   log::info("Created directory");
   return true;
+}
+
+bool ZeltoUtils::isApplicationRunning(Workspace& workspace, const std::string& bundleIdentifier) {
+  for (const auto& application :
+       workspace.runningApplicationsWithBundleIdentifier(bundleIdentifier)) {
+    if (!application.isTerminated) return true;
+  }
+  return false;
+}
+
+bool ZeltoUtils::isApplicationRunningByAppPath(Workspace& workspace, const std::string& path) {
+  for (const auto& application : workspace.runningApplications()) {
+    if (application.bundlePath.starts_with(path) && !application.isTerminated) return true;
+  }
+  return false;
 }
 
 }  // namespace zelto

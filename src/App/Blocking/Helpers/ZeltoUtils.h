@@ -14,6 +14,8 @@
 
 namespace zelto {
 
+class Workspace;
+
 class ZeltoUtils {
  public:
   // 0 "normal", 1 "timer", 2 "schedule", anything else "unknown".
@@ -26,6 +28,13 @@ class ZeltoUtils {
   // Success when anything stands at the path, or once the directory (with its parents) has
   // been made. No path at all is a failure.
   static bool createDirectoryIfNecessary(const std::optional<std::string>& path);
+
+  // One-off questions to the workspace, without observing it. Running: at least one application
+  // with the identifier (or, by path, whose bundle path begins with `path`: a plain,
+  // case-sensitive prefix test, so a sibling bundle whose name extends it counts too) that is
+  // not terminated.
+  static bool isApplicationRunning(Workspace& workspace, const std::string& bundleIdentifier);
+  static bool isApplicationRunningByAppPath(Workspace& workspace, const std::string& path);
 };
 
 }  // namespace zelto

@@ -3,6 +3,7 @@
 
 #include "App/Blocking/Helpers/ZeltoUtils.h"
 #include "App/Controller/Helpers/Sync/SyncManager.h"
+#include "Platform/FakeWorkspace.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
 
@@ -109,6 +110,30 @@ TEST(ZeltoUtilsTest, AFailedFlushIsLoggedAndTheSettingStillHolds) {
       capture.has(spdlog::level::err,
                   "Error while synchronizing settings after removing configuration sync dir"));
   EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), std::nullopt);
+}
+
+TEST(ZeltoUtilsTest, RunningByIdentifierCountsOnlyInstancesNotTerminated) {
+  FakeWorkspace workspace;
+  workspace.setRunningApplications({{11, "Quarnix.zelto", "/Apps/Zelto.app", true},
+                                    {12, "Quarnix.other", "/Apps/Other.app", false}});
+  EXPECT_FALSE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix.zelto"));
+  EXPECT_TRUE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix.other"));
+  EXPECT_FALSE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix"));
+}
+
+TEST(ZeltoUtilsTest, RunningByAppPathIsAPlainCaseSensitivePrefixTest) {
+  FakeWorkspace workspace;
+  workspace.setRunningApplications({{11, "Quarnix.zelto", "/Old/Zelto.app", true},
+                                    {12, "Quarnix.beta", "/Apps/Zelto.app Beta.app", false}});
+  // A sibling bundle whose name extends the given path counts.
+  EXPECT_TRUE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Apps/Zelto.app"));
+  EXPECT_TRUE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Apps/Zelto.app Beta.app"));
+  EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/apps/zelto.app"));
+  EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Apps/Zelto.app Beta.app/"));
+  // Only a terminated instance lies there.
+  EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Old/Zelto.app"));
+  workspace.setRunningApplications({});
+  EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Apps/Zelto.app"));
 }
 
 }  // namespace

@@ -1,0 +1,67 @@
+#include "Agent/App/Watchdog/RunningAppController.h"
+
+namespace zelto {
+
+RunningAppController::RunningAppController(Workspace& workspace, RunLoop& loop,
+                                           std::string bundleIdentifier)
+    : workspace_(workspace), loop_(loop), bundleIdentifier_(std::move(bundleIdentifier)) {}
+
+RunningAppController::~RunningAppController() {
+  // Never registered (destroyed before its first check) is fine: there is nothing to remove.
+  if (observation_) workspace_.removeRunningApplicationsObserver(*observation_);
+  // Destroying the timers cancels every running callback still pending.
+  pendingRunningCallbacks_.clear();
+}
+
+void RunningAppController::setup() {
+  hasPerformedSetup_ = true;
+  // Observing twice would run every check twice per change and leave one registration behind
+  // at destruction.
+  if (observation_) return;
+  observation_ = workspace_.addRunningApplicationsObserver([this] { check(); });
+}
+
+void RunningAppController::check() {
+  if (!hasPerformedSetup_) setup();
+  if (runningCallback_ && getIsRunning()) {
+    scheduleRunningCallback();
+    return;
+  }
+  if (stoppedCallback_ && !getIsRunning()) {
+    Callback stopped = stoppedCallback_;  // the callback may replace itself while it runs
+    stopped();
+  }
+}
+
+void RunningAppController::scheduleRunningCallback() {
+  uint64_t id = nextPendingId_++;
+  pendingRunningCallbacks_[id] = loop_.addTimer(kRunningCallbackDelaySeconds, 0, [this, id] {
+    // The callback current when the timer fires, not when it was scheduled; it may have
+    // been cleared since.
+    Callback running = runningCallback_;
+    pendingRunningCallbacks_.erase(id);  // nothing captured is used after this
+    if (running) running();
+  });
+}
+
+void RunningAppController::waitForRunningApplication(Callback block) {
+  runningCallback_ = std::move(block);
+  check();
+}
+
+void RunningAppController::waitForStoppedApplication(Callback block) {
+  stoppedCallback_ = std::move(block);
+  check();
+}
+
+bool RunningAppController::getIsRunning() { return getRunningApplicationPath().has_value(); }
+
+std::optional<std::string> RunningAppController::getRunningApplicationPath() {
+  for (const auto& application :
+       workspace_.runningApplicationsWithBundleIdentifier(bundleIdentifier_)) {
+    if (!application.isTerminated) return application.bundlePath;
+  }
+  return std::nullopt;
+}
+
+}  // namespace zelto

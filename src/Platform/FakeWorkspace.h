@@ -1,0 +1,45 @@
+// FakeWorkspace: a Workspace whose running applications the test sets by hand.
+//
+// `setRunningApplications` replaces the list that `runningApplications` answers; it does not
+// notify anyone. `notifyChange` calls every registered observer, on the caller's thread, the
+// way a real workspace reports a change of the list. Launches are recorded, not performed, and
+// answer `setLaunchResult` (true unless told otherwise).
+//
+// Ownership: the test owns it. Threads: the test's thread only.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Platform/Workspace.h"
+
+namespace zelto {
+
+class FakeWorkspace final : public Workspace {
+ public:
+  void setRunningApplications(std::vector<RunningApplication> applications);
+  std::vector<RunningApplication> runningApplications() override;
+  bool launchApplication(const std::string& bundlePath) override;
+  Token addRunningApplicationsObserver(Observer observer) override;
+  void removeRunningApplicationsObserver(Token token) override;
+
+  // Calls each observer registered now; one removed meanwhile (by an earlier one) is skipped.
+  void notifyChange();
+
+  void setLaunchResult(bool result) { launchResult_ = result; }
+  const std::vector<std::string>& launches() const { return launches_; }
+  size_t observerCount() const { return observers_.size(); }
+  // How often `runningApplications` has been asked.
+  int queries() const { return queries_; }
+
+ private:
+  std::vector<RunningApplication> applications_;
+  std::vector<std::string> launches_;
+  std::map<Token, Observer> observers_;
+  Token nextToken_ = 1;
+  bool launchResult_ = true;
+  int queries_ = 0;
+};
+
+}  // namespace zelto

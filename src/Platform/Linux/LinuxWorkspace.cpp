@@ -1,0 +1,428 @@
+#include "Platform/Linux/LinuxWorkspace.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "Platform/Log.h"
+#include "Platform/PropertyList.h"
+
+extern char** environ;
+
+namespace zelto {
+
+namespace {
+
+constexpr const char* kDeletedSuffix = " (deleted)";
+
+// The first re-read of the list after an executable was opened, and the last one: an exec that
+// has opened its file has not always replaced the process image yet.
+constexpr double kFirstSettleDelaySeconds = 0.05;
+constexpr double kLastSettleDelaySeconds = 3.2;
+
+int openPidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// A pidfd becomes readable once its process has ended.
+bool hasEnded(int pidfd) {
+  if (pidfd < 0) return false;
+  pollfd entry{pidfd, POLLIN, 0};
+  return ::poll(&entry, 1, 0) > 0;
+}
+
+std::optional<std::string> readLink(const std::string& path) {
+  std::vector<char> buffer(4096);
+  ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+  if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) return std::nullopt;
+  return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+// B for an executable at B/Contents/MacOS/NAME; nothing for any other path.
+std::optional<std::string> bundleOfExecutable(const std::string& executablePath) {
+  std::string macos = path::deletingLastComponent(executablePath);
+  std::string contents = path::deletingLastComponent(macos);
+  if (path::lastComponent(macos) != "MacOS" || path::lastComponent(contents) != "Contents") {
+    return std::nullopt;
+  }
+  std::string bundle = path::deletingLastComponent(contents);
+  if (bundle.empty()) return std::nullopt;
+  return bundle;
+}
+
+// A name that stays inside Contents/MacOS.
+bool isPlainFileName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+LinuxWorkspace::LinuxWorkspace(RunLoop& loop) : loop_(loop) {
+  inotifyFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (inotifyFd_ < 0) {
+    log::warning("Application starts are noticed only when the list is read: inotify: {}",
+                 std::strerror(errno));
+    return;
+  }
+  inotifyWatch_ = loop_.watchReadable(inotifyFd_, [this] { onExecutableEvents(); });
+}
+
+LinuxWorkspace::~LinuxWorkspace() {
+  settleTimer_.reset();
+  for (auto& [pid, entry] : listed_) {
+    entry.exitWatch.reset();
+    if (entry.pidfd >= 0) ::close(entry.pidfd);
+  }
+  for (auto& [pid, child] : children_) {
+    child.exitWatch.reset();
+    if (child.pidfd >= 0) ::close(child.pidfd);
+    ::waitpid(pid, nullptr, WNOHANG);  // one that has just ended is not left behind
+  }
+  inotifyWatch_.reset();
+  if (inotifyFd_ >= 0) ::close(inotifyFd_);
+}
+
+std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
+  if (rescan()) postNotification();
+  std::vector<RunningApplication> applications;
+  for (const auto& [pid, entry] : listed_) applications.push_back(entry.application);
+  return applications;
+}
+
+std::optional<std::string> LinuxWorkspace::executableOf(pid_t pid) const {
+  // A zombie has no executable any more: it reads as ended, like a process that is gone.
+  auto target = readLink("/proc/" + std::to_string(pid) + "/exe");
+  if (!target) return std::nullopt;
+  // An executable replaced on disk while running (an update) still names its bundle.
+  std::string suffix = kDeletedSuffix;
+  if (target->size() > suffix.size() && target->ends_with(suffix)) {
+    target->resize(target->size() - suffix.size());
+  }
+  return target;
+}
+
+std::optional<std::string> LinuxWorkspace::identifierOfBundle(const std::string& bundlePath) {
+  std::string infoPath = path::appendingComponent(bundlePath, "Contents/Info.plist");
+  auto status = fs_.status(infoPath);
+  if (!status || status->kind != FileStatus::Kind::kRegular) {
+    identifiers_.erase(bundlePath);
+    return std::nullopt;
+  }
+  auto cached = identifiers_.find(bundlePath);
+  if (cached != identifiers_.end() &&
+      cached->second.modifiedNanoseconds == status->modifiedNanoseconds &&
+      cached->second.fileNumber == status->fileNumber && cached->second.size == status->size) {
+    return cached->second.identifier;
+  }
+  std::string identifier;
+  if (auto bytes = fs_.readFile(infoPath)) {
+    auto plist = PropertyList::parse(*bytes);
+    if (plist && plist->is_object()) {
+      auto it = plist->find("CFBundleIdentifier");
+      if (it != plist->end() && it->is_string()) identifier = it->get<std::string>();
+    }
+  }
+  identifiers_[bundlePath] = {status->modifiedNanoseconds, status->fileNumber, status->size,
+                              identifier};
+  return identifier;
+}
+
+bool LinuxWorkspace::rescan() {
+  reapChildrenWithoutPidfd();
+  bool changed = false;
+  std::set<pid_t> present;
+  const uid_t uid = ::getuid();
+
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) {
+    log::error("Could not read the process table: {}", std::strerror(errno));
+    return false;
+  }
+  while (dirent* entry = ::readdir(proc)) {
+    char* end = nullptr;
+    long number = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || number <= 0) continue;
+    pid_t pid = static_cast<pid_t>(number);
+    struct stat st {};
+    if (::stat(("/proc/" + std::string(entry->d_name)).c_str(), &st) != 0 || st.st_uid != uid) {
+      continue;
+    }
+    auto executable = executableOf(pid);
+    if (!executable) continue;
+    auto bundle = bundleOfExecutable(*executable);
+    auto identifier = bundle ? identifierOfBundle(*bundle) : std::nullopt;
+
+    auto known = listed_.find(pid);
+    if (known != listed_.end()) {
+      // Still the same process (its pidfd has not ended), running the same executable.
+      if (!hasEnded(known->second.pidfd) && known->second.executablePath == *executable &&
+          identifier) {
+        if (known->second.application.bundleIdentifier != *identifier) {
+          known->second.application.bundleIdentifier = *identifier;
+          changed = true;
+        }
+        present.insert(pid);
+        continue;
+      }
+      forget(pid);
+      changed = true;
+    }
+    if (!identifier) continue;
+
+    // The pidfd pins the process; reading the executable again afterwards and finding the
+    // process still alive proves both answers are about that same process, not a new one that
+    // has taken over the number.
+    int pidfd = openPidfd(pid);
+    // Ended meanwhile. Any other failure (no pidfds, no descriptors left) still lists it; its
+    // end is then noticed by a later reading of the list.
+    if (pidfd < 0 && errno == ESRCH) continue;
+    if (executableOf(pid) != executable || hasEnded(pidfd)) {
+      if (pidfd >= 0) ::close(pidfd);
+      continue;
+    }
+    Listed listed;
+    listed.application = RunningApplication{pid, *identifier, *bundle, false};
+    listed.executablePath = *executable;
+    listed.pidfd = pidfd;
+    if (pidfd >= 0) {
+      listed.exitWatch = loop_.watchReadable(pidfd, [this, pid] { onListedExit(pid); });
+    }
+    listed_[pid] = std::move(listed);
+    watchExecutable(*executable);
+    present.insert(pid);
+    changed = true;
+  }
+  ::closedir(proc);
+
+  std::vector<pid_t> gone;
+  for (const auto& [pid, entry] : listed_) {
+    if (!present.contains(pid)) gone.push_back(pid);
+  }
+  for (pid_t pid : gone) forget(pid);
+  return changed || !gone.empty();
+}
+
+void LinuxWorkspace::forget(pid_t pid) {
+  auto it = listed_.find(pid);
+  if (it == listed_.end()) return;
+  it->second.exitWatch.reset();  // before its descriptor closes
+  if (it->second.pidfd >= 0) ::close(it->second.pidfd);
+  listed_.erase(it);
+}
+
+void LinuxWorkspace::onListedExit(pid_t pid) {
+  if (!listed_.contains(pid)) return;
+  forget(pid);
+  notifyObservers();
+}
+
+void LinuxWorkspace::onChildExit(pid_t pid) {
+  int status = 0;
+  pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+  if (reaped == 0) return;  // not ended after all
+  if (reaped == pid) {
+    log::debug("Launched process {} ended with status {:#x}", pid, status);
+  }
+  auto it = children_.find(pid);
+  if (it == children_.end()) return;
+  it->second.exitWatch.reset();
+  if (it->second.pidfd >= 0) ::close(it->second.pidfd);
+  children_.erase(it);
+}
+
+void LinuxWorkspace::reapChildrenWithoutPidfd() {
+  std::vector<pid_t> ended;
+  for (const auto& [pid, child] : children_) {
+    if (child.pidfd < 0 && ::waitpid(pid, nullptr, WNOHANG) != 0) ended.push_back(pid);
+  }
+  for (pid_t pid : ended) children_.erase(pid);
+}
+
+bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
+  if (bundlePath.empty()) {
+    log::error("Could not launch an application: no bundle path given");
+    return false;
+  }
+  std::string infoPath = path::appendingComponent(bundlePath, "Contents/Info.plist");
+  std::string error;
+  auto bytes = fs_.readFile(infoPath, &error);
+  if (!bytes) {
+    log::error("Could not launch the application at {}: {}", bundlePath, error);
+    return false;
+  }
+  auto plist = PropertyList::parse(*bytes);
+  if (!plist || !plist->is_object()) {
+    log::error("Could not launch the application at {}: {} is not a property list", bundlePath,
+               infoPath);
+    return false;
+  }
+  auto name = plist->find("CFBundleExecutable");
+  if (name == plist->end() || !name->is_string() || !isPlainFileName(name->get<std::string>())) {
+    log::error("Could not launch the application at {}: {} names no executable file", bundlePath,
+               infoPath);
+    return false;
+  }
+  std::string executable =
+      path::appendingComponent(bundlePath, "Contents/MacOS/" + name->get<std::string>());
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // A session of its own, and none of this process's blocked or ignored signals (the agent
+  // ignores SIGPIPE, which would otherwise carry over).
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  std::string argument0 = executable;
+  char* argv[] = {argument0.data(), nullptr};
+  pid_t pid = -1;
+  int result = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  if (result != 0) {
+    log::error("Could not launch the application at {}: {}: {}", bundlePath, executable,
+               std::strerror(result));
+    return false;
+  }
+  log::debug("Launched {} as process {}", executable, pid);
+
+  Child child;
+  child.pidfd = openPidfd(pid);  // a child that has already ended still has its pidfd
+  if (child.pidfd >= 0) {
+    child.exitWatch = loop_.watchReadable(child.pidfd, [this, pid] { onChildExit(pid); });
+  }
+  children_[pid] = std::move(child);
+
+  watchExecutable(executable);
+  if (rescan()) postNotification();
+  return true;
+}
+
+void LinuxWorkspace::watchExecutable(const std::string& executablePath) {
+  if (inotifyFd_ < 0 || watchedExecutables_.contains(executablePath)) return;
+  // IN_OPEN: an exec opens the file. The others: the file was replaced or removed, so the watch
+  // must move to whatever stands at the path now.
+  int wd = ::inotify_add_watch(inotifyFd_, executablePath.c_str(),
+                               IN_OPEN | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
+  if (wd < 0) {
+    log::debug("Not watching {} for starts: {}", executablePath, std::strerror(errno));
+    return;
+  }
+  watchedExecutables_[executablePath] = wd;
+}
+
+void LinuxWorkspace::onExecutableEvents() {
+  bool opened = false;
+  std::set<int> moved;
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    ssize_t length = ::read(inotifyFd_, buffer, sizeof buffer);
+    if (length <= 0) break;
+    for (ssize_t offset = 0; offset < length;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+      if (event->mask & (IN_OPEN | IN_Q_OVERFLOW)) opened = true;
+      if (event->mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+        moved.insert(event->wd);
+      }
+      offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  if (!moved.empty()) {
+    std::vector<std::string> paths;
+    for (auto it = watchedExecutables_.begin(); it != watchedExecutables_.end();) {
+      if (moved.contains(it->second)) {
+        paths.push_back(it->first);
+        it = watchedExecutables_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (int wd : moved) ::inotify_rm_watch(inotifyFd_, wd);  // an ended one just fails
+    for (const auto& path : paths) watchExecutable(path);
+  }
+  if (!opened) return;
+  if (settleTimer_) {
+    openedWhileSettling_ = true;  // start the spacing over at the next look
+    return;
+  }
+  settleDelaySeconds_ = kFirstSettleDelaySeconds;
+  settleTimer_ = loop_.addTimer(settleDelaySeconds_, 0, [this] { settle(); });
+}
+
+void LinuxWorkspace::settle() {
+  bool changed = rescan();
+  // Another exec opened a watched file meanwhile: keep looking, briefly spaced again. A change
+  // found ends the looking; so does a few looks finding nothing (the open was no exec).
+  if (openedWhileSettling_) {
+    openedWhileSettling_ = false;
+    settleDelaySeconds_ = kFirstSettleDelaySeconds;
+  } else {
+    settleDelaySeconds_ = changed ? kLastSettleDelaySeconds * 2 : settleDelaySeconds_ * 4;
+  }
+  if (settleDelaySeconds_ > kLastSettleDelaySeconds) {
+    settleTimer_.reset();
+  } else {
+    settleTimer_ = loop_.addTimer(settleDelaySeconds_, 0, [this] { settle(); });
+  }
+  if (changed) notifyObservers();
+}
+
+Workspace::Token LinuxWorkspace::addRunningApplicationsObserver(Observer observer) {
+  Token token = nextToken_++;
+  observers_.emplace(token, std::move(observer));
+  return token;
+}
+
+void LinuxWorkspace::removeRunningApplicationsObserver(Token token) { observers_.erase(token); }
+
+void LinuxWorkspace::notifyObservers() {
+  std::vector<Token> tokens;
+  for (const auto& entry : observers_) tokens.push_back(entry.first);
+  for (Token token : tokens) {
+    auto it = observers_.find(token);
+    if (it == observers_.end()) continue;  // removed by an earlier observer
+    Observer observer = it->second;
+    if (observer) observer();
+  }
+}
+
+void LinuxWorkspace::postNotification() {
+  // A change found while a caller reads the list is told later, on the loop: the caller may be
+  // an observer in the middle of being told.
+  if (notificationPosted_) return;
+  notificationPosted_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  loop_.post([this, alive] {
+    if (alive.expired()) return;
+    notificationPosted_ = false;
+    notifyObservers();
+  });
+}
+
+}  // namespace zelto

@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "App/Blocking/Helpers/ZeltoUtils.h"
+#include "Platform/Linux/LinuxWorkspace.h"
+#include "Platform/Linux/UvRunLoop.h"
+#include "Support/ChildProcess.h"
+#include "Support/LogCapture.h"
+#include "Support/RunLoopUntil.h"
+#include "Support/TempDir.h"
+
+namespace zelto {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ChildProcess;
+using testing::LogCapture;
+using testing::readWholeFile;
+using testing::runLoopUntil;
+using testing::TempDir;
+
+std::string linkTarget(const std::string& path) {
+  std::error_code error;
+  return fs::read_symlink(path, error).string();
+}
+
+bool processExists(pid_t pid) { return fs::exists("/proc/" + std::to_string(pid)); }
+
+// The state letter of /proc/PID/stat ('Z' for a zombie); nothing once the process is gone.
+std::optional<char> processState(pid_t pid) {
+  std::string stat = readWholeFile("/proc/" + std::to_string(pid) + "/stat");
+  auto close = stat.rfind(')');
+  if (close == std::string::npos || close + 2 >= stat.size()) return std::nullopt;
+  return stat[close + 2];
+}
+
+class LinuxWorkspaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A copy of the stand-in bundle, so that only this test's processes run from it.
+    bundle = temp / "Apps/Zelto.app";
+    fs::create_directories(bundle + "/Contents/MacOS");
+    fs::copy_file(std::string(ZELTO_TEST_APP_DIR) + "/Contents/Info.plist",
+                  bundle + "/Contents/Info.plist");
+    fs::copy_file(std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/Zelto", executable());
+  }
+
+  void TearDown() override {
+    for (pid_t pid : launched) ::kill(pid, SIGKILL);
+    // Let the workspace reap them before it goes.
+    runLoopUntil(loop,
+                 [&] { return std::none_of(launched.begin(), launched.end(), processExists); });
+  }
+
+  std::string executable() const { return bundle + "/Contents/MacOS/Zelto"; }
+
+  // This test's instances among the running applications.
+  std::vector<RunningApplication> ours() {
+    std::vector<RunningApplication> found;
+    for (auto& application : workspace.runningApplications()) {
+      if (application.bundlePath == bundle) found.push_back(application);
+    }
+    return found;
+  }
+
+  // Runs the loop until what is already posted to it has run.
+  void drain() {
+    bool drained = false;
+    loop.post([&] { drained = true; });
+    ASSERT_TRUE(runLoopUntil(loop, [&] { return drained; }));
+  }
+
+  pid_t launchAndWait() {
+    EXPECT_TRUE(workspace.launchApplication(bundle));
+    pid_t pid = 0;
+    EXPECT_TRUE(runLoopUntil(loop, [&] {
+      auto found = ours();
+      if (found.empty()) return false;
+      pid = found.front().processIdentifier;
+      return true;
+    }));
+    if (pid > 0) launched.push_back(pid);
+    return pid;
+  }
+
+  TempDir temp;
+  std::string bundle;
+  UvRunLoop loop;
+  LinuxWorkspace workspace{loop};
+  std::vector<pid_t> launched;
+};
+
+// --- Launching and listing -------------------------------------------------------------------
+
+TEST_F(LinuxWorkspaceTest, ALaunchedBundleIsListedWithItsIdentifier) {
+  std::string pidLog = temp / "pids";
+  ::setenv("ZELTO_STANDIN_LOG", pidLog.c_str(), 1);
+  pid_t pid = launchAndWait();
+  ::unsetenv("ZELTO_STANDIN_LOG");
+  ASSERT_GT(pid, 0);
+
+  auto found = ours();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].bundleIdentifier, "Quarnix.zelto");
+  EXPECT_FALSE(found[0].isTerminated);
+  EXPECT_EQ(::getsid(pid), pid);  // a session of its own
+
+  // It got this process's environment: the stand-in writes its pid where the variable says.
+  ASSERT_TRUE(
+      runLoopUntil(loop, [&] { return readWholeFile(pidLog) == std::to_string(pid) + "\n"; }));
+  EXPECT_EQ(linkTarget("/proc/" + std::to_string(pid) + "/fd/0"), "/dev/null");
+
+  EXPECT_TRUE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix.zelto"));
+  EXPECT_TRUE(ZeltoUtils::isApplicationRunningByAppPath(workspace, bundle));
+  EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, bundle + "x"));
+}
+
+TEST_F(LinuxWorkspaceTest, AChangedInfoPlistGivesTheNewIdentifier) {
+  ASSERT_GT(launchAndWait(), 0);
+  std::string plist = readWholeFile(bundle + "/Contents/Info.plist");
+  auto at = plist.find("Quarnix.zelto");
+  ASSERT_NE(at, std::string::npos);
+  plist.replace(at, std::string("Quarnix.zelto").size(), "Quarnix.renamed");
+  temp.write("Apps/Zelto.app/Contents/Info.plist", plist);
+  auto found = ours();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].bundleIdentifier, "Quarnix.renamed");
+}
+
+TEST_F(LinuxWorkspaceTest, AProcessOutsideABundleOrAZombieIsNotListed) {
+  // The same executable outside Contents/MacOS of a bundle.
+  std::string loose = temp / "Zelto";
+  fs::copy_file(executable(), loose);
+  ChildProcess outside(loose, {}, temp / "outside.err");
+  ASSERT_TRUE(outside.started());
+  // An instance in the bundle that this test starts itself and, once killed, does not reap.
+  ChildProcess zombie(executable(), {}, temp / "zombie.err");
+  ASSERT_TRUE(zombie.started());
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return ours().size() == 1; }));
+  EXPECT_EQ(ours()[0].processIdentifier, zombie.pid());
+  for (auto& application : workspace.runningApplications()) {
+    EXPECT_NE(application.processIdentifier, outside.pid());
+  }
+
+  ::kill(zombie.pid(), SIGKILL);
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return processState(zombie.pid()) == 'Z'; }));
+  EXPECT_TRUE(ours().empty());
+}
+
+// --- Changes of the list ---------------------------------------------------------------------
+
+TEST_F(LinuxWorkspaceTest, AKilledApplicationIsToldAtOnceAndReaped) {
+  pid_t pid = launchAndWait();
+  ASSERT_GT(pid, 0);
+  // Let any notification of the start pass first.
+  int told = 0;
+  bool listedWhenTold = true;
+  workspace.addRunningApplicationsObserver([&] {
+    ++told;
+    listedWhenTold = !ours().empty();
+  });
+  drain();
+  told = 0;
+
+  ::kill(pid, SIGKILL);
+  // Only the loop runs here; nothing asks for the list.
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return told > 0; }));
+  EXPECT_FALSE(listedWhenTold);
+  EXPECT_TRUE(ours().empty());
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return !processExists(pid); }));  // no zombie left
+}
+
+TEST_F(LinuxWorkspaceTest, AStartOfAKnownExecutableIsToldWithoutReadingTheList) {
+  pid_t first = launchAndWait();
+  ASSERT_GT(first, 0);
+  ::kill(first, SIGKILL);
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return !processExists(first); }));
+
+  int told = 0;
+  std::vector<pid_t> listed;
+  workspace.addRunningApplicationsObserver([&] {
+    ++told;
+    listed.clear();
+    for (auto& application : ours()) listed.push_back(application.processIdentifier);
+  });
+  drain();
+
+  // Started by someone else: the workspace learns of it from the exec opening the executable.
+  ChildProcess other(executable(), {}, temp / "other.err");
+  ASSERT_TRUE(other.started());
+  ASSERT_TRUE(runLoopUntil(
+      loop, [&] { return std::find(listed.begin(), listed.end(), other.pid()) != listed.end(); }));
+  EXPECT_GT(told, 0);
+}
+
+// --- Failed launches -------------------------------------------------------------------------
+
+TEST_F(LinuxWorkspaceTest, ALaunchThatCannotStartFailsWithAnErrorLine) {
+  auto failsWithError = [&](const std::string& path) {
+    LogCapture capture;
+    bool launched = workspace.launchApplication(path);
+    auto lines = capture.lines();
+    bool logged = std::any_of(lines.begin(), lines.end(), [&](const auto& line) {
+      return line.level == spdlog::level::err &&
+             line.text.starts_with("Could not launch the application at " + path);
+    });
+    return !launched && logged;
+  };
+
+  fs::remove(bundle + "/Contents/MacOS/Zelto");
+  EXPECT_TRUE(failsWithError(bundle)) << "no executable";
+
+  temp.write("Apps/Other.app/Contents/Info.plist", "not a property list");
+  EXPECT_TRUE(failsWithError(temp / "Apps/Other.app")) << "unreadable Info.plist";
+
+  fs::remove(bundle + "/Contents/Info.plist");
+  EXPECT_TRUE(failsWithError(bundle)) << "no Info.plist";
+
+  // An executable name that would leave Contents/MacOS.
+  temp.write("Apps/Escape.app/Contents/Info.plist",
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+             "<key>CFBundleExecutable</key><string>../../../Zelto</string></dict></plist>");
+  EXPECT_TRUE(failsWithError(temp / "Apps/Escape.app")) << "executable outside the bundle";
+
+  LogCapture capture;
+  EXPECT_FALSE(workspace.launchApplication(""));
+  EXPECT_EQ(capture.lines().size(), 1u);
+}
+
+}  // namespace
+}  // namespace zelto

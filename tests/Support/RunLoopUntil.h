@@ -1,0 +1,30 @@
+// RunLoopUntil: runs a run loop until a condition holds, or fails after a generous bound.
+//
+// The condition is looked at every few milliseconds from a timer on the loop itself, so all
+// that the loop runs (timers, descriptor watches, posted work) happens on the test's thread.
+// Returns true when the condition held; false when the bound ran out first (the caller's
+// assertion then fails the test instead of hanging it).
+#pragma once
+
+#include <functional>
+
+#include "Platform/RunLoop.h"
+
+namespace zelto::testing {
+
+inline bool runLoopUntil(RunLoop& loop, const std::function<bool()>& condition,
+                         double boundSeconds = 10.0) {
+  if (condition()) return true;
+  bool held = false;
+  auto poll = loop.addTimer(0.005, 0.005, [&] {
+    if (condition()) {
+      held = true;
+      loop.stop();
+    }
+  });
+  auto bound = loop.addTimer(boundSeconds, 0, [&] { loop.stop(); });
+  loop.run();
+  return held;
+}
+
+}  // namespace zelto::testing
