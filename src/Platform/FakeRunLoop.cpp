@@ -1,0 +1,95 @@
+#include "Platform/FakeRunLoop.h"
+
+#include <algorithm>
+
+namespace zelto {
+
+class FakeRunLoop::FakeTimer final : public Timer {
+ public:
+  explicit FakeTimer(std::shared_ptr<TimerState> state) : state_(std::move(state)) {}
+  ~FakeTimer() override { cancel(); }
+  void cancel() override {
+    if (state_) state_->cancelled = true;
+  }
+
+ private:
+  std::shared_ptr<TimerState> state_;
+};
+
+namespace {
+class NoWatch final : public Timer {
+ public:
+  void cancel() override {}
+};
+}  // namespace
+
+std::unique_ptr<Timer> FakeRunLoop::addTimer(double delaySeconds, double repeatSeconds,
+                                             Callback callback) {
+  auto state = std::make_shared<TimerState>(TimerState{
+      clock_.monotonicSeconds() + std::max(0.0, delaySeconds), repeatSeconds, std::move(callback)});
+  timers_.push_back(state);
+  return std::make_unique<FakeTimer>(state);
+}
+
+std::unique_ptr<Timer> FakeRunLoop::watchReadable(int, Callback) {
+  return std::make_unique<NoWatch>();
+}
+
+size_t FakeRunLoop::scheduledTimers() const {
+  return std::count_if(timers_.begin(), timers_.end(), [](const auto& t) { return !t->cancelled; });
+}
+
+bool FakeRunLoop::runOneDueTimer() {
+  std::erase_if(timers_, [](const auto& t) { return t->cancelled; });
+  std::shared_ptr<TimerState> next;
+  for (const auto& timer : timers_) {
+    if (timer->due <= clock_.monotonicSeconds() + 1e-9 && (!next || timer->due < next->due)) {
+      next = timer;
+    }
+  }
+  if (!next) return false;
+  if (next->repeat > 0) {
+    next->due += next->repeat;
+  } else {
+    next->cancelled = true;
+  }
+  Callback callback = next->callback;
+  callback();
+  return true;
+}
+
+void FakeRunLoop::runUntilIdle() {
+  stopped_ = false;
+  for (;;) {
+    if (stopped_) return;
+    if (!posted_.empty()) {
+      Callback callback = std::move(posted_.front());
+      posted_.pop_front();
+      callback();
+      continue;
+    }
+    if (!runOneDueTimer()) return;
+  }
+}
+
+void FakeRunLoop::advance(double seconds) {
+  const double target = clock_.monotonicSeconds() + seconds;
+  runUntilIdle();
+  for (;;) {
+    double nextDue = target;
+    for (const auto& timer : timers_) {
+      if (!timer->cancelled && timer->due < nextDue) nextDue = timer->due;
+    }
+    double step = nextDue - clock_.monotonicSeconds();
+    if (step > 0) clock_.advance(step);
+    runUntilIdle();
+    if (nextDue >= target) return;
+  }
+}
+
+void FakeRunLoop::raise(int signal) {
+  auto it = signals_.find(signal);
+  if (it != signals_.end()) post(it->second);
+}
+
+}  // namespace zelto

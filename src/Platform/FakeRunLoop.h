@@ -1,0 +1,59 @@
+// FakeRunLoop: a run loop for tests, on simulated time.
+//
+// Work posted runs when the test turns the loop (`runUntilIdle`); timers fire when the test
+// moves time forward with `advance`, which moves the FakeClock too, step by step from one due
+// timer to the next, so callbacks see the time at which they were due. Descriptors can't be
+// watched (the handle does nothing). Everything happens on the test's thread.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "Platform/FakeClock.h"
+#include "Platform/RunLoop.h"
+
+namespace zelto {
+
+class FakeRunLoop final : public RunLoop {
+ public:
+  explicit FakeRunLoop(FakeClock& clock) : clock_(clock) {}
+
+  // Turns the loop until nothing is left to do now; returns at `stop` too.
+  void run() override { runUntilIdle(); }
+  void stop() override { stopped_ = true; }
+  void post(Callback callback) override { posted_.push_back(std::move(callback)); }
+  bool isLoopThread() const override { return true; }
+  std::unique_ptr<Timer> addTimer(double delaySeconds, double repeatSeconds,
+                                  Callback callback) override;
+  void onSignal(int signal, Callback callback) override { signals_[signal] = std::move(callback); }
+  std::unique_ptr<Timer> watchReadable(int fd, Callback callback) override;
+
+  // Runs posted work and timers that are due, until there is none.
+  void runUntilIdle();
+  // Moves time forward by `seconds`, firing every timer that falls due on the way.
+  void advance(double seconds);
+  // Delivers a signal as the process would.
+  void raise(int signal);
+  size_t scheduledTimers() const;
+
+ private:
+  struct TimerState {
+    double due;
+    double repeat;
+    Callback callback;
+    bool cancelled = false;
+  };
+  class FakeTimer;
+
+  bool runOneDueTimer();
+
+  FakeClock& clock_;
+  std::deque<Callback> posted_;
+  std::vector<std::shared_ptr<TimerState>> timers_;
+  std::map<int, Callback> signals_;
+  bool stopped_ = false;
+};
+
+}  // namespace zelto

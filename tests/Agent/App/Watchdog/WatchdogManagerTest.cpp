@@ -1,0 +1,182 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "Agent/App/Watchdog/WatchdogManager.h"
+#include "App/Data/Preferences/JSONValues.h"
+#include "Platform/FakeFileWatcher.h"
+#include "Platform/FakeRunLoop.h"
+#include "Platform/FakeWorkspace.h"
+#include "Support/LogCapture.h"
+#include "Support/TestEnv.h"
+
+namespace zelto {
+namespace {
+
+using json = nlohmann::json;
+using ::testing::ElementsAre;
+using testing::LogCapture;
+
+BundleInfo builtAgent() {
+  LocalFileSystem fs;
+  return BundleInfo::forExecutable(
+      std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/Agent.app/Contents/MacOS/Agent", fs);
+}
+
+// A watchdog on simulated time, a fake workspace and a fake file watcher, deciding from a
+// configuration the test writes. Schedules are read in Europe/Berlin; 2026-12-09 is a Wednesday.
+class WatchdogManagerTest : public ::testing::Test {
+ protected:
+  WatchdogManagerTest() { ZeltoPreferences::resetSharedInstanceForTesting(); }
+  ~WatchdogManagerTest() override {
+    watchdog_.reset();
+    ZeltoPreferences::resetSharedInstanceForTesting();
+  }
+
+  void start(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
+    watchdog_.reset();
+    zelto_.reset();
+    ZeltoPreferences::resetSharedInstanceForTesting();
+    writeConfig(config);
+    clock_.setNow(*JSONValues::parseDate(now));
+    zelto_ = std::make_unique<Zelto>(clock_);
+    if (zelto_->prefs()) zelto_->prefs()->currentTimeZone = "Europe/Berlin";
+    watchdog_ = std::make_unique<WatchdogManager>(loop_, clock_, workspace_, files_, zelto_.get());
+  }
+  void writeConfig(const json& config) {
+    env_.temp().write(".local/share/Zelto/default.cfg", config.dump());
+  }
+  json timerEndingIn(double seconds) {
+    return {{"zeltoType", 1},
+            {"zeltoUnblockDate", JSONValues::formatDate(clock_.now().addingTimeInterval(seconds))}};
+  }
+  static json weekdaySchedule() {
+    return {{"profiles", json::array({{{"schedules", json::array({{{"isEnabled", true},
+                                                                   {"scheduleType", 8},
+                                                                   {"fromDate", {{"hour", 9}}},
+                                                                   {"toDate", {{"hour", 17}}},
+                                                                   {"uniqueID", "W"}}})}}})}};
+  }
+  void mainApplicationRuns(bool runs) {
+    std::vector<RunningApplication> apps;
+    if (runs) apps.push_back({4242, "Quarnix.zelto", ZELTO_TEST_APP_DIR, false});
+    workspace_.setRunningApplications(apps);
+  }
+
+  testing::TestEnv env_{builtAgent()};
+  FakeClock clock_;
+  Env::ScopedOverride clockOverride_{Env::Services{.clock = &clock_}};
+  FakeRunLoop loop_{clock_};
+  FakeWorkspace workspace_;
+  FakeFileWatcher files_;
+  std::unique_ptr<Zelto> zelto_;
+  std::unique_ptr<WatchdogManager> watchdog_;
+};
+
+TEST_F(WatchdogManagerTest, WhileTheApplicationRunsNothingElseIsConsulted) {
+  start(timerEndingIn(600));
+  mainApplicationRuns(true);
+  watchdog_->setup();
+  LogCapture capture;
+  watchdog_->check();
+  EXPECT_THAT(capture.texts(),
+              ElementsAre("Checking if Zelto needs launching", "Zelto is already running"));
+  EXPECT_TRUE(workspace_.launches().empty());
+}
+
+TEST_F(WatchdogManagerTest, SetupChecksTwiceAndLaunchesForARunningTimer) {
+  start(timerEndingIn(600));
+  mainApplicationRuns(false);
+  LogCapture capture;
+  watchdog_->setup();
+  EXPECT_EQ(capture.count("Checking if Zelto needs launching"), 2u);
+  EXPECT_TRUE(capture.has(spdlog::level::info, "Detected that Zelto should be enabled"));
+  EXPECT_TRUE(
+      capture.has(spdlog::level::info, std::string("Launching Zelto at ") + ZELTO_TEST_APP_DIR));
+  // The second check of set-up came within two seconds of the first launch: skipped.
+  EXPECT_THAT(workspace_.launches(), ElementsAre(ZELTO_TEST_APP_DIR));
+  EXPECT_EQ(files_.watchedPaths(),
+            std::vector<std::string>{env_.home() + "/.local/share/Zelto/default.cfg"});
+}
+
+TEST_F(WatchdogManagerTest, ASkippedLaunchIsRetriedThreeSecondsLater) {
+  start(timerEndingIn(600));
+  mainApplicationRuns(false);
+  watchdog_->check();
+  ASSERT_EQ(workspace_.launches().size(), 1u);
+  loop_.advance(1);
+  LogCapture capture;
+  watchdog_->check();
+  EXPECT_TRUE(capture.has(spdlog::level::debug, "Skipping launch ...last launched 1.000000 ago"));
+  EXPECT_EQ(workspace_.launches().size(), 1u);
+  loop_.advance(2.9);
+  EXPECT_EQ(workspace_.launches().size(), 1u);
+  loop_.advance(0.2);  // 4 s after the first launch
+  EXPECT_EQ(workspace_.launches().size(), 2u);
+}
+
+TEST_F(WatchdogManagerTest, TheNextScheduledPeriodCountsWithinThreeHundredSecondsInclusive) {
+  start(weekdaySchedule(), "2026-12-09T08:55:00+01:00");
+  mainApplicationRuns(false);
+  LogCapture capture;
+  watchdog_->check();
+  EXPECT_TRUE(capture.has(spdlog::level::info,
+                          "Launching Zelto ....next schedule happening soon 300.000000s"));
+  EXPECT_EQ(workspace_.launches().size(), 1u);
+
+  start(weekdaySchedule(), "2026-12-09T08:54:59+01:00");
+  watchdog_->check();
+  EXPECT_TRUE(capture.has(
+      spdlog::level::debug,
+      "Next schedule is in 301.000000s ...too far out in the future to do anything about"));
+  EXPECT_EQ(workspace_.launches().size(), 1u);
+
+  start(json::object());
+  watchdog_->check();
+  EXPECT_TRUE(capture.has(spdlog::level::debug, "Zelto doesn't need launching"));
+  EXPECT_EQ(workspace_.launches().size(), 1u);
+}
+
+TEST_F(WatchdogManagerTest, ChecksComeFromTheTimerTheFileAndTheStoppedApplication) {
+  start(json::object());
+  mainApplicationRuns(false);
+  watchdog_->setup();
+  LogCapture capture;
+  loop_.advance(75);
+  EXPECT_EQ(capture.count("Checking if Zelto needs launching"), 1u);
+
+  // The main application saved a running timer: seen at once.
+  writeConfig(timerEndingIn(600));
+  EXPECT_EQ(files_.fire(env_.home() + "/.local/share/Zelto/default.cfg"), 1);
+  EXPECT_TRUE(capture.has(spdlog::level::debug, "Detected preferences changed"));
+  EXPECT_EQ(workspace_.launches().size(), 1u);
+
+  // The application quits: the running list changes and the watchdog checks at once.
+  loop_.advance(10);
+  workspace_.notifyChange();
+  EXPECT_EQ(workspace_.launches().size(), 2u);
+}
+
+TEST_F(WatchdogManagerTest, AnUnreadableFileIsRetriedAtEachCheck) {
+  start(json::array());  // the record can't load
+  mainApplicationRuns(false);
+  watchdog_->check();
+  EXPECT_TRUE(workspace_.launches().empty());
+  writeConfig(timerEndingIn(600));
+  watchdog_->check();
+  EXPECT_EQ(workspace_.launches().size(), 1u);
+}
+
+TEST_F(WatchdogManagerTest, DestroyingTheWatchdogStopsEverything) {
+  start(json::object());
+  watchdog_.reset();  // before any check
+  start(json::object());
+  watchdog_->setup();
+  EXPECT_GT(loop_.scheduledTimers(), 0u);
+  watchdog_.reset();
+  EXPECT_EQ(loop_.scheduledTimers(), 0u);
+  EXPECT_TRUE(files_.watchedPaths().empty());
+  EXPECT_EQ(workspace_.observerCount(), 0u);
+}
+
+}  // namespace
+}  // namespace zelto
