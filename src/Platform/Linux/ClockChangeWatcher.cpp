@@ -38,9 +38,9 @@ class TimerfdClockWatch final : public Timer {
  private:
   // A timer at the far end of time that never expires; only a clock change wakes it.
   bool arm() {
-    itimerspec spec{};
-    spec.it_value.tv_sec = INT32_MAX;
-    return ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) == 0;
+    itimerspec expiry{};
+    expiry.it_value.tv_sec = INT32_MAX;
+    return ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr) == 0;
   }
 
   void onReadable() {
