@@ -19,6 +19,13 @@
 
 namespace zelto::testing {
 
+// The agent of the built bundle, as the running process would see itself.
+inline BundleInfo builtAgentBundle() {
+  LocalFileSystem fs;
+  return BundleInfo::forExecutable(
+      std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/Agent.app/Contents/MacOS/Agent", fs);
+}
+
 class TestEnv {
  public:
   explicit TestEnv(std::optional<BundleInfo> bundle = std::nullopt)

@@ -16,12 +16,6 @@ using json = nlohmann::json;
 using ::testing::ElementsAre;
 using testing::LogCapture;
 
-BundleInfo builtAgent() {
-  LocalFileSystem fs;
-  return BundleInfo::forExecutable(
-      std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/Agent.app/Contents/MacOS/Agent", fs);
-}
-
 // A watchdog on simulated time, a fake workspace and a fake file watcher, deciding from a
 // configuration the test writes. Schedules are read in Europe/Berlin; 2026-12-09 is a Wednesday.
 class WatchdogManagerTest : public ::testing::Test {
@@ -62,7 +56,7 @@ class WatchdogManagerTest : public ::testing::Test {
     workspace_.setRunningApplications(apps);
   }
 
-  testing::TestEnv env_{builtAgent()};
+  testing::TestEnv env_{testing::builtAgentBundle()};
   FakeClock clock_;
   Env::ScopedOverride clockOverride_{Env::Services{.clock = &clock_}};
   FakeRunLoop loop_{clock_};

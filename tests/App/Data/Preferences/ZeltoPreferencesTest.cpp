@@ -24,17 +24,12 @@ using testing::readWholeFile;
 using ::testing::StartsWith;
 using testing::TestEnv;
 
-BundleInfo builtAgent() {
-  LocalFileSystem fs;
-  return BundleInfo::forExecutable(
-      std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/Agent.app/Contents/MacOS/Agent", fs);
-}
-
 // A private home with the built bundle's resources and a fixed clock; the shared record is
 // forgotten before and after.
 class ZeltoPreferencesTest : public ::testing::Test {
  protected:
-  ZeltoPreferencesTest() : env_(builtAgent()), clockOverride_(Env::Services{.clock = &clock_}) {
+  ZeltoPreferencesTest()
+      : env_(testing::builtAgentBundle()), clockOverride_(Env::Services{.clock = &clock_}) {
     ZeltoPreferences::resetSharedInstanceForTesting();
   }
   ~ZeltoPreferencesTest() override { ZeltoPreferences::resetSharedInstanceForTesting(); }

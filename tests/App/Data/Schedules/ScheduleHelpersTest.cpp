@@ -179,14 +179,8 @@ TEST_F(UnblockTimeTest, FormsByDistanceAndClockFormat) {
   EXPECT_EQ(endingIn(86400, kBerlin), "Tue 14:00");
 }
 
-BundleInfo builtAgent() {
-  LocalFileSystem fs;
-  return BundleInfo::forExecutable(
-      std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/Agent.app/Contents/MacOS/Agent", fs);
-}
-
 TEST(DefaultScheduleTest, TwoSwitchedOffSchedulesAreAppendedAndSaved) {
-  testing::TestEnv env(builtAgent());
+  testing::TestEnv env(testing::builtAgentBundle());
   ZeltoPreferences::resetSharedInstanceForTesting();
   std::string file = env.home() + "/.local/share/Zelto/default.cfg";
   env.temp().write(".local/share/Zelto/default.cfg",
