@@ -16,23 +16,6 @@ bool FakeWorkspace::launchApplication(const std::string& bundlePath) {
   return launchResult_;
 }
 
-Workspace::Token FakeWorkspace::addRunningApplicationsObserver(Observer observer) {
-  Token token = nextToken_++;
-  observers_.emplace(token, std::move(observer));
-  return token;
-}
-
-void FakeWorkspace::removeRunningApplicationsObserver(Token token) { observers_.erase(token); }
-
-void FakeWorkspace::notifyChange() {
-  std::vector<Token> tokens;
-  for (const auto& entry : observers_) tokens.push_back(entry.first);
-  for (Token token : tokens) {
-    auto it = observers_.find(token);
-    if (it == observers_.end()) continue;
-    Observer observer = it->second;  // the observer may remove itself while it runs
-    if (observer) observer();
-  }
-}
+void FakeWorkspace::notifyChange() { notifyObservers(); }
 
 }  // namespace zelto

@@ -21,23 +21,18 @@ class FakeWorkspace final : public Workspace {
   void setRunningApplications(std::vector<RunningApplication> applications);
   std::vector<RunningApplication> runningApplications() override;
   bool launchApplication(const std::string& bundlePath) override;
-  Token addRunningApplicationsObserver(Observer observer) override;
-  void removeRunningApplicationsObserver(Token token) override;
 
   // Calls each observer registered now; one removed meanwhile (by an earlier one) is skipped.
   void notifyChange();
 
   void setLaunchResult(bool result) { launchResult_ = result; }
   const std::vector<std::string>& launches() const { return launches_; }
-  size_t observerCount() const { return observers_.size(); }
   // How often `runningApplications` has been asked.
   int queries() const { return queries_; }
 
  private:
   std::vector<RunningApplication> applications_;
   std::vector<std::string> launches_;
-  std::map<Token, Observer> observers_;
-  Token nextToken_ = 1;
   bool launchResult_ = true;
   int queries_ = 0;
 };

@@ -11,4 +11,23 @@ std::vector<RunningApplication> Workspace::runningApplicationsWithBundleIdentifi
   return matching;
 }
 
+Workspace::Token Workspace::addRunningApplicationsObserver(Observer observer) {
+  Token token = nextToken_++;
+  observers_.emplace(token, std::move(observer));
+  return token;
+}
+
+void Workspace::removeRunningApplicationsObserver(Token token) { observers_.erase(token); }
+
+void Workspace::notifyObservers() {
+  std::vector<Token> tokens;
+  for (const auto& entry : observers_) tokens.push_back(entry.first);
+  for (Token token : tokens) {
+    auto it = observers_.find(token);
+    if (it == observers_.end()) continue;
+    Observer observer = it->second;
+    if (observer) observer();
+  }
+}
+
 }  // namespace zelto

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,18 @@ class Workspace {
   virtual bool launchApplication(const std::string& bundlePath) = 0;
 
   // Called after each change of the running-applications list that the workspace notices.
-  virtual Token addRunningApplicationsObserver(Observer observer) = 0;
-  virtual void removeRunningApplicationsObserver(Token token) = 0;
+  Token addRunningApplicationsObserver(Observer observer);
+  void removeRunningApplicationsObserver(Token token);
+  size_t observerCount() const { return observers_.size(); }
+
+ protected:
+  // Calls each observer registered now; one removed meanwhile (by an earlier one) is skipped,
+  // and an observer may remove itself while it runs.
+  void notifyObservers();
+
+ private:
+  std::map<Token, Observer> observers_;
+  Token nextToken_ = 1;
 };
 
 }  // namespace zelto

@@ -393,25 +393,6 @@ void LinuxWorkspace::settle() {
   if (changed) notifyObservers();
 }
 
-Workspace::Token LinuxWorkspace::addRunningApplicationsObserver(Observer observer) {
-  Token token = nextToken_++;
-  observers_.emplace(token, std::move(observer));
-  return token;
-}
-
-void LinuxWorkspace::removeRunningApplicationsObserver(Token token) { observers_.erase(token); }
-
-void LinuxWorkspace::notifyObservers() {
-  std::vector<Token> tokens;
-  for (const auto& entry : observers_) tokens.push_back(entry.first);
-  for (Token token : tokens) {
-    auto it = observers_.find(token);
-    if (it == observers_.end()) continue;  // removed by an earlier observer
-    Observer observer = it->second;
-    if (observer) observer();
-  }
-}
-
 void LinuxWorkspace::postNotification() {
   // A change found while a caller reads the list is told later, on the loop: the caller may be
   // an observer in the middle of being told.

@@ -51,8 +51,6 @@ class LinuxWorkspace final : public Workspace {
 
   std::vector<RunningApplication> runningApplications() override;
   bool launchApplication(const std::string& bundlePath) override;
-  Token addRunningApplicationsObserver(Observer observer) override;
-  void removeRunningApplicationsObserver(Token token) override;
 
  private:
   struct Listed {
@@ -84,7 +82,6 @@ class LinuxWorkspace final : public Workspace {
   void watchExecutable(const std::string& executablePath);
   void onExecutableEvents();
   void settle();
-  void notifyObservers();
   void postNotification();
 
   RunLoop& loop_;
@@ -100,8 +97,6 @@ class LinuxWorkspace final : public Workspace {
   double settleDelaySeconds_ = 0;
   bool openedWhileSettling_ = false;
 
-  std::map<Token, Observer> observers_;
-  Token nextToken_ = 1;
   bool notificationPosted_ = false;
   // Work posted to the loop checks this first: the workspace may be gone by the time it runs.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

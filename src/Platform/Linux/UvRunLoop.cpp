@@ -12,105 +12,63 @@ uint64_t toMilliseconds(double seconds) {
   return ms > 1e15 ? static_cast<uint64_t>(1e15) : static_cast<uint64_t>(ms);
 }
 
-// A libuv timer whose memory is released only once libuv has closed it.
-class UvTimer final : public Timer {
+// One libuv handle (a timer, a poll) registered on the loop. Its state is released only once
+// libuv has closed the handle, and a callback may cancel its own registration: the handle is
+// then closed when the callback returns.
+template <typename Handle>
+class UvRegistration final : public Timer {
  public:
-  UvTimer(uv_loop_t* loop, RunLoop::Callback callback)
-      : state_(new State{{}, std::move(callback), false}) {
-    uv_timer_init(loop, &state_->handle);
+  using Stop = int (*)(Handle*);
+
+  UvRegistration(RunLoop::Callback callback, Stop stop)
+      : state_(new State{{}, std::move(callback)}), stop_(stop) {
     state_->handle.data = state_;
   }
-  ~UvTimer() override { cancel(); }
+  ~UvRegistration() override { cancel(); }
 
-  void start(double delaySeconds, double repeatSeconds) {
-    uv_timer_start(&state_->handle, &UvTimer::onFire, toMilliseconds(delaySeconds),
-                   toMilliseconds(repeatSeconds));
+  Handle* handle() { return &state_->handle; }
+
+  // For a handle libuv refused to initialise: nothing to close.
+  void abandon() {
+    delete state_;
+    state_ = nullptr;
   }
 
   void cancel() override {
     if (state_ == nullptr) return;
-    uv_timer_stop(&state_->handle);
+    stop_(&state_->handle);
     if (state_->firing) {
-      // Cancelled from its own callback: onFire closes it when the callback returns.
       state_->cancelled = true;
     } else {
-      uv_close(reinterpret_cast<uv_handle_t*>(&state_->handle),
-               [](uv_handle_t* h) { delete static_cast<State*>(h->data); });
+      close(&state_->handle);
     }
     state_ = nullptr;
   }
 
+  static void fire(Handle* handle) {
+    auto* state = static_cast<State*>(handle->data);
+    state->firing = true;
+    RunLoop::Callback callback = state->callback;  // the callback may cancel its registration
+    callback();
+    state->firing = false;
+    if (state->cancelled) close(handle);
+  }
+
  private:
   struct State {
-    uv_timer_t handle;
+    Handle handle;
     RunLoop::Callback callback;
     bool firing = false;
     bool cancelled = false;
   };
 
-  static void onFire(uv_timer_t* handle) {
-    auto* state = static_cast<State*>(handle->data);
-    state->firing = true;
-    RunLoop::Callback callback = state->callback;  // the callback may cancel its own timer
-    callback();
-    state->firing = false;
-    if (state->cancelled) {
-      uv_close(reinterpret_cast<uv_handle_t*>(handle),
-               [](uv_handle_t* h) { delete static_cast<State*>(h->data); });
-    }
+  static void close(Handle* handle) {
+    uv_close(reinterpret_cast<uv_handle_t*>(handle),
+             [](uv_handle_t* h) { delete static_cast<State*>(h->data); });
   }
 
   State* state_;
-};
-
-// A libuv poll handle on a descriptor; like UvTimer, its memory goes once libuv has closed it.
-class UvReadableWatch final : public Timer {
- public:
-  UvReadableWatch(uv_loop_t* loop, int fd, RunLoop::Callback callback)
-      : state_(new State{{}, std::move(callback), false, false}) {
-    if (uv_poll_init(loop, &state_->handle, fd) != 0) {
-      delete state_;
-      state_ = nullptr;
-      return;
-    }
-    state_->handle.data = state_;
-    uv_poll_start(&state_->handle, UV_READABLE | UV_DISCONNECT, &UvReadableWatch::onEvent);
-  }
-  ~UvReadableWatch() override { cancel(); }
-
-  void cancel() override {
-    if (state_ == nullptr) return;
-    uv_poll_stop(&state_->handle);
-    if (state_->firing) {
-      state_->cancelled = true;
-    } else {
-      uv_close(reinterpret_cast<uv_handle_t*>(&state_->handle),
-               [](uv_handle_t* h) { delete static_cast<State*>(h->data); });
-    }
-    state_ = nullptr;
-  }
-
- private:
-  struct State {
-    uv_poll_t handle;
-    RunLoop::Callback callback;
-    bool firing;
-    bool cancelled;
-  };
-
-  static void onEvent(uv_poll_t* handle, int /*status*/, int /*events*/) {
-    auto* state = static_cast<State*>(handle->data);
-    state->firing = true;
-    RunLoop::Callback callback = state->callback;
-    callback();
-    state->firing = false;
-    if (state->cancelled) {
-      uv_close(reinterpret_cast<uv_handle_t*>(handle),
-               [](uv_handle_t* h) { delete static_cast<State*>(h->data); });
-    }
-  }
-
-  State* state_;
+  Stop stop_;
 };
 
 }  // namespace
@@ -165,8 +123,12 @@ bool UvRunLoop::isLoopThread() const { return loopThread_.load() == std::this_th
 
 std::unique_ptr<Timer> UvRunLoop::addTimer(double delaySeconds, double repeatSeconds,
                                            Callback callback) {
-  auto timer = std::make_unique<UvTimer>(&loop_, std::move(callback));
-  timer->start(delaySeconds, repeatSeconds);
+  using Registration = UvRegistration<uv_timer_t>;
+  auto timer = std::make_unique<Registration>(std::move(callback), &uv_timer_stop);
+  uv_timer_init(&loop_, timer->handle());
+  uv_timer_start(
+      timer->handle(), [](uv_timer_t* handle) { Registration::fire(handle); },
+      toMilliseconds(delaySeconds), toMilliseconds(repeatSeconds));
   return timer;
 }
 
@@ -182,7 +144,15 @@ void UvRunLoop::onSignal(int signal, Callback callback) {
 }
 
 std::unique_ptr<Timer> UvRunLoop::watchReadable(int fd, Callback callback) {
-  return std::make_unique<UvReadableWatch>(&loop_, fd, std::move(callback));
+  using Registration = UvRegistration<uv_poll_t>;
+  auto watch = std::make_unique<Registration>(std::move(callback), &uv_poll_stop);
+  if (uv_poll_init(&loop_, watch->handle(), fd) != 0) {
+    watch->abandon();
+    return watch;
+  }
+  uv_poll_start(watch->handle(), UV_READABLE | UV_DISCONNECT,
+                [](uv_poll_t* handle, int, int) { Registration::fire(handle); });
+  return watch;
 }
 
 void UvRunLoop::onAsync(uv_async_t* handle) {
