@@ -17,7 +17,7 @@ namespace zelto {
 class ClockChangeWatcher {
  public:
   // Nothing (and a logged warning) when the system can't report clock changes.
-  static std::unique_ptr<Timer> watch(RunLoop& loop, std::function<void()> callback);
+  static std::unique_ptr<Registration> watch(RunLoop& loop, std::function<void()> callback);
 };
 
 }  // namespace zelto

@@ -20,7 +20,8 @@ namespace zelto {
 class FileWatcher {
  public:
   virtual ~FileWatcher() = default;
-  virtual std::unique_ptr<Timer> watch(const std::string& path, std::function<void()> callback) = 0;
+  virtual std::unique_ptr<Registration> watch(const std::string& path,
+                                              std::function<void()> callback) = 0;
 };
 
 }  // namespace zelto

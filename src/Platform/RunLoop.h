@@ -1,9 +1,9 @@
 // RunLoop: one thread's event loop. Timers, signals and work posted from other threads all
 // arrive on the loop's thread, one at a time, so what runs there needs no locks.
 //
-// Ownership: the creator owns the loop; a Timer handle owns its timer and cancels it when
-// destroyed (destroy handles before the loop). Callbacks registered with `onSignal` live as
-// long as the loop.
+// Ownership: the creator owns the loop; each Registration handle owns its timer or watch and
+// ends it when destroyed (destroy handles before the loop). Callbacks registered with `onSignal`
+// live as long as the loop.
 //
 // Thread safety: `post`, `stop` and `isLoopThread` may be called from any thread; everything
 // else only on the loop's thread (or before `run` starts, on the thread that will run it).
@@ -12,14 +12,9 @@
 #include <functional>
 #include <memory>
 
-namespace zelto {
+#include "Platform/Registration.h"
 
-// A registration on the loop (a timer, a watched descriptor): cancelled when destroyed.
-class Timer {
- public:
-  virtual ~Timer() = default;
-  virtual void cancel() = 0;
-};
+namespace zelto {
 
 class RunLoop {
  public:
@@ -36,8 +31,8 @@ class RunLoop {
   virtual bool isLoopThread() const = 0;
 
   // Fires after `delaySeconds`, then every `repeatSeconds` when that is above zero.
-  virtual std::unique_ptr<Timer> addTimer(double delaySeconds, double repeatSeconds,
-                                          Callback callback) = 0;
+  virtual std::unique_ptr<Registration> addTimer(double delaySeconds, double repeatSeconds,
+                                                 Callback callback) = 0;
 
   // Calls `callback` on the loop's thread each time the process receives `signal`.
   virtual void onSignal(int signal, Callback callback) = 0;
@@ -45,7 +40,7 @@ class RunLoop {
   // Calls `callback` on the loop's thread whenever `fd` is readable (or has hung up or failed),
   // until the returned handle is cancelled or destroyed. The caller keeps owning `fd` and closes
   // it only after the handle is gone.
-  virtual std::unique_ptr<Timer> watchReadable(int fd, Callback callback) = 0;
+  virtual std::unique_ptr<Registration> watchReadable(int fd, Callback callback) = 0;
 };
 
 }  // namespace zelto

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "Platform/Env.h"
-#include "Platform/FakeClock.h"
 #include "Platform/FileSystem.h"
 #include "Platform/NotificationCenter.h"
+#include "Support/FakeClock.h"
 
 namespace zelto {
 namespace {

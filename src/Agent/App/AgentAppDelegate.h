@@ -31,7 +31,7 @@ class AgentAppDelegate final : public ApplicationDelegate {
  private:
   std::unique_ptr<Workspace> workspace_;
   std::unique_ptr<FileWatcher> fileWatcher_;
-  std::unique_ptr<Timer> clockChanges_;
+  std::unique_ptr<Registration> clockChanges_;
 };
 
 }  // namespace zelto

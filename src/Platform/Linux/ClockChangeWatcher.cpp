@@ -16,7 +16,7 @@ namespace zelto {
 
 namespace {
 
-class TimerfdClockWatch final : public Timer {
+class TimerfdClockWatch final : public Registration {
  public:
   TimerfdClockWatch(RunLoop& loop, std::function<void()> callback)
       : callback_(std::move(callback)) {
@@ -40,7 +40,8 @@ class TimerfdClockWatch final : public Timer {
   bool arm() {
     itimerspec expiry{};
     expiry.it_value.tv_sec = INT32_MAX;
-    return ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr) == 0;
+    return ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr) ==
+           0;
   }
 
   void onReadable() {
@@ -56,12 +57,13 @@ class TimerfdClockWatch final : public Timer {
 
   std::function<void()> callback_;
   int fd_ = -1;
-  std::unique_ptr<Timer> watch_;
+  std::unique_ptr<Registration> watch_;
 };
 
 }  // namespace
 
-std::unique_ptr<Timer> ClockChangeWatcher::watch(RunLoop& loop, std::function<void()> callback) {
+std::unique_ptr<Registration> ClockChangeWatcher::watch(RunLoop& loop,
+                                                        std::function<void()> callback) {
   return std::make_unique<TimerfdClockWatch>(loop, std::move(callback));
 }
 

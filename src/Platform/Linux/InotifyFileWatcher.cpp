@@ -62,7 +62,7 @@ struct WatchState {
   size_t dirLevel = 0;
   FileIdentity file;  // what stood at the path when the watch was last armed
   std::function<void()> callback;
-  std::unique_ptr<Timer> readable;
+  std::unique_ptr<Registration> readable;
 
   ~WatchState() { close(); }
 
@@ -168,7 +168,7 @@ struct WatchState {
   }
 };
 
-class InotifyWatch final : public Timer {
+class InotifyWatch final : public Registration {
  public:
   explicit InotifyWatch(std::shared_ptr<WatchState> state) : state_(std::move(state)) {}
   ~InotifyWatch() override { cancel(); }
@@ -193,8 +193,8 @@ void onReadable(const std::weak_ptr<WatchState>& weak) {
 
 }  // namespace
 
-std::unique_ptr<Timer> InotifyFileWatcher::watch(const std::string& path,
-                                                 std::function<void()> callback) {
+std::unique_ptr<Registration> InotifyFileWatcher::watch(const std::string& path,
+                                                        std::function<void()> callback) {
   auto state = std::make_shared<WatchState>();
   std::error_code error;
   fs::path file = path.empty() ? fs::path() : fs::absolute(path, error).lexically_normal();

@@ -34,7 +34,8 @@ class InotifyFileWatcher final : public FileWatcher {
  public:
   explicit InotifyFileWatcher(RunLoop& loop) : loop_(loop) {}
 
-  std::unique_ptr<Timer> watch(const std::string& path, std::function<void()> callback) override;
+  std::unique_ptr<Registration> watch(const std::string& path,
+                                      std::function<void()> callback) override;
 
  private:
   RunLoop& loop_;

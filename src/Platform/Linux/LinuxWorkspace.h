@@ -57,11 +57,11 @@ class LinuxWorkspace final : public Workspace {
     RunningApplication application;
     std::string executablePath;
     int pidfd = -1;  // -1 when the kernel offers no pidfds: the end is then seen on a rescan
-    std::unique_ptr<Timer> exitWatch;
+    std::unique_ptr<Registration> exitWatch;
   };
   struct Child {
     int pidfd = -1;
-    std::unique_ptr<Timer> exitWatch;
+    std::unique_ptr<Registration> exitWatch;
   };
   struct CachedIdentifier {
     int64_t modifiedNanoseconds = 0;
@@ -91,9 +91,9 @@ class LinuxWorkspace final : public Workspace {
   std::map<std::string, CachedIdentifier> identifiers_;
 
   int inotifyFd_ = -1;
-  std::unique_ptr<Timer> inotifyWatch_;
+  std::unique_ptr<Registration> inotifyWatch_;
   std::map<std::string, int> watchedExecutables_;  // path -> watch descriptor
-  std::unique_ptr<Timer> settleTimer_;
+  std::unique_ptr<Registration> settleTimer_;
   double settleDelaySeconds_ = 0;
   bool openedWhileSettling_ = false;
 

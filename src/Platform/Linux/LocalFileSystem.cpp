@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "Platform/FileSystem.h"
+#include "Platform/Linux/FileDescriptor.h"
 
 namespace zelto {
 
@@ -15,26 +16,6 @@ namespace {
 void setError(std::string* error, const std::string& what, const std::string& path, int err) {
   if (error) *error = what + " " + path + ": " + strerror(err);
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports whether the close succeeded (a late write error shows up here).
-  bool close() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 bool writeAll(int fd, const std::string& contents) {
   const char* data = contents.data();

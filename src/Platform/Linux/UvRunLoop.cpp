@@ -16,7 +16,7 @@ uint64_t toMilliseconds(double seconds) {
 // libuv has closed the handle, and a callback may cancel its own registration: the handle is
 // then closed when the callback returns.
 template <typename Handle>
-class UvRegistration final : public Timer {
+class UvRegistration final : public Registration {
  public:
   using Stop = int (*)(Handle*);
 
@@ -121,13 +121,13 @@ void UvRunLoop::post(Callback callback) {
 
 bool UvRunLoop::isLoopThread() const { return loopThread_.load() == std::this_thread::get_id(); }
 
-std::unique_ptr<Timer> UvRunLoop::addTimer(double delaySeconds, double repeatSeconds,
-                                           Callback callback) {
-  using Registration = UvRegistration<uv_timer_t>;
-  auto timer = std::make_unique<Registration>(std::move(callback), &uv_timer_stop);
+std::unique_ptr<Registration> UvRunLoop::addTimer(double delaySeconds, double repeatSeconds,
+                                                  Callback callback) {
+  using TimerRegistration = UvRegistration<uv_timer_t>;
+  auto timer = std::make_unique<TimerRegistration>(std::move(callback), &uv_timer_stop);
   uv_timer_init(&loop_, timer->handle());
   uv_timer_start(
-      timer->handle(), [](uv_timer_t* handle) { Registration::fire(handle); },
+      timer->handle(), [](uv_timer_t* handle) { TimerRegistration::fire(handle); },
       toMilliseconds(delaySeconds), toMilliseconds(repeatSeconds));
   return timer;
 }
@@ -143,15 +143,15 @@ void UvRunLoop::onSignal(int signal, Callback callback) {
       signal);
 }
 
-std::unique_ptr<Timer> UvRunLoop::watchReadable(int fd, Callback callback) {
-  using Registration = UvRegistration<uv_poll_t>;
-  auto watch = std::make_unique<Registration>(std::move(callback), &uv_poll_stop);
+std::unique_ptr<Registration> UvRunLoop::watchReadable(int fd, Callback callback) {
+  using PollRegistration = UvRegistration<uv_poll_t>;
+  auto watch = std::make_unique<PollRegistration>(std::move(callback), &uv_poll_stop);
   if (uv_poll_init(&loop_, watch->handle(), fd) != 0) {
     watch->abandon();
     return watch;
   }
   uv_poll_start(watch->handle(), UV_READABLE | UV_DISCONNECT,
-                [](uv_poll_t* handle, int, int) { Registration::fire(handle); });
+                [](uv_poll_t* handle, int, int) { PollRegistration::fire(handle); });
   return watch;
 }
 

@@ -26,10 +26,10 @@ class UvRunLoop final : public RunLoop {
   void stop() override;
   void post(Callback callback) override;
   bool isLoopThread() const override;
-  std::unique_ptr<Timer> addTimer(double delaySeconds, double repeatSeconds,
-                                  Callback callback) override;
+  std::unique_ptr<Registration> addTimer(double delaySeconds, double repeatSeconds,
+                                         Callback callback) override;
   void onSignal(int signal, Callback callback) override;
-  std::unique_ptr<Timer> watchReadable(int fd, Callback callback) override;
+  std::unique_ptr<Registration> watchReadable(int fd, Callback callback) override;
 
   uv_loop_t* loop() { return &loop_; }
 

@@ -15,7 +15,7 @@
 #include "Platform/DefaultsStore.h"
 #include "Platform/Directories.h"
 #include "Platform/Env.h"
-#include "Platform/FakeClock.h"
+#include "Platform/FixedClock.h"
 #include "Platform/UserDefaults.h"
 #include "Tools/zeltoctl/StatusReport.h"
 
@@ -115,7 +115,7 @@ int statusCommand(const std::string& when, bool asJson) {
   auto moment = momentFrom(when);
   if (!moment) return 2;
   QuietLog quiet;
-  zelto::FakeClock clock(*moment);  // the controller answers as if it were that moment
+  zelto::FixedClock clock(*moment);  // the controller answers as if it were that moment
   zelto::Zelto controller(clock);
   if (controller.prefs() == nullptr) {
     quiet.printTo(stderr);
@@ -134,7 +134,7 @@ int scheduleCommand(const std::string& when, int days) {
   auto moment = momentFrom(when);
   if (!moment) return 2;
   QuietLog quiet;
-  zelto::FakeClock clock(*moment);
+  zelto::FixedClock clock(*moment);
   zelto::Zelto controller(clock);
   if (controller.prefs() == nullptr) {
     quiet.printTo(stderr);

@@ -4,9 +4,9 @@
 
 #include "App/Controller/Zelto.h"
 #include "App/Data/Preferences/JSONValues.h"
-#include "Platform/FakeClock.h"
 #include "Platform/NotificationCenter.h"
 #include "Support/ChildProcess.h"
+#include "Support/FakeClock.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
 

@@ -53,7 +53,7 @@ TEST_F(UvRunLoopTest, AStopRequestedBeforeRunIsNotLost) {
 TEST_F(UvRunLoopTest, TimersCancelledFromACallbackNeverFireAgain) {
   std::vector<std::string> fired;
   // Two timers due together: the first one's callback cancels the second before it runs.
-  std::unique_ptr<Timer> second;
+  std::unique_ptr<Registration> second;
   auto first = loop.addTimer(0.002, 0, [&] {
     fired.push_back("first");
     second.reset();
@@ -61,7 +61,7 @@ TEST_F(UvRunLoopTest, TimersCancelledFromACallbackNeverFireAgain) {
   second = loop.addTimer(0.002, 0, [&] { fired.push_back("second"); });
   // A repeating timer that cancels itself from its third callback, then stops the loop later.
   int repeats = 0;
-  std::unique_ptr<Timer> repeating, stopper;
+  std::unique_ptr<Registration> repeating, stopper;
   repeating = loop.addTimer(0.005, 0.001, [&] {
     if (++repeats == 3) {
       repeating->cancel();

@@ -2,8 +2,8 @@
 
 namespace zelto {
 
-std::unique_ptr<Timer> NUIFileMonitor::watch(FileWatcher& watcher, const std::string& path,
-                                             std::function<void()> callback) {
+std::unique_ptr<Registration> NUIFileMonitor::watch(FileWatcher& watcher, const std::string& path,
+                                                    std::function<void()> callback) {
   return watcher.watch(path, std::move(callback));
 }
 

@@ -23,8 +23,8 @@ class NUIFileMonitor {
  public:
   NUIFileMonitor() = delete;
 
-  static std::unique_ptr<Timer> watch(FileWatcher& watcher, const std::string& path,
-                                      std::function<void()> callback);
+  static std::unique_ptr<Registration> watch(FileWatcher& watcher, const std::string& path,
+                                             std::function<void()> callback);
 };
 
 }  // namespace zelto

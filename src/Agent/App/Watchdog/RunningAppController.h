@@ -63,7 +63,7 @@ class RunningAppController {
   std::optional<Workspace::Token> observation_;
   Callback runningCallback_;
   Callback stoppedCallback_;
-  std::map<uint64_t, std::unique_ptr<Timer>> pendingRunningCallbacks_;
+  std::map<uint64_t, std::unique_ptr<Registration>> pendingRunningCallbacks_;
   uint64_t nextPendingId_ = 1;
 };
 

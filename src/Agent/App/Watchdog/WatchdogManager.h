@@ -57,9 +57,9 @@ class WatchdogManager {
   FileWatcher& fileWatcher_;
   Zelto* zelto_;
   std::unique_ptr<RunningAppController> runningAppController_;
-  std::unique_ptr<Timer> checkTimer_;
-  std::unique_ptr<Timer> fileMonitor_;
-  std::unique_ptr<Timer> recheck_;
+  std::unique_ptr<Registration> checkTimer_;
+  std::unique_ptr<Registration> fileMonitor_;
+  std::unique_ptr<Registration> recheck_;
 };
 
 }  // namespace zelto

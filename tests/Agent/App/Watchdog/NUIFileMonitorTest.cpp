@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Agent/App/Watchdog/NUIFileMonitor.h"
-#include "Platform/FakeFileWatcher.h"
+#include "Support/FakeFileWatcher.h"
 
 namespace zelto {
 namespace {

@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "Agent/App/Watchdog/RunningAppController.h"
-#include "Platform/FakeWorkspace.h"
 #include "Platform/Linux/UvRunLoop.h"
+#include "Support/FakeWorkspace.h"
 #include "Support/RunLoopUntil.h"
 
 namespace zelto {

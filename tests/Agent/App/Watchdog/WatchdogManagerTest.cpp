@@ -3,9 +3,9 @@
 
 #include "Agent/App/Watchdog/WatchdogManager.h"
 #include "App/Data/Preferences/JSONValues.h"
-#include "Platform/FakeFileWatcher.h"
-#include "Platform/FakeRunLoop.h"
-#include "Platform/FakeWorkspace.h"
+#include "Support/FakeFileWatcher.h"
+#include "Support/FakeRunLoop.h"
+#include "Support/FakeWorkspace.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
 

@@ -3,7 +3,7 @@
 
 #include "App/Blocking/Helpers/ZeltoUtils.h"
 #include "App/Controller/Helpers/Sync/SyncManager.h"
-#include "Platform/FakeWorkspace.h"
+#include "Support/FakeWorkspace.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
 

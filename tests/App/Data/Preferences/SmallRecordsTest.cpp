@@ -7,7 +7,7 @@
 #include "App/Data/Preferences/TimerZeltoPreferences.h"
 #include "App/Data/Preferences/ZeltoSessionPreferences.h"
 #include "Platform/Env.h"
-#include "Platform/FakeClock.h"
+#include "Support/FakeClock.h"
 
 namespace zelto {
 namespace {

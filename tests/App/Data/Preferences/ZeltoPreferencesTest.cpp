@@ -9,8 +9,8 @@
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "App/Data/ZeltoDefaults.h"
 #include "Platform/DateCalendar.h"
-#include "Platform/FakeClock.h"
 #include "Support/ChildProcess.h"
+#include "Support/FakeClock.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
 

@@ -10,9 +10,9 @@
 #include "App/Data/Schedules/Schedule.h"
 #include "App/Data/Schedules/ScheduleHelpers.h"
 #include "Platform/DateCalendar.h"
-#include "Platform/FakeClock.h"
 #include "Platform/LocaleDateFormatter.h"
 #include "Support/ChildProcess.h"
+#include "Support/FakeClock.h"
 #include "Support/TestEnv.h"
 
 namespace zelto {

@@ -1,4 +1,4 @@
-#include "Platform/FakeWorkspace.h"
+#include "Support/FakeWorkspace.h"
 
 namespace zelto {
 

@@ -1,8 +1,8 @@
-#include "Platform/FakeFileWatcher.h"
+#include "Support/FakeFileWatcher.h"
 
 namespace zelto {
 
-class FakeFileWatcher::Watch final : public Timer {
+class FakeFileWatcher::Watch final : public Registration {
  public:
   Watch(std::weak_ptr<Registry> registry, uint64_t id) : registry_(std::move(registry)), id_(id) {}
   ~Watch() override { cancel(); }
@@ -17,8 +17,8 @@ class FakeFileWatcher::Watch final : public Timer {
   uint64_t id_;
 };
 
-std::unique_ptr<Timer> FakeFileWatcher::watch(const std::string& path,
-                                              std::function<void()> callback) {
+std::unique_ptr<Registration> FakeFileWatcher::watch(const std::string& path,
+                                                     std::function<void()> callback) {
   requested_.push_back(path);
   uint64_t id = nextId_++;
   (*registry_)[id] = Entry{path, std::move(callback)};

@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
-#include "Platform/FakeClock.h"
 #include "Platform/RunLoop.h"
+#include "Support/FakeClock.h"
 
 namespace zelto {
 
@@ -25,10 +25,10 @@ class FakeRunLoop final : public RunLoop {
   void stop() override { stopped_ = true; }
   void post(Callback callback) override { posted_.push_back(std::move(callback)); }
   bool isLoopThread() const override { return true; }
-  std::unique_ptr<Timer> addTimer(double delaySeconds, double repeatSeconds,
-                                  Callback callback) override;
+  std::unique_ptr<Registration> addTimer(double delaySeconds, double repeatSeconds,
+                                         Callback callback) override;
   void onSignal(int signal, Callback callback) override { signals_[signal] = std::move(callback); }
-  std::unique_ptr<Timer> watchReadable(int fd, Callback callback) override;
+  std::unique_ptr<Registration> watchReadable(int fd, Callback callback) override;
 
   // Runs posted work and timers that are due, until there is none.
   void runUntilIdle();

@@ -17,7 +17,8 @@ namespace zelto {
 
 class FakeFileWatcher final : public FileWatcher {
  public:
-  std::unique_ptr<Timer> watch(const std::string& path, std::function<void()> callback) override;
+  std::unique_ptr<Registration> watch(const std::string& path,
+                                      std::function<void()> callback) override;
 
   // Calls, once each, the callbacks of the watches on `path` that are live now (a callback may
   // cancel watches or start new ones). Returns how many were called.

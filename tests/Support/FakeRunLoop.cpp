@@ -1,10 +1,10 @@
-#include "Platform/FakeRunLoop.h"
+#include "Support/FakeRunLoop.h"
 
 #include <algorithm>
 
 namespace zelto {
 
-class FakeRunLoop::FakeTimer final : public Timer {
+class FakeRunLoop::FakeTimer final : public Registration {
  public:
   explicit FakeTimer(std::shared_ptr<TimerState> state) : state_(std::move(state)) {}
   ~FakeTimer() override { cancel(); }
@@ -17,21 +17,21 @@ class FakeRunLoop::FakeTimer final : public Timer {
 };
 
 namespace {
-class NoWatch final : public Timer {
+class NoWatch final : public Registration {
  public:
   void cancel() override {}
 };
 }  // namespace
 
-std::unique_ptr<Timer> FakeRunLoop::addTimer(double delaySeconds, double repeatSeconds,
-                                             Callback callback) {
+std::unique_ptr<Registration> FakeRunLoop::addTimer(double delaySeconds, double repeatSeconds,
+                                                    Callback callback) {
   auto state = std::make_shared<TimerState>(TimerState{
       clock_.monotonicSeconds() + std::max(0.0, delaySeconds), repeatSeconds, std::move(callback)});
   timers_.push_back(state);
   return std::make_unique<FakeTimer>(state);
 }
 
-std::unique_ptr<Timer> FakeRunLoop::watchReadable(int, Callback) {
+std::unique_ptr<Registration> FakeRunLoop::watchReadable(int, Callback) {
   return std::make_unique<NoWatch>();
 }
 
