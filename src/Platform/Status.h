@@ -12,7 +12,6 @@
 // Plain values, copied freely; any thread.
 #pragma once
 
-#include <cassert>
 #include <optional>
 #include <string>
 #include <utility>
@@ -55,8 +54,8 @@ class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::move(value)) {}  // NOLINT: implicit, like returning a T
   // REQUIRES: !status.ok()
+  // A success given here (a caller's mistake) still fails, rather than seem to hold a value.
   Result(Status status) : state_(std::move(status)) {  // NOLINT: implicit, to pass failures on
-    assert(!std::get<Status>(state_).ok());
     if (std::get<Status>(state_).ok()) state_ = Status::failure("no value");
   }
 

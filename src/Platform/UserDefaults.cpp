@@ -59,8 +59,22 @@ std::optional<nlohmann::json> UserDefaults::objectForKey(const std::string& key)
   return std::nullopt;
 }
 
+std::optional<nlohmann::json> UserDefaults::ownObjectForKey(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  nlohmann::json values = valuesLocked(domain_);
+  auto it = values.find(key);
+  if (it == values.end() || it->is_null()) return std::nullopt;
+  return *it;
+}
+
 std::optional<std::string> UserDefaults::stringForKey(const std::string& key) {
   auto value = objectForKey(key);
+  if (!value || !value->is_string()) return std::nullopt;
+  return value->get<std::string>();
+}
+
+std::optional<std::string> UserDefaults::ownStringForKey(const std::string& key) {
+  auto value = ownObjectForKey(key);
   if (!value || !value->is_string()) return std::nullopt;
   return value->get<std::string>();
 }

@@ -40,6 +40,10 @@ class UserDefaults {
   std::optional<nlohmann::json> objectForKey(const std::string& key);
   // The value when it is a text; nothing otherwise.
   std::optional<std::string> stringForKey(const std::string& key);
+  // The same from the own domain alone, for settings that belong to this program only: no
+  // suite is searched.
+  std::optional<nlohmann::json> ownObjectForKey(const std::string& key);
+  std::optional<std::string> ownStringForKey(const std::string& key);
 
   // Sets a value in the own domain; a null value removes the key.
   void setObject(const nlohmann::json& value, const std::string& key);

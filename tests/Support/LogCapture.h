@@ -55,6 +55,13 @@ class LogCapture {
     return std::count(all.begin(), all.end(), text);
   }
 
+  // How many lines begin with `prefix`.
+  size_t countStartingWith(const std::string& prefix) const {
+    auto all = texts();
+    return std::count_if(all.begin(), all.end(),
+                         [&](const std::string& t) { return t.starts_with(prefix); });
+  }
+
  private:
   std::shared_ptr<spdlog::logger> previous_ = spdlog::default_logger();
   std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink_ =

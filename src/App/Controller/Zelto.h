@@ -7,8 +7,9 @@
 // kept between calls is the flags and timer lengths below and the generated schedule, a cache
 // rebuilt when its window no longer fits.
 //
-// When the shared record could not be loaded, the controller asks for it again at each use and
-// meanwhile reads every field as empty, zero or false, and saves nothing.
+// When the shared record could not be loaded, the controller reads every field as empty, zero or
+// false and saves nothing, until `refreshPrefs` loads it (the watchdog calls that once per
+// check).
 //
 // Threads: every operation runs on one thread, the main loop in the agent, which serialises
 // the uses of the record and of the cached schedule; the class therefore has no lock. Only
@@ -35,7 +36,7 @@ class Zelto {
  public:
   // The schedule look-ahead: a countdown exists, and the watchdog launches the main
   // application, when a scheduled period starts within this many seconds.
-  static constexpr double kScheduleLookAheadInterval = 300;
+  static constexpr int kScheduleLookAheadInterval = 300;
   static constexpr int32_t kBreakSessionType = 4;
 
   static Zelto& shared();
@@ -43,6 +44,9 @@ class Zelto {
 
   // The preferences record in use, or nullptr while it can't be loaded.
   ZeltoPreferences* prefs();
+  // Reads the file again: the record in use reloads (`discardUnsavedChanges`), an absent one is
+  // loaded anew (one attempt).
+  void refreshPrefs();
 
   bool isZeltoing = false;
   bool shouldStartTimer = false;

@@ -13,10 +13,18 @@ Zelto& Zelto::shared() {
 Zelto::Zelto(Clock& clock) : clock_(clock), prefs_(ZeltoPreferences::standardPreferences()) {}
 
 ZeltoPreferences* Zelto::prefs() {
-  // A record that failed to load is asked for again, so the controller recovers as soon as a
-  // good file appears.
+  // The shared record may have been loaded since (by a retry elsewhere); asking costs nothing.
   if (prefs_ == nullptr) prefs_ = ZeltoPreferences::standardPreferences();
   return prefs_;
+}
+
+void Zelto::refreshPrefs() {
+  if (ZeltoPreferences* record = prefs()) {
+    record->discardUnsavedChanges();
+    return;
+  }
+  // Absent: one more attempt, so the controller recovers as soon as a good file appears.
+  prefs_ = ZeltoPreferences::retryStandardPreferences();
 }
 
 const ZeltoPreferences& Zelto::current() {

@@ -3,8 +3,8 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cassert>
 
+#include "Platform/Check.h"
 #include "Platform/Linux/UvRunLoop.h"
 #include "Platform/MainThread.h"
 
@@ -37,7 +37,7 @@ int Application::main(int /*argc*/, char** /*argv*/, ApplicationDelegate& delega
 
 RunLoop& Application::mainRunLoop() {
   UvRunLoop* loop = mainLoop.load();
-  assert(loop != nullptr && "the main loop runs only inside Application::main");
+  ZELTO_CHECK(loop != nullptr, "the main loop runs only inside Application::main");
   return *loop;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "Agent/App/Watchdog/LaunchDecision.h"
 #include "App/Blocking/Helpers/ZeltoUtils.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Schedules/ScheduleHelpers.h"
@@ -13,22 +14,25 @@ namespace zelto {
 
 namespace {
 
+const char* weekdayName(const DateComponents& c) {
+  static const char* kWeekdays[] = {"", "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  return c.weekday >= 1 && c.weekday <= 7 ? kWeekdays[c.weekday] : "?";
+}
+
+// "Wed 2026-12-09 08:00"
 std::string localText(Date date, const std::string& zone) {
   DateComponents c = DateCalendar::dateComponentsDate(date, zone);
-  static const char* kWeekdays[] = {"", "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  const char* weekday = c.weekday >= 1 && c.weekday <= 7 ? kWeekdays[c.weekday] : "?";
-  return fmt::format("{} {:04}-{:02}-{:02} {:02}:{:02}", weekday, c.year, c.month, c.day, c.hour,
-                     c.minute);
+  return fmt::format("{} {:04}-{:02}-{:02} {:02}:{:02}", weekdayName(c), c.year, c.month, c.day,
+                     c.hour, c.minute);
+}
+
+// "Wed 12-09", the label of a day's row in the grid.
+std::string dayLabel(Date date, const std::string& zone) {
+  DateComponents c = DateCalendar::dateComponentsDate(date, zone);
+  return fmt::format("{} {:02}-{:02}", weekdayName(c), c.month, c.day);
 }
 
 }  // namespace
-
-bool StatusReport::watchdogWouldLaunch(Zelto& zelto) {
-  if (zelto.shouldZelto()) return true;
-  zelto.updateSchedule();
-  double untilBlock = zelto.getTimeIntervalUntilBlock();
-  return untilBlock >= 0 && untilBlock <= Zelto::kScheduleLookAheadInterval;
-}
 
 nlohmann::json StatusReport::status(Zelto& zelto, Date now) {
   nlohmann::json out;
@@ -46,7 +50,7 @@ nlohmann::json StatusReport::status(Zelto& zelto, Date now) {
       now, end ? std::optional<Date>(end->toDate()) : std::nullopt, zelto.timeZone());
   out["canHardcoreUnzelto"] = zelto.canHardcoreUnzelto();
   out["shouldUnzelto"] = zelto.shouldUnzelto();
-  out["watchdog"] = watchdogWouldLaunch(zelto) ? "launch" : "wait";
+  out["watchdog"] = LaunchDecision::decide(zelto).launch ? "launch" : "wait";
   return out;
 }
 
@@ -112,8 +116,7 @@ std::string StatusReport::scheduleText(Zelto& zelto, Date now, int days) {
   text += "\n            00    03    06    09    12    15    18    21\n";
   for (int day = 0; day < days; ++day) {
     Date dayStart = DateCalendar::dateByAddingDays(from, day, zone);
-    std::string label = localText(dayStart, zone);  // "Wed 2026-12-09 00:00"
-    std::string row = fmt::format("{:<12}", label.substr(0, 3) + " " + label.substr(9, 5));
+    std::string row = fmt::format("{:<12}", dayLabel(dayStart, zone));
     for (int hour = 0; hour < 24; ++hour) {
       // Each hour is two cells of half an hour: '#' when blocking is scheduled then.
       for (int half = 0; half < 2; ++half) {

@@ -17,17 +17,14 @@ class StatusReport {
   // The controller's answers at `now` (the controller's clock must read `now`):
   // "mode", "shouldZelto", "timeUntilUnblock", "timeUntilBlock", "countDown",
   // "isScheduleBlocked", "scheduleEnd", "scheduleEndText", "canHardcoreUnzelto",
-  // "shouldUnzelto" and "watchdog" ("launch" or "wait").
+  // "shouldUnzelto" and "watchdog" ("launch" or "wait": the watchdog's own rule, for a main
+  // application that isn't running).
   static nlohmann::json status(Zelto& zelto, Date now);
   static std::string statusText(const nlohmann::json& status);
 
   // The periods from `now` to `days` days ahead, in the controller's zone, then a grid of the
   // same days (one row a day, one column an hour).
   static std::string scheduleText(Zelto& zelto, Date now, int days);
-
-  // Whether the watchdog, checking at this moment, would start a main application that isn't
-  // running: blocking should be on, or the next scheduled period starts within the look-ahead.
-  static bool watchdogWouldLaunch(Zelto& zelto);
 };
 
 }  // namespace zelto

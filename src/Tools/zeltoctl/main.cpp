@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "Platform/DefaultsStore.h"
 #include "Platform/Directories.h"
 #include "Platform/Env.h"
+#include "Platform/FileSystem.h"
 #include "Platform/FixedClock.h"
 #include "Platform/UserDefaults.h"
 #include "Tools/zeltoctl/StatusReport.h"
@@ -83,7 +85,17 @@ int dumpCommand(bool pretty) {
 int validateCommand(const std::string& file) {
   QuietLog quiet;
   std::optional<std::string> path = file;
-  if (file.empty()) path = zelto::ZeltoBasePreferences::standardConfigurationPath();
+  if (file.empty()) {
+    path = zelto::ZeltoBasePreferences::standardConfigurationPath();
+  } else {
+    // A file named on the command line must be there and readable: a missing standard file
+    // means "start from defaults", a missing named one is a mistake.
+    std::string error;
+    if (!zelto::Env::fileSystem().readFile(file, &error)) {
+      std::fprintf(stderr, "zeltoctl: %s\n", error.c_str());
+      return 1;
+    }
+  }
   if (!path) {
     quiet.printTo(stderr);
     return 1;
@@ -111,26 +123,11 @@ std::optional<zelto::Date> momentFrom(const std::string& text) {
   return date;
 }
 
-int statusCommand(const std::string& when, bool asJson) {
-  auto moment = momentFrom(when);
-  if (!moment) return 2;
-  QuietLog quiet;
-  zelto::FixedClock clock(*moment);  // the controller answers as if it were that moment
-  zelto::Zelto controller(clock);
-  if (controller.prefs() == nullptr) {
-    quiet.printTo(stderr);
-    return 1;
-  }
-  nlohmann::json status = zelto::StatusReport::status(controller, *moment);
-  if (asJson) {
-    std::printf("%s\n", status.dump().c_str());
-  } else {
-    std::printf("%s", zelto::StatusReport::statusText(status).c_str());
-  }
-  return 0;
-}
-
-int scheduleCommand(const std::string& when, int days) {
+// Runs `command` with a controller that answers as if it were the moment given (or now), on the
+// configuration the agent loads. Exit 2 for a moment that isn't a date, 1 when the
+// configuration can't be loaded (its reason printed).
+int withController(const std::string& when,
+                   const std::function<void(zelto::Zelto&, zelto::Date)>& command) {
   auto moment = momentFrom(when);
   if (!moment) return 2;
   QuietLog quiet;
@@ -140,8 +137,25 @@ int scheduleCommand(const std::string& when, int days) {
     quiet.printTo(stderr);
     return 1;
   }
-  std::printf("%s", zelto::StatusReport::scheduleText(controller, *moment, days).c_str());
+  command(controller, *moment);
   return 0;
+}
+
+int statusCommand(const std::string& when, bool asJson) {
+  return withController(when, [asJson](zelto::Zelto& controller, zelto::Date moment) {
+    nlohmann::json status = zelto::StatusReport::status(controller, moment);
+    if (asJson) {
+      std::printf("%s\n", status.dump().c_str());
+    } else {
+      std::printf("%s", zelto::StatusReport::statusText(status).c_str());
+    }
+  });
+}
+
+int scheduleCommand(const std::string& when, int days) {
+  return withController(when, [days](zelto::Zelto& controller, zelto::Date moment) {
+    std::printf("%s", zelto::StatusReport::scheduleText(controller, moment, days).c_str());
+  });
 }
 
 }  // namespace

@@ -74,8 +74,9 @@ TEST_F(ZeltoTest, ShouldZeltoInEveryMode) {
   EXPECT_FALSE(other.isNormal() || other.isTimer() || other.isSchedule() || other.isTimeBased());
 }
 
-TEST_F(ZeltoTest, AnAbsentRecordReadsAsEmptyAndIsAskedForAgain) {
+TEST_F(ZeltoTest, AnAbsentRecordReadsAsEmptyUntilRefreshed) {
   Zelto& zelto = start(json::array());  // not an object: the load fails
+  LogCapture capture;
   EXPECT_EQ(zelto.prefs(), nullptr);
   EXPECT_FALSE(zelto.shouldZelto());
   EXPECT_EQ(zelto.getTimeIntervalUntilBlock(), -1);
@@ -84,6 +85,10 @@ TEST_F(ZeltoTest, AnAbsentRecordReadsAsEmptyAndIsAskedForAgain) {
 
   env_.temp().write(".local/share/Zelto/default.cfg",
                     R"({"lastZeltoDate": "2026-12-09T11:00:00Z"})");
+  EXPECT_FALSE(zelto.shouldZelto());  // the bad file is not read again at every field read
+  EXPECT_EQ(capture.countStartingWith("Looking up configuration file at"), 0u);
+  zelto.refreshPrefs();
+  EXPECT_EQ(capture.countStartingWith("Looking up configuration file at"), 1u);
   EXPECT_TRUE(zelto.shouldZelto());
 }
 

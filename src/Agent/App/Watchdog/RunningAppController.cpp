@@ -2,9 +2,21 @@
 
 namespace zelto {
 
+namespace {
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
 RunningAppController::RunningAppController(Workspace& workspace, RunLoop& loop,
-                                           std::string bundleIdentifier)
-    : workspace_(workspace), loop_(loop), bundleIdentifier_(std::move(bundleIdentifier)) {}
+                                           std::string bundleIdentifier,
+                                           std::optional<std::string> bundlePath)
+    : workspace_(workspace), loop_(loop), bundleIdentifier_(std::move(bundleIdentifier)) {
+  if (bundlePath) bundlePath_ = withoutTrailingSlashes(*bundlePath);
+}
 
 RunningAppController::~RunningAppController() {
   // Never registered (destroyed before its first check) is fine: there is nothing to remove.
@@ -59,7 +71,9 @@ bool RunningAppController::getIsRunning() { return getRunningApplicationPath().h
 std::optional<std::string> RunningAppController::getRunningApplicationPath() {
   for (const auto& application :
        workspace_.runningApplicationsWithBundleIdentifier(bundleIdentifier_)) {
-    if (!application.isTerminated) return application.bundlePath;
+    if (application.isTerminated) continue;
+    if (bundlePath_ && withoutTrailingSlashes(application.bundlePath) != *bundlePath_) continue;
+    return application.bundlePath;
   }
   return std::nullopt;
 }

@@ -1,6 +1,11 @@
 // RunningAppController: watches one application, named by its bundle identifier, in the
 // workspace's list of running applications, and calls back when it is found running or stopped.
 //
+// With a bundle path given, only applications of that bundle count: another bundle that claims
+// the same identifier (a copy elsewhere on the machine, or one made to pose as it) is not the
+// watched application. Paths compare as text; the workspace lists canonical bundle paths, so
+// give a canonical one.
+//
 // Each `check` (on installing a callback, and on every change of the list the workspace
 // reports) asks the workspace afresh. Found running with a running callback installed: that
 // callback runs one second later on the run loop. Otherwise, found not running with a stopped
@@ -32,8 +37,10 @@ class RunningAppController {
   // How long after a check that finds the application running its running callback runs.
   static constexpr double kRunningCallbackDelaySeconds = 1.0;
 
-  // Stores the identifier; observes nothing until `setup` (or the first `check`).
-  RunningAppController(Workspace& workspace, RunLoop& loop, std::string bundleIdentifier);
+  // Stores the identifier (and the bundle, when given); observes nothing until `setup` (or the
+  // first `check`).
+  RunningAppController(Workspace& workspace, RunLoop& loop, std::string bundleIdentifier,
+                       std::optional<std::string> bundlePath = std::nullopt);
   ~RunningAppController();
   RunningAppController(const RunningAppController&) = delete;
   RunningAppController& operator=(const RunningAppController&) = delete;
@@ -45,7 +52,8 @@ class RunningAppController {
   void waitForRunningApplication(Callback block);
   void waitForStoppedApplication(Callback block);
 
-  // Whether at least one application with the identifier runs and is not terminated.
+  // Whether at least one application with the identifier (of the bundle, when given) runs and is
+  // not terminated.
   bool getIsRunning();
   // The bundle path of the first such application; nothing when none runs.
   std::optional<std::string> getRunningApplicationPath();
@@ -59,6 +67,7 @@ class RunningAppController {
   Workspace& workspace_;
   RunLoop& loop_;
   std::string bundleIdentifier_;
+  std::optional<std::string> bundlePath_;
   bool hasPerformedSetup_ = false;
   std::optional<Workspace::Token> observation_;
   Callback runningCallback_;

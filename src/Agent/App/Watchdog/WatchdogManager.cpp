@@ -1,9 +1,9 @@
 #include "Agent/App/Watchdog/WatchdogManager.h"
 
-#include <cassert>
-
+#include "Agent/App/Watchdog/LaunchDecision.h"
 #include "Agent/App/Watchdog/NUIFileMonitor.h"
 #include "App/Data/ZeltoDefaults.h"
+#include "Platform/Check.h"
 #include "Platform/Log.h"
 #include "Platform/UserDefaults.h"
 
@@ -15,7 +15,7 @@ WatchdogManager::WatchdogManager(RunLoop& loop, Clock& clock, Workspace& workspa
 
 WatchdogManager::~WatchdogManager() {
   checkTimer_.reset();
-  recheck_.reset();
+  rechecks_.clear();
   fileMonitor_.reset();
 }
 
@@ -24,8 +24,10 @@ void WatchdogManager::setup() {
   UserDefaults::standard().addSuiteNamed(kMainApplicationIdentifier);
   setupPreferencesFileMonitor();
   if (zelto_ == nullptr) zelto_ = &Zelto::shared();
-  runningAppController_ =
-      std::make_unique<RunningAppController>(workspace_, loop_, kMainApplicationIdentifier);
+  // The application of our own bundle; when the agent sits outside one there is nothing it
+  // could launch, and any application with the identifier counts.
+  runningAppController_ = std::make_unique<RunningAppController>(
+      workspace_, loop_, kMainApplicationIdentifier, ZeltoDefaults::getZeltoApplicationPath());
   runningAppController_->waitForStoppedApplication([this] { check(); });
   checkTimer_ = loop_.addTimer(kCheckInterval, kCheckInterval, [this] { check(); });
   check();
@@ -42,31 +44,32 @@ void WatchdogManager::setupPreferencesFileMonitor() {
 }
 
 void WatchdogManager::check() {
-  assert(loop_.isLoopThread() && "checks run on the main loop");
+  ZELTO_CHECK(loop_.isLoopThread(), "watchdog checks run on the main loop");
   log::info("Checking if Zelto needs launching");
   if (runningAppController_ && runningAppController_->getIsRunning()) {
     log::debug("Zelto is already running");
     return;
   }
   Zelto& zelto = zelto_ ? *zelto_ : Zelto::shared();
-  // A record that failed to load is asked for again here, so a good file is picked up at once.
-  if (ZeltoPreferences* prefs = zelto.prefs()) prefs->discardUnsavedChanges();
-  if (zelto.shouldZelto()) {
-    log::info("Detected that Zelto should be enabled");
-    launchZeltoIfNotRunning();
-    return;
+  // What the main application last saved; a record that failed to load gets one more attempt.
+  zelto.refreshPrefs();
+  const LaunchDecision decision = LaunchDecision::decide(zelto);
+  switch (decision.reason) {
+    case LaunchDecision::Reason::kBlockingOn:
+      log::info("Detected that Zelto should be enabled");
+      break;
+    case LaunchDecision::Reason::kScheduleSoon:
+      log::info("Launching Zelto ....next schedule happening soon {:f}s", decision.untilBlock);
+      break;
+    case LaunchDecision::Reason::kNoSchedule:
+      log::debug("Zelto doesn't need launching");
+      break;
+    case LaunchDecision::Reason::kScheduleTooFar:
+      log::debug("Next schedule is in {:f}s ...too far out in the future to do anything about",
+                 decision.untilBlock);
+      break;
   }
-  zelto.updateSchedule();
-  double untilBlock = zelto.getTimeIntervalUntilBlock();
-  if (untilBlock == -1) {
-    log::debug("Zelto doesn't need launching");
-  } else if (untilBlock <= kScheduleLookAheadInterval) {
-    log::info("Launching Zelto ....next schedule happening soon {:f}s", untilBlock);
-    launchZeltoIfNotRunning();
-  } else {
-    log::debug("Next schedule is in {:f}s ...too far out in the future to do anything about",
-               untilBlock);
-  }
+  if (decision.launch) launchZeltoIfNotRunning();
 }
 
 void WatchdogManager::launchZeltoIfNotRunning() {
@@ -82,8 +85,14 @@ void WatchdogManager::launchZelto() {
     double since = now.timeIntervalSinceDate(*lastLaunchDate);
     if (since < kMinimumLaunchSpacing) {
       log::debug("Skipping launch ...last launched {:f} ago", since);
-      // One re-check on the main loop; a newer skip replaces a pending one.
-      recheck_ = loop_.addTimer(kRecheckDelayAfterSkippedLaunch, 0, [this] { check(); });
+      // Each skip gets its own re-check on the main loop; a later skip never delays an earlier
+      // one's.
+      auto recheck = rechecks_.emplace(rechecks_.end());
+      *recheck = loop_.addTimer(kRecheckDelayAfterSkippedLaunch, 0, [this, recheck] {
+        std::unique_ptr<Registration> done = std::move(*recheck);  // ends with this call
+        rechecks_.erase(recheck);
+        check();
+      });
       return;
     }
   }

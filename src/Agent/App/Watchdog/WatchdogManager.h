@@ -1,19 +1,27 @@
 // WatchdogManager: keeps the main application running while blocking should be on, and starts
 // it shortly before a scheduled blocking period begins.
 //
-// A check runs at set-up, every 75 seconds, whenever the main application is found stopped
-// (so at once when it quits), whenever the preferences file changes, and once more 3 seconds
-// after a launch was skipped for coming too soon after the previous one. Each check decides
-// from scratch: if the main application doesn't run, reload the preferences, and launch when
-// blocking should be on now or the next scheduled period starts within 300 seconds.
+// A check runs at set-up, every 75 seconds (the 300-second schedule look-ahead divided by 4, so
+// four timer checks fall inside the look-ahead before a period starts), whenever the main
+// application is found stopped (so at once when it quits), whenever the preferences file
+// changes, and once more 3 seconds after each launch skipped for coming within 2 seconds of the
+// previous one. Each check decides from scratch: if the main application doesn't run, reload the
+// preferences and apply the launch rule (LaunchDecision).
+//
+// Only the main application of the bundle the agent lives in counts as running: a process of
+// another bundle claiming the same identifier can't hold off a launch. The platform layer
+// doesn't report every application start; it needn't: the watchdog acts only when the main
+// application is not running, and the end of a listed application is reported at once.
 //
 // Every check runs on the main loop (timers, file events and running-application changes all
-// arrive there), which serialises the uses of the shared preferences record and controller.
+// arrive there), which serialises the uses of the shared preferences record and controller;
+// `check` verifies that it runs there.
 // Ownership: the application delegate owns the one watchdog for the life of the process; the
-// watchdog owns its timer, its running-application controller and its file watch. The loop,
+// watchdog owns its timers, its running-application controller and its file watch. The loop,
 // clock, workspace and file watcher are the caller's and outlive it. Main loop thread only.
 #pragma once
 
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,8 +38,7 @@ namespace zelto {
 class WatchdogManager {
  public:
   static constexpr const char* kMainApplicationIdentifier = "Quarnix.zelto";
-  static constexpr int kScheduleLookAheadInterval = 300;
-  static constexpr int kCheckInterval = kScheduleLookAheadInterval / 4;  // 75 seconds
+  static constexpr int kCheckInterval = Zelto::kScheduleLookAheadInterval / 4;  // 75 seconds
   static constexpr double kMinimumLaunchSpacing = 2.0;
   static constexpr double kRecheckDelayAfterSkippedLaunch = 3.0;
 
@@ -59,7 +66,8 @@ class WatchdogManager {
   std::unique_ptr<RunningAppController> runningAppController_;
   std::unique_ptr<Registration> checkTimer_;
   std::unique_ptr<Registration> fileMonitor_;
-  std::unique_ptr<Registration> recheck_;
+  // One re-check per skipped launch, each 3 seconds after its skip; dropped once it has run.
+  std::list<std::unique_ptr<Registration>> rechecks_;
 };
 
 }  // namespace zelto

@@ -19,6 +19,7 @@ namespace {
 
 std::mutex sharedMutex;
 ZeltoPreferences* sharedInstance = nullptr;  // never released once loaded
+bool sharedLoadAttempted = false;
 
 nlohmann::json newApplicationEntry(const std::string& path) {
   return {{"path", path},
@@ -157,18 +158,37 @@ nlohmann::json ZeltoPreferences::defaultValues() {
   };
 }
 
-ZeltoPreferences* ZeltoPreferences::standardPreferences() {
-  std::lock_guard<std::mutex> lock(sharedMutex);
-  if (sharedInstance != nullptr) return sharedInstance;
+namespace {
+
+// Loads the shared record when it is absent. REQUIRES: sharedMutex held.
+void loadSharedLocked() {
+  if (sharedInstance != nullptr) return;
   try {
-    if (auto loaded = loadWithNamespace(standardNamespace())) {
+    if (auto loaded = ZeltoPreferences::loadWithNamespace(ZeltoPreferences::standardNamespace())) {
       sharedInstance = new ZeltoPreferences(std::move(*loaded));
     }
   } catch (...) {
     // Nothing here should throw; if something does, the agent must live on without a record
-    // rather than die (a dead watchdog is no watchdog). The next request tries again.
+    // rather than die (a dead watchdog is no watchdog).
     log::error("Fatal error while loading Zelto preferences");
   }
+}
+
+}  // namespace
+
+ZeltoPreferences* ZeltoPreferences::standardPreferences() {
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  if (!sharedLoadAttempted) {
+    sharedLoadAttempted = true;
+    loadSharedLocked();
+  }
+  return sharedInstance;
+}
+
+ZeltoPreferences* ZeltoPreferences::retryStandardPreferences() {
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  sharedLoadAttempted = true;
+  loadSharedLocked();
   return sharedInstance;
 }
 
@@ -176,6 +196,7 @@ void ZeltoPreferences::resetSharedInstanceForTesting() {
   std::lock_guard<std::mutex> lock(sharedMutex);
   delete sharedInstance;
   sharedInstance = nullptr;
+  sharedLoadAttempted = false;
 }
 
 std::optional<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(

@@ -3,11 +3,12 @@
 // sessions.
 //
 // One instance is shared by the whole process (`standardPreferences`), loaded from the file on
-// first use and refreshed in place by `discardUnsavedChanges`. If that load fails, every later
-// request tries again (at most once per request), so a process that started while the file was
-// unreadable recovers once a good file is written; a record once loaded is never replaced,
-// only merged into. A failure while loading is logged and leaves the record absent; it never
-// ends the process.
+// first use and refreshed in place by `discardUnsavedChanges`. If that load fails the record is
+// absent, and stays absent for every request until someone asks for another attempt
+// (`retryStandardPreferences`; the watchdog does so once per check), so a process that started
+// while the file was unreadable recovers once a good file is written, without reading a bad
+// file again at every field read. A record once loaded is never replaced, only merged into. A
+// failure while loading is logged and leaves the record absent; it never ends the process.
 //
 // No lock: the agent uses the shared record from its main loop only. `standardPreferences`
 // itself may be called from any thread.
@@ -86,8 +87,11 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
   static nlohmann::json defaultValues();
   static bool propertyIsOptional(const std::string& name);
 
-  // The process's shared record, or nullptr while it can't be loaded.
+  // The process's shared record, loaded at the first request; nullptr when that load (or the
+  // last retry) failed.
   static ZeltoPreferences* standardPreferences();
+  // The shared record, loading it again first when it is absent.
+  static ZeltoPreferences* retryStandardPreferences();
   static std::optional<ZeltoPreferences> loadWithNamespace(const std::string& configNamespace);
   static std::optional<ZeltoPreferences> initWithNamespace(const std::string& configNamespace,
                                                            const nlohmann::json& preferences);

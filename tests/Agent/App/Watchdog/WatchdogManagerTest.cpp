@@ -1,8 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "Agent/App/Watchdog/WatchdogManager.h"
 #include "App/Data/Preferences/JSONValues.h"
+#include "Platform/Linux/UvRunLoop.h"
 #include "Support/FakeFileWatcher.h"
 #include "Support/FakeRunLoop.h"
 #include "Support/FakeWorkspace.h"
@@ -108,6 +111,31 @@ TEST_F(WatchdogManagerTest, ASkippedLaunchIsRetriedThreeSecondsLater) {
   EXPECT_EQ(workspace_.launches().size(), 2u);
 }
 
+TEST_F(WatchdogManagerTest, EachSkippedLaunchHasItsOwnRecheck) {
+  start(timerEndingIn(600));
+  mainApplicationRuns(false);
+  watchdog_->check();  // launches at 0 s
+  loop_.advance(1);
+  watchdog_->check();  // skipped: a check at 4 s
+  loop_.advance(0.5);
+  watchdog_->check();  // skipped: a check at 4.5 s, which must not put off the one at 4 s
+  loop_.advance(2.5);
+  EXPECT_EQ(workspace_.launches().size(), 2u);
+  // The later re-check comes 0.5 s after that launch: skipped, and checked again at 7.5 s.
+  loop_.advance(10);
+  EXPECT_EQ(workspace_.launches().size(), 3u);
+  EXPECT_EQ(loop_.scheduledTimers(), 0u);  // re-checks that have run are gone
+}
+
+TEST_F(WatchdogManagerTest, ALaunchTwoSecondsAfterTheLastGoesAhead) {
+  start(timerEndingIn(600));
+  mainApplicationRuns(false);
+  watchdog_->check();
+  loop_.advance(2.0);
+  watchdog_->check();
+  EXPECT_EQ(workspace_.launches().size(), 2u);
+}
+
 TEST_F(WatchdogManagerTest, TheNextScheduledPeriodCountsWithinThreeHundredSecondsInclusive) {
   start(weekdaySchedule(), "2026-12-09T08:55:00+01:00");
   mainApplicationRuns(false);
@@ -135,7 +163,9 @@ TEST_F(WatchdogManagerTest, ChecksComeFromTheTimerTheFileAndTheStoppedApplicatio
   mainApplicationRuns(false);
   watchdog_->setup();
   LogCapture capture;
-  loop_.advance(75);
+  loop_.advance(74.999);
+  EXPECT_EQ(capture.count("Checking if Zelto needs launching"), 0u);
+  loop_.advance(0.001);
   EXPECT_EQ(capture.count("Checking if Zelto needs launching"), 1u);
 
   // The main application saved a running timer: seen at once.
@@ -158,6 +188,51 @@ TEST_F(WatchdogManagerTest, AnUnreadableFileIsRetriedAtEachCheck) {
   writeConfig(timerEndingIn(600));
   watchdog_->check();
   EXPECT_EQ(workspace_.launches().size(), 1u);
+}
+
+TEST_F(WatchdogManagerTest, ABrokenFileIsReadOncePerCheck) {
+  start(json::array());
+  mainApplicationRuns(false);
+  LogCapture capture;
+  for (int i = 0; i < 3; ++i) watchdog_->check();
+  EXPECT_EQ(capture.countStartingWith("Looking up configuration file at"), 3u);
+}
+
+TEST_F(WatchdogManagerTest, OnlyTheApplicationOfItsOwnBundleHoldsOffALaunch) {
+  start(timerEndingIn(600));
+  // A bundle elsewhere claiming the main application's identifier.
+  workspace_.setRunningApplications({{4243, "Quarnix.zelto", env_.home() + "/Impostor.app"}});
+  watchdog_->setup();
+  EXPECT_EQ(workspace_.launches().size(), 1u);
+}
+
+TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSetting) {
+  // The main application's setting is not the agent's: the agent watches its own default.
+  env_.store().save("Quarnix.zelto", {{"ConfigurationDir", env_.home() + "/theirs"}});
+  start(json::object());
+  watchdog_->setup();
+  EXPECT_EQ(files_.watchedPaths(),
+            std::vector<std::string>{env_.home() + "/.local/share/Zelto/default.cfg"});
+
+  watchdog_.reset();
+  env_.defaults().setObject(env_.home() + "/mine", "ConfigurationDir");
+  start(json::object());
+  watchdog_->setup();
+  EXPECT_EQ(files_.watchedPaths(), std::vector<std::string>{env_.home() + "/mine/default.cfg"});
+}
+
+TEST(WatchdogManagerDeathTest, ACheckOffTheMainLoopAborts) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        FakeClock clock;
+        UvRunLoop loop;  // its thread is this one
+        FakeWorkspace workspace;
+        FakeFileWatcher files;
+        WatchdogManager watchdog(loop, clock, workspace, files);
+        std::thread([&] { watchdog.check(); }).join();
+      },
+      "Check failed: watchdog checks run on the main loop");
 }
 
 TEST_F(WatchdogManagerTest, DestroyingTheWatchdogStopsEverything) {

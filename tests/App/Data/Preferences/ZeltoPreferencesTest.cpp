@@ -235,11 +235,13 @@ TEST_F(ZeltoPreferencesTest, TheSharedRecordRecoversOnceTheFileIsGood) {
   EXPECT_TRUE(capture.has(spdlog::level::info,
                           "Invalid configuration option returned for namespace: default"));
   writeConfig(R"({"zeltoType": 1})");
-  auto* prefs = ZeltoPreferences::standardPreferences();
+  EXPECT_EQ(ZeltoPreferences::standardPreferences(), nullptr);  // absent until a retry
+  auto* prefs = ZeltoPreferences::retryStandardPreferences();
   ASSERT_NE(prefs, nullptr);
+  EXPECT_EQ(ZeltoPreferences::standardPreferences(), prefs);
   EXPECT_EQ(prefs->zeltoType, 1);
   writeConfig("garbage");
-  EXPECT_EQ(ZeltoPreferences::standardPreferences(), prefs);  // never replaced
+  EXPECT_EQ(ZeltoPreferences::retryStandardPreferences(), prefs);  // never replaced
 }
 
 // An application bundle with an identifier, for the blocked-application entries.

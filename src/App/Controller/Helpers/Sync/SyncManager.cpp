@@ -10,7 +10,9 @@ constexpr const char* kConfigurationDirKey = "ConfigurationDir";
 }
 
 std::optional<std::string> SyncManager::getConfiguredSyncDirectory() {
-  auto directory = UserDefaults::standard().stringForKey(kConfigurationDirKey);
+  // Each program's own setting: the agent never takes the main application's (its suite is
+  // searched for other keys), so it always uses the directory zeltoctl shows.
+  auto directory = UserDefaults::standard().ownStringForKey(kConfigurationDirKey);
   if (!directory || directory->empty()) return std::nullopt;
   return directory;
 }
