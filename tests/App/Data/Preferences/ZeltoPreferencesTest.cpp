@@ -382,43 +382,5 @@ TEST_F(ZeltoPreferencesTest, UnusableFilesAreReportedInTheirOwnWords) {
   }
 }
 
-TEST_F(ZeltoPreferencesTest, ZeltoctlDumpPrintsWhatASaveWouldWrite) {
-  std::string out = env_.home() + "/dump.json";
-  testing::ChildProcess dump(
-      std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/zeltoctl",
-      {{"HOME", env_.home()}, {"XDG_DATA_HOME", std::nullopt}, {"XDG_CONFIG_HOME", std::nullopt}},
-      env_.home() + "/dump.err", {"dump"}, out);
-  auto status = dump.waitForExit();
-  ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-      << readWholeFile(env_.home() + "/dump.err");
-  json printed = json::parse(readWholeFile(out));
-  EXPECT_EQ(printed.size(), 39u);
-  ASSERT_EQ(printed["profiles"].size(), 1u);
-  EXPECT_EQ(printed["profiles"][0]["name"], "Default");
-  EXPECT_EQ(printed["profiles"][0]["blockedWebsites"], json(ZeltoDefaults::getDefaultHosts()));
-}
-
-TEST_F(ZeltoPreferencesTest, ZeltoctlValidateSaysValidOrGivesTheReasonWithTheKeyPath) {
-  auto validate = [&](const std::string& contents) {
-    std::string file = env_.temp().write("check.cfg", contents);
-    testing::ChildProcess run(std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/zeltoctl",
-                              {{"HOME", env_.home()}}, env_.home() + "/validate.err",
-                              {"validate", file}, env_.home() + "/validate.out");
-    auto status = run.waitForExit();
-    EXPECT_TRUE(status && WIFEXITED(*status));
-    return std::make_pair(status ? WEXITSTATUS(*status) : -1,
-                          readWholeFile(env_.home() + "/validate.out") +
-                              readWholeFile(env_.home() + "/validate.err"));
-  };
-  EXPECT_EQ(validate(R"({"zeltoType": 1})"), std::make_pair(0, std::string("valid\n")));
-  auto [status, output] = validate(R"({"profiles": [{}, {"schedules": [{"sortIndex": -1}]}]})");
-  EXPECT_EQ(status, 1);
-  EXPECT_THAT(output, HasSubstr("Unable to initialize Zelto Preferences because of error: "
-                                "profiles[1].schedules[0].sortIndex: -1 is negative"));
-  std::tie(status, output) = validate("{oops");
-  EXPECT_EQ(status, 1);
-  EXPECT_THAT(output, HasSubstr("Error while unserializing file at"));
-}
-
 }  // namespace
 }  // namespace zelto

@@ -1,0 +1,120 @@
+// End-to-end: zeltoctl run as a user would, on a configuration holding a weekday 09:00-17:00
+// schedule, read in Europe/Berlin.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "App/Data/ZeltoDefaults.h"
+#include "Support/ChildProcess.h"
+#include "Support/TempDir.h"
+
+namespace zelto {
+namespace {
+
+using json = nlohmann::json;
+using testing::ChildProcess;
+using ::testing::HasSubstr;
+using testing::readWholeFile;
+
+class ZeltoctlTest : public ::testing::Test {
+ protected:
+  ZeltoctlTest() {
+    home_.write(".local/share/Zelto/default.cfg", R"({"profiles": [{"schedules": [
+        {"isEnabled": true, "scheduleType": 8, "fromDate": {"hour": 9}, "toDate": {"hour": 17},
+         "uniqueID": "WORK"}]}]})");
+  }
+
+  // zeltoctl's output and exit status.
+  std::pair<int, std::string> run(std::vector<std::string> arguments) {
+    ChildProcess zeltoctl(std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/zeltoctl",
+                          {{"HOME", home_.path()},
+                           {"TZ", "Europe/Berlin"},
+                           {"LANG", "C"},
+                           {"XDG_DATA_HOME", std::nullopt},
+                           {"XDG_CONFIG_HOME", std::nullopt}},
+                          home_ / "err", std::move(arguments), home_ / "out");
+    auto status = zeltoctl.waitForExit();
+    int code = status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+    return {code, readWholeFile(home_ / "out") + readWholeFile(home_ / "err")};
+  }
+
+  json status(const std::string& now) {
+    auto [code, output] = run({"status", "--json", "--now", now});
+    EXPECT_EQ(code, 0) << output;
+    return json::parse(output, nullptr, false);
+  }
+
+  testing::TempDir home_;
+};
+
+TEST_F(ZeltoctlTest, AnswersForAWeekdaySchedule) {
+  json midday = status("2026-12-09T12:00:00+01:00");  // a Wednesday
+  EXPECT_EQ(midday.size(), 11u);
+  EXPECT_EQ(midday["isScheduleBlocked"], true);
+  EXPECT_EQ(midday["scheduleEnd"], "2026-12-09T16:00:00.000Z");  // 17:00 in Berlin
+  EXPECT_EQ(midday["mode"], "normal");
+
+  json soon = status("2026-12-09T08:56:00+01:00");
+  EXPECT_EQ(soon["timeUntilBlock"], 240);
+  EXPECT_EQ(soon["countDown"], 240);
+  EXPECT_EQ(soon["watchdog"], "launch");
+  EXPECT_EQ(soon["scheduleEnd"], nullptr);
+
+  json later = status("2026-12-09T08:54:00+01:00");
+  EXPECT_EQ(later["timeUntilBlock"], 360);
+  EXPECT_EQ(later["watchdog"], "wait");
+}
+
+TEST_F(ZeltoctlTest, ScheduleListsThePeriodsAndAGrid) {
+  auto [code, output] = run({"schedule", "--now", "2026-12-11T12:00:00+01:00", "--days", "3"});
+  EXPECT_EQ(code, 0);
+  EXPECT_THAT(output, HasSubstr("Fri 2026-12-11 09:00 -> Fri 2026-12-11 17:00  WORK"));
+  EXPECT_THAT(output, HasSubstr("Mon 2026-12-14 09:00"));
+  EXPECT_THAT(output, HasSubstr("Sat 12-12   ......"));
+
+  auto [badCode, message] = run({"status", "--now", "next tuesday"});
+  EXPECT_EQ(badCode, 2);
+  EXPECT_THAT(message, HasSubstr("is not a date"));
+}
+
+TEST_F(ZeltoctlTest, DumpPrintsWhatASaveWouldWrite) {
+  auto [code, output] = run({"dump"});
+  ASSERT_EQ(code, 0) << output;
+  json printed = json::parse(output, nullptr, false);
+  EXPECT_EQ(printed.size(), 39u);
+  ASSERT_EQ(printed["profiles"].size(), 1u);
+  EXPECT_EQ(printed["profiles"][0]["name"], "Default");
+  EXPECT_EQ(printed["profiles"][0]["schedules"][0]["uniqueID"], "WORK");
+  EXPECT_EQ(printed["profiles"][0]["blockedWebsites"],
+            json(*ZeltoDefaults::parseResourceFile(std::string(ZELTO_TEST_APP_DIR) +
+                                                   "/Contents/Resources/zelto")));
+}
+
+TEST_F(ZeltoctlTest, ValidateSaysValidOrGivesTheReason) {
+  auto validate = [&](const std::string& contents) {
+    return run({"validate", home_.write("check.cfg", contents)});
+  };
+  EXPECT_EQ(validate(R"({"zeltoType": 1})"), std::make_pair(0, std::string("valid\n")));
+  EXPECT_EQ(run({"validate"}), std::make_pair(0, std::string("valid\n")));  // the standard file
+
+  auto [code, output] = validate(R"({"profiles": [{}, {"schedules": [{"sortIndex": -1}]}]})");
+  EXPECT_EQ(code, 1);
+  EXPECT_THAT(output, HasSubstr("Unable to initialize Zelto Preferences because of error: "
+                                "profiles[1].schedules[0].sortIndex: -1 is negative"));
+  std::tie(code, output) = validate("{oops");
+  EXPECT_EQ(code, 1);
+  EXPECT_THAT(output, HasSubstr("Error while unserializing file at"));
+
+  // A file named on the command line that isn't there, or can't be read, is no valid file.
+  std::tie(code, output) = run({"validate", home_ / "missing.cfg"});
+  EXPECT_EQ(code, 1);
+  EXPECT_THAT(output, HasSubstr(home_ / "missing.cfg"));
+  EXPECT_THAT(output, HasSubstr("No such file or directory"));
+  std::tie(code, output) = run({"validate", home_.path()});
+  EXPECT_EQ(code, 1);
+  EXPECT_THAT(output, HasSubstr("Not a regular file"));
+}
+
+}  // namespace
+}  // namespace zelto
