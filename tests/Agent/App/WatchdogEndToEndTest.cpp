@@ -104,6 +104,24 @@ TEST_F(WatchdogEndToEndTest, KeepsTheApplicationRunningWhileATimerRuns) {
   EXPECT_TRUE(alive(launchedPids()[1])) << "stopping the agent leaves the application running";
 }
 
+TEST_F(WatchdogEndToEndTest, AnotherBundleClaimingTheIdentifierDoesNotStopTheLaunch) {
+  // Any program laid out as a bundle with the main application's identifier, running.
+  std::string impostor = dir_ / "Impostor.app/Contents/MacOS/sleep";
+  dir_.write("Impostor.app/Contents/Info.plist",
+             R"(<?xml version="1.0"?><plist version="1.0"><dict><key>CFBundleIdentifier</key>)"
+             R"(<string>Quarnix.zelto</string></dict></plist>)");
+  std::filesystem::create_directories(dir_ / "Impostor.app/Contents/MacOS");
+  std::filesystem::copy_file("/bin/sleep", impostor);
+  std::filesystem::permissions(impostor, std::filesystem::perms::owner_all);
+  ChildProcess running(impostor, {}, dir_ / "impostor.err", {"600"});
+  ASSERT_TRUE(running.started());
+
+  writeConfig(timerRunning());
+  startAgent();
+  EXPECT_TRUE(eventually([&] { return launchedPids().size() == 1; }))
+      << readWholeFile(dir_ / "agent.err");
+}
+
 TEST_F(WatchdogEndToEndTest, LaunchesNothingWhileBlockingIsOffAndSeesAReplacedFileAtOnce) {
   writeConfig("{}");
   startAgent();
