@@ -31,8 +31,8 @@ std::unique_ptr<Registration> FakeRunLoop::addTimer(double delaySeconds, double 
   return std::make_unique<FakeTimer>(state);
 }
 
-std::unique_ptr<Registration> FakeRunLoop::watchReadable(int, Callback) {
-  return std::make_unique<NoWatch>();
+Result<std::unique_ptr<Registration>> FakeRunLoop::watchReadable(int, Callback) {
+  return std::unique_ptr<Registration>(std::make_unique<NoWatch>());
 }
 
 size_t FakeRunLoop::scheduledTimers() const {

@@ -28,7 +28,7 @@ class FakeRunLoop final : public RunLoop {
   std::unique_ptr<Registration> addTimer(double delaySeconds, double repeatSeconds,
                                          Callback callback) override;
   void onSignal(int signal, Callback callback) override { signals_[signal] = std::move(callback); }
-  std::unique_ptr<Registration> watchReadable(int fd, Callback callback) override;
+  Result<std::unique_ptr<Registration>> watchReadable(int fd, Callback callback) override;
 
   // Runs posted work and timers that are due, until there is none.
   void runUntilIdle();

@@ -25,7 +25,12 @@ class TimerfdClockWatch final : public Registration {
       log::warning("Can't watch for clock changes: {}", strerror(errno));
       return;
     }
-    watch_ = loop.watchReadable(fd_, [this] { onReadable(); });
+    auto watch = loop.watchReadable(fd_, [this] { onReadable(); });
+    if (!watch.ok()) {
+      log::warning("Can't watch for clock changes: {}", watch.status().message());
+      return;
+    }
+    watch_ = std::move(*watch);
   }
   ~TimerfdClockWatch() override { cancel(); }
 

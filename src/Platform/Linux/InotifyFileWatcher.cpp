@@ -218,7 +218,12 @@ std::unique_ptr<Registration> InotifyFileWatcher::watch(const std::string& path,
   }
   state->arm();
   std::weak_ptr<WatchState> weak = state;
-  state->readable = loop_.watchReadable(state->fd, [weak] { onReadable(weak); });
+  auto readable = loop_.watchReadable(state->fd, [weak] { onReadable(weak); });
+  if (readable.ok()) {
+    state->readable = std::move(*readable);
+  } else {
+    log::warning("Cannot watch {}: {}", state->path, readable.status().message());
+  }
   return std::make_unique<InotifyWatch>(std::move(state));
 }
 

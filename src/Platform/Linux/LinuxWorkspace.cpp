@@ -82,7 +82,13 @@ LinuxWorkspace::LinuxWorkspace(RunLoop& loop) : loop_(loop) {
                  std::strerror(errno));
     return;
   }
-  inotifyWatch_ = loop_.watchReadable(inotifyFd_, [this] { onExecutableEvents(); });
+  auto watch = loop_.watchReadable(inotifyFd_, [this] { onExecutableEvents(); });
+  if (watch.ok()) {
+    inotifyWatch_ = std::move(*watch);
+  } else {
+    log::warning("Application starts are noticed only when the list is read: {}",
+                 watch.status().message());
+  }
 }
 
 LinuxWorkspace::~LinuxWorkspace() {
@@ -203,7 +209,8 @@ bool LinuxWorkspace::rescan() {
     listed.executablePath = *executable;
     listed.pidfd = pidfd;
     if (pidfd >= 0) {
-      listed.exitWatch = loop_.watchReadable(pidfd, [this, pid] { onListedExit(pid); });
+      auto watch = loop_.watchReadable(pidfd, [this, pid] { onListedExit(pid); });
+      if (watch.ok()) listed.exitWatch = std::move(*watch);
     }
     listed_[pid] = std::move(listed);
     watchExecutable(*executable);
@@ -315,7 +322,8 @@ bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   Child child;
   child.pidfd = openPidfd(pid);  // a child that has already ended still has its pidfd
   if (child.pidfd >= 0) {
-    child.exitWatch = loop_.watchReadable(child.pidfd, [this, pid] { onChildExit(pid); });
+    auto watch = loop_.watchReadable(child.pidfd, [this, pid] { onChildExit(pid); });
+    if (watch.ok()) child.exitWatch = std::move(*watch);
   }
   children_[pid] = std::move(child);
 
