@@ -3,7 +3,7 @@
 // Work posted runs when the test turns the loop (`runUntilIdle`); timers fire when the test
 // moves time forward with `advance`, which moves the FakeClock too, step by step from one due
 // timer to the next, so callbacks see the time at which they were due. Descriptors can't be
-// watched (the handle does nothing). Everything happens on the test's thread.
+// watched: `watchReadable` fails. Everything happens on the test's thread.
 #pragma once
 
 #include <deque>
