@@ -147,6 +147,62 @@ TEST_F(LinuxWorkspaceTest, AChangedInfoPlistGivesTheNewIdentifier) {
   EXPECT_EQ(found[0].bundleIdentifier, "Quarnix.renamed");
 }
 
+TEST_F(LinuxWorkspaceTest, AnApplicationStartedThroughAScriptIsListedUntilItEnds) {
+  // The executable is a script: the process runs an interpreter, then whatever the script
+  // executes, never a file inside the bundle. It leaves its number behind for the clean-up.
+  const std::string pidFile = temp / "wrapped.pid";
+  temp.write("Scripts/Wrapped.app/Contents/Info.plist", infoPlist("Quarnix.wrapped", "Wrapped"));
+  std::string script = temp.write("Scripts/Wrapped.app/Contents/MacOS/Wrapped",
+                                  "#!/bin/sh\necho $$ > '" + pidFile + "'\nexec sleep 1000\n");
+  fs::permissions(script, fs::perms::owner_all);
+  // Launched through a path with a link in it: the listing names the bundle canonically.
+  fs::create_directory_symlink(temp / "Scripts", temp / "Linked");
+  const std::string expectedPath = fs::canonical(temp / "Scripts/Wrapped.app").string();
+
+  int told = 0;
+  workspace.addRunningApplicationsObserver([&] { ++told; });
+  ASSERT_TRUE(workspace.launchApplication(temp / "Linked/Wrapped.app"));
+  pid_t pid = 0;
+  ASSERT_TRUE(runLoopUntil(loop, [&] {
+    pid = std::atoi(readWholeFile(pidFile).c_str());
+    return pid > 0;
+  }));
+  launched.push_back(pid);
+  auto found = workspace.runningApplicationsWithBundleIdentifier("Quarnix.wrapped");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].processIdentifier, pid);
+  EXPECT_EQ(found[0].bundlePath, expectedPath);
+  // Still the same application once the script has replaced itself with another program.
+  ASSERT_TRUE(runLoopUntil(loop, [&] {
+    return linkTarget("/proc/" + std::to_string(pid) + "/exe").ends_with("/sleep");
+  }));
+  EXPECT_TRUE(lists(workspace.runningApplicationsWithBundleIdentifier("Quarnix.wrapped"), pid));
+
+  drain();
+  told = 0;
+  ::kill(pid, SIGKILL);
+  // Only the loop runs here; nothing asks for the list.
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return told > 0; }));
+  EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier("Quarnix.wrapped").empty());
+}
+
+TEST_F(LinuxWorkspaceTest, TheFirstReadingOfTheListTellsNobody) {
+  ChildProcess running(executable(), {}, temp / "running.err");
+  ASSERT_TRUE(running.started());
+  int told = 0;
+  workspace.addRunningApplicationsObserver([&] { ++told; });
+
+  EXPECT_TRUE(lists(workspace.runningApplications(), running.pid()));
+  EXPECT_TRUE(lists(workspace.runningApplications(), running.pid()));
+  drain();
+  EXPECT_EQ(told, 0);
+
+  // A real change later is told.
+  running.signal(SIGKILL);
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return told > 0; }));
+  EXPECT_FALSE(lists(workspace.runningApplications(), running.pid()));
+}
+
 // --- Changes of the list ---------------------------------------------------------------------
 
 TEST_F(LinuxWorkspaceTest, AKilledApplicationIsToldAtOnceAndReaped) {
