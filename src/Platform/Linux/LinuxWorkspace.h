@@ -16,7 +16,8 @@
 //   loop. When the loop can't watch one (logged once), that end is found by the next reading.
 // - The start of an application whose executable the workspace has launched or listed before:
 //   the exec opens that executable, which an inotify watch on it reports; the list is then read
-//   again (a few times, briefly spaced, while the exec completes).
+//   again (a few times, briefly spaced, while the exec completes). Without inotify, or once its
+//   events can't be read (logged), such a start is found by the next reading.
 // - A change found while reading the list for a caller, told later on the loop.
 // The first reading establishes the list and tells nobody. Nothing reports the start of an
 // application from a bundle never launched or listed here: Linux offers no unprivileged notice of
