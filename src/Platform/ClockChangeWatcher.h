@@ -4,20 +4,23 @@
 // their next timer tick.
 //
 // `watch` returns a handle; the callback runs on the loop's thread until the handle is
-// destroyed. Loop thread only.
+// destroyed. It fails with the reason when the system can't report clock changes, or the loop
+// can't watch for them.
+//
+// Ownership: the handle owns the watch and its descriptor. Threads: the loop's thread only.
 #pragma once
 
 #include <functional>
 #include <memory>
 
 #include "Platform/RunLoop.h"
+#include "Platform/Status.h"
 
 namespace zelto {
 
 class ClockChangeWatcher {
  public:
-  // Nothing (and a logged warning) when the system can't report clock changes.
-  static std::unique_ptr<Registration> watch(RunLoop& loop, std::function<void()> callback);
+  static Result<std::unique_ptr<Registration>> watch(RunLoop& loop, std::function<void()> callback);
 };
 
 }  // namespace zelto

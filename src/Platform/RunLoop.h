@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "Platform/Registration.h"
+#include "Platform/Status.h"
 
 namespace zelto {
 
@@ -39,8 +40,10 @@ class RunLoop {
 
   // Calls `callback` on the loop's thread whenever `fd` is readable (or has hung up or failed),
   // until the returned handle is cancelled or destroyed. The caller keeps owning `fd` and closes
-  // it only after the handle is gone.
-  virtual std::unique_ptr<Registration> watchReadable(int fd, Callback callback) = 0;
+  // it only after the handle is gone. Fails, naming the descriptor and the reason, when the loop
+  // can't watch it (not open, a kind of file that can't be polled, already watched here); the
+  // callback is then never called.
+  virtual Result<std::unique_ptr<Registration>> watchReadable(int fd, Callback callback) = 0;
 };
 
 }  // namespace zelto

@@ -1,9 +1,13 @@
 // Workspace: the applications of the current user that are running, and launching one.
 //
-// A running application is a process of the current user whose executable lies at
-// B/Contents/MacOS/NAME of a bundle B that has an Info.plist; its bundle identifier comes from
-// that Info.plist. Observers hear about changes of that list on the run loop the workspace was
-// made for.
+// A running application is a process of the current user that runs the application of a bundle
+// B with an Info.plist: a process the workspace launched from B (whatever program it runs by
+// now), or one whose executable lies at B/Contents/MacOS/NAME. Its bundle identifier comes from
+// that Info.plist. Its `bundlePath` is canonical: absolute, every symbolic link resolved, no "."
+// or ".." components, so a caller compares it with a path made canonical the same way
+// (realpath, std::filesystem::canonical), never with the text it launched. Observers hear about
+// changes of that list on the run loop the workspace was made for; the first reading of the
+// list is no change.
 //
 // Ownership: the creator owns the workspace; it must outlive its observers' tokens. Threads:
 // every operation on the workspace's run-loop thread.

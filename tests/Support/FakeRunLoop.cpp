@@ -1,6 +1,7 @@
 #include "Support/FakeRunLoop.h"
 
 #include <algorithm>
+#include <string>
 
 namespace zelto {
 
@@ -16,13 +17,6 @@ class FakeRunLoop::FakeTimer final : public Registration {
   std::shared_ptr<TimerState> state_;
 };
 
-namespace {
-class NoWatch final : public Registration {
- public:
-  void cancel() override {}
-};
-}  // namespace
-
 std::unique_ptr<Registration> FakeRunLoop::addTimer(double delaySeconds, double repeatSeconds,
                                                     Callback callback) {
   auto state = std::make_shared<TimerState>(TimerState{
@@ -31,8 +25,9 @@ std::unique_ptr<Registration> FakeRunLoop::addTimer(double delaySeconds, double 
   return std::make_unique<FakeTimer>(state);
 }
 
-std::unique_ptr<Registration> FakeRunLoop::watchReadable(int, Callback) {
-  return std::make_unique<NoWatch>();
+Result<std::unique_ptr<Registration>> FakeRunLoop::watchReadable(int fd, Callback) {
+  return Status::failure("cannot watch descriptor " + std::to_string(fd) +
+                         ": the fake run loop watches no descriptors");
 }
 
 size_t FakeRunLoop::scheduledTimers() const {

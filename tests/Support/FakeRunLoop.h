@@ -3,7 +3,7 @@
 // Work posted runs when the test turns the loop (`runUntilIdle`); timers fire when the test
 // moves time forward with `advance`, which moves the FakeClock too, step by step from one due
 // timer to the next, so callbacks see the time at which they were due. Descriptors can't be
-// watched (the handle does nothing). Everything happens on the test's thread.
+// watched: `watchReadable` fails. Everything happens on the test's thread.
 #pragma once
 
 #include <deque>
@@ -28,7 +28,7 @@ class FakeRunLoop final : public RunLoop {
   std::unique_ptr<Registration> addTimer(double delaySeconds, double repeatSeconds,
                                          Callback callback) override;
   void onSignal(int signal, Callback callback) override { signals_[signal] = std::move(callback); }
-  std::unique_ptr<Registration> watchReadable(int fd, Callback callback) override;
+  Result<std::unique_ptr<Registration>> watchReadable(int fd, Callback callback) override;
 
   // Runs posted work and timers that are due, until there is none.
   void runUntilIdle();

@@ -28,7 +28,12 @@ void AgentAppDelegate::setup() {
   // Each check decides from scratch, so an extra one when the wall clock jumps (set by hand,
   // or the machine waking up) only makes sure a changed time can't hide a period until the
   // next timer tick.
-  clockChanges_ = ClockChangeWatcher::watch(loop, [this] { watchdogManager->check(); });
+  auto clockChanges = ClockChangeWatcher::watch(loop, [this] { watchdogManager->check(); });
+  if (clockChanges.ok()) {
+    clockChanges_ = std::move(*clockChanges);
+  } else {
+    log::warning("Can't watch for clock changes: {}", clockChanges.status().message());
+  }
 }
 
 }  // namespace zelto

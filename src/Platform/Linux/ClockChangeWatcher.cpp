@@ -9,8 +9,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <string>
 
-#include "Platform/Log.h"
+#include "Platform/Linux/FileDescriptor.h"
 
 namespace zelto {
 
@@ -18,21 +19,21 @@ namespace {
 
 class TimerfdClockWatch final : public Registration {
  public:
-  TimerfdClockWatch(RunLoop& loop, std::function<void()> callback)
-      : callback_(std::move(callback)) {
-    fd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (fd_ < 0 || !arm()) {
-      log::warning("Can't watch for clock changes: {}", strerror(errno));
-      return;
-    }
-    watch_ = loop.watchReadable(fd_, [this] { onReadable(); });
-  }
+  explicit TimerfdClockWatch(std::function<void()> callback) : callback_(std::move(callback)) {}
   ~TimerfdClockWatch() override { cancel(); }
+
+  Status start(RunLoop& loop) {
+    fd_.reset(::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
+    if (!fd_.valid() || !arm()) return Status::failure(std::string("timerfd: ") + strerror(errno));
+    auto watch = loop.watchReadable(fd_.get(), [this] { onReadable(); });
+    if (!watch.ok()) return watch.status();
+    watch_ = std::move(*watch);
+    return Status::success();
+  }
 
   void cancel() override {
     watch_.reset();
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
   }
 
  private:
@@ -40,13 +41,13 @@ class TimerfdClockWatch final : public Registration {
   bool arm() {
     itimerspec expiry{};
     expiry.it_value.tv_sec = INT32_MAX;
-    return ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr) ==
-           0;
+    return ::timerfd_settime(fd_.get(), TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry,
+                             nullptr) == 0;
   }
 
   void onReadable() {
     uint64_t expirations = 0;
-    ssize_t n = ::read(fd_, &expirations, sizeof expirations);
+    ssize_t n = ::read(fd_.get(), &expirations, sizeof expirations);
     if (n < 0 && errno == ECANCELED) {
       arm();
       callback_();
@@ -56,15 +57,18 @@ class TimerfdClockWatch final : public Registration {
   }
 
   std::function<void()> callback_;
-  int fd_ = -1;
-  std::unique_ptr<Registration> watch_;
+  FileDescriptor fd_;
+  std::unique_ptr<Registration> watch_;  // ended before fd_ closes
 };
 
 }  // namespace
 
-std::unique_ptr<Registration> ClockChangeWatcher::watch(RunLoop& loop,
-                                                        std::function<void()> callback) {
-  return std::make_unique<TimerfdClockWatch>(loop, std::move(callback));
+Result<std::unique_ptr<Registration>> ClockChangeWatcher::watch(RunLoop& loop,
+                                                                std::function<void()> callback) {
+  auto watch = std::make_unique<TimerfdClockWatch>(std::move(callback));
+  Status started = watch->start(loop);
+  if (!started.ok()) return started;
+  return std::unique_ptr<Registration>(std::move(watch));
 }
 
 }  // namespace zelto

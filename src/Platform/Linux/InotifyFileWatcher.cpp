@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Linux/FileDescriptor.h"
+#include "Platform/Linux/InotifyReader.h"
 #include "Platform/Log.h"
 
 namespace zelto {
@@ -51,7 +53,7 @@ bool isDirectory(const std::string& path) {
 }
 
 struct WatchState {
-  int fd = -1;
+  FileDescriptor fd;
   std::string path;
   // dirs[0] is the file's directory, then each ancestor up to the root; names[i] is the entry
   // awaited in dirs[i] (the file's name in dirs[0], the next directory's name further up).
@@ -62,25 +64,24 @@ struct WatchState {
   size_t dirLevel = 0;
   FileIdentity file;  // what stood at the path when the watch was last armed
   std::function<void()> callback;
-  std::unique_ptr<Registration> readable;
+  std::unique_ptr<Registration> readable;  // ended before fd closes
 
   ~WatchState() { close(); }
 
   void close() {
     readable.reset();
-    if (fd >= 0) ::close(fd);
-    fd = -1;
+    fd.reset();
     callback = nullptr;
   }
 
   void replaceDirWatch(int wd, size_t level) {
-    if (dirWd >= 0 && dirWd != wd) ::inotify_rm_watch(fd, dirWd);  // may be gone already
+    if (dirWd >= 0 && dirWd != wd) ::inotify_rm_watch(fd.get(), dirWd);  // may be gone already
     dirWd = wd;
     dirLevel = level;
   }
 
   void replaceFileWatch(int wd) {
-    if (fileWd >= 0 && fileWd != wd) ::inotify_rm_watch(fd, fileWd);
+    if (fileWd >= 0 && fileWd != wd) ::inotify_rm_watch(fd.get(), fileWd);
     fileWd = wd;
   }
 
@@ -96,12 +97,13 @@ struct WatchState {
       size_t level = 0;
       int wd = -1;
       for (; level < dirs.size(); ++level) {
-        wd = ::inotify_add_watch(fd, dirs[level].c_str(), level == 0 ? kParentMask : kAncestorMask);
+        wd = ::inotify_add_watch(fd.get(), dirs[level].c_str(),
+                                 level == 0 ? kParentMask : kAncestorMask);
         if (wd >= 0 || !isMissing(errno)) break;  // only a missing directory sends us up
       }
       if (wd < 0) {
         // A directory that exists but cannot be watched (no permission, no watches left): the
-        // watch has nothing to listen to; the agent's periodic check still runs.
+        // watch has nothing to listen to until the next event re-arms it.
         log::warning("Cannot watch {}: {}", path,
                      level < dirs.size() ? std::strerror(errno) : "no directory on its way");
         replaceDirWatch(-1, 0);
@@ -115,7 +117,7 @@ struct WatchState {
         if (isDirectory(dirs[level - 1])) continue;
         return;
       }
-      int fileWatch = ::inotify_add_watch(fd, path.c_str(), kFileMask);
+      int fileWatch = ::inotify_add_watch(fd.get(), path.c_str(), kFileMask);
       if (fileWatch < 0 && !isMissing(errno)) {
         log::warning("Cannot watch file {}: {}", path, std::strerror(errno));
       }
@@ -133,37 +135,27 @@ struct WatchState {
     bool changed = false;
     bool rearm = false;
     const FileIdentity before = file;
-    alignas(inotify_event) char buffer[16 * 1024];
-    while (fd >= 0) {
-      ssize_t length = ::read(fd, buffer, sizeof buffer);
-      if (length < 0 && errno == EINTR) continue;
-      if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      if (length <= 0) {
-        // Nothing sensible can be read any more: stop listening rather than wake up forever.
-        log::warning("Stopped watching {}: {}", path,
-                     length < 0 ? std::strerror(errno) : "end of events");
-        readable.reset();
-        break;
-      }
-      for (ssize_t offset = 0; offset + static_cast<ssize_t>(sizeof(inotify_event)) <= length;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-        offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        if (event->wd == -1) {  // the queue overflowed: anything may have happened
-          changed = rearm = true;
-        } else if (event->wd == fileWd) {
-          changed = rearm = true;
-        } else if (event->wd == dirWd) {
-          if (event->mask & (kDirSelfMask | IN_IGNORED | IN_UNMOUNT)) {
-            rearm = true;
-          } else if (event->len > 0 && names[dirLevel] == event->name) {
-            rearm = true;
-            if (dirLevel == 0 && (event->mask & (IN_CREATE | IN_MOVED_TO))) changed = true;
-          }
+    Status read = InotifyReader::drain(fd.get(), [&](const inotify_event& event) {
+      if (event.wd == -1) {  // the queue overflowed: anything may have happened
+        changed = rearm = true;
+      } else if (event.wd == fileWd) {
+        changed = rearm = true;
+      } else if (event.wd == dirWd) {
+        if (event.mask & (kDirSelfMask | IN_IGNORED | IN_UNMOUNT)) {
+          rearm = true;
+        } else if (event.len > 0 && names[dirLevel] == event.name) {
+          rearm = true;
+          if (dirLevel == 0 && (event.mask & (IN_CREATE | IN_MOVED_TO))) changed = true;
         }
-        // Anything else belongs to a watch already replaced.
       }
+      // Anything else belongs to a watch already replaced.
+    });
+    if (!read.ok()) {
+      // Nothing sensible can be read any more: stop listening rather than wake up forever.
+      log::warning("Stopped watching {}: {}", path, read.message());
+      readable.reset();
     }
-    if (rearm && fd >= 0) arm();
+    if (rearm) arm();
     return changed || !(file == before);
   }
 };
@@ -185,7 +177,7 @@ class InotifyWatch final : public Registration {
 
 void onReadable(const std::weak_ptr<WatchState>& weak) {
   std::shared_ptr<WatchState> state = weak.lock();  // alive until this returns
-  if (state == nullptr || state->fd < 0) return;
+  if (state == nullptr || !state->fd.valid()) return;
   if (!state->readBatch()) return;
   std::function<void()> callback = state->callback;  // the callback may cancel its own watch
   if (callback) callback();
@@ -211,14 +203,19 @@ std::unique_ptr<Registration> InotifyFileWatcher::watch(const std::string& path,
     if (dir == dir.parent_path() || name.empty()) break;
   }
   state->callback = std::move(callback);
-  state->fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (state->fd < 0) {
+  state->fd.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!state->fd.valid()) {
     log::warning("Cannot watch {}: {}", state->path, std::strerror(errno));
     return std::make_unique<InotifyWatch>(std::move(state));
   }
   state->arm();
   std::weak_ptr<WatchState> weak = state;
-  state->readable = loop_.watchReadable(state->fd, [weak] { onReadable(weak); });
+  auto readable = loop_.watchReadable(state->fd.get(), [weak] { onReadable(weak); });
+  if (readable.ok()) {
+    state->readable = std::move(*readable);
+  } else {
+    log::warning("Cannot watch {}: {}", state->path, readable.status().message());
+  }
   return std::make_unique<InotifyWatch>(std::move(state));
 }
 

@@ -18,7 +18,8 @@
 // A relative path is made absolute when the watch starts. A path without a file name (empty, or
 // ending in "/", "." or "..") is refused with a warning: the handle returned watches nothing.
 // Errors never end in a crash or a busy loop: what cannot be watched is logged and left alone
-// until the next event re-arms the watch.
+// until the next event re-arms the watch; a descriptor the loop refuses to watch, or one whose
+// events can no longer be read, is logged and the watch reports nothing more.
 //
 // Ownership: each handle owns its descriptor and closes it when cancelled or destroyed; the
 // handle may be destroyed from its own callback. Handles must go before the loop. Threads: the

@@ -1,20 +1,20 @@
 #include "Platform/Linux/LinuxWorkspace.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <vector>
 
+#include "Platform/Linux/InotifyReader.h"
 #include "Platform/Log.h"
 #include "Platform/PropertyList.h"
 
@@ -31,28 +31,19 @@ constexpr const char* kDeletedSuffix = " (deleted)";
 constexpr double kFirstSettleDelaySeconds = 0.05;
 constexpr double kLastSettleDelaySeconds = 3.2;
 
-int openPidfd(pid_t pid) {
-#ifdef SYS_pidfd_open
-  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-#else
-  (void)pid;
-  errno = ENOSYS;
-  return -1;
-#endif
-}
-
-// A pidfd becomes readable once its process has ended.
-bool hasEnded(int pidfd) {
-  if (pidfd < 0) return false;
-  pollfd entry{pidfd, POLLIN, 0};
-  return ::poll(&entry, 1, 0) > 0;
-}
-
 std::optional<std::string> readLink(const std::string& path) {
   std::vector<char> buffer(4096);
   ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
   if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) return std::nullopt;
   return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+// The path with every link resolved and no "." or ".." left.
+Result<std::string> canonicalPath(const std::string& path) {
+  std::error_code error;
+  auto canonical = std::filesystem::canonical(path, error);
+  if (error) return Status::failure(error.message());
+  return canonical.string();
 }
 
 // B for an executable at B/Contents/MacOS/NAME; nothing for any other path.
@@ -76,28 +67,30 @@ bool isPlainFileName(const std::string& name) {
 }  // namespace
 
 LinuxWorkspace::LinuxWorkspace(RunLoop& loop) : loop_(loop) {
-  inotifyFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (inotifyFd_ < 0) {
+  inotify_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!inotify_.valid()) {
     log::warning("Application starts are noticed only when the list is read: inotify: {}",
                  std::strerror(errno));
     return;
   }
-  inotifyWatch_ = loop_.watchReadable(inotifyFd_, [this] { onExecutableEvents(); });
+  auto watch = loop_.watchReadable(inotify_.get(), [this] { onExecutableEvents(); });
+  if (!watch.ok()) {
+    log::warning("Application starts are noticed only when the list is read: {}",
+                 watch.status().message());
+    inotify_.reset();
+    return;
+  }
+  inotifyWatch_ = std::move(*watch);
 }
 
 LinuxWorkspace::~LinuxWorkspace() {
   settleTimer_.reset();
-  for (auto& [pid, entry] : listed_) {
-    entry.exitWatch.reset();
-    if (entry.pidfd >= 0) ::close(entry.pidfd);
-  }
+  listed_.clear();
   for (auto& [pid, child] : children_) {
-    child.exitWatch.reset();
-    if (child.pidfd >= 0) ::close(child.pidfd);
+    child.process.reset();
     ::waitpid(pid, nullptr, WNOHANG);  // one that has just ended is not left behind
   }
   inotifyWatch_.reset();
-  if (inotifyFd_ >= 0) ::close(inotifyFd_);
 }
 
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
@@ -145,38 +138,56 @@ std::optional<std::string> LinuxWorkspace::identifierOfBundle(const std::string&
   return identifier;
 }
 
+std::optional<LinuxWorkspace::Found> LinuxWorkspace::recognise(pid_t pid) {
+  // A child not reaped yet keeps its number, so the number still means the process launched.
+  auto child = children_.find(pid);
+  if (child != children_.end() && !child->second.process.hasEnded()) {
+    auto identifier = identifierOfBundle(child->second.bundlePath);
+    if (!identifier) return std::nullopt;
+    return Found{child->second.bundlePath, *identifier, ""};
+  }
+  auto executable = executableOf(pid);
+  if (!executable) return std::nullopt;
+  auto bundle = bundleOfExecutable(*executable);
+  if (!bundle) return std::nullopt;
+  auto canonical = canonicalPath(*bundle);
+  if (!canonical.ok()) return std::nullopt;
+  auto identifier = identifierOfBundle(*canonical);
+  if (!identifier) return std::nullopt;
+  return Found{*canonical, *identifier, *executable};
+}
+
 bool LinuxWorkspace::rescan() {
-  reapChildrenWithoutPidfd();
+  reapUnwatchedChildren();
   bool changed = false;
   std::set<pid_t> present;
   const uid_t uid = ::getuid();
 
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) {
-    log::error("Could not read the process table: {}", std::strerror(errno));
+  std::error_code error;
+  std::filesystem::directory_iterator proc("/proc", error);
+  if (error) {
+    log::error("Could not read the process table: {}", error.message());
     return false;
   }
-  while (dirent* entry = ::readdir(proc)) {
+  for (; !error && proc != std::filesystem::directory_iterator(); proc.increment(error)) {
+    std::string name = proc->path().filename().string();
     char* end = nullptr;
-    long number = std::strtol(entry->d_name, &end, 10);
-    if (end == entry->d_name || *end != '\0' || number <= 0) continue;
+    long number = std::strtol(name.c_str(), &end, 10);
+    if (end == name.c_str() || *end != '\0' || number <= 0) continue;
     pid_t pid = static_cast<pid_t>(number);
     struct stat st {};
-    if (::stat(("/proc/" + std::string(entry->d_name)).c_str(), &st) != 0 || st.st_uid != uid) {
-      continue;
-    }
-    auto executable = executableOf(pid);
-    if (!executable) continue;
-    auto bundle = bundleOfExecutable(*executable);
-    auto identifier = bundle ? identifierOfBundle(*bundle) : std::nullopt;
+    if (::stat(proc->path().c_str(), &st) != 0 || st.st_uid != uid) continue;
+    auto found = recognise(pid);
 
     auto known = listed_.find(pid);
     if (known != listed_.end()) {
-      // Still the same process (its pidfd has not ended), running the same executable.
-      if (!hasEnded(known->second.pidfd) && known->second.executablePath == *executable &&
-          identifier) {
-        if (known->second.application.bundleIdentifier != *identifier) {
-          known->second.application.bundleIdentifier = *identifier;
+      // Still the same process, found the same way: a child still unreaped, or a process whose
+      // pidfd has not ended, running the same executable of the same bundle.
+      Listed& entry = known->second;
+      if (found && found->executablePath == entry.executablePath &&
+          found->bundlePath == entry.application.bundlePath && !entry.process.hasEnded()) {
+        if (entry.application.bundleIdentifier != found->identifier) {
+          entry.application.bundleIdentifier = found->identifier;
           changed = true;
         }
         present.insert(pid);
@@ -185,48 +196,60 @@ bool LinuxWorkspace::rescan() {
       forget(pid);
       changed = true;
     }
-    if (!identifier) continue;
-
-    // The pidfd pins the process; reading the executable again afterwards and finding the
-    // process still alive proves both answers are about that same process, not a new one that
-    // has taken over the number.
-    int pidfd = openPidfd(pid);
-    // Ended meanwhile. Any other failure (no pidfds, no descriptors left) still lists it; its
-    // end is then noticed by a later reading of the list.
-    if (pidfd < 0 && errno == ESRCH) continue;
-    if (executableOf(pid) != executable || hasEnded(pidfd)) {
-      if (pidfd >= 0) ::close(pidfd);
-      continue;
+    if (found && list(pid, *found)) {
+      present.insert(pid);
+      changed = true;
     }
-    Listed listed;
-    listed.application = RunningApplication{pid, *identifier, *bundle, false};
-    listed.executablePath = *executable;
-    listed.pidfd = pidfd;
-    if (pidfd >= 0) {
-      listed.exitWatch = loop_.watchReadable(pidfd, [this, pid] { onListedExit(pid); });
-    }
-    listed_[pid] = std::move(listed);
-    watchExecutable(*executable);
-    present.insert(pid);
-    changed = true;
   }
-  ::closedir(proc);
+  if (error) log::warning("Reading the process table stopped early: {}", error.message());
 
   std::vector<pid_t> gone;
   for (const auto& [pid, entry] : listed_) {
     if (!present.contains(pid)) gone.push_back(pid);
   }
   for (pid_t pid : gone) forget(pid);
+  if (!listRead_) {
+    listRead_ = true;  // the first reading establishes the list: nothing to compare with
+    return false;
+  }
   return changed || !gone.empty();
 }
 
-void LinuxWorkspace::forget(pid_t pid) {
-  auto it = listed_.find(pid);
-  if (it == listed_.end()) return;
-  it->second.exitWatch.reset();  // before its descriptor closes
-  if (it->second.pidfd >= 0) ::close(it->second.pidfd);
-  listed_.erase(it);
+bool LinuxWorkspace::list(pid_t pid, const Found& found) {
+  Listed listed;
+  listed.application = RunningApplication{pid, found.identifier, found.bundlePath, false};
+  listed.executablePath = found.executablePath;
+  if (!found.executablePath.empty()) {
+    // The pidfd pins the process; reading the executable again afterwards and finding the
+    // process still alive proves both answers are about that same process, not a new one that
+    // has taken over the number.
+    auto process = ProcessWatch::open(pid);
+    if (executableOf(pid) != found.executablePath) return false;  // ended or changed meanwhile
+    if (process.ok()) {
+      if (process->hasEnded()) return false;
+      listed.process = std::move(*process);
+      watchEnd(listed.process, [this, pid] { onListedExit(pid); });
+    } else if (!endWatchFailureLogged_) {
+      // Still listed; its end is found by a later reading.
+      endWatchFailureLogged_ = true;
+      log::warning("Ends of applications are noticed only when the list is read: {}",
+                   process.status().message());
+    }
+    watchExecutable(found.executablePath);
+  }
+  listed_[pid] = std::move(listed);
+  return true;
 }
+
+void LinuxWorkspace::watchEnd(ProcessWatch& process, std::function<void()> onEnd) {
+  Status watched = process.watchEnd(loop_, std::move(onEnd));
+  if (watched.ok() || endWatchFailureLogged_) return;
+  endWatchFailureLogged_ = true;
+  log::warning("Ends of applications are noticed only when the list is read: {}",
+               watched.message());
+}
+
+void LinuxWorkspace::forget(pid_t pid) { listed_.erase(pid); }
 
 void LinuxWorkspace::onListedExit(pid_t pid) {
   if (!listed_.contains(pid)) return;
@@ -241,17 +264,16 @@ void LinuxWorkspace::onChildExit(pid_t pid) {
   if (reaped == pid) {
     log::debug("Launched process {} ended with status {:#x}", pid, status);
   }
-  auto it = children_.find(pid);
-  if (it == children_.end()) return;
-  it->second.exitWatch.reset();
-  if (it->second.pidfd >= 0) ::close(it->second.pidfd);
-  children_.erase(it);
+  children_.erase(pid);
+  if (!listed_.contains(pid)) return;
+  forget(pid);
+  notifyObservers();
 }
 
-void LinuxWorkspace::reapChildrenWithoutPidfd() {
+void LinuxWorkspace::reapUnwatchedChildren() {
   std::vector<pid_t> ended;
   for (const auto& [pid, child] : children_) {
-    if (child.pidfd < 0 && ::waitpid(pid, nullptr, WNOHANG) != 0) ended.push_back(pid);
+    if (!child.process.isWatched() && ::waitpid(pid, nullptr, WNOHANG) != 0) ended.push_back(pid);
   }
   for (pid_t pid : ended) children_.erase(pid);
 }
@@ -261,7 +283,12 @@ bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
     log::error("Could not launch an application: no bundle path given");
     return false;
   }
-  std::string infoPath = path::appendingComponent(bundlePath, "Contents/Info.plist");
+  auto bundle = canonicalPath(bundlePath);
+  if (!bundle.ok()) {
+    log::error("Could not launch the application at {}: {}", bundlePath, bundle.status().message());
+    return false;
+  }
+  std::string infoPath = path::appendingComponent(*bundle, "Contents/Info.plist");
   std::string error;
   auto bytes = fs_.readFile(infoPath, &error);
   if (!bytes) {
@@ -281,7 +308,9 @@ bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
     return false;
   }
   std::string executable =
-      path::appendingComponent(bundlePath, "Contents/MacOS/" + name->get<std::string>());
+      path::appendingComponent(*bundle, "Contents/MacOS/" + name->get<std::string>());
+  // The list as it stands before the launch, so that the launch is told as a change.
+  if (!listRead_) rescan();
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -290,8 +319,8 @@ bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  // A session of its own, and none of this process's blocked or ignored signals (the agent
-  // ignores SIGPIPE, which would otherwise carry over).
+  // A session of its own, and none of this process's blocked or ignored signals (an ignored
+  // SIGPIPE, say, would otherwise carry over).
   sigset_t none, all;
   sigemptyset(&none);
   sigfillset(&all);
@@ -312,12 +341,18 @@ bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   }
   log::debug("Launched {} as process {}", executable, pid);
 
-  Child child;
-  child.pidfd = openPidfd(pid);  // a child that has already ended still has its pidfd
-  if (child.pidfd >= 0) {
-    child.exitWatch = loop_.watchReadable(child.pidfd, [this, pid] { onChildExit(pid); });
+  Child& child = children_[pid];
+  child.bundlePath = *bundle;
+  // A child that has already ended still has its pidfd; without one (or without its watch) the
+  // child is reaped by the next reading of the list.
+  if (auto process = ProcessWatch::open(pid); process.ok()) {
+    child.process = std::move(*process);
+    watchEnd(child.process, [this, pid] { onChildExit(pid); });
+  } else if (!endWatchFailureLogged_) {
+    endWatchFailureLogged_ = true;
+    log::warning("Ends of applications are noticed only when the list is read: {}",
+                 process.status().message());
   }
-  children_[pid] = std::move(child);
 
   watchExecutable(executable);
   if (rescan()) postNotification();
@@ -325,10 +360,10 @@ bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
 }
 
 void LinuxWorkspace::watchExecutable(const std::string& executablePath) {
-  if (inotifyFd_ < 0 || watchedExecutables_.contains(executablePath)) return;
+  if (!inotifyWatch_ || watchedExecutables_.contains(executablePath)) return;
   // IN_OPEN: an exec opens the file. The others: the file was replaced or removed, so the watch
   // must move to whatever stands at the path now.
-  int wd = ::inotify_add_watch(inotifyFd_, executablePath.c_str(),
+  int wd = ::inotify_add_watch(inotify_.get(), executablePath.c_str(),
                                IN_OPEN | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
   if (wd < 0) {
     log::debug("Not watching {} for starts: {}", executablePath, std::strerror(errno));
@@ -340,18 +375,18 @@ void LinuxWorkspace::watchExecutable(const std::string& executablePath) {
 void LinuxWorkspace::onExecutableEvents() {
   bool opened = false;
   std::set<int> moved;
-  alignas(inotify_event) char buffer[4096];
-  for (;;) {
-    ssize_t length = ::read(inotifyFd_, buffer, sizeof buffer);
-    if (length <= 0) break;
-    for (ssize_t offset = 0; offset < length;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-      if (event->mask & (IN_OPEN | IN_Q_OVERFLOW)) opened = true;
-      if (event->mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
-        moved.insert(event->wd);
-      }
-      offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+  Status read = InotifyReader::drain(inotify_.get(), [&](const inotify_event& event) {
+    if (event.mask & (IN_OPEN | IN_Q_OVERFLOW)) opened = true;
+    if (event.mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+      moved.insert(event.wd);
     }
+  });
+  if (!read.ok()) {
+    log::warning("Application starts are noticed only when the list is read: {}", read.message());
+    inotifyWatch_.reset();
+    watchedExecutables_.clear();
+    inotify_.reset();
+    moved.clear();
   }
   if (!moved.empty()) {
     std::vector<std::string> paths;
@@ -363,7 +398,7 @@ void LinuxWorkspace::onExecutableEvents() {
         ++it;
       }
     }
-    for (int wd : moved) ::inotify_rm_watch(inotifyFd_, wd);  // an ended one just fails
+    for (int wd : moved) ::inotify_rm_watch(inotify_.get(), wd);  // an ended one just fails
     for (const auto& path : paths) watchExecutable(path);
   }
   if (!opened) return;

@@ -1,27 +1,32 @@
 // LinuxWorkspace: the Workspace of this machine, read from /proc.
 //
-// Running applications: the processes of the current user whose executable (/proc/PID/exe)
-// lies at B/Contents/MacOS/NAME of a bundle B with a Contents/Info.plist; the identifier comes
-// from that Info.plist (empty when it names none) and is cached per bundle until the file
-// changes. A process that has ended, zombie or gone, is simply not listed, so no entry is ever
-// reported with isTerminated set. The list is read afresh on each `runningApplications`.
+// Running applications, among the processes of the current user:
+// - a process this workspace launched is the application of the bundle it was launched from for
+//   as long as it lives (its pidfd says so), whatever it runs: a CFBundleExecutable that is a
+//   script runs an interpreter, and may exec yet another program;
+// - any other process is the application of bundle B when its executable (/proc/PID/exe) lies
+//   at B/Contents/MacOS/NAME.
+// Either way B must have a Contents/Info.plist; the identifier comes from it (empty when it names
+// none) and is cached per bundle until the file changes. `bundlePath` is canonical (see
+// Workspace). A process that has ended, zombie or gone, is simply not listed, so no entry is
+// ever reported with isTerminated set. The list is read afresh on each `runningApplications`.
 //
 // Changes of the list reach observers on the loop:
 // - The end of a listed application at once: each listed process has a pidfd watched on the
-//   loop.
+//   loop. When the loop can't watch one (logged once), that end is found by the next reading.
 // - The start of an application whose executable the workspace has launched or listed before:
 //   the exec opens that executable, which an inotify watch on it reports; the list is then read
-//   again (a few times, briefly spaced, while the exec completes).
-// - A change found while reading the list for a caller.
-// Nothing reports other applications starting (a bundle never launched or listed here): Linux
-// offers no unprivileged notice of every exec, and no timer polls for it. The watchdog does not
-// need it: it acts only when the main application is not running, which the exit watch reports
-// at once, and it checks every 75 seconds regardless.
+//   again (a few times, briefly spaced, while the exec completes). Without inotify, or once its
+//   events can't be read (logged), such a start is found by the next reading.
+// - A change found while reading the list for a caller, told later on the loop.
+// The first reading establishes the list and tells nobody. Nothing reports the start of an
+// application from a bundle never launched or listed here: Linux offers no unprivileged notice of
+// every exec, and no timer polls for one; such a start is found by the next reading.
 //
 // Launching starts B/Contents/MacOS/<CFBundleExecutable> directly (no shell, no PATH), without
-// arguments, in a new session, standard streams on /dev/null, with this process's environment.
-// Every child is reaped when it ends (its pidfd is watched), so none is left a zombie however
-// long the agent runs.
+// arguments, in a new session, standard streams on /dev/null, every signal at its default, with
+// this process's environment. A CFBundleExecutable naming anything outside Contents/MacOS is
+// refused. Every child is reaped when it ends, so none is left a zombie.
 //
 // Ownership: the creator owns the workspace; the loop must outlive it. It owns its descriptors
 // (pidfds, the inotify descriptor) and closes them when destroyed. Threads: the loop's thread
@@ -33,10 +38,11 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 
 #include "Platform/FileSystem.h"
+#include "Platform/Linux/FileDescriptor.h"
+#include "Platform/Linux/ProcessWatch.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Workspace.h"
 
@@ -53,15 +59,20 @@ class LinuxWorkspace final : public Workspace {
   bool launchApplication(const std::string& bundlePath) override;
 
  private:
+  // What a process is found to be.
+  struct Found {
+    std::string bundlePath;  // canonical
+    std::string identifier;
+    std::string executablePath;  // empty for a child: it is known by its pidfd instead
+  };
   struct Listed {
     RunningApplication application;
-    std::string executablePath;
-    int pidfd = -1;  // -1 when the kernel offers no pidfds: the end is then seen on a rescan
-    std::unique_ptr<Registration> exitWatch;
+    std::string executablePath;  // empty for a child
+    ProcessWatch process;        // empty for a child: the child's own watch tells its end
   };
   struct Child {
-    int pidfd = -1;
-    std::unique_ptr<Registration> exitWatch;
+    std::string bundlePath;  // canonical
+    ProcessWatch process;
   };
   struct CachedIdentifier {
     int64_t modifiedNanoseconds = 0;
@@ -70,15 +81,20 @@ class LinuxWorkspace final : public Workspace {
     std::string identifier;
   };
 
-  // Reads the process table and updates the list; true when it changed.
+  // Reads the process table and updates the list; true when it changed (never on the first
+  // reading).
   bool rescan();
+  std::optional<Found> recognise(pid_t pid);
+  // Adds a process not listed before; false when it turned out not to be the one recognised.
+  bool list(pid_t pid, const Found& found);
   // The identifier of bundle B from its Info.plist; nothing when B has no Info.plist.
   std::optional<std::string> identifierOfBundle(const std::string& bundlePath);
   std::optional<std::string> executableOf(pid_t pid) const;
   void forget(pid_t pid);
   void onListedExit(pid_t pid);
   void onChildExit(pid_t pid);
-  void reapChildrenWithoutPidfd();
+  void reapUnwatchedChildren();
+  void watchEnd(ProcessWatch& process, std::function<void()> onEnd);
   void watchExecutable(const std::string& executablePath);
   void onExecutableEvents();
   void settle();
@@ -89,9 +105,11 @@ class LinuxWorkspace final : public Workspace {
   std::map<pid_t, Listed> listed_;
   std::map<pid_t, Child> children_;
   std::map<std::string, CachedIdentifier> identifiers_;
+  bool listRead_ = false;
+  bool endWatchFailureLogged_ = false;
 
-  int inotifyFd_ = -1;
-  std::unique_ptr<Registration> inotifyWatch_;
+  FileDescriptor inotify_;
+  std::unique_ptr<Registration> inotifyWatch_;     // destroyed before inotify_
   std::map<std::string, int> watchedExecutables_;  // path -> watch descriptor
   std::unique_ptr<Registration> settleTimer_;
   double settleDelaySeconds_ = 0;

@@ -1,6 +1,7 @@
 #include "Platform/Linux/UvRunLoop.h"
 
 #include <cmath>
+#include <string>
 
 namespace zelto {
 
@@ -143,16 +144,25 @@ void UvRunLoop::onSignal(int signal, Callback callback) {
       signal);
 }
 
-std::unique_ptr<Registration> UvRunLoop::watchReadable(int fd, Callback callback) {
+Result<std::unique_ptr<Registration>> UvRunLoop::watchReadable(int fd, Callback callback) {
   using PollRegistration = UvRegistration<uv_poll_t>;
   auto watch = std::make_unique<PollRegistration>(std::move(callback), &uv_poll_stop);
-  if (uv_poll_init(&loop_, watch->handle(), fd) != 0) {
+  auto failure = [fd](int error) {
+    return Status::failure("cannot watch descriptor " + std::to_string(fd) + ": " +
+                           uv_strerror(error));
+  };
+  if (int error = uv_poll_init(&loop_, watch->handle(), fd); error != 0) {
     watch->abandon();
-    return watch;
+    return failure(error);
   }
-  uv_poll_start(watch->handle(), UV_READABLE | UV_DISCONNECT,
-                [](uv_poll_t* handle, int, int) { PollRegistration::fire(handle); });
-  return watch;
+  // From here on the handle is libuv's: destroying the registration closes it.
+  if (int error =
+          uv_poll_start(watch->handle(), UV_READABLE | UV_DISCONNECT,
+                        [](uv_poll_t* handle, int, int) { PollRegistration::fire(handle); });
+      error != 0) {
+    return failure(error);
+  }
+  return std::unique_ptr<Registration>(std::move(watch));
 }
 
 void UvRunLoop::onAsync(uv_async_t* handle) {

@@ -29,7 +29,7 @@ class UvRunLoop final : public RunLoop {
   std::unique_ptr<Registration> addTimer(double delaySeconds, double repeatSeconds,
                                          Callback callback) override;
   void onSignal(int signal, Callback callback) override;
-  std::unique_ptr<Registration> watchReadable(int fd, Callback callback) override;
+  Result<std::unique_ptr<Registration>> watchReadable(int fd, Callback callback) override;
 
   uv_loop_t* loop() { return &loop_; }
 

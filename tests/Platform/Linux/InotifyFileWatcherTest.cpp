@@ -6,8 +6,10 @@
 #include <fstream>
 #include <functional>
 
+#include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/InotifyFileWatcher.h"
 #include "Platform/Linux/UvRunLoop.h"
+#include "Support/RunLoopUntil.h"
 #include "Support/TempDir.h"
 
 namespace zelto {
@@ -27,20 +29,7 @@ void writeFile(const std::string& path, const std::string& contents) {
 
 class InotifyFileWatcherTest : public ::testing::Test {
  protected:
-  // Runs the loop until `done` holds, for at most five seconds; false when time ran out.
-  bool runUntil(const std::function<bool()>& done) {
-    if (done()) return true;
-    bool timedOut = false;
-    auto poll = loop.addTimer(0.001, 0.001, [&] {
-      if (done()) loop.stop();
-    });
-    auto watchdog = loop.addTimer(5.0, 0, [&] {
-      timedOut = true;
-      loop.stop();
-    });
-    loop.run();
-    return !timedOut;
-  }
+  bool runUntil(const std::function<bool()>& done) { return testing::runLoopUntil(loop, done); }
 
   // Lets the loop handle whatever events are already queued, then returns.
   void settle() {
@@ -78,16 +67,16 @@ TEST_F(InotifyFileWatcherTest, ReplacementByRenameIsReportedAndTheNewFileStaysWa
   int calls = 0;
   auto watch = watcher.watch(path, [&] { ++calls; });
 
-  int oldFile = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(oldFile, 0);
+  FileDescriptor oldFile(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(oldFile.valid());
   replaceAtomically(path, "new");
   ASSERT_TRUE(runUntil([&] { return calls >= 1; }));
   settle();
   EXPECT_EQ(calls, 1);
 
   // The replaced file is no longer at the path: writing it is no change of the path's file.
-  ASSERT_EQ(::write(oldFile, "stale", 5), 5);
-  ::close(oldFile);
+  ASSERT_EQ(::write(oldFile.get(), "stale", 5), 5);
+  oldFile.reset();
   settle();
   EXPECT_EQ(calls, 1);
 

@@ -18,6 +18,7 @@ namespace zelto {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ChildProcess;
 using testing::LogCapture;
 using testing::readWholeFile;
 using testing::runLoopUntil;
@@ -30,12 +31,35 @@ std::string linkTarget(const std::string& path) {
 
 bool processExists(pid_t pid) { return fs::exists("/proc/" + std::to_string(pid)); }
 
+std::string infoPlist(const std::string& identifier, const std::string& executable) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+         "<key>CFBundleIdentifier</key><string>" +
+         identifier + "</string><key>CFBundleExecutable</key><string>" + executable +
+         "</string></dict></plist>";
+}
+
+// Whether this process holds a pidfd of `pid`: the workspace keeps one for each process it lists.
+bool holdsPidfdOf(pid_t pid) {
+  const std::string line = "\nPid:\t" + std::to_string(pid) + "\n";
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fdinfo", error)) {
+    if (readWholeFile(entry.path()).find(line) != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool lists(const std::vector<RunningApplication>& applications, pid_t pid) {
+  return std::any_of(applications.begin(), applications.end(),
+                     [&](const auto& application) { return application.processIdentifier == pid; });
+}
+
 class LinuxWorkspaceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A copy of the stand-in bundle, so that only this test's processes run from it.
-    bundle = temp / "Apps/Zelto.app";
-    fs::create_directories(bundle + "/Contents/MacOS");
+    // A copy of the stand-in bundle, so that only this test's processes run from it. The bundle
+    // path is made canonical, as the workspace reports it.
+    fs::create_directories(temp / "Apps/Zelto.app/Contents/MacOS");
+    bundle = fs::canonical(temp / "Apps/Zelto.app").string();
     fs::copy_file(std::string(ZELTO_TEST_APP_DIR) + "/Contents/Info.plist",
                   bundle + "/Contents/Info.plist");
     fs::copy_file(std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/Zelto", executable());
@@ -72,12 +96,21 @@ class LinuxWorkspaceTest : public ::testing::Test {
     return pid;
   }
 
+  // Runs the loop until what is already posted to it has run.
+  void drain() {
+    bool drained = false;
+    loop.post([&] { drained = true; });
+    ASSERT_TRUE(runLoopUntil(loop, [&] { return drained; }));
+  }
+
   TempDir temp;
   std::string bundle;
   UvRunLoop loop;
   LinuxWorkspace workspace{loop};
   std::vector<pid_t> launched;
 };
+
+// --- Launching and listing -------------------------------------------------------------------
 
 TEST_F(LinuxWorkspaceTest, ALaunchedBundleIsListedWithItsIdentifier) {
   std::string pidLog = temp / "pids";
@@ -102,19 +135,86 @@ TEST_F(LinuxWorkspaceTest, ALaunchedBundleIsListedWithItsIdentifier) {
   EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, bundle + "x"));
 }
 
+TEST_F(LinuxWorkspaceTest, AChangedInfoPlistGivesTheNewIdentifier) {
+  ASSERT_GT(launchAndWait(), 0);
+  std::string plist = readWholeFile(bundle + "/Contents/Info.plist");
+  auto at = plist.find("Quarnix.zelto");
+  ASSERT_NE(at, std::string::npos);
+  plist.replace(at, std::string("Quarnix.zelto").size(), "Quarnix.renamed");
+  temp.write("Apps/Zelto.app/Contents/Info.plist", plist);
+  auto found = ours();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].bundleIdentifier, "Quarnix.renamed");
+}
+
+TEST_F(LinuxWorkspaceTest, AnApplicationStartedThroughAScriptIsListedUntilItEnds) {
+  // The executable is a script: the process runs an interpreter, then whatever the script
+  // executes, never a file inside the bundle. It leaves its number behind for the clean-up.
+  const std::string pidFile = temp / "wrapped.pid";
+  temp.write("Scripts/Wrapped.app/Contents/Info.plist", infoPlist("Quarnix.wrapped", "Wrapped"));
+  std::string script = temp.write("Scripts/Wrapped.app/Contents/MacOS/Wrapped",
+                                  "#!/bin/sh\necho $$ > '" + pidFile + "'\nexec sleep 1000\n");
+  fs::permissions(script, fs::perms::owner_all);
+  // Launched through a path with a link in it: the listing names the bundle canonically.
+  fs::create_directory_symlink(temp / "Scripts", temp / "Linked");
+  const std::string expectedPath = fs::canonical(temp / "Scripts/Wrapped.app").string();
+
+  int told = 0;
+  workspace.addRunningApplicationsObserver([&] { ++told; });
+  ASSERT_TRUE(workspace.launchApplication(temp / "Linked/Wrapped.app"));
+  pid_t pid = 0;
+  ASSERT_TRUE(runLoopUntil(loop, [&] {
+    pid = std::atoi(readWholeFile(pidFile).c_str());
+    return pid > 0;
+  }));
+  launched.push_back(pid);
+  auto found = workspace.runningApplicationsWithBundleIdentifier("Quarnix.wrapped");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].processIdentifier, pid);
+  EXPECT_EQ(found[0].bundlePath, expectedPath);
+  // Still the same application once the script has replaced itself with another program.
+  ASSERT_TRUE(runLoopUntil(loop, [&] {
+    return linkTarget("/proc/" + std::to_string(pid) + "/exe").ends_with("/sleep");
+  }));
+  EXPECT_TRUE(lists(workspace.runningApplicationsWithBundleIdentifier("Quarnix.wrapped"), pid));
+
+  drain();
+  told = 0;
+  ::kill(pid, SIGKILL);
+  // Only the loop runs here; nothing asks for the list.
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return told > 0; }));
+  EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier("Quarnix.wrapped").empty());
+}
+
+TEST_F(LinuxWorkspaceTest, TheFirstReadingOfTheListTellsNobody) {
+  ChildProcess running(executable(), {}, temp / "running.err");
+  ASSERT_TRUE(running.started());
+  int told = 0;
+  workspace.addRunningApplicationsObserver([&] { ++told; });
+
+  EXPECT_TRUE(lists(workspace.runningApplications(), running.pid()));
+  EXPECT_TRUE(lists(workspace.runningApplications(), running.pid()));
+  drain();
+  EXPECT_EQ(told, 0);
+
+  // A real change later is told.
+  running.signal(SIGKILL);
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return told > 0; }));
+  EXPECT_FALSE(lists(workspace.runningApplications(), running.pid()));
+}
+
+// --- Changes of the list ---------------------------------------------------------------------
+
 TEST_F(LinuxWorkspaceTest, AKilledApplicationIsToldAtOnceAndReaped) {
   pid_t pid = launchAndWait();
   ASSERT_GT(pid, 0);
-  // Let any notification of the start pass first.
   int told = 0;
   bool listedWhenTold = true;
   workspace.addRunningApplicationsObserver([&] {
     ++told;
     listedWhenTold = !ours().empty();
   });
-  bool drained = false;  // let what is already posted run
-  loop.post([&] { drained = true; });
-  ASSERT_TRUE(runLoopUntil(loop, [&] { return drained; }));
+  drain();  // let any notification of the start pass first
   told = 0;
 
   ::kill(pid, SIGKILL);
@@ -124,6 +224,28 @@ TEST_F(LinuxWorkspaceTest, AKilledApplicationIsToldAtOnceAndReaped) {
   EXPECT_TRUE(ours().empty());
   ASSERT_TRUE(runLoopUntil(loop, [&] { return !processExists(pid); }));  // no zombie left
 }
+
+TEST_F(LinuxWorkspaceTest, AStartOfAKnownExecutableIsToldWithoutReadingTheList) {
+  pid_t first = launchAndWait();
+  ASSERT_GT(first, 0);
+  ::kill(first, SIGKILL);
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return !processExists(first); }));
+
+  // Nothing reads the list from here on: the observer only counts.
+  int told = 0;
+  workspace.addRunningApplicationsObserver([&] { ++told; });
+  drain();
+  told = 0;
+
+  // Started by someone else: the workspace learns of it from the exec opening the executable,
+  // and lists it (holding its pidfd) by itself.
+  ChildProcess other(executable(), {}, temp / "other.err");
+  ASSERT_TRUE(other.started());
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return holdsPidfdOf(other.pid()) && told > 0; }));
+  EXPECT_TRUE(lists(ours(), other.pid()));
+}
+
+// --- Failed launches -------------------------------------------------------------------------
 
 TEST_F(LinuxWorkspaceTest, ALaunchThatCannotStartFailsWithAnErrorLine) {
   auto failsWithError = [&](const std::string& path) {
@@ -144,9 +266,7 @@ TEST_F(LinuxWorkspaceTest, ALaunchThatCannotStartFailsWithAnErrorLine) {
   EXPECT_TRUE(failsWithError(temp / "Apps/Other.app")) << "unreadable Info.plist";
 
   // An executable name that would leave Contents/MacOS.
-  temp.write("Apps/Escape.app/Contents/Info.plist",
-             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-             "<key>CFBundleExecutable</key><string>../../../Zelto</string></dict></plist>");
+  temp.write("Apps/Escape.app/Contents/Info.plist", infoPlist("Quarnix.escape", "../../../Zelto"));
   EXPECT_TRUE(failsWithError(temp / "Apps/Escape.app")) << "executable outside the bundle";
 }
 

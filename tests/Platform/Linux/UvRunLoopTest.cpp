@@ -1,9 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <thread>
 #include <vector>
 
+#include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/UvRunLoop.h"
 
 namespace zelto {
@@ -85,6 +88,26 @@ TEST_F(UvRunLoopTest, SignalCallbackRunsOnTheLoop) {
   runBounded();
   EXPECT_EQ(received, 1);
   EXPECT_TRUE(onLoopThread);
+}
+
+TEST_F(UvRunLoopTest, AWatchedDescriptorCallsBackWhenReadableAndABadOneIsRefused) {
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+  FileDescriptor reader(ends[0]), writer(ends[1]);
+  auto watch = loop.watchReadable(reader.get(), [&] { loop.stop(); });
+  ASSERT_TRUE(watch.ok()) << watch.status().message();
+  ASSERT_EQ(::write(writer.get(), "x", 1), 1);
+  runBounded();
+
+  auto unopened = loop.watchReadable(-1, [] {});
+  ASSERT_FALSE(unopened.ok());
+  EXPECT_NE(unopened.status().message().find("descriptor -1"), std::string::npos);
+  const int closedNumber = writer.get();
+  writer.reset();
+  auto closed = loop.watchReadable(closedNumber, [] {});
+  ASSERT_FALSE(closed.ok());
+  EXPECT_NE(closed.status().message().find("bad file descriptor"), std::string::npos)
+      << closed.status().message();
 }
 
 }  // namespace

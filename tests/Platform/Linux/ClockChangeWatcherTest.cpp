@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Platform/ClockChangeWatcher.h"
+#include "Platform/Linux/UvRunLoop.h"
+#include "Support/FakeClock.h"
+#include "Support/FakeRunLoop.h"
+
+namespace zelto {
+namespace {
+
+size_t openDescriptors() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    ++count;
+  }
+  return count;
+}
+
+TEST(ClockChangeWatcherTest, AWatchHoldsOneDescriptorUntilDestroyed) {
+  UvRunLoop loop;
+  const size_t before = openDescriptors();
+  auto watch = ClockChangeWatcher::watch(loop, [] {});
+  ASSERT_TRUE(watch.ok()) << watch.status().message();
+  EXPECT_EQ(openDescriptors(), before + 1);
+  watch->reset();
+  EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST(ClockChangeWatcherTest, ALoopThatCannotWatchIsReportedAndLeavesNothingOpen) {
+  FakeClock clock;
+  FakeRunLoop loop(clock);  // watches no descriptors
+  const size_t before = openDescriptors();
+  auto watch = ClockChangeWatcher::watch(loop, [] {});
+  ASSERT_FALSE(watch.ok());
+  EXPECT_NE(watch.status().message().find("cannot watch descriptor"), std::string::npos);
+  EXPECT_EQ(openDescriptors(), before);
+}
+
+}  // namespace
+}  // namespace zelto
