@@ -18,6 +18,18 @@ std::string describe(const nlohmann::json& value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// Why `value` can't stand at the top of a configuration file: nothing for an object or a list,
+// else what it is instead.
+std::optional<std::string> topLevelProblem(const nlohmann::json& value) {
+  if (value.is_object() || value.is_array()) return std::nullopt;
+  std::string kind = value.is_null()      ? "null"
+                     : value.is_boolean() ? "a boolean"
+                     : value.is_string()  ? "a string"
+                     : value.is_number()  ? "a number"
+                                          : "not a plain value";
+  return "the top-level value is " + kind + ", not an object or array";
+}
+
 }  // namespace
 
 std::string ZeltoBasePreferences::standardNamespace() { return "default"; }
@@ -57,7 +69,13 @@ std::optional<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std
     log::info("Error while unserializing file at {}: {}", path, e.what());
     return std::nullopt;
   }
-  // Only an object can hold a record: anything else (a list, a bare value) is no configuration.
+  // A configuration file holds an object or a list at its top; the parser takes a bare value
+  // too, but such a file is malformed, not merely the wrong kind of configuration.
+  if (auto problem = topLevelProblem(parsed)) {
+    log::info("Error while unserializing file at {}: {}", path, *problem);
+    return std::nullopt;
+  }
+  // Only an object can hold a record: a list is no configuration.
   if (!parsed.is_object()) {
     log::info("Error while unserializing file at {}. Invalid configuration object.", path);
     return std::nullopt;

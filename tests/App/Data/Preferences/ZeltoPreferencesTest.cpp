@@ -380,6 +380,27 @@ TEST_F(ZeltoPreferencesTest, UnusableFilesAreReportedInTheirOwnWords) {
   }
 }
 
+TEST_F(ZeltoPreferencesTest, ATopLevelScalarIsAParseErrorAndOnlyAListIsAnInvalidObject) {
+  const std::string file = configFile();
+  const std::string invalidObject =
+      "Error while unserializing file at " + file + ". Invalid configuration object.";
+  for (const auto& [contents, kind] : std::vector<std::pair<std::string, std::string>>{
+           {"5", "a number"}, {" \"x\" ", "a string"}, {"null", "null"}, {"true", "a boolean"}}) {
+    writeConfig(contents);
+    LogCapture capture;
+    EXPECT_FALSE(load()) << contents;
+    EXPECT_TRUE(capture.has(spdlog::level::info, "Error while unserializing file at " + file +
+                                                     ": the top-level value is " + kind +
+                                                     ", not an object or array"))
+        << contents;
+    EXPECT_EQ(capture.count(invalidObject), 0u) << contents;
+  }
+  writeConfig("[{}]");
+  LogCapture capture;
+  EXPECT_FALSE(load());
+  EXPECT_TRUE(capture.has(spdlog::level::info, invalidObject));
+}
+
 TEST_F(ZeltoPreferencesTest, ZeltoctlDumpPrintsWhatASaveWouldWrite) {
   std::string out = env_.home() + "/dump.json";
   testing::ChildProcess dump(
