@@ -1,4 +1,3 @@
-#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include "Support/FakeClock.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
+#include "Support/TestTimeZone.h"
 
 namespace zelto {
 namespace {
@@ -63,12 +63,10 @@ TEST_F(ZeltoPreferencesTest, DefaultTablesHaveTheirSizesAndFreshComputedValues) 
   EXPECT_NE(ProfileZeltoPreferences::defaultValues()["uniqueID"],
             ProfileZeltoPreferences::defaultValues()["uniqueID"]);
 
-  // Local wall-clock time with a literal Z.
-  DateComponents local =
-      DateCalendar::dateComponentsDate(clock_.now(), DateCalendar::systemTimeZoneName());
-  EXPECT_EQ(main["lastCrashReportCheckDate"],
-            fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", local.year, local.month, local.day,
-                        local.hour, local.minute, local.second));
+  // Local wall-clock time with a literal Z: the clock reads 2026-05-28 20:26:40 UTC, which is
+  // 05:26:40 the next morning in the tests' zone.
+  ASSERT_EQ(DateCalendar::systemTimeZoneName(), testing::kTestTimeZone);
+  EXPECT_EQ(main["lastCrashReportCheckDate"], "2026-05-29T05:26:40Z");
   EXPECT_EQ(main["disableDoNotDisturbMode"], true);
   EXPECT_EQ(main["profiles"], json::parse("[{}]"));
 }
@@ -314,11 +312,8 @@ TEST_F(ZeltoPreferencesTest, SavingWritesTheBackupFirstAndKeepsTheOldFileOnFailu
 TEST_F(ZeltoPreferencesTest, SnapshotsAreNamedAfterTheLocalMoment) {
   auto prefs = load();
   ASSERT_TRUE(prefs);
-  DateComponents local =
-      DateCalendar::dateComponentsDate(clock_.now(), DateCalendar::systemTimeZoneName());
-  std::string expected =
-      fmt::format("{}_{}_{}_{}_{}_{}_{}.snapshot", configFile(), local.year, local.month, local.day,
-                  local.hour, local.minute, local.second);
+  ASSERT_EQ(DateCalendar::systemTimeZoneName(), testing::kTestTimeZone);
+  std::string expected = configFile() + "_2026_5_29_5_26_40.snapshot";
   LogCapture capture;
   ASSERT_TRUE(prefs->saveSnapshot());
   EXPECT_TRUE(std::filesystem::exists(expected)) << expected;
