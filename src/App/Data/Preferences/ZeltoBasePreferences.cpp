@@ -131,10 +131,10 @@ bool ZeltoBasePreferences::saveToPath(const std::string& path) {
                e.what());
     return false;
   }
-  std::string error;
-  if (!Env::fileSystem().writeFileAtomically(path, bytes, &error)) {
+  Status written = Env::fileSystem().writeFileAtomically(path, bytes, FileSystem::kPrivateFileMode);
+  if (!written.ok()) {
     log::error("Error while writing config object {} to {} ({})", describe(dictionary), path,
-               error);
+               written.message());
     return false;
   }
   return true;
