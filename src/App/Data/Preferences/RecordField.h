@@ -1,9 +1,9 @@
 // RecordField: one row of a record class's field table, and the factories that make rows.
 //
 // A row knows its JSON key, whether the field is optional, and three operations on a record
-// of class R: read (a JSON value that is not null, converted into the field; a failure names
-// the key path), write (the field's JSON form, or nothing to leave the key out) and clear
-// (empty an optional field). The factories cover every kind a record uses:
+// of class R: read (a JSON value that is not null, converted into the field; a failure's
+// reason starts with the key path), write (the field's JSON form, or nothing to leave the key
+// out) and clear (empty an optional field). The factories cover every kind a record uses:
 //   text, flag, int32, int64, uint64, real, number (kept as written), date, object and list
 //   (taken and written unchanged), a nested record, a list of nested records, and
 //   `custom` for a field with its own reading and writing conversions.
@@ -20,6 +20,7 @@
 
 #include "App/Data/Preferences/JSONValues.h"
 #include "Platform/Date.h"
+#include "Platform/Status.h"
 
 namespace zelto {
 
@@ -27,8 +28,7 @@ template <typename R>
 struct RecordField {
   std::string key;
   bool optional = false;
-  std::function<std::optional<std::string>(R&, const nlohmann::json&, const std::string& path)>
-      read;
+  std::function<Status(R&, const nlohmann::json&, const std::string& path)> read;
   std::function<std::optional<nlohmann::json>(const R&)> write;
   std::function<void(R&)> clear = [](R&) {};
 };
@@ -43,10 +43,10 @@ namespace fields {
 namespace detail {
 
 template <typename T>
-std::optional<std::string> assign(T& target, Converted<T> converted, const std::string& path) {
-  if (auto* error = std::get_if<ConversionError>(&converted)) return path + ": " + error->reason;
-  target = std::move(std::get<T>(converted));
-  return std::nullopt;
+Status assign(T& target, Result<T> converted, const std::string& path) {
+  if (!converted.ok()) return converted.status().withContext(path);
+  target = std::move(converted).value();
+  return Status::success();
 }
 
 template <typename T>
@@ -60,7 +60,7 @@ nlohmann::json toJson(const T& value) {
 
 template <typename R, typename T>
 RecordField<R> required(const char* key, T R::*member,
-                        Converted<T> (*convert)(const nlohmann::json&)) {
+                        Result<T> (*convert)(const nlohmann::json&)) {
   return {key, false,
           [member, convert](R& r, const nlohmann::json& v, const std::string& path) {
             return assign(r.*member, convert(v), path);
@@ -70,13 +70,13 @@ RecordField<R> required(const char* key, T R::*member,
 
 template <typename R, typename T>
 RecordField<R> optional(const char* key, std::optional<T> R::*member,
-                        Converted<T> (*convert)(const nlohmann::json&)) {
+                        Result<T> (*convert)(const nlohmann::json&)) {
   return {key, true,
           [member, convert](R& r, const nlohmann::json& v, const std::string& path) {
             T value{};
-            auto problem = assign(value, convert(v), path);
-            if (!problem) r.*member = std::move(value);
-            return problem;
+            Status assigned = assign(value, convert(v), path);
+            if (assigned.ok()) r.*member = std::move(value);
+            return assigned;
           },
           [member](const R& r) -> std::optional<nlohmann::json> {
             if (!(r.*member)) return std::nullopt;
@@ -153,11 +153,10 @@ RecordField<R> record(const char* key, N R::*member) {
   return {
       key, false,
       [member](R& r, const nlohmann::json& v, const std::string& path) {
-        std::string error;
-        auto nested = N::initWithDictionary(v, &error, path);
-        if (!nested) return std::optional<std::string>(error);
-        r.*member = std::move(*nested);
-        return std::optional<std::string>();
+        Result<N> nested = N::initWithDictionary(v, path);
+        if (!nested.ok()) return nested.status();
+        r.*member = std::move(nested).value();
+        return Status::success();
       },
       [member](const R& r) -> std::optional<nlohmann::json> { return (r.*member).toDictionary(); }};
 }
@@ -167,17 +166,16 @@ template <typename R, typename N>
 RecordField<R> records(const char* key, std::vector<N> R::*member) {
   return {key, false,
           [member](R& r, const nlohmann::json& v, const std::string& path) {
-            if (!v.is_array()) return std::optional<std::string>(path + ": expected a list");
+            if (!v.is_array()) return Status::failure(path + ": expected a list");
             std::vector<N> items;
             items.reserve(v.size());
             for (size_t i = 0; i < v.size(); ++i) {
-              std::string error;
-              auto item = N::initWithDictionary(v[i], &error, path + "[" + std::to_string(i) + "]");
-              if (!item) return std::optional<std::string>(error);
-              items.push_back(std::move(*item));
+              Result<N> item = N::initWithDictionary(v[i], path + "[" + std::to_string(i) + "]");
+              if (!item.ok()) return item.status();
+              items.push_back(std::move(item).value());
             }
             r.*member = std::move(items);
-            return std::optional<std::string>();
+            return Status::success();
           },
           [member](const R& r) -> std::optional<nlohmann::json> {
             nlohmann::json array = nlohmann::json::array();
@@ -187,12 +185,12 @@ RecordField<R> records(const char* key, std::vector<N> R::*member) {
 }
 
 // A field with its own conversions: `read` gets the raw JSON value of the key (never null) and
-// answers the reason when it can't use it; `write` gives what is stored under the key.
+// its key path, and fails with the reason when it can't use the value; `write` gives what is
+// stored under the key.
 template <typename R>
-RecordField<R> custom(
-    const char* key,
-    std::function<std::optional<std::string>(R&, const nlohmann::json&, const std::string&)> read,
-    std::function<nlohmann::json(const R&)> write) {
+RecordField<R> custom(const char* key,
+                      std::function<Status(R&, const nlohmann::json&, const std::string&)> read,
+                      std::function<nlohmann::json(const R&)> write) {
   return {
       key, false, std::move(read),
       [write = std::move(write)](const R& r) -> std::optional<nlohmann::json> { return write(r); }};

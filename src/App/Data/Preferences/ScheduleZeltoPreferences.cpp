@@ -82,14 +82,14 @@ const std::vector<RecordField<ScheduleZeltoPreferences>>& ScheduleZeltoPreferenc
           "fromDate",
           [](S& s, const nlohmann::json& v, const std::string&) {
             s.setFromDateWithNSDictionary(v);
-            return std::optional<std::string>();
+            return Status::success();
           },
           [](const S& s) { return s.JSONObjectForFromDate(); }),
       fields::custom<S>(
           "toDate",
           [](S& s, const nlohmann::json& v, const std::string&) {
             s.setToDateWithNSDictionary(v);
-            return std::optional<std::string>();
+            return Status::success();
           },
           [](const S& s) { return s.JSONObjectForToDate(); }),
       fields::text("uniqueID", &S::uniqueID),

@@ -33,7 +33,7 @@ class ZeltoBaseJSONModel {
   virtual ~ZeltoBaseJSONModel() = default;
 
   virtual nlohmann::json toDictionary() const = 0;
-  virtual bool mergeFromDictionary(const nlohmann::json& input, std::string* error) = 0;
+  virtual Status mergeFromDictionary(const nlohmann::json& input) = 0;
   // The class's defaults, in their JSON form, built afresh at each call.
   virtual nlohmann::json getDefaultValues() const = 0;
   virtual std::optional<nlohmann::json> valueForKey(const std::string& key) const = 0;
@@ -50,11 +50,12 @@ class ZeltoBaseJSONModel {
 template <typename Derived, typename Base = ZeltoBaseJSONModel>
 class JSONRecord : public Base {
  public:
-  static std::optional<Derived> initWithDictionary(const nlohmann::json& input, std::string* error,
-                                                   const std::string& path = "") {
+  // `path` is the key path of the record inside its file ("" at the top), for failure reasons.
+  static Result<Derived> initWithDictionary(const nlohmann::json& input,
+                                            const std::string& path = "") {
     if (!input.is_object()) {
-      if (error) *error = (path.empty() ? std::string("record") : path) + ": expected an object";
-      return std::nullopt;
+      return Status::failure((path.empty() ? std::string("record") : path) +
+                             ": expected an object");
     }
     nlohmann::json merged =
         ZeltoBaseJSONModel::transformWithDefaults(input, Derived::defaultValues());
@@ -64,20 +65,14 @@ class JSONRecord : public Base {
       auto it = merged.find(field.key);
       if (it == merged.end() || it->is_null()) {
         if (field.optional) continue;
-        if (error) *error = fieldPath + ": is required but missing";
-        return std::nullopt;
+        return Status::failure(fieldPath + ": is required but missing");
       }
-      if (auto problem = field.read(record, *it, fieldPath)) {
-        if (error) *error = *problem;
-        return std::nullopt;
-      }
+      if (Status read = field.read(record, *it, fieldPath); !read.ok()) return read;
     }
     return record;
   }
 
-  static std::optional<Derived> defaultInstance() {
-    return initWithDictionary(nlohmann::json::object(), nullptr);
-  }
+  static Result<Derived> defaultInstance() { return initWithDictionary(nlohmann::json::object()); }
 
   nlohmann::json toDictionary() const override {
     nlohmann::json object = nlohmann::json::object();
@@ -87,11 +82,8 @@ class JSONRecord : public Base {
     return object;
   }
 
-  bool mergeFromDictionary(const nlohmann::json& input, std::string* error) override {
-    if (!input.is_object()) {
-      if (error) *error = "record: expected an object";
-      return false;
-    }
+  Status mergeFromDictionary(const nlohmann::json& input) override {
+    if (!input.is_object()) return Status::failure("record: expected an object");
     Derived copy = self();
     for (const auto& field : Derived::fields()) {
       auto it = input.find(field.key);
@@ -101,13 +93,10 @@ class JSONRecord : public Base {
         if (field.optional) field.clear(copy);
         continue;
       }
-      if (auto problem = field.read(copy, *it, field.key)) {
-        if (error) *error = *problem;
-        return false;
-      }
+      if (Status read = field.read(copy, *it, field.key); !read.ok()) return read;
     }
     static_cast<Derived&>(*this) = std::move(copy);
-    return true;
+    return Status::success();
   }
 
   nlohmann::json getDefaultValues() const override { return Derived::defaultValues(); }

@@ -178,27 +178,22 @@ void ZeltoPreferences::resetSharedInstanceForTesting() {
   sharedInstance = nullptr;
 }
 
-std::optional<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(
-    const std::string& configNamespace) {
-  auto stored = configObjectForNamespace(configNamespace);
-  if (!stored) {
+Result<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(const std::string& configNamespace) {
+  Result<nlohmann::json> stored = configObjectForNamespace(configNamespace);
+  if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", configNamespace);
-    return std::nullopt;
+    return stored.status();
   }
   return initWithNamespace(configNamespace, *stored);
 }
 
-std::optional<ZeltoPreferences> ZeltoPreferences::initWithNamespace(
-    const std::string& configNamespace, const nlohmann::json& preferences) {
-  std::string error;
-  auto record = initWithDictionary(preferences, &error);
-  if (!record) {
-    if (!error.empty()) {
-      log::error("Unable to initialize Zelto Preferences because of error: {}", error);
-    } else {
-      log::error("Unable to initialize Zelto Preferences...invalid self");
-    }
-    return std::nullopt;
+Result<ZeltoPreferences> ZeltoPreferences::initWithNamespace(const std::string& configNamespace,
+                                                             const nlohmann::json& preferences) {
+  Result<ZeltoPreferences> record = initWithDictionary(preferences);
+  if (!record.ok()) {
+    log::error("Unable to initialize Zelto Preferences because of error: {}",
+               record.status().message());
+    return record;
   }
   record->ns = configNamespace;
   return record;
@@ -206,9 +201,9 @@ std::optional<ZeltoPreferences> ZeltoPreferences::initWithNamespace(
 
 ProfileZeltoPreferences* ZeltoPreferences::defaultProfile() {
   if (!profiles.empty()) return &profiles.front();
-  auto profile = ProfileZeltoPreferences::defaultInstance();
-  if (!profile) return nullptr;
-  profiles.push_back(std::move(*profile));
+  Result<ProfileZeltoPreferences> profile = ProfileZeltoPreferences::defaultInstance();
+  if (!profile.ok()) return nullptr;
+  profiles.push_back(std::move(profile).value());
   return &profiles.front();
 }
 

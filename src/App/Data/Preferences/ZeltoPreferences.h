@@ -88,9 +88,11 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
 
   // The process's shared record, or nullptr while it can't be loaded.
   static ZeltoPreferences* standardPreferences();
-  static std::optional<ZeltoPreferences> loadWithNamespace(const std::string& configNamespace);
-  static std::optional<ZeltoPreferences> initWithNamespace(const std::string& configNamespace,
-                                                           const nlohmann::json& preferences);
+  // The record of a namespace's file (defaults alone when there is none). A failure is logged;
+  // its reason is that of the file or of the record.
+  static Result<ZeltoPreferences> loadWithNamespace(const std::string& configNamespace);
+  static Result<ZeltoPreferences> initWithNamespace(const std::string& configNamespace,
+                                                    const nlohmann::json& preferences);
 
   // The first profile, created (all defaults, not saved) when there is none.
   ProfileZeltoPreferences* defaultProfile();

@@ -60,16 +60,13 @@ struct Sample : JSONRecord<Sample> {
   }
 };
 
-std::optional<Sample> build(const json& input, std::string* error = nullptr) {
-  std::string ignored;
-  return Sample::initWithDictionary(input, error ? error : &ignored);
-}
+Result<Sample> build(const json& input) { return Sample::initWithDictionary(input); }
 
-// The error of building a Sample from `input`, which must fail.
+// The reason building a Sample from `input` fails; it must fail.
 std::string failure(const json& input) {
-  std::string error;
-  EXPECT_FALSE(build(input, &error)) << input.dump();
-  return error;
+  Result<Sample> sample = build(input);
+  EXPECT_FALSE(sample.ok()) << input.dump();
+  return sample.status().message();
 }
 
 TEST(RecordMappingTest, DefaultsFillAbsentAndNullKeysButNotWrongTypes) {
@@ -128,20 +125,20 @@ TEST(RecordMappingTest, MergeIsAllOrNothingAndKeepsAbsentFields) {
       build({{"title", "t"}, {"note", "n"}, {"small", 3}, {"timer", {{"interval", 600}}}});
   ASSERT_TRUE(sample);
 
-  std::string error;
-  EXPECT_FALSE(sample->mergeFromDictionary({{"title", "changed"}, {"small", "x"}}, &error));
-  EXPECT_EQ(error, "small: expected an integer, found the text \"x\"");
+  EXPECT_EQ(sample->mergeFromDictionary({{"title", "changed"}, {"small", "x"}}).message(),
+            "small: expected an integer, found the text \"x\"");
   EXPECT_EQ(sample->title, "t");
+  EXPECT_EQ(sample->mergeFromDictionary(json::array()).message(), "record: expected an object");
 
   ASSERT_TRUE(
-      sample->mergeFromDictionary({{"small", 9}, {"note", nullptr}, {"title", nullptr}}, &error));
+      sample->mergeFromDictionary({{"small", 9}, {"note", nullptr}, {"title", nullptr}}).ok());
   EXPECT_EQ(sample->small, 9);
   EXPECT_FALSE(sample->note);              // null empties an optional field
   EXPECT_EQ(sample->title, "t");           // and leaves a required one as it was
   EXPECT_EQ(sample->timer.interval, 600);  // absent: kept
 
   // A nested record present in the input is built anew, with its own defaults.
-  ASSERT_TRUE(sample->mergeFromDictionary({{"timer", json::object()}}, &error));
+  ASSERT_TRUE(sample->mergeFromDictionary({{"timer", json::object()}}).ok());
   EXPECT_EQ(sample->timer.interval, 1500);
 }
 

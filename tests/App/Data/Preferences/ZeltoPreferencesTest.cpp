@@ -41,7 +41,7 @@ class ZeltoPreferencesTest : public ::testing::Test {
   }
   json storedConfig() const { return json::parse(readWholeFile(configFile())); }
 
-  std::optional<ZeltoPreferences> load() { return ZeltoPreferences::loadWithNamespace("default"); }
+  Result<ZeltoPreferences> load() { return ZeltoPreferences::loadWithNamespace("default"); }
 
   TestEnv env_;
   FakeClock clock_{Date::fromSecondsSince1970(1'780'000'000)};
@@ -381,18 +381,17 @@ TEST_F(ZeltoPreferencesTest, ATopLevelScalarIsAParseErrorAndOnlyAListIsAnInvalid
       "Error while unserializing file at " + file + ". Invalid configuration object.";
   for (const auto& [contents, kind] : std::vector<std::pair<std::string, std::string>>{
            {"5", "a number"}, {" \"x\" ", "a string"}, {"null", "null"}, {"true", "a boolean"}}) {
+    const std::string expected = "Error while unserializing file at " + file +
+                                 ": the top-level value is " + kind + ", not an object or array";
     writeConfig(contents);
     LogCapture capture;
-    EXPECT_FALSE(load()) << contents;
-    EXPECT_TRUE(capture.has(spdlog::level::info, "Error while unserializing file at " + file +
-                                                     ": the top-level value is " + kind +
-                                                     ", not an object or array"))
-        << contents;
+    EXPECT_EQ(load().status().message(), expected);  // the failure carries the logged reason
+    EXPECT_TRUE(capture.has(spdlog::level::info, expected)) << contents;
     EXPECT_EQ(capture.count(invalidObject), 0u) << contents;
   }
   writeConfig("[{}]");
   LogCapture capture;
-  EXPECT_FALSE(load());
+  EXPECT_EQ(load().status().message(), invalidObject);
   EXPECT_TRUE(capture.has(spdlog::level::info, invalidObject));
 }
 
