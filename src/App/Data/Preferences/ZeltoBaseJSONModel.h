@@ -2,8 +2,10 @@
 // its JSON object.
 //
 // A record class lists its fields once, in a table of RecordField entries (see RecordField.h):
-// the JSON key (always the field's name), how the value converts, whether it is optional, and
-// where it lives. Fields that are never stored (marked Ignore) are simply not in the table.
+// the JSON key (always the field's name), how the value converts, whether it is optional, its
+// default, and where it lives. Fields that are never stored are not in the table, unless the
+// defaults list them (an `ignored` row: a default, nothing read or written). The fields
+// themselves start zero, false or empty; the defaults live in the table only.
 // From that table JSONRecord<Derived> gives every record:
 //   - `initWithDictionary`: the class's defaults merged into the object first
 //     (`transformWithDefaults`), then every field filled; a required field that is absent or
@@ -12,6 +14,7 @@
 //   - `toDictionary`: an object with every stored field (empty optional fields left out);
 //   - `mergeFromDictionary`: the fields whose keys are present take the object's values, every
 //     other field keeps its own; all or nothing: on error the record is unchanged;
+//   - `defaultValues`: the table's defaults, built afresh at each call (generated ones anew);
 //   - `defaultInstance` and get-by-key (`valueForKey`).
 // Keys that name no field are ignored and not written back.
 //
@@ -46,7 +49,6 @@ class ZeltoBaseJSONModel {
 
 // The mapping for one record class. Derived provides
 //   static const std::vector<RecordField<Derived>>& fields();
-//   static nlohmann::json defaultValues();
 template <typename Derived, typename Base = ZeltoBaseJSONModel>
 class JSONRecord : public Base {
  public:
@@ -57,10 +59,10 @@ class JSONRecord : public Base {
       return Status::failure((path.empty() ? std::string("record") : path) +
                              ": expected an object");
     }
-    nlohmann::json merged =
-        ZeltoBaseJSONModel::transformWithDefaults(input, Derived::defaultValues());
+    nlohmann::json merged = ZeltoBaseJSONModel::transformWithDefaults(input, defaultValues());
     Derived record;
     for (const auto& field : Derived::fields()) {
+      if (field.ignored) continue;
       std::string fieldPath = recordPath(path, field.key);
       auto it = merged.find(field.key);
       if (it == merged.end() || it->is_null()) {
@@ -74,9 +76,19 @@ class JSONRecord : public Base {
 
   static Result<Derived> defaultInstance() { return initWithDictionary(nlohmann::json::object()); }
 
+  // Every default of the table, keyed by field, in stored form.
+  static nlohmann::json defaultValues() {
+    nlohmann::json defaults = nlohmann::json::object();
+    for (const auto& field : Derived::fields()) {
+      if (field.byDefault.exists()) defaults[field.key] = field.byDefault.value();
+    }
+    return defaults;
+  }
+
   nlohmann::json toDictionary() const override {
     nlohmann::json object = nlohmann::json::object();
     for (const auto& field : Derived::fields()) {
+      if (field.ignored) continue;
       if (auto value = field.write(self())) object[field.key] = std::move(*value);
     }
     return object;
@@ -86,6 +98,7 @@ class JSONRecord : public Base {
     if (!input.is_object()) return Status::failure("record: expected an object");
     Derived copy = self();
     for (const auto& field : Derived::fields()) {
+      if (field.ignored) continue;
       auto it = input.find(field.key);
       if (it == input.end()) continue;
       if (it->is_null()) {
@@ -99,13 +112,21 @@ class JSONRecord : public Base {
     return Status::success();
   }
 
-  nlohmann::json getDefaultValues() const override { return Derived::defaultValues(); }
+  nlohmann::json getDefaultValues() const override { return defaultValues(); }
 
   std::optional<nlohmann::json> valueForKey(const std::string& key) const override {
     for (const auto& field : Derived::fields()) {
-      if (field.key == key) return field.write(self());
+      if (field.key == key && !field.ignored) return field.write(self());
     }
     return std::nullopt;
+  }
+
+  // Whether `key` is listed in the table only for its default, never read nor written.
+  static bool keyIsIgnored(const std::string& key) {
+    for (const auto& field : Derived::fields()) {
+      if (field.key == key) return field.ignored;
+    }
+    return false;
   }
 
  private:

@@ -16,16 +16,15 @@ using nlohmann::json;
 // A list element with one required field that has no default, and one that has.
 struct Item : JSONRecord<Item> {
   std::string name;
-  int32_t count = 0;
+  int32_t count{};
 
   static const std::vector<RecordField<Item>>& fields() {
     static const std::vector<RecordField<Item>> table{
         fields::text("name", &Item::name),
-        fields::int32("count", &Item::count),
+        fields::int32("count", &Item::count, 1),
     };
     return table;
   }
-  static json defaultValues() { return {{"count", 1}}; }
 };
 
 // A record of every kind the mapping offers that the tests below need.
@@ -35,28 +34,32 @@ struct Sample : JSONRecord<Sample> {
   std::optional<bool> enabled;
   std::optional<Date> when;
   std::optional<json> amount;
-  int32_t small = 0;
-  uint64_t big = 0;
+  int32_t small{};
+  uint64_t big{};
   TimerZeltoPreferences timer;
   std::vector<Item> items;
+  std::string serial;
+  bool scratch{};
+
+  // How often the serial's generator ran.
+  static inline int serials = 0;
 
   static const std::vector<RecordField<Sample>>& fields() {
     using S = Sample;
     static const std::vector<RecordField<S>> table{
-        fields::text("title", &S::title),     fields::text("note", &S::note),
-        fields::flag("enabled", &S::enabled), fields::date("when", &S::when),
-        fields::number("amount", &S::amount), fields::int32("small", &S::small),
-        fields::uint64("big", &S::big),       fields::record("timer", &S::timer),
-        fields::records("items", &S::items),
+        fields::text("title", &S::title, "untitled"),
+        fields::text("note", &S::note),
+        fields::flag("enabled", &S::enabled),
+        fields::date("when", &S::when),
+        fields::number("amount", &S::amount),
+        fields::int32("small", &S::small, 0),
+        fields::uint64("big", &S::big, 0),
+        fields::record("timer", &S::timer, json::object()),
+        fields::records("items", &S::items, json::array()),
+        fields::text("serial", &S::serial, [] { return std::to_string(++serials); }),
+        fields::ignored<S>("scratch", true),
     };
     return table;
-  }
-  static json defaultValues() {
-    return {{"title", "untitled"},
-            {"small", 0},
-            {"big", 0},
-            {"timer", json::object()},
-            {"items", json::array()}};
   }
 };
 
@@ -78,6 +81,33 @@ TEST(RecordMappingTest, DefaultsFillAbsentAndNullKeysButNotWrongTypes) {
   EXPECT_EQ(failure({{"title", 5}}), "title: expected a text");
   EXPECT_EQ(failure({{"timer", {{"interval", "soon"}}}}),
             "timer.interval: expected an integer, found the text \"soon\"");
+}
+
+TEST(RecordMappingTest, DefaultsComeFromTheTableWithGeneratedOnesMadeAtEachUse) {
+  json defaults = Sample::defaultValues();
+  EXPECT_EQ(defaults, json({{"title", "untitled"},
+                            {"small", 0},
+                            {"big", 0},
+                            {"timer", json::object()},
+                            {"items", json::array()},
+                            {"serial", std::to_string(Sample::serials)},
+                            {"scratch", true}}));
+  EXPECT_NE(Sample::defaultValues()["serial"], Sample::defaultValues()["serial"]);
+  auto first = build(json::object()), second = build(json::object());
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first->serial, second->serial);
+  EXPECT_EQ(build({{"serial", "kept"}})->serial, "kept");
+
+  // An ignored key has its default listed, but is never read, written or answered.
+  auto sample = build({{"scratch", 5}});
+  ASSERT_TRUE(sample);
+  EXPECT_FALSE(sample->scratch);
+  EXPECT_FALSE(sample->toDictionary().contains("scratch"));
+  EXPECT_EQ(sample->valueForKey("scratch"), std::nullopt);
+  ASSERT_TRUE(sample->mergeFromDictionary({{"scratch", true}}).ok());
+  EXPECT_FALSE(sample->scratch);
+  EXPECT_TRUE(Sample::keyIsIgnored("scratch"));
+  EXPECT_FALSE(Sample::keyIsIgnored("title"));
 }
 
 TEST(RecordMappingTest, OptionalFieldsMayBeMissingRequiredOnesMayNot) {

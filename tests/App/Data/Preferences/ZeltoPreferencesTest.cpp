@@ -48,29 +48,6 @@ class ZeltoPreferencesTest : public ::testing::Test {
   Env::ScopedOverride clockOverride_;
 };
 
-TEST_F(ZeltoPreferencesTest, DefaultTablesHaveTheirSizesAndFreshComputedValues) {
-  json main = ZeltoPreferences::defaultValues();
-  EXPECT_EQ(main.size(), 39u);
-  EXPECT_EQ(ProfileZeltoPreferences::defaultValues().size(), 13u);
-  EXPECT_EQ(TimerZeltoPreferences::defaultValues().size(), 2u);
-  EXPECT_EQ(QuoteZeltoPreferences::defaultValues().size(), 2u);
-  EXPECT_EQ(ScheduleZeltoPreferences::defaultValues().size(), 7u);
-
-  std::string id = main["uniqueIdentifier"];
-  EXPECT_THAT(
-      id, ::testing::MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"));
-  EXPECT_NE(ZeltoPreferences::defaultValues()["uniqueIdentifier"], id);
-  EXPECT_NE(ProfileZeltoPreferences::defaultValues()["uniqueID"],
-            ProfileZeltoPreferences::defaultValues()["uniqueID"]);
-
-  // Local wall-clock time with a literal Z: the clock reads 2026-05-28 20:26:40 UTC, which is
-  // 05:26:40 the next morning in the tests' zone.
-  ASSERT_EQ(DateCalendar::systemTimeZoneName(), testing::kTestTimeZone);
-  EXPECT_EQ(main["lastCrashReportCheckDate"], "2026-05-29T05:26:40Z");
-  EXPECT_EQ(main["disableDoNotDisturbMode"], true);
-  EXPECT_EQ(main["profiles"], json::parse("[{}]"));
-}
-
 TEST_F(ZeltoPreferencesTest, NoFileLoadsDefaultsWithOneDefaultProfileAndWritesNothing) {
   LogCapture capture;
   auto prefs = load();
