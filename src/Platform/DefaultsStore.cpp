@@ -6,6 +6,14 @@
 
 namespace zelto {
 
+namespace {
+
+Status invalidDomain() {
+  return Status::failure("A settings domain needs a plain, non-empty file name");
+}
+
+}  // namespace
+
 bool DefaultsStore::isValidDomainName(const std::string& domain) {
   return !domain.empty() && domain != "." && domain != ".." &&
          domain.find('/') == std::string::npos && domain.find('\0') == std::string::npos;
@@ -35,18 +43,16 @@ nlohmann::json PlistDefaultsStore::load(const std::string& domain) {
   return *values;
 }
 
-bool PlistDefaultsStore::save(const std::string& domain, const nlohmann::json& values) {
+Status PlistDefaultsStore::save(const std::string& domain, const nlohmann::json& values) {
+  if (!isValidDomainName(domain)) return invalidDomain();
   auto path = pathForDomain(domain);
-  if (!path) return false;
+  if (!path) return Status::failure("The settings directory is unknown");
   auto xml = PropertyList::toXML(values.is_object() ? values : nlohmann::json::object());
-  if (!xml) return false;
-  std::string error;
-  if (!fs_.createDirectories(path::deletingLastComponent(*path), &error) ||
-      !fs_.writeFileAtomically(*path, *xml, &error)) {
-    log::debug("Can't store settings: {}", error);
-    return false;
-  }
-  return true;
+  if (!xml) return Status::failure("Can't write the settings of " + domain + " as a property list");
+  Status stored = fs_.createDirectories(path::deletingLastComponent(*path));
+  if (stored.ok()) stored = fs_.writeFileAtomically(*path, *xml, FileSystem::kPrivateFileMode);
+  if (!stored.ok()) log::debug("Can't store settings: {}", stored.message());
+  return stored;
 }
 
 std::string PlistDefaultsStore::stamp(const std::string& domain) {
@@ -66,12 +72,13 @@ nlohmann::json InMemoryDefaultsStore::load(const std::string& domain) {
   return it == domains_.end() ? nlohmann::json::object() : it->second;
 }
 
-bool InMemoryDefaultsStore::save(const std::string& domain, const nlohmann::json& values) {
+Status InMemoryDefaultsStore::save(const std::string& domain, const nlohmann::json& values) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (failSaves_ || !isValidDomainName(domain)) return false;
+  if (!isValidDomainName(domain)) return invalidDomain();
+  if (failSaves_) return Status::failure("Saving settings is made to fail");
   domains_[domain] = values;
   ++versions_[domain];
-  return true;
+  return Status::success();
 }
 
 std::string InMemoryDefaultsStore::stamp(const std::string& domain) {

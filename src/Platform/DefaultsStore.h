@@ -16,6 +16,8 @@
 #include <optional>
 #include <string>
 
+#include "Platform/Status.h"
+
 namespace zelto {
 
 class FileSystem;
@@ -25,7 +27,8 @@ class DefaultsStore {
   virtual ~DefaultsStore() = default;
   // The stored domain; an empty object when nothing (readable) is stored.
   virtual nlohmann::json load(const std::string& domain) = 0;
-  virtual bool save(const std::string& domain, const nlohmann::json& values) = 0;
+  // Stores the domain whole; fails, with the reason, when the domain can't be stored.
+  virtual Status save(const std::string& domain, const nlohmann::json& values) = 0;
   virtual std::string stamp(const std::string& domain) = 0;
 
   // A domain name is used as a file name: it must be a plain, non-empty name.
@@ -39,7 +42,7 @@ class PlistDefaultsStore final : public DefaultsStore {
   PlistDefaultsStore(FileSystem& fs, std::function<std::optional<std::string>()> directory);
 
   nlohmann::json load(const std::string& domain) override;
-  bool save(const std::string& domain, const nlohmann::json& values) override;
+  Status save(const std::string& domain, const nlohmann::json& values) override;
   std::string stamp(const std::string& domain) override;
 
   std::optional<std::string> pathForDomain(const std::string& domain) const;
@@ -52,7 +55,7 @@ class PlistDefaultsStore final : public DefaultsStore {
 class InMemoryDefaultsStore final : public DefaultsStore {
  public:
   nlohmann::json load(const std::string& domain) override;
-  bool save(const std::string& domain, const nlohmann::json& values) override;
+  Status save(const std::string& domain, const nlohmann::json& values) override;
   std::string stamp(const std::string& domain) override;
 
   // Makes the following saves fail (or succeed again), to test how callers cope.

@@ -27,14 +27,11 @@ std::optional<std::string> Directories::baseDirectory(const std::string& variabl
   return path::appendingComponent(*home, fallback);
 }
 
-std::optional<std::string> Directories::applicationSupportDirectory(std::string* error) const {
+Result<std::string> Directories::applicationSupportDirectory() const {
   auto directory = baseDirectory("XDG_DATA_HOME", ".local/share");
-  if (!directory) {
-    if (error) *error = "The home directory of the current user is unknown";
-    return std::nullopt;
-  }
-  if (!fs_.createDirectories(*directory, error)) return std::nullopt;
-  return directory;
+  if (!directory) return Status::failure("The home directory of the current user is unknown");
+  if (Status created = fs_.createDirectories(*directory); !created.ok()) return created;
+  return *directory;
 }
 
 std::optional<std::string> Directories::libraryDirectory() const {

@@ -17,6 +17,8 @@
 #include <optional>
 #include <string>
 
+#include "Platform/Status.h"
+
 namespace zelto {
 
 class FileSystem;
@@ -34,9 +36,9 @@ class Directories {
 
   std::optional<std::string> homeDirectory() const;
 
-  // The Application Support directory, created when missing; on failure nothing, with the
-  // reason in `error`.
-  std::optional<std::string> applicationSupportDirectory(std::string* error = nullptr) const;
+  // The Application Support directory, created when missing. Fails when the home directory is
+  // unknown or the directory can't be made.
+  Result<std::string> applicationSupportDirectory() const;
   std::optional<std::string> libraryDirectory() const;
   std::optional<std::string> cachesDirectory() const;
   std::optional<std::string> logsDirectory() const;

@@ -14,13 +14,11 @@ bool FileSystem::isRegularFile(const std::string& path) const {
   return st && st->kind == FileStatus::Kind::kRegular;
 }
 
-std::optional<std::string> FileSystem::readUTF8File(const std::string& path,
-                                                    std::string* error) const {
-  auto contents = readFile(path, error);
-  if (!contents) return std::nullopt;
+Result<std::string> FileSystem::readUTF8File(const std::string& path) const {
+  Result<std::string> contents = readFile(path);
+  if (!contents.ok()) return contents;
   if (!isValidUTF8(*contents)) {
-    if (error) *error = "The file " + path + " is not valid UTF-8 text.";
-    return std::nullopt;
+    return Status::failure("The file " + path + " is not valid UTF-8 text.");
   }
   return contents;
 }

@@ -104,7 +104,7 @@ bool UserDefaults::synchronize() {
   // Start from what is stored now, so that keys another process changed meanwhile survive.
   domain.loaded = false;
   nlohmann::json values = valuesLocked(domain_);
-  if (!store_->save(domain_, values)) return false;
+  if (!store_->save(domain_, values).ok()) return false;
   domain.pending.clear();
   // Read the store again at the next use rather than taking its stamp now: another process may
   // already have replaced what we just stored, and that stamp would hide its change.

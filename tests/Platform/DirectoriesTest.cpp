@@ -4,6 +4,7 @@
 
 #include "Platform/Directories.h"
 #include "Platform/FileSystem.h"
+#include "Support/TempDir.h"
 
 namespace zelto {
 namespace {
@@ -50,6 +51,22 @@ TEST_F(DirectoriesTest, WithoutHomeThePasswordDatabaseGivesItElseThereIsNone) {
   EXPECT_EQ(directories.logsDirectory(), std::nullopt);
   environment["XDG_CACHE_HOME"] = "/cache";  // an absolute XDG value still answers on its own
   EXPECT_EQ(directories.cachesDirectory(), "/cache/Zelto");
+}
+
+TEST_F(DirectoriesTest, ApplicationSupportIsCreatedOrTheReasonGiven) {
+  testing::TempDir dir;
+  environment["XDG_DATA_HOME"] = dir / "data/share";
+  EXPECT_EQ(directories.applicationSupportDirectory().valueOr(""), dir / "data/share");
+  EXPECT_TRUE(fs.isDirectory(dir / "data/share"));
+
+  environment["XDG_DATA_HOME"] = dir.write("file", "x");
+  EXPECT_EQ(directories.applicationSupportDirectory().status().message(),
+            "Can't create directory " + (dir / "file") + ": a file stands in the way");
+
+  environment.clear();
+  passwordHome = std::nullopt;
+  EXPECT_EQ(directories.applicationSupportDirectory().status().message(),
+            "The home directory of the current user is unknown");
 }
 
 }  // namespace

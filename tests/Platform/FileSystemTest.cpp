@@ -15,6 +15,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 using ::testing::UnorderedElementsAre;
 
 class LocalFileSystemTest : public ::testing::Test {
@@ -25,38 +26,39 @@ class LocalFileSystemTest : public ::testing::Test {
 
 TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesTheFileAndKeepsItsPermissions) {
   std::string file = dir / "settings";
-  ASSERT_TRUE(fs.writeFileAtomically(file, std::string(100'000, 'x')));
-  EXPECT_EQ(fs.status(file)->permissions, 0600u);  // a new file's default mode
+  ASSERT_TRUE(fs.writeFileAtomically(file, std::string(100'000, 'x'), 0600).ok());
+  EXPECT_EQ(fs.status(file)->permissions, 0600u);
   // Binary contents, a NUL included, and longer than one read buffer.
   std::string contents = std::string("a\0b", 3) + std::string(70'000, 'y');
   ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
-  ASSERT_TRUE(fs.writeFileAtomically(file, contents, nullptr, 0644));
-  EXPECT_EQ(fs.readFile(file), contents);
+  ASSERT_TRUE(fs.writeFileAtomically(file, contents, 0644).ok());
+  EXPECT_EQ(fs.readFile(file).valueOr(""), contents);
   EXPECT_EQ(fs.status(file)->permissions, 0640u);  // the existing file's mode, not the new one
-  ASSERT_TRUE(fs.writeFileAtomically(dir / "public", "x", nullptr, 0644));
+  ASSERT_TRUE(fs.writeFileAtomically(dir / "public", "x", 0644).ok());
   EXPECT_EQ(fs.status(dir / "public")->permissions, 0644u);
   EXPECT_THAT(*fs.listDirectory(dir.path()), UnorderedElementsAre("settings", "public"));
 }
 
 TEST_F(LocalFileSystemTest, FailedWriteReportsAndLeavesNothingBehind) {
   dir.write("plain", "keep");
-  ASSERT_TRUE(fs.createDirectories(dir / "occupied"));
-  std::string error;
-  EXPECT_FALSE(fs.writeFileAtomically(dir / "plain/child", "x", &error));  // parent is a file
-  EXPECT_THAT(error, HasSubstr("plain/child"));
+  ASSERT_TRUE(fs.createDirectories(dir / "occupied").ok());
+  Status written = fs.writeFileAtomically(dir / "plain/child", "x", 0600);  // parent is a file
+  EXPECT_FALSE(written.ok());
+  EXPECT_THAT(written.message(), HasSubstr("plain/child"));
   // The temporary file is written, but can't replace a directory: it must be removed again.
-  EXPECT_FALSE(fs.writeFileAtomically(dir / "occupied", "x", &error));
-  EXPECT_THAT(error, HasSubstr("occupied"));
+  written = fs.writeFileAtomically(dir / "occupied", "x", 0600);
+  EXPECT_THAT(written.message(), StartsWith("Can't replace " + (dir / "occupied") + ": "));
   EXPECT_THAT(*fs.listDirectory(dir.path()), UnorderedElementsAre("plain", "occupied"));
   EXPECT_THAT(*fs.listDirectory(dir / "occupied"), ElementsAre());
-  EXPECT_EQ(fs.readFile(dir / "plain"), "keep");
+  EXPECT_EQ(fs.readFile(dir / "plain").valueOr(""), "keep");
 }
 
 TEST_F(LocalFileSystemTest, ReadFileRefusesAnythingButARegularFileWithoutBlocking) {
-  std::string error;
-  EXPECT_EQ(fs.readFile(dir / "absent", &error), std::nullopt);
-  EXPECT_THAT(error, HasSubstr("absent"));
-  EXPECT_EQ(fs.readFile(dir.path()), std::nullopt);
+  auto absent = fs.readFile(dir / "absent");
+  ASSERT_FALSE(absent.ok());
+  EXPECT_EQ(absent.status().message(),
+            "Can't open " + (dir / "absent") + ": No such file or directory");
+  EXPECT_EQ(fs.readFile(dir.path()).status().message(), "Not a regular file: " + dir.path());
 
   std::string fifo = dir / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -65,27 +67,44 @@ TEST_F(LocalFileSystemTest, ReadFileRefusesAnythingButARegularFileWithoutBlockin
     ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // a writer comes and goes: EOF
     ADD_FAILURE() << "readFile blocked on a FIFO";
   }
-  EXPECT_EQ(read.get(), std::nullopt);
+  EXPECT_FALSE(read.get().ok());
 }
 
 TEST_F(LocalFileSystemTest, CreateDirectories) {
-  ASSERT_TRUE(fs.createDirectories(dir / "a/b/c"));
+  ASSERT_TRUE(fs.createDirectories(dir / "a/b/c").ok());
   EXPECT_TRUE(fs.isDirectory(dir / "a/b/c"));
-  EXPECT_TRUE(fs.createDirectories(dir / "a/b/"));  // already there
+  EXPECT_TRUE(fs.createDirectories(dir / "a/b/").ok());  // already there
 
   dir.write("file", "x");
-  std::string error;
-  EXPECT_FALSE(fs.createDirectories(dir / "file", &error));
-  EXPECT_THAT(error, HasSubstr("file"));
-  EXPECT_FALSE(fs.createDirectories(dir / "file/below"));
+  EXPECT_EQ(fs.createDirectories(dir / "file").message(),
+            "Can't create directory " + (dir / "file") + ": a file stands in the way");
+  EXPECT_FALSE(fs.createDirectories(dir / "file/below").ok());
   EXPECT_TRUE(fs.isRegularFile(dir / "file"));
+}
+
+TEST_F(LocalFileSystemTest, AppendRemoveRenameAndListReportTheirPaths) {
+  std::string log = dir / "log";
+  ASSERT_TRUE(fs.appendToFile(log, "a\n").ok());
+  ASSERT_TRUE(fs.appendToFile(log, "b\n").ok());
+  EXPECT_EQ(fs.readFile(log).valueOr(""), "a\nb\n");
+  EXPECT_EQ(fs.status(log)->permissions, 0644u);
+  ASSERT_TRUE(fs.renameFile(log, dir / "moved").ok());
+  EXPECT_EQ(fs.renameFile(log, dir / "again").message(),
+            "Can't move " + log + " to " + (dir / "again") + ": No such file or directory");
+  ASSERT_TRUE(fs.removeFile(dir / "moved").ok());
+  EXPECT_EQ(fs.removeFile(dir / "moved").message(),
+            "Can't remove " + (dir / "moved") + ": No such file or directory");
+  EXPECT_EQ(fs.appendToFile(dir / "none/log", "x").message(),
+            "Can't open " + (dir / "none/log") + ": No such file or directory");
+  EXPECT_EQ(fs.listDirectory(dir / "none").status().message(),
+            "Can't list " + (dir / "none") + ": No such file or directory");
 }
 
 TEST_F(LocalFileSystemTest, UTF8Checks) {
   dir.write("bad", "ok \xff");
-  std::string error;
-  EXPECT_EQ(fs.readUTF8File(dir / "bad", &error), std::nullopt);
-  EXPECT_THAT(error, HasSubstr("UTF-8"));
+  EXPECT_EQ(fs.readUTF8File(dir / "bad").status().message(),
+            "The file " + (dir / "bad") + " is not valid UTF-8 text.");
+  EXPECT_FALSE(fs.readUTF8File(dir / "absent").ok());
   EXPECT_TRUE(isValidUTF8(std::string("Grüße \0 🎉", 14)));
   EXPECT_TRUE(isValidUTF8("\xf4\x8f\xbf\xbf"));   // U+10FFFF
   EXPECT_FALSE(isValidUTF8("\xc0\xaf"));          // overlong "/"

@@ -22,9 +22,9 @@ class UserDefaultsTest : public ::testing::Test {
 };
 
 TEST_F(UserDefaultsTest, SearchesTheOwnDomainThenSuitesInTheOrderAdded) {
-  store->save("app", {{"shared", "app"}});
-  store->save("one", {{"shared", "one"}, {"pair", "one"}, {"number", 5}});
-  store->save("two", {{"pair", "two"}, {"last", "two"}});
+  ASSERT_TRUE(store->save("app", {{"shared", "app"}}).ok());
+  ASSERT_TRUE(store->save("one", {{"shared", "one"}, {"pair", "one"}, {"number", 5}}).ok());
+  ASSERT_TRUE(store->save("two", {{"pair", "two"}, {"last", "two"}}).ok());
   defaults.addSuiteNamed("one");
   defaults.addSuiteNamed("two");
   defaults.addSuiteNamed("one");  // already there: the order stays
@@ -38,7 +38,7 @@ TEST_F(UserDefaultsTest, SearchesTheOwnDomainThenSuitesInTheOrderAdded) {
 }
 
 TEST_F(UserDefaultsTest, ChangesStayPendingUntilSynchronizeAndSurviveAFailedStore) {
-  store->save("app", {{"old", 1}, {"kept", 2}});
+  ASSERT_TRUE(store->save("app", {{"old", 1}, {"kept", 2}}).ok());
   testing::LogCapture capture;
   defaults.setObject("new", "added");
   defaults.removeObjectForKey("old");
@@ -78,7 +78,7 @@ TEST_F(UserDefaultsTest, ClockDomainAnswersTheLocalesFormatUnlessOneIsStored) {
   const std::string clock = "com.apple.menuextra.clock";
   EXPECT_EQ(defaults.persistentDomainForName(clock),
             (json{{"DateFormat", UserDefaults::localeClockFormat()}}));
-  store->save(clock, {{"DateFormat", "EEE HH:mm:ss"}, {"Show", true}});
+  ASSERT_TRUE(store->save(clock, {{"DateFormat", "EEE HH:mm:ss"}, {"Show", true}}).ok());
   EXPECT_EQ(defaults.persistentDomainForName(clock),
             (json{{"DateFormat", "EEE HH:mm:ss"}, {"Show", true}}));
   EXPECT_EQ(defaults.persistentDomainForName("unknown"), json::object());
@@ -99,19 +99,17 @@ class TestFileSystem final : public FileSystem {
     if (st && coarseTimes) st->modifiedNanoseconds -= st->modifiedNanoseconds % 1'000'000'000;
     return st;
   }
-  bool writeFileAtomically(const S& path, const S& contents, S* error, uint32_t mode) override {
-    bool written = real_.writeFileAtomically(path, contents, error, mode);
+  Status writeFileAtomically(const S& path, const S& contents, uint32_t mode) override {
+    Status written = real_.writeFileAtomically(path, contents, mode);
     if (auto hook = std::exchange(afterNextWrite, nullptr)) hook();
     return written;
   }
-  std::optional<S> readFile(const S& p, S* e) const override { return real_.readFile(p, e); }
-  bool createDirectories(const S& p, S* e) override { return real_.createDirectories(p, e); }
-  bool appendToFile(const S& p, const S& t, S* e) override { return real_.appendToFile(p, t, e); }
-  bool removeFile(const S& p, S* e) override { return real_.removeFile(p, e); }
-  bool renameFile(const S& a, const S& b, S* e) override { return real_.renameFile(a, b, e); }
-  std::optional<std::vector<S>> listDirectory(const S& p, S* e) const override {
-    return real_.listDirectory(p, e);
-  }
+  Result<S> readFile(const S& p) const override { return real_.readFile(p); }
+  Status createDirectories(const S& p) override { return real_.createDirectories(p); }
+  Status appendToFile(const S& p, const S& t) override { return real_.appendToFile(p, t); }
+  Status removeFile(const S& p) override { return real_.removeFile(p); }
+  Status renameFile(const S& a, const S& b) override { return real_.renameFile(a, b); }
+  Result<std::vector<S>> listDirectory(const S& p) const override { return real_.listDirectory(p); }
 
  private:
   LocalFileSystem real_;
@@ -139,7 +137,7 @@ TEST_F(PlistUserDefaultsTest, AnotherProcesssChangeIsSeenAtTheNextRead) {
     ASSERT_TRUE(writer.synchronize());
     EXPECT_EQ(reader.stringForKey("mode"), value);
   }
-  EXPECT_EQ(PropertyList::parse(fs.readFile(dir / "Preferences/app.plist", nullptr).value_or("")),
+  EXPECT_EQ(PropertyList::parse(fs.readFile(dir / "Preferences/app.plist").valueOr("")),
             (json{{"mode", "v3"}, {"offset", -3}}));
   writer.removeObjectForKey("mode");
   ASSERT_TRUE(writer.synchronize());
@@ -157,6 +155,18 @@ TEST_F(PlistUserDefaultsTest, AChangeStoredRightAfterOurSynchronizeIsSeen) {
   ASSERT_TRUE(mine.synchronize());
   EXPECT_EQ(mine.stringForKey("a"), "mine");
   EXPECT_EQ(mine.stringForKey("b"), "theirs");
+}
+
+TEST_F(PlistUserDefaultsTest, AStoreThatCantSaveSaysWhyAndKeepsTheChangesPending) {
+  dir.write("Preferences", "a file where the folder should be");
+  UserDefaults defaults("app", store(fs));
+  defaults.setObject("x", "k");
+  EXPECT_EQ(store(fs)->save("app", {{"k", "x"}}).message(),
+            "Can't create directory " + (dir / "Preferences") + ": a file stands in the way");
+  EXPECT_FALSE(defaults.synchronize());
+  std::filesystem::remove(dir / "Preferences");
+  ASSERT_TRUE(defaults.synchronize());
+  EXPECT_EQ(UserDefaults("app", store(fs)).stringForKey("k"), "x");
 }
 
 TEST_F(PlistUserDefaultsTest, InvalidDomainNamesNeverReachTheDisk) {

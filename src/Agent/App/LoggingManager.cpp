@@ -104,7 +104,9 @@ void LoggingManager::setup() {
 
   std::string fileProblem;
   if (auto logs = Env::directories().logsDirectory()) {
-    if (Env::fileSystem().createDirectories(*logs, &fileProblem)) {
+    Status created = Env::fileSystem().createDirectories(*logs);
+    fileProblem = created.message();
+    if (created.ok()) {
       try {
         // A new file every day at midnight; the newest 14 are kept.
         auto file = std::make_shared<spdlog::sinks::daily_file_sink_mt>(

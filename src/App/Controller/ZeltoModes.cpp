@@ -30,14 +30,7 @@ void Zelto::refreshPrefs() {
 const ZeltoPreferences& Zelto::current() {
   if (ZeltoPreferences* record = prefs()) return *record;
   // Plain construction, no defaults merged: every field empty, zero or false.
-  static const ZeltoPreferences* empty = [] {
-    auto* record = new ZeltoPreferences();
-    record->zeltoType = 0;
-    record->breakInterval = record->breakTotalAllowedInterval = record->breakTimeoutInterval = 0;
-    record->blockSpeedThrottle = 0;
-    record->disableDoNotDisturbMode = false;
-    return record;
-  }();
+  static const ZeltoPreferences* empty = new ZeltoPreferences();
   return *empty;
 }
 

@@ -99,7 +99,7 @@ nlohmann::json ZeltoDefaults::getDefaultQuotes() {
 std::string ZeltoDefaults::getScriptAtPath(const std::string& relativePath) {
   auto path = resourcePath(relativePath);
   if (!path) return "";
-  return Env::fileSystem().readUTF8File(*path).value_or("");
+  return Env::fileSystem().readUTF8File(*path).valueOr("");
 }
 
 std::string ZeltoDefaults::getDefaultZeltoScript() {

@@ -289,10 +289,9 @@ bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
     return false;
   }
   std::string infoPath = path::appendingComponent(*bundle, "Contents/Info.plist");
-  std::string error;
-  auto bytes = fs_.readFile(infoPath, &error);
+  auto bytes = fs_.readFile(infoPath);
   if (!bytes) {
-    log::error("Could not launch the application at {}: {}", bundlePath, error);
+    log::error("Could not launch the application at {}: {}", bundlePath, bytes.status().message());
     return false;
   }
   auto plist = PropertyList::parse(*bytes);

@@ -13,8 +13,9 @@ namespace zelto {
 
 namespace {
 
-void setError(std::string* error, const std::string& what, const std::string& path, int err) {
-  if (error) *error = what + " " + path + ": " + strerror(err);
+// "what path: the system's reason".
+Status failure(const std::string& what, const std::string& path, int err) {
+  return Status::failure(what + " " + path + ": " + strerror(err));
 }
 
 bool writeAll(int fd, const std::string& contents) {
@@ -51,23 +52,13 @@ std::optional<FileStatus> LocalFileSystem::status(const std::string& path) const
   return result;
 }
 
-std::optional<std::string> LocalFileSystem::readFile(const std::string& path,
-                                                     std::string* error) const {
+Result<std::string> LocalFileSystem::readFile(const std::string& path) const {
   // O_NONBLOCK so that a FIFO at the path can't hang us; it is refused below anyway.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.get() < 0) {
-    setError(error, "Can't open", path, errno);
-    return std::nullopt;
-  }
+  if (fd.get() < 0) return failure("Can't open", path, errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) {
-    setError(error, "Can't inspect", path, errno);
-    return std::nullopt;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    if (error) *error = "Not a regular file: " + path;
-    return std::nullopt;
-  }
+  if (::fstat(fd.get(), &st) != 0) return failure("Can't inspect", path, errno);
+  if (!S_ISREG(st.st_mode)) return Status::failure("Not a regular file: " + path);
   std::string contents;
   contents.reserve(static_cast<size_t>(st.st_size));
   char buffer[65536];
@@ -75,8 +66,7 @@ std::optional<std::string> LocalFileSystem::readFile(const std::string& path,
     ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      setError(error, "Can't read", path, errno);
-      return std::nullopt;
+      return failure("Can't read", path, errno);
     }
     if (n == 0) break;
     contents.append(buffer, static_cast<size_t>(n));
@@ -84,14 +74,11 @@ std::optional<std::string> LocalFileSystem::readFile(const std::string& path,
   return contents;
 }
 
-bool LocalFileSystem::writeFileAtomically(const std::string& path, const std::string& contents,
-                                          std::string* error, uint32_t newFileMode) {
-  if (path.empty()) {
-    if (error) *error = "No path to write to";
-    return false;
-  }
-  std::string directory = path::deletingLastComponent(path);
-  if (directory.empty()) directory = ".";
+Status LocalFileSystem::writeFileAtomically(const std::string& path, const std::string& contents,
+                                            uint32_t newFileMode) {
+  if (path.empty()) return Status::failure("No path to write to");
+  std::string parent = path::deletingLastComponent(path);
+  const std::string directory = parent.empty() ? std::string(".") : std::move(parent);
   std::string name = path::lastComponent(path);
   std::string temp = path::appendingComponent(directory, "." + name + ".XXXXXX");
 
@@ -100,16 +87,12 @@ bool LocalFileSystem::writeFileAtomically(const std::string& path, const std::st
   if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
 
   FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (fd.get() < 0) {
-    setError(error, "Can't create a temporary file for", path, errno);
-    return false;
-  }
+  if (fd.get() < 0) return failure("Can't create a temporary file for", path, errno);
   auto fail = [&](const std::string& what) {
     int err = errno;
     fd.close();
     ::unlink(temp.c_str());
-    setError(error, what, path, err);
-    return false;
+    return failure(what, path, err);
   };
   if (::fchmod(fd.get(), mode) != 0) return fail("Can't set permissions for");
   if (!writeAll(fd.get(), contents)) return fail("Can't write");
@@ -117,26 +100,21 @@ bool LocalFileSystem::writeFileAtomically(const std::string& path, const std::st
   if (!fd.close()) {
     int err = errno;
     ::unlink(temp.c_str());
-    setError(error, "Can't close", path, err);
-    return false;
+    return failure("Can't close", path, err);
   }
   if (::rename(temp.c_str(), path.c_str()) != 0) {
     int err = errno;
     ::unlink(temp.c_str());
-    setError(error, "Can't replace", path, err);
-    return false;
+    return failure("Can't replace", path, err);
   }
   // Make the rename itself durable.
   FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) ::fsync(dir.get());
-  return true;
+  return Status::success();
 }
 
-bool LocalFileSystem::createDirectories(const std::string& path, std::string* error) {
-  if (path.empty()) {
-    if (error) *error = "No directory path given";
-    return false;
-  }
+Status LocalFileSystem::createDirectories(const std::string& path) {
+  if (path.empty()) return Status::failure("No directory path given");
   std::string current;
   size_t pos = 0;
   while (pos <= path.size()) {
@@ -146,56 +124,37 @@ bool LocalFileSystem::createDirectories(const std::string& path, std::string* er
     pos = next + 1;
     if (current.empty()) continue;  // the root
     if (::mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) {
-      setError(error, "Can't create directory", current, errno);
-      return false;
+      return failure("Can't create directory", current, errno);
     }
   }
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    if (error) *error = "Can't create directory " + path + ": a file stands in the way";
-    return false;
+    return Status::failure("Can't create directory " + path + ": a file stands in the way");
   }
-  return true;
+  return Status::success();
 }
 
-bool LocalFileSystem::appendToFile(const std::string& path, const std::string& text,
-                                   std::string* error) {
+Status LocalFileSystem::appendToFile(const std::string& path, const std::string& text) {
   FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (fd.get() < 0) {
-    setError(error, "Can't open", path, errno);
-    return false;
-  }
-  if (!writeAll(fd.get(), text) || !fd.close()) {
-    setError(error, "Can't append to", path, errno);
-    return false;
-  }
-  return true;
+  if (fd.get() < 0) return failure("Can't open", path, errno);
+  if (!writeAll(fd.get(), text) || !fd.close()) return failure("Can't append to", path, errno);
+  return Status::success();
 }
 
-bool LocalFileSystem::removeFile(const std::string& path, std::string* error) {
-  if (::unlink(path.c_str()) != 0) {
-    setError(error, "Can't remove", path, errno);
-    return false;
-  }
-  return true;
+Status LocalFileSystem::removeFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return failure("Can't remove", path, errno);
+  return Status::success();
 }
 
-bool LocalFileSystem::renameFile(const std::string& from, const std::string& to,
-                                 std::string* error) {
-  if (::rename(from.c_str(), to.c_str()) != 0) {
-    setError(error, "Can't move " + from + " to", to, errno);
-    return false;
-  }
-  return true;
+Status LocalFileSystem::renameFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0)
+    return failure("Can't move " + from + " to", to, errno);
+  return Status::success();
 }
 
-std::optional<std::vector<std::string>> LocalFileSystem::listDirectory(const std::string& path,
-                                                                       std::string* error) const {
+Result<std::vector<std::string>> LocalFileSystem::listDirectory(const std::string& path) const {
   DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) {
-    setError(error, "Can't list", path, errno);
-    return std::nullopt;
-  }
+  if (dir == nullptr) return failure("Can't list", path, errno);
   std::vector<std::string> names;
   while (dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;

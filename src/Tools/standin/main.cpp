@@ -3,6 +3,7 @@
 // It does nothing but run until SIGTERM or SIGINT. When ZELTO_STANDIN_LOG names a file, it
 // appends one line with its process identifier to it when it starts, so tests can count
 // launches.
+#include <cstdio>
 #include <string>
 
 #include "Platform/Application.h"
@@ -17,8 +18,9 @@ class StandInDelegate final : public zelto::ApplicationDelegate {
   void applicationDidFinishLaunching() override {
     auto logPath = zelto::ProcessInfo::environmentValue("ZELTO_STANDIN_LOG");
     if (!logPath || logPath->empty()) return;
-    zelto::Env::fileSystem().appendToFile(
+    zelto::Status logged = zelto::Env::fileSystem().appendToFile(
         *logPath, std::to_string(zelto::ProcessInfo::processIdentifier()) + "\n");
+    if (!logged.ok()) std::fprintf(stderr, "%s\n", logged.message().c_str());
   }
 };
 

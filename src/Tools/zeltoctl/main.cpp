@@ -90,9 +90,9 @@ int validateCommand(const std::string& file) {
   } else {
     // A file named on the command line must be there and readable: a missing standard file
     // means "start from defaults", a missing named one is a mistake.
-    std::string error;
-    if (!zelto::Env::fileSystem().readFile(file, &error)) {
-      std::fprintf(stderr, "zeltoctl: %s\n", error.c_str());
+    auto readable = zelto::Env::fileSystem().readFile(file);
+    if (!readable.ok()) {
+      std::fprintf(stderr, "zeltoctl: %s\n", readable.status().message().c_str());
       return 1;
     }
   }

@@ -30,10 +30,10 @@ std::optional<std::string> ZeltoUtils::getConfigurationPath(const std::string& c
 
 std::optional<std::string> ZeltoUtils::getApplicationSupportDirectory() {
   if (auto configured = SyncManager::getConfiguredSyncDirectory()) return configured;
-  std::string error;
-  auto support = Env::directories().applicationSupportDirectory(&error);
-  if (!support) {
-    log::error("Error while detecting user application support directory: {}", error);
+  Result<std::string> support = Env::directories().applicationSupportDirectory();
+  if (!support.ok()) {
+    log::error("Error while detecting user application support directory: {}",
+               support.status().message());
     return std::nullopt;
   }
   return path::appendingComponent(*support, "Zelto");
@@ -49,9 +49,10 @@ bool ZeltoUtils::createDirectoryIfNecessary(const std::optional<std::string>& pa
   // Without a path (the Application Support directory is unknown) there is nothing to create:
   // report it the way a failed creation is reported, so that callers give up cleanly.
   log::info("Directory doesn't exist...creating it at {}", path.value_or("(null)"));
-  std::string error = "no directory path is known";
-  if (!path || !fs.createDirectories(*path, &error)) {
-    log::error("Directory didn't exist and error while creating it: {}", error);
+  Status created =
+      path ? fs.createDirectories(*path) : Status::failure("no directory path is known");
+  if (!created.ok()) {
+    log::error("Directory didn't exist and error while creating it: {}", created.message());
     return false;
   }
   log::info("Created directory");

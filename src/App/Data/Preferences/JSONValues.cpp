@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <variant>
 
 namespace zelto {
 
@@ -15,19 +16,19 @@ namespace {
 
 // The integer a JSON value stands for: a whole number, a number truncated toward zero, or
 // decimal text. Nothing for anything else.
-Converted<std::variant<int64_t, uint64_t>> wholeNumber(const nlohmann::json& value) {
+Result<std::variant<int64_t, uint64_t>> wholeNumber(const nlohmann::json& value) {
   if (value.is_number_unsigned()) return std::variant<int64_t, uint64_t>(value.get<uint64_t>());
   if (value.is_number_integer()) return std::variant<int64_t, uint64_t>(value.get<int64_t>());
   if (value.is_number_float()) {
     double d = std::trunc(value.get<double>());
-    if (!std::isfinite(d)) return ConversionError{"expected a finite number"};
+    if (!std::isfinite(d)) return Status::failure("expected a finite number");
     if (d >= 0 && d < 18446744073709551616.0) {
       return std::variant<int64_t, uint64_t>(static_cast<uint64_t>(d));
     }
     if (d < 0 && d >= -9223372036854775808.0) {
       return std::variant<int64_t, uint64_t>(static_cast<int64_t>(d));
     }
-    return ConversionError{"number out of range"};
+    return Status::failure("number out of range");
   }
   if (value.is_string()) {
     const std::string& text = value.get_ref<const std::string&>();
@@ -44,29 +45,29 @@ Converted<std::variant<int64_t, uint64_t>> wholeNumber(const nlohmann::json& val
       auto [ptr, ec] = std::from_chars(begin, end, n);
       if (ec == std::errc() && ptr == end) return std::variant<int64_t, uint64_t>(n);
     }
-    return ConversionError{"expected an integer, found the text \"" + text + "\""};
+    return Status::failure("expected an integer, found the text \"" + text + "\"");
   }
-  return ConversionError{"expected an integer"};
+  return Status::failure("expected an integer");
 }
 
 template <typename T>
-Converted<T> inRange(const nlohmann::json& value) {
+Result<T> inRange(const nlohmann::json& value) {
   auto whole = wholeNumber(value);
-  if (auto* error = std::get_if<ConversionError>(&whole)) return *error;
-  auto number = std::get<0>(whole);
+  if (!whole.ok()) return whole.status();
+  const std::variant<int64_t, uint64_t>& number = *whole;
   if (auto* u = std::get_if<uint64_t>(&number)) {
     if (*u > static_cast<uint64_t>(std::numeric_limits<T>::max())) {
-      return ConversionError{fmt::format("{} is out of range", *u)};
+      return Status::failure(fmt::format("{} is out of range", *u));
     }
     return static_cast<T>(*u);
   }
   int64_t s = std::get<int64_t>(number);
   if constexpr (std::is_unsigned_v<T>) {
-    if (s < 0) return ConversionError{fmt::format("{} is negative", s)};
+    if (s < 0) return Status::failure(fmt::format("{} is negative", s));
     return static_cast<T>(s);
   } else {
     if (s < std::numeric_limits<T>::min() || s > std::numeric_limits<T>::max()) {
-      return ConversionError{fmt::format("{} is out of range", s)};
+      return Status::failure(fmt::format("{} is out of range", s));
     }
     return static_cast<T>(s);
   }
@@ -94,30 +95,26 @@ bool expect(const std::string& text, size_t& at, char c) {
 
 }  // namespace
 
-Converted<std::string> JSONValues::toText(const nlohmann::json& value) {
+Result<std::string> JSONValues::toText(const nlohmann::json& value) {
   if (value.is_string()) return value.get<std::string>();
-  return ConversionError{"expected a text"};
+  return Status::failure("expected a text");
 }
 
-Converted<bool> JSONValues::toFlag(const nlohmann::json& value) {
+Result<bool> JSONValues::toFlag(const nlohmann::json& value) {
   if (value.is_boolean()) return value.get<bool>();
   if (value.is_number()) return value.get<double>() != 0;
-  return ConversionError{"expected a flag (true, false or a number)"};
+  return Status::failure("expected a flag (true, false or a number)");
 }
 
-Converted<int32_t> JSONValues::toInt32(const nlohmann::json& value) {
-  return inRange<int32_t>(value);
-}
+Result<int32_t> JSONValues::toInt32(const nlohmann::json& value) { return inRange<int32_t>(value); }
 
-Converted<int64_t> JSONValues::toInt64(const nlohmann::json& value) {
-  return inRange<int64_t>(value);
-}
+Result<int64_t> JSONValues::toInt64(const nlohmann::json& value) { return inRange<int64_t>(value); }
 
-Converted<uint64_t> JSONValues::toUInt64(const nlohmann::json& value) {
+Result<uint64_t> JSONValues::toUInt64(const nlohmann::json& value) {
   return inRange<uint64_t>(value);
 }
 
-Converted<double> JSONValues::toDouble(const nlohmann::json& value) {
+Result<double> JSONValues::toDouble(const nlohmann::json& value) {
   if (value.is_number()) return value.get<double>();
   if (value.is_string()) {
     const std::string& text = value.get_ref<const std::string&>();
@@ -125,29 +122,29 @@ Converted<double> JSONValues::toDouble(const nlohmann::json& value) {
     auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
     if (ec == std::errc() && ptr == text.data() + text.size() && std::isfinite(d)) return d;
   }
-  return ConversionError{"expected a number"};
+  return Status::failure("expected a number");
 }
 
-Converted<nlohmann::json> JSONValues::toNumber(const nlohmann::json& value) {
+Result<nlohmann::json> JSONValues::toNumber(const nlohmann::json& value) {
   if (value.is_number()) return value;
-  return ConversionError{"expected a number"};
+  return Status::failure("expected a number");
 }
 
-Converted<Date> JSONValues::toDate(const nlohmann::json& value) {
-  if (!value.is_string()) return ConversionError{"expected a date text"};
+Result<Date> JSONValues::toDate(const nlohmann::json& value) {
+  if (!value.is_string()) return Status::failure("expected a date text");
   auto date = parseDate(value.get<std::string>());
-  if (!date) return ConversionError{"the text \"" + value.get<std::string>() + "\" is not a date"};
+  if (!date) return Status::failure("the text \"" + value.get<std::string>() + "\" is not a date");
   return *date;
 }
 
-Converted<nlohmann::json> JSONValues::toObject(const nlohmann::json& value) {
+Result<nlohmann::json> JSONValues::toObject(const nlohmann::json& value) {
   if (value.is_object()) return value;
-  return ConversionError{"expected an object"};
+  return Status::failure("expected an object");
 }
 
-Converted<nlohmann::json> JSONValues::toArray(const nlohmann::json& value) {
+Result<nlohmann::json> JSONValues::toArray(const nlohmann::json& value) {
   if (value.is_array()) return value;
-  return ConversionError{"expected a list"};
+  return Status::failure("expected a list");
 }
 
 std::optional<Date> JSONValues::parseDate(const std::string& text) {

@@ -1,8 +1,8 @@
 // JSONValues: the conversions between JSON values and record field values.
 //
-// Every conversion either yields the value or says, in a short phrase, why it can't ("expected
-// a number"); the record layer adds the key path. Conversions are deliberately strict where a
-// wrong guess could change a user's settings (a negative number for an unsigned field, a value
+// Every conversion yields the value or a failure whose reason is a short phrase ("expected a
+// number"); the record layer puts the key path before it. Conversions are deliberately strict where
+// a wrong guess could change a user's settings (a negative number for an unsigned field, a value
 // beyond a field's range), and lenient where old files differ harmlessly (a flag stored as a
 // number, an integer stored as decimal text).
 //
@@ -17,35 +17,27 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <variant>
 
 #include "Platform/Date.h"
+#include "Platform/Status.h"
 
 namespace zelto {
 
-// Why a JSON value could not be converted, in a short phrase.
-struct ConversionError {
-  std::string reason;
-};
-
-// A value, or the reason there is none.
-template <typename T>
-using Converted = std::variant<T, ConversionError>;
-
 class JSONValues {
  public:
-  static Converted<std::string> toText(const nlohmann::json& value);
-  static Converted<bool> toFlag(const nlohmann::json& value);
-  static Converted<int32_t> toInt32(const nlohmann::json& value);
-  static Converted<int64_t> toInt64(const nlohmann::json& value);
-  static Converted<uint64_t> toUInt64(const nlohmann::json& value);
-  static Converted<double> toDouble(const nlohmann::json& value);
+  static Result<std::string> toText(const nlohmann::json& value);
+  static Result<bool> toFlag(const nlohmann::json& value);
+  static Result<int32_t> toInt32(const nlohmann::json& value);
+  static Result<int64_t> toInt64(const nlohmann::json& value);
+  static Result<uint64_t> toUInt64(const nlohmann::json& value);
+  static Result<double> toDouble(const nlohmann::json& value);
   // A number kept as it was written (integer or not).
-  static Converted<nlohmann::json> toNumber(const nlohmann::json& value);
-  static Converted<Date> toDate(const nlohmann::json& value);
-  static Converted<nlohmann::json> toObject(const nlohmann::json& value);
-  static Converted<nlohmann::json> toArray(const nlohmann::json& value);
+  static Result<nlohmann::json> toNumber(const nlohmann::json& value);
+  static Result<Date> toDate(const nlohmann::json& value);
+  static Result<nlohmann::json> toObject(const nlohmann::json& value);
+  static Result<nlohmann::json> toArray(const nlohmann::json& value);
 
+  // The moment a text in one of the forms above stands for; nothing for any other text.
   static std::optional<Date> parseDate(const std::string& text);
   static std::string formatDate(Date date);
 };

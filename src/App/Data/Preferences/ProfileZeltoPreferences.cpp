@@ -1,7 +1,5 @@
 #include "App/Data/Preferences/ProfileZeltoPreferences.h"
 
-#include <algorithm>
-
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "App/Data/ZeltoDefaults.h"
 #include "Platform/UUID.h"
@@ -11,46 +9,25 @@ namespace zelto {
 const std::vector<RecordField<ProfileZeltoPreferences>>& ProfileZeltoPreferences::fields() {
   using P = ProfileZeltoPreferences;
   static const std::vector<RecordField<P>> table{
-      fields::text("name", &P::name),
-      fields::text("uniqueID", &P::uniqueID),
-      fields::record("timers", &P::timers),
-      fields::records("schedules", &P::schedules),
-      fields::text("zeltoScript", &P::zeltoScript),
-      fields::text("unzeltoScript", &P::unzeltoScript),
-      fields::text("breakScript", &P::breakScript),
-      fields::text("unbreakScript", &P::unbreakScript),
-      fields::records("quotes", &P::quotes),
-      fields::list("blockedApplications", &P::blockedApplications),
-      fields::list("blockedWebsites", &P::blockedWebsites),
-      fields::list("whitelistedWebsites", &P::whitelistedWebsites),
-      fields::flag("enableWhitelistWebsites", &P::enableWhitelistWebsites),
+      fields::text("name", &P::name, "Default"),
+      fields::text("uniqueID", &P::uniqueID, [] { return UUID::generateString(); }),
+      fields::record("timers", &P::timers, nlohmann::json::object()),
+      fields::records("schedules", &P::schedules, nlohmann::json::array()),
+      fields::text("zeltoScript", &P::zeltoScript, ZeltoDefaults::getDefaultZeltoScript),
+      fields::text("unzeltoScript", &P::unzeltoScript, ZeltoDefaults::getDefaultUnzeltoScript),
+      fields::text("breakScript", &P::breakScript, ZeltoDefaults::getDefaultBreakScript),
+      fields::text("unbreakScript", &P::unbreakScript, ZeltoDefaults::getDefaultUnbreakScript),
+      fields::records("quotes", &P::quotes, ZeltoDefaults::getDefaultQuotes),
+      fields::list("blockedApplications", &P::blockedApplications, nlohmann::json::array()),
+      fields::list("blockedWebsites", &P::blockedWebsites, ZeltoDefaults::getDefaultHosts),
+      fields::list("whitelistedWebsites", &P::whitelistedWebsites, nlohmann::json::array()),
+      fields::flag("enableWhitelistWebsites", &P::enableWhitelistWebsites, false),
   };
   return table;
 }
 
-nlohmann::json ProfileZeltoPreferences::defaultValues() {
-  return {
-      {"name", "Default"},
-      {"uniqueID", UUID::generateString()},
-      {"timers", nlohmann::json::object()},
-      {"schedules", nlohmann::json::array()},
-      {"zeltoScript", ZeltoDefaults::getDefaultZeltoScript()},
-      {"unzeltoScript", ZeltoDefaults::getDefaultUnzeltoScript()},
-      {"breakScript", ZeltoDefaults::getDefaultBreakScript()},
-      {"unbreakScript", ZeltoDefaults::getDefaultUnbreakScript()},
-      {"quotes", ZeltoDefaults::getDefaultQuotes()},
-      {"blockedApplications", nlohmann::json::array()},
-      {"blockedWebsites", ZeltoDefaults::getDefaultHosts()},
-      {"whitelistedWebsites", nlohmann::json::array()},
-      {"enableWhitelistWebsites", false},
-  };
-}
-
 std::vector<ScheduleZeltoPreferences> ProfileZeltoPreferences::getSortedSchedules() const {
-  std::vector<ScheduleZeltoPreferences> sorted = schedules;
-  std::stable_sort(sorted.begin(), sorted.end(),
-                   [](const auto& a, const auto& b) { return a.sortIndex < b.sortIndex; });
-  return sorted;
+  return ScheduleZeltoPreferences::sortedBySortIndex(schedules);
 }
 
 ProfileZeltoPreferences* ProfileZeltoPreferences::getProfileByUniqueID(

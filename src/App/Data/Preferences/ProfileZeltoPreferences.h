@@ -22,7 +22,8 @@ namespace zelto {
 
 class ProfileZeltoPreferences : public JSONRecord<ProfileZeltoPreferences> {
  public:
-  std::string name = "Default";
+  // Every field starts empty; the defaults are in the field table only.
+  std::string name;
   std::string uniqueID;
   TimerZeltoPreferences timers;
   std::vector<ScheduleZeltoPreferences> schedules;
@@ -36,10 +37,9 @@ class ProfileZeltoPreferences : public JSONRecord<ProfileZeltoPreferences> {
   // Site patterns.
   nlohmann::json blockedWebsites = nlohmann::json::array();
   nlohmann::json whitelistedWebsites = nlohmann::json::array();
-  bool enableWhitelistWebsites = false;
+  bool enableWhitelistWebsites{};
 
   static const std::vector<RecordField<ProfileZeltoPreferences>>& fields();
-  static nlohmann::json defaultValues();
 
   // The schedules ordered by "sortIndex" (equal indexes keep their stored order); the stored
   // list is not reordered.

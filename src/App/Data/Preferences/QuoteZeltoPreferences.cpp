@@ -27,12 +27,10 @@ std::size_t QuoteZeltoPreferences::hash() const {
 const std::vector<RecordField<QuoteZeltoPreferences>>& QuoteZeltoPreferences::fields() {
   using Q = QuoteZeltoPreferences;
   static const std::vector<RecordField<Q>> table{
-      fields::text("quote", &Q::quote),
-      fields::text("author", &Q::author),
+      fields::text("quote", &Q::quote, ""),
+      fields::text("author", &Q::author, ""),
   };
   return table;
 }
-
-nlohmann::json QuoteZeltoPreferences::defaultValues() { return {{"quote", ""}, {"author", ""}}; }
 
 }  // namespace zelto

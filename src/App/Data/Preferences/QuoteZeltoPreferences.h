@@ -27,7 +27,6 @@ class QuoteZeltoPreferences : public JSONRecord<QuoteZeltoPreferences> {
   std::size_t hash() const;
 
   static const std::vector<RecordField<QuoteZeltoPreferences>>& fields();
-  static nlohmann::json defaultValues();
 };
 
 }  // namespace zelto

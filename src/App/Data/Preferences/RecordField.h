@@ -1,13 +1,16 @@
 // RecordField: one row of a record class's field table, and the factories that make rows.
 //
-// A row knows its JSON key, whether the field is optional, and three operations on a record
-// of class R: read (a JSON value that is not null, converted into the field; a failure names
+// A row knows its JSON key, whether the field is optional, its default (see FieldDefault; the
+// table is the only place a default is written) and three operations on a record of class R:
+// read (a JSON value that is not null, converted into the field; a failure's reason starts with
 // the key path), write (the field's JSON form, or nothing to leave the key out) and clear
 // (empty an optional field). The factories cover every kind a record uses:
 //   text, flag, int32, int64, uint64, real, number (kept as written), date, object and list
-//   (taken and written unchanged), a nested record, a list of nested records, and
-//   `custom` for a field with its own reading and writing conversions.
-// Optional variants hold std::optional values.
+//   (taken and written unchanged), a nested record, a list of nested records, `custom` for a
+//   field with its own reading and writing conversions, and `ignored` for a key that has a
+//   default but is never read or written.
+// Optional variants hold std::optional values. Each factory takes the default last; without it
+// the field has none.
 //
 // Stateless; any thread.
 #pragma once
@@ -18,8 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "App/Data/Preferences/FieldDefault.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "Platform/Date.h"
+#include "Platform/Status.h"
 
 namespace zelto {
 
@@ -27,10 +32,12 @@ template <typename R>
 struct RecordField {
   std::string key;
   bool optional = false;
-  std::function<std::optional<std::string>(R&, const nlohmann::json&, const std::string& path)>
-      read;
-  std::function<std::optional<nlohmann::json>(const R&)> write;
+  std::function<Status(R&, const nlohmann::json&, const std::string& path)> read{};
+  std::function<std::optional<nlohmann::json>(const R&)> write{};
   std::function<void(R&)> clear = [](R&) {};
+  FieldDefault byDefault;
+  // A key that only has a default: never read, never written (read and write are empty).
+  bool ignored = false;
 };
 
 // "a.b" for a field b of the record at path a; the key alone at the top.
@@ -43,10 +50,10 @@ namespace fields {
 namespace detail {
 
 template <typename T>
-std::optional<std::string> assign(T& target, Converted<T> converted, const std::string& path) {
-  if (auto* error = std::get_if<ConversionError>(&converted)) return path + ": " + error->reason;
-  target = std::move(std::get<T>(converted));
-  return std::nullopt;
+Status assign(T& target, Result<T> converted, const std::string& path) {
+  if (!converted.ok()) return converted.status().withContext(path);
+  target = std::move(converted).value();
+  return Status::success();
 }
 
 template <typename T>
@@ -59,143 +66,170 @@ nlohmann::json toJson(const T& value) {
 }
 
 template <typename R, typename T>
-RecordField<R> required(const char* key, T R::*member,
-                        Converted<T> (*convert)(const nlohmann::json&)) {
-  return {key, false,
-          [member, convert](R& r, const nlohmann::json& v, const std::string& path) {
-            return assign(r.*member, convert(v), path);
-          },
-          [member](const R& r) -> std::optional<nlohmann::json> { return toJson(r.*member); }};
+RecordField<R> required(const char* key, T R::*member, Result<T> (*convert)(const nlohmann::json&),
+                        FieldDefault byDefault) {
+  return {
+      .key = key,
+      .optional = false,
+      .read = [member, convert](
+                  R& r, const nlohmann::json& v,
+                  const std::string& path) { return assign(r.*member, convert(v), path); },
+      .write = [member](const R& r) -> std::optional<nlohmann::json> { return toJson(r.*member); },
+      .byDefault = std::move(byDefault)};
 }
 
 template <typename R, typename T>
 RecordField<R> optional(const char* key, std::optional<T> R::*member,
-                        Converted<T> (*convert)(const nlohmann::json&)) {
-  return {key, true,
-          [member, convert](R& r, const nlohmann::json& v, const std::string& path) {
-            T value{};
-            auto problem = assign(value, convert(v), path);
-            if (!problem) r.*member = std::move(value);
-            return problem;
-          },
-          [member](const R& r) -> std::optional<nlohmann::json> {
+                        Result<T> (*convert)(const nlohmann::json&), FieldDefault byDefault) {
+  return {.key = key,
+          .optional = true,
+          .read =
+              [member, convert](R& r, const nlohmann::json& v, const std::string& path) {
+                T value{};
+                Status assigned = assign(value, convert(v), path);
+                if (assigned.ok()) r.*member = std::move(value);
+                return assigned;
+              },
+          .write = [member](const R& r) -> std::optional<nlohmann::json> {
             if (!(r.*member)) return std::nullopt;
             return toJson(*(r.*member));
           },
-          [member](R& r) { (r.*member).reset(); }};
+          .clear = [member](R& r) { (r.*member).reset(); },
+          .byDefault = std::move(byDefault)};
 }
 
 }  // namespace detail
 
 template <typename R>
-RecordField<R> text(const char* key, std::string R::*member) {
-  return detail::required(key, member, &JSONValues::toText);
+RecordField<R> text(const char* key, std::string R::*member, FieldDefault byDefault = {}) {
+  return detail::required(key, member, &JSONValues::toText, std::move(byDefault));
 }
 template <typename R>
-RecordField<R> text(const char* key, std::optional<std::string> R::*member) {
-  return detail::optional(key, member, &JSONValues::toText);
+RecordField<R> text(const char* key, std::optional<std::string> R::*member,
+                    FieldDefault byDefault = {}) {
+  return detail::optional(key, member, &JSONValues::toText, std::move(byDefault));
 }
 template <typename R>
-RecordField<R> flag(const char* key, bool R::*member) {
-  return detail::required(key, member, &JSONValues::toFlag);
+RecordField<R> flag(const char* key, bool R::*member, FieldDefault byDefault = {}) {
+  return detail::required(key, member, &JSONValues::toFlag, std::move(byDefault));
 }
 template <typename R>
-RecordField<R> flag(const char* key, std::optional<bool> R::*member) {
-  return detail::optional(key, member, &JSONValues::toFlag);
+RecordField<R> flag(const char* key, std::optional<bool> R::*member, FieldDefault byDefault = {}) {
+  return detail::optional(key, member, &JSONValues::toFlag, std::move(byDefault));
 }
 template <typename R>
-RecordField<R> int32(const char* key, int32_t R::*member) {
-  return detail::required(key, member, &JSONValues::toInt32);
+RecordField<R> int32(const char* key, int32_t R::*member, FieldDefault byDefault = {}) {
+  return detail::required(key, member, &JSONValues::toInt32, std::move(byDefault));
 }
 template <typename R>
-RecordField<R> int64(const char* key, int64_t R::*member) {
-  return detail::required(key, member, &JSONValues::toInt64);
+RecordField<R> int64(const char* key, int64_t R::*member, FieldDefault byDefault = {}) {
+  return detail::required(key, member, &JSONValues::toInt64, std::move(byDefault));
 }
 template <typename R>
-RecordField<R> uint64(const char* key, uint64_t R::*member) {
-  return detail::required(key, member, &JSONValues::toUInt64);
+RecordField<R> uint64(const char* key, uint64_t R::*member, FieldDefault byDefault = {}) {
+  return detail::required(key, member, &JSONValues::toUInt64, std::move(byDefault));
 }
 template <typename R>
-RecordField<R> real(const char* key, double R::*member) {
-  return detail::required(key, member, &JSONValues::toDouble);
+RecordField<R> real(const char* key, double R::*member, FieldDefault byDefault = {}) {
+  return detail::required(key, member, &JSONValues::toDouble, std::move(byDefault));
 }
 // A number object: kept exactly as written (integer or not), so that no value differs from 0.
 template <typename R>
-RecordField<R> number(const char* key, nlohmann::json R::*member) {
-  return detail::required(key, member, &JSONValues::toNumber);
+RecordField<R> number(const char* key, nlohmann::json R::*member, FieldDefault byDefault = {}) {
+  return detail::required(key, member, &JSONValues::toNumber, std::move(byDefault));
 }
 template <typename R>
-RecordField<R> number(const char* key, std::optional<nlohmann::json> R::*member) {
-  return detail::optional(key, member, &JSONValues::toNumber);
+RecordField<R> number(const char* key, std::optional<nlohmann::json> R::*member,
+                      FieldDefault byDefault = {}) {
+  return detail::optional(key, member, &JSONValues::toNumber, std::move(byDefault));
+}
+// A date; its default is given in stored form (a date text), as the defaults table holds it.
+template <typename R>
+RecordField<R> date(const char* key, Date R::*member, FieldDefault byDefault = {}) {
+  return detail::required(key, member, &JSONValues::toDate, std::move(byDefault));
 }
 template <typename R>
-RecordField<R> date(const char* key, Date R::*member) {
-  return detail::required(key, member, &JSONValues::toDate);
-}
-template <typename R>
-RecordField<R> date(const char* key, std::optional<Date> R::*member) {
-  return detail::optional(key, member, &JSONValues::toDate);
+RecordField<R> date(const char* key, std::optional<Date> R::*member, FieldDefault byDefault = {}) {
+  return detail::optional(key, member, &JSONValues::toDate, std::move(byDefault));
 }
 // A plain dictionary, taken and written unchanged.
 template <typename R>
-RecordField<R> object(const char* key, nlohmann::json R::*member) {
-  return detail::required(key, member, &JSONValues::toObject);
+RecordField<R> object(const char* key, nlohmann::json R::*member, FieldDefault byDefault = {}) {
+  return detail::required(key, member, &JSONValues::toObject, std::move(byDefault));
 }
 // A plain list, taken and written unchanged; its elements are not interpreted.
 template <typename R>
-RecordField<R> list(const char* key, nlohmann::json R::*member) {
-  return detail::required(key, member, &JSONValues::toArray);
+RecordField<R> list(const char* key, nlohmann::json R::*member, FieldDefault byDefault = {}) {
+  return detail::required(key, member, &JSONValues::toArray, std::move(byDefault));
 }
 
-// One nested record of class N, built through N's own construction (so with N's defaults).
+// One nested record of class N, built through N's own construction (so with N's defaults); its
+// default is given in stored form ({} for a record of N's defaults).
 template <typename R, typename N>
-RecordField<R> record(const char* key, N R::*member) {
-  return {
-      key, false,
-      [member](R& r, const nlohmann::json& v, const std::string& path) {
-        std::string error;
-        auto nested = N::initWithDictionary(v, &error, path);
-        if (!nested) return std::optional<std::string>(error);
-        r.*member = std::move(*nested);
-        return std::optional<std::string>();
-      },
-      [member](const R& r) -> std::optional<nlohmann::json> { return (r.*member).toDictionary(); }};
+RecordField<R> record(const char* key, N R::*member, FieldDefault byDefault = {}) {
+  return {.key = key,
+          .optional = false,
+          .read =
+              [member](R& r, const nlohmann::json& v, const std::string& path) {
+                Result<N> nested = N::initWithDictionary(v, path);
+                if (!nested.ok()) return nested.status();
+                r.*member = std::move(nested).value();
+                return Status::success();
+              },
+          .write = [member](const R& r) -> std::optional<nlohmann::json> {
+            return (r.*member).toDictionary();
+          },
+          .byDefault = std::move(byDefault)};
 }
 
 // A list of nested records of class N, each element built through N's own construction.
 template <typename R, typename N>
-RecordField<R> records(const char* key, std::vector<N> R::*member) {
-  return {key, false,
-          [member](R& r, const nlohmann::json& v, const std::string& path) {
-            if (!v.is_array()) return std::optional<std::string>(path + ": expected a list");
-            std::vector<N> items;
-            items.reserve(v.size());
-            for (size_t i = 0; i < v.size(); ++i) {
-              std::string error;
-              auto item = N::initWithDictionary(v[i], &error, path + "[" + std::to_string(i) + "]");
-              if (!item) return std::optional<std::string>(error);
-              items.push_back(std::move(*item));
-            }
-            r.*member = std::move(items);
-            return std::optional<std::string>();
-          },
-          [member](const R& r) -> std::optional<nlohmann::json> {
+RecordField<R> records(const char* key, std::vector<N> R::*member, FieldDefault byDefault = {}) {
+  return {.key = key,
+          .optional = false,
+          .read =
+              [member](R& r, const nlohmann::json& v, const std::string& path) {
+                if (!v.is_array()) return Status::failure(path + ": expected a list");
+                std::vector<N> items;
+                items.reserve(v.size());
+                for (size_t i = 0; i < v.size(); ++i) {
+                  Result<N> item =
+                      N::initWithDictionary(v[i], path + "[" + std::to_string(i) + "]");
+                  if (!item.ok()) return item.status();
+                  items.push_back(std::move(item).value());
+                }
+                r.*member = std::move(items);
+                return Status::success();
+              },
+          .write = [member](const R& r) -> std::optional<nlohmann::json> {
             nlohmann::json array = nlohmann::json::array();
             for (const auto& item : r.*member) array.push_back(item.toDictionary());
             return array;
-          }};
+          },
+          .byDefault = std::move(byDefault)};
 }
 
 // A field with its own conversions: `read` gets the raw JSON value of the key (never null) and
-// answers the reason when it can't use it; `write` gives what is stored under the key.
+// its key path, and fails with the reason when it can't use the value; `write` gives what is
+// stored under the key.
 template <typename R>
-RecordField<R> custom(
-    const char* key,
-    std::function<std::optional<std::string>(R&, const nlohmann::json&, const std::string&)> read,
-    std::function<nlohmann::json(const R&)> write) {
-  return {
-      key, false, std::move(read),
-      [write = std::move(write)](const R& r) -> std::optional<nlohmann::json> { return write(r); }};
+RecordField<R> custom(const char* key,
+                      std::function<Status(R&, const nlohmann::json&, const std::string&)> read,
+                      std::function<nlohmann::json(const R&)> write, FieldDefault byDefault = {}) {
+  return {.key = key,
+          .optional = false,
+          .read = std::move(read),
+          .write = [write = std::move(write)](const R& r) -> std::optional<nlohmann::json> {
+            return write(r);
+          },
+          .byDefault = std::move(byDefault)};
+}
+
+// A key that is listed among the defaults but lives in memory only: never read from a file nor
+// written to one.
+template <typename R>
+RecordField<R> ignored(const char* key, FieldDefault byDefault) {
+  return {.key = key, .byDefault = std::move(byDefault), .ignored = true};
 }
 
 }  // namespace fields

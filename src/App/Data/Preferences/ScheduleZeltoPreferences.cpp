@@ -75,40 +75,31 @@ nlohmann::json timeOfDayToJSON(const CalendarComponents& components) {
 const std::vector<RecordField<ScheduleZeltoPreferences>>& ScheduleZeltoPreferences::fields() {
   using S = ScheduleZeltoPreferences;
   static const std::vector<RecordField<S>> table{
-      fields::flag("isEnabled", &S::isEnabled),
-      fields::uint64("sortIndex", &S::sortIndex),
-      fields::int32("scheduleType", &S::scheduleType),
+      fields::flag("isEnabled", &S::isEnabled, false),
+      fields::uint64("sortIndex", &S::sortIndex, 0),
+      fields::int32("scheduleType", &S::scheduleType, 0),
+      fields::ignored<S>("isDirty", false),
       fields::custom<S>(
           "fromDate",
           [](S& s, const nlohmann::json& v, const std::string&) {
             s.setFromDateWithNSDictionary(v);
-            return std::optional<std::string>();
+            return Status::success();
           },
-          [](const S& s) { return s.JSONObjectForFromDate(); }),
+          [](const S& s) { return s.JSONObjectForFromDate(); }, nlohmann::json::object()),
       fields::custom<S>(
           "toDate",
           [](S& s, const nlohmann::json& v, const std::string&) {
             s.setToDateWithNSDictionary(v);
-            return std::optional<std::string>();
+            return Status::success();
           },
-          [](const S& s) { return s.JSONObjectForToDate(); }),
-      fields::text("uniqueID", &S::uniqueID),
+          [](const S& s) { return s.JSONObjectForToDate(); }, nlohmann::json::object()),
+      fields::text("uniqueID", &S::uniqueID, [] { return UUID::generateString(); }),
   };
   return table;
 }
 
-nlohmann::json ScheduleZeltoPreferences::defaultValues() {
-  return {{"sortIndex", 0},
-          {"scheduleType", 0},
-          {"isEnabled", false},
-          {"isDirty", false},
-          {"fromDate", nlohmann::json::object()},
-          {"toDate", nlohmann::json::object()},
-          {"uniqueID", UUID::generateString()}};
-}
-
 bool ScheduleZeltoPreferences::propertyIsIgnored(const std::string& name) {
-  return name == "isDirty";
+  return keyIsIgnored(name);
 }
 
 void ScheduleZeltoPreferences::setFromDateWithNSDictionary(const nlohmann::json& json) {

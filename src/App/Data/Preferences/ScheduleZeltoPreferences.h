@@ -21,19 +21,20 @@ namespace zelto {
 
 class ScheduleZeltoPreferences : public JSONRecord<ScheduleZeltoPreferences> {
  public:
-  bool isEnabled = false;    // only a schedule that is on is evaluated
-  bool isDirty = false;      // in-memory mark; never read from or written to a file
-  uint64_t sortIndex = 0;    // position in the user's list; lists sort ascending by it
-  int32_t scheduleType = 0;  // day selector: 1-7 Monday-Sunday, 8 weekdays, 9 weekends, 10 all
+  // Every field starts zero, false or empty (a time of day at 00:00); the defaults are in the
+  // field table only.
+  bool isEnabled{};        // only a schedule that is on is evaluated
+  bool isDirty{};          // in-memory mark; never read from or written to a file
+  uint64_t sortIndex{};    // position in the user's list; lists sort ascending by it
+  int32_t scheduleType{};  // day selector: 1-7 Monday-Sunday, 8 weekdays, 9 weekends, 10 all
   // Start and end of the daily period; only hour and minute are used.
   CalendarComponents fromDate{.hour = 0, .minute = 0};
   CalendarComponents toDate{.hour = 0, .minute = 0};
   std::string uniqueID;  // carried by every period made from this schedule
 
+  // The fields and their seven defaults; "uniqueID" is a fresh UUID each time the defaults are
+  // built. "isDirty" is listed with its default but, being ignored, never read nor written.
   static const std::vector<RecordField<ScheduleZeltoPreferences>>& fields();
-  // The seven keys; "uniqueID" is a fresh UUID at each call. "isDirty" is listed but, being
-  // ignored, never read.
-  static nlohmann::json defaultValues();
   // True only for "isDirty", the one field that is never stored.
   static bool propertyIsIgnored(const std::string& name);
 

@@ -5,14 +5,11 @@ namespace zelto {
 const std::vector<RecordField<TimerZeltoPreferences>>& TimerZeltoPreferences::fields() {
   using T = TimerZeltoPreferences;
   static const std::vector<RecordField<T>> table{
-      fields::int64("interval", &T::interval),
-      fields::object("frequentlyUsedIntervals", &T::frequentlyUsedIntervals),
+      fields::int64("interval", &T::interval, 1500),
+      fields::object("frequentlyUsedIntervals", &T::frequentlyUsedIntervals,
+                     nlohmann::json::object()),
   };
   return table;
-}
-
-nlohmann::json TimerZeltoPreferences::defaultValues() {
-  return {{"interval", 1500}, {"frequentlyUsedIntervals", nlohmann::json::object()}};
 }
 
 }  // namespace zelto

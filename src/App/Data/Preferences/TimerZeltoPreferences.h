@@ -10,12 +10,12 @@ namespace zelto {
 
 class TimerZeltoPreferences : public JSONRecord<TimerZeltoPreferences> {
  public:
-  int64_t interval = 1500;  // countdown length, seconds
+  // Both start empty; the defaults are in the field table only.
+  int64_t interval{};  // countdown length, seconds
   // The main application's notes on often-used countdown lengths, carried unchanged.
   nlohmann::json frequentlyUsedIntervals = nlohmann::json::object();
 
   static const std::vector<RecordField<TimerZeltoPreferences>>& fields();
-  static nlohmann::json defaultValues();
 };
 
 }  // namespace zelto

@@ -2,8 +2,10 @@
 // its JSON object.
 //
 // A record class lists its fields once, in a table of RecordField entries (see RecordField.h):
-// the JSON key (always the field's name), how the value converts, whether it is optional, and
-// where it lives. Fields that are never stored (marked Ignore) are simply not in the table.
+// the JSON key (always the field's name), how the value converts, whether it is optional, its
+// default, and where it lives. Fields that are never stored are not in the table, unless the
+// defaults list them (an `ignored` row: a default, nothing read or written). The fields
+// themselves start zero, false or empty; the defaults live in the table only.
 // From that table JSONRecord<Derived> gives every record:
 //   - `initWithDictionary`: the class's defaults merged into the object first
 //     (`transformWithDefaults`), then every field filled; a required field that is absent or
@@ -12,6 +14,7 @@
 //   - `toDictionary`: an object with every stored field (empty optional fields left out);
 //   - `mergeFromDictionary`: the fields whose keys are present take the object's values, every
 //     other field keeps its own; all or nothing: on error the record is unchanged;
+//   - `defaultValues`: the table's defaults, built afresh at each call (generated ones anew);
 //   - `defaultInstance` and get-by-key (`valueForKey`).
 // Keys that name no field are ignored and not written back.
 //
@@ -33,7 +36,7 @@ class ZeltoBaseJSONModel {
   virtual ~ZeltoBaseJSONModel() = default;
 
   virtual nlohmann::json toDictionary() const = 0;
-  virtual bool mergeFromDictionary(const nlohmann::json& input, std::string* error) = 0;
+  virtual Status mergeFromDictionary(const nlohmann::json& input) = 0;
   // The class's defaults, in their JSON form, built afresh at each call.
   virtual nlohmann::json getDefaultValues() const = 0;
   virtual std::optional<nlohmann::json> valueForKey(const std::string& key) const = 0;
@@ -46,54 +49,56 @@ class ZeltoBaseJSONModel {
 
 // The mapping for one record class. Derived provides
 //   static const std::vector<RecordField<Derived>>& fields();
-//   static nlohmann::json defaultValues();
 template <typename Derived, typename Base = ZeltoBaseJSONModel>
 class JSONRecord : public Base {
  public:
-  static std::optional<Derived> initWithDictionary(const nlohmann::json& input, std::string* error,
-                                                   const std::string& path = "") {
+  // `path` is the key path of the record inside its file ("" at the top), for failure reasons.
+  static Result<Derived> initWithDictionary(const nlohmann::json& input,
+                                            const std::string& path = "") {
     if (!input.is_object()) {
-      if (error) *error = (path.empty() ? std::string("record") : path) + ": expected an object";
-      return std::nullopt;
+      return Status::failure((path.empty() ? std::string("record") : path) +
+                             ": expected an object");
     }
-    nlohmann::json merged =
-        ZeltoBaseJSONModel::transformWithDefaults(input, Derived::defaultValues());
+    nlohmann::json merged = ZeltoBaseJSONModel::transformWithDefaults(input, defaultValues());
     Derived record;
     for (const auto& field : Derived::fields()) {
+      if (field.ignored) continue;
       std::string fieldPath = recordPath(path, field.key);
       auto it = merged.find(field.key);
       if (it == merged.end() || it->is_null()) {
         if (field.optional) continue;
-        if (error) *error = fieldPath + ": is required but missing";
-        return std::nullopt;
+        return Status::failure(fieldPath + ": is required but missing");
       }
-      if (auto problem = field.read(record, *it, fieldPath)) {
-        if (error) *error = *problem;
-        return std::nullopt;
-      }
+      if (Status read = field.read(record, *it, fieldPath); !read.ok()) return read;
     }
     return record;
   }
 
-  static std::optional<Derived> defaultInstance() {
-    return initWithDictionary(nlohmann::json::object(), nullptr);
+  static Result<Derived> defaultInstance() { return initWithDictionary(nlohmann::json::object()); }
+
+  // Every default of the table, keyed by field, in stored form.
+  static nlohmann::json defaultValues() {
+    nlohmann::json defaults = nlohmann::json::object();
+    for (const auto& field : Derived::fields()) {
+      if (field.byDefault.exists()) defaults[field.key] = field.byDefault.value();
+    }
+    return defaults;
   }
 
   nlohmann::json toDictionary() const override {
     nlohmann::json object = nlohmann::json::object();
     for (const auto& field : Derived::fields()) {
+      if (field.ignored) continue;
       if (auto value = field.write(self())) object[field.key] = std::move(*value);
     }
     return object;
   }
 
-  bool mergeFromDictionary(const nlohmann::json& input, std::string* error) override {
-    if (!input.is_object()) {
-      if (error) *error = "record: expected an object";
-      return false;
-    }
+  Status mergeFromDictionary(const nlohmann::json& input) override {
+    if (!input.is_object()) return Status::failure("record: expected an object");
     Derived copy = self();
     for (const auto& field : Derived::fields()) {
+      if (field.ignored) continue;
       auto it = input.find(field.key);
       if (it == input.end()) continue;
       if (it->is_null()) {
@@ -101,22 +106,27 @@ class JSONRecord : public Base {
         if (field.optional) field.clear(copy);
         continue;
       }
-      if (auto problem = field.read(copy, *it, field.key)) {
-        if (error) *error = *problem;
-        return false;
-      }
+      if (Status read = field.read(copy, *it, field.key); !read.ok()) return read;
     }
     static_cast<Derived&>(*this) = std::move(copy);
-    return true;
+    return Status::success();
   }
 
-  nlohmann::json getDefaultValues() const override { return Derived::defaultValues(); }
+  nlohmann::json getDefaultValues() const override { return defaultValues(); }
 
   std::optional<nlohmann::json> valueForKey(const std::string& key) const override {
     for (const auto& field : Derived::fields()) {
-      if (field.key == key) return field.write(self());
+      if (field.key == key && !field.ignored) return field.write(self());
     }
     return std::nullopt;
+  }
+
+  // Whether `key` is listed in the table only for its default, never read nor written.
+  static bool keyIsIgnored(const std::string& key) {
+    for (const auto& field : Derived::fields()) {
+      if (field.key == key) return field.ignored;
+    }
+    return false;
   }
 
  private:

@@ -18,6 +18,24 @@ std::string describe(const nlohmann::json& value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// Why `value` can't stand at the top of a configuration file: nothing for an object or a list,
+// else what it is instead.
+std::optional<std::string> topLevelProblem(const nlohmann::json& value) {
+  if (value.is_object() || value.is_array()) return std::nullopt;
+  std::string kind = value.is_null()      ? "null"
+                     : value.is_boolean() ? "a boolean"
+                     : value.is_string()  ? "a string"
+                     : value.is_number()  ? "a number"
+                                          : "not a plain value";
+  return "the top-level value is " + kind + ", not an object or array";
+}
+
+// Logs `line` as information and fails with it as the reason.
+Status logged(const std::string& line) {
+  log::info("{}", line);
+  return Status::failure(line);
+}
+
 }  // namespace
 
 std::string ZeltoBasePreferences::standardNamespace() { return "default"; }
@@ -26,18 +44,18 @@ std::optional<std::string> ZeltoBasePreferences::standardConfigurationPath() {
   return ZeltoUtils::getConfigurationPath(standardNamespace());
 }
 
-std::optional<nlohmann::json> ZeltoBasePreferences::configObjectForNamespace(
+Result<nlohmann::json> ZeltoBasePreferences::configObjectForNamespace(
     const std::string& configNamespace) {
   auto path = ZeltoUtils::getConfigurationPath(configNamespace);
   const std::string shown = path.value_or("(null)");
   if (!path || !ZeltoUtils::createApplicationSupportDirectoryIfNecessary()) {
-    log::info("Unable to use configuration at {} because directory doesn't exist", shown);
-    return std::nullopt;
+    return logged(
+        fmt::format("Unable to use configuration at {} because directory doesn't exist", shown));
   }
   return configObjectAtPath(*path);
 }
 
-std::optional<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std::string& path) {
+Result<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std::string& path) {
   log::info("Looking up configuration file at {}", path);
   FileSystem& fs = Env::fileSystem();
   if (!fs.exists(path)) {
@@ -45,22 +63,26 @@ std::optional<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std
     return nlohmann::json::object();
   }
   // Only a regular file is read, and reading never blocks (a FIFO at the path is refused).
-  auto text = fs.readFile(path);
-  if (!text) {
-    log::info("Unable to load configuration file at {}. Something bad has happened.", path);
-    return std::nullopt;
+  Result<std::string> text = fs.readFile(path);
+  if (!text.ok()) {
+    return logged(
+        fmt::format("Unable to load configuration file at {}. Something bad has happened.", path));
   }
   nlohmann::json parsed;
   try {
     parsed = nlohmann::json::parse(*text);
   } catch (const nlohmann::json::exception& e) {
-    log::info("Error while unserializing file at {}: {}", path, e.what());
-    return std::nullopt;
+    return logged(fmt::format("Error while unserializing file at {}: {}", path, e.what()));
   }
-  // Only an object can hold a record: anything else (a list, a bare value) is no configuration.
+  // A configuration file holds an object or a list at its top; the parser takes a bare value
+  // too, but such a file is malformed, not merely the wrong kind of configuration.
+  if (auto problem = topLevelProblem(parsed)) {
+    return logged(fmt::format("Error while unserializing file at {}: {}", path, *problem));
+  }
+  // Only an object can hold a record: a list is no configuration.
   if (!parsed.is_object()) {
-    log::info("Error while unserializing file at {}. Invalid configuration object.", path);
-    return std::nullopt;
+    return logged(
+        fmt::format("Error while unserializing file at {}. Invalid configuration object.", path));
   }
   return parsed;
 }
@@ -113,33 +135,31 @@ bool ZeltoBasePreferences::saveToPath(const std::string& path) {
                e.what());
     return false;
   }
-  std::string error;
-  if (!Env::fileSystem().writeFileAtomically(path, bytes, &error)) {
+  Status written = Env::fileSystem().writeFileAtomically(path, bytes, FileSystem::kPrivateFileMode);
+  if (!written.ok()) {
     log::error("Error while writing config object {} to {} ({})", describe(dictionary), path,
-               error);
+               written.message());
     return false;
   }
   return true;
 }
 
 bool ZeltoBasePreferences::resetToDefaults() {
-  std::string error;
-  if (!mergeFromDictionary(getDefaultValues(), &error)) {
-    log::error("Error while resetting to default values: {}", error);
+  if (Status merged = mergeFromDictionary(getDefaultValues()); !merged.ok()) {
+    log::error("Error while resetting to default values: {}", merged.message());
     return false;
   }
   return true;
 }
 
 bool ZeltoBasePreferences::discardUnsavedChanges() {
-  auto stored = configObjectForNamespace(ns);
-  if (!stored) {
+  Result<nlohmann::json> stored = configObjectForNamespace(ns);
+  if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", ns);
     return false;
   }
-  std::string error;
-  if (!mergeFromDictionary(*stored, &error)) {
-    log::error("Error while discarding unsaved changes: {}", error);
+  if (Status merged = mergeFromDictionary(*stored); !merged.ok()) {
+    log::error("Error while discarding unsaved changes: {}", merged.message());
     return false;
   }
   return true;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "App/Data/Preferences/ZeltoBaseJSONModel.h"
+#include "Platform/Status.h"
 
 namespace zelto {
 
@@ -26,11 +27,11 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
   // The full path of the standard configuration file, default.cfg.
   static std::optional<std::string> standardConfigurationPath();
 
-  // The parsed content of a namespace's file: an empty object when there is no file, nothing
-  // (with the reason logged) when it can't be read or isn't a JSON object.
-  static std::optional<nlohmann::json> configObjectForNamespace(const std::string& configNamespace);
+  // The parsed content of a namespace's file: an empty object when there is no file; a failure
+  // when it can't be read or isn't a JSON object, its reason the line that was logged.
+  static Result<nlohmann::json> configObjectForNamespace(const std::string& configNamespace);
   // The same for one file, wherever it is (the directory is not created).
-  static std::optional<nlohmann::json> configObjectAtPath(const std::string& path);
+  static Result<nlohmann::json> configObjectAtPath(const std::string& path);
 
   std::optional<std::string> configFilePath() const;
   bool exists() const;

@@ -44,6 +44,15 @@ bool entryHasPath(const nlohmann::json& entry, const std::string& path) {
   return it != entry.end() && it->is_string() && it->get_ref<const std::string&>() == path;
 }
 
+// The moment now as local wall-clock time with a literal "Z" after it, as the main application
+// has always written the crash-check default (it is not UTC).
+std::string localTimeWithLiteralZ() {
+  DateComponents local =
+      DateCalendar::dateComponentsDate(Env::clock().now(), DateCalendar::systemTimeZoneName());
+  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", local.year, local.month, local.day,
+                     local.hour, local.minute, local.second);
+}
+
 }  // namespace
 
 const std::vector<RecordField<ZeltoPreferences>>& ZeltoPreferences::fields() {
@@ -51,12 +60,12 @@ const std::vector<RecordField<ZeltoPreferences>>& ZeltoPreferences::fields() {
   static const std::vector<RecordField<Z>> table{
       fields::date("zeltoUnblockDate", &Z::zeltoUnblockDate),
       fields::date("zeltoUnbreakDate", &Z::zeltoUnbreakDate),
-      fields::flag("zeltoHardcoreMode", &Z::zeltoHardcoreMode),
-      fields::flag("zeltoMustCompleteSession", &Z::zeltoMustCompleteSession),
-      fields::int32("zeltoType", &Z::zeltoType),
-      fields::int32("zeltoMenuBarType", &Z::zeltoMenuBarType),
-      fields::int32("zeltoMenuBarClickBehavior", &Z::zeltoMenuBarClickBehavior),
-      fields::date("lastCrashReportCheckDate", &Z::lastCrashReportCheckDate),
+      fields::flag("zeltoHardcoreMode", &Z::zeltoHardcoreMode, false),
+      fields::flag("zeltoMustCompleteSession", &Z::zeltoMustCompleteSession, false),
+      fields::int32("zeltoType", &Z::zeltoType, 0),
+      fields::int32("zeltoMenuBarType", &Z::zeltoMenuBarType, 0),
+      fields::int32("zeltoMenuBarClickBehavior", &Z::zeltoMenuBarClickBehavior, 0),
+      fields::date("lastCrashReportCheckDate", &Z::lastCrashReportCheckDate, localTimeWithLiteralZ),
       fields::date("lastZeltoDate", &Z::lastZeltoDate),
       fields::date("lastUnzeltoDate", &Z::lastUnzeltoDate),
       fields::date("lastBreakDate", &Z::lastBreakDate),
@@ -64,98 +73,47 @@ const std::vector<RecordField<ZeltoPreferences>>& ZeltoPreferences::fields() {
       fields::date("lastTimerTickDate", &Z::lastTimerTickDate),
       fields::number("httpPort", &Z::httpPort),
       fields::number("websocketPort", &Z::websocketPort),
-      fields::int64("lastCustomHoursTime", &Z::lastCustomHoursTime),
-      fields::int64("lastCustomMinutesTime", &Z::lastCustomMinutesTime),
-      fields::uint64("blockSpeedThrottle", &Z::blockSpeedThrottle),
-      fields::uint64("breakInterval", &Z::breakInterval),
-      fields::uint64("breakTotalAllowedInterval", &Z::breakTotalAllowedInterval),
-      fields::uint64("breakTimeoutInterval", &Z::breakTimeoutInterval),
+      fields::int64("lastCustomHoursTime", &Z::lastCustomHoursTime, 0),
+      fields::int64("lastCustomMinutesTime", &Z::lastCustomMinutesTime, 0),
+      fields::uint64("blockSpeedThrottle", &Z::blockSpeedThrottle, 1),
+      fields::uint64("breakInterval", &Z::breakInterval, 300),
+      fields::uint64("breakTotalAllowedInterval", &Z::breakTotalAllowedInterval, 1800),
+      fields::uint64("breakTimeoutInterval", &Z::breakTimeoutInterval, 86400),
       fields::flag("isUserInitiated", &Z::isUserInitiated),
-      fields::flag("hasSeenPreferences", &Z::hasSeenPreferences),
-      fields::flag("hasPromptedForFirefox", &Z::hasPromptedForFirefox),
-      fields::flag("enableBetaUpdates", &Z::enableBetaUpdates),
-      fields::flag("enableMonochromeIcon", &Z::enableMonochromeIcon),
-      fields::flag("enableCloseBrowserTabs", &Z::enableCloseBrowserTabs),
-      fields::flag("enablePomodoroMode", &Z::enablePomodoroMode),
-      fields::flag("disableEagerUnzelto", &Z::disableEagerUnzelto),
-      fields::flag("disableAutoSendCrashReports", &Z::disableAutoSendCrashReports),
-      fields::flag("disableShowBrowserPopover", &Z::disableShowBrowserPopover),
-      fields::flag("disableLaunchOnStartup", &Z::disableLaunchOnStartup),
-      fields::flag("disableNotifications", &Z::disableNotifications),
-      fields::flag("disableShowDragAndDropTooltip", &Z::disableShowDragAndDropTooltip),
-      fields::flag("disableBreaks", &Z::disableBreaks),
-      fields::flag("disableDoNotDisturbMode", &Z::disableDoNotDisturbMode),
-      fields::uint64("numberOfTimesRun", &Z::numberOfTimesRun),
-      fields::real("maxExpectedBreakInterval", &Z::maxExpectedBreakInterval),
-      fields::text("uniqueIdentifier", &Z::uniqueIdentifier),
+      fields::flag("hasSeenPreferences", &Z::hasSeenPreferences, false),
+      fields::flag("hasPromptedForFirefox", &Z::hasPromptedForFirefox, false),
+      fields::flag("enableBetaUpdates", &Z::enableBetaUpdates, false),
+      fields::flag("enableMonochromeIcon", &Z::enableMonochromeIcon, false),
+      fields::flag("enableCloseBrowserTabs", &Z::enableCloseBrowserTabs, false),
+      fields::flag("enablePomodoroMode", &Z::enablePomodoroMode, false),
+      fields::flag("disableEagerUnzelto", &Z::disableEagerUnzelto, false),
+      fields::flag("disableAutoSendCrashReports", &Z::disableAutoSendCrashReports, false),
+      fields::flag("disableShowBrowserPopover", &Z::disableShowBrowserPopover, false),
+      fields::flag("disableLaunchOnStartup", &Z::disableLaunchOnStartup, false),
+      fields::flag("disableNotifications", &Z::disableNotifications, false),
+      fields::flag("disableShowDragAndDropTooltip", &Z::disableShowDragAndDropTooltip, false),
+      fields::flag("disableBreaks", &Z::disableBreaks, false),
+      fields::flag("disableDoNotDisturbMode", &Z::disableDoNotDisturbMode, true),
+      fields::uint64("numberOfTimesRun", &Z::numberOfTimesRun, 0),
+      fields::real("maxExpectedBreakInterval", &Z::maxExpectedBreakInterval, 0),
+      fields::text("uniqueIdentifier", &Z::uniqueIdentifier, [] { return UUID::generateString(); }),
       fields::text("password", &Z::password),
-      fields::flag("did_use_zelto", &Z::did_use_zelto),
-      fields::flag("did_use_schedule", &Z::did_use_schedule),
-      fields::flag("did_use_timer", &Z::did_use_timer),
-      fields::flag("did_use_pomomdoro", &Z::did_use_pomomdoro),
-      fields::flag("did_use_break", &Z::did_use_break),
-      fields::flag("did_use_hardcore_mode", &Z::did_use_hardcore_mode),
-      fields::flag("did_use_scripting", &Z::did_use_scripting),
-      fields::flag("did_use_password_mode", &Z::did_use_password_mode),
-      fields::records("profiles", &Z::profiles),
-      fields::records("sessions", &Z::sessions),
+      fields::flag("did_use_zelto", &Z::did_use_zelto, false),
+      fields::flag("did_use_schedule", &Z::did_use_schedule, false),
+      fields::flag("did_use_timer", &Z::did_use_timer, false),
+      fields::flag("did_use_pomomdoro", &Z::did_use_pomomdoro, false),
+      fields::flag("did_use_break", &Z::did_use_break, false),
+      fields::flag("did_use_hardcore_mode", &Z::did_use_hardcore_mode, false),
+      fields::flag("did_use_scripting", &Z::did_use_scripting, false),
+      fields::flag("did_use_password_mode", &Z::did_use_password_mode, false),
+      fields::records("profiles", &Z::profiles, nlohmann::json::array({nlohmann::json::object()})),
+      fields::records("sessions", &Z::sessions, nlohmann::json::array()),
   };
   return table;
 }
 
 bool ZeltoPreferences::propertyIsOptional(const std::string& name) {
   return name == "isUserInitiated";
-}
-
-nlohmann::json ZeltoPreferences::defaultValues() {
-  // Local wall-clock time with a literal "Z" after it, as the main application has always
-  // written this default.
-  DateComponents local =
-      DateCalendar::dateComponentsDate(Env::clock().now(), DateCalendar::systemTimeZoneName());
-  std::string checkDate =
-      fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", local.year, local.month, local.day,
-                  local.hour, local.minute, local.second);
-  return {
-      {"zeltoHardcoreMode", false},
-      {"zeltoMustCompleteSession", false},
-      {"zeltoType", 0},
-      {"zeltoMenuBarType", 0},
-      {"zeltoMenuBarClickBehavior", 0},
-      {"lastCrashReportCheckDate", checkDate},
-      {"lastCustomHoursTime", 0},
-      {"lastCustomMinutesTime", 0},
-      {"blockSpeedThrottle", 1},
-      {"breakInterval", 300},
-      {"breakTotalAllowedInterval", 1800},
-      {"breakTimeoutInterval", 86400},
-      {"hasSeenPreferences", false},
-      {"hasPromptedForFirefox", false},
-      {"enableBetaUpdates", false},
-      {"enableMonochromeIcon", false},
-      {"enableCloseBrowserTabs", false},
-      {"enablePomodoroMode", false},
-      {"disableEagerUnzelto", false},
-      {"disableAutoSendCrashReports", false},
-      {"disableShowBrowserPopover", false},
-      {"disableLaunchOnStartup", false},
-      {"disableNotifications", false},
-      {"disableShowDragAndDropTooltip", false},
-      {"disableBreaks", false},
-      {"disableDoNotDisturbMode", true},
-      {"numberOfTimesRun", 0},
-      {"maxExpectedBreakInterval", 0},
-      {"uniqueIdentifier", UUID::generateString()},
-      {"did_use_zelto", false},
-      {"did_use_schedule", false},
-      {"did_use_timer", false},
-      {"did_use_pomomdoro", false},
-      {"did_use_break", false},
-      {"did_use_hardcore_mode", false},
-      {"did_use_scripting", false},
-      {"did_use_password_mode", false},
-      {"profiles", nlohmann::json::array({nlohmann::json::object()})},
-      {"sessions", nlohmann::json::array()},
-  };
 }
 
 namespace {
@@ -199,27 +157,22 @@ void ZeltoPreferences::resetSharedInstanceForTesting() {
   sharedLoadAttempted = false;
 }
 
-std::optional<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(
-    const std::string& configNamespace) {
-  auto stored = configObjectForNamespace(configNamespace);
-  if (!stored) {
+Result<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(const std::string& configNamespace) {
+  Result<nlohmann::json> stored = configObjectForNamespace(configNamespace);
+  if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", configNamespace);
-    return std::nullopt;
+    return stored.status();
   }
   return initWithNamespace(configNamespace, *stored);
 }
 
-std::optional<ZeltoPreferences> ZeltoPreferences::initWithNamespace(
-    const std::string& configNamespace, const nlohmann::json& preferences) {
-  std::string error;
-  auto record = initWithDictionary(preferences, &error);
-  if (!record) {
-    if (!error.empty()) {
-      log::error("Unable to initialize Zelto Preferences because of error: {}", error);
-    } else {
-      log::error("Unable to initialize Zelto Preferences...invalid self");
-    }
-    return std::nullopt;
+Result<ZeltoPreferences> ZeltoPreferences::initWithNamespace(const std::string& configNamespace,
+                                                             const nlohmann::json& preferences) {
+  Result<ZeltoPreferences> record = initWithDictionary(preferences);
+  if (!record.ok()) {
+    log::error("Unable to initialize Zelto Preferences because of error: {}",
+               record.status().message());
+    return record;
   }
   record->ns = configNamespace;
   return record;
@@ -227,9 +180,9 @@ std::optional<ZeltoPreferences> ZeltoPreferences::initWithNamespace(
 
 ProfileZeltoPreferences* ZeltoPreferences::defaultProfile() {
   if (!profiles.empty()) return &profiles.front();
-  auto profile = ProfileZeltoPreferences::defaultInstance();
-  if (!profile) return nullptr;
-  profiles.push_back(std::move(*profile));
+  Result<ProfileZeltoPreferences> profile = ProfileZeltoPreferences::defaultInstance();
+  if (!profile.ok()) return nullptr;
+  profiles.push_back(std::move(profile).value());
   return &profiles.front();
 }
 

@@ -28,13 +28,14 @@ namespace zelto {
 
 class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreferences> {
  public:
+  // Every field starts zero, false or empty; the defaults are in the field table only.
   std::optional<Date> zeltoUnblockDate;
   std::optional<Date> zeltoUnbreakDate;
-  bool zeltoHardcoreMode = false;
-  bool zeltoMustCompleteSession = false;
-  int32_t zeltoType = 0;
-  int32_t zeltoMenuBarType = 0;
-  int32_t zeltoMenuBarClickBehavior = 0;
+  bool zeltoHardcoreMode{};
+  bool zeltoMustCompleteSession{};
+  int32_t zeltoType{};
+  int32_t zeltoMenuBarType{};
+  int32_t zeltoMenuBarClickBehavior{};
   // The zone the controller works in when set (an IANA name); never stored.
   std::optional<std::string> currentTimeZone;
   Date lastCrashReportCheckDate;
@@ -45,46 +46,45 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
   std::optional<Date> lastTimerTickDate;
   std::optional<nlohmann::json> httpPort;
   std::optional<nlohmann::json> websocketPort;
-  int64_t lastCustomHoursTime = 0;
-  int64_t lastCustomMinutesTime = 0;
-  uint64_t blockSpeedThrottle = 1;
-  uint64_t breakInterval = 300;
-  uint64_t breakTotalAllowedInterval = 1800;
-  uint64_t breakTimeoutInterval = 86400;
+  int64_t lastCustomHoursTime{};
+  int64_t lastCustomMinutesTime{};
+  uint64_t blockSpeedThrottle{};
+  uint64_t breakInterval{};
+  uint64_t breakTotalAllowedInterval{};
+  uint64_t breakTimeoutInterval{};
   std::optional<bool> isUserInitiated;
-  bool hasSeenPreferences = false;
-  bool hasPromptedForFirefox = false;
-  bool enableBetaUpdates = false;
-  bool enableMonochromeIcon = false;
-  bool enableCloseBrowserTabs = false;
-  bool enablePomodoroMode = false;
-  bool disableEagerUnzelto = false;
-  bool disableAutoSendCrashReports = false;
-  bool disableShowBrowserPopover = false;
-  bool disableLaunchOnStartup = false;
-  bool disableNotifications = false;
-  bool disableShowDragAndDropTooltip = false;
-  bool disableBreaks = false;
-  bool disableDoNotDisturbMode = true;
-  uint64_t numberOfTimesRun = 0;
-  double maxExpectedBreakInterval = 0;
+  bool hasSeenPreferences{};
+  bool hasPromptedForFirefox{};
+  bool enableBetaUpdates{};
+  bool enableMonochromeIcon{};
+  bool enableCloseBrowserTabs{};
+  bool enablePomodoroMode{};
+  bool disableEagerUnzelto{};
+  bool disableAutoSendCrashReports{};
+  bool disableShowBrowserPopover{};
+  bool disableLaunchOnStartup{};
+  bool disableNotifications{};
+  bool disableShowDragAndDropTooltip{};
+  bool disableBreaks{};
+  bool disableDoNotDisturbMode{};
+  uint64_t numberOfTimesRun{};
+  double maxExpectedBreakInterval{};
   std::string uniqueIdentifier;
   std::optional<std::string> password;
-  bool did_use_zelto = false;
-  bool did_use_schedule = false;
-  bool did_use_timer = false;
-  bool did_use_pomomdoro = false;
-  bool did_use_break = false;
-  bool did_use_hardcore_mode = false;
-  bool did_use_scripting = false;
-  bool did_use_password_mode = false;
+  bool did_use_zelto{};
+  bool did_use_schedule{};
+  bool did_use_timer{};
+  bool did_use_pomomdoro{};
+  bool did_use_break{};
+  bool did_use_hardcore_mode{};
+  bool did_use_scripting{};
+  bool did_use_password_mode{};
   std::vector<ProfileZeltoPreferences> profiles;
   std::vector<ZeltoSessionPreferences> sessions;
 
+  // The fields and their 39 defaults; built afresh, these are a new uniqueIdentifier and
+  // lastCrashReportCheckDate, the local wall-clock time followed by a literal "Z".
   static const std::vector<RecordField<ZeltoPreferences>>& fields();
-  // The 39 defaults, built afresh: a new uniqueIdentifier, and lastCrashReportCheckDate the
-  // local wall-clock time followed by a literal "Z".
-  static nlohmann::json defaultValues();
   static bool propertyIsOptional(const std::string& name);
 
   // The process's shared record, loaded at the first request; nullptr when that load (or the
@@ -92,9 +92,11 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
   static ZeltoPreferences* standardPreferences();
   // The shared record, loading it again first when it is absent.
   static ZeltoPreferences* retryStandardPreferences();
-  static std::optional<ZeltoPreferences> loadWithNamespace(const std::string& configNamespace);
-  static std::optional<ZeltoPreferences> initWithNamespace(const std::string& configNamespace,
-                                                           const nlohmann::json& preferences);
+  // The record of a namespace's file (defaults alone when there is none). A failure is logged;
+  // its reason is that of the file or of the record.
+  static Result<ZeltoPreferences> loadWithNamespace(const std::string& configNamespace);
+  static Result<ZeltoPreferences> initWithNamespace(const std::string& configNamespace,
+                                                    const nlohmann::json& preferences);
 
   // The first profile, created (all defaults, not saved) when there is none.
   ProfileZeltoPreferences* defaultProfile();

@@ -60,6 +60,4 @@ const std::vector<RecordField<ZeltoSessionPreferences>>& ZeltoSessionPreferences
   return table;
 }
 
-nlohmann::json ZeltoSessionPreferences::defaultValues() { return nlohmann::json::object(); }
-
 }  // namespace zelto

@@ -17,9 +17,10 @@ namespace zelto {
 
 class ZeltoSessionPreferences : public JSONRecord<ZeltoSessionPreferences> {
  public:
+  // Every field starts zero; sessions have no defaults.
   Date date;                    // the moment of the session
-  nlohmann::json interval = 0;  // its length in seconds, a number kept as written
-  int32_t zeltoType = 0;        // blocking-mode number; 4 marks a break
+  nlohmann::json interval = 0;  // its length in seconds, a number kept as written (0, not null)
+  int32_t zeltoType{};          // blocking-mode number; 4 marks a break
 
   // A session holding these three values. An interval that is not a finite number is stored as
   // 0, so that the session can always be written and read back.
@@ -34,7 +35,6 @@ class ZeltoSessionPreferences : public JSONRecord<ZeltoSessionPreferences> {
   double getTimeIntervalSinceSession() const;
 
   static const std::vector<RecordField<ZeltoSessionPreferences>>& fields();
-  static nlohmann::json defaultValues();
 };
 
 }  // namespace zelto

@@ -208,7 +208,8 @@ TEST_F(WatchdogManagerTest, OnlyTheApplicationOfItsOwnBundleHoldsOffALaunch) {
 
 TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSetting) {
   // The main application's setting is not the agent's: the agent watches its own default.
-  env_.store().save("Quarnix.zelto", {{"ConfigurationDir", env_.home() + "/theirs"}});
+  ASSERT_TRUE(
+      env_.store().save("Quarnix.zelto", {{"ConfigurationDir", env_.home() + "/theirs"}}).ok());
   start(json::object());
   watchdog_->setup();
   EXPECT_EQ(files_.watchedPaths(),

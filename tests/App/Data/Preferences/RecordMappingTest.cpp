@@ -16,16 +16,15 @@ using nlohmann::json;
 // A list element with one required field that has no default, and one that has.
 struct Item : JSONRecord<Item> {
   std::string name;
-  int32_t count = 0;
+  int32_t count{};
 
   static const std::vector<RecordField<Item>>& fields() {
     static const std::vector<RecordField<Item>> table{
         fields::text("name", &Item::name),
-        fields::int32("count", &Item::count),
+        fields::int32("count", &Item::count, 1),
     };
     return table;
   }
-  static json defaultValues() { return {{"count", 1}}; }
 };
 
 // A record of every kind the mapping offers that the tests below need.
@@ -35,41 +34,42 @@ struct Sample : JSONRecord<Sample> {
   std::optional<bool> enabled;
   std::optional<Date> when;
   std::optional<json> amount;
-  int32_t small = 0;
-  uint64_t big = 0;
+  int32_t small{};
+  uint64_t big{};
   TimerZeltoPreferences timer;
   std::vector<Item> items;
+  std::string serial;
+  bool scratch{};
+
+  // How often the serial's generator ran.
+  static inline int serials = 0;
 
   static const std::vector<RecordField<Sample>>& fields() {
     using S = Sample;
     static const std::vector<RecordField<S>> table{
-        fields::text("title", &S::title),     fields::text("note", &S::note),
-        fields::flag("enabled", &S::enabled), fields::date("when", &S::when),
-        fields::number("amount", &S::amount), fields::int32("small", &S::small),
-        fields::uint64("big", &S::big),       fields::record("timer", &S::timer),
-        fields::records("items", &S::items),
+        fields::text("title", &S::title, "untitled"),
+        fields::text("note", &S::note),
+        fields::flag("enabled", &S::enabled),
+        fields::date("when", &S::when),
+        fields::number("amount", &S::amount),
+        fields::int32("small", &S::small, 0),
+        fields::uint64("big", &S::big, 0),
+        fields::record("timer", &S::timer, json::object()),
+        fields::records("items", &S::items, json::array()),
+        fields::text("serial", &S::serial, [] { return std::to_string(++serials); }),
+        fields::ignored<S>("scratch", true),
     };
     return table;
   }
-  static json defaultValues() {
-    return {{"title", "untitled"},
-            {"small", 0},
-            {"big", 0},
-            {"timer", json::object()},
-            {"items", json::array()}};
-  }
 };
 
-std::optional<Sample> build(const json& input, std::string* error = nullptr) {
-  std::string ignored;
-  return Sample::initWithDictionary(input, error ? error : &ignored);
-}
+Result<Sample> build(const json& input) { return Sample::initWithDictionary(input); }
 
-// The error of building a Sample from `input`, which must fail.
+// The reason building a Sample from `input` fails; it must fail.
 std::string failure(const json& input) {
-  std::string error;
-  EXPECT_FALSE(build(input, &error)) << input.dump();
-  return error;
+  Result<Sample> sample = build(input);
+  EXPECT_FALSE(sample.ok()) << input.dump();
+  return sample.status().message();
 }
 
 TEST(RecordMappingTest, DefaultsFillAbsentAndNullKeysButNotWrongTypes) {
@@ -81,6 +81,33 @@ TEST(RecordMappingTest, DefaultsFillAbsentAndNullKeysButNotWrongTypes) {
   EXPECT_EQ(failure({{"title", 5}}), "title: expected a text");
   EXPECT_EQ(failure({{"timer", {{"interval", "soon"}}}}),
             "timer.interval: expected an integer, found the text \"soon\"");
+}
+
+TEST(RecordMappingTest, DefaultsComeFromTheTableWithGeneratedOnesMadeAtEachUse) {
+  json defaults = Sample::defaultValues();
+  EXPECT_EQ(defaults, json({{"title", "untitled"},
+                            {"small", 0},
+                            {"big", 0},
+                            {"timer", json::object()},
+                            {"items", json::array()},
+                            {"serial", std::to_string(Sample::serials)},
+                            {"scratch", true}}));
+  EXPECT_NE(Sample::defaultValues()["serial"], Sample::defaultValues()["serial"]);
+  auto first = build(json::object()), second = build(json::object());
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first->serial, second->serial);
+  EXPECT_EQ(build({{"serial", "kept"}})->serial, "kept");
+
+  // An ignored key has its default listed, but is never read, written or answered.
+  auto sample = build({{"scratch", 5}});
+  ASSERT_TRUE(sample);
+  EXPECT_FALSE(sample->scratch);
+  EXPECT_FALSE(sample->toDictionary().contains("scratch"));
+  EXPECT_EQ(sample->valueForKey("scratch"), std::nullopt);
+  ASSERT_TRUE(sample->mergeFromDictionary({{"scratch", true}}).ok());
+  EXPECT_FALSE(sample->scratch);
+  EXPECT_TRUE(Sample::keyIsIgnored("scratch"));
+  EXPECT_FALSE(Sample::keyIsIgnored("title"));
 }
 
 TEST(RecordMappingTest, OptionalFieldsMayBeMissingRequiredOnesMayNot) {
@@ -128,20 +155,20 @@ TEST(RecordMappingTest, MergeIsAllOrNothingAndKeepsAbsentFields) {
       build({{"title", "t"}, {"note", "n"}, {"small", 3}, {"timer", {{"interval", 600}}}});
   ASSERT_TRUE(sample);
 
-  std::string error;
-  EXPECT_FALSE(sample->mergeFromDictionary({{"title", "changed"}, {"small", "x"}}, &error));
-  EXPECT_EQ(error, "small: expected an integer, found the text \"x\"");
+  EXPECT_EQ(sample->mergeFromDictionary({{"title", "changed"}, {"small", "x"}}).message(),
+            "small: expected an integer, found the text \"x\"");
   EXPECT_EQ(sample->title, "t");
+  EXPECT_EQ(sample->mergeFromDictionary(json::array()).message(), "record: expected an object");
 
   ASSERT_TRUE(
-      sample->mergeFromDictionary({{"small", 9}, {"note", nullptr}, {"title", nullptr}}, &error));
+      sample->mergeFromDictionary({{"small", 9}, {"note", nullptr}, {"title", nullptr}}).ok());
   EXPECT_EQ(sample->small, 9);
   EXPECT_FALSE(sample->note);              // null empties an optional field
   EXPECT_EQ(sample->title, "t");           // and leaves a required one as it was
   EXPECT_EQ(sample->timer.interval, 600);  // absent: kept
 
   // A nested record present in the input is built anew, with its own defaults.
-  ASSERT_TRUE(sample->mergeFromDictionary({{"timer", json::object()}}, &error));
+  ASSERT_TRUE(sample->mergeFromDictionary({{"timer", json::object()}}).ok());
   EXPECT_EQ(sample->timer.interval, 1500);
 }
 

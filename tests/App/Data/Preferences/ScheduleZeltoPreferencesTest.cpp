@@ -13,10 +13,9 @@ constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 
 ScheduleZeltoPreferences read(const json& input) {
-  std::string error;
-  auto schedule = ScheduleZeltoPreferences::initWithDictionary(input, &error);
-  EXPECT_TRUE(schedule) << error;
-  return schedule.value_or(ScheduleZeltoPreferences{});
+  auto schedule = ScheduleZeltoPreferences::initWithDictionary(input);
+  EXPECT_TRUE(schedule) << schedule.status().message();
+  return schedule.valueOr(ScheduleZeltoPreferences{});
 }
 
 CalendarComponents time(int64_t hour, int64_t minute) {
@@ -72,7 +71,7 @@ TEST(ScheduleZeltoPreferencesTest, TimesOfDayLeaveZeroPartsOutAndReadBackTheSame
   EXPECT_EQ(fromDate("09:30"), time(0, 0));
 
   auto schedule = read(stored);
-  ASSERT_TRUE(schedule.mergeFromDictionary({{"fromDate", {{"minute", 45}}}}, nullptr));
+  ASSERT_TRUE(schedule.mergeFromDictionary({{"fromDate", {{"minute", 45}}}}).ok());
   EXPECT_EQ(schedule.fromDate, time(0, 45));
   EXPECT_EQ(schedule.toDate, time(17, 0));
 }
@@ -96,10 +95,11 @@ TEST(ScheduleZeltoPreferencesTest, HourIsTheIntegerValueOfWhateverIsStored) {
 }
 
 TEST(ScheduleZeltoPreferencesTest, NegativeSortIndexFailsNamingTheKeyPath) {
-  std::string error;
-  EXPECT_FALSE(ScheduleZeltoPreferences::initWithDictionary({{"sortIndex", -1}}, &error,
-                                                            "profiles[0].schedules[2]"));
-  EXPECT_NE(error.find("profiles[0].schedules[2].sortIndex"), std::string::npos) << error;
+  EXPECT_EQ(
+      ScheduleZeltoPreferences::initWithDictionary({{"sortIndex", -1}}, "profiles[0].schedules[2]")
+          .status()
+          .message(),
+      "profiles[0].schedules[2].sortIndex: -1 is negative");
 }
 
 }  // namespace

@@ -17,14 +17,15 @@ using nlohmann::json;
 Date at(const std::string& text) { return *JSONValues::parseDate(text); }
 
 TEST(SmallRecordsTest, SessionNeedsAllThreeFieldsAndNeverStoresItsFingerprint) {
-  std::string error;
-  EXPECT_FALSE(ZeltoSessionPreferences::initWithDictionary(
-      {{"date", "2024-03-07T08:05:00Z"}, {"zeltoType", 4}}, &error));
-  EXPECT_EQ(error, "interval: is required but missing");
+  EXPECT_EQ(ZeltoSessionPreferences::initWithDictionary(
+                {{"date", "2024-03-07T08:05:00Z"}, {"zeltoType", 4}})
+                .status()
+                .message(),
+            "interval: is required but missing");
 
   auto session = ZeltoSessionPreferences::initWithDictionary(
-      {{"date", "2024-03-07T08:05:00Z"}, {"interval", 300}, {"zeltoType", 7}}, &error);
-  ASSERT_TRUE(session) << error;
+      {{"date", "2024-03-07T08:05:00Z"}, {"interval", 300}, {"zeltoType", 7}});
+  ASSERT_TRUE(session) << session.status().message();
   EXPECT_EQ(session->zeltoType, 7);
   json written = session->toDictionary();
   EXPECT_TRUE(written["interval"].is_number_integer());
@@ -40,9 +41,8 @@ TEST(SmallRecordsTest, InitWithDateKeepsOnlyFiniteNumbersSoTheSessionReadsBack) 
   for (json bad : {json(std::numeric_limits<double>::infinity()), json("300")}) {
     session = ZeltoSessionPreferences::initWithDate(at("2024-03-07T08:05:00Z"), bad, 1);
     EXPECT_EQ(session.interval, json(0)) << bad.dump();
-    std::string error;
-    EXPECT_TRUE(ZeltoSessionPreferences::initWithDictionary(session.toDictionary(), &error))
-        << error;
+    auto again = ZeltoSessionPreferences::initWithDictionary(session.toDictionary());
+    EXPECT_TRUE(again) << again.status().message();
   }
 }
 
@@ -72,10 +72,9 @@ TEST(SmallRecordsTest, TimeSinceSessionFollowsTheClock) {
 struct AttributedQuote : QuoteZeltoPreferences {};
 
 TEST(SmallRecordsTest, QuotesCompareHashAndAnswerByName) {
-  auto quote =
-      QuoteZeltoPreferences::initWithDictionary({{"quote", "Q"}, {"author", "A"}}, nullptr);
-  auto same = QuoteZeltoPreferences::initWithDictionary({{"quote", "Q"}, {"author", "A"}}, nullptr);
-  auto other = QuoteZeltoPreferences::initWithDictionary({{"quote", "Q"}}, nullptr);
+  auto quote = QuoteZeltoPreferences::initWithDictionary({{"quote", "Q"}, {"author", "A"}});
+  auto same = QuoteZeltoPreferences::initWithDictionary({{"quote", "Q"}, {"author", "A"}});
+  auto other = QuoteZeltoPreferences::initWithDictionary({{"quote", "Q"}});
   ASSERT_TRUE(quote && same && other);
   EXPECT_TRUE(quote->isEqual(*same));
   EXPECT_EQ(quote->hash(), same->hash());

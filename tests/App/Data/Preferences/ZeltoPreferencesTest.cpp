@@ -1,4 +1,3 @@
-#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include "Support/FakeClock.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
+#include "Support/TestTimeZone.h"
 
 namespace zelto {
 namespace {
@@ -41,37 +41,12 @@ class ZeltoPreferencesTest : public ::testing::Test {
   }
   json storedConfig() const { return json::parse(readWholeFile(configFile())); }
 
-  std::optional<ZeltoPreferences> load() { return ZeltoPreferences::loadWithNamespace("default"); }
+  Result<ZeltoPreferences> load() { return ZeltoPreferences::loadWithNamespace("default"); }
 
   TestEnv env_;
   FakeClock clock_{Date::fromSecondsSince1970(1'780'000'000)};
   Env::ScopedOverride clockOverride_;
 };
-
-TEST_F(ZeltoPreferencesTest, DefaultTablesHaveTheirSizesAndFreshComputedValues) {
-  json main = ZeltoPreferences::defaultValues();
-  EXPECT_EQ(main.size(), 39u);
-  EXPECT_EQ(ProfileZeltoPreferences::defaultValues().size(), 13u);
-  EXPECT_EQ(TimerZeltoPreferences::defaultValues().size(), 2u);
-  EXPECT_EQ(QuoteZeltoPreferences::defaultValues().size(), 2u);
-  EXPECT_EQ(ScheduleZeltoPreferences::defaultValues().size(), 7u);
-
-  std::string id = main["uniqueIdentifier"];
-  EXPECT_THAT(
-      id, ::testing::MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"));
-  EXPECT_NE(ZeltoPreferences::defaultValues()["uniqueIdentifier"], id);
-  EXPECT_NE(ProfileZeltoPreferences::defaultValues()["uniqueID"],
-            ProfileZeltoPreferences::defaultValues()["uniqueID"]);
-
-  // Local wall-clock time with a literal Z.
-  DateComponents local =
-      DateCalendar::dateComponentsDate(clock_.now(), DateCalendar::systemTimeZoneName());
-  EXPECT_EQ(main["lastCrashReportCheckDate"],
-            fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", local.year, local.month, local.day,
-                        local.hour, local.minute, local.second));
-  EXPECT_EQ(main["disableDoNotDisturbMode"], true);
-  EXPECT_EQ(main["profiles"], json::parse("[{}]"));
-}
 
 TEST_F(ZeltoPreferencesTest, NoFileLoadsDefaultsWithOneDefaultProfileAndWritesNothing) {
   LogCapture capture;
@@ -316,11 +291,8 @@ TEST_F(ZeltoPreferencesTest, SavingWritesTheBackupFirstAndKeepsTheOldFileOnFailu
 TEST_F(ZeltoPreferencesTest, SnapshotsAreNamedAfterTheLocalMoment) {
   auto prefs = load();
   ASSERT_TRUE(prefs);
-  DateComponents local =
-      DateCalendar::dateComponentsDate(clock_.now(), DateCalendar::systemTimeZoneName());
-  std::string expected =
-      fmt::format("{}_{}_{}_{}_{}_{}_{}.snapshot", configFile(), local.year, local.month, local.day,
-                  local.hour, local.minute, local.second);
+  ASSERT_EQ(DateCalendar::systemTimeZoneName(), testing::kTestTimeZone);
+  std::string expected = configFile() + "_2026_5_29_5_26_40.snapshot";
   LogCapture capture;
   ASSERT_TRUE(prefs->saveSnapshot());
   EXPECT_TRUE(std::filesystem::exists(expected)) << expected;
@@ -380,6 +352,26 @@ TEST_F(ZeltoPreferencesTest, UnusableFilesAreReportedInTheirOwnWords) {
     })) << c.message;
     EXPECT_EQ(texts.back(), "Invalid configuration option returned for namespace: default");
   }
+}
+
+TEST_F(ZeltoPreferencesTest, ATopLevelScalarIsAParseErrorAndOnlyAListIsAnInvalidObject) {
+  const std::string file = configFile();
+  const std::string invalidObject =
+      "Error while unserializing file at " + file + ". Invalid configuration object.";
+  for (const auto& [contents, kind] : std::vector<std::pair<std::string, std::string>>{
+           {"5", "a number"}, {" \"x\" ", "a string"}, {"null", "null"}, {"true", "a boolean"}}) {
+    const std::string expected = "Error while unserializing file at " + file +
+                                 ": the top-level value is " + kind + ", not an object or array";
+    writeConfig(contents);
+    LogCapture capture;
+    EXPECT_EQ(load().status().message(), expected);  // the failure carries the logged reason
+    EXPECT_TRUE(capture.has(spdlog::level::info, expected)) << contents;
+    EXPECT_EQ(capture.count(invalidObject), 0u) << contents;
+  }
+  writeConfig("[{}]");
+  LogCapture capture;
+  EXPECT_EQ(load().status().message(), invalidObject);
+  EXPECT_TRUE(capture.has(spdlog::level::info, invalidObject));
 }
 
 }  // namespace

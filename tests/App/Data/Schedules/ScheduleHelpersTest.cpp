@@ -148,7 +148,7 @@ TEST(ScheduleTest, TheNextPeriodIsTheEarliestInForceOrToCome) {
 class UnblockTimeTest : public ::testing::Test {
  protected:
   void setClockFormat(const json& format) {
-    env_.store().save("com.apple.menuextra.clock", {{"DateFormat", format}});
+    ASSERT_TRUE(env_.store().save("com.apple.menuextra.clock", {{"DateFormat", format}}).ok());
   }
   // The text for an end `seconds` after Monday 8 June 2026 12:00 UTC, with the narrow spaces
   // some locale data puts before AM and PM made plain.
