@@ -4,13 +4,15 @@
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
 #include <unicode/ucal.h>
-#include <unicode/unistr.h>
 #include <unicode/utypes.h>
 
 #include <cmath>
 #include <memory>
+#include <unordered_map>
 
 #include "Platform/Log.h"
+#include "Platform/ProcessInfo.h"
+#include "Platform/SystemTimeZones.h"
 
 namespace zelto {
 namespace {
@@ -29,38 +31,36 @@ bool inCalendarRange(Date date) {
   return std::isfinite(seconds) && std::fabs(seconds) <= kCalendarLimitSeconds;
 }
 
-// The zone for `name`, or UTC (with the warning) when ICU does not know it.
-std::unique_ptr<icu::TimeZone> zoneNamed(const std::string& name) {
-  std::unique_ptr<icu::TimeZone> zone(
-      icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(name)));
-  icu::UnicodeString id;
-  if (zone != nullptr) zone->getID(id);
-  if (zone == nullptr || id == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID)) {
-    log::warning("Unknown time zone {}, using UTC", name);
-    zone.reset(icu::TimeZone::createTimeZone(icu::UnicodeString("UTC")));
-  }
-  return zone;
-}
+// Calendars kept by each thread, at most this many (one per zone).
+constexpr size_t kMaxCalendarsPerThread = 32;
 
-// A lenient Gregorian calendar in the zone named `timeZone` that resolves skipped wall times to
-// the next valid moment and repeated ones to their first occurrence; nullptr (logged) when ICU
-// cannot build one.
-std::unique_ptr<icu::Calendar> calendarIn(const std::string& timeZone) {
-  std::unique_ptr<icu::TimeZone> zone = zoneNamed(timeZone);
-  if (zone == nullptr) {
-    log::error("Calendar unavailable: no time zone data");
+// A lenient Gregorian calendar in `timeZone` (UTC, with the warning, for a zone not known) that
+// resolves skipped wall times to the next valid moment and repeated ones to their first
+// occurrence; nullptr (logged) when ICU cannot make one. Making one copies the zone's whole table
+// of transitions, so each thread keeps the calendars it has made; every operation sets the time
+// or clears the fields before it reads any.
+icu::Calendar* calendarIn(const std::string& timeZone) {
+  thread_local std::unordered_map<std::string, std::unique_ptr<icu::Calendar>> calendars;
+  const std::string zoneName = SystemTimeZones::knownOrUtc(timeZone);
+  auto found = calendars.find(zoneName);
+  if (found != calendars.end()) return found->second.get();
+
+  Result<std::unique_ptr<icu::TimeZone>> zone = SystemTimeZones::zone(zoneName);
+  if (!zone.ok()) {
+    log::error("Calendar unavailable: {}", zone.status().message());
     return nullptr;
   }
   UErrorCode status = U_ZERO_ERROR;
   auto calendar =
-      std::make_unique<icu::GregorianCalendar>(zone.release(), icu::Locale::getRoot(), status);
+      std::make_unique<icu::GregorianCalendar>(zone->release(), icu::Locale::getRoot(), status);
   if (U_FAILURE(status)) {
     log::error("Calendar unavailable: {}", u_errorName(status));
     return nullptr;
   }
   calendar->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
   calendar->setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
-  return calendar;
+  if (calendars.size() >= kMaxCalendarsPerThread) calendars.clear();
+  return calendars.emplace(zoneName, std::move(calendar)).first->second.get();
 }
 
 // ICU works in whole milliseconds; this splits a date into those and the rest.
@@ -89,25 +89,12 @@ std::optional<UDate> resolve(icu::Calendar& calendar) {
 }  // namespace
 
 std::string DateCalendar::systemTimeZoneName() {
-  std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
-  std::string name;
-  if (zone != nullptr) {
-    icu::UnicodeString id;
-    zone->getID(id);
-    id.toUTF8String(name);
-  }
-  // ICU names its default after TZ even when it has no rules of that name; such a name would
-  // only make every later operation warn, so it reads as UTC here already.
-  std::unique_ptr<icu::TimeZone> known(
-      icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(name)));
-  icu::UnicodeString knownId;
-  if (known != nullptr) known->getID(knownId);
-  if (name.empty() || knownId == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID)) return "UTC";
-  return name;
+  std::string name = SystemTimeZones::localZoneName(ProcessInfo::environmentValue("TZ"));
+  return SystemTimeZones::knows(name) ? name : "UTC";
 }
 
 Date DateCalendar::dateByAddingDays(Date date, int64_t days, const std::string& timeZone) {
-  std::unique_ptr<icu::Calendar> calendar = calendarIn(timeZone);
+  icu::Calendar* calendar = calendarIn(timeZone);
   if (!std::isfinite(date.secondsSince1970()) || days == 0) return date;
   Date plainMove = date.addingTimeInterval(static_cast<double>(days) * kSecondsPerDay);
   if (calendar == nullptr || !inCalendarRange(date) || days > kMaxCalendarDayMove ||
@@ -135,7 +122,7 @@ Date DateCalendar::dateByAddingDays(Date date, int64_t days, const std::string& 
 }
 
 DateComponents DateCalendar::dateComponentsDate(Date date, const std::string& timeZone) {
-  std::unique_ptr<icu::Calendar> calendar = calendarIn(timeZone);
+  icu::Calendar* calendar = calendarIn(timeZone);
   if (calendar == nullptr || !inCalendarRange(date)) return {};
 
   UErrorCode status = U_ZERO_ERROR;
@@ -158,7 +145,7 @@ DateComponents DateCalendar::dateComponentsDate(Date date, const std::string& ti
 std::optional<Date> DateCalendar::dateFromComponents(int year, int month, int day, int hour,
                                                      int minute, int second,
                                                      const std::string& timeZone) {
-  std::unique_ptr<icu::Calendar> calendar = calendarIn(timeZone);
+  icu::Calendar* calendar = calendarIn(timeZone);
   if (calendar == nullptr) return std::nullopt;
   if (year < -kYearLimit || year > kYearLimit || month < 1 || month > 12 || day < 1 || hour < 0 ||
       hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
@@ -188,7 +175,7 @@ std::optional<Date> DateCalendar::dateFromComponents(int year, int month, int da
 }
 
 Date DateCalendar::startOfDay(Date date, const std::string& timeZone) {
-  std::unique_ptr<icu::Calendar> calendar = calendarIn(timeZone);
+  icu::Calendar* calendar = calendarIn(timeZone);
   double seconds = date.secondsSince1970();
   if (!std::isfinite(seconds)) return date;
   Date utcStart = Date::fromSecondsSince1970(std::floor(seconds / kSecondsPerDay) * kSecondsPerDay);
@@ -211,7 +198,7 @@ Date DateCalendar::startOfDay(Date date, const std::string& timeZone) {
 
 std::optional<Date> DateCalendar::dateAtTimeOnDay(Date date, int64_t days, int hour, int minute,
                                                   int second, const std::string& timeZone) {
-  std::unique_ptr<icu::Calendar> calendar = calendarIn(timeZone);
+  icu::Calendar* calendar = calendarIn(timeZone);
   if (calendar == nullptr || !inCalendarRange(date) || days > kMaxCalendarDayMove ||
       days < -kMaxCalendarDayMove || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
       second < 0 || second > 59) {
@@ -234,12 +221,7 @@ std::optional<Date> DateCalendar::dateAtTimeOnDay(Date date, int64_t days, int h
 }
 
 bool DateCalendar::knowsTimeZone(const std::string& timeZone) {
-  std::unique_ptr<icu::TimeZone> zone(
-      icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(timeZone)));
-  if (zone == nullptr) return false;
-  icu::UnicodeString id;
-  zone->getID(id);
-  return id != icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID);
+  return SystemTimeZones::knows(timeZone);
 }
 
 }  // namespace zelto

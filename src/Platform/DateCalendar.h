@@ -1,9 +1,10 @@
-// DateCalendar: calendar-day arithmetic on Date, in the Gregorian calendar of a named time zone.
+// DateCalendar: calendar-day arithmetic on Date, in the Gregorian calendar of a time zone.
 //
-// Class operations only, no state; every call builds its own calendar, so any thread may call
-// any operation at the same time. Each operation takes its zone as an IANA name ("Europe/Berlin",
-// "UTC"); an unknown name is read as "UTC" and logs the warning "Unknown time zone {}, using UTC"
-// once for the call.
+// Class operations only; any thread may call any operation at the same time (each thread keeps
+// the calendars it has used, one per zone). Each operation takes its zone as a string that
+// SystemTimeZones reads, with the system's rules: an IANA name ("Europe/Berlin", "UTC"), a path
+// to a zone file or a POSIX rule, as in TZ. An unknown zone is read as "UTC" and logs the warning
+// "Unknown time zone {}, using UTC" once for the call.
 //
 // Wall-clock times that a zone skips or repeats (daylight-saving changes) resolve the same way
 // everywhere: a skipped time becomes the first moment that exists after it (02:30 on the day
@@ -26,8 +27,9 @@ namespace zelto {
 
 class DateCalendar {
  public:
-  // The system's time-zone name as ICU reads it (TZ, else /etc/localtime) on its first use in
-  // the process; "UTC" when ICU cannot tell or the name is not one the operations here know.
+  // The local zone as the C library finds it at the time of the call (TZ, else /etc/localtime;
+  // see SystemTimeZones::localZoneName): a name, a path or a rule; "UTC" when the operations here
+  // don't know it.
   static std::string systemTimeZoneName();
 
   // `date` moved by `days` calendar days in `timeZone`, at the same wall-clock time of day, so a
@@ -58,7 +60,7 @@ class DateCalendar {
   static std::optional<Date> dateAtTimeOnDay(Date date, int64_t days, int hour, int minute,
                                              int second, const std::string& timeZone);
 
-  // Whether `timeZone` names a zone the operations here know (others are read as "UTC").
+  // Whether the operations here know `timeZone`, in any of its forms (others are read as "UTC").
   static bool knowsTimeZone(const std::string& timeZone);
 };
 

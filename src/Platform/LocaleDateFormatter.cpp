@@ -4,31 +4,18 @@
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
-#include <unicode/ucal.h>
 #include <unicode/unistr.h>
 
 #include <cmath>
 #include <memory>
 
 #include "Platform/Log.h"
+#include "Platform/SystemTimeZones.h"
 
 namespace zelto {
 namespace {
 
-// The zone for `name`, or UTC (with the warning) when ICU does not know it.
-icu::TimeZone* zoneNamed(const std::string& name) {
-  icu::TimeZone* zone = icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(name));
-  icu::UnicodeString id;
-  if (zone != nullptr) zone->getID(id);
-  if (zone == nullptr || id == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID)) {
-    log::warning("Unknown time zone {}, using UTC", name);
-    delete zone;
-    zone = icu::TimeZone::createTimeZone(icu::UnicodeString("UTC"));
-  }
-  return zone;
-}
-
-// `date` formatted with the ICU `pattern` in the default locale and the zone named `timeZone`.
+// `date` formatted with the ICU `pattern` in the default locale and the zone `timeZone`.
 std::string format(Date date, const icu::UnicodeString& pattern, const std::string& timeZone) {
   if (!std::isfinite(date.secondsSince1970())) return "";
   UErrorCode status = U_ZERO_ERROR;
@@ -37,12 +24,13 @@ std::string format(Date date, const icu::UnicodeString& pattern, const std::stri
     log::error("Date formatter unavailable: {}", u_errorName(status));
     return "";
   }
-  icu::TimeZone* zone = zoneNamed(timeZone);
-  if (zone == nullptr) {
-    log::error("Date formatter unavailable: no time zone data");
+  Result<std::unique_ptr<icu::TimeZone>> zone =
+      SystemTimeZones::zone(SystemTimeZones::knownOrUtc(timeZone));
+  if (!zone.ok()) {
+    log::error("Date formatter unavailable: {}", zone.status().message());
     return "";
   }
-  formatter.adoptTimeZone(zone);
+  formatter.adoptTimeZone(zone->release());
   icu::UnicodeString text;
   formatter.format(date.secondsSince1970() * 1000, text);
   std::string out;

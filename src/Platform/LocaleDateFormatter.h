@@ -3,7 +3,8 @@
 //
 // Class operations only, no state: every call builds its own formatter, so any thread may call
 // any operation at the same time, except `setDefaultLocale`, which is meant for start-up and
-// tests. Zones are IANA names; an unknown name is read as "UTC" and logs the warning
+// tests. Zones are strings SystemTimeZones reads, with the system's rules (an IANA name, a path to
+// a zone file or a POSIX rule); an unknown one is read as "UTC" and logs the warning
 // "Unknown time zone {}, using UTC". A date that is not finite formats as "". Nothing throws.
 #pragma once
 
