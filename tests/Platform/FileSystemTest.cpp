@@ -8,6 +8,7 @@
 #include <future>
 
 #include "Platform/FileSystem.h"
+#include "Platform/Linux/FileDescriptor.h"
 #include "Support/TempDir.h"
 
 namespace zelto {
@@ -64,7 +65,7 @@ TEST_F(LocalFileSystemTest, ReadFileRefusesAnythingButARegularFileWithoutBlockin
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   auto read = std::async(std::launch::async, [&] { return fs.readFile(fifo); });
   if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-    ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // a writer comes and goes: EOF
+    FileDescriptor(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // a writer comes and goes: EOF
     ADD_FAILURE() << "readFile blocked on a FIFO";
   }
   EXPECT_FALSE(read.get().ok());
