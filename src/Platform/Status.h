@@ -43,6 +43,10 @@ class [[nodiscard]] Status {
     return failure(context + ": " + *reason_);
   }
 
+  // For a caller that has nothing to add to a failure the operation already reported (logged):
+  // drops the status on purpose, where the compiler would otherwise insist on its use.
+  void ignoreError() const {}
+
   bool operator==(const Status&) const = default;
 
  private:

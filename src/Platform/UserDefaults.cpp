@@ -97,19 +97,19 @@ void UserDefaults::setObject(const nlohmann::json& value, const std::string& key
 
 void UserDefaults::removeObjectForKey(const std::string& key) { setObject(nullptr, key); }
 
-bool UserDefaults::synchronize() {
+Status UserDefaults::synchronize() {
   std::lock_guard<std::mutex> lock(mutex_);
   Domain& domain = domains_[domain_];
-  if (domain.pending.empty()) return true;
+  if (domain.pending.empty()) return Status::success();
   // Start from what is stored now, so that keys another process changed meanwhile survive.
   domain.loaded = false;
   nlohmann::json values = valuesLocked(domain_);
-  if (!store_->save(domain_, values).ok()) return false;
+  if (Status saved = store_->save(domain_, values); !saved.ok()) return saved;
   domain.pending.clear();
   // Read the store again at the next use rather than taking its stamp now: another process may
   // already have replaced what we just stored, and that stamp would hide its change.
   domain.loaded = false;
-  return true;
+  return Status::success();
 }
 
 nlohmann::json UserDefaults::persistentDomainForName(const std::string& name) {

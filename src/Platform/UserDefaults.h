@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Platform/DefaultsStore.h"
+#include "Platform/Status.h"
 
 namespace zelto {
 
@@ -49,8 +50,9 @@ class UserDefaults {
   void setObject(const nlohmann::json& value, const std::string& key);
   void removeObjectForKey(const std::string& key);
 
-  // Stores pending changes; false when the store refused them.
-  bool synchronize();
+  // Stores pending changes; a failure with the store's reason when it refused them (they stay
+  // pending).
+  Status synchronize();
 
   // Another domain's stored settings, as a whole (an empty object when none).
   nlohmann::json persistentDomainForName(const std::string& domain);

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Status.h"
+
 namespace zelto {
 
 struct RunningApplication {
@@ -40,8 +42,9 @@ class Workspace {
       const std::string& bundleIdentifier);
 
   // Starts the application of the bundle at `bundlePath` (its CFBundleExecutable) with no
-  // arguments, detached from the caller. False, with the reason logged, when it can't.
-  virtual bool launchApplication(const std::string& bundlePath) = 0;
+  // arguments, detached from the caller. A failure, logged as an error line that is also its
+  // reason, when it can't.
+  virtual Status launchApplication(const std::string& bundlePath) = 0;
 
   // Called after each change of the running-applications list that the workspace notices.
   Token addRunningApplicationsObserver(Observer observer);

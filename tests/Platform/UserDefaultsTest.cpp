@@ -53,10 +53,10 @@ TEST_F(UserDefaultsTest, ChangesStayPendingUntilSynchronizeAndSurviveAFailedStor
   EXPECT_EQ(store->load("app"), (json{{"old", 1}, {"kept", 2}}));
 
   store->setFailSaves(true);
-  EXPECT_FALSE(defaults.synchronize());
+  EXPECT_FALSE(defaults.synchronize().ok());
   EXPECT_EQ(defaults.objectForKey("added"), json("new"));
   store->setFailSaves(false);
-  ASSERT_TRUE(defaults.synchronize());
+  ASSERT_TRUE(defaults.synchronize().ok());
   EXPECT_EQ(store->load("app"), (json{{"added", "new"}, {"kept", 3}}));
 }
 
@@ -66,8 +66,8 @@ TEST_F(UserDefaultsTest, SynchronizeKeepsWhatAnotherWriterStoredMeanwhile) {
   defaults.setObject("mine", "both");
   theirs.setObject("theirs", "b");
   theirs.setObject("theirs", "both");
-  ASSERT_TRUE(theirs.synchronize());
-  ASSERT_TRUE(defaults.synchronize());
+  ASSERT_TRUE(theirs.synchronize().ok());
+  ASSERT_TRUE(defaults.synchronize().ok());
   EXPECT_EQ(store->load("app"), (json{{"a", "mine"}, {"b", "theirs"}, {"both", "mine"}}));
   EXPECT_EQ(theirs.stringForKey("a"), "mine");
 }
@@ -134,13 +134,13 @@ TEST_F(PlistUserDefaultsTest, AnotherProcesssChangeIsSeenAtTheNextRead) {
   for (const char* value : {"v1", "v2", "v3"}) {  // the same size every time
     writer.setObject(value, "mode");
     writer.setObject(-3, "offset");
-    ASSERT_TRUE(writer.synchronize());
+    ASSERT_TRUE(writer.synchronize().ok());
     EXPECT_EQ(reader.stringForKey("mode"), value);
   }
   EXPECT_EQ(PropertyList::parse(fs.readFile(dir / "Preferences/app.plist").valueOr("")),
             (json{{"mode", "v3"}, {"offset", -3}}));
   writer.removeObjectForKey("mode");
-  ASSERT_TRUE(writer.synchronize());
+  ASSERT_TRUE(writer.synchronize().ok());
   EXPECT_EQ(reader.stringForKey("mode"), std::nullopt);
 }
 
@@ -149,10 +149,10 @@ TEST_F(PlistUserDefaultsTest, AChangeStoredRightAfterOurSynchronizeIsSeen) {
   UserDefaults mine("app", store(fs)), theirs("app", store(local));
   fs.afterNextWrite = [&] {
     theirs.setObject("theirs", "b");
-    EXPECT_TRUE(theirs.synchronize());
+    EXPECT_TRUE(theirs.synchronize().ok());
   };
   mine.setObject("mine", "a");
-  ASSERT_TRUE(mine.synchronize());
+  ASSERT_TRUE(mine.synchronize().ok());
   EXPECT_EQ(mine.stringForKey("a"), "mine");
   EXPECT_EQ(mine.stringForKey("b"), "theirs");
 }
@@ -163,9 +163,9 @@ TEST_F(PlistUserDefaultsTest, AStoreThatCantSaveSaysWhyAndKeepsTheChangesPending
   defaults.setObject("x", "k");
   EXPECT_EQ(store(fs)->save("app", {{"k", "x"}}).message(),
             "Can't create directory " + (dir / "Preferences") + ": a file stands in the way");
-  EXPECT_FALSE(defaults.synchronize());
+  EXPECT_FALSE(defaults.synchronize().ok());
   std::filesystem::remove(dir / "Preferences");
-  ASSERT_TRUE(defaults.synchronize());
+  ASSERT_TRUE(defaults.synchronize().ok());
   EXPECT_EQ(UserDefaults("app", store(fs)).stringForKey("k"), "x");
 }
 
@@ -175,7 +175,7 @@ TEST_F(PlistUserDefaultsTest, InvalidDomainNamesNeverReachTheDisk) {
                                   std::string("../secret"), std::string("nul\0x", 5)}) {
     UserDefaults defaults(name, store(fs));
     defaults.setObject("x", "k");
-    EXPECT_FALSE(defaults.synchronize()) << name;
+    EXPECT_FALSE(defaults.synchronize().ok()) << name;
   }
   EXPECT_EQ(UserDefaults("app", store(fs)).persistentDomainForName("../secret"), json::object());
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {

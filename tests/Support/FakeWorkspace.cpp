@@ -11,9 +11,9 @@ std::vector<RunningApplication> FakeWorkspace::runningApplications() {
   return applications_;
 }
 
-bool FakeWorkspace::launchApplication(const std::string& bundlePath) {
+Status FakeWorkspace::launchApplication(const std::string& bundlePath) {
   launches_.push_back(bundlePath);
-  return launchResult_;
+  return launchResult_ ? Status::success() : Status::failure("launch refused by the test");
 }
 
 void FakeWorkspace::notifyChange() { notifyObservers(); }

@@ -20,7 +20,7 @@ class FakeWorkspace final : public Workspace {
  public:
   void setRunningApplications(std::vector<RunningApplication> applications);
   std::vector<RunningApplication> runningApplications() override;
-  bool launchApplication(const std::string& bundlePath) override;
+  Status launchApplication(const std::string& bundlePath) override;
 
   // Calls each observer registered now; one removed meanwhile (by an earlier one) is skipped.
   void notifyChange();

@@ -72,7 +72,9 @@ uint64_t LoggingManager::getLogLevel() {
 void LoggingManager::setLogLevel(uint64_t level) {
   UserDefaults& defaults = UserDefaults::standard();
   defaults.setObject(getNameFromLogLevel(level), kLogLevelKey);
-  defaults.synchronize();
+  if (Status stored = defaults.synchronize(); !stored.ok()) {
+    log::error("Could not store the log level: {}", stored.message());
+  }
 }
 
 spdlog::level::level_enum LoggingManager::thresholdForLogLevel(uint64_t level) {

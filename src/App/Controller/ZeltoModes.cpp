@@ -20,7 +20,7 @@ ZeltoPreferences* Zelto::prefs() {
 
 void Zelto::refreshPrefs() {
   if (ZeltoPreferences* record = prefs()) {
-    record->discardUnsavedChanges();
+    record->discardUnsavedChanges().ignoreError();  // logged; the record keeps its values
     return;
   }
   // Absent: one more attempt, so the controller recovers as soon as a good file appears.
@@ -35,7 +35,8 @@ const ZeltoPreferences& Zelto::current() {
 }
 
 void Zelto::save() {
-  if (ZeltoPreferences* record = prefs()) record->save();
+  // A failed save is logged; the state stays in memory and the next save writes it.
+  if (ZeltoPreferences* record = prefs()) record->save().ignoreError();
 }
 
 bool Zelto::isNormal() { return current().zeltoType == 0; }

@@ -89,7 +89,7 @@ bool Zelto::disableActiveScheduleChain() {
         }
       }
     }
-    if (changed) record->save();
+    if (changed) save();
   }
   updateSchedule();
   NotificationCenter::defaultCenter().post("ShouldUpdateScheduleItems", this);

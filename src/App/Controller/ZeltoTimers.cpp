@@ -15,7 +15,7 @@ bool Zelto::isCountingDown() { return getCountDownInterval() != -1; }
 bool Zelto::isBreaking() { return getTimeIntervalUntilUnbreak() > 0; }
 
 void Zelto::resetToDefaults() {
-  if (ZeltoPreferences* record = prefs()) record->resetToDefaults();
+  if (ZeltoPreferences* record = prefs()) record->resetToDefaults().ignoreError();  // logged
   resetTimerInformation();
 }
 
@@ -31,7 +31,7 @@ void Zelto::setupTimerInformation() {
   } else {
     return;
   }
-  record->save();
+  save();
 }
 
 void Zelto::resetTimerInformation() {
@@ -42,7 +42,7 @@ void Zelto::resetTimerInformation() {
     record->zeltoType = 0;
     record->zeltoUnblockDate.reset();
     record->zeltoMustCompleteSession = false;
-    record->save();
+    save();
   }
 }
 

@@ -278,33 +278,24 @@ void LinuxWorkspace::reapUnwatchedChildren() {
   for (pid_t pid : ended) children_.erase(pid);
 }
 
-bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
-  if (bundlePath.empty()) {
-    log::error("Could not launch an application: no bundle path given");
-    return false;
-  }
+Status LinuxWorkspace::launchApplication(const std::string& bundlePath) {
+  // Every failure is logged as an error, and its line is the reason returned.
+  auto fail = [](const std::string& reason) {
+    log::error("{}", reason);
+    return Status::failure(reason);
+  };
+  if (bundlePath.empty()) return fail("Could not launch an application: no bundle path given");
+  const std::string couldNot = "Could not launch the application at " + bundlePath + ": ";
   auto bundle = canonicalPath(bundlePath);
-  if (!bundle.ok()) {
-    log::error("Could not launch the application at {}: {}", bundlePath, bundle.status().message());
-    return false;
-  }
+  if (!bundle.ok()) return fail(couldNot + bundle.status().message());
   std::string infoPath = path::appendingComponent(*bundle, "Contents/Info.plist");
   auto bytes = fs_.readFile(infoPath);
-  if (!bytes) {
-    log::error("Could not launch the application at {}: {}", bundlePath, bytes.status().message());
-    return false;
-  }
+  if (!bytes) return fail(couldNot + bytes.status().message());
   auto plist = PropertyList::parse(*bytes);
-  if (!plist || !plist->is_object()) {
-    log::error("Could not launch the application at {}: {} is not a property list", bundlePath,
-               infoPath);
-    return false;
-  }
+  if (!plist || !plist->is_object()) return fail(couldNot + infoPath + " is not a property list");
   auto name = plist->find("CFBundleExecutable");
   if (name == plist->end() || !name->is_string() || !isPlainFileName(name->get<std::string>())) {
-    log::error("Could not launch the application at {}: {} names no executable file", bundlePath,
-               infoPath);
-    return false;
+    return fail(couldNot + infoPath + " names no executable file");
   }
   std::string executable =
       path::appendingComponent(*bundle, "Contents/MacOS/" + name->get<std::string>());
@@ -333,11 +324,7 @@ bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   int result = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  if (result != 0) {
-    log::error("Could not launch the application at {}: {}: {}", bundlePath, executable,
-               std::strerror(result));
-    return false;
-  }
+  if (result != 0) return fail(couldNot + executable + ": " + std::strerror(result));
   log::debug("Launched {} as process {}", executable, pid);
 
   Child& child = children_[pid];
@@ -355,7 +342,7 @@ bool LinuxWorkspace::launchApplication(const std::string& bundlePath) {
 
   watchExecutable(executable);
   if (rescan()) postNotification();
-  return true;
+  return Status::success();
 }
 
 void LinuxWorkspace::watchExecutable(const std::string& executablePath) {

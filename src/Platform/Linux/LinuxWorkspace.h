@@ -56,7 +56,7 @@ class LinuxWorkspace final : public Workspace {
   LinuxWorkspace& operator=(const LinuxWorkspace&) = delete;
 
   std::vector<RunningApplication> runningApplications() override;
-  bool launchApplication(const std::string& bundlePath) override;
+  Status launchApplication(const std::string& bundlePath) override;
 
  private:
   // What a process is found to be.

@@ -59,9 +59,8 @@ int logLevelCommand(zelto::UserDefaults& defaults, const std::string& level) {
     return 0;
   }
   defaults.setObject(level, "logLevel");
-  if (!defaults.synchronize()) {
-    std::fprintf(stderr, "zeltoctl: could not store the log level in %s\n",
-                 zelto::Env::directories().preferencesDirectory().value_or("(unknown)").c_str());
+  if (zelto::Status stored = defaults.synchronize(); !stored.ok()) {
+    std::fprintf(stderr, "zeltoctl: could not store the log level: %s\n", stored.message().c_str());
     return 1;
   }
   std::printf("The agent logs at level \"%s\" from its next start.\n", level.c_str());

@@ -85,7 +85,7 @@ class LinuxWorkspaceTest : public ::testing::Test {
   }
 
   pid_t launchAndWait() {
-    EXPECT_TRUE(workspace.launchApplication(bundle));
+    EXPECT_TRUE(workspace.launchApplication(bundle).ok());
     pid_t pid = 0;
     EXPECT_TRUE(runLoopUntil(loop, [&] {
       auto found = ours();
@@ -162,7 +162,7 @@ TEST_F(LinuxWorkspaceTest, AnApplicationStartedThroughAScriptIsListedUntilItEnds
 
   int told = 0;
   workspace.addRunningApplicationsObserver([&] { ++told; });
-  ASSERT_TRUE(workspace.launchApplication(temp / "Linked/Wrapped.app"));
+  ASSERT_TRUE(workspace.launchApplication(temp / "Linked/Wrapped.app").ok());
   pid_t pid = 0;
   ASSERT_TRUE(runLoopUntil(loop, [&] {
     pid = std::atoi(readWholeFile(pidFile).c_str());
@@ -257,7 +257,7 @@ TEST_F(LinuxWorkspaceTest, AStartOfAKnownExecutableIsToldWithoutReadingTheList) 
 TEST_F(LinuxWorkspaceTest, ALaunchThatCannotStartFailsWithAnErrorLine) {
   auto failsWithError = [&](const std::string& path) {
     LogCapture capture;
-    bool launched = workspace.launchApplication(path);
+    bool launched = workspace.launchApplication(path).ok();
     auto lines = capture.lines();
     bool logged = std::any_of(lines.begin(), lines.end(), [&](const auto& line) {
       return line.level == spdlog::level::err &&

@@ -98,7 +98,9 @@ void WatchdogManager::launchZelto() {
   }
   auto path = ZeltoDefaults::getZeltoApplicationPath();
   log::info("Launching Zelto at {}", path.value_or("(null)"));
-  if (path) workspace_.launchApplication(*path);
+  // The outcome is not consulted: a failure is logged, and the next check tries again if a
+  // launch is still needed.
+  if (path) workspace_.launchApplication(*path).ignoreError();
   lastLaunchDate = now;
 }
 

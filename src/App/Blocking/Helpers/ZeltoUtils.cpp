@@ -39,13 +39,13 @@ std::optional<std::string> ZeltoUtils::getApplicationSupportDirectory() {
   return path::appendingComponent(*support, "Zelto");
 }
 
-bool ZeltoUtils::createApplicationSupportDirectoryIfNecessary() {
+Status ZeltoUtils::createApplicationSupportDirectoryIfNecessary() {
   return createDirectoryIfNecessary(getApplicationSupportDirectory());
 }
 
-bool ZeltoUtils::createDirectoryIfNecessary(const std::optional<std::string>& path) {
+Status ZeltoUtils::createDirectoryIfNecessary(const std::optional<std::string>& path) {
   FileSystem& fs = Env::fileSystem();
-  if (path && fs.exists(*path)) return true;
+  if (path && fs.exists(*path)) return Status::success();
   // Without a path (the Application Support directory is unknown) there is nothing to create:
   // report it the way a failed creation is reported, so that callers give up cleanly.
   log::info("Directory doesn't exist...creating it at {}", path.value_or("(null)"));
@@ -53,10 +53,10 @@ bool ZeltoUtils::createDirectoryIfNecessary(const std::optional<std::string>& pa
       path ? fs.createDirectories(*path) : Status::failure("no directory path is known");
   if (!created.ok()) {
     log::error("Directory didn't exist and error while creating it: {}", created.message());
-    return false;
+    return created;
   }
   log::info("Created directory");
-  return true;
+  return Status::success();
 }
 
 bool ZeltoUtils::isApplicationRunning(Workspace& workspace, const std::string& bundleIdentifier) {

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "Platform/Status.h"
+
 namespace zelto {
 
 class Workspace;
@@ -24,10 +26,10 @@ class ZeltoUtils {
   // The configuration directory with N + ".cfg" appended; nothing without a directory.
   static std::optional<std::string> getConfigurationPath(const std::string& configNamespace);
   static std::optional<std::string> getApplicationSupportDirectory();
-  static bool createApplicationSupportDirectoryIfNecessary();
+  static Status createApplicationSupportDirectoryIfNecessary();
   // Success when anything stands at the path, or once the directory (with its parents) has
   // been made. No path at all is a failure.
-  static bool createDirectoryIfNecessary(const std::optional<std::string>& path);
+  static Status createDirectoryIfNecessary(const std::optional<std::string>& path);
 
   // One-off questions to the workspace, without observing it. Running: at least one application
   // with the identifier (or, by path, whose bundle path begins with `path`: a plain,

@@ -48,7 +48,7 @@ Result<nlohmann::json> ZeltoBasePreferences::configObjectForNamespace(
     const std::string& configNamespace) {
   auto path = ZeltoUtils::getConfigurationPath(configNamespace);
   const std::string shown = path.value_or("(null)");
-  if (!path || !ZeltoUtils::createApplicationSupportDirectoryIfNecessary()) {
+  if (!path || !ZeltoUtils::createApplicationSupportDirectoryIfNecessary().ok()) {
     return logged(
         fmt::format("Unable to use configuration at {} because directory doesn't exist", shown));
   }
@@ -96,73 +96,75 @@ bool ZeltoBasePreferences::exists() const {
   return path && Env::fileSystem().exists(*path);
 }
 
-bool ZeltoBasePreferences::save() { return saveWithBackup(true); }
+Status ZeltoBasePreferences::save() { return saveWithBackup(true); }
 
-bool ZeltoBasePreferences::saveWithBackup(bool backup) {
+Status ZeltoBasePreferences::saveWithBackup(bool backup) {
   auto path = configFilePath();
-  if (!path) return false;
+  if (!path) return Status::failure("No configuration directory to save " + ns + " in");
   if (backup) {
-    if (!saveToPath(*path + ".bak")) return false;
-    if (!saveToPath(*path)) return false;
+    if (Status saved = saveToPath(*path + ".bak"); !saved.ok()) return saved;
+    if (Status saved = saveToPath(*path); !saved.ok()) return saved;
     log::debug("Saved preferences with backup");
   } else {
-    if (!saveToPath(*path)) return false;
+    if (Status saved = saveToPath(*path); !saved.ok()) return saved;
     log::debug("Saved preferences without backup");
   }
-  return true;
+  return Status::success();
 }
 
-bool ZeltoBasePreferences::saveSnapshot() {
+Status ZeltoBasePreferences::saveSnapshot() {
   auto path = configFilePath();
-  if (!path) return false;
+  if (!path) return Status::failure("No configuration directory to save " + ns + " in");
   DateComponents now =
       DateCalendar::dateComponentsDate(Env::clock().now(), DateCalendar::systemTimeZoneName());
   std::string snapshot = fmt::format("{}_{}_{}_{}_{}_{}_{}.snapshot", *path, now.year, now.month,
                                      now.day, now.hour, now.minute, now.second);
-  bool saved = saveToPath(snapshot);
-  if (saved) log::debug("Successfully saved preferences snapshot to {}", snapshot);
+  Status saved = saveToPath(snapshot);
+  if (saved.ok()) log::debug("Successfully saved preferences snapshot to {}", snapshot);
   return saved;
 }
 
-bool ZeltoBasePreferences::saveToPath(const std::string& path) {
+Status ZeltoBasePreferences::saveToPath(const std::string& path) {
   nlohmann::json dictionary = toDictionary();
   std::string bytes;
   try {
     // Compact UTF-8; text that isn't valid UTF-8 fails here rather than reaching the file.
     bytes = dictionary.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
   } catch (const nlohmann::json::exception& e) {
-    log::error("Error while serializing config object {} (error = {})", describe(dictionary),
-               e.what());
-    return false;
+    std::string reason = fmt::format("Error while serializing config object {} (error = {})",
+                                     describe(dictionary), e.what());
+    log::error("{}", reason);
+    return Status::failure(reason);
   }
   Status written = Env::fileSystem().writeFileAtomically(path, bytes, FileSystem::kPrivateFileMode);
   if (!written.ok()) {
-    log::error("Error while writing config object {} to {} ({})", describe(dictionary), path,
-               written.message());
-    return false;
+    std::string reason = fmt::format("Error while writing config object {} to {} ({})",
+                                     describe(dictionary), path, written.message());
+    log::error("{}", reason);
+    return Status::failure(reason);
   }
-  return true;
+  return Status::success();
 }
 
-bool ZeltoBasePreferences::resetToDefaults() {
+Status ZeltoBasePreferences::resetToDefaults() {
   if (Status merged = mergeFromDictionary(getDefaultValues()); !merged.ok()) {
     log::error("Error while resetting to default values: {}", merged.message());
-    return false;
+    return merged.withContext("Error while resetting to default values");
   }
-  return true;
+  return Status::success();
 }
 
-bool ZeltoBasePreferences::discardUnsavedChanges() {
+Status ZeltoBasePreferences::discardUnsavedChanges() {
   Result<nlohmann::json> stored = configObjectForNamespace(ns);
   if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", ns);
-    return false;
+    return stored.status();
   }
   if (Status merged = mergeFromDictionary(*stored); !merged.ok()) {
     log::error("Error while discarding unsaved changes: {}", merged.message());
-    return false;
+    return merged.withContext("Error while discarding unsaved changes");
   }
-  return true;
+  return Status::success();
 }
 
 }  // namespace zelto

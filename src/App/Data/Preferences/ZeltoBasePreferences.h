@@ -36,15 +36,16 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
   std::optional<std::string> configFilePath() const;
   bool exists() const;
 
-  bool save();
-  bool saveWithBackup(bool backup);
-  bool saveSnapshot();
-  bool saveToPath(const std::string& path);
+  // Each failure is logged, and its reason is the line that was logged.
+  Status save();
+  Status saveWithBackup(bool backup);
+  Status saveSnapshot();
+  Status saveToPath(const std::string& path);
 
   // The fields named by the defaults table take their defaults again. Nothing is saved.
-  virtual bool resetToDefaults();
+  virtual Status resetToDefaults();
   // The fields present in the file take the file's values; the others keep theirs.
-  virtual bool discardUnsavedChanges();
+  virtual Status discardUnsavedChanges();
 };
 
 }  // namespace zelto

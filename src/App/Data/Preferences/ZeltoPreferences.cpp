@@ -281,12 +281,12 @@ void ZeltoPreferences::clearVolatileFields() {
   websocketPort.reset();
 }
 
-bool ZeltoPreferences::resetToDefaults() {
+Status ZeltoPreferences::resetToDefaults() {
   clearVolatileFields();
   return ZeltoBasePreferences::resetToDefaults();
 }
 
-bool ZeltoPreferences::discardUnsavedChanges() {
+Status ZeltoPreferences::discardUnsavedChanges() {
   clearVolatileFields();
   return ZeltoBasePreferences::discardUnsavedChanges();
 }

@@ -111,8 +111,8 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
   void syncBlockedApplicationsArrays(const std::vector<std::string>& newPaths,
                                      const std::optional<std::vector<std::string>>& oldPaths);
 
-  bool resetToDefaults() override;
-  bool discardUnsavedChanges() override;
+  Status resetToDefaults() override;
+  Status discardUnsavedChanges() override;
 
   // Tests only: forget the shared record so the next request loads afresh.
   static void resetSharedInstanceForTesting();

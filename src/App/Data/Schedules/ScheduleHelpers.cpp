@@ -124,16 +124,16 @@ bool ScheduleHelpers::isSystemClockFormat24Hr() {
   return format->get_ref<const std::string&>().find("H:mm") != std::string::npos;
 }
 
-bool ScheduleHelpers::createDefaultSchedule() {
+Status ScheduleHelpers::createDefaultSchedule() {
   ZeltoPreferences* preferences = ZeltoPreferences::standardPreferences();
   if (preferences == nullptr) {
     log::error("Cannot create the default schedules: no preferences");
-    return false;
+    return Status::failure("Cannot create the default schedules: no preferences");
   }
   ProfileZeltoPreferences* profile = preferences->defaultProfile();
   if (profile == nullptr) {
     log::error("Cannot create the default schedules: no default profile");
-    return false;
+    return Status::failure("Cannot create the default schedules: no default profile");
   }
   profile->schedules.push_back(defaultSchedule(0, kWeekdays));
   profile->schedules.push_back(defaultSchedule(1, kWeekends));

@@ -20,6 +20,7 @@
 #include "App/Data/Preferences/ScheduleZeltoPreferences.h"
 #include "App/Data/Schedules/NormalizedScheduleItem.h"
 #include "Platform/Date.h"
+#include "Platform/Status.h"
 
 namespace zelto {
 
@@ -69,8 +70,8 @@ class ScheduleHelpers {
 
   // Appends two switched-off schedules, each with a new identifier (weekdays and weekends,
   // 09:00-17:00, positions 0 and 1) to the shared record's default profile and saves the record.
-  // True when saved; false (logged) when the save failed or there is no shared record.
-  static bool createDefaultSchedule();
+  // Success when saved; a failure (logged) when the save failed or there is no shared record.
+  static Status createDefaultSchedule();
 };
 
 }  // namespace zelto

@@ -56,7 +56,7 @@ TEST(ZeltoUtilsTest, UnknownHomeMeansNoConfigurationDirectory) {
                           "Error while detecting user application support directory: The home "
                           "directory of the current user is unknown"));
 
-  EXPECT_FALSE(ZeltoUtils::createApplicationSupportDirectoryIfNecessary());
+  EXPECT_FALSE(ZeltoUtils::createApplicationSupportDirectoryIfNecessary().ok());
   EXPECT_TRUE(capture.has(spdlog::level::info, "Directory doesn't exist...creating it at (null)"));
   EXPECT_TRUE(capture.has(spdlog::level::err,
                           "Directory didn't exist and error while creating it: no directory path "
@@ -68,7 +68,7 @@ TEST(ZeltoUtilsTest, CreatingDirectories) {
   std::string nested = env.home() + "/a/b/c";
   {
     LogCapture capture;
-    EXPECT_TRUE(ZeltoUtils::createDirectoryIfNecessary(nested));
+    EXPECT_TRUE(ZeltoUtils::createDirectoryIfNecessary(nested).ok());
     EXPECT_TRUE(env.fs().isDirectory(nested));
     EXPECT_THAT(capture.texts(), ElementsAre("Directory doesn't exist...creating it at " + nested,
                                              "Created directory"));
@@ -77,21 +77,21 @@ TEST(ZeltoUtilsTest, CreatingDirectories) {
     // Anything already there counts, even a plain file.
     LogCapture capture;
     std::string file = env.temp().write("plain", "x");
-    EXPECT_TRUE(ZeltoUtils::createDirectoryIfNecessary(nested));
-    EXPECT_TRUE(ZeltoUtils::createDirectoryIfNecessary(file));
+    EXPECT_TRUE(ZeltoUtils::createDirectoryIfNecessary(nested).ok());
+    EXPECT_TRUE(ZeltoUtils::createDirectoryIfNecessary(file).ok());
     EXPECT_TRUE(capture.texts().empty());
   }
   {
     LogCapture capture;
     std::string blocked = env.temp().write("file", "x") + "/sub";
-    EXPECT_FALSE(ZeltoUtils::createDirectoryIfNecessary(blocked));
+    EXPECT_FALSE(ZeltoUtils::createDirectoryIfNecessary(blocked).ok());
     ASSERT_EQ(capture.lines().size(), 2u);
     EXPECT_EQ(capture.lines()[1].level, spdlog::level::err);
     EXPECT_THAT(capture.lines()[1].text,
                 ::testing::StartsWith("Directory didn't exist and error while creating it: "));
   }
   SyncManager::setConfiguredSyncDirectory(env.home() + "/sync/here");
-  EXPECT_TRUE(ZeltoUtils::createApplicationSupportDirectoryIfNecessary());
+  EXPECT_TRUE(ZeltoUtils::createApplicationSupportDirectoryIfNecessary().ok());
   EXPECT_TRUE(env.fs().isDirectory(env.home() + "/sync/here"));
 }
 

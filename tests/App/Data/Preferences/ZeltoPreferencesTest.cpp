@@ -83,7 +83,7 @@ TEST_F(ZeltoPreferencesTest, EveryFileTheStoreAcceptsSurvivesSaveAndLoadUnchange
   ASSERT_TRUE(first);
   EXPECT_EQ(first->numberOfTimesRun, 12u);
   EXPECT_EQ(first->profiles[0].timers.interval, 600);
-  ASSERT_TRUE(first->save());
+  ASSERT_TRUE(first->save().ok());
   EXPECT_FALSE(storedConfig().contains("unknownKey"));
   auto second = load();
   ASSERT_TRUE(second);
@@ -119,7 +119,7 @@ TEST_F(ZeltoPreferencesTest, ReloadEmptiesExactlyTheVolatileFieldsAndKeepsTheRes
   prefs->zeltoType = 2;             // present in the file: replaced
   prefs->currentTimeZone = "Europe/Berlin";
 
-  ASSERT_TRUE(prefs->discardUnsavedChanges());
+  ASSERT_TRUE(prefs->discardUnsavedChanges().ok());
   EXPECT_FALSE(prefs->lastZeltoDate || prefs->lastUnzeltoDate || prefs->lastBreakDate ||
                prefs->lastUnbreakDate || prefs->lastTimerTickDate || prefs->zeltoUnblockDate ||
                prefs->zeltoUnbreakDate || prefs->password || prefs->httpPort ||
@@ -131,11 +131,11 @@ TEST_F(ZeltoPreferencesTest, ReloadEmptiesExactlyTheVolatileFieldsAndKeepsTheRes
 
   // A file holding the dates restores them; a missing file is a no-op merge that succeeds.
   writeConfig(R"({"zeltoUnblockDate": "2026-12-06T10:00:00Z"})");
-  ASSERT_TRUE(prefs->discardUnsavedChanges());
+  ASSERT_TRUE(prefs->discardUnsavedChanges().ok());
   EXPECT_EQ(prefs->zeltoUnblockDate, JSONValues::parseDate("2026-12-06T10:00:00Z"));
   std::filesystem::remove(configFile());
   prefs->password = "again";
-  EXPECT_TRUE(prefs->discardUnsavedChanges());
+  EXPECT_TRUE(prefs->discardUnsavedChanges().ok());
   EXPECT_FALSE(prefs->password || prefs->zeltoUnblockDate);
   EXPECT_EQ(prefs->zeltoType, 1);
 }
@@ -147,11 +147,11 @@ TEST_F(ZeltoPreferencesTest, AFailedReloadLeavesTheRecordButStillEmptiesTheVolat
   prefs->password = "pw";
   LogCapture capture;
   writeConfig("{not json");
-  EXPECT_FALSE(prefs->discardUnsavedChanges());
+  EXPECT_FALSE(prefs->discardUnsavedChanges().ok());
   EXPECT_TRUE(capture.has(spdlog::level::info,
                           "Invalid configuration option returned for namespace: default"));
   writeConfig(R"({"zeltoType": "timer"})");
-  EXPECT_FALSE(prefs->discardUnsavedChanges());
+  EXPECT_FALSE(prefs->discardUnsavedChanges().ok());
   EXPECT_THAT(capture.texts().back(),
               StartsWith("Error while discarding unsaved changes: zeltoType"));
   EXPECT_EQ(prefs->zeltoType, 1);
@@ -167,7 +167,7 @@ TEST_F(ZeltoPreferencesTest, ResetToDefaults) {
   prefs->isUserInitiated = true;
   prefs->currentTimeZone = "UTC";
   std::string oldId = prefs->uniqueIdentifier;
-  ASSERT_TRUE(prefs->resetToDefaults());
+  ASSERT_TRUE(prefs->resetToDefaults().ok());
   EXPECT_EQ(prefs->profiles.size(), 1u);
   EXPECT_TRUE(prefs->sessions.empty());
   EXPECT_NE(prefs->uniqueIdentifier, oldId);
@@ -264,7 +264,7 @@ TEST_F(ZeltoPreferencesTest, BlockedApplicationEntriesFollowThePathList) {
 TEST_F(ZeltoPreferencesTest, SavingWritesTheBackupFirstAndKeepsTheOldFileOnFailure) {
   auto prefs = load();
   ASSERT_TRUE(prefs);
-  ASSERT_TRUE(prefs->save());
+  ASSERT_TRUE(prefs->save().ok());
   EXPECT_EQ(storedConfig(), json::parse(readWholeFile(configFile() + ".bak")));
   std::string before = readWholeFile(configFile());
 
@@ -273,17 +273,17 @@ TEST_F(ZeltoPreferencesTest, SavingWritesTheBackupFirstAndKeepsTheOldFileOnFailu
   std::filesystem::create_directories(configFile() + ".bak/inside");
   prefs->zeltoType = 1;
   LogCapture capture;
-  EXPECT_FALSE(prefs->save());
+  EXPECT_FALSE(prefs->save().ok());
   EXPECT_EQ(readWholeFile(configFile()), before);
   EXPECT_THAT(capture.texts().back(), StartsWith("Error while writing config object {"));
   EXPECT_THAT(capture.texts().back(), HasSubstr(configFile() + ".bak ("));
 
-  EXPECT_TRUE(prefs->saveWithBackup(false));
+  EXPECT_TRUE(prefs->saveWithBackup(false).ok());
   EXPECT_EQ(storedConfig()["zeltoType"], 1);
 
   // Text that isn't UTF-8 can't be written as JSON: nothing reaches the file.
   prefs->password = std::string("\xff\xfe");
-  EXPECT_FALSE(prefs->saveWithBackup(false));
+  EXPECT_FALSE(prefs->saveWithBackup(false).ok());
   EXPECT_THAT(capture.texts().back(), StartsWith("Error while serializing config object {"));
   EXPECT_FALSE(storedConfig().contains("password"));
 }
@@ -294,7 +294,7 @@ TEST_F(ZeltoPreferencesTest, SnapshotsAreNamedAfterTheLocalMoment) {
   ASSERT_EQ(DateCalendar::systemTimeZoneName(), testing::kTestTimeZone);
   std::string expected = configFile() + "_2026_5_29_5_26_40.snapshot";
   LogCapture capture;
-  ASSERT_TRUE(prefs->saveSnapshot());
+  ASSERT_TRUE(prefs->saveSnapshot().ok());
   EXPECT_TRUE(std::filesystem::exists(expected)) << expected;
   EXPECT_TRUE(
       capture.has(spdlog::level::debug, "Successfully saved preferences snapshot to " + expected));
@@ -305,10 +305,10 @@ TEST_F(ZeltoPreferencesTest, TheConfigurationDirectoryOverrideMovesLoadsAndSaves
   ASSERT_TRUE(prefs);
   std::string elsewhere = env_.home() + "/sync/zelto";
   SyncManager::setConfiguredSyncDirectory(elsewhere);
-  EXPECT_FALSE(prefs->save());                  // a save does not create the directory
-  ASSERT_TRUE(prefs->discardUnsavedChanges());  // a reload does
+  EXPECT_FALSE(prefs->save().ok());                  // a save does not create the directory
+  ASSERT_TRUE(prefs->discardUnsavedChanges().ok());  // a reload does
   EXPECT_TRUE(std::filesystem::is_directory(elsewhere));
-  ASSERT_TRUE(prefs->save());
+  ASSERT_TRUE(prefs->save().ok());
   EXPECT_TRUE(std::filesystem::exists(elsewhere + "/default.cfg"));
   EXPECT_EQ(ZeltoBasePreferences::standardConfigurationPath(), elsewhere + "/default.cfg");
 }

@@ -186,7 +186,7 @@ TEST(DefaultScheduleTest, TwoSwitchedOffSchedulesAreAppendedAndSaved) {
   env.temp().write(".local/share/Zelto/default.cfg",
                    R"({"profiles": [{"schedules": [{"uniqueID": "mine", "sortIndex": 4}]}]})");
 
-  ASSERT_TRUE(ScheduleHelpers::createDefaultSchedule());
+  ASSERT_TRUE(ScheduleHelpers::createDefaultSchedule().ok());
   json schedules = json::parse(testing::readWholeFile(file))["profiles"][0]["schedules"];
   ASSERT_EQ(schedules.size(), 3u);
   EXPECT_EQ(schedules[0]["uniqueID"], "mine");
@@ -203,7 +203,7 @@ TEST(DefaultScheduleTest, TwoSwitchedOffSchedulesAreAppendedAndSaved) {
   // A save that fails is not reported as done.
   std::filesystem::remove(file + ".bak");
   std::filesystem::create_directories(file + ".bak/inside");
-  EXPECT_FALSE(ScheduleHelpers::createDefaultSchedule());
+  EXPECT_FALSE(ScheduleHelpers::createDefaultSchedule().ok());
   ZeltoPreferences::resetSharedInstanceForTesting();
 }
 

@@ -20,7 +20,7 @@ std::optional<std::string> SyncManager::getConfiguredSyncDirectory() {
 void SyncManager::setConfiguredSyncDirectory(const std::string& path) {
   UserDefaults& defaults = UserDefaults::standard();
   defaults.setObject(path, kConfigurationDirKey);
-  if (!defaults.synchronize()) {
+  if (!defaults.synchronize().ok()) {
     log::error("Error while synchronizing settings after setting configuration sync dir");
   }
 }
@@ -28,7 +28,7 @@ void SyncManager::setConfiguredSyncDirectory(const std::string& path) {
 void SyncManager::removeSyncDirectorySetting() {
   UserDefaults& defaults = UserDefaults::standard();
   defaults.removeObjectForKey(kConfigurationDirKey);
-  if (!defaults.synchronize()) {
+  if (!defaults.synchronize().ok()) {
     log::error("Error while synchronizing settings after removing configuration sync dir");
   }
 }
