@@ -104,6 +104,28 @@ TEST_F(WatchdogEndToEndTest, KeepsTheApplicationRunningWhileATimerRuns) {
   EXPECT_TRUE(alive(launchedPids()[1])) << "stopping the agent leaves the application running";
 }
 
+TEST_F(WatchdogEndToEndTest, AnApplicationStartedThroughAScriptIsLaunchedOnce) {
+  // The bundle's executable is a script that ends up running a program from outside the bundle.
+  dir_.write("Zelto.app/Contents/MacOS/start.sh",
+             "#!/bin/sh\necho $$ >> \"$ZELTO_STANDIN_LOG\"\nexec sleep 600\n");
+  std::filesystem::permissions(app_ + "/Contents/MacOS/start.sh",
+                               std::filesystem::perms::owner_all);
+  std::string plist = readWholeFile(app_ + "/Contents/Info.plist");
+  plist.replace(plist.find("<string>Zelto</string>"), 23, "<string>start.sh</string>");
+  dir_.write("Zelto.app/Contents/Info.plist", plist);
+
+  writeConfig(timerRunning());
+  startAgent();
+  ASSERT_TRUE(eventually([&] { return launchedPids().size() == 1; }))
+      << readWholeFile(dir_ / "agent.err");
+  // Checks more than two seconds after the launch find the application running.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  size_t before = checks();
+  writeConfig(timerRunning());
+  ASSERT_TRUE(eventually([&] { return checks() > before; })) << readWholeFile(dir_ / "agent.err");
+  EXPECT_EQ(launchedPids().size(), 1u) << readWholeFile(dir_ / "agent.err");
+}
+
 TEST_F(WatchdogEndToEndTest, AnotherBundleClaimingTheIdentifierDoesNotStopTheLaunch) {
   // Any program laid out as a bundle with the main application's identifier, running.
   std::string impostor = dir_ / "Impostor.app/Contents/MacOS/sleep";
