@@ -229,11 +229,8 @@ bool LinuxWorkspace::list(pid_t pid, const Found& found) {
       if (process->hasEnded()) return false;
       listed.process = std::move(*process);
       watchEnd(listed.process, [this, pid] { onListedExit(pid); });
-    } else if (!endWatchFailureLogged_) {
-      // Still listed; its end is found by a later reading.
-      endWatchFailureLogged_ = true;
-      log::warning("Ends of applications are noticed only when the list is read: {}",
-                   process.status().message());
+    } else {
+      endsUnwatched(process.status());  // still listed; its end is found by a later reading
     }
     watchExecutable(found.executablePath);
   }
@@ -243,10 +240,13 @@ bool LinuxWorkspace::list(pid_t pid, const Found& found) {
 
 void LinuxWorkspace::watchEnd(ProcessWatch& process, std::function<void()> onEnd) {
   Status watched = process.watchEnd(loop_, std::move(onEnd));
-  if (watched.ok() || endWatchFailureLogged_) return;
+  if (!watched.ok()) endsUnwatched(watched);
+}
+
+void LinuxWorkspace::endsUnwatched(const Status& why) {
+  if (endWatchFailureLogged_) return;
   endWatchFailureLogged_ = true;
-  log::warning("Ends of applications are noticed only when the list is read: {}",
-               watched.message());
+  log::warning("Ends of applications are noticed only when the list is read: {}", why.message());
 }
 
 void LinuxWorkspace::forget(pid_t pid) { listed_.erase(pid); }
@@ -334,10 +334,8 @@ Status LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   if (auto process = ProcessWatch::open(pid); process.ok()) {
     child.process = std::move(*process);
     watchEnd(child.process, [this, pid] { onChildExit(pid); });
-  } else if (!endWatchFailureLogged_) {
-    endWatchFailureLogged_ = true;
-    log::warning("Ends of applications are noticed only when the list is read: {}",
-                 process.status().message());
+  } else {
+    endsUnwatched(process.status());
   }
 
   watchExecutable(executable);

@@ -95,6 +95,8 @@ class LinuxWorkspace final : public Workspace {
   void onChildExit(pid_t pid);
   void reapUnwatchedChildren();
   void watchEnd(ProcessWatch& process, std::function<void()> onEnd);
+  // Logs, once per workspace, that ends of applications are seen only by readings of the list.
+  void endsUnwatched(const Status& why);
   void watchExecutable(const std::string& executablePath);
   void onExecutableEvents();
   void settle();
