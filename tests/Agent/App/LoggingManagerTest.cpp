@@ -35,16 +35,6 @@ TEST(LoggingManagerTest, NamesMapToLevelsAndBack) {
   EXPECT_EQ(LoggingManager::getNameFromLogLevel(all - 1), "off");
 }
 
-TEST(LoggingManagerTest, SinkThresholdsFollowTheMask) {
-  EXPECT_EQ(LoggingManager::thresholdForLogLevel(0), spdlog::level::off);
-  EXPECT_EQ(LoggingManager::thresholdForLogLevel(1), spdlog::level::err);
-  EXPECT_EQ(LoggingManager::thresholdForLogLevel(3), spdlog::level::warn);
-  EXPECT_EQ(LoggingManager::thresholdForLogLevel(7), spdlog::level::info);
-  EXPECT_EQ(LoggingManager::thresholdForLogLevel(15), spdlog::level::debug);
-  EXPECT_EQ(LoggingManager::thresholdForLogLevel(LoggingManager::kLogLevelAll),
-            spdlog::level::trace);
-}
-
 TEST(LoggingManagerTest, TheStoredLevelIsReadAndWrittenByName) {
   TestEnv env;
   EXPECT_EQ(LoggingManager::getLogLevel(), 7u);

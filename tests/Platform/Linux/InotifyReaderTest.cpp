@@ -2,20 +2,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/InotifyReader.h"
-#include "Support/ChildProcess.h"
 #include "Support/TempDir.h"
 
 namespace zelto {
 namespace {
 
-using testing::readWholeFile;
 using testing::TempDir;
 
 struct Drained {
@@ -56,22 +53,6 @@ TEST_F(InotifyReaderTest, HandsOverEveryPendingEventInOrderThenFindsTheQueueEmpt
   Drained second = drain(inotify.get());
   EXPECT_TRUE(second.status.ok()) << second.status.message();
   EXPECT_TRUE(second.events.empty());
-}
-
-TEST_F(InotifyReaderTest, AnOverflowedQueueIsHandedOverAsAnEvent) {
-  const int limit = std::atoi(readWholeFile("/proc/sys/fs/inotify/max_queued_events").c_str());
-  if (limit <= 0 || limit > 200'000) GTEST_SKIP() << "queue limit " << limit;
-  std::string file = temp.write("file", "");
-  ASSERT_GE(::inotify_add_watch(inotify.get(), file.c_str(), IN_OPEN | IN_CLOSE_NOWRITE), 0);
-  // Each open and close queues two events that can't be merged with their neighbours.
-  for (int i = 0; i <= limit / 2; ++i) FileDescriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-
-  Drained drained = drain(inotify.get());
-  ASSERT_TRUE(drained.status.ok()) << drained.status.message();
-  ASSERT_FALSE(drained.events.empty());
-  EXPECT_EQ(drained.events.back().wd, -1);
-  EXPECT_TRUE(drained.events.back().mask & IN_Q_OVERFLOW);
-  EXPECT_TRUE(drain(inotify.get()).events.empty());
 }
 
 TEST_F(InotifyReaderTest, ADescriptorThatGivesNoEventsFails) {

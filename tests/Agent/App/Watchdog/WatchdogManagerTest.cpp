@@ -198,14 +198,6 @@ TEST_F(WatchdogManagerTest, ABrokenFileIsReadOncePerCheck) {
   EXPECT_EQ(capture.countStartingWith("Looking up configuration file at"), 3u);
 }
 
-TEST_F(WatchdogManagerTest, OnlyTheApplicationOfItsOwnBundleHoldsOffALaunch) {
-  start(timerEndingIn(600));
-  // A bundle elsewhere claiming the main application's identifier.
-  workspace_.setRunningApplications({{4243, "Quarnix.zelto", env_.home() + "/Impostor.app"}});
-  watchdog_->setup();
-  EXPECT_EQ(workspace_.launches().size(), 1u);
-}
-
 TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSetting) {
   // The main application's setting is not the agent's: the agent watches its own default.
   ASSERT_TRUE(

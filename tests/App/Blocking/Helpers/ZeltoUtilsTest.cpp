@@ -14,14 +14,6 @@ using ::testing::ElementsAre;
 using testing::LogCapture;
 using testing::TestEnv;
 
-TEST(ZeltoUtilsTest, ModeNames) {
-  EXPECT_EQ(ZeltoUtils::getZeltoTypeAsString(0), "normal");
-  EXPECT_EQ(ZeltoUtils::getZeltoTypeAsString(1), "timer");
-  EXPECT_EQ(ZeltoUtils::getZeltoTypeAsString(2), "schedule");
-  EXPECT_EQ(ZeltoUtils::getZeltoTypeAsString(3), "unknown");
-  EXPECT_EQ(ZeltoUtils::getZeltoTypeAsString(-1), "unknown");
-}
-
 TEST(ZeltoUtilsTest, ConfigurationLivesInApplicationSupportUnlessOverridden) {
   TestEnv env;
   const std::string support = env.home() + "/.local/share";
