@@ -1,17 +1,12 @@
 #include "Platform/SystemTimeZones.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unicode/rbtz.h>
 #include <unicode/tzrule.h>
 #include <unicode/ucal.h>
 #include <unicode/unistr.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -19,7 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Platform/Linux/FileDescriptor.h"
+#include "Platform/FileSystem.h"
 #include "Platform/Log.h"
 
 // The library reads the system's database (Debian builds it with USE_OS_TZDB). Its ptz.h, which
@@ -74,23 +69,16 @@ std::string zoneFilePath(const std::string& name) {
 // The whole regular file at `path`, refused beyond kMaxZoneFileBytes; a FIFO or device at the
 // path is refused without blocking.
 Result<std::string> readZoneFile(const std::string& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!fd.valid()) return Status::failure("Can't open " + path + ": " + std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) {
-    return Status::failure("Can't inspect " + path + ": " + std::strerror(errno));
+  LocalFileSystem fs;
+  std::optional<FileStatus> status = fs.status(path);
+  if (status && status->kind == FileStatus::Kind::kRegular && status->size > kMaxZoneFileBytes) {
+    return Status::failure("Too large for a zone file: " + path);
   }
-  if (!S_ISREG(st.st_mode)) return Status::failure("Not a regular file: " + path);
-  std::string contents;
-  char buffer[16384];
-  while (contents.size() <= kMaxZoneFileBytes) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
-    if (n == 0) return contents;
-    contents.append(buffer, static_cast<size_t>(n));
+  Result<std::string> contents = fs.readFile(path);
+  if (contents.ok() && contents->size() > kMaxZoneFileBytes) {  // it grew meanwhile
+    return Status::failure("Too large for a zone file: " + path);
   }
-  return Status::failure("Too large for a zone file: " + path);
+  return contents;
 }
 
 bool isZoneFile(const std::string& contents) { return contents.starts_with("TZif"); }
