@@ -150,11 +150,10 @@ std::optional<LinuxWorkspace::Found> LinuxWorkspace::recognise(pid_t pid) {
   if (!executable) return std::nullopt;
   auto bundle = bundleOfExecutable(*executable);
   if (!bundle) return std::nullopt;
-  auto canonical = canonicalPath(*bundle);
-  if (!canonical.ok()) return std::nullopt;
-  auto identifier = identifierOfBundle(*canonical);
+  // The kernel names the executable by its canonical path, so its bundle's path is canonical.
+  auto identifier = identifierOfBundle(*bundle);
   if (!identifier) return std::nullopt;
-  return Found{*canonical, *identifier, *executable};
+  return Found{*bundle, *identifier, *executable};
 }
 
 bool LinuxWorkspace::rescan() {
