@@ -1,0 +1,59 @@
+// ZeltoURLMatcher: one site pattern, ready to test URLs against.
+//
+// A pattern in regex form ("/.../") or with a "*" anywhere is converted and compiled (see
+// ZeltoURL) and matches where its expression matches. Any other pattern is plain: it becomes a
+// short list of address prefixes (itself, and with "http://", "https://" and "www." put first
+// as needed), and a URL matches when it begins with one of them; a plain pattern ending in "/"
+// matches only that address, optionally followed by a query or a fragment. A "+" first makes
+// the matcher allow and a "-" block, both with priority over every plain pattern. Patterns and
+// URLs are compared lower-cased; block-page addresses never match.
+//
+// An empty pattern (none left after lower-casing) makes a matcher that matches nothing: one
+// stray empty line in a site list must not block, or allow, the whole web.
+//
+// Immutable after construction; a plain value (the compiled expression is shared between
+// copies). Any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Platform/Regex.h"
+
+namespace zelto {
+
+class ZeltoURLMatcher {
+ public:
+  // `isWhitelisted`: whether a match allows, for a pattern without a "+" or "-" first.
+  explicit ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted = false);
+
+  bool isMatch(std::string_view url) const;
+
+  // A match allows (else it blocks).
+  bool isWhitelisted() const { return isWhitelisted_; }
+  // A plain pattern that ended in "/": only the address itself, with a query or fragment.
+  bool exactMatch() const { return exactMatch_; }
+  // Tested with `regex` rather than `patterns`.
+  bool isRegex() const { return isRegex_; }
+  // The pattern began with "+" or "-".
+  bool priority() const { return priority_; }
+  // The pattern as given, lower-cased.
+  const std::string& originalPattern() const { return originalPattern_; }
+  // The address prefixes of a plain pattern, in the order they are tried; empty for a regex.
+  const std::vector<std::string>& patterns() const { return patterns_; }
+  // The compiled expression of a regex matcher; nothing when it didn't compile.
+  const std::optional<Regex>& regex() const { return regex_; }
+
+ private:
+  bool isWhitelisted_ = false;
+  bool exactMatch_ = false;
+  bool isRegex_ = false;
+  bool priority_ = false;
+  std::string originalPattern_;
+  std::vector<std::string> patterns_;
+  std::optional<Regex> regex_;
+};
+
+}  // namespace zelto

@@ -1,0 +1,86 @@
+// ZeltoURLMatcherManager: whether a URL is blocked now, by the default profile's site list.
+//
+// It keeps one matcher per always-allowed address and per entry of the profile's list in force
+// (the allowed sites in allow-list mode, else the blocked ones), and decides in four passes,
+// each walking the matchers in order and stopping at the first that matches:
+//   rank 1  "+" patterns                                   allowed
+//   rank 2  "-" patterns                                   blocked
+//   rank 3  always-allowed addresses; in allow-list mode
+//           every plain pattern                            allowed
+//   rank 4  in block-list mode every plain pattern         blocked
+//   rank 5  nothing matched: blocked in allow-list mode, allowed in block-list mode.
+// Block-page addresses are always allowed. Empty entries of the list make no matcher.
+//
+// This walk is the reference decision: anything faster must answer as it does. `matches()`
+// exposes the matchers, always-allowed first, each with its kind (plain prefixes, exact, regex;
+// allow or block; priority).
+//
+// Ownership: the controller owns one. It reads the preferences record its source hands out
+// (none: no user patterns, block-list mode). After `setup` it rebuilds its matchers whenever
+// "DidUpdateBlockSettings" is posted on its notification centre, and stops observing when it
+// is destroyed.
+//
+// Threads: no lock. Posting "DidUpdateBlockSettings" and every other call belong on one thread
+// (the controller's).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "App/Blocking/Helpers/ZeltoURLMatcher.h"
+#include "Platform/NotificationCenter.h"
+
+namespace zelto {
+
+class ZeltoPreferences;
+
+class ZeltoURLMatcherManager {
+ public:
+  using PrefsSource = std::function<ZeltoPreferences*()>;
+
+  static constexpr const char* kDidUpdateBlockSettings = "DidUpdateBlockSettings";
+  // The product's own web site, always allowed.
+  static constexpr const char* kProductHost = "quarnix.com";
+
+  // What decided a URL: the rank above (1 to 5) and the matcher, none for rank 5 and for a
+  // block-page address (which reports rank 3, the rank of the always-allowed block page).
+  struct Decision {
+    bool blocked = false;
+    int rank = 5;
+    const ZeltoURLMatcher* matcher = nullptr;
+  };
+
+  // The eight always-allowed addresses, in order: six browser-internal schemes, the local
+  // block page on its default port and the product's web site.
+  static const std::vector<std::string>& alwaysAllowedAddresses();
+
+  // Reads the allow-list flag; no matchers yet.
+  explicit ZeltoURLMatcherManager(PrefsSource prefs,
+                                  NotificationCenter& center = NotificationCenter::defaultCenter());
+  ~ZeltoURLMatcherManager();
+  ZeltoURLMatcherManager(const ZeltoURLMatcherManager&) = delete;
+  ZeltoURLMatcherManager& operator=(const ZeltoURLMatcherManager&) = delete;
+
+  // Observes "DidUpdateBlockSettings" and builds the matchers. Call once.
+  void setup();
+  // Rebuilds every matcher from the record in memory (not reloaded from disk).
+  void updateMatches();
+
+  bool shouldBlock(std::string_view url) const { return decide(url).blocked; }
+  Decision decide(std::string_view url) const;
+
+  bool isWhitelisted() const { return isWhitelisted_; }
+  const std::vector<ZeltoURLMatcher>& matches() const { return matches_; }
+
+ private:
+  PrefsSource prefs_;
+  NotificationCenter& center_;
+  std::optional<NotificationCenter::Token> observer_;
+  bool isWhitelisted_ = false;
+  std::vector<ZeltoURLMatcher> matches_;
+};
+
+}  // namespace zelto

@@ -1,0 +1,66 @@
+// Url: one parsed URL reference (RFC 3986), with percent-encoding and query parsing.
+//
+// Absolute URLs ("scheme:...") and network-path references ("//host/...") are parsed by
+// libcurl's URL API, with any scheme allowed; other references ("example.com/a?b") are a path
+// with an optional query and fragment. Components are kept as written (not decoded, not case
+// folded), and each one knows whether it was present at all, so "http://a.com" (no path) and
+// "http://a.com/" (path "/") differ, as do "x?" (empty query) and "x" (none).
+//
+// A plain value, copied freely; any thread.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Platform/Status.h"
+
+namespace zelto {
+
+class Url {
+ public:
+  // The reference, or a failure naming the text and the reason (white space or control
+  // characters inside, a bad port, a scheme with no authority where one is needed, ...).
+  static Result<Url> parse(std::string_view text);
+
+  // The components; nothing when absent from the text. `path` is "" when absent.
+  const std::optional<std::string>& scheme() const { return scheme_; }
+  const std::optional<std::string>& host() const { return host_; }
+  std::optional<int> port() const { return port_; }
+  const std::string& path() const { return path_; }
+  const std::optional<std::string>& query() const { return query_; }
+  const std::optional<std::string>& fragment() const { return fragment_; }
+  // The whole reference, as it was parsed.
+  const std::string& absoluteString() const { return text_; }
+
+  // A copy whose path is `path`, and whose text is rebuilt from the components.
+  Url withPath(const std::string& path) const;
+
+  // Every byte outside the unreserved set (ALPHA DIGIT "-" "." "_" "~") as %XX: the result is
+  // safe as a query value, a path segment or a fragment, and percentDecode gives back exactly
+  // the input, whatever bytes it holds.
+  static std::string percentEncode(std::string_view text);
+  // "%XX" sequences decoded to their bytes ("+" stays "+"); a "%" not followed by two hex
+  // digits is kept as it is.
+  static std::string percentDecode(std::string_view text);
+  // "a=1&b=x%20y" as {"a": "1", "b": "x y"}: pairs split at "&", key and value at the first
+  // "=", both percent-decoded; a pair without "=" has the empty value; the first of repeated
+  // keys wins; empty pairs are skipped.
+  static std::map<std::string, std::string> queryParameters(std::string_view query);
+
+ private:
+  Url() = default;
+  std::string rebuild() const;
+
+  std::string text_;
+  std::optional<std::string> scheme_;
+  std::optional<std::string> userInfo_;
+  std::optional<std::string> host_;
+  std::optional<int> port_;
+  std::string path_;
+  std::optional<std::string> query_;
+  std::optional<std::string> fragment_;
+};
+
+}  // namespace zelto
