@@ -30,6 +30,27 @@ std::vector<ScheduleZeltoPreferences> ProfileZeltoPreferences::getSortedSchedule
   return ScheduleZeltoPreferences::sortedBySortIndex(schedules);
 }
 
+namespace {
+
+std::vector<std::string> textEntries(const nlohmann::json& list) {
+  std::vector<std::string> entries;
+  if (!list.is_array()) return entries;
+  for (const auto& entry : list) {
+    if (entry.is_string()) entries.push_back(entry.get<std::string>());
+  }
+  return entries;
+}
+
+}  // namespace
+
+std::vector<std::string> ProfileZeltoPreferences::blockedWebsiteList() const {
+  return textEntries(blockedWebsites);
+}
+
+std::vector<std::string> ProfileZeltoPreferences::whitelistedWebsiteList() const {
+  return textEntries(whitelistedWebsites);
+}
+
 ProfileZeltoPreferences* ProfileZeltoPreferences::getProfileByUniqueID(
     const std::string& uniqueID) {
   ZeltoPreferences* prefs = ZeltoPreferences::standardPreferences();

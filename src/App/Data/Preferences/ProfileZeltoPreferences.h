@@ -45,6 +45,12 @@ class ProfileZeltoPreferences : public JSONRecord<ProfileZeltoPreferences> {
   // list is not reordered.
   std::vector<ScheduleZeltoPreferences> getSortedSchedules() const;
 
+  // The site patterns of `blockedWebsites` / `whitelistedWebsites` in their order: the text
+  // entries, empty ones included; entries of any other type (a hand-edited file) are left out,
+  // as is the whole list when it isn't one.
+  std::vector<std::string> blockedWebsiteList() const;
+  std::vector<std::string> whitelistedWebsiteList() const;
+
   // Profiles of the shared main record; nothing when none matches or there is no record. The
   // pointer stays valid until the record's profiles change (a reload replaces them).
   static ProfileZeltoPreferences* getProfileByUniqueID(const std::string& uniqueID);
