@@ -15,8 +15,12 @@
 // the uses of the record and of the cached schedule; the class therefore has no lock. Only
 // `shared` may be called from any thread.
 //
+// The controller owns the site objects: the pattern converter `zeltoURL` and the matchers
+// `urlMatchManager`, both made (matchers built) by the constructor and reading the record in use.
+//
 // The operations are spread over one file per concern: modes (ZeltoModes.cpp), timers and
-// breaks (ZeltoTimers.cpp), schedules (ZeltoSchedule.cpp) and ending a period (ZeltoEnding.cpp).
+// breaks (ZeltoTimers.cpp), schedules (ZeltoSchedule.cpp), ending a period (ZeltoEnding.cpp)
+// and the site lists (ZeltoSites.cpp).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "App/Blocking/Helpers/ZeltoURL.h"
+#include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
+#include "App/Data/Preferences/ProfileZeltoPreferences.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "App/Data/Schedules/Schedule.h"
 #include "Platform/Clock.h"
@@ -41,6 +48,8 @@ class Zelto {
 
   static Zelto& shared();
   explicit Zelto(Clock& clock);
+  Zelto(const Zelto&) = delete;
+  Zelto& operator=(const Zelto&) = delete;
 
   // The preferences record in use, or nullptr while it can't be loaded.
   ZeltoPreferences* prefs();
@@ -54,7 +63,12 @@ class Zelto {
   double origTimerInterval = 0;
   std::optional<Schedule> schedule;
   std::optional<Schedule> activeScheduleChain;
-  // Blocked-site objects (the URL converter and matchers) are added with the site lists.
+  // The profile in use, for a host that switches profiles; the decisions here read the default
+  // profile.
+  std::optional<ProfileZeltoPreferences> activeProfile;
+
+  ZeltoURL& zeltoURL() { return *zeltoURL_; }
+  ZeltoURLMatcherManager& urlMatchManager() { return *urlMatchManager_; }
 
   // Modes.
   bool isNormal();
@@ -101,14 +115,43 @@ class Zelto {
   bool shouldUnzelto();
   bool canHardcoreUnzelto();
 
+  // Site lists, from the default profile's, read afresh at every call. The list in force: the
+  // allowed sites in allow-list mode, else the blocked ones, as written.
+  std::vector<std::string> blockedURLs();
+  // That list without empty entries.
+  std::vector<std::string> unadjustedFilteredSites();
+  // ... followed by the always-allowed addresses, each with "+" first.
+  std::vector<std::string> filteredSites();
+  // The compiled formats of `filteredSites`; a pattern that doesn't compile is left out with a
+  // warning.
+  ZeltoURL::Formats blockedRegexURLs();
+  // The formats handed to browser extensions: in allow-list mode every allowed site with "+"
+  // first, else the blocked sites; then the always-allowed addresses with "+".
+  ZeltoURL::Formats getBrowserExtensionBlockURLs();
+  // `blockedURLs` lower-cased.
+  std::vector<std::string> normalizedBlockedURLs();
+  // The blocked sites lower-cased, in either mode.
+  std::vector<std::string> blockedDomains();
+  // The matchers' decision for one URL.
+  bool urlIsBlocked(std::string_view url);
+  // The blocked ones of `urls`, decided by `blockedRegexURLs`; block-page addresses are kept out.
+  std::vector<std::string> bulkFilterUrls(const std::vector<std::string>& urls);
+
  private:
   // The record, or an empty stand-in whose fields are all empty, zero or false.
   const ZeltoPreferences& current();
   void save();
   Date now() const { return clock_.now(); }
 
+  // The default profile of the record in use; nothing while there is no record.
+  ProfileZeltoPreferences* defaultProfile();
+  bool isWhitelistMode();
+  ZeltoURL::Formats formatsOf(const std::vector<std::string>& patterns);
+
   Clock& clock_;
   ZeltoPreferences* prefs_ = nullptr;
+  std::unique_ptr<ZeltoURL> zeltoURL_;
+  std::unique_ptr<ZeltoURLMatcherManager> urlMatchManager_;
 };
 
 }  // namespace zelto

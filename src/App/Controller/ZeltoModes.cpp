@@ -10,7 +10,13 @@ Zelto& Zelto::shared() {
   return *instance;
 }
 
-Zelto::Zelto(Clock& clock) : clock_(clock), prefs_(ZeltoPreferences::standardPreferences()) {}
+Zelto::Zelto(Clock& clock) : clock_(clock), prefs_(ZeltoPreferences::standardPreferences()) {
+  // Both site objects follow the record in use, which may be loaded only later.
+  zeltoURL_ = std::make_unique<ZeltoURL>([this] { return prefs(); });
+  shouldStartTimer = false;
+  urlMatchManager_ = std::make_unique<ZeltoURLMatcherManager>([this] { return prefs(); });
+  urlMatchManager_->setup();
+}
 
 ZeltoPreferences* Zelto::prefs() {
   // The shared record may have been loaded since (by a retry elsewhere); asking costs nothing.

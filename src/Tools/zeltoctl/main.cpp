@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Agent/App/LoggingManager.h"
 #include "App/Controller/Zelto.h"
@@ -157,6 +158,24 @@ int scheduleCommand(const std::string& when, int days) {
   });
 }
 
+// One line per URL: "blocked" or "allowed", a tab, the URL; with `explain`, a tab, the rank of
+// the rule that decided (1 to 5) and a tab and the pattern of the deciding matcher.
+int checkUrlCommand(const std::vector<std::string>& urls, bool explain) {
+  return withController("", [&](zelto::Zelto& controller, zelto::Date) {
+    for (const std::string& url : urls) {
+      zelto::ZeltoURLMatcherManager::Decision decision = controller.urlMatchManager().decide(url);
+      std::string line = (decision.blocked ? "blocked\t" : "allowed\t") + url;
+      if (explain) {
+        std::string pattern = decision.matcher != nullptr ? decision.matcher->originalPattern()
+                              : decision.rank == 5        ? "(no match)"
+                                                          : "(block page)";
+        line += "\t" + std::to_string(decision.rank) + "\t" + pattern;
+      }
+      std::printf("%s\n", line.c_str());
+    }
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,6 +228,20 @@ int main(int argc, char** argv) {
   scheduleCmd->add_option("--days", days, "How many days ahead (default 7)")
       ->check(CLI::Range(1, 366));
 
+  std::vector<std::string> urls;
+  bool explain = false;
+  CLI::App* checkUrl = app.add_subcommand(
+      "check-url",
+      "Whether the current site lists block each URL: one line per URL, \"blocked\" or\n"
+      "\"allowed\", a tab and the URL");
+  checkUrl->add_option("URL", urls, "The addresses to decide, e.g. https://example.com/page")
+      ->required();
+  checkUrl->add_flag("--explain", explain,
+                     "Add a tab and the rule that decided: 1 a \"+\" pattern, 2 a \"-\" pattern,\n"
+                     "3 an allowing pattern (always-allowed addresses; every pattern of an\n"
+                     "allow list), 4 a blocking pattern, 5 no pattern matched (blocked only with\n"
+                     "an allow list); then a tab and the deciding pattern, lower-cased");
+
   CLI11_PARSE(app, argc, argv);
 
   // Work with the agent's own settings (its "ConfigurationDir" above all), so that what is
@@ -222,6 +255,7 @@ int main(int argc, char** argv) {
   if (validate->parsed()) return validateCommand(file);
   if (status->parsed()) return statusCommand(when, asJson);
   if (scheduleCmd->parsed()) return scheduleCommand(when, days);
+  if (checkUrl->parsed()) return checkUrlCommand(urls, explain);
   std::printf("%s", app.help().c_str());
   return 0;
 }

@@ -116,5 +116,41 @@ TEST_F(ZeltoctlTest, ValidateSaysValidOrGivesTheReason) {
   EXPECT_THAT(output, HasSubstr("Not a regular file"));
 }
 
+TEST_F(ZeltoctlTest, CheckUrlDecidesByTheAgentsConfiguration) {
+  // The agent's "ConfigurationDir" points elsewhere: that configuration is the one decided by.
+  home_.write(".config/Zelto/Preferences/Quarnix.zelto.agent.plist",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+              "<key>ConfigurationDir</key><string>" +
+                  home_ / "synced" + "</string></dict></plist>\n");
+  auto useSites = [&](const json& profile) {
+    home_.write("synced/default.cfg", json{{"profiles", json::array({profile})}}.dump());
+  };
+  useSites({{"blockedWebsites", {"Example.com", "-chrome://", "+example.com/ok/", ""}}});
+  auto [code, output] =
+      run({"check-url", "--explain", "https://www.example.com/x", "chrome://settings",
+           "https://example.com/ok/?a=1", "https://other.org/", "chrome://flags/#x"});
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(output,
+            "blocked\thttps://www.example.com/x\t4\texample.com\n"
+            "blocked\tchrome://settings\t2\t-chrome://\n"
+            "allowed\thttps://example.com/ok/?a=1\t1\t+example.com/ok/\n"
+            "allowed\thttps://other.org/\t5\t(no match)\n"
+            "blocked\tchrome://flags/#x\t2\t-chrome://\n");
+
+  useSites({{"enableWhitelistWebsites", true}, {"whitelistedWebsites", {"docs.org"}}});
+  std::tie(code, output) = run({"check-url", "https://docs.org/a", "https://other.org/",
+                                "opera://about", "http://localhost:9/block/?zelto_url=x"});
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(output,
+            "allowed\thttps://docs.org/a\n"
+            "blocked\thttps://other.org/\n"
+            "allowed\topera://about\n"
+            "allowed\thttp://localhost:9/block/?zelto_url=x\n");
+
+  std::tie(code, output) = run({"check-url"});
+  EXPECT_NE(code, 0);
+  EXPECT_THAT(output, HasSubstr("URL is required"));
+}
+
 }  // namespace
 }  // namespace zelto
