@@ -4,7 +4,6 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
-#include <algorithm>
 #include <atomic>
 #include <limits>
 
@@ -58,10 +57,10 @@ Result<Regex> Regex::compile(std::string_view source) {
   std::unique_ptr<icu::RegexPattern> pattern(
       icu::RegexPattern::compile(unicode, /*flags=*/0, where, status));
   if (U_FAILURE(status) || pattern == nullptr) {
-    // ICU gives the place in UTF-16 units; people count characters.
-    const int32_t offset = std::clamp(where.offset, 0, unicode.length());
-    return Status::failure(quoted + " doesn't compile: " + u_errorName(status) + " at character " +
-                           std::to_string(unicode.countChar32(0, offset)));
+    // ICU counts the place in characters, within its line.
+    const std::string line = where.line > 1 ? "line " + std::to_string(where.line) + ", " : "";
+    return Status::failure(quoted + " doesn't compile: " + u_errorName(status) + " at " + line +
+                           "character " + std::to_string(where.offset));
   }
   auto compiled = std::make_shared<Compiled>();
   compiled->source = std::string(source);

@@ -101,8 +101,9 @@ std::optional<std::string> part(CURLU* handle, CURLUPart which) {
 // bytes that would end it or can't stand in a URL percent-encoded, and where the path would
 // otherwise read as something else, a prefix that leaves it the same path (RFC 3986, 4.2 and
 // 5.3): "/" after an authority, "/." before "//" without one, "./" before a first segment
-// with ":" in a reference without scheme.
-std::string pathToWrite(std::string_view path, bool hasScheme, bool hasAuthority) {
+// with ":" in a reference without scheme. A file URL without host has at least the path "/".
+std::string pathToWrite(std::string_view path, bool hasScheme,
+                        const std::optional<std::string>& host) {
   std::string out;
   for (char c : path) {
     if (isSpaceOrControl(c) || c == '?' || c == '#') {
@@ -115,7 +116,7 @@ std::string pathToWrite(std::string_view path, bool hasScheme, bool hasAuthority
       out += c;
     }
   }
-  if (hasAuthority) return out.empty() || out[0] == '/' ? out : "/" + out;
+  if (host) return (out.empty() && !host->empty()) || out.starts_with('/') ? out : "/" + out;
   if (out.starts_with("//")) return "/." + out;
   if (!hasScheme && out.substr(0, out.find('/')).find(':') != std::string::npos) {
     return "./" + out;
@@ -211,7 +212,7 @@ Result<Url> Url::parse(std::string_view text) {
 
 Url Url::withPath(const std::string& path) const {
   Url copy = *this;
-  copy.path_ = pathToWrite(path, scheme_.has_value(), host_.has_value());
+  copy.path_ = pathToWrite(path, scheme_.has_value(), host_);
   copy.text_ = copy.rebuild();
   return copy;
 }
