@@ -48,8 +48,10 @@ std::string whyItGaveUp(UErrorCode status) {
 }  // namespace
 
 Result<Regex> Regex::compile(std::string_view source) {
+  if (source.size() > kLongestText) {
+    return Status::failure("A regex of " + std::to_string(source.size()) + " bytes is too long");
+  }
   const std::string quoted = "Regex \"" + std::string(source) + "\"";
-  if (source.size() > kLongestText) return Status::failure(quoted + " is too long");
   if (!isValidUtf8(source)) return Status::failure(quoted + " is not valid UTF-8");
   const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(source);
   UParseError where{};

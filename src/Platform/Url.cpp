@@ -97,7 +97,7 @@ std::optional<std::string> part(CURLU* handle, CURLUPart which) {
   return std::string(text.get());
 }
 
-// `path` as it must be written after the rest of `url` for the text to read back as that path:
+// `path` as it must be written after the rest of a URL for the text to read back as that path:
 // bytes that would end it or can't stand in a URL percent-encoded, and where the path would
 // otherwise read as something else, a prefix that leaves it the same path (RFC 3986, 4.2 and
 // 5.3): "/" after an authority, "/." before "//" without one, "./" before a first segment
