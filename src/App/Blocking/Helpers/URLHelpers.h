@@ -20,8 +20,8 @@ class URLHelpers {
   // A host without scheme or path: "//a.com".
   static bool isValidEmptyDomain(const Url& url);
   // What a user typed, as a URL: blanks trimmed at both ends, "http://" put first unless the
-  // text begins with "http", and the path "/" when there is none. A failure when the text
-  // still isn't a URL (naming the text).
+  // text begins with "http://" or "https://" (in any case: "httpbin.org" gets one too), and the
+  // path "/" when there is none. A failure when the text still isn't a URL (naming the text).
   static Result<Url> URLByNormalizing(std::string_view text);
 };
 

@@ -60,7 +60,8 @@ class ZeltoURL {
   std::shared_ptr<const RegexFormat> regexFormatFromString(const std::string& pattern);
   // The compiled expression of that format, or nothing.
   std::optional<Regex> regexFromString(const std::string& pattern);
-  // `source` compiled anew (no cache, despite the name).
+  // `source` compiled anew (no cache, despite the name). An empty source is refused: it would
+  // match every address.
   Result<Regex> getCachedRegex(const std::string& source);
 
   // Blocked by `formats`: in allow-list mode, unless some format matches; in block-list mode,
@@ -84,9 +85,10 @@ class ZeltoURL {
   static std::string stringByReplacingOccurrencesOfStringSafe(std::string_view text,
                                                               std::string_view target,
                                                               std::string_view replacement);
-  // The format of `pattern`, not compiled.
+  // The format of `pattern`, not compiled. The patterns "/" and "//" (and "+/", "+//") name no
+  // expression: their source is empty, and it never compiles.
   static RegexFormat getRegexFormatFromString(const std::string& pattern);
-  // The format of `pattern` compiled; not cached.
+  // The format of `pattern` compiled; not cached. A failure for an empty pattern or source.
   static Result<Regex> getRegexFromString(const std::string& pattern);
   // The host less a leading "www." and the whole address, for a valid URL; else nothing.
   static std::vector<std::string> commonURLBlockParts(const Url& url);

@@ -1,0 +1,47 @@
+#include "App/Blocking/Helpers/URLHelpers.h"
+
+#include <string>
+
+#include "Platform/Text.h"
+
+namespace zelto {
+
+namespace {
+
+bool present(const std::optional<std::string>& part) { return part && !part->empty(); }
+
+// Whether `text` begins with `prefix`, ASCII letters compared without case.
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool URLHelpers::isValidURL(const Url& url) {
+  return present(url.scheme()) && present(url.host()) && !url.path().empty();
+}
+
+bool URLHelpers::isValidEmptyDomain(const Url& url) {
+  return present(url.host()) && !url.scheme() && url.path().empty();
+}
+
+Result<Url> URLHelpers::URLByNormalizing(std::string_view text) {
+  std::string address = Text::trimBlanks(text);
+  if (!startsWithIgnoringCase(address, "http://") && !startsWithIgnoringCase(address, "https://")) {
+    address.insert(0, "http://");
+  }
+  Result<Url> url = Url::parse(address);
+  if (!url.ok()) {
+    return url.status().withContext("\"" + std::string(text) + "\" is not a web address");
+  }
+  if (url->path().empty()) return url->withPath("/");
+  return url;
+}
+
+}  // namespace zelto

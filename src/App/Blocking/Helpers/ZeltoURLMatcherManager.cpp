@@ -1,0 +1,90 @@
+#include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
+
+#include "App/Blocking/Helpers/ZeltoURL.h"
+#include "App/Data/Preferences/ZeltoPreferences.h"
+#include "Platform/Log.h"
+
+namespace zelto {
+
+const std::vector<std::string>& ZeltoURLMatcherManager::alwaysAllowedAddresses() {
+  static const std::vector<std::string> addresses{
+      "chrome://",
+      "favorites://",
+      "bookmarks://",
+      "history://",
+      "vivaldi://",
+      "opera://",
+      "http://localhost:" + std::to_string(ZeltoURL::kDefaultHttpPort) + "/block/",
+      kProductHost,
+  };
+  return addresses;
+}
+
+ZeltoURLMatcherManager::ZeltoURLMatcherManager(PrefsSource prefs, NotificationCenter& center)
+    : prefs_(std::move(prefs)), center_(center) {
+  ZeltoPreferences* record = prefs_ ? prefs_() : nullptr;
+  if (record != nullptr) isWhitelisted_ = record->defaultProfile()->enableWhitelistWebsites;
+}
+
+ZeltoURLMatcherManager::~ZeltoURLMatcherManager() {
+  if (observer_) center_.removeObserver(*observer_);
+}
+
+void ZeltoURLMatcherManager::setup() {
+  if (!observer_) {
+    observer_ = center_.addObserver(kDidUpdateBlockSettings,
+                                    [this](const Notification&) { updateMatches(); });
+  }
+  updateMatches();
+}
+
+void ZeltoURLMatcherManager::updateMatches() {
+  log::info("Zelto URL matcher is updating blocked sites");
+  std::vector<std::string> sites;
+  ZeltoPreferences* record = prefs_ ? prefs_() : nullptr;
+  if (record != nullptr) {
+    const ProfileZeltoPreferences* profile = record->defaultProfile();
+    isWhitelisted_ = profile->enableWhitelistWebsites;
+    sites = isWhitelisted_ ? profile->whitelistedWebsiteList() : profile->blockedWebsiteList();
+  } else {
+    isWhitelisted_ = false;
+  }
+
+  std::vector<ZeltoURLMatcher> matches;
+  matches.reserve(alwaysAllowedAddresses().size() + sites.size());
+  for (const auto& address : alwaysAllowedAddresses()) matches.emplace_back(address, true);
+  for (const auto& site : sites) {
+    // A stray empty line must not make a matcher: it would stand for no site at all.
+    if (!site.empty()) matches.emplace_back(site, isWhitelisted_);
+  }
+  matches_ = std::move(matches);
+}
+
+ZeltoURLMatcherManager::Decision ZeltoURLMatcherManager::decide(std::string_view url) const {
+  if (ZeltoURL::urlIsBlockedPage(url)) return {.blocked = false, .rank = 3, .matcher = nullptr};
+
+  // The first matcher of the kind that `accepts` which matches, if any.
+  auto find = [&](auto accepts) -> const ZeltoURLMatcher* {
+    for (const auto& matcher : matches_) {
+      if (accepts(matcher) && matcher.isMatch(url)) return &matcher;
+    }
+    return nullptr;
+  };
+  if (auto m = find([](const auto& m) { return m.priority() && m.isWhitelisted(); })) {
+    return {.blocked = false, .rank = 1, .matcher = m};
+  }
+  if (auto m = find([](const auto& m) { return m.priority() && !m.isWhitelisted(); })) {
+    return {.blocked = true, .rank = 2, .matcher = m};
+  }
+  // Passes 3 and 4 take every allowing, then every blocking matcher; the priority ones among
+  // them are known not to match by now, so they aren't asked again.
+  if (auto m = find([](const auto& m) { return !m.priority() && m.isWhitelisted(); })) {
+    return {.blocked = false, .rank = 3, .matcher = m};
+  }
+  if (auto m = find([](const auto& m) { return !m.priority() && !m.isWhitelisted(); })) {
+    return {.blocked = true, .rank = 4, .matcher = m};
+  }
+  return {.blocked = isWhitelisted_, .rank = 5, .matcher = nullptr};
+}
+
+}  // namespace zelto
