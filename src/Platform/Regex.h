@@ -2,9 +2,10 @@
 //
 // Patterns come from users, so every search is bounded: it runs under ICU's time limit
 // (kTimeLimit steps of the match engine, on the order of milliseconds each) and ICU's default
-// backtracking stack limit. A search that hits either limit counts as no match, and the first
-// such search of a compiled expression logs one warning naming its source; later ones are
-// silent. No flags are given: matching is case-sensitive, "." doesn't match line ends.
+// backtracking stack limit. A search that hits either limit (or fails in any other way) counts
+// as no match, and the first such search of a compiled expression logs one warning naming its
+// source and why; later ones are silent. No flags are given: matching is case-sensitive, "."
+// doesn't match line ends.
 //
 // Copies share one compiled pattern (immutable) and one warned-once flag. Thread safety: a
 // Regex may be searched from any number of threads at once; each search uses its own matcher.
@@ -30,7 +31,7 @@ class Regex {
   static Result<Regex> compile(std::string_view source);
 
   // True when the expression matches somewhere in `text` (UTF-8; invalid sequences read as
-  // U+FFFD). False on no match and on a search that ran past a limit (see above).
+  // U+FFFD). False on no match and on a search that ran past a limit or failed (see above).
   bool isMatch(std::string_view text) const;
 
   const std::string& source() const;

@@ -1,10 +1,14 @@
 // Url: one parsed URL reference (RFC 3986), with percent-encoding and query parsing.
 //
-// Absolute URLs ("scheme:...") and network-path references ("//host/...") are parsed by
-// libcurl's URL API, with any scheme allowed; other references ("example.com/a?b") are a path
-// with an optional query and fragment. Components are kept as written (not decoded, not case
-// folded), and each one knows whether it was present at all, so "http://a.com" (no path) and
-// "http://a.com/" (path "/") differ, as do "x?" (empty query) and "x" (none).
+// URLs with an authority ("scheme://host/..." with any scheme, and network-path references
+// "//host/...") are parsed by libcurl's URL API. Other references are a path with an optional
+// query and fragment, after a scheme if they begin with one: "example.com/a?b" has none, while
+// "mailto:a@b.c" and "localhost:8919/x" have one ("localhost", path "8919/x"), as RFC 3986 and
+// browsers read them. Components are kept as written (not decoded, not case folded), except
+// that the host is the one libcurl reads (percent-escapes decoded, IP addresses in their usual
+// form: "0x7f.1" is "127.0.0.1"). Each component knows whether it was present at all, so
+// "http://a.com" (no path) and "http://a.com/" (path "/") differ, as do "x?" (empty query) and
+// "x" (none).
 //
 // A plain value, copied freely; any thread.
 #pragma once
@@ -21,10 +25,12 @@ namespace zelto {
 class Url {
  public:
   // The reference, or a failure naming the text and the reason (white space or control
-  // characters inside, a bad port, a scheme with no authority where one is needed, ...).
+  // characters inside, a bad port, an authority without host, a scheme with no authority where
+  // one is needed: http, https, ws, wss and ftp URLs always name a host, ...).
   static Result<Url> parse(std::string_view text);
 
-  // The components; nothing when absent from the text. `path` is "" when absent.
+  // The components; nothing when absent from the text. `path` is "" when absent. A file URL
+  // has the host "" when it names none ("file:///etc") or names "localhost".
   const std::optional<std::string>& scheme() const { return scheme_; }
   const std::optional<std::string>& host() const { return host_; }
   std::optional<int> port() const { return port_; }
@@ -34,15 +40,20 @@ class Url {
   // The whole reference, as it was parsed.
   const std::string& absoluteString() const { return text_; }
 
-  // A copy whose path is `path`, and whose text is rebuilt from the components.
+  // A copy whose path is `path`, and whose text is rebuilt from the components. `path` is taken
+  // as written, except where it could not be read back from the text as the same path: bytes
+  // that would end it or can't stand in a URL ("?", "#", white space, controls) are
+  // percent-encoded, and a prefix that keeps it the same path is put first where the path
+  // would otherwise read as something else ("/" after a host, "/." before a leading "//"
+  // without one, "./" before a first segment with ":" in a reference without scheme).
   Url withPath(const std::string& path) const;
 
   // Every byte outside the unreserved set (ALPHA DIGIT "-" "." "_" "~") as %XX: the result is
   // safe as a query value, a path segment or a fragment, and percentDecode gives back exactly
   // the input, whatever bytes it holds.
   static std::string percentEncode(std::string_view text);
-  // "%XX" sequences decoded to their bytes ("+" stays "+"); a "%" not followed by two hex
-  // digits is kept as it is.
+  // "%XX" sequences decoded to their bytes, whatever they are ("%00" gives a NUL byte, "+"
+  // stays "+"); a "%" not followed by two hex digits is kept as it is ("%zz" stays "%zz").
   static std::string percentDecode(std::string_view text);
   // "a=1&b=x%20y" as {"a": "1", "b": "x y"}: pairs split at "&", key and value at the first
   // "=", both percent-decoded; a pair without "=" has the empty value; the first of repeated

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Platform/Regex.h"
+#include "Support/LogCapture.h"
+
+namespace zelto {
+namespace {
+
+Regex compiled(std::string_view source) {
+  Result<Regex> regex = Regex::compile(source);
+  EXPECT_TRUE(regex.ok()) << regex.status().message();
+  return *regex;
+}
+
+TEST(RegexTest, MatchesAnywhereUnlessAnchoredCaseSensitiveAndDotStopsAtLineEnds) {
+  const Regex regex = compiled("a.c");
+  EXPECT_TRUE(regex.isMatch("http://xabcx.com/"));
+  EXPECT_FALSE(regex.isMatch("http://xABCx.com/"));
+  EXPECT_FALSE(regex.isMatch("a\nc"));
+  EXPECT_EQ(regex.source(), "a.c");
+
+  const Regex anchored = compiled("^https?://a\\.com/$");
+  EXPECT_TRUE(anchored.isMatch("https://a.com/"));
+  EXPECT_FALSE(anchored.isMatch("https://a.com/x"));
+  EXPECT_FALSE(anchored.isMatch("xhttps://a.com/"));
+}
+
+TEST(RegexTest, ReadsPatternsAndTextsAsCharactersNotBytes) {
+  EXPECT_TRUE(compiled("^caf.$").isMatch("café"));
+  // An invalid sequence in a text reads as U+FFFD and doesn't stop the search.
+  EXPECT_TRUE(compiled("a\\x{FFFD}b")
+                  .isMatch("a\xFF"
+                           "b"));
+  EXPECT_TRUE(compiled("z").isMatch("\xC3z"));
+}
+
+TEST(RegexTest, CompileFailuresNameTheSourceAndTheReason) {
+  Result<Regex> unbalanced = Regex::compile("(a");
+  ASSERT_FALSE(unbalanced.ok());
+  EXPECT_NE(unbalanced.status().message().find("\"(a\""), std::string::npos)
+      << unbalanced.status().message();
+  EXPECT_NE(unbalanced.status().message().find("U_REGEX_MISMATCHED_PAREN"), std::string::npos)
+      << unbalanced.status().message();
+
+  // The place is counted in characters, not UTF-16 units ("𝒜" is two of those) nor bytes.
+  Result<Regex> range = Regex::compile("𝒜[z-a]");
+  ASSERT_FALSE(range.ok());
+  EXPECT_NE(range.status().message().find("U_REGEX_INVALID_RANGE at character 5"),
+            std::string::npos)
+      << range.status().message();
+
+  Result<Regex> secondLine = Regex::compile("a\nb(");
+  ASSERT_FALSE(secondLine.ok());
+  EXPECT_NE(secondLine.status().message().find("at line 2, character 2"), std::string::npos)
+      << secondLine.status().message();
+
+  for (std::string_view source : {std::string_view("a\xFF"), std::string_view("\xC3"),
+                                  std::string_view("\xED\xA0\x80"),       // a surrogate
+                                  std::string_view("a\0\xC0\x80", 4)}) {  // overlong NUL
+    Result<Regex> invalid = Regex::compile(source);
+    ASSERT_FALSE(invalid.ok()) << source;
+    EXPECT_NE(invalid.status().message().find("not valid UTF-8"), std::string::npos)
+        << invalid.status().message();
+  }
+}
+
+TEST(RegexTest, CatastrophicBacktrackingGivesUpAsNoMatchAndWarnsOncePerExpression) {
+  testing::LogCapture capture;
+  const std::string text = std::string(5000, 'a') + "b";
+  const std::string prefix = "Regex \"(a+)+$\" gave up on a URL: ";
+
+  const Regex regex = compiled("(a+)+$");
+  const Regex copy = regex;  // shares the expression and its warned-once flag
+  EXPECT_FALSE(regex.isMatch(text));
+  EXPECT_FALSE(copy.isMatch(text));
+  EXPECT_EQ(capture.countStartingWith(prefix), 1u);
+  const std::vector<testing::CapturedLine> lines = capture.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, spdlog::level::warn);
+  EXPECT_TRUE(lines[0].text == prefix + "it ran past its time limit" ||
+              lines[0].text == prefix + "it ran out of backtracking stack")
+      << lines[0].text;
+
+  // The expression still answers texts it can finish.
+  EXPECT_TRUE(regex.isMatch("aaa"));
+  EXPECT_FALSE(regex.isMatch("b"));
+
+  // Another compilation of the same source is another expression: it warns for itself.
+  EXPECT_FALSE(compiled("(a+)+$").isMatch(text));
+  EXPECT_EQ(capture.countStartingWith(prefix), 2u);
+}
+
+TEST(RegexTest, OneExpressionSearchedFromManyThreadsAtOnce) {
+  const Regex regex = compiled("^https?://([a-z]+\\.)?blocked\\.com/");
+  std::atomic<int> wrong = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 300; ++i) {
+        const bool blocked = (i + t) % 2 == 0;
+        const std::string url = blocked
+                                    ? "https://www.blocked.com/page" + std::to_string(i)
+                                    : "https://www.allowed.com/blocked.com/" + std::to_string(i);
+        if (regex.isMatch(url) != blocked) ++wrong;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+}
+
+}  // namespace
+}  // namespace zelto
