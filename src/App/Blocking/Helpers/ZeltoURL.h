@@ -60,6 +60,8 @@ class ZeltoURL {
   std::shared_ptr<const RegexFormat> regexFormatFromString(const std::string& pattern);
   // The compiled expression of that format, or nothing.
   std::optional<Regex> regexFromString(const std::string& pattern);
+  // How many patterns have their format cached.
+  size_t cachedFormatCount() const { return formatCache_.size(); }
   // `source` compiled anew (no cache, despite the name). An empty source is refused: it would
   // match every address.
   Result<Regex> getCachedRegex(const std::string& source);

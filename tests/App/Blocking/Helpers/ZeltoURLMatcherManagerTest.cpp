@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
+#include "App/Data/Preferences/ZeltoPreferences.h"
+#include "Support/LogCapture.h"
+
+namespace zelto {
+namespace {
+
+using json = nlohmann::json;
+using testing::LogCapture;
+
+constexpr const char* kUpdating = "Zelto URL matcher is updating blocked sites";
+
+// A manager over a record in memory (one profile) and a notification centre of its own.
+class ZeltoURLMatcherManagerTest : public ::testing::Test {
+ protected:
+  ZeltoURLMatcherManagerTest() { prefs_.profiles.emplace_back(); }
+
+  ProfileZeltoPreferences& profile() { return prefs_.profiles.front(); }
+  void blockList(json sites) {
+    profile().enableWhitelistWebsites = false;
+    profile().blockedWebsites = std::move(sites);
+  }
+  void allowList(json sites) {
+    profile().enableWhitelistWebsites = true;
+    profile().whitelistedWebsites = std::move(sites);
+  }
+  ZeltoURLMatcherManager& start() {
+    manager_ = std::make_unique<ZeltoURLMatcherManager>([this] { return record_; }, center_);
+    manager_->setup();
+    return *manager_;
+  }
+  // The decision for `url` as "blocked|allowed rank pattern".
+  std::string decide(const std::string& url) {
+    auto decision = manager_->decide(url);
+    EXPECT_EQ(decision.blocked, manager_->shouldBlock(url)) << url;
+    return std::string(decision.blocked ? "blocked " : "allowed ") + std::to_string(decision.rank) +
+           " " + (decision.matcher ? decision.matcher->originalPattern() : "-");
+  }
+
+  ZeltoPreferences prefs_;
+  ZeltoPreferences* record_ = &prefs_;
+  NotificationCenter center_;
+  std::unique_ptr<ZeltoURLMatcherManager> manager_;
+};
+
+TEST_F(ZeltoURLMatcherManagerTest, BlockListPassesInOrderOfPrecedence) {
+  blockList({"news.site", "-chrome://", "+news.site/ok", "-bad.site", "+bad.site", "", 7,
+             "-http://localhost", "/(unbalanced/"});
+  LogCapture capture;
+  ZeltoURLMatcherManager& manager = start();
+  EXPECT_TRUE(capture.has(spdlog::level::info, kUpdating));
+
+  // The always-allowed addresses first, then one matcher per non-empty text entry.
+  const auto& matches = manager.matches();
+  ASSERT_EQ(matches.size(), 8u + 7u);
+  for (size_t i = 0; i < 8; ++i) {
+    EXPECT_EQ(matches[i].originalPattern(), ZeltoURLMatcherManager::alwaysAllowedAddresses()[i]);
+    EXPECT_TRUE(matches[i].isWhitelisted());
+    EXPECT_FALSE(matches[i].priority());
+  }
+  EXPECT_EQ(matches[8].originalPattern(), "news.site");
+  EXPECT_FALSE(matches[8].isWhitelisted());
+  EXPECT_EQ(matches.back().originalPattern(), "/(unbalanced/");
+
+  EXPECT_EQ(decide("https://news.site/today"), "blocked 4 news.site");
+  EXPECT_EQ(decide("https://news.site/ok/1"), "allowed 1 +news.site/ok");
+  EXPECT_EQ(decide("chrome://settings"), "blocked 2 -chrome://");  // beats always-allowed
+  EXPECT_EQ(decide("favorites://x"), "allowed 3 favorites://");
+  EXPECT_EQ(decide("https://quarnix.com/help"), "allowed 3 quarnix.com");
+  EXPECT_EQ(decide("https://bad.site/"), "allowed 1 +bad.site");  // "+x" beats "-x"
+  EXPECT_EQ(decide("https://elsewhere.org/"), "allowed 5 -");
+  // Block-page addresses are allowed whatever the lists say.
+  EXPECT_EQ(decide("http://localhost:4000/block/?zelto_url=https%3A%2F%2Fnews.site%2F"),
+            "allowed 3 -");
+  EXPECT_EQ(decide("http://localhost:4000/other"), "blocked 2 -http://localhost");
+}
+
+TEST_F(ZeltoURLMatcherManagerTest, AllowListPassesAndSignOnlyPatterns) {
+  allowList({"example.com", "-example.com/ads", "+chat.example.org"});
+  profile().blockedWebsites = {"+other.org"};  // not the list in force
+  start();
+  EXPECT_TRUE(manager_->isWhitelisted());
+  EXPECT_EQ(decide("https://example.com/"), "allowed 3 example.com");
+  EXPECT_EQ(decide("https://example.com/ads/1"), "blocked 2 -example.com/ads");
+  EXPECT_EQ(decide("https://chat.example.org/"), "allowed 1 +chat.example.org");
+  EXPECT_EQ(decide("https://other.org/"), "blocked 5 -");
+  EXPECT_EQ(decide("chrome://extensions"), "allowed 3 chrome://");
+
+  // "-" alone blocks every http and https address with priority; "+" alone allows them.
+  allowList({"example.com", "-"});
+  start();
+  EXPECT_EQ(decide("https://example.com/"), "blocked 2 -");
+  EXPECT_EQ(decide("opera://settings"), "allowed 3 opera://");
+  blockList({"example.com", "+"});
+  start();
+  EXPECT_EQ(decide("https://example.com/"), "allowed 1 +");
+  EXPECT_EQ(decide("ftp://example.com/"), "allowed 5 -");
+}
+
+TEST_F(ZeltoURLMatcherManagerTest, EmptyListsAndNoRecord) {
+  blockList(json::array());
+  start();
+  EXPECT_EQ(manager_->matches().size(), 8u);
+  EXPECT_EQ(decide("https://example.com/"), "allowed 5 -");
+
+  allowList({"", ""});  // empty lines allow nothing
+  start();
+  EXPECT_EQ(manager_->matches().size(), 8u);
+  EXPECT_EQ(decide("https://example.com/"), "blocked 5 -");
+  EXPECT_EQ(decide("http://localhost:8919/block/"), "allowed 3 http://localhost:8919/block/");
+  EXPECT_EQ(decide("http://localhost:1/block/?zelto_url=x"), "allowed 3 -");
+
+  // Without a record: block-list mode with the always-allowed addresses alone.
+  record_ = nullptr;
+  start();
+  EXPECT_FALSE(manager_->isWhitelisted());
+  EXPECT_EQ(manager_->matches().size(), 8u);
+  EXPECT_EQ(decide("https://example.com/"), "allowed 5 -");
+
+  // Before set-up there are no matchers: the mode alone decides.
+  record_ = &prefs_;
+  ZeltoURLMatcherManager fresh([this] { return record_; }, center_);
+  EXPECT_TRUE(fresh.isWhitelisted());
+  EXPECT_TRUE(fresh.matches().empty());
+  EXPECT_TRUE(fresh.shouldBlock("chrome://settings"));
+}
+
+TEST_F(ZeltoURLMatcherManagerTest, RebuildsOnTheNotificationUntilDestroyed) {
+  blockList({"example.com"});
+  start();
+  EXPECT_TRUE(manager_->shouldBlock("https://example.com/"));
+
+  allowList({"example.com"});
+  EXPECT_TRUE(manager_->shouldBlock("https://example.com/"));  // not until told
+  center_.post("SomethingElse");
+  EXPECT_TRUE(manager_->shouldBlock("https://example.com/"));
+  center_.post(ZeltoURLMatcherManager::kDidUpdateBlockSettings);
+  EXPECT_TRUE(manager_->isWhitelisted());
+  EXPECT_EQ(decide("https://example.com/"), "allowed 3 example.com");
+  EXPECT_EQ(decide("https://other.org/"), "blocked 5 -");
+
+  LogCapture capture;
+  manager_.reset();
+  center_.post(ZeltoURLMatcherManager::kDidUpdateBlockSettings);
+  EXPECT_EQ(capture.count(kUpdating), 0u);
+}
+
+TEST_F(ZeltoURLMatcherManagerTest, APathologicalExpressionDecidesNothing) {
+  blockList({"/(a+)+$/", "blocked.site"});
+  start();
+  const std::string url = "http://" + std::string(5000, 'a') + "b";
+  auto decision = manager_->decide(url);  // finishing at all is the point
+  EXPECT_FALSE(decision.blocked);
+  EXPECT_EQ(decision.rank, 5);
+  EXPECT_EQ(decision.matcher, nullptr);
+  EXPECT_EQ(decide("https://blocked.site/"), "blocked 4 blocked.site");
+}
+
+}  // namespace
+}  // namespace zelto
