@@ -223,7 +223,18 @@ std::string ZeltoURL::normalizeHost(std::string_view host) {
 }
 
 bool ZeltoURL::urlIsBlockedPage(std::string_view url) {
-  return url.starts_with(kBlockPageStart) && url.find(kBlockPageMarker) != std::string_view::npos;
+  if (!url.starts_with(kBlockPageStart)) return false;
+  // The local host itself, on any port, and the page right there: a URL that merely begins
+  // with "http://localhost" and carries the marker somewhere ("http://localhost@site.com/?/block/
+  // ?zelto_url=", "http://localhost.site.com/block/...") is another site, and would otherwise
+  // never be blocked.
+  std::string_view rest = url.substr(kBlockPageStart.size());
+  if (rest.starts_with(':')) {
+    size_t afterPort = rest.find_first_not_of("0123456789", 1);
+    if (afterPort == std::string_view::npos) return false;
+    rest.remove_prefix(afterPort);
+  }
+  return rest.starts_with(kBlockPageMarker);
 }
 
 }  // namespace zelto

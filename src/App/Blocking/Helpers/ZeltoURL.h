@@ -100,7 +100,7 @@ class ZeltoURL {
   static bool isBareDomain(std::string_view text);
   static std::string wrapBareDomain(std::string_view domain);
   static std::string normalizeHost(std::string_view host);
-  // Begins with "http://localhost" and contains "/block/?zelto_url=" (any port).
+  // "http://localhost", an optional port, then "/block/?zelto_url=": a block-page address.
   static bool urlIsBlockedPage(std::string_view url);
 
  private:

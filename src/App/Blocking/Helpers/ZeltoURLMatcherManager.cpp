@@ -22,8 +22,14 @@ const std::vector<std::string>& ZeltoURLMatcherManager::alwaysAllowedAddresses()
 
 ZeltoURLMatcherManager::ZeltoURLMatcherManager(PrefsSource prefs, NotificationCenter& center)
     : prefs_(std::move(prefs)), center_(center) {
+  const ProfileZeltoPreferences* profile = defaultProfile();
+  isWhitelisted_ = profile != nullptr && profile->enableWhitelistWebsites;
+}
+
+const ProfileZeltoPreferences* ZeltoURLMatcherManager::defaultProfile() const {
   ZeltoPreferences* record = prefs_ ? prefs_() : nullptr;
-  if (record != nullptr) isWhitelisted_ = record->defaultProfile()->enableWhitelistWebsites;
+  // No profile at all (the record is absent, or a default one couldn't be made).
+  return record == nullptr ? nullptr : record->defaultProfile();
 }
 
 ZeltoURLMatcherManager::~ZeltoURLMatcherManager() {
@@ -41,13 +47,10 @@ void ZeltoURLMatcherManager::setup() {
 void ZeltoURLMatcherManager::updateMatches() {
   log::info("Zelto URL matcher is updating blocked sites");
   std::vector<std::string> sites;
-  ZeltoPreferences* record = prefs_ ? prefs_() : nullptr;
-  if (record != nullptr) {
-    const ProfileZeltoPreferences* profile = record->defaultProfile();
-    isWhitelisted_ = profile->enableWhitelistWebsites;
+  const ProfileZeltoPreferences* profile = defaultProfile();
+  isWhitelisted_ = profile != nullptr && profile->enableWhitelistWebsites;
+  if (profile != nullptr) {
     sites = isWhitelisted_ ? profile->whitelistedWebsiteList() : profile->blockedWebsiteList();
-  } else {
-    isWhitelisted_ = false;
   }
 
   std::vector<ZeltoURLMatcher> matches;

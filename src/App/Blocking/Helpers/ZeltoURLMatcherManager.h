@@ -35,6 +35,7 @@
 
 namespace zelto {
 
+class ProfileZeltoPreferences;
 class ZeltoPreferences;
 
 class ZeltoURLMatcherManager {
@@ -76,6 +77,8 @@ class ZeltoURLMatcherManager {
   const std::vector<ZeltoURLMatcher>& matches() const { return matches_; }
 
  private:
+  const ProfileZeltoPreferences* defaultProfile() const;
+
   PrefsSource prefs_;
   NotificationCenter& center_;
   std::optional<NotificationCenter::Token> observer_;

@@ -87,6 +87,8 @@ TEST_F(ZeltoURLMatcherManagerTest, AllowListPassesAndSignOnlyPatterns) {
   EXPECT_EQ(decide("https://chat.example.org/"), "allowed 1 +chat.example.org");
   EXPECT_EQ(decide("https://other.org/"), "blocked 5 -");
   EXPECT_EQ(decide("chrome://extensions"), "allowed 3 chrome://");
+  // Another site dressed up as the block page is no block page.
+  EXPECT_EQ(decide("http://localhost@other.org/?/block/?zelto_url=x"), "blocked 5 -");
 
   // "-" alone blocks every http and https address with priority; "+" alone allows them.
   allowList({"example.com", "-"});

@@ -168,6 +168,12 @@ TEST(ZeltoURLTest, BlockPagePortComesFromAWholeHttpPortInRange) {
   EXPECT_FALSE(ZeltoURL::urlIsBlockedPage("https://localhost:9000/block/?zelto_url=x"));
   EXPECT_FALSE(
       ZeltoURL::urlIsBlockedPage("http://example.com/?u=http://localhost/block/?zelto_url="));
+  // Other hosts that only begin with the text, and pages elsewhere on the local host.
+  EXPECT_TRUE(ZeltoURL::urlIsBlockedPage("http://localhost/block/?zelto_url=x"));
+  EXPECT_FALSE(ZeltoURL::urlIsBlockedPage("http://localhost@a.com/x?/block/?zelto_url="));
+  EXPECT_FALSE(ZeltoURL::urlIsBlockedPage("http://localhost.a.com/block/?zelto_url=x"));
+  EXPECT_FALSE(ZeltoURL::urlIsBlockedPage("http://localhost:80@a.com/block/?zelto_url=x"));
+  EXPECT_FALSE(ZeltoURL::urlIsBlockedPage("http://localhost:8919/a?/block/?zelto_url=x"));
 }
 
 TEST(ZeltoURLTest, TheBlockedURLComesBackFromTheBlockPageAddress) {
