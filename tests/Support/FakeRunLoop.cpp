@@ -25,6 +25,11 @@ std::unique_ptr<Registration> FakeRunLoop::addTimer(double delaySeconds, double 
   return std::make_unique<FakeTimer>(state);
 }
 
+void FakeRunLoop::post(Callback callback) {
+  std::lock_guard<std::mutex> lock(postedMutex_);
+  posted_.push_back(std::move(callback));
+}
+
 Result<std::unique_ptr<Registration>> FakeRunLoop::watchReadable(int fd, Callback) {
   return Status::failure("cannot watch descriptor " + std::to_string(fd) +
                          ": the fake run loop watches no descriptors");
@@ -53,16 +58,23 @@ bool FakeRunLoop::runOneDueTimer() {
   return true;
 }
 
+bool FakeRunLoop::runOnePosted() {
+  Callback callback;
+  {
+    std::lock_guard<std::mutex> lock(postedMutex_);
+    if (posted_.empty()) return false;
+    callback = std::move(posted_.front());
+    posted_.pop_front();
+  }
+  callback();
+  return true;
+}
+
 void FakeRunLoop::runUntilIdle() {
   stopped_ = false;
   for (;;) {
     if (stopped_) return;
-    if (!posted_.empty()) {
-      Callback callback = std::move(posted_.front());
-      posted_.pop_front();
-      callback();
-      continue;
-    }
+    if (runOnePosted()) continue;
     if (!runOneDueTimer()) return;
   }
 }

@@ -3,12 +3,14 @@
 // Work posted runs when the test turns the loop (`runUntilIdle`); timers fire when the test
 // moves time forward with `advance`, which moves the FakeClock too, step by step from one due
 // timer to the next, so callbacks see the time at which they were due. Descriptors can't be
-// watched: `watchReadable` fails. Everything happens on the test's thread.
+// watched: `watchReadable` fails. Everything happens on the test's thread, except `post`, which
+// other threads may call too (the work still runs on the test's thread, when it turns the loop).
 #pragma once
 
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "Platform/RunLoop.h"
@@ -23,7 +25,7 @@ class FakeRunLoop final : public RunLoop {
   // Turns the loop until nothing is left to do now; returns at `stop` too.
   void run() override { runUntilIdle(); }
   void stop() override { stopped_ = true; }
-  void post(Callback callback) override { posted_.push_back(std::move(callback)); }
+  void post(Callback callback) override;
   bool isLoopThread() const override { return true; }
   std::unique_ptr<Registration> addTimer(double delaySeconds, double repeatSeconds,
                                          Callback callback) override;
@@ -48,9 +50,11 @@ class FakeRunLoop final : public RunLoop {
   class FakeTimer;
 
   bool runOneDueTimer();
+  bool runOnePosted();
 
   FakeClock& clock_;
-  std::deque<Callback> posted_;
+  std::mutex postedMutex_;
+  std::deque<Callback> posted_;  // guarded by postedMutex_
   std::vector<std::shared_ptr<TimerState>> timers_;
   std::map<int, Callback> signals_;
   bool stopped_ = false;
