@@ -6,12 +6,16 @@
 // "/System/Library/CoreServices/SystemVersion.plist" when there is one, else VERSION_ID of
 // /etc/os-release; the model from the hardware's DMI product name; the country and language are
 // named in English. There is no telephony, advertising identifier or vendor identifier here:
-// those facts are absent.
+// those facts are absent. Facts that can't be read are empty texts.
+//
+// Every system file is read through Env::fileSystem(), below a root directory that is "/" for
+// the machine itself; tests give another root (and their own environment variables).
 //
 // Ownership: the analytics client owns one. Thread safety: one thread at a time (the client's
 // background queue); the class operations from any thread.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,7 +23,13 @@ namespace zelto {
 
 class AMPDeviceInfo {
  public:
+  // Reads an environment variable ($LANGUAGE); nothing when it is not set.
+  using EnvironmentReader = std::function<std::optional<std::string>(const std::string&)>;
+
+  // The machine's own files and the process's environment.
   AMPDeviceInfo();
+  // Files below `rootDirectory` ("" or "/" for the machine's own) and `environment`.
+  AMPDeviceInfo(std::string rootDirectory, EnvironmentReader environment);
 
   const std::string& appVersion();
   static std::string osName();  // "OSX"
@@ -45,7 +55,14 @@ class AMPDeviceInfo {
   // The mapping itself, for any platform string.
   static std::string phoneModelFor(const std::string& platform);
 
+  // getVendorID and getPlatformString with the system files below `rootDirectory`.
+  static std::optional<std::string> vendorIDBelow(const std::string& rootDirectory);
+  static std::string platformStringBelow(const std::string& rootDirectory);
+
  private:
+  std::string root_;
+  EnvironmentReader environment_;
+
   std::optional<std::string> appVersion_;
   std::optional<std::string> osVersion_;
   std::optional<std::string> model_;

@@ -1,0 +1,300 @@
+#include "Platform/Linux/CurlHttpClient.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Platform/Status.h"
+
+namespace zelto {
+
+namespace {
+
+struct EasyCleanup {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiCleanup {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct ListCleanup {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
+using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
+
+// How long an idle worker sleeps between looks at its queue; `send` and destruction wake it at
+// once, so this only bounds a missed wake-up.
+constexpr int kIdlePollMilliseconds = 1000;
+
+void initializeCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+HttpResponse failure(HttpResponse::ErrorCode code, std::string message) {
+  HttpResponse response;
+  response.errorCode = code;
+  response.errorMessage = std::move(message);
+  return response;
+}
+
+bool isTokenCharacter(char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+bool isToken(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), isTokenCharacter);
+}
+
+bool isSafeHeaderValue(std::string_view value) {
+  return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The request's timeout in whole milliseconds, at least 1: curl reads 0 as "no timeout", which
+// a zero, negative or NaN timeout must never become.
+long timeoutMilliseconds(double seconds) {
+  if (!(seconds > 0)) return 1;
+  double ms = std::ceil(seconds * 1000);
+  return static_cast<long>(std::min(ms, static_cast<double>(std::numeric_limits<int32_t>::max())));
+}
+
+HttpResponse::ErrorCode errorCodeFor(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return HttpResponse::ErrorCode::kHostNotFound;
+    case CURLE_OPERATION_TIMEDOUT:
+      return HttpResponse::ErrorCode::kTimedOut;
+    case CURLE_COULDNT_CONNECT:
+      return HttpResponse::ErrorCode::kNotConnected;
+    default:
+      return HttpResponse::ErrorCode::kOther;
+  }
+}
+
+// One request in flight: its curl handle and everything the handle points at. Kept at a fixed
+// address (curl holds pointers to it) from set-up until the completion has been called.
+struct Transfer {
+  HttpRequest request;
+  HttpClient::Completion completion;
+  size_t maxBodyBytes = 0;
+  EasyHandle easy;
+  HeaderList headers;
+  std::string body;
+  bool bodyTooLarge = false;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+
+  static size_t onBody(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    size_t bytes = size * count;
+    if (bytes > transfer->maxBodyBytes - transfer->body.size()) {
+      transfer->bodyTooLarge = true;
+      return 0;  // curl ends the transfer with a write error
+    }
+    transfer->body.append(data, bytes);
+    return bytes;
+  }
+
+  Status setUp() {
+    if (!isToken(request.method))
+      return Status::failure("invalid method \"" + request.method + "\"");
+    for (const auto& [name, value] : request.headers) {
+      if (!isToken(name) || !isSafeHeaderValue(value)) {
+        return Status::failure("invalid header \"" + name + "\"");
+      }
+      if (equalsIgnoringCase(name, "Content-Length") &&
+          value != std::to_string(request.body.size())) {
+        return Status::failure("Content-Length " + value + " differs from the body's " +
+                               std::to_string(request.body.size()) + " bytes");
+      }
+    }
+    easy.reset(curl_easy_init());
+    if (!easy) return Status::failure("libcurl could not make a request handle");
+
+    bool hasExpect = false;
+    for (const auto& [name, value] : request.headers) {
+      // "Name;" is how curl sends a header with an empty value ("Name:" would remove it).
+      std::string line = value.empty() ? name + ";" : name + ": " + value;
+      if (!appendHeader(line)) return Status::failure("out of memory");
+      hasExpect = hasExpect || equalsIgnoringCase(name, "Expect");
+    }
+    // curl would otherwise add "Expect: 100-continue" to larger bodies and wait for the server.
+    if (!hasExpect && !appendHeader("Expect:")) return Status::failure("out of memory");
+
+    CURL* h = easy.get();
+    bool ok = curl_easy_setopt(h, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
+                               timeoutMilliseconds(request.timeoutSeconds)) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
+                               static_cast<curl_off_t>(maxBodyBytes)) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_WRITEDATA, this) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_PRIVATE, this) == CURLE_OK;
+    if (request.method == "HEAD") {
+      ok = ok && curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK;
+    } else if (request.method == "POST" || !request.body.empty()) {
+      ok = ok &&
+           curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                            static_cast<curl_off_t>(request.body.size())) == CURLE_OK &&
+           curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data()) == CURLE_OK;
+    }
+    if (request.method != "GET" && request.method != "POST" && request.method != "HEAD") {
+      ok = ok && curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str()) == CURLE_OK;
+    }
+    if (!ok) return Status::failure("libcurl refused the request's options");
+    return Status();
+  }
+
+  bool appendHeader(const std::string& line) {
+    curl_slist* list = curl_slist_append(headers.get(), line.c_str());
+    if (list == nullptr) return false;
+    (void)headers.release();  // now part of `list`
+    headers.reset(list);
+    return true;
+  }
+
+  HttpResponse response(CURLcode result) {
+    if (bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+      return failure(HttpResponse::ErrorCode::kOther,
+                     "the response body is larger than " + std::to_string(maxBodyBytes) + " bytes");
+    }
+    if (result != CURLE_OK) {
+      std::string message = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result);
+      return failure(errorCodeFor(result), std::move(message));
+    }
+    HttpResponse out;
+    long status = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    out.status = static_cast<int>(status);
+    out.body = std::move(body);
+    return out;
+  }
+};
+
+void complete(HttpClient::Completion& completion, HttpResponse response) {
+  if (completion) completion(std::move(response));
+}
+
+}  // namespace
+
+struct CurlHttpClient::State {
+  size_t maxBodyBytes;
+  MultiHandle multi;
+
+  std::mutex mutex;
+  std::vector<std::unique_ptr<Transfer>> queue;  // sent, not yet taken by the worker
+  bool stopping = false;
+
+  std::thread worker;  // last: started once everything above is in place
+
+  void run();
+  void wake() { curl_multi_wakeup(multi.get()); }
+};
+
+void CurlHttpClient::State::run() {
+  std::map<CURL*, std::unique_ptr<Transfer>> active;
+  for (;;) {
+    std::vector<std::unique_ptr<Transfer>> incoming;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      incoming.swap(queue);
+      if (stopping && incoming.empty() && active.empty()) return;
+    }
+    for (auto& transfer : incoming) {
+      Status setUp = transfer->setUp();
+      if (setUp.ok() && curl_multi_add_handle(multi.get(), transfer->easy.get()) != CURLM_OK) {
+        setUp = Status::failure("libcurl could not start the request");
+      }
+      if (!setUp.ok()) {
+        complete(transfer->completion, failure(HttpResponse::ErrorCode::kOther, setUp.message()));
+        continue;
+      }
+      CURL* easy = transfer->easy.get();
+      active.emplace(easy, std::move(transfer));
+    }
+
+    int running = 0;
+    curl_multi_perform(multi.get(), &running);
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      auto it = active.find(message->easy_handle);
+      if (it == active.end()) continue;
+      CURLcode result = message->data.result;
+      std::unique_ptr<Transfer> done = std::move(it->second);
+      active.erase(it);
+      curl_multi_remove_handle(multi.get(), done->easy.get());
+      HttpResponse response = done->response(result);
+      complete(done->completion, std::move(response));
+    }
+    // Sleeps until a socket is ready, curl's next timeout, or a wake-up from send/destruction.
+    curl_multi_poll(multi.get(), nullptr, 0, kIdlePollMilliseconds, nullptr);
+  }
+}
+
+CurlHttpClient::CurlHttpClient(size_t maxBodyBytes) : state_(std::make_unique<State>()) {
+  initializeCurlOnce();
+  state_->maxBodyBytes = maxBodyBytes;
+  state_->multi.reset(curl_multi_init());
+  if (state_->multi) state_->worker = std::thread([state = state_.get()] { state->run(); });
+}
+
+CurlHttpClient::~CurlHttpClient() {
+  if (!state_->worker.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->stopping = true;
+  }
+  state_->wake();
+  state_->worker.join();
+}
+
+void CurlHttpClient::send(HttpRequest request, Completion completion) {
+  auto transfer = std::make_unique<Transfer>();
+  transfer->request = std::move(request);
+  transfer->completion = std::move(completion);
+  transfer->maxBodyBytes = state_->maxBodyBytes;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->worker.joinable() && !state_->stopping) {
+      state_->queue.push_back(std::move(transfer));
+    }
+  }
+  if (!transfer) {
+    state_->wake();
+    return;
+  }
+  complete(transfer->completion,
+           failure(HttpResponse::ErrorCode::kOther, "the HTTP client is not running"));
+}
+
+HttpClient& HttpClient::standard() {
+  static CurlHttpClient* client = new CurlHttpClient();
+  return *client;
+}
+
+}  // namespace zelto
