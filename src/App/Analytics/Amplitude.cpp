@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <cmath>
+#include <future>
 #include <limits>
 #include <utility>
 
@@ -170,8 +171,15 @@ Amplitude::~Amplitude() {
     lifeline_->alive = false;
   }
   initializerQueue_.reset();  // the store has been read and the background queue resumed
-  backgroundQueue_->async([this] { saveEventsData().ignoreError(); });
-  backgroundQueue_.reset();  // runs what is queued, the save last
+  // Runs what is queued, the save last. The queue stays in place meanwhile, for the work that
+  // hands more work to it; nothing else can reach it any more.
+  std::promise<void> saved;
+  backgroundQueue_->async([this, &saved] {
+    saveEventsData().ignoreError();
+    saved.set_value();
+  });
+  saved.get_future().wait();
+  backgroundQueue_.reset();
   turnOffTimer_.reset();
   uploadTimer_.reset();
 }
