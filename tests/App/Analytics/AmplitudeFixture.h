@@ -1,0 +1,113 @@
+// AmplitudeFixture: an analytics client on simulated time (FakeClock, FakeRunLoop), an
+// in-memory file system under the home "/home/tester", a fake HTTP client the test answers, and
+// the system-log and log lines captured.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "App/Analytics/Amplitude.h"
+#include "Platform/Directories.h"
+#include "Platform/NotificationCenter.h"
+#include "Platform/PropertyList.h"
+#include "Platform/Url.h"
+#include "Support/FakeClock.h"
+#include "Support/FakeHttpClient.h"
+#include "Support/FakeRunLoop.h"
+#include "Support/LogCapture.h"
+#include "Support/MemoryFileSystem.h"
+#include "Support/SystemLogCapture.h"
+
+namespace zelto::testing {
+
+class AmplitudeFixture : public ::testing::Test {
+ protected:
+  using json = nlohmann::json;
+  static constexpr const char* kKey = "0123456789abcdef";
+  static constexpr const char* kLibrary = "/home/tester/.local/share/Zelto/Library";
+  static constexpr const char* kCaches = "/home/tester/.cache/Zelto";
+
+  ~AmplitudeFixture() override { amplitude_.reset(); }
+
+  static std::string archivePath() { return std::string(kLibrary) + "/com.amplitude.archiveDict"; }
+  static std::string plistPath() { return std::string(kLibrary) + "/com.amplitude.plist"; }
+
+  // A new client; the one before (if any) goes first, saving its store.
+  Amplitude& start() {
+    amplitude_.reset();
+    amplitude_ = std::make_unique<Amplitude>(loop_, http_, clock_, fs_, directories_,
+                                             notifications_, "http://upload.test/");
+    settle();
+    return *amplitude_;
+  }
+  // A started client with a key, without a session.
+  Amplitude& startWithKey() {
+    start().initializeApiKey(kKey, nullptr, false);
+    settle();
+    return *amplitude_;
+  }
+  void stop() { amplitude_.reset(); }
+
+  // Waits until the client's queue has run everything given to it so far.
+  void drain() {
+    std::promise<void> done;
+    amplitude_->runOnBackgroundQueue([&] { done.set_value(); });
+    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  }
+  // Runs what the client handed to its queue and to the main loop, back and forth, until both
+  // are quiet (the loop's timers that are due included; time does not move).
+  void settle() {
+    for (int i = 0; i < 4; ++i) {
+      drain();
+      loop_.runUntilIdle();
+    }
+  }
+  // Moves simulated time on, firing the timers on the way, and lets the work they start run.
+  void advance(double seconds) {
+    settle();
+    loop_.advance(seconds);
+    settle();
+  }
+
+  void logEvents(int count, const std::string& type = "event") {
+    for (int i = 0; i < count; ++i) amplitude_->logEvent(type);
+    settle();
+  }
+  json queued() { return amplitude_->eventsData()["events"]; }
+  json storedArchive() { return json::parse(fs_.readFile(archivePath()).valueOr("null")); }
+  json storedPropertyList() {
+    return PropertyList::parse(fs_.readFile(plistPath()).valueOr("")).value_or(nullptr);
+  }
+  int64_t nowMillis() const {
+    return static_cast<int64_t>(clock_.now().secondsSince1970() * 1000.0);
+  }
+  // The events of an upload request, from its "e=" field.
+  static json uploadedEvents(const HttpRequest& request) {
+    const std::string& body = request.body;
+    const size_t begin = body.find("&e=") + 3;
+    const size_t end = body.find("&upload_time=");
+    return json::parse(Url::percentDecode(body.substr(begin, end - begin)));
+  }
+
+  MemoryFileSystem fs_;
+  Directories directories_{fs_,
+                           [](const std::string& name) -> std::optional<std::string> {
+                             if (name == "HOME") return std::string("/home/tester");
+                             return std::nullopt;
+                           },
+                           [] { return std::optional<std::string>(); }};
+  FakeClock clock_;
+  FakeRunLoop loop_{clock_};
+  FakeHttpClient http_;
+  NotificationCenter notifications_;
+  SystemLogCapture systemLog_;
+  LogCapture log_;
+  std::unique_ptr<Amplitude> amplitude_;
+};
+
+}  // namespace zelto::testing
