@@ -225,8 +225,9 @@ void Amplitude::loadStore() {
     }
   }
   {
+    // Only the counter is kept: anything else the file held might not be writable again.
     std::lock_guard<std::mutex> lock(propertyListMutex_);
-    propertyList_ = std::move(*propertyList);
+    propertyList_ = json{{"max_id", int64At(*propertyList, "max_id").value_or(0)}};
   }
 
   std::optional<json> eventsData = unarchive(eventsDataPath_);
@@ -236,6 +237,13 @@ void Amplitude::loadStore() {
       SystemLog::write("ERROR: Unable to save eventsData to file on initialization");
     }
   }
+  // New events are numbered after every queued one, even where "max_id" says less: the answer
+  // to an upload removes events by their ids.
+  int64_t newest = int64At(*eventsData, "max_id").value_or(0);
+  for (const json& event : (*eventsData)["events"]) {
+    newest = std::max(newest, int64At(event, "event_id").value_or(0));
+  }
+  (*eventsData)["max_id"] = newest;
   {
     std::lock_guard<std::mutex> lock(eventsMutex_);
     eventsData_ = std::move(*eventsData);

@@ -323,6 +323,10 @@ TEST_F(AmplitudeTest, UserIdIsKeptInTheStoreAndUserPropertiesMergeOrReplace) {
 
 TEST_F(AmplitudeTest, CorruptStoredFilesAreLoggedDeletedAndStartedAfresh) {
   std::string deep(100000, '[');
+  std::string deepPlist = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+  for (int i = 0; i < 4000; ++i) deepPlist += "<array>";
+  for (int i = 0; i < 4000; ++i) deepPlist += "</array>";
+  deepPlist += "</plist>";
   const std::vector<std::pair<std::string, std::string>> archives = {
       {"{\"events\": [", "not valid JSON text"},
       {"[]", "not a dictionary"},
@@ -354,6 +358,7 @@ TEST_F(AmplitudeTest, CorruptStoredFilesAreLoggedDeletedAndStartedAfresh) {
       {PropertyList::toXML(json::array({1})).value(), "not a dictionary"},
       {PropertyList::toXML({{"max_id", "7"}}).value(), "\"max_id\" is not an integer"},
       {std::string(70000, ' '), "the file is too large (70000 bytes)"},
+      {deepPlist, "not a dictionary"},
   };
   for (const auto& [text, reason] : plists) {
     SCOPED_TRACE(text.substr(0, 60));
@@ -379,9 +384,12 @@ TEST_F(AmplitudeTest, CorruptStoredFilesAreLoggedDeletedAndStartedAfresh) {
 
 TEST_F(AmplitudeTest, FilesLeftInTheCachesDirectoryAreMovedToTheLibrary) {
   const std::string oldArchive = std::string(kCaches) + "/com.amplitude.archiveDict";
-  fs_.put(oldArchive, json({{"events", json::array({{{"event_id", 5}}})}, {"max_id", 5}}).dump());
+  // A "max_id" behind the queued ids must not let a new event take a queued one's id.
+  fs_.put(oldArchive, json({{"events", json::array({{{"event_id", 5}}})}, {"max_id", 2}}).dump());
+  // Only the counter is kept of the property list: raw data can't be written back.
   fs_.put(std::string(kCaches) + "/com.amplitude.plist",
-          PropertyList::toXML({{"max_id", 5}}).value());
+          "<plist version=\"1.0\"><dict><key>max_id</key><integer>5</integer>"
+          "<key>blob</key><data>AAAA</data></dict></plist>");
   startWithKey();
   EXPECT_FALSE(fs_.exists(oldArchive));
   EXPECT_EQ(queued().size(), 1u);
