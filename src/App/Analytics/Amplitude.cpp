@@ -533,7 +533,7 @@ json Amplitude::makeEventRecord(const std::string& eventType, const json& eventP
       {"timestamp", timestampMillis},
       {"device_id", deviceId_},
       {"session_id", sessionId_},
-      {"platform", AMPDeviceInfo::osName()},
+      {"platform", "OSX"},
       {"version_name", deviceInfo_->appVersion()},
       {"os_name", AMPDeviceInfo::osName()},
       {"os_version", deviceInfo_->osVersion()},

@@ -12,7 +12,8 @@
 // atomically with mode 0600. A file that doesn't parse or has the wrong shape is logged,
 // deleted and started afresh; files left in the Caches directory by older versions are moved
 // over at start. The queue is saved whenever its length is a multiple of 20, at the queue limit,
-// after every upload answer, on resigning active, and when the client is destroyed.
+// after every upload answer, on resigning active, when the user id, the opt-out or a newly made
+// device id changes, and when the client is destroyed; the counter file after every event.
 //
 // Sessions follow the notifications "ApplicationDidBecomeActive" (start) and
 // "ApplicationDidResignActive" (end) on the given notification centre; an ended session is

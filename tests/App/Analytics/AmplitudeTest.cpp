@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <future>
@@ -10,8 +9,6 @@
 namespace zelto {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using AmplitudeTest = testing::AmplitudeFixture;
 using json = nlohmann::json;
 
