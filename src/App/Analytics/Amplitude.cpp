@@ -732,7 +732,7 @@ bool Amplitude::runOnBackgroundQueue(std::function<void()> task) {
 }
 
 void Amplitude::runOnMainQueue(std::function<void()> task) {
-  mainLoop_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
+  mainLoop_.post([alive = aliveWatch_, task = std::move(task)] {
     if (alive.lock()) task();
   });
 }

@@ -262,7 +262,10 @@ class Amplitude {
 
   std::vector<NotificationCenter::Token> observers_;
   std::shared_ptr<Lifeline> lifeline_;
+  // Posted main-loop work holds the watch (never changed, so any thread may copy it) and runs
+  // only while `alive_` (dropped first thing by the destructor) still stands.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  const std::weak_ptr<int> aliveWatch_ = alive_;
   std::unique_ptr<SerialQueue> backgroundQueue_;
   std::unique_ptr<SerialQueue> initializerQueue_;
 };
