@@ -7,7 +7,6 @@
 #include "App/Analytics/Amplitude.h"
 #include "Platform/Digest.h"
 #include "Platform/FileSystem.h"
-#include "Platform/Log.h"
 #include "Platform/RunLoop.h"
 #include "Platform/SerialQueue.h"
 #include "Platform/SystemLog.h"
@@ -21,8 +20,8 @@ namespace {
 
 constexpr const char* kProtocolVersion = "2";
 
-// The codes by which the platform's URL loading told its network failures apart; the first three
-// are ordinary (offline, no name service, too slow) and not worth a log line.
+// Network failures by number. The first three are ordinary (offline, no name service, too slow)
+// and not worth a log line.
 constexpr int kNotConnectedToInternet = -1009;
 constexpr int kCannotFindHost = -1003;
 constexpr int kTimedOut = -1001;
@@ -91,12 +90,10 @@ void Amplitude::uploadEventsExecute() {
 
 void Amplitude::prepareUpload(size_t limit) {
   json batch = json::array();
-  {
+  if (!optOut()) {
     std::lock_guard<std::mutex> lock(eventsMutex_);
-    auto opted = eventsData_.find("opt_out");
     auto events = eventsData_.find("events");
-    const bool optedOut = opted != eventsData_.end() && opted->is_boolean() && opted->get<bool>();
-    if (!optedOut && events != eventsData_.end() && events->is_array()) {
+    if (events != eventsData_.end() && events->is_array()) {
       const size_t count = limit == 0 ? events->size() : std::min(limit, events->size());
       batch = json(events->begin(), events->begin() + static_cast<std::ptrdiff_t>(count));
     }

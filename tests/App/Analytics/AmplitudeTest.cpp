@@ -452,6 +452,7 @@ TEST_F(AmplitudeTest, GoingAwayRunsWhatWasQueuedSavesItAndDropsALateAnswer) {
   for (int i = 0; i < 200; ++i) amplitude_->logEvent("late");
   release.set_value();
   stop();
+  notifications_.post(Amplitude::kDidBecomeActiveNotification);  // nobody listens any more
   ASSERT_TRUE(http_.waitForRequests(2));
   http_.answer(testing::FakeHttpClient::status(200, "success"));
   EXPECT_EQ(storedArchive()["events"].size(), 200u);
