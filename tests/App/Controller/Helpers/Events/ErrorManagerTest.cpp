@@ -91,7 +91,6 @@ TEST_F(ErrorManagerTest, ShowErrorOnWindowShowsAWarningAndSendsTheAppBackWhenItE
   EXPECT_EQ(events_[0].first, "showError");
   EXPECT_EQ(events_[0].second, event);
   EXPECT_TRUE(events_[0].second["fatal"].is_number_integer());
-  EXPECT_TRUE(events_[0].second["preferences"].is_number_integer());
   EXPECT_EQ(events_[1].second["title"], "An error occurred");
   EXPECT_TRUE(
       log_.has(spdlog::level::info,
@@ -112,7 +111,6 @@ TEST_F(ErrorManagerTest, ShowErrorOnWindowShowsAWarningAndSendsTheAppBackWhenItE
   EXPECT_EQ(postedNames(), std::vector<std::string>{"ZeltoSendAppToBackground"});
   alert.end(-1);
   EXPECT_EQ(postedNames(), std::vector<std::string>(2, "ZeltoSendAppToBackground"));
-  EXPECT_TRUE(posted_[0].userInfo.empty());
 }
 
 TEST_F(ErrorManagerTest, HeadlessAlertLogsAndEndsAtOnce) {

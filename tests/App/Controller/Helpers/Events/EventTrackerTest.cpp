@@ -57,24 +57,5 @@ TEST(EventTrackerTest, NoPropertiesLogTheTypeAloneAndHandOverAnEmptyDictionary) 
   }
 }
 
-TEST(EventTrackerTest, ScopedSinksNestAndRestore) {
-  LogCapture log;
-  std::vector<std::string> outer, inner;
-  {
-    EventTracker::ScopedSink first(
-        [&](const std::string& type, const nlohmann::json&) { outer.push_back(type); });
-    {
-      EventTracker::ScopedSink second(
-          [&](const std::string& type, const nlohmann::json&) { inner.push_back(type); });
-      EventTracker::trackEvent("a");
-    }
-    EventTracker::trackEvent("b");
-  }
-  EventTracker::trackEvent("c");  // the default sink again: nothing here hears it
-  EXPECT_EQ(inner, std::vector<std::string>{"a"});
-  EXPECT_EQ(outer, std::vector<std::string>{"b"});
-  EXPECT_EQ(log.count("-> c"), 1u);
-}
-
 }  // namespace
 }  // namespace zelto
