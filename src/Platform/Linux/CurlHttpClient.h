@@ -12,8 +12,8 @@
 // body larger than the client's limit is refused, not kept: the request fails with kOther.
 //
 // Ownership: the owner destroys the client; destruction waits for the requests in flight and
-// calls their completions. Thread safety: `send` from any thread; completions run on the
-// worker thread and may call `send` again.
+// calls their completions; a request sent meanwhile fails at once (kOther). Thread safety:
+// `send` from any thread; completions run on the worker thread and may call `send` again.
 #pragma once
 
 #include <cstddef>
