@@ -166,6 +166,7 @@ TEST(AmplitudeServerTest, QueuedEventsReachTheServerInTwoBatchesWithTheirChecksu
     received.notify_all();
     response.set_content("success", "text/plain");
   });
+  server.set_keep_alive_max_count(1);  // no idle connection holds up the stop
   const int port = server.bind_to_any_port("127.0.0.1");
   ASSERT_GT(port, 0);
   std::thread serving([&] { server.listen_after_bind(); });
