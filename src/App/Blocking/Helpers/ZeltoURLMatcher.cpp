@@ -62,14 +62,17 @@ ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
 
 bool ZeltoURLMatcher::isMatch(std::string_view url) const {
   const std::string lower = Text::lowercase(url);
-  if (ZeltoURL::urlIsBlockedPage(lower)) return false;
+  return !ZeltoURL::urlIsBlockedPage(lower) && isMatchLowercased(lower);
+}
+
+bool ZeltoURLMatcher::isMatchLowercased(std::string_view lower) const {
   if (isRegex_) return regex_ && regex_->isMatch(lower);
 
   for (const auto& prefix : patterns_) {
     if (prefix.empty() || !lower.starts_with(prefix)) continue;
     // The first prefix the address begins with decides.
     if (!exactMatch_) return true;
-    std::string_view rest = std::string_view(lower).substr(prefix.size());
+    std::string_view rest = lower.substr(prefix.size());
     return rest.empty() || rest.front() == '#' || rest.front() == '?';
   }
   return false;

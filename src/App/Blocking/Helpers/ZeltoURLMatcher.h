@@ -30,6 +30,9 @@ class ZeltoURLMatcher {
   explicit ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted = false);
 
   bool isMatch(std::string_view url) const;
+  // The same, for a URL already lower-cased (Text::lowercase) that is no block-page address:
+  // what a caller testing one URL against many matchers does once, not once per matcher.
+  bool isMatchLowercased(std::string_view lowercasedUrl) const;
 
   // A match allows (else it blocks).
   bool isWhitelisted() const { return isWhitelisted_; }

@@ -3,6 +3,7 @@
 #include "App/Blocking/Helpers/ZeltoURL.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "Platform/Log.h"
+#include "Platform/Text.h"
 
 namespace zelto {
 
@@ -65,11 +66,17 @@ void ZeltoURLMatcherManager::updateMatches() {
 
 ZeltoURLMatcherManager::Decision ZeltoURLMatcherManager::decide(std::string_view url) const {
   if (ZeltoURL::urlIsBlockedPage(url)) return {.blocked = false, .rank = 3, .matcher = nullptr};
+  // Lower-cased once for every matcher of every pass. A URL that is a block-page address only
+  // once lower-cased matches no matcher, and so falls to the last rule.
+  const std::string lower = Text::lowercase(url);
+  if (ZeltoURL::urlIsBlockedPage(lower)) {
+    return {.blocked = isWhitelisted_, .rank = 5, .matcher = nullptr};
+  }
 
   // The first matcher of the kind that `accepts` which matches, if any.
   auto find = [&](auto accepts) -> const ZeltoURLMatcher* {
     for (const auto& matcher : matches_) {
-      if (accepts(matcher) && matcher.isMatch(url)) return &matcher;
+      if (accepts(matcher) && matcher.isMatchLowercased(lower)) return &matcher;
     }
     return nullptr;
   };
