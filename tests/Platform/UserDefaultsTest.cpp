@@ -7,6 +7,7 @@
 #include "Platform/FileSystem.h"
 #include "Platform/PropertyList.h"
 #include "Platform/UserDefaults.h"
+#include "Support/FaultyFileSystem.h"
 #include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 
@@ -84,37 +85,6 @@ TEST_F(UserDefaultsTest, ClockDomainAnswersTheLocalesFormatUnlessOneIsStored) {
   EXPECT_EQ(defaults.persistentDomainForName("unknown"), json::object());
 }
 
-// The local file system with two faults to order: modification times kept to the second (many
-// file systems keep them no finer than the kernel's tick), and another process that stores the
-// domain right after one of our writes.
-class TestFileSystem final : public FileSystem {
-  using S = std::string;
-
- public:
-  bool coarseTimes = false;
-  std::function<void()> afterNextWrite;
-
-  std::optional<FileStatus> status(const S& path) const override {
-    auto st = real_.status(path);
-    if (st && coarseTimes) st->modifiedNanoseconds -= st->modifiedNanoseconds % 1'000'000'000;
-    return st;
-  }
-  Status writeFileAtomically(const S& path, const S& contents, uint32_t mode) override {
-    Status written = real_.writeFileAtomically(path, contents, mode);
-    if (auto hook = std::exchange(afterNextWrite, nullptr)) hook();
-    return written;
-  }
-  Result<S> readFile(const S& p) const override { return real_.readFile(p); }
-  Status createDirectories(const S& p) override { return real_.createDirectories(p); }
-  Status appendToFile(const S& p, const S& t) override { return real_.appendToFile(p, t); }
-  Status removeFile(const S& p) override { return real_.removeFile(p); }
-  Status renameFile(const S& a, const S& b) override { return real_.renameFile(a, b); }
-  Result<std::vector<S>> listDirectory(const S& p) const override { return real_.listDirectory(p); }
-
- private:
-  LocalFileSystem real_;
-};
-
 class PlistUserDefaultsTest : public ::testing::Test {
  protected:
   // A store as another process would have it: its own object over the same directory.
@@ -124,7 +94,7 @@ class PlistUserDefaultsTest : public ::testing::Test {
   }
 
   testing::TempDir dir;
-  TestFileSystem fs;
+  testing::FaultyFileSystem fs;
 };
 
 TEST_F(PlistUserDefaultsTest, AnotherProcesssChangeIsSeenAtTheNextRead) {

@@ -1,5 +1,5 @@
-// AmplitudeFixture: an analytics client on simulated time (FakeClock, FakeRunLoop), an
-// in-memory file system under the home "/home/tester", a fake HTTP client the test answers, and
+// AmplitudeFixture: an analytics client on simulated time (FakeClock, FakeRunLoop), a file
+// system with faults to order under a temporary home, a fake HTTP client the test answers, and
 // the system-log and log lines captured.
 #pragma once
 
@@ -19,9 +19,10 @@
 #include "Support/FakeClock.h"
 #include "Support/FakeHttpClient.h"
 #include "Support/FakeRunLoop.h"
+#include "Support/FaultyFileSystem.h"
 #include "Support/LogCapture.h"
-#include "Support/MemoryFileSystem.h"
 #include "Support/SystemLogCapture.h"
+#include "Support/TempDir.h"
 
 namespace zelto::testing {
 
@@ -29,13 +30,17 @@ class AmplitudeFixture : public ::testing::Test {
  protected:
   using json = nlohmann::json;
   static constexpr const char* kKey = "0123456789abcdef";
-  static constexpr const char* kLibrary = "/home/tester/.local/share/Zelto/Library";
-  static constexpr const char* kCaches = "/home/tester/.cache/Zelto";
 
   ~AmplitudeFixture() override { amplitude_.reset(); }
 
-  static std::string archivePath() { return std::string(kLibrary) + "/com.amplitude.archiveDict"; }
-  static std::string plistPath() { return std::string(kLibrary) + "/com.amplitude.plist"; }
+  std::string library() const { return home_ / ".local/share/Zelto/Library"; }
+  std::string caches() const { return home_ / ".cache/Zelto"; }
+  std::string archivePath() const { return library() + "/com.amplitude.archiveDict"; }
+  std::string plistPath() const { return library() + "/com.amplitude.plist"; }
+  // Writes a file as another program would (its directories made, the write not counted).
+  void put(const std::string& path, const std::string& contents) const {
+    home_.write(path.substr(home_.path().size() + 1), contents);
+  }
 
   // A new client; the one before (if any) goes first, saving its store.
   Amplitude& start() {
@@ -94,10 +99,11 @@ class AmplitudeFixture : public ::testing::Test {
     return json::parse(Url::percentDecode(body.substr(begin, end - begin)));
   }
 
-  MemoryFileSystem fs_;
+  TempDir home_;
+  FaultyFileSystem fs_;
   Directories directories_{fs_,
-                           [](const std::string& name) -> std::optional<std::string> {
-                             if (name == "HOME") return std::string("/home/tester");
+                           [this](const std::string& name) -> std::optional<std::string> {
+                             if (name == "HOME") return home_.path();
                              return std::nullopt;
                            },
                            [] { return std::optional<std::string>(); }};

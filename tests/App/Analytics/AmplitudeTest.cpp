@@ -122,8 +122,8 @@ TEST_F(AmplitudeTest, EventsAreNumberedInBothFilesAcrossRunsAndCarryTheirFields)
                                                {"max_id", 3}}));
   EXPECT_EQ(amplitude.eventsData()["max_id"], 3);
   EXPECT_EQ(storedPropertyList(), json({{"max_id", 3}}));
-  EXPECT_EQ(fs_.mode(plistPath()), FileSystem::kPrivateFileMode);
-  EXPECT_EQ(fs_.mode(archivePath()), FileSystem::kPrivateFileMode);
+  EXPECT_EQ(fs_.status(plistPath())->permissions, FileSystem::kPrivateFileMode);
+  EXPECT_EQ(fs_.status(archivePath())->permissions, FileSystem::kPrivateFileMode);
 
   // Going away saves the queue; the next run reads it and goes on counting.
   const std::string deviceId = amplitude.getDeviceId();
@@ -199,8 +199,8 @@ TEST_F(AmplitudeTest, AStoredDeviceIdThatMarksAnUnusableIdIsReplacedAndSavedAtOn
                              "", "kept-device"}) {
     SCOPED_TRACE(stored);
     stop();
-    fs_.put(archivePath(),
-            json({{"events", json::array()}, {"max_id", 0}, {"device_id", stored}}).dump());
+    put(archivePath(),
+        json({{"events", json::array()}, {"max_id", 0}, {"device_id", stored}}).dump());
     Amplitude& amplitude = start();
     const std::string id = amplitude.getDeviceId();
     if (stored == "kept-device") {
@@ -341,7 +341,7 @@ TEST_F(AmplitudeTest, CorruptStoredFilesAreLoggedDeletedAndStartedAfresh) {
     SCOPED_TRACE(text.substr(0, 60));
     stop();
     systemLog_.clear();
-    fs_.put(archivePath(), text);
+    put(archivePath(), text);
     start();
     EXPECT_TRUE(systemLog_.has("EXCEPTION: Corrupt file " + archivePath() + ": " + reason))
         << ::testing::PrintToString(systemLog_.lines());
@@ -361,7 +361,7 @@ TEST_F(AmplitudeTest, CorruptStoredFilesAreLoggedDeletedAndStartedAfresh) {
     SCOPED_TRACE(text.substr(0, 60));
     stop();
     systemLog_.clear();
-    fs_.put(plistPath(), text);
+    put(plistPath(), text);
     start();
     EXPECT_EQ(systemLog_.lines(),
               std::vector<std::string>{"ERROR: propertyList deserialization error:" + reason});
@@ -371,7 +371,7 @@ TEST_F(AmplitudeTest, CorruptStoredFilesAreLoggedDeletedAndStartedAfresh) {
   // A corrupt file that can't be removed says so, and is replaced all the same.
   stop();
   systemLog_.clear();
-  fs_.put(archivePath(), "[]");
+  put(archivePath(), "[]");
   fs_.failRemovals(archivePath());
   startWithKey();
   EXPECT_EQ(systemLog_.countStartingWith("ERROR: Can't remove corrupt archiveDict file:"), 1u);
@@ -380,13 +380,13 @@ TEST_F(AmplitudeTest, CorruptStoredFilesAreLoggedDeletedAndStartedAfresh) {
 }
 
 TEST_F(AmplitudeTest, FilesLeftInTheCachesDirectoryAreMovedToTheLibrary) {
-  const std::string oldArchive = std::string(kCaches) + "/com.amplitude.archiveDict";
+  const std::string oldArchive = caches() + "/com.amplitude.archiveDict";
   // A "max_id" behind the queued ids must not let a new event take a queued one's id.
-  fs_.put(oldArchive, json({{"events", json::array({{{"event_id", 5}}})}, {"max_id", 2}}).dump());
+  put(oldArchive, json({{"events", json::array({{{"event_id", 5}}})}, {"max_id", 2}}).dump());
   // Only the counter is kept of the property list: raw data can't be written back.
-  fs_.put(std::string(kCaches) + "/com.amplitude.plist",
-          "<plist version=\"1.0\"><dict><key>max_id</key><integer>5</integer>"
-          "<key>blob</key><data>AAAA</data></dict></plist>");
+  put(caches() + "/com.amplitude.plist",
+      "<plist version=\"1.0\"><dict><key>max_id</key><integer>5</integer>"
+      "<key>blob</key><data>AAAA</data></dict></plist>");
   startWithKey();
   EXPECT_FALSE(fs_.exists(oldArchive));
   EXPECT_EQ(queued().size(), 1u);

@@ -1,0 +1,83 @@
+// FaultyFileSystem: the real file system with faults to order and writes counted.
+//
+// Writes and removals of chosen paths fail; modification times can be kept to the second (as
+// on file systems that keep them no finer than the kernel's tick); a hook runs right after the
+// next write (another process storing the same file, say). Thread safety: any thread.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "Platform/FileSystem.h"
+
+namespace zelto::testing {
+
+class FaultyFileSystem final : public FileSystem {
+  using S = std::string;
+
+ public:
+  bool coarseTimes = false;
+  std::function<void()> afterNextWrite;
+
+  // How many times writeFileAtomically has replaced `path`.
+  int writes(const S& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = writes_.find(path);
+    return found == writes_.end() ? 0 : found->second;
+  }
+  void failWrites(const S& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failingWrites_.insert(path);
+  }
+  void failRemovals(const S& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failingRemovals_.insert(path);
+  }
+
+  std::optional<FileStatus> status(const S& path) const override {
+    auto st = real_.status(path);
+    if (st && coarseTimes) st->modifiedNanoseconds -= st->modifiedNanoseconds % 1'000'000'000;
+    return st;
+  }
+  Status writeFileAtomically(const S& path, const S& contents, uint32_t mode) override {
+    if (listed(failingWrites_, path)) {
+      return Status::failure(path + ": write refused (injected)");
+    }
+    Status written = real_.writeFileAtomically(path, contents, mode);
+    if (written.ok()) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++writes_[path];
+    }
+    if (auto hook = std::exchange(afterNextWrite, nullptr)) hook();
+    return written;
+  }
+  Status removeFile(const S& path) override {
+    if (listed(failingRemovals_, path)) {
+      return Status::failure(path + ": removal refused (injected)");
+    }
+    return real_.removeFile(path);
+  }
+  Result<S> readFile(const S& p) const override { return real_.readFile(p); }
+  Status createDirectories(const S& p) override { return real_.createDirectories(p); }
+  Status appendToFile(const S& p, const S& t) override { return real_.appendToFile(p, t); }
+  Status renameFile(const S& a, const S& b) override { return real_.renameFile(a, b); }
+  Result<std::vector<S>> listDirectory(const S& p) const override { return real_.listDirectory(p); }
+
+ private:
+  bool listed(const std::set<S>& paths, const S& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return paths.count(path) > 0;
+  }
+
+  LocalFileSystem real_;
+  mutable std::mutex mutex_;
+  std::map<S, int> writes_;
+  std::set<S> failingWrites_;
+  std::set<S> failingRemovals_;
+};
+
+}  // namespace zelto::testing
