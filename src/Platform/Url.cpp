@@ -97,33 +97,6 @@ std::optional<std::string> part(CURLU* handle, CURLUPart which) {
   return std::string(text.get());
 }
 
-// `path` as it must be written after the rest of a URL for the text to read back as that path:
-// bytes that would end it or can't stand in a URL percent-encoded, and where the path would
-// otherwise read as something else, a prefix that leaves it the same path (RFC 3986, 4.2 and
-// 5.3): "/" after an authority, "/." before "//" without one, "./" before a first segment
-// with ":" in a reference without scheme. A file URL without host has at least the path "/".
-std::string pathToWrite(std::string_view path, bool hasScheme,
-                        const std::optional<std::string>& host) {
-  std::string out;
-  for (char c : path) {
-    if (isSpaceOrControl(c) || c == '?' || c == '#') {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      const auto byte = static_cast<unsigned char>(c);
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    } else {
-      out += c;
-    }
-  }
-  if (host) return (out.empty() && !host->empty()) || out.starts_with('/') ? out : "/" + out;
-  if (out.starts_with("//")) return "/." + out;
-  if (!hasScheme && out.substr(0, out.find('/')).find(':') != std::string::npos) {
-    return "./" + out;
-  }
-  return out;
-}
-
 // Runs `convert` (a libcurl escape or unescape) over `text` in pieces libcurl can measure,
 // each cut just before a "%" when there is one near its end, so that no "%XX" is cut.
 template <typename Convert>
@@ -195,9 +168,6 @@ Result<Url> Url::parse(std::string_view text) {
 
   // A file URL's host may be empty ("file:///etc") or dropped by libcurl ("localhost").
   url.host_ = part(handle.get(), CURLUPART_HOST).value_or("");
-  if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
-    url.userInfo_ = std::string(authority.substr(0, at));
-  }
   if (std::optional<std::string> port = part(handle.get(), CURLUPART_PORT)) {
     int number = 0;  // libcurl checked it: digits, 0 to 65535
     std::from_chars(port->data(), port->data() + port->size(), number);
@@ -208,28 +178,6 @@ Result<Url> Url::parse(std::string_view text) {
   if (tail.query) url.query_ = part(handle.get(), CURLUPART_QUERY).value_or("");
   if (tail.fragment) url.fragment_ = part(handle.get(), CURLUPART_FRAGMENT).value_or("");
   return url;
-}
-
-Url Url::withPath(const std::string& path) const {
-  Url copy = *this;
-  copy.path_ = pathToWrite(path, scheme_.has_value(), host_);
-  copy.text_ = copy.rebuild();
-  return copy;
-}
-
-std::string Url::rebuild() const {
-  std::string out;
-  if (scheme_) out += *scheme_ + ":";
-  if (host_) {
-    out += "//";
-    if (userInfo_) out += *userInfo_ + "@";
-    out += *host_;
-    if (port_) out += ":" + std::to_string(*port_);
-  }
-  out += path_;
-  if (query_) out += "?" + *query_;
-  if (fragment_) out += "#" + *fragment_;
-  return out;
 }
 
 std::string Url::percentEncode(std::string_view text) {

@@ -62,11 +62,9 @@ class Url {
 
  private:
   Url() = default;
-  std::string rebuild() const;
 
   std::string text_;
   std::optional<std::string> scheme_;
-  std::optional<std::string> userInfo_;
   std::optional<std::string> host_;
   std::optional<int> port_;
   std::string path_;

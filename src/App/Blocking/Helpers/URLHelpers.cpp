@@ -1,5 +1,6 @@
 #include "App/Blocking/Helpers/URLHelpers.h"
 
+#include <algorithm>
 #include <string>
 
 #include "Platform/Text.h"
@@ -40,8 +41,12 @@ Result<Url> URLHelpers::URLByNormalizing(std::string_view text) {
   if (!url.ok()) {
     return url.status().withContext("\"" + std::string(text) + "\" is not a web address");
   }
-  if (url->path().empty()) return url->withPath("/");
-  return url;
+  if (!url->path().empty()) return url;
+  // An http(s) address with a host: its authority ends at the first "?" or "#" after "://", or
+  // with the text, and the path "/" goes there.
+  const size_t authority = address.find("://") + 3;
+  address.insert(std::min(address.find_first_of("?#", authority), address.size()), "/");
+  return Url::parse(address);
 }
 
 }  // namespace zelto

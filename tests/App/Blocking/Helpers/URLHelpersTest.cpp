@@ -35,6 +35,7 @@ TEST(URLHelpersTest, NormalizingWhatAUserTyped) {
   EXPECT_EQ(normalized(" \texample.com\t "), "http://example.com/");
   EXPECT_EQ(normalized("www.example.com/a?b"), "http://www.example.com/a?b");
   EXPECT_EQ(normalized("https://example.com"), "https://example.com/");
+  EXPECT_EQ(normalized("https://u@example.com:81?q=/#f"), "https://u@example.com:81/?q=/#f");
   EXPECT_EQ(normalized("HTTPS://example.com/x"), "HTTPS://example.com/x");
   EXPECT_EQ(normalized("httpbin.org"), "http://httpbin.org/");
   EXPECT_EQ(normalized("localhost:8080"), "http://localhost:8080/");
