@@ -40,14 +40,6 @@ class Url {
   // The whole reference, as it was parsed.
   const std::string& absoluteString() const { return text_; }
 
-  // A copy whose path is `path`, and whose text is rebuilt from the components. `path` is taken
-  // as written, except where it could not be read back from the text as the same path: bytes
-  // that would end it or can't stand in a URL ("?", "#", white space, controls) are
-  // percent-encoded, and a prefix that keeps it the same path is put first where the path
-  // would otherwise read as something else ("/" after a host, "/." before a leading "//"
-  // without one, "./" before a first segment with ":" in a reference without scheme).
-  Url withPath(const std::string& path) const;
-
   // Every byte outside the unreserved set (ALPHA DIGIT "-" "." "_" "~") as %XX: the result is
   // safe as a query value, a path segment or a fragment, and percentDecode gives back exactly
   // the input, whatever bytes it holds.
