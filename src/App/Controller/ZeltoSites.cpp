@@ -33,9 +33,7 @@ bool Zelto::isWhitelistMode() {
 
 std::vector<std::string> Zelto::blockedURLs() {
   ProfileZeltoPreferences* profile = defaultProfile();
-  if (profile == nullptr) return {};
-  return profile->enableWhitelistWebsites ? profile->whitelistedWebsiteList()
-                                          : profile->blockedWebsiteList();
+  return profile == nullptr ? std::vector<std::string>{} : profile->websiteListInForce();
 }
 
 std::vector<std::string> Zelto::unadjustedFilteredSites() {

@@ -50,9 +50,7 @@ void ZeltoURLMatcherManager::updateMatches() {
   std::vector<std::string> sites;
   const ProfileZeltoPreferences* profile = defaultProfile();
   isWhitelisted_ = profile != nullptr && profile->enableWhitelistWebsites;
-  if (profile != nullptr) {
-    sites = isWhitelisted_ ? profile->whitelistedWebsiteList() : profile->blockedWebsiteList();
-  }
+  if (profile != nullptr) sites = profile->websiteListInForce();
 
   std::vector<ZeltoURLMatcher> matches;
   matches.reserve(alwaysAllowedAddresses().size() + sites.size());

@@ -50,6 +50,10 @@ class ProfileZeltoPreferences : public JSONRecord<ProfileZeltoPreferences> {
   // as is the whole list when it isn't one.
   std::vector<std::string> blockedWebsiteList() const;
   std::vector<std::string> whitelistedWebsiteList() const;
+  // The list in force: the allowed sites in allow-list mode, else the blocked ones.
+  std::vector<std::string> websiteListInForce() const {
+    return enableWhitelistWebsites ? whitelistedWebsiteList() : blockedWebsiteList();
+  }
 
   // Profiles of the shared main record; nothing when none matches or there is no record. The
   // pointer stays valid until the record's profiles change (a reload replaces them).
