@@ -47,13 +47,11 @@ TEST(SystemTimeZonesTest, ZonesFollowTheSystemDatabaseThroughTheRange) {
     double hours;
   };
   const Case cases[] = {
-      {"Africa/Cairo", k20240701_1200Z, 3},          // daylight saving again since 2023
-      {"America/Mexico_City", k20240701_1200Z, -6},  // none since October 2022
-      {"America/Asuncion", 1751371200, -3},          // 1 Jul 2025: -03 all year since Oct 2024
-      {"America/Nuuk", 1705320000, -2},              // 15 Jan 2024: standard time -02 since 2023
-      {"America/Nuuk", k20240701_1200Z, -1},         // with daylight saving -01
+      {"Africa/Cairo", k20240701_1200Z, 3},   // daylight saving again since 2023
+      {"America/Asuncion", 1751371200, -3},   // 1 Jul 2025: -03 all year since Oct 2024
+      {"America/Nuuk", 1705320000, -2},       // 15 Jan 2024: standard time -02 since 2023
+      {"America/Nuuk", k20240701_1200Z, -1},  // with daylight saving -01
       {"America/Nuuk", 2224756800, -1},  // 1 Jul 2040: after its file's list, from its closing rule
-      {"Asia/Almaty", k20240701_1200Z, 5},  // +05 since March 2024
       // Far past the files' lists, from their closing rules, north and south.
       {"Europe/Berlin", 5759121600, 2},      // 1 Jul 2152
       {"Australia/Sydney", 5744606400, 11},  // 15 Jan 2152
