@@ -37,8 +37,6 @@ TEST(ZeltoDefaultsTest, AgentInsideTheApplicationFindsItAndReadsItsResources) {
   TestEnv env(bundle(app + "/Contents/MacOS/Agent.app", "Quarnix.zelto.agent"));
 
   EXPECT_EQ(ZeltoDefaults::getZeltoApplicationPath(), app);
-  EXPECT_EQ(ZeltoDefaults::getZeltoDefaultsRCPath(), app + "/Contents/Resources/zelto");
-  EXPECT_EQ(ZeltoDefaults::getQuotesRCPath(), app + "/Contents/Resources/quotes");
   EXPECT_THAT(ZeltoDefaults::getDefaultHosts(), ElementsAre("example.com"));
   EXPECT_EQ(ZeltoDefaults::getDefaultQuotes(),
             nlohmann::json::parse(R"([{"quote":"Be brief.","author":"Anonymous"}])"));

