@@ -132,6 +132,15 @@ std::string base64(const std::string& bytes) {
   return text;
 }
 
+// The contents of a stored file, refused unread when it is larger than `maxBytes`.
+Result<std::string> readStoredFile(const FileSystem& fs, const std::string& path,
+                                   const FileStatus& status, uint64_t maxBytes) {
+  if (status.kind == FileStatus::Kind::kRegular && status.size > maxBytes) {
+    return Status::failure("the file is too large (" + std::to_string(status.size) + " bytes)");
+  }
+  return fs.readFile(path);
+}
+
 }  // namespace
 
 Amplitude::Amplitude(RunLoop& mainLoop, HttpClient& http, Clock& clock, FileSystem& fileSystem,
@@ -269,10 +278,7 @@ std::optional<json> Amplitude::deserializePList(const std::string& path) {
   std::optional<FileStatus> status = fs_.status(path);
   if (!status) return std::nullopt;
   Result<json> propertyList = [&]() -> Result<json> {
-    if (status->kind == FileStatus::Kind::kRegular && status->size > kMaxPropertyListBytes) {
-      return Status::failure("the file is too large (" + std::to_string(status->size) + " bytes)");
-    }
-    Result<std::string> bytes = fs_.readFile(path);
+    Result<std::string> bytes = readStoredFile(fs_, path, *status, kMaxPropertyListBytes);
     if (!bytes.ok()) return bytes.status();
     std::optional<json> parsed = PropertyList::parse(*bytes);
     if (!parsed) return Status::failure("not a property list");
@@ -292,10 +298,7 @@ std::optional<json> Amplitude::unarchive(const std::string& path) {
   std::optional<FileStatus> status = fs_.status(path);
   if (!status) return std::nullopt;
   Result<json> eventsData = [&]() -> Result<json> {
-    if (status->kind == FileStatus::Kind::kRegular && status->size > kMaxEventsDataBytes) {
-      return Status::failure("the file is too large (" + std::to_string(status->size) + " bytes)");
-    }
-    Result<std::string> text = fs_.readFile(path);
+    Result<std::string> text = readStoredFile(fs_, path, *status, kMaxEventsDataBytes);
     if (!text.ok()) return text.status();
     Result<json> parsed = parseStoredJson(*text);
     if (!parsed.ok()) return parsed.status();
