@@ -9,8 +9,7 @@ namespace zelto {
 
 class Digest {
  public:
-  // The MD5 digest of `bytes` as 32 lower-case hexadecimal digits. Empty only if the crypto
-  // library fails, which it does not for MD5 on a working system.
+  // The MD5 digest of `bytes` as 32 lower-case hexadecimal digits.
   static std::string md5Hex(const std::string& bytes);
 };
 

@@ -1,6 +1,5 @@
 #include "Agent/App/LoggingManager.h"
 
-#include <spdlog/async.h>
 #include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/sinks/syslog_sink.h>
@@ -124,15 +123,13 @@ void LoggingManager::setup() {
     fileProblem = "the home directory is unknown";
   }
 
-  // One delivery thread, created once per process; a full queue makes callers wait rather
-  // than lose lines.
-  if (!spdlog::thread_pool()) spdlog::init_thread_pool(8192, 1);
-  auto logger = std::make_shared<spdlog::async_logger>(name, sinks.begin(), sinks.end(),
-                                                       spdlog::thread_pool(),
-                                                       spdlog::async_overflow_policy::block);
+  // Lines are written synchronously by the thread that logs them: the agent writes a few lines a
+  // minute, so a delivery thread would only cost a resident queue and periodic wake-ups. Each
+  // sink serialises its own writes.
+  auto logger = std::make_shared<spdlog::logger>(name, sinks.begin(), sinks.end());
   logger->set_level(spdlog::level::trace);  // each sink filters by its own level
-  // The agent writes a few lines a minute: flushing each one (on the delivery thread) keeps the
-  // file current for anyone following it and loses nothing if the process is killed.
+  // Flushing every line keeps the file current for anyone following it and loses nothing if
+  // the process is killed.
   logger->flush_on(spdlog::level::trace);
   spdlog::set_default_logger(logger);
 
@@ -141,7 +138,6 @@ void LoggingManager::setup() {
 
 void LoggingManager::shutdown() {
   if (auto logger = spdlog::default_logger()) logger->flush();
-  // Dropping the delivery thread's pool makes it write out everything still queued first.
   spdlog::shutdown();
 }
 

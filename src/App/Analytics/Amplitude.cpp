@@ -1,7 +1,5 @@
 #include "App/Analytics/Amplitude.h"
 
-#include <openssl/evp.h>
-
 #include <cmath>
 #include <future>
 #include <limits>
@@ -123,12 +121,23 @@ Status checkEventsDataShape(const json& eventsData) {
   return Status::success();
 }
 
+// Standard Base64 with padding (RFC 4648). Written out here: it is the only use the program
+// has for a crypto library's encoder.
 std::string base64(const std::string& bytes) {
-  std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
-                               reinterpret_cast<const unsigned char*>(bytes.data()),
-                               static_cast<int>(bytes.size()));
-  text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve(4 * ((bytes.size() + 2) / 3));
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const size_t left = bytes.size() - i;
+    uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
+    if (left > 1) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    if (left > 2) group |= static_cast<uint8_t>(bytes[i + 2]);
+    text.push_back(kAlphabet[(group >> 18) & 0x3f]);
+    text.push_back(kAlphabet[(group >> 12) & 0x3f]);
+    text.push_back(left > 1 ? kAlphabet[(group >> 6) & 0x3f] : '=');
+    text.push_back(left > 2 ? kAlphabet[group & 0x3f] : '=');
+  }
   return text;
 }
 

@@ -1,27 +1,22 @@
 #include "Platform/Digest.h"
 
-#include <openssl/evp.h>
-
-#include <memory>
+// libmd: the message digests alone, without a whole crypto library mapped for them.
+#include <md5.h>
 
 namespace zelto {
 
 std::string Digest::md5Hex(const std::string& bytes) {
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                  &EVP_MD_CTX_free);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1 ||
-      EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1 ||
-      EVP_DigestFinal_ex(context.get(), digest, &length) != 1) {
-    return {};
-  }
+  MD5_CTX context;
+  MD5Init(&context);
+  MD5Update(&context, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  uint8_t digest[MD5_DIGEST_LENGTH];
+  MD5Final(digest, &context);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string text;
-  text.reserve(length * 2);
-  for (unsigned int i = 0; i < length; ++i) {
-    text.push_back(kHex[digest[i] >> 4]);
-    text.push_back(kHex[digest[i] & 0x0f]);
+  text.reserve(sizeof(digest) * 2);
+  for (uint8_t byte : digest) {
+    text.push_back(kHex[byte >> 4]);
+    text.push_back(kHex[byte & 0x0f]);
   }
   return text;
 }

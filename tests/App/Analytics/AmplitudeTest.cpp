@@ -91,7 +91,7 @@ TEST_F(AmplitudeTest, EventsAreNumberedInBothFilesAcrossRunsAndCarryTheirFields)
   const int64_t loggedAt = nowMillis();
   amplitude.logEvent("first", {{"screen", "main"}});
   amplitude.logEvent("second");
-  amplitude.logRevenue("pro", 2, 9.5, std::string("\x01\x02receipt", 9));
+  amplitude.logRevenue("pro", 2, 9.5, std::string("\x01\x02receipt!", 10));
   settle();
 
   json events = queued();
@@ -118,7 +118,7 @@ TEST_F(AmplitudeTest, EventsAreNumberedInBothFilesAcrossRunsAndCarryTheirFields)
                                                {"productId", "pro"},
                                                {"quantity", 2},
                                                {"price", 9.5},
-                                               {"receipt", "AQJyZWNlaXB0"},
+                                               {"receipt", "AQJyZWNlaXB0IQ=="},
                                                {"max_id", 3}}));
   EXPECT_EQ(amplitude.eventsData()["max_id"], 3);
   EXPECT_EQ(storedPropertyList(), json({{"max_id", 3}}));
