@@ -1,23 +1,32 @@
 #include "Platform/Url.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <memory>
 #include <new>
 
+#include "Platform/Check.h"
+#include "Platform/Linux/CurlLibrary.h"
+
 namespace zelto {
 namespace {
 
+// The loaded library. Parsing checks for it first and fails without it; percent-coding has no
+// way to fail, so a program that can't load libcurl (a broken installation) stops there.
+const CurlLibrary& curl() {
+  const CurlLibrary* library = CurlLibrary::get();
+  ZELTO_CHECK(library != nullptr, "libcurl is needed for percent-encoding and could not be loaded");
+  return *library;
+}
+
 struct CurlUrlCleanup {
-  void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+  void operator()(CURLU* handle) const { curl().url_cleanup(handle); }
 };
 using CurlUrl = std::unique_ptr<CURLU, CurlUrlCleanup>;
 
 struct CurlFree {
-  void operator()(char* text) const { curl_free(text); }
+  void operator()(char* text) const { curl().free(text); }
 };
 using CurlText = std::unique_ptr<char, CurlFree>;
 
@@ -91,7 +100,7 @@ Tail splitTail(std::string_view text) {
 // The part of a parsed handle, as written (not decoded); nothing when libcurl has none.
 std::optional<std::string> part(CURLU* handle, CURLUPart which) {
   char* raw = nullptr;
-  const CURLUcode code = curl_url_get(handle, which, &raw, 0);
+  const CURLUcode code = curl().url_get(handle, which, &raw, 0);
   CurlText text(raw);
   if (code != CURLUE_OK || text == nullptr) return std::nullopt;
   return std::string(text.get());
@@ -157,14 +166,17 @@ Result<Url> Url::parse(std::string_view text) {
   const bool isFile = url.scheme_ && equalsIgnoringCase(*url.scheme_, "file");
   // libcurl would read "http:///a.com" as the host "a.com"; only file URLs go without one.
   if (authority.empty() && !isFile) return failure("it has no host");
+  if (CurlLibrary::get() == nullptr) {
+    return failure(std::string("libcurl is unavailable: ") + CurlLibrary::loadError());
+  }
 
-  CurlUrl handle(curl_url());
+  CurlUrl handle(curl().url());
   if (handle == nullptr) throw std::bad_alloc();
   // A "//host" reference is read as if it had a scheme, which is then reported absent.
   const std::string curlText = url.scheme_ ? url.text_ : "http:" + url.text_;
-  const CURLUcode code = curl_url_set(handle.get(), CURLUPART_URL, curlText.c_str(),
-                                      CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS);
-  if (code != CURLUE_OK) return failure(curl_url_strerror(code));
+  const CURLUcode code = curl().url_set(handle.get(), CURLUPART_URL, curlText.c_str(),
+                                        CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS);
+  if (code != CURLUE_OK) return failure(curl().url_strerror(code));
 
   // A file URL's host may be empty ("file:///etc") or dropped by libcurl ("localhost").
   url.host_ = part(handle.get(), CURLUPART_HOST).value_or("");
@@ -182,7 +194,7 @@ Result<Url> Url::parse(std::string_view text) {
 
 std::string Url::percentEncode(std::string_view text) {
   return inPieces(text, [](const char* piece, int length, int* outLength) {
-    char* escaped = curl_easy_escape(nullptr, piece, length);
+    char* escaped = curl().easy_escape(nullptr, piece, length);
     if (escaped != nullptr) *outLength = static_cast<int>(std::char_traits<char>::length(escaped));
     return escaped;
   });
@@ -190,7 +202,7 @@ std::string Url::percentEncode(std::string_view text) {
 
 std::string Url::percentDecode(std::string_view text) {
   return inPieces(text, [](const char* piece, int length, int* outLength) {
-    return curl_easy_unescape(nullptr, piece, length, outLength);
+    return curl().easy_unescape(nullptr, piece, length, outLength);
   });
 }
 

@@ -1,7 +1,5 @@
 #include "Platform/Linux/CurlHttpClient.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -14,20 +12,24 @@
 #include <utility>
 #include <vector>
 
+#include "Platform/Linux/CurlLibrary.h"
 #include "Platform/Status.h"
 
 namespace zelto {
 
 namespace {
 
+// The loaded library; only used once a client has found it loaded.
+const CurlLibrary& curl() { return *CurlLibrary::get(); }
+
 struct EasyCleanup {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { curl().easy_cleanup(easy); }
 };
 struct MultiCleanup {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+  void operator()(CURLM* multi) const { curl().multi_cleanup(multi); }
 };
 struct ListCleanup {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { curl().slist_free_all(list); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
 using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
@@ -36,11 +38,6 @@ using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
 // How long an idle worker sleeps between looks at its queue; `send` and destruction wake it at
 // once, so this only bounds a missed wake-up.
 constexpr int kIdlePollMilliseconds = 1000;
-
-void initializeCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 HttpResponse failure(HttpResponse::ErrorCode code, std::string message) {
   HttpResponse response;
@@ -126,7 +123,7 @@ struct Transfer {
                                std::to_string(request.body.size()) + " bytes");
       }
     }
-    easy.reset(curl_easy_init());
+    easy.reset(curl().easy_init());
     if (!easy) return Status::failure("libcurl could not make a request handle");
 
     bool hasExpect = false;
@@ -140,38 +137,38 @@ struct Transfer {
     if (!hasExpect && !appendHeader("Expect:")) return Status::failure("out of memory");
 
     CURL* h = easy.get();
-    bool ok = curl_easy_setopt(h, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
-                               timeoutMilliseconds(request.timeoutSeconds)) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
-                               static_cast<curl_off_t>(maxBodyBytes)) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_WRITEDATA, this) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_PRIVATE, this) == CURLE_OK;
+    bool ok = curl().easy_setopt(h, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_TIMEOUT_MS,
+                                 timeoutMilliseconds(request.timeoutSeconds)) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
+                                 static_cast<curl_off_t>(maxBodyBytes)) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_WRITEDATA, this) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer) == CURLE_OK &&
+              curl().easy_setopt(h, CURLOPT_PRIVATE, this) == CURLE_OK;
     if (request.method == "HEAD") {
-      ok = ok && curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK;
+      ok = ok && curl().easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK;
     } else if (request.method == "POST" || !request.body.empty()) {
       ok = ok &&
-           curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                            static_cast<curl_off_t>(request.body.size())) == CURLE_OK &&
-           curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data()) == CURLE_OK;
+           curl().easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                              static_cast<curl_off_t>(request.body.size())) == CURLE_OK &&
+           curl().easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data()) == CURLE_OK;
     }
     if (request.method != "GET" && request.method != "POST" && request.method != "HEAD") {
-      ok = ok && curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str()) == CURLE_OK;
+      ok = ok && curl().easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str()) == CURLE_OK;
     }
     if (!ok) return Status::failure("libcurl refused the request's options");
     return Status();
   }
 
   bool appendHeader(const std::string& line) {
-    curl_slist* list = curl_slist_append(headers.get(), line.c_str());
+    curl_slist* list = curl().slist_append(headers.get(), line.c_str());
     if (list == nullptr) return false;
     (void)headers.release();  // now part of `list`
     headers.reset(list);
@@ -184,12 +181,12 @@ struct Transfer {
                      "the response body is larger than " + std::to_string(maxBodyBytes) + " bytes");
     }
     if (result != CURLE_OK) {
-      std::string message = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result);
+      std::string message = errorBuffer[0] != '\0' ? errorBuffer : curl().easy_strerror(result);
       return failure(errorCodeFor(result), std::move(message));
     }
     HttpResponse out;
     long status = 0;
-    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    curl().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
     out.status = static_cast<int>(status);
     out.body = std::move(body);
     return out;
@@ -213,7 +210,7 @@ struct CurlHttpClient::State {
   std::thread worker;  // last: started once everything above is in place
 
   void run();
-  void wake() { curl_multi_wakeup(multi.get()); }
+  void wake() { curl().multi_wakeup(multi.get()); }
 };
 
 void CurlHttpClient::State::run() {
@@ -227,7 +224,7 @@ void CurlHttpClient::State::run() {
     }
     for (auto& transfer : incoming) {
       Status setUp = transfer->setUp();
-      if (setUp.ok() && curl_multi_add_handle(multi.get(), transfer->easy.get()) != CURLM_OK) {
+      if (setUp.ok() && curl().multi_add_handle(multi.get(), transfer->easy.get()) != CURLM_OK) {
         setUp = Status::failure("libcurl could not start the request");
       }
       if (!setUp.ok()) {
@@ -239,28 +236,28 @@ void CurlHttpClient::State::run() {
     }
 
     int running = 0;
-    curl_multi_perform(multi.get(), &running);
+    curl().multi_perform(multi.get(), &running);
     int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+    while (CURLMsg* message = curl().multi_info_read(multi.get(), &left)) {
       if (message->msg != CURLMSG_DONE) continue;
       auto it = active.find(message->easy_handle);
       if (it == active.end()) continue;
       CURLcode result = message->data.result;
       std::unique_ptr<Transfer> done = std::move(it->second);
       active.erase(it);
-      curl_multi_remove_handle(multi.get(), done->easy.get());
+      curl().multi_remove_handle(multi.get(), done->easy.get());
       HttpResponse response = done->response(result);
       complete(done->completion, std::move(response));
     }
     // Sleeps until a socket is ready, curl's next timeout, or a wake-up from send/destruction.
-    curl_multi_poll(multi.get(), nullptr, 0, kIdlePollMilliseconds, nullptr);
+    curl().multi_poll(multi.get(), nullptr, 0, kIdlePollMilliseconds, nullptr);
   }
 }
 
 CurlHttpClient::CurlHttpClient(size_t maxBodyBytes) : state_(std::make_unique<State>()) {
-  initializeCurlOnce();
   state_->maxBodyBytes = maxBodyBytes;
-  state_->multi.reset(curl_multi_init());
+  if (CurlLibrary::get() == nullptr) return;  // logged; every request fails, saying why
+  state_->multi.reset(curl().multi_init());
   if (state_->multi) state_->worker = std::thread([state = state_.get()] { state->run(); });
 }
 
@@ -290,7 +287,10 @@ void CurlHttpClient::send(HttpRequest request, Completion completion) {
     return;
   }
   complete(transfer->completion,
-           failure(HttpResponse::ErrorCode::kOther, "the HTTP client is not running"));
+           failure(HttpResponse::ErrorCode::kOther,
+                   CurlLibrary::get() == nullptr
+                       ? std::string("libcurl is unavailable: ") + CurlLibrary::loadError()
+                       : std::string("the HTTP client is not running")));
 }
 
 HttpClient& HttpClient::standard() {
