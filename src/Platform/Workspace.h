@@ -7,7 +7,8 @@
 // or ".." components, so a caller compares it with a path made canonical the same way
 // (realpath, std::filesystem::canonical), never with the text it launched. Observers hear about
 // changes of that list on the run loop the workspace was made for; the first reading of the
-// list is no change.
+// list is no change. A workspace need not notice every start by itself (each one says which it
+// does); `refreshRunningApplications` reads the list whole and finds the others.
 //
 // Ownership: the creator owns the workspace; it must outlive its observers' tokens. Threads:
 // every operation on the workspace's run-loop thread.
@@ -45,6 +46,15 @@ class Workspace {
   // arguments, detached from the caller. A failure, logged as an error line that is also its
   // reason, when it can't.
   virtual Status launchApplication(const std::string& bundlePath) = 0;
+
+  // Reads the whole list afresh now, so that an application whose start went unnoticed is
+  // listed; a change found is told like any other.
+  virtual void refreshRunningApplications() = 0;
+
+  // Asks that a start of the application of the bundle at `bundlePath` be noticed from now on,
+  // even when it has never been seen running here. Where the workspace can't watch for it, the
+  // next `refreshRunningApplications` finds it.
+  virtual void watchForStarts(const std::string& bundlePath) = 0;
 
   // Called after each change of the running-applications list that the workspace notices.
   Token addRunningApplicationsObserver(Observer observer);

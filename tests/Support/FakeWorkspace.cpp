@@ -6,6 +6,10 @@ void FakeWorkspace::setRunningApplications(std::vector<RunningApplication> appli
   applications_ = std::move(applications);
 }
 
+void FakeWorkspace::startUnnoticed(RunningApplication application) {
+  unnoticed_.push_back(std::move(application));
+}
+
 std::vector<RunningApplication> FakeWorkspace::runningApplications() {
   ++queries_;
   return applications_;
@@ -14,6 +18,15 @@ std::vector<RunningApplication> FakeWorkspace::runningApplications() {
 Status FakeWorkspace::launchApplication(const std::string& bundlePath) {
   launches_.push_back(bundlePath);
   return launchResult_ ? Status::success() : Status::failure("launch refused by the test");
+}
+
+void FakeWorkspace::refreshRunningApplications() {
+  applications_.insert(applications_.end(), unnoticed_.begin(), unnoticed_.end());
+  unnoticed_.clear();
+}
+
+void FakeWorkspace::watchForStarts(const std::string& bundlePath) {
+  watchedForStarts_.push_back(bundlePath);
 }
 
 void FakeWorkspace::notifyChange() { notifyObservers(); }

@@ -1,9 +1,12 @@
 // FakeWorkspace: a Workspace whose running applications the test sets by hand.
 //
 // `setRunningApplications` replaces the list that `runningApplications` answers; it does not
-// notify anyone. `notifyChange` calls every registered observer, on the caller's thread, the
-// way a real workspace reports a change of the list. Launches are recorded, not performed, and
-// answer `setLaunchResult` (true unless told otherwise).
+// notify anyone. `startUnnoticed` adds an application that only the next
+// `refreshRunningApplications` lists, the way a real workspace misses a start it had no watch
+// for (that refresh tells nobody either). `notifyChange` calls every registered observer, on the
+// caller's thread, the way a real workspace reports a change of the list. Launches are recorded,
+// not performed, and answer `setLaunchResult` (true unless told otherwise); so are the bundles
+// given to `watchForStarts`.
 //
 // Ownership: the test owns it. Threads: the test's thread only.
 #pragma once
@@ -19,20 +22,26 @@ namespace zelto {
 class FakeWorkspace final : public Workspace {
  public:
   void setRunningApplications(std::vector<RunningApplication> applications);
+  void startUnnoticed(RunningApplication application);
   std::vector<RunningApplication> runningApplications() override;
   Status launchApplication(const std::string& bundlePath) override;
+  void refreshRunningApplications() override;
+  void watchForStarts(const std::string& bundlePath) override;
 
   // Calls each observer registered now; one removed meanwhile (by an earlier one) is skipped.
   void notifyChange();
 
   void setLaunchResult(bool result) { launchResult_ = result; }
   const std::vector<std::string>& launches() const { return launches_; }
+  const std::vector<std::string>& watchedForStarts() const { return watchedForStarts_; }
   // How often `runningApplications` has been asked.
   int queries() const { return queries_; }
 
  private:
   std::vector<RunningApplication> applications_;
+  std::vector<RunningApplication> unnoticed_;
   std::vector<std::string> launches_;
+  std::vector<std::string> watchedForStarts_;
   bool launchResult_ = true;
   int queries_ = 0;
 };

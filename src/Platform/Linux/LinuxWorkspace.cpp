@@ -73,7 +73,7 @@ LinuxWorkspace::LinuxWorkspace(RunLoop& loop) : loop_(loop) {
                  std::strerror(errno));
     return;
   }
-  auto watch = loop_.watchReadable(inotify_.get(), [this] { onExecutableEvents(); });
+  auto watch = loop_.watchReadable(inotify_.get(), [this] { readExecutableEvents(); });
   if (!watch.ok()) {
     log::warning("Application starts are noticed only when the list is read: {}",
                  watch.status().message());
@@ -94,7 +94,9 @@ LinuxWorkspace::~LinuxWorkspace() {
 }
 
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
-  if (rescan()) postNotification();
+  readExecutableEvents();  // an exec under way asks for the whole table
+  bool changed = (!listRead_ || settleTimer_) ? rescan() : review();
+  if (changed) postNotification();
   std::vector<RunningApplication> applications;
   for (const auto& [pid, entry] : listed_) applications.push_back(entry.application);
   return applications;
@@ -112,30 +114,52 @@ std::optional<std::string> LinuxWorkspace::executableOf(pid_t pid) const {
   return target;
 }
 
-std::optional<std::string> LinuxWorkspace::identifierOfBundle(const std::string& bundlePath) {
+std::optional<LinuxWorkspace::FileVersion> LinuxWorkspace::regularFileVersion(
+    const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileVersion{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                     static_cast<uint64_t>(st.st_size),
+                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+const LinuxWorkspace::BundleFacts* LinuxWorkspace::factsOfBundle(const std::string& bundlePath) {
   std::string infoPath = path::appendingComponent(bundlePath, "Contents/Info.plist");
-  auto status = fs_.status(infoPath);
-  if (!status || status->kind != FileStatus::Kind::kRegular) {
-    identifiers_.erase(bundlePath);
-    return std::nullopt;
+  auto version = regularFileVersion(infoPath);
+  if (!version) {
+    bundles_.erase(bundlePath);
+    return nullptr;
   }
-  auto cached = identifiers_.find(bundlePath);
-  if (cached != identifiers_.end() &&
-      cached->second.modifiedNanoseconds == status->modifiedNanoseconds &&
-      cached->second.fileNumber == status->fileNumber && cached->second.size == status->size) {
-    return cached->second.identifier;
-  }
-  std::string identifier;
+  auto cached = bundles_.find(bundlePath);
+  if (cached != bundles_.end() && cached->second.version == *version) return &cached->second;
+  // Read after the stat: a file changed in between reads as changed again next time.
+  BundleFacts facts;
+  facts.version = *version;
   if (auto bytes = fs_.readFile(infoPath)) {
     auto plist = PropertyList::parse(*bytes);
     if (plist && plist->is_object()) {
-      auto it = plist->find("CFBundleIdentifier");
-      if (it != plist->end() && it->is_string()) identifier = it->get<std::string>();
+      facts.isPropertyList = true;
+      auto identifier = plist->find("CFBundleIdentifier");
+      if (identifier != plist->end() && identifier->is_string()) {
+        facts.identifier = identifier->get<std::string>();
+      }
+      auto executable = plist->find("CFBundleExecutable");
+      if (executable != plist->end() && executable->is_string()) {
+        facts.executableName = executable->get<std::string>();
+      }
     }
+  } else {
+    facts.readFailure = bytes.status().message();
   }
-  identifiers_[bundlePath] = {status->modifiedNanoseconds, status->fileNumber, status->size,
-                              identifier};
-  return identifier;
+  BundleFacts& stored = bundles_[bundlePath];
+  stored = std::move(facts);
+  return &stored;
+}
+
+std::optional<std::string> LinuxWorkspace::identifierOfBundle(const std::string& bundlePath) {
+  const BundleFacts* facts = factsOfBundle(bundlePath);
+  if (!facts) return std::nullopt;
+  return facts->identifier;
 }
 
 std::optional<LinuxWorkspace::Found> LinuxWorkspace::recognise(pid_t pid) {
@@ -176,29 +200,8 @@ bool LinuxWorkspace::rescan() {
     pid_t pid = static_cast<pid_t>(number);
     struct stat st {};
     if (::stat(proc->path().c_str(), &st) != 0 || st.st_uid != uid) continue;
-    auto found = recognise(pid);
-
-    auto known = listed_.find(pid);
-    if (known != listed_.end()) {
-      // Still the same process, found the same way: a child still unreaped, or a process whose
-      // pidfd has not ended, running the same executable of the same bundle.
-      Listed& entry = known->second;
-      if (found && found->executablePath == entry.executablePath &&
-          found->bundlePath == entry.application.bundlePath && !entry.process.hasEnded()) {
-        if (entry.application.bundleIdentifier != found->identifier) {
-          entry.application.bundleIdentifier = found->identifier;
-          changed = true;
-        }
-        present.insert(pid);
-        continue;
-      }
-      forget(pid);
-      changed = true;
-    }
-    if (found && list(pid, *found)) {
-      present.insert(pid);
-      changed = true;
-    }
+    if (lookAt(pid)) changed = true;
+    if (listed_.contains(pid)) present.insert(pid);
   }
   if (error) log::warning("Reading the process table stopped early: {}", error.message());
 
@@ -212,6 +215,45 @@ bool LinuxWorkspace::rescan() {
     return false;
   }
   return changed || !gone.empty();
+}
+
+bool LinuxWorkspace::review() {
+  reapUnwatchedChildren();
+  bool changed = false;
+  const uid_t uid = ::getuid();
+  std::vector<pid_t> pids;
+  for (const auto& [pid, entry] : listed_) pids.push_back(pid);
+  for (pid_t pid : pids) {
+    struct stat st {};
+    if (::stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0 || st.st_uid != uid) {
+      forget(pid);
+      changed = true;
+    } else if (lookAt(pid)) {
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+bool LinuxWorkspace::lookAt(pid_t pid) {
+  auto found = recognise(pid);
+  bool changed = false;
+  auto known = listed_.find(pid);
+  if (known != listed_.end()) {
+    // Still the same process, found the same way: a child still unreaped, or a process whose
+    // pidfd has not ended, running the same executable of the same bundle.
+    Listed& entry = known->second;
+    if (found && found->executablePath == entry.executablePath &&
+        found->bundlePath == entry.application.bundlePath && !entry.process.hasEnded()) {
+      if (entry.application.bundleIdentifier == found->identifier) return false;
+      entry.application.bundleIdentifier = found->identifier;
+      return true;
+    }
+    forget(pid);
+    changed = true;
+  }
+  if (found && list(pid, *found)) changed = true;
+  return changed;
 }
 
 bool LinuxWorkspace::list(pid_t pid, const Found& found) {
@@ -288,18 +330,26 @@ Status LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   auto bundle = canonicalPath(bundlePath);
   if (!bundle.ok()) return fail(couldNot + bundle.status().message());
   std::string infoPath = path::appendingComponent(*bundle, "Contents/Info.plist");
-  auto bytes = fs_.readFile(infoPath);
-  if (!bytes) return fail(couldNot + bytes.status().message());
-  auto plist = PropertyList::parse(*bytes);
-  if (!plist || !plist->is_object()) return fail(couldNot + infoPath + " is not a property list");
-  auto name = plist->find("CFBundleExecutable");
-  if (name == plist->end() || !name->is_string() || !isPlainFileName(name->get<std::string>())) {
+  const BundleFacts* facts = factsOfBundle(*bundle);
+  if (!facts) {
+    auto bytes = fs_.readFile(infoPath);  // for the reason it is no file to read
+    return fail(couldNot +
+                (bytes ? infoPath + " changed while it was read" : bytes.status().message()));
+  }
+  if (!facts->readFailure.empty()) return fail(couldNot + facts->readFailure);
+  if (!facts->isPropertyList) return fail(couldNot + infoPath + " is not a property list");
+  if (!facts->executableName || !isPlainFileName(*facts->executableName)) {
     return fail(couldNot + infoPath + " names no executable file");
   }
-  std::string executable =
-      path::appendingComponent(*bundle, "Contents/MacOS/" + name->get<std::string>());
+  const std::string identifier = facts->identifier;
+  const std::string executable =
+      path::appendingComponent(*bundle, "Contents/MacOS/" + *facts->executableName);
   // The list as it stands before the launch, so that the launch is told as a change.
   if (!listRead_) rescan();
+  // Watched before the exec, so that no start by someone else slips in between; and the events
+  // queued so far read now, so that the exec's own open is the only new one on that watch.
+  watchExecutable(executable);
+  readExecutableEvents();
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -309,7 +359,9 @@ Status LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   // A session of its own, and none of this process's blocked or ignored signals (an ignored
-  // SIGPIPE, say, would otherwise carry over).
+  // SIGPIPE, say, would otherwise carry over). Naming every signal is also the cheapest: the
+  // child goes through all of them either way, and asks about each one left out before
+  // setting it.
   sigset_t none, all;
   sigemptyset(&none);
   sigfillset(&all);
@@ -325,6 +377,9 @@ Status LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   posix_spawn_file_actions_destroy(&actions);
   if (result != 0) return fail(couldNot + executable + ": " + std::strerror(result));
   log::debug("Launched {} as process {}", executable, pid);
+  // posix_spawn returns once the exec has happened, so its open of the executable is queued.
+  auto watched = watchedExecutables_.find(executable);
+  readExecutableEvents(watched != watchedExecutables_.end() ? watched->second : -1);
 
   Child& child = children_[pid];
   child.bundlePath = *bundle;
@@ -337,9 +392,33 @@ Status LinuxWorkspace::launchApplication(const std::string& bundlePath) {
     endsUnwatched(process.status());
   }
 
-  watchExecutable(executable);
-  if (rescan()) postNotification();
+  // Listed as what it was launched from: no need to read the process table for it.
+  Listed& listed = listed_[pid];
+  listed = Listed{};
+  listed.application = RunningApplication{pid, identifier, *bundle, false};
+  postNotification();
   return Status::success();
+}
+
+void LinuxWorkspace::refreshRunningApplications() {
+  for (const auto& bundle : startsWatched_) watchStartsOf(bundle);
+  readExecutableEvents();
+  if (rescan()) postNotification();
+}
+
+void LinuxWorkspace::watchForStarts(const std::string& bundlePath) {
+  startsWatched_.insert(bundlePath);
+  watchStartsOf(bundlePath);
+}
+
+void LinuxWorkspace::watchStartsOf(const std::string& bundlePath) {
+  if (!inotifyWatch_) return;
+  // Found again each time: the bundle may be missing for now, or name another executable later.
+  auto bundle = canonicalPath(bundlePath);
+  if (!bundle.ok()) return;
+  const BundleFacts* facts = factsOfBundle(*bundle);
+  if (!facts || !facts->executableName || !isPlainFileName(*facts->executableName)) return;
+  watchExecutable(path::appendingComponent(*bundle, "Contents/MacOS/" + *facts->executableName));
 }
 
 void LinuxWorkspace::watchExecutable(const std::string& executablePath) {
@@ -355,14 +434,18 @@ void LinuxWorkspace::watchExecutable(const std::string& executablePath) {
   watchedExecutables_[executablePath] = wd;
 }
 
-void LinuxWorkspace::onExecutableEvents() {
+void LinuxWorkspace::readExecutableEvents(int ownExec) {
+  if (!inotifyWatch_) return;
   bool opened = false;
   std::set<int> moved;
   Status read = InotifyReader::drain(inotify_.get(), [&](const inotify_event& event) {
-    if (event.mask & (IN_OPEN | IN_Q_OVERFLOW)) opened = true;
-    if (event.mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
-      moved.insert(event.wd);
+    uint32_t mask = event.mask;
+    if ((mask & IN_OPEN) && event.wd == ownExec) {
+      mask &= ~static_cast<uint32_t>(IN_OPEN);  // that exec opens its file once
+      ownExec = -1;
     }
+    if (mask & (IN_OPEN | IN_Q_OVERFLOW)) opened = true;
+    if (mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) moved.insert(event.wd);
   });
   if (!read.ok()) {
     log::warning("Application starts are noticed only when the list is read: {}", read.message());

@@ -9,24 +9,36 @@
 // Either way B must have a Contents/Info.plist; the identifier comes from it (empty when it names
 // none) and is cached per bundle until the file changes. `bundlePath` is canonical (see
 // Workspace). A process that has ended, zombie or gone, is simply not listed, so no entry is
-// ever reported with isTerminated set. The list is read afresh on each `runningApplications`.
+// ever reported with isTerminated set.
+//
+// The process table is read whole at the first reading, while a start of a watched executable
+// is being looked for (below), and on `refreshRunningApplications`. Any other
+// `runningApplications` answers from the list, looking again only at the processes listed
+// (still alive, still the same executable, the identifier still current): each reading costs
+// a few system calls per listed application, not a walk of /proc.
 //
 // Changes of the list reach observers on the loop:
 // - The end of a listed application at once: each listed process has a pidfd watched on the
 //   loop. When the loop can't watch one (logged once), that end is found by the next reading.
-// - The start of an application whose executable the workspace has launched or listed before:
-//   the exec opens that executable, which an inotify watch on it reports; the list is then read
-//   again (a few times, briefly spaced, while the exec completes). Without inotify, or once its
-//   events can't be read (logged), such a start is found by the next reading.
+// - A launch at once: the child is listed as it is spawned.
+// - The start of an application whose executable the workspace has launched, listed, or been
+//   asked to watch (`watchForStarts`): the exec opens that executable, which an inotify watch on
+//   it reports; the list is then read whole a few times, briefly spaced, while the exec
+//   completes, and at every reading meanwhile. The open made by the exec of the workspace's own
+//   launch is no such start (a script's interpreter opening the script afterwards still looks
+//   like one). Without inotify, or once its events can't be read (logged), such a start is found
+//   by the next full reading.
 // - A change found while reading the list for a caller, told later on the loop.
 // The first reading establishes the list and tells nobody. Nothing reports the start of an
-// application from a bundle never launched or listed here: Linux offers no unprivileged notice of
-// every exec, and no timer polls for one; such a start is found by the next reading.
+// application from any other bundle: Linux offers no unprivileged notice of every exec; the
+// next `refreshRunningApplications` finds it.
 //
 // Launching starts B/Contents/MacOS/<CFBundleExecutable> directly (no shell, no PATH), without
 // arguments, in a new session, standard streams on /dev/null, every signal at its default, with
 // this process's environment. A CFBundleExecutable naming anything outside Contents/MacOS is
-// refused. Every child is reaped when it ends, so none is left a zombie.
+// refused. The Info.plist is read again only when the file has changed (the launched child is
+// listed with the identifier it gave). Every child is reaped when it ends, so none is left a
+// zombie.
 //
 // Ownership: the creator owns the workspace; the loop must outlive it. It owns its descriptors
 // (pidfds, the inotify descriptor) and closes them when destroyed. Threads: the loop's thread
@@ -38,6 +50,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "Platform/FileSystem.h"
@@ -57,6 +70,8 @@ class LinuxWorkspace final : public Workspace {
 
   std::vector<RunningApplication> runningApplications() override;
   Status launchApplication(const std::string& bundlePath) override;
+  void refreshRunningApplications() override;
+  void watchForStarts(const std::string& bundlePath) override;
 
  private:
   // What a process is found to be.
@@ -74,20 +89,38 @@ class LinuxWorkspace final : public Workspace {
     std::string bundlePath;  // canonical
     ProcessWatch process;
   };
-  struct CachedIdentifier {
-    int64_t modifiedNanoseconds = 0;
+  // Which file a path named when it was read, and which version of it.
+  struct FileVersion {
+    uint64_t device = 0;
     uint64_t fileNumber = 0;
     uint64_t size = 0;
-    std::string identifier;
+    int64_t modifiedNanoseconds = 0;
+    bool operator==(const FileVersion&) const = default;
+  };
+  // The file at `path` (links followed) as it stands now; nothing when it is no regular file.
+  static std::optional<FileVersion> regularFileVersion(const std::string& path);
+  // What a bundle's Info.plist says, as of one version of the file.
+  struct BundleFacts {
+    FileVersion version;
+    std::string readFailure;  // why the file could not be read; empty when it was
+    bool isPropertyList = false;
+    std::string identifier;                     // empty when it names none
+    std::optional<std::string> executableName;  // CFBundleExecutable, when a string
   };
 
   // Reads the process table and updates the list; true when it changed (never on the first
   // reading).
   bool rescan();
+  // Looks again at the listed processes only; true when the list changed.
+  bool review();
+  // Brings the list up to date about `pid`, a process of the current user; true when it changed.
+  bool lookAt(pid_t pid);
   std::optional<Found> recognise(pid_t pid);
   // Adds a process not listed before; false when it turned out not to be the one recognised.
   bool list(pid_t pid, const Found& found);
-  // The identifier of bundle B from its Info.plist; nothing when B has no Info.plist.
+  // What the Info.plist of bundle B says, read again only when the file has changed; nothing
+  // when B has no Info.plist. Valid until the next call.
+  const BundleFacts* factsOfBundle(const std::string& bundlePath);
   std::optional<std::string> identifierOfBundle(const std::string& bundlePath);
   std::optional<std::string> executableOf(pid_t pid) const;
   void forget(pid_t pid);
@@ -98,7 +131,12 @@ class LinuxWorkspace final : public Workspace {
   // Logs, once per workspace, that ends of applications are seen only by readings of the list.
   void endsUnwatched(const Status& why);
   void watchExecutable(const std::string& executablePath);
-  void onExecutableEvents();
+  // Watches the executable of a bundle given to `watchForStarts`, when it can be found.
+  void watchStartsOf(const std::string& bundlePath);
+  // Reads what the inotify watches have queued: moves the watch of a file replaced, and starts
+  // looking for a start when a watched executable was opened. One open on watch `ownExec` is
+  // the exec of the workspace's own launch, no start.
+  void readExecutableEvents(int ownExec = -1);
   void settle();
   void postNotification();
 
@@ -106,7 +144,8 @@ class LinuxWorkspace final : public Workspace {
   LocalFileSystem fs_;
   std::map<pid_t, Listed> listed_;
   std::map<pid_t, Child> children_;
-  std::map<std::string, CachedIdentifier> identifiers_;
+  std::map<std::string, BundleFacts> bundles_;  // by canonical bundle path
+  std::set<std::string> startsWatched_;         // bundle paths given to watchForStarts
   bool listRead_ = false;
   bool endWatchFailureLogged_ = false;
 

@@ -213,6 +213,49 @@ TEST_F(LinuxWorkspaceTest, TheFirstReadingOfTheListTellsNobody) {
   EXPECT_GE(told, 1);
 }
 
+TEST_F(LinuxWorkspaceTest, ALaunchIsListedAtOnceAndAStartNobodyWatchedIsFoundByARefresh) {
+  // On a simulated loop nothing is watched, so only the workspace's own readings of the process
+  // table can find a start it did not make.
+  FakeClock clock;
+  FakeRunLoop simulated(clock);
+  LinuxWorkspace quiet(simulated);
+  int told = 0;
+  quiet.addRunningApplicationsObserver([&] { ++told; });
+  quiet.runningApplications();  // the first reading
+  ChildProcess unnoticed(executable(), {}, temp / "unnoticed.err");
+  ASSERT_TRUE(unnoticed.started());
+  ASSERT_TRUE(eventually([&] {
+    return linkTarget("/proc/" + std::to_string(unnoticed.pid()) + "/exe") == executable();
+  }));
+
+  // The launched child is listed with its bundle's identifier, and told as a change; the start
+  // made meanwhile by someone else is not known yet.
+  ASSERT_TRUE(quiet.launchApplication(bundle).ok());
+  auto applications = quiet.runningApplications();
+  std::vector<RunningApplication> listed;
+  for (auto& application : applications) {
+    if (application.bundlePath != bundle) continue;
+    listed.push_back(application);
+    launched.push_back(application.processIdentifier);
+  }
+  ASSERT_EQ(listed.size(), 1u);
+  pid_t own = listed[0].processIdentifier;
+  EXPECT_EQ(listed[0].bundleIdentifier, "Quarnix.zelto");
+  EXPECT_FALSE(lists(applications, unnoticed.pid()));
+  simulated.runUntilIdle();
+  EXPECT_EQ(told, 1);
+
+  quiet.refreshRunningApplications();
+  simulated.runUntilIdle();
+  EXPECT_EQ(told, 2);
+  EXPECT_TRUE(lists(quiet.runningApplications(), unnoticed.pid()));
+
+  // Nothing watches the child's end here: a reading finds it, and reaps it.
+  ::kill(own, SIGKILL);
+  EXPECT_TRUE(
+      eventually([&] { return !lists(quiet.runningApplications(), own) && !processExists(own); }));
+}
+
 // --- Changes of the list ---------------------------------------------------------------------
 
 TEST_F(LinuxWorkspaceTest, AKilledApplicationIsToldAtOnceAndReaped) {
@@ -235,24 +278,34 @@ TEST_F(LinuxWorkspaceTest, AKilledApplicationIsToldAtOnceAndReaped) {
   ASSERT_TRUE(runLoopUntil(loop, [&] { return !processExists(pid); }));  // no zombie left
 }
 
-TEST_F(LinuxWorkspaceTest, AStartOfAKnownExecutableIsToldWithoutReadingTheList) {
-  pid_t first = launchAndWait();
-  ASSERT_GT(first, 0);
-  ::kill(first, SIGKILL);
-  ASSERT_TRUE(runLoopUntil(loop, [&] { return !processExists(first); }));
-
-  // Nothing reads the list from here on: the observer only counts.
+TEST_F(LinuxWorkspaceTest, AStartBySomeoneElseOfAWatchedExecutableIsToldWithoutReadingTheList) {
+  EXPECT_TRUE(ours().empty());  // the first reading
   int told = 0;
   workspace.addRunningApplicationsObserver([&] { ++told; });
-  drain();
-  told = 0;
+  // Never seen running here: asked for, its executable is watched from now on.
+  workspace.watchForStarts(temp / "Apps/Zelto.app");
 
-  // Started by someone else: the workspace learns of it from the exec opening the executable,
-  // and lists it (holding its pidfd) by itself.
+  // From here on only the loop runs between the steps: the observer only counts. The workspace
+  // learns of a start from the exec opening the executable, and lists it (holding its pidfd)
+  // by itself.
   ChildProcess other(executable(), {}, temp / "other.err");
   ASSERT_TRUE(other.started());
   ASSERT_TRUE(runLoopUntil(loop, [&] { return holdsPidfdOf(other.pid()) && told > 0; }));
-  EXPECT_TRUE(lists(ours(), other.pid()));
+
+  // The workspace's own launch of that executable is no start to look for; one by someone else
+  // right after it still is.
+  ASSERT_TRUE(workspace.launchApplication(bundle).ok());
+  for (const auto& application : ours()) {
+    if (application.processIdentifier != other.pid())
+      launched.push_back(application.processIdentifier);
+  }
+  ASSERT_EQ(launched.size(), 1u);
+  drain();
+  told = 0;
+  ChildProcess third(executable(), {}, temp / "third.err");
+  ASSERT_TRUE(third.started());
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return holdsPidfdOf(third.pid()) && told > 0; }));
+  EXPECT_EQ(ours().size(), 3u);
 }
 
 // --- Failed launches -------------------------------------------------------------------------

@@ -30,6 +30,7 @@ void RunningAppController::setup() {
   // Observing twice would run every check twice per change and leave one registration behind
   // at destruction.
   if (observation_) return;
+  if (bundlePath_) workspace_.watchForStarts(*bundlePath_);
   observation_ = workspace_.addRunningApplicationsObserver([this] { check(); });
 }
 

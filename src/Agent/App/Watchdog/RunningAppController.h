@@ -6,6 +6,9 @@
 // watched application. Paths compare as text; the workspace lists canonical bundle paths, so
 // give a canonical one.
 //
+// With a bundle given, `setup` also asks the workspace to watch for starts of that bundle's
+// application, so that one started by someone else is reported as a change of the list.
+//
 // Each `check` (on installing a callback, and on every change of the list the workspace
 // reports) asks the workspace afresh. Found running with a running callback installed: that
 // callback runs one second later on the run loop. Otherwise, found not running with a stopped
@@ -45,7 +48,8 @@ class RunningAppController {
   RunningAppController(const RunningAppController&) = delete;
   RunningAppController& operator=(const RunningAppController&) = delete;
 
-  // Starts observing the workspace's list; a second call does not observe twice.
+  // Starts observing the workspace's list (and, with a bundle given, watching for its starts); a
+  // second call does neither twice.
   void setup();
   void check();
 

@@ -29,7 +29,10 @@ void WatchdogManager::setup() {
   runningAppController_ = std::make_unique<RunningAppController>(
       workspace_, loop_, kMainApplicationIdentifier, ZeltoDefaults::getZeltoApplicationPath());
   runningAppController_->waitForStoppedApplication([this] { check(); });
-  checkTimer_ = loop_.addTimer(kCheckInterval, kCheckInterval, [this] { check(); });
+  checkTimer_ = loop_.addTimer(kCheckInterval, kCheckInterval, [this] {
+    workspace_.refreshRunningApplications();
+    check();
+  });
   check();
 }
 

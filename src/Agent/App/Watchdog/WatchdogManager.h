@@ -9,9 +9,9 @@
 // preferences and apply the launch rule (LaunchDecision).
 //
 // Only the main application of the bundle the agent lives in counts as running: a process of
-// another bundle claiming the same identifier can't hold off a launch. The platform layer
-// doesn't report every application start; it needn't: the watchdog acts only when the main
-// application is not running, and the end of a listed application is reported at once.
+// another bundle claiming the same identifier can't hold off a launch. The workspace watches for
+// starts of that application from set-up on, and reports its end at once; a start it could not
+// watch is found by the timer's check, which has the workspace read its whole list first.
 //
 // Every check runs on the main loop (timers, file events and running-application changes all
 // arrive there), which serialises the uses of the shared preferences record and controller;

@@ -93,6 +93,8 @@ TEST_F(WatchdogManagerTest, SetupChecksTwiceAndLaunchesForARunningTimer) {
   EXPECT_THAT(workspace_.launches(), ElementsAre(ZELTO_TEST_APP_DIR));
   EXPECT_EQ(files_.watchedPaths(),
             std::vector<std::string>{env_.home() + "/.local/share/Zelto/default.cfg"});
+  // Started by someone else, the main application is seen even before it was ever seen running.
+  EXPECT_THAT(workspace_.watchedForStarts(), ElementsAre(ZELTO_TEST_APP_DIR));
 }
 
 TEST_F(WatchdogManagerTest, ASkippedLaunchIsRetriedThreeSecondsLater) {
@@ -178,6 +180,19 @@ TEST_F(WatchdogManagerTest, ChecksComeFromTheTimerTheFileAndTheStoppedApplicatio
   loop_.advance(10);
   workspace_.notifyChange();
   EXPECT_EQ(workspace_.launches().size(), 2u);
+}
+
+TEST_F(WatchdogManagerTest, TheTimerCheckFindsAnApplicationStartedUnnoticed) {
+  start(json::object());
+  mainApplicationRuns(false);
+  watchdog_->setup();
+  // Started where the workspace could not watch, then a timer started with no file event seen.
+  workspace_.startUnnoticed({4242, "Quarnix.zelto", ZELTO_TEST_APP_DIR, false});
+  writeConfig(timerEndingIn(600));
+  LogCapture capture;
+  loop_.advance(75);
+  EXPECT_TRUE(capture.has(spdlog::level::debug, "Zelto is already running"));
+  EXPECT_TRUE(workspace_.launches().empty());
 }
 
 TEST_F(WatchdogManagerTest, AnUnreadableFileIsRetriedAtEachCheck) {
