@@ -105,8 +105,8 @@ struct Setup {
 };
 
 Setup& setup() {
-  static Setup* instance = new Setup();
-  return *instance;
+  static Setup instance;  // destroyed at exit, which removes the temporary home
+  return instance;
 }
 
 void BM_RefreshUnchanged(benchmark::State& state) {
