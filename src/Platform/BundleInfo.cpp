@@ -1,5 +1,7 @@
 #include "Platform/BundleInfo.h"
 
+#include <mutex>
+
 #include "Platform/FileSystem.h"
 #include "Platform/PropertyList.h"
 
@@ -11,6 +13,17 @@ std::optional<std::string> textValue(const nlohmann::json& plist, const char* ke
   auto it = plist.find(key);
   if (it == plist.end() || !it->is_string()) return std::nullopt;
   return it->get<std::string>();
+}
+
+// B/Contents/Info.plist for an executable at B/Contents/MacOS/NAME; nothing outside a bundle.
+std::optional<std::string> infoPlistPath(const std::string& executablePath) {
+  std::string directory = path::deletingLastComponent(executablePath);
+  std::string contents = path::deletingLastComponent(directory);
+  if (path::lastComponent(directory) != "MacOS" || path::lastComponent(contents) != "Contents") {
+    return std::nullopt;
+  }
+  if (path::deletingLastComponent(contents).empty()) return std::nullopt;
+  return path::appendingComponent(contents, "Info.plist");
 }
 
 }  // namespace
@@ -48,7 +61,26 @@ std::optional<std::string> BundleInfo::identifierOfBundleAt(const std::string& b
 }
 
 BundleInfo BundleInfo::current(const FileSystem& fs) {
-  return forExecutable(currentExecutablePath(), fs);
+  // The executable's path is looked up once: the process belongs to the bundle it was started
+  // from for its whole life (a bundle moved or replaced while it runs is taken up by the next
+  // start, like the code itself). The Info.plist can be rewritten in place by an update, so it
+  // is parsed again whenever its status changes; a stat is all an unchanged one costs.
+  static const std::string executable = currentExecutablePath();
+  static const std::optional<std::string> plist = infoPlistPath(executable);
+  struct Parsed {
+    std::optional<FileStatus> plistStatus;
+    BundleInfo info;
+  };
+  static std::mutex mutex;
+  static std::optional<Parsed> parsed;
+
+  std::optional<FileStatus> status = plist ? fs.status(*plist) : std::nullopt;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!parsed || !isSameFileVersion(parsed->plistStatus, status)) {
+    // Status first, then the read: a plist replaced in between shows at the next call.
+    parsed = Parsed{status, forExecutable(executable, fs)};
+  }
+  return parsed->info;
 }
 
 }  // namespace zelto

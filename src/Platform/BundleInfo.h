@@ -5,7 +5,8 @@
 // path is the executable's own directory and there is no identifier, no version.
 //
 // A plain value: `forExecutable` builds one from a path (tests use it directly); `current`
-// describes this process, read afresh at every call. Thread safety: any thread.
+// describes this process: its executable's path is looked up once, its Info.plist parsed again
+// only when the file's status changes. Thread safety: any thread.
 #pragma once
 
 #include <optional>
@@ -29,7 +30,8 @@ struct BundleInfo {
   static std::optional<std::string> identifierOfBundleAt(const std::string& bundlePath,
                                                          const FileSystem& fs);
 
-  // The running process's bundle, found from its executable (/proc/self/exe on Linux).
+  // The running process's bundle, found from its executable (/proc/self/exe on Linux, read at
+  // the first call).
   static BundleInfo current(const FileSystem& fs);
 
   // The path of the running executable, links resolved; empty when it can't be found.

@@ -30,6 +30,8 @@ std::optional<std::string> Directories::baseDirectory(const std::string& variabl
 Result<std::string> Directories::applicationSupportDirectory() const {
   auto directory = baseDirectory("XDG_DATA_HOME", ".local/share");
   if (!directory) return Status::failure("The home directory of the current user is unknown");
+  // One stat when it is there (the usual case) rather than a mkdir for every component.
+  if (fs_.isDirectory(*directory)) return *directory;
   if (Status created = fs_.createDirectories(*directory); !created.ok()) return created;
   return *directory;
 }

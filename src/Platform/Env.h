@@ -28,7 +28,7 @@ class Env {
   static Clock& clock();
   static FileSystem& fileSystem();
   static Directories& directories();
-  // The running process's bundle, looked up afresh at every call unless overridden.
+  // The running process's bundle (BundleInfo::current) unless overridden.
   static BundleInfo mainBundle();
   static UserDefaults& standardUserDefaults();
   static NotificationCenter& notificationCenter();

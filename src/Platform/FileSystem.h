@@ -26,7 +26,27 @@ struct FileStatus {
   int64_t modifiedNanoseconds = 0;  // since 1970
   uint32_t permissions = 0;         // the mode's permission bits
   uint64_t fileNumber = 0;          // the inode: a file replaced by a rename gets a new one
+  uint64_t device = 0;              // the file system the inode number belongs to
+  int64_t changedNanoseconds = 0;   // the last change of content or attributes, since 1970
+
+  // The same version of the same file: same file system and inode, same kind, size and
+  // permission bits, same modification and change times. A rewrite in place, a replacement, a
+  // change of permissions or owner all make another version; a rewrite in place that keeps the
+  // size within one tick of the file system's clock can still look the same.
+  bool isSameVersionAs(const FileStatus& other) const {
+    return device == other.device && fileNumber == other.fileNumber && kind == other.kind &&
+           size == other.size && permissions == other.permissions &&
+           modifiedNanoseconds == other.modifiedNanoseconds &&
+           changedNanoseconds == other.changedNanoseconds;
+  }
 };
+
+// Nothing at the path both times, or the same version of a file (see isSameVersionAs).
+inline bool isSameFileVersion(const std::optional<FileStatus>& a,
+                              const std::optional<FileStatus>& b) {
+  if (!a || !b) return !a && !b;
+  return a->isSameVersionAs(*b);
+}
 
 class FileSystem {
  public:
@@ -49,6 +69,16 @@ class FileSystem {
   // behind.
   virtual Status writeFileAtomically(const std::string& path, const std::string& contents,
                                      uint32_t newFileMode) = 0;
+
+  // The same, and on success the status of the file written as it stands at `path` right after
+  // the rename: nothing when that can't be told (another writer's file already replaced it, or
+  // the file system can't say), never another writer's file. The base class tells nothing.
+  virtual Result<std::optional<FileStatus>> writeFileAtomicallyWithStatus(
+      const std::string& path, const std::string& contents, uint32_t newFileMode) {
+    Status written = writeFileAtomically(path, contents, newFileMode);
+    if (!written.ok()) return written;
+    return std::optional<FileStatus>();
+  }
 
   // Creates `path` and every missing parent. A directory that already exists is success.
   virtual Status createDirectories(const std::string& path) = 0;
@@ -77,6 +107,9 @@ class LocalFileSystem final : public FileSystem {
   Result<std::string> readFile(const std::string& path) const override;
   Status writeFileAtomically(const std::string& path, const std::string& contents,
                              uint32_t newFileMode) override;
+  Result<std::optional<FileStatus>> writeFileAtomicallyWithStatus(const std::string& path,
+                                                                  const std::string& contents,
+                                                                  uint32_t newFileMode) override;
   Status createDirectories(const std::string& path) override;
   Status appendToFile(const std::string& path, const std::string& text) override;
   Status removeFile(const std::string& path) override;

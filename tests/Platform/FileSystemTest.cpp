@@ -32,7 +32,12 @@ TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesTheFileAndKeepsItsPermissions
   // Binary contents, a NUL included, and longer than one read buffer.
   std::string contents = std::string("a\0b", 3) + std::string(70'000, 'y');
   ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
-  ASSERT_TRUE(fs.writeFileAtomically(file, contents, 0644).ok());
+  auto before = fs.status(file);
+  auto written = fs.writeFileAtomicallyWithStatus(file, contents, 0644);
+  ASSERT_TRUE(written.ok() && *written);
+  // The status of the file written, as a later look finds it, and not the one it replaced.
+  EXPECT_TRUE(isSameFileVersion(*written, fs.status(file)));
+  EXPECT_FALSE(isSameFileVersion(*written, before));
   EXPECT_EQ(fs.readFile(file).valueOr(""), contents);
   EXPECT_EQ(fs.status(file)->permissions, 0640u);  // the existing file's mode, not the new one
   EXPECT_THAT(*fs.listDirectory(dir.path()), ElementsAre("settings"));  // no temporary file left

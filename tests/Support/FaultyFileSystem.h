@@ -1,8 +1,8 @@
-// FaultyFileSystem: the real file system with faults to order and writes counted.
+// FaultyFileSystem: the real file system with faults to order, and writes and reads counted.
 //
-// Writes and removals of chosen paths fail; modification times can be kept to the second (as
-// on file systems that keep them no finer than the kernel's tick); a hook runs right after the
-// next write (another process storing the same file, say). Thread safety: any thread.
+// Writes and removals of chosen paths fail; modification and change times can be kept to the
+// second (as on file systems that keep them no finer than the kernel's tick); a hook runs right
+// after the next write (another process storing the same file, say). Thread safety: any thread.
 #pragma once
 
 #include <functional>
@@ -29,6 +29,12 @@ class FaultyFileSystem final : public FileSystem {
     auto found = writes_.find(path);
     return found == writes_.end() ? 0 : found->second;
   }
+  // How many times readFile has been asked for `path`.
+  int reads(const S& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = reads_.find(path);
+    return found == reads_.end() ? 0 : found->second;
+  }
   void failWrites(const S& path) {
     std::lock_guard<std::mutex> lock(mutex_);
     failingWrites_.insert(path);
@@ -40,20 +46,15 @@ class FaultyFileSystem final : public FileSystem {
 
   std::optional<FileStatus> status(const S& path) const override {
     auto st = real_.status(path);
-    if (st && coarseTimes) st->modifiedNanoseconds -= st->modifiedNanoseconds % 1'000'000'000;
+    if (st) coarsen(*st);
     return st;
   }
   Status writeFileAtomically(const S& path, const S& contents, uint32_t mode) override {
-    if (listed(failingWrites_, path)) {
-      return Status::failure(path + ": write refused (injected)");
-    }
-    Status written = real_.writeFileAtomically(path, contents, mode);
-    if (written.ok()) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++writes_[path];
-    }
-    if (auto hook = std::exchange(afterNextWrite, nullptr)) hook();
-    return written;
+    return write(path, contents, mode).status();
+  }
+  Result<std::optional<FileStatus>> writeFileAtomicallyWithStatus(const S& path, const S& contents,
+                                                                  uint32_t mode) override {
+    return write(path, contents, mode);
   }
   Status removeFile(const S& path) override {
     if (listed(failingRemovals_, path)) {
@@ -61,13 +62,37 @@ class FaultyFileSystem final : public FileSystem {
     }
     return real_.removeFile(path);
   }
-  Result<S> readFile(const S& p) const override { return real_.readFile(p); }
+  Result<S> readFile(const S& p) const override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++reads_[p];
+    }
+    return real_.readFile(p);
+  }
   Status createDirectories(const S& p) override { return real_.createDirectories(p); }
   Status appendToFile(const S& p, const S& t) override { return real_.appendToFile(p, t); }
   Status renameFile(const S& a, const S& b) override { return real_.renameFile(a, b); }
   Result<std::vector<S>> listDirectory(const S& p) const override { return real_.listDirectory(p); }
 
  private:
+  void coarsen(FileStatus& st) const {
+    if (!coarseTimes) return;
+    st.modifiedNanoseconds -= st.modifiedNanoseconds % 1'000'000'000;
+    st.changedNanoseconds -= st.changedNanoseconds % 1'000'000'000;
+  }
+  Result<std::optional<FileStatus>> write(const S& path, const S& contents, uint32_t mode) {
+    if (listed(failingWrites_, path)) {
+      return Status::failure(path + ": write refused (injected)");
+    }
+    auto written = real_.writeFileAtomicallyWithStatus(path, contents, mode);
+    if (written.ok()) {
+      if (*written) coarsen(**written);
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++writes_[path];
+    }
+    if (auto hook = std::exchange(afterNextWrite, nullptr)) hook();
+    return written;
+  }
   bool listed(const std::set<S>& paths, const S& path) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return paths.count(path) > 0;
@@ -76,6 +101,7 @@ class FaultyFileSystem final : public FileSystem {
   LocalFileSystem real_;
   mutable std::mutex mutex_;
   std::map<S, int> writes_;
+  mutable std::map<S, int> reads_;
   std::set<S> failingWrites_;
   std::set<S> failingRemovals_;
 };

@@ -53,9 +53,12 @@ class Zelto {
 
   // The preferences record in use, or nullptr while it can't be loaded.
   ZeltoPreferences* prefs();
-  // Reads the file again: the record in use reloads (`discardUnsavedChanges`), an absent one is
-  // loaded anew (one attempt).
+  // Brings the record up to the file: the record in use reloads when the file changed since it
+  // was last read or saved (`discardUnsavedChangesIfFileChanged`), an absent one is loaded anew
+  // (one attempt).
   void refreshPrefs();
+  // The file watcher saw the file change: the next refreshPrefs reads it whatever its status.
+  void preferencesFileChanged();
 
   bool isZeltoing = false;
   bool shouldStartTimer = false;

@@ -26,11 +26,16 @@ ZeltoPreferences* Zelto::prefs() {
 
 void Zelto::refreshPrefs() {
   if (ZeltoPreferences* record = prefs()) {
-    record->discardUnsavedChanges().ignoreError();  // logged; the record keeps its values
+    // Logged; the record keeps its values. An unchanged file costs one stat.
+    record->discardUnsavedChangesIfFileChanged().ignoreError();
     return;
   }
   // Absent: one more attempt, so the controller recovers as soon as a good file appears.
   prefs_ = ZeltoPreferences::retryStandardPreferences();
+}
+
+void Zelto::preferencesFileChanged() {
+  if (prefs_ != nullptr) prefs_->fileMayHaveChanged();
 }
 
 const ZeltoPreferences& Zelto::current() {

@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <map>
+#include <mutex>
+
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Log.h"
@@ -18,6 +21,31 @@ std::optional<std::string> resourcePath(const std::string& relativePath) {
   auto application = ZeltoDefaults::getZeltoApplicationPath();
   if (!application) return std::nullopt;
   return *application + relativePath;
+}
+
+// The UTF-8 text of the file at `path`, or nothing when it can't be read as such. The answer is
+// kept with the file's status and given again while the status stays the same (one stat);
+// resources change only with the bundle, so a changed file is a new status.
+std::optional<std::string> resourceText(const std::string& path) {
+  struct Kept {
+    std::optional<FileStatus> status;
+    std::optional<std::string> text;
+  };
+  static std::mutex mutex;
+  static std::map<std::string, Kept> kept;  // by path; a handful of files
+  constexpr size_t kMostKept = 32;          // other bundles (tests) come and go
+
+  const FileSystem& fs = Env::fileSystem();
+  std::optional<FileStatus> status = fs.status(path);  // first: a later change shows next time
+  std::lock_guard<std::mutex> lock(mutex);
+  if (auto found = kept.find(path);
+      found != kept.end() && isSameFileVersion(found->second.status, status)) {
+    return found->second.text;
+  }
+  if (kept.size() >= kMostKept) kept.clear();
+  Kept& entry = kept[path];
+  entry = Kept{status, fs.readUTF8File(path).toOptional()};
+  return entry.text;
 }
 
 std::vector<std::string> splitAll(const std::string& text, char separator) {
@@ -72,7 +100,7 @@ std::optional<std::vector<std::string>> ZeltoDefaults::parseResourceFile(
     log::info("Unable to find file to parse at {}", "(null)");
     return std::nullopt;
   }
-  auto text = Env::fileSystem().readUTF8File(*path);
+  auto text = resourceText(*path);
   if (!text) return std::nullopt;
   std::vector<std::string> items;
   for (auto& line : splitAll(*text, '\n')) {
@@ -99,7 +127,7 @@ nlohmann::json ZeltoDefaults::getDefaultQuotes() {
 std::string ZeltoDefaults::getScriptAtPath(const std::string& relativePath) {
   auto path = resourcePath(relativePath);
   if (!path) return "";
-  return Env::fileSystem().readUTF8File(*path).valueOr("");
+  return resourceText(*path).value_or("");
 }
 
 std::string ZeltoDefaults::getDefaultZeltoScript() {

@@ -6,7 +6,9 @@
 // text, one item per line; empty lines and lines starting with "#" are skipped and every
 // other line is taken exactly as written.
 //
-// Class operations only; nothing is cached. Thread safety: any thread.
+// Class operations only. The bundle comes from Env::mainBundle (see BundleInfo::current); a
+// resource file is read again only when its status (inode, size, times) changed, else its text
+// is taken from the last read. Thread safety: any thread.
 #pragma once
 
 #include <nlohmann/json.hpp>

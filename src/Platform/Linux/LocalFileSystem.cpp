@@ -33,11 +33,7 @@ bool writeAll(int fd, const std::string& contents) {
   return true;
 }
 
-}  // namespace
-
-std::optional<FileStatus> LocalFileSystem::status(const std::string& path) const {
-  struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+FileStatus statusOf(const struct stat& st) {
   FileStatus result;
   if (S_ISREG(st.st_mode)) {
     result.kind = FileStatus::Kind::kRegular;
@@ -47,9 +43,74 @@ std::optional<FileStatus> LocalFileSystem::status(const std::string& path) const
   result.size = static_cast<uint64_t>(st.st_size);
   result.modifiedNanoseconds =
       static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  result.changedNanoseconds =
+      static_cast<int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
   result.permissions = st.st_mode & 07777;
   result.fileNumber = static_cast<uint64_t>(st.st_ino);
+  result.device = static_cast<uint64_t>(st.st_dev);
   return result;
+}
+
+// Writes `contents` to a new file beside `path` and renames it over `path`. On success, when
+// `written` is given, it receives what stands at `path` after the rename if that is still the
+// file written here (same device and inode), else nothing.
+Status replaceAtomically(const std::string& path, const std::string& contents, uint32_t newFileMode,
+                         std::optional<FileStatus>* written) {
+  if (path.empty()) return Status::failure("No path to write to");
+  std::string parent = path::deletingLastComponent(path);
+  const std::string directory = parent.empty() ? std::string(".") : std::move(parent);
+  std::string name = path::lastComponent(path);
+  std::string temp = path::appendingComponent(directory, "." + name + ".XXXXXX");
+
+  uint32_t mode = newFileMode;
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+
+  FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (fd.get() < 0) return failure("Can't create a temporary file for", path, errno);
+  auto fail = [&](const std::string& what) {
+    int err = errno;
+    fd.close();
+    ::unlink(temp.c_str());
+    return failure(what, path, err);
+  };
+  if (::fchmod(fd.get(), mode) != 0) return fail("Can't set permissions for");
+  if (!writeAll(fd.get(), contents)) return fail("Can't write");
+  if (::fsync(fd.get()) != 0) return fail("Can't flush");
+  struct stat ours {};
+  const bool known = written != nullptr && ::fstat(fd.get(), &ours) == 0;
+  if (!fd.close()) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    return failure("Can't close", path, err);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    return failure("Can't replace", path, err);
+  }
+  if (written != nullptr) {
+    // Taken after the rename, which may change the file's change time; a file of another writer
+    // renamed over ours in between is told apart by its inode.
+    struct stat now {};
+    written->reset();
+    if (known && ::stat(path.c_str(), &now) == 0 && now.st_dev == ours.st_dev &&
+        now.st_ino == ours.st_ino) {
+      *written = statusOf(now);
+    }
+  }
+  // Make the rename itself durable.
+  FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+  return Status::success();
+}
+
+}  // namespace
+
+std::optional<FileStatus> LocalFileSystem::status(const std::string& path) const {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return statusOf(st);
 }
 
 Result<std::string> LocalFileSystem::readFile(const std::string& path) const {
@@ -76,41 +137,16 @@ Result<std::string> LocalFileSystem::readFile(const std::string& path) const {
 
 Status LocalFileSystem::writeFileAtomically(const std::string& path, const std::string& contents,
                                             uint32_t newFileMode) {
-  if (path.empty()) return Status::failure("No path to write to");
-  std::string parent = path::deletingLastComponent(path);
-  const std::string directory = parent.empty() ? std::string(".") : std::move(parent);
-  std::string name = path::lastComponent(path);
-  std::string temp = path::appendingComponent(directory, "." + name + ".XXXXXX");
+  return replaceAtomically(path, contents, newFileMode, nullptr);
+}
 
-  uint32_t mode = newFileMode;
-  struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
-
-  FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (fd.get() < 0) return failure("Can't create a temporary file for", path, errno);
-  auto fail = [&](const std::string& what) {
-    int err = errno;
-    fd.close();
-    ::unlink(temp.c_str());
-    return failure(what, path, err);
-  };
-  if (::fchmod(fd.get(), mode) != 0) return fail("Can't set permissions for");
-  if (!writeAll(fd.get(), contents)) return fail("Can't write");
-  if (::fsync(fd.get()) != 0) return fail("Can't flush");
-  if (!fd.close()) {
-    int err = errno;
-    ::unlink(temp.c_str());
-    return failure("Can't close", path, err);
+Result<std::optional<FileStatus>> LocalFileSystem::writeFileAtomicallyWithStatus(
+    const std::string& path, const std::string& contents, uint32_t newFileMode) {
+  std::optional<FileStatus> written;
+  if (Status replaced = replaceAtomically(path, contents, newFileMode, &written); !replaced.ok()) {
+    return replaced;
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(temp.c_str());
-    return failure("Can't replace", path, err);
-  }
-  // Make the rename itself durable.
-  FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
-  return Status::success();
+  return written;
 }
 
 Status LocalFileSystem::createDirectories(const std::string& path) {

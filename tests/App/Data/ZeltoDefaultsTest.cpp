@@ -1,7 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "App/Data/ZeltoDefaults.h"
+#include "Support/FaultyFileSystem.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
 
@@ -99,6 +102,24 @@ TEST(ZeltoDefaultsTest, QuotesSplitIntoTextAndAuthorOnlyAtExactlyOneBar) {
       {"quote": "A", "author": ""},
       {"quote": "Trailing", "author": ""},
       {"quote": "", "author": "Lead"}])"));
+}
+
+TEST(ZeltoDefaultsTest, AResourceIsReadAgainOnlyOnceItChanged) {
+  TempDir dir;
+  std::string app = makeApplication(dir, "a.com\n", "");
+  TestEnv env(bundle(app, "Quarnix.zelto"));
+  testing::FaultyFileSystem fs;
+  Env::ScopedOverride files(Env::Services{.fileSystem = &fs});
+  const std::string hosts = app + "/Contents/Resources/zelto";
+
+  EXPECT_THAT(ZeltoDefaults::getDefaultHosts(), ElementsAre("a.com"));
+  EXPECT_THAT(ZeltoDefaults::getDefaultHosts(), ElementsAre("a.com"));
+  EXPECT_EQ(fs.reads(hosts), 1);
+  dir.write("Zelto.app/Contents/Resources/zelto", "a.com\nb.com\n");  // in place
+  EXPECT_THAT(ZeltoDefaults::getDefaultHosts(), ElementsAre("a.com", "b.com"));
+  std::filesystem::rename(dir.write("replacement", "c.com\nd.com\n"), hosts);  // same size
+  EXPECT_THAT(ZeltoDefaults::getDefaultHosts(), ElementsAre("c.com", "d.com"));
+  EXPECT_EQ(fs.reads(hosts), 3);
 }
 
 TEST(ZeltoDefaultsTest, TheBuiltBundleShipsItsDefaults) {

@@ -7,9 +7,12 @@
 // out of the class's defaults.
 //
 // A plain value, copied freely. `value` runs the generator on the calling thread; the
-// generators of the records may be called from any thread.
+// generators of the records may be called from any thread. Each thread counts the generated
+// values it has made (`generatedOnThisThread`), so that a reader can tell whether what it
+// built holds a value that the next read would make anew.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <type_traits>
@@ -26,7 +29,10 @@ class FieldDefault {
   template <typename F>
   requires std::is_invocable_v<const F&> FieldDefault(
       F generator)  // NOLINT: implicit, so that a table row reads like its default
-      : generate_([generator = std::move(generator)] { return nlohmann::json(generator()); }) {}
+      : generate_([generator = std::move(generator)] {
+          ++generatedCount();
+          return nlohmann::json(generator());
+        }) {}
 
   // A fixed value.
   template <typename T>
@@ -38,7 +44,15 @@ class FieldDefault {
   // The default now. REQUIRES: exists()
   nlohmann::json value() const { return generate_(); }
 
+  // How many generated defaults this thread has made so far; only differences mean anything.
+  static uint64_t generatedOnThisThread() { return generatedCount(); }
+
  private:
+  static uint64_t& generatedCount() {
+    thread_local uint64_t count = 0;
+    return count;
+  }
+
   std::function<nlohmann::json()> generate_;
 };
 

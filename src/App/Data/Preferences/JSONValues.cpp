@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <variant>
+#include <vector>
 
 namespace zelto {
 
@@ -220,6 +221,22 @@ std::string JSONValues::formatDate(Date date) {
   return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}.{:03}Z", static_cast<int>(ymd.year()),
                      static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
                      secondOfDay / 3600, secondOfDay % 3600 / 60, secondOfDay % 60, millis);
+}
+
+void JSONValues::asReadBack(nlohmann::json& value) {
+  // Without recursion: a value nested deeper than the stack allows is still only a loop.
+  std::vector<nlohmann::json*> pending{&value};
+  while (!pending.empty()) {
+    nlohmann::json& v = *pending.back();
+    pending.pop_back();
+    if (v.is_number_float()) {
+      if (!std::isfinite(v.get<double>())) v = nullptr;
+    } else if (v.is_number_integer() && !v.is_number_unsigned()) {
+      if (int64_t n = v.get<int64_t>(); n >= 0) v = static_cast<uint64_t>(n);
+    } else if (v.is_structured()) {
+      for (auto& element : v) pending.push_back(&element);
+    }
+  }
 }
 
 }  // namespace zelto

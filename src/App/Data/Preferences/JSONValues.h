@@ -40,6 +40,11 @@ class JSONValues {
   // The moment a text in one of the forms above stands for; nothing for any other text.
   static std::optional<Date> parseDate(const std::string& text);
   static std::string formatDate(Date date);
+
+  // Makes `value` what writing it to a file and reading it back gives: a number that isn't
+  // finite is written as null, a whole number that isn't negative is read back as unsigned;
+  // everything else comes back as it was.
+  static void asReadBack(nlohmann::json& value);
 };
 
 }  // namespace zelto

@@ -7,10 +7,11 @@
 // defaults list them (an `ignored` row: a default, nothing read or written). The fields
 // themselves start zero, false or empty; the defaults live in the table only.
 // From that table JSONRecord<Derived> gives every record:
-//   - `initWithDictionary`: the class's defaults merged into the object first
-//     (`transformWithDefaults`), then every field filled; a required field that is absent or
-//     null, or a value that doesn't convert, fails the whole construction with an error naming
-//     the key path (e.g. profiles[0].schedules[2].sortIndex);
+//   - `initWithDictionary`: every field filled from the object, or from its default where the
+//     key is absent or null (as if the defaults had been merged in by `transformWithDefaults`;
+//     only the defaults used are built); a required field that is absent or null without a
+//     default, or a value that doesn't convert, fails the whole construction with an error
+//     naming the key path (e.g. profiles[0].schedules[2].sortIndex);
 //   - `toDictionary`: an object with every stored field (empty optional fields left out);
 //   - `mergeFromDictionary`: the fields whose keys are present take the object's values, every
 //     other field keeps its own; all or nothing: on error the record is unchanged;
@@ -59,13 +60,20 @@ class JSONRecord : public Base {
       return Status::failure((path.empty() ? std::string("record") : path) +
                              ": expected an object");
     }
-    nlohmann::json merged = ZeltoBaseJSONModel::transformWithDefaults(input, defaultValues());
+    // The same as reading transformWithDefaults(input, defaultValues()), without copying the
+    // input or building defaults nobody reads: a default is made only for a field whose key is
+    // absent or null.
     Derived record;
     for (const auto& field : Derived::fields()) {
       if (field.ignored) continue;
       std::string fieldPath = recordPath(path, field.key);
-      auto it = merged.find(field.key);
-      if (it == merged.end() || it->is_null()) {
+      auto it = input.find(field.key);
+      if (it == input.end() || it->is_null()) {
+        nlohmann::json byDefault = field.byDefault.exists() ? field.byDefault.value() : nullptr;
+        if (!byDefault.is_null()) {
+          if (Status read = field.read(record, byDefault, fieldPath); !read.ok()) return read;
+          continue;
+        }
         if (field.optional) continue;
         return Status::failure(fieldPath + ": is required but missing");
       }

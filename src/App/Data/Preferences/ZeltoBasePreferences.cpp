@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "App/Blocking/Helpers/ZeltoUtils.h"
+#include "App/Data/Preferences/JSONValues.h"
 #include "Platform/Clock.h"
 #include "Platform/DateCalendar.h"
 #include "Platform/Env.h"
@@ -46,13 +47,25 @@ std::optional<std::string> ZeltoBasePreferences::standardConfigurationPath() {
 
 Result<nlohmann::json> ZeltoBasePreferences::configObjectForNamespace(
     const std::string& configNamespace) {
+  std::optional<FileVersion> unused;
+  return readNamespace(configNamespace, unused);
+}
+
+Result<nlohmann::json> ZeltoBasePreferences::readNamespace(const std::string& configNamespace,
+                                                           std::optional<FileVersion>& version) {
   auto path = ZeltoUtils::getConfigurationPath(configNamespace);
   const std::string shown = path.value_or("(null)");
   if (!path || !ZeltoUtils::createApplicationSupportDirectoryIfNecessary().ok()) {
     return logged(
         fmt::format("Unable to use configuration at {} because directory doesn't exist", shown));
   }
-  return configObjectAtPath(*path);
+  // Taken before the read: a file replaced meanwhile shows another status at the next look.
+  std::optional<FileStatus> before = Env::fileSystem().status(*path);
+  Result<nlohmann::json> object = configObjectAtPath(*path);
+  if (object.ok() && before && before->kind == FileStatus::Kind::kRegular) {
+    version = FileVersion{*path, *before};
+  }
+  return object;
 }
 
 Result<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std::string& path) {
@@ -99,14 +112,25 @@ bool ZeltoBasePreferences::exists() const {
 Status ZeltoBasePreferences::save() { return saveWithBackup(true); }
 
 Status ZeltoBasePreferences::saveWithBackup(bool backup) {
+  // Until this save is known to be in the file, the file no longer holds this record.
+  heldFile_.reset();
   auto path = configFilePath();
   if (!path) return Status::failure("No configuration directory to save " + ns + " in");
+  nlohmann::json dictionary = toDictionary();
   if (backup) {
-    if (Status saved = saveToPath(*path + ".bak"); !saved.ok()) return saved;
-    if (Status saved = saveToPath(*path); !saved.ok()) return saved;
+    if (auto saved = writeDictionary(dictionary, *path + ".bak"); !saved.ok()) {
+      return saved.status();
+    }
+  }
+  auto saved = writeDictionary(dictionary, *path);
+  if (!saved.ok()) return saved.status();
+  if (*saved) {
+    heldFile_ = HeldFile{FileVersion{*path, **saved}, std::move(dictionary)};
+    JSONValues::asReadBack(*heldFile_->unreadSave);
+  }
+  if (backup) {
     log::debug("Saved preferences with backup");
   } else {
-    if (Status saved = saveToPath(*path); !saved.ok()) return saved;
     log::debug("Saved preferences without backup");
   }
   return Status::success();
@@ -125,7 +149,11 @@ Status ZeltoBasePreferences::saveSnapshot() {
 }
 
 Status ZeltoBasePreferences::saveToPath(const std::string& path) {
-  nlohmann::json dictionary = toDictionary();
+  return writeDictionary(toDictionary(), path).status();
+}
+
+Result<std::optional<FileStatus>> ZeltoBasePreferences::writeDictionary(
+    const nlohmann::json& dictionary, const std::string& path) {
   std::string bytes;
   try {
     // Compact UTF-8; text that isn't valid UTF-8 fails here rather than reaching the file.
@@ -136,17 +164,19 @@ Status ZeltoBasePreferences::saveToPath(const std::string& path) {
     log::error("{}", reason);
     return Status::failure(reason);
   }
-  Status written = Env::fileSystem().writeFileAtomically(path, bytes, FileSystem::kPrivateFileMode);
+  auto written =
+      Env::fileSystem().writeFileAtomicallyWithStatus(path, bytes, FileSystem::kPrivateFileMode);
   if (!written.ok()) {
     std::string reason = fmt::format("Error while writing config object {} to {} ({})",
-                                     describe(dictionary), path, written.message());
+                                     describe(dictionary), path, written.status().message());
     log::error("{}", reason);
     return Status::failure(reason);
   }
-  return Status::success();
+  return written;
 }
 
 Status ZeltoBasePreferences::resetToDefaults() {
+  heldFile_.reset();  // changed and not saved: the next look at the file reads it
   if (Status merged = mergeFromDictionary(getDefaultValues()); !merged.ok()) {
     log::error("Error while resetting to default values: {}", merged.message());
     return merged.withContext("Error while resetting to default values");
@@ -154,16 +184,47 @@ Status ZeltoBasePreferences::resetToDefaults() {
   return Status::success();
 }
 
+Status ZeltoBasePreferences::mergeStored(const nlohmann::json& stored) {
+  if (Status merged = mergeFromDictionary(stored); !merged.ok()) {
+    log::error("Error while discarding unsaved changes: {}", merged.message());
+    return merged.withContext("Error while discarding unsaved changes");
+  }
+  return Status::success();
+}
+
 Status ZeltoBasePreferences::discardUnsavedChanges() {
-  Result<nlohmann::json> stored = configObjectForNamespace(ns);
+  heldFile_.reset();
+  willDiscardUnsavedChanges();
+  std::optional<FileVersion> version;
+  const uint64_t generated = FieldDefault::generatedOnThisThread();
+  Result<nlohmann::json> stored = readNamespace(ns, version);
   if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", ns);
     return stored.status();
   }
-  if (Status merged = mergeFromDictionary(*stored); !merged.ok()) {
-    log::error("Error while discarding unsaved changes: {}", merged.message());
-    return merged.withContext("Error while discarding unsaved changes");
+  if (Status merged = mergeStored(*stored); !merged.ok()) return merged;
+  // A merge that made a default anew (a new identifier, say) would make another one next time.
+  if (version && FieldDefault::generatedOnThisThread() == generated) {
+    holdVersion(std::move(*version));
   }
+  return Status::success();
+}
+
+Status ZeltoBasePreferences::discardUnsavedChangesIfFileChanged() {
+  if (!heldFile_) return discardUnsavedChanges();
+  auto path = configFilePath();
+  if (!path || *path != heldFile_->version.path) return discardUnsavedChanges();
+  auto now = Env::fileSystem().status(*path);
+  if (!now || !now->isSameVersionAs(heldFile_->version.status)) return discardUnsavedChanges();
+  if (!heldFile_->unreadSave) return Status::success();
+
+  // The file still holds what this record saved: take it back as a read would, unread.
+  HeldFile held = std::move(*heldFile_);
+  heldFile_.reset();
+  willDiscardUnsavedChanges();
+  const uint64_t generated = FieldDefault::generatedOnThisThread();
+  if (Status merged = mergeStored(*held.unreadSave); !merged.ok()) return merged;
+  if (FieldDefault::generatedOnThisThread() == generated) holdVersion(std::move(held.version));
   return Status::success();
 }
 

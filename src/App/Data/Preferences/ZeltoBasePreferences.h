@@ -6,6 +6,16 @@
 // old or the new content; the last writer wins. A file that can't be used is never repaired or
 // moved: the next save simply replaces it.
 //
+// A record remembers the version of its file it holds (the file's status when it was last read
+// whole, or right after its own save) so that `discardUnsavedChangesIfFileChanged` can skip a
+// file that hasn't changed. A version is remembered only when reading it again would give the
+// same record: not after a read that made a default anew (an identifier, the time now, a
+// resource file's text), nor after a failure. The record's own methods that change it without
+// saving (resetToDefaults, and ZeltoPreferences' defaultProfile when it adds one and
+// syncBlockedApplicationsArrays) forget the version, so their changes are discarded as before;
+// a field changed directly and not saved survives a skipped read, so such a change must be
+// saved or followed by `fileMayHaveChanged`.
+//
 // Plain value like every record; no lock. Any thread, one at a time per record.
 #pragma once
 
@@ -14,6 +24,7 @@
 #include <string>
 
 #include "App/Data/Preferences/ZeltoBaseJSONModel.h"
+#include "Platform/FileSystem.h"
 #include "Platform/Status.h"
 
 namespace zelto {
@@ -44,8 +55,51 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
 
   // The fields named by the defaults table take their defaults again. Nothing is saved.
   virtual Status resetToDefaults();
-  // The fields present in the file take the file's values; the others keep theirs.
+  // The fields present in the file take the file's values; the others keep theirs. The file is
+  // read every time.
   virtual Status discardUnsavedChanges();
+  // The same, unless the file is still the version this record holds: same path, and a status
+  // that shows neither a rewrite nor a replacement nor a change of permissions (one stat, no
+  // read). After this record's own save the saved content is taken back once, as a read of
+  // the file would give it, without reading the file.
+  Status discardUnsavedChangesIfFileChanged();
+  // Forgets the version held: the next discardUnsavedChangesIfFileChanged reads the file, even
+  // when its status looks the same (a rewrite in place within the file system's clock tick
+  // can keep it). For a file watcher's event.
+  void fileMayHaveChanged() { heldFile_.reset(); }
+
+ protected:
+  // A version of a configuration file: where, and its status when it was read or written.
+  struct FileVersion {
+    std::string path;
+    FileStatus status;
+  };
+
+  // configObjectForNamespace, and the version of the file, its status taken before the read:
+  // nothing when there was no regular file to read. `version` is set on success only.
+  static Result<nlohmann::json> readNamespace(const std::string& configNamespace,
+                                              std::optional<FileVersion>& version);
+  // From now on this record holds `version` of its file (see above).
+  void holdVersion(FileVersion version) { heldFile_ = HeldFile{std::move(version), std::nullopt}; }
+  // Called at the start of every discard, before the file is looked at.
+  virtual void willDiscardUnsavedChanges() {}
+
+ private:
+  struct HeldFile {
+    FileVersion version;
+    // What this record's last save wrote there, in the form a read gives it back, until it
+    // has been taken back; nothing after a read.
+    std::optional<nlohmann::json> unreadSave;
+  };
+
+  // The merge of a discard, with its failure logged.
+  Status mergeStored(const nlohmann::json& stored);
+  // saveToPath for `dictionary` (this record's): on success the status of the file written,
+  // when it can be told.
+  Result<std::optional<FileStatus>> writeDictionary(const nlohmann::json& dictionary,
+                                                    const std::string& path);
+
+  std::optional<HeldFile> heldFile_;
 };
 
 }  // namespace zelto

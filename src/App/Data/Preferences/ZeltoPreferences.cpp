@@ -158,12 +158,20 @@ void ZeltoPreferences::resetSharedInstanceForTesting() {
 }
 
 Result<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(const std::string& configNamespace) {
-  Result<nlohmann::json> stored = configObjectForNamespace(configNamespace);
+  std::optional<FileVersion> version;
+  const uint64_t generated = FieldDefault::generatedOnThisThread();
+  Result<nlohmann::json> stored = readNamespace(configNamespace, version);
   if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", configNamespace);
     return stored.status();
   }
-  return initWithNamespace(configNamespace, *stored);
+  Result<ZeltoPreferences> record = initWithNamespace(configNamespace, *stored);
+  // Only a record that a reload would leave as it is holds the file's version: none that took
+  // a default made anew (a new identifier, the time now, a resource's text).
+  if (record.ok() && version && FieldDefault::generatedOnThisThread() == generated) {
+    record->holdVersion(std::move(*version));
+  }
+  return record;
 }
 
 Result<ZeltoPreferences> ZeltoPreferences::initWithNamespace(const std::string& configNamespace,
@@ -182,6 +190,7 @@ ProfileZeltoPreferences* ZeltoPreferences::defaultProfile() {
   if (!profiles.empty()) return &profiles.front();
   Result<ProfileZeltoPreferences> profile = ProfileZeltoPreferences::defaultInstance();
   if (!profile.ok()) return nullptr;
+  fileMayHaveChanged();  // a profile the file doesn't hold: the next reload drops it, as ever
   profiles.push_back(std::move(profile).value());
   return &profiles.front();
 }
@@ -226,6 +235,7 @@ int64_t ZeltoPreferences::indexOfAppWithBundleIdentifier(const std::string& bund
 void ZeltoPreferences::syncBlockedApplicationsArrays(
     const std::vector<std::string>& newPaths,
     const std::optional<std::vector<std::string>>& oldPaths) {
+  fileMayHaveChanged();  // changed and not saved: the next reload reads the file
   ProfileZeltoPreferences* profile = defaultProfile();
   if (profile == nullptr) return;
   if (!profile->blockedApplications.is_array()) {
@@ -286,9 +296,6 @@ Status ZeltoPreferences::resetToDefaults() {
   return ZeltoBasePreferences::resetToDefaults();
 }
 
-Status ZeltoPreferences::discardUnsavedChanges() {
-  clearVolatileFields();
-  return ZeltoBasePreferences::discardUnsavedChanges();
-}
+void ZeltoPreferences::willDiscardUnsavedChanges() { clearVolatileFields(); }
 
 }  // namespace zelto

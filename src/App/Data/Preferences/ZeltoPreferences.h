@@ -3,12 +3,13 @@
 // sessions.
 //
 // One instance is shared by the whole process (`standardPreferences`), loaded from the file on
-// first use and refreshed in place by `discardUnsavedChanges`. If that load fails the record is
-// absent, and stays absent for every request until someone asks for another attempt
-// (`retryStandardPreferences`; the watchdog does so once per check), so a process that started
-// while the file was unreadable recovers once a good file is written, without reading a bad
-// file again at every field read. A record once loaded is never replaced, only merged into. A
-// failure while loading is logged and leaves the record absent; it never ends the process.
+// first use and refreshed in place by `discardUnsavedChanges` (or, reading only a changed file,
+// `discardUnsavedChangesIfFileChanged`). If that load fails the record is absent, and stays
+// absent for every request until someone asks for another attempt (`retryStandardPreferences`;
+// the watchdog does so once per check), so a process that started while the file was
+// unreadable recovers once a good file is written, without reading a bad file again at every
+// field read. A record once loaded is never replaced, only merged into. A failure while loading
+// is logged and leaves the record absent; it never ends the process.
 //
 // No lock: the agent uses the shared record from its main loop only. `standardPreferences`
 // itself may be called from any thread.
@@ -112,10 +113,13 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
                                      const std::optional<std::vector<std::string>>& oldPaths);
 
   Status resetToDefaults() override;
-  Status discardUnsavedChanges() override;
 
   // Tests only: forget the shared record so the next request loads afresh.
   static void resetSharedInstanceForTesting();
+
+ protected:
+  // Every discard empties the fields that only the file may set again.
+  void willDiscardUnsavedChanges() override;
 
  private:
   void clearVolatileFields();
