@@ -42,6 +42,9 @@ void WatchdogManager::setupPreferencesFileMonitor() {
   if (!path) return;  // no configuration directory: the periodic check still runs
   fileMonitor_ = NUIFileMonitor::watch(fileWatcher_, *path, [this] {
     log::debug("Detected preferences changed");
+    // Read at the next check even if the file's status looks the same (a rewrite in place
+    // within one clock tick keeps size and time).
+    (zelto_ ? *zelto_ : Zelto::shared()).preferencesFileChanged();
     check();
   });
 }
