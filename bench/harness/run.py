@@ -636,7 +636,8 @@ def build_table(results, samples):
         table.add("URL decision, walk ÷ indexed", "≥ 100 ×", "%.0f ×" % (walk / indexed), "",
                   walk / indexed >= 100)
     run_row("Matcher rebuild", "≤ 50 ms",
-            find_run(runs, r"rebuild|updatematches|update_matches"), run_seconds, 50e-3)
+            find_run(runs, r"rebuild|updatematches|update_matches", exclude=r"and|first|pass"),
+            run_seconds, 50e-3)
     run_row("Reload, file unchanged", "—",
             find_run(runs, r"reload|refresh", r"unchanged|same"), run_seconds, None)
     run_row("Reload, file changed", "—",
