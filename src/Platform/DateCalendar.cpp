@@ -163,8 +163,13 @@ class ZoneCalendar {
     for (const OffsetSpan& span : spans_) {
       if (span.localStart <= wall && wall < span.localEnd) return wall - span.offset;
     }
-    // Not met yet: the stretch it would belong to under the last offset used.
-    const OffsetSpan* span = add(wall - lastOffset_);
+    // The stretch it would belong to under the last offset used, unless that one is known: then
+    // the wall time lies near one of its ends, where the calendar answers.
+    const double guess = wall - lastOffset_;
+    for (const OffsetSpan& known : spans_) {
+      if (known.start <= guess && guess < known.end) return std::nullopt;
+    }
+    const OffsetSpan* span = add(guess);
     if (span == nullptr || wall < span->localStart || wall >= span->localEnd) return std::nullopt;
     return wall - span->offset;
   }
