@@ -14,6 +14,12 @@
 // calendar, as the platform calendar does. Calendar rules apply to dates within about 300 000
 // years of 1970; what happens beyond that, and to dates that are not finite, is stated per
 // operation. Nothing here throws.
+//
+// The answers are ICU's calendar's. Each thread keeps one calendar per zone, and for the zones
+// built from the system's rules works most of them out by arithmetic instead, where the zone's
+// offset from UTC stays the same well around the moment asked (ICU's calendar finds an offset
+// by searching the zone's transitions from the year 2200 back); at a transition, and for zones
+// ICU supplies itself, the calendar answers.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +68,9 @@ class DateCalendar {
 
   // Whether the operations here know `timeZone`, in any of its forms (others are read as "UTC").
   static bool knowsTimeZone(const std::string& timeZone);
+
+  // Tests only: with false, the calling thread's operations use ICU's calendar alone.
+  static void setArithmeticForTesting(bool enabled);
 };
 
 }  // namespace zelto

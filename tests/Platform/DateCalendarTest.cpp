@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
+#include <unicode/basictz.h>
+#include <unicode/gregocal.h>
+#include <unicode/tztrans.h>
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "Platform/DateCalendar.h"
+#include "Platform/SystemTimeZones.h"
 #include "Support/LogCapture.h"
 
 namespace zelto {
@@ -104,6 +109,101 @@ TEST(DateCalendarTest, TimesOnLaterDaysResolveLikeComponentsAndRefuseWhatIsOutOf
   EXPECT_EQ(onDay(k0328_1100Z, 0, 0, -1), -1);
   EXPECT_EQ(onDay(std::numeric_limits<double>::quiet_NaN(), 0, 0, 0), -1);
   EXPECT_EQ(onDay(k0328_1100Z, std::numeric_limits<int64_t>::max(), 0, 0), -1);
+}
+
+// Every answer, with the arithmetic and with ICU's calendar alone, for moments at and around
+// every transition from 2000 to 2036 and at random over seven centuries, in zones with odd
+// offsets and odd changes (half hours, midnight, negative saving, a skipped day) and zones given
+// as a rule and as a file.
+TEST(DateCalendarTest, ArithmeticGivesWhatIcusCalendarGives) {
+  // Zones by name, one as a rule and one as a file.
+  const std::string zones[] = {"UTC",
+                               "Europe/Berlin",
+                               "America/New_York",
+                               "America/Santiago",
+                               "Australia/Lord_Howe",
+                               "Pacific/Apia",
+                               "America/St_Johns",
+                               "Asia/Kathmandu",
+                               "Africa/Casablanca",
+                               "Europe/Dublin",
+                               "Antarctica/Troll",
+                               "America/Nuuk",
+                               "CET-1CEST,M3.5.0,M10.5.0/3",
+                               "/usr/share/zoneinfo/Asia/Tehran"};
+  struct Answers {
+    std::vector<double> dates;
+    std::vector<int> fields;
+  };
+  auto answers = [](double t, const std::string& zone, bool arithmetic) {
+    DateCalendar::setArithmeticForTesting(arithmetic);
+    Answers out;
+    auto add = [&out](std::optional<Date> date) {
+      // NaN (nothing) compares unequal to itself; store it as a marker.
+      out.dates.push_back(date ? date->secondsSince1970() : -1e300);
+    };
+    Date date = Date::fromSecondsSince1970(t);
+    DateComponents c = DateCalendar::dateComponentsDate(date, zone);
+    out.fields = {c.year, c.month, c.day, c.hour, c.minute, c.second, c.weekday};
+    add(DateCalendar::startOfDay(date, zone));
+    for (int64_t days : {-8, 1, 40000}) {
+      add(DateCalendar::dateByAddingDays(date, days, zone));
+    }
+    // The wall time the moment reads as, on its day and on the next.
+    for (int64_t days : {0, 1}) {
+      add(DateCalendar::dateAtTimeOnDay(date, days, c.hour, c.minute, c.second, zone));
+    }
+    add(DateCalendar::dateAtTimeOnDay(date, 0, 0, 0, 0, zone));
+    add(DateCalendar::dateFromComponents(c.year, c.month, c.day, c.hour, c.minute, c.second, zone));
+    DateCalendar::setArithmeticForTesting(true);
+    return out;
+  };
+
+  std::mt19937_64 random(20261209);
+  for (const std::string& zone : zones) {
+    std::vector<double> moments;
+    auto icuZone = SystemTimeZones::zone(zone);
+    ASSERT_TRUE(icuZone.ok()) << zone;
+    auto* basic = dynamic_cast<const icu::BasicTimeZone*>(icuZone->get());
+    ASSERT_NE(basic, nullptr);
+    icu::TimeZoneTransition transition;
+    for (double from = 946684800000.0;  // 2000
+         basic->getNextTransition(from, false, transition) && transition.getTime() < 2.08e12;
+         from = transition.getTime()) {
+      for (double shift : {-25 * kHour, -kHour, -1.0, 0.0, 0.25, kHour, 25 * kHour}) {
+        moments.push_back(transition.getTime() / 1000 + shift);
+      }
+    }
+    std::uniform_real_distribution<double> anyTime(-1.3e10, 1.0e10);  // 1558 to 2286
+    for (int i = 0; i < 100; ++i) moments.push_back(std::floor(anyTime(random)));
+    for (double far : {-1e13, -9.9e12, 9.99e12, 1e13}) moments.push_back(far);
+
+    for (double t : moments) {
+      Answers fast = answers(t, zone, true);
+      Answers icu = answers(t, zone, false);
+      ASSERT_EQ(fast.fields, icu.fields) << zone << " at " << t;
+      ASSERT_EQ(fast.dates, icu.dates) << zone << " at " << t;
+    }
+  }
+}
+
+TEST(DateCalendarTest, MonthLengthsAreIcusIncludingTheJulianYears) {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::GregorianCalendar calendar(icu::TimeZone::getGMT()->clone(), status);
+  ASSERT_TRUE(U_SUCCESS(status));
+  for (int year : {-250000, -101, -100, -4,   -1,   0,    1,    4,    100,  1500, 1580,
+                   1581,    1582, 1583, 1584, 1600, 1700, 1900, 2000, 2024, 2100, 250000}) {
+    for (int month = 1; month <= 12; ++month) {
+      calendar.clear();
+      calendar.set(UCAL_EXTENDED_YEAR, year);
+      calendar.set(UCAL_MONTH, month - 1);
+      calendar.set(UCAL_DATE, 1);
+      int32_t last = calendar.getActualMaximum(UCAL_DATE, status);
+      EXPECT_TRUE(DateCalendar::dateFromComponents(year, month, last, 0, 0, 0, "UTC"));
+      EXPECT_FALSE(DateCalendar::dateFromComponents(year, month, last + 1, 0, 0, 0, "UTC"))
+          << year << "-" << month;
+    }
+  }
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 // One shared instance per process (`shared`), made on first use and never released; tests make
 // their own with an injected clock. Every decision reads the preferences afresh; the only state
 // kept between calls is the flags and timer lengths below and the generated schedule, a cache
-// rebuilt when its window no longer fits.
+// rebuilt when its window no longer fits. A rebuild for the moment, zone and schedule records it
+// was last built from keeps it as it is: it would come out the same.
 //
 // When the shared record could not be loaded, the controller reads every field as empty, zero or
 // false and saves nothing, until `refreshPrefs` loads it (the watchdog calls that once per
@@ -51,6 +52,9 @@ class Zelto {
   Zelto(const Zelto&) = delete;
   Zelto& operator=(const Zelto&) = delete;
 
+  // The current moment of the controller's clock, the "now" of every decision here.
+  Date now() const { return clock_.now(); }
+
   // The preferences record in use, or nullptr while it can't be loaded.
   ZeltoPreferences* prefs();
   // Brings the record up to the file: the record in use reloads when the file changed since it
@@ -89,6 +93,9 @@ class Zelto {
   void resetTimerInformation();
   double getTimeIntervalUntilUnblock();
   double getTimeIntervalUntilBlock();
+  // The same at `date`: seconds until the next scheduled period starts, -1 when there is none
+  // or one is under way (the schedule rebuilt first when its window doesn't fit `date`).
+  double getTimeIntervalUntilBlockWithDate(Date date);
   double getCountDownInterval();
   double getTimeIntervalUntilUnbreak();
   double getActualZeltoTimeInterval();
@@ -144,15 +151,22 @@ class Zelto {
   // The record, or an empty stand-in whose fields are all empty, zero or false.
   const ZeltoPreferences& current();
   void save();
-  Date now() const { return clock_.now(); }
 
   // The default profile of the record in use; nothing while there is no record.
   ProfileZeltoPreferences* defaultProfile();
   bool isWhitelistMode();
   ZeltoURL::Formats formatsOf(const std::vector<std::string>& patterns);
 
+  // What `schedule` was last built from.
+  struct ScheduleSource {
+    Date date;
+    std::string zone;
+    std::vector<ScheduleZeltoPreferences> records;
+  };
+
   Clock& clock_;
   ZeltoPreferences* prefs_ = nullptr;
+  std::optional<ScheduleSource> scheduleSource_;
   std::unique_ptr<ZeltoURL> zeltoURL_;
   std::unique_ptr<ZeltoURLMatcherManager> urlMatchManager_;
 };

@@ -13,6 +13,16 @@ namespace zelto {
 namespace {
 constexpr int kScheduleDaysBack = -1;
 constexpr int kScheduleDaysAhead = 8;
+
+// Whether two lists of records (in their schedule order) make the same periods: the same
+// records, in the same order, as far as the periods read them.
+bool makeTheSamePeriods(const std::vector<ScheduleZeltoPreferences>& a,
+                        const std::vector<ScheduleZeltoPreferences>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+    return x.isEnabled == y.isEnabled && x.scheduleType == y.scheduleType &&
+           x.fromDate == y.fromDate && x.toDate == y.toDate && x.uniqueID == y.uniqueID;
+  });
+}
 }  // namespace
 
 std::string Zelto::timeZone() {
@@ -31,19 +41,24 @@ bool Zelto::scheduleNeedsUpdate(Date date) {
 
 void Zelto::updateScheduleWithDate(Date date) {
   const std::string zone = timeZone();
-  Date start = DateCalendar::dateByAddingDays(date, kScheduleDaysBack, zone);
-  Date end = DateCalendar::dateByAddingDays(date, kScheduleDaysAhead, zone);
   std::vector<ScheduleZeltoPreferences> records;
   if (ZeltoPreferences* record = prefs()) records = record->getAllSortedSchedules();
+  // The periods depend on nothing else: the same inputs would make the same schedule again.
+  if (schedule && scheduleSource_ && scheduleSource_->date == date &&
+      scheduleSource_->zone == zone && makeTheSamePeriods(scheduleSource_->records, records)) {
+    return;
+  }
+  Date start = DateCalendar::dateByAddingDays(date, kScheduleDaysBack, zone);
+  Date end = DateCalendar::dateByAddingDays(date, kScheduleDaysAhead, zone);
   schedule = Schedule(ScheduleHelpers::generatedScheduleForItems(records, start, end, zone), zone);
+  scheduleSource_ = ScheduleSource{date, zone, std::move(records)};
 }
 
 void Zelto::updateSchedule() { updateScheduleWithDate(now()); }
 
 bool Zelto::isScheduleBlockedWithDate(Date date) {
   if (scheduleNeedsUpdate(date)) updateScheduleWithDate(date);
-  activeScheduleChain =
-      Schedule(ScheduleHelpers::getScheduleItemChainFrom(schedule->items(), date), timeZone());
+  activeScheduleChain = Schedule(schedule->getScheduleItemChainFromDate(date), timeZone());
   return activeScheduleChain->getToDate().has_value();
 }
 
@@ -56,7 +71,7 @@ std::optional<NormalizedScheduleItem> Zelto::getActiveEndSchedule() {
 
 std::optional<NormalizedScheduleItem> Zelto::getActiveEndScheduleForDate(Date date) {
   if (!schedule) return std::nullopt;
-  return ScheduleHelpers::getLastActiveScheduleItemFrom(schedule->items(), date);
+  return schedule->getLastActiveScheduleItemFromDate(date);
 }
 
 std::optional<Date> Zelto::unblockScheduleDateWithDate(Date date) {

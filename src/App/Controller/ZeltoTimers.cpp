@@ -54,8 +54,9 @@ double Zelto::getTimeIntervalUntilUnblock() {
   return std::ceil(unblockDate->timeIntervalSinceDate(now()));
 }
 
-double Zelto::getTimeIntervalUntilBlock() {
-  const Date at = now();
+double Zelto::getTimeIntervalUntilBlock() { return getTimeIntervalUntilBlockWithDate(now()); }
+
+double Zelto::getTimeIntervalUntilBlockWithDate(Date at) {
   if (scheduleNeedsUpdate(at)) updateScheduleWithDate(at);
   if (!schedule || schedule->items().empty()) return -1;
   auto next = schedule->getNextActiveScheduleItemForDate(at);

@@ -7,6 +7,7 @@
 #include "Agent/App/Watchdog/LaunchDecision.h"
 #include "App/Blocking/Helpers/ZeltoUtils.h"
 #include "App/Data/Preferences/JSONValues.h"
+#include "App/Data/Schedules/Schedule.h"
 #include "App/Data/Schedules/ScheduleHelpers.h"
 #include "Platform/DateCalendar.h"
 
@@ -99,21 +100,17 @@ std::string StatusReport::scheduleText(Zelto& zelto, Date now, int days) {
   std::string text = fmt::format("Scheduled blocking from {} for {} day(s), times in {}:\n",
                                  localText(now, zone), days, zone);
   if (shown.empty()) text += "  (none)\n";
+  const Schedule shownSchedule(shown, zone);
   for (size_t i = 0; i < shown.size(); ++i) {
-    // A period chains into the next when the next is in force at its end.
-    bool chains = false;
-    for (const auto& other : shown) {
-      if (&other != &shown[i] && other.fromDate().isLessOrEqualToDate(shown[i].toDate()) &&
-          shown[i].toDate().isLessDate(other.toDate())) {
-        chains = true;
-      }
-    }
+    // A period chains into the next when another one is in force at its end (never itself).
+    bool chains = shownSchedule.getActiveScheduleItemForDate(shown[i].toDate()).has_value();
     text += fmt::format("  {} -> {}  {}{}\n", localText(shown[i].fromDate(), zone),
                         localText(shown[i].toDate(), zone), shown[i].uniqueID(),
                         chains ? "  (continues into the next)" : "");
   }
 
   text += "\n            00    03    06    09    12    15    18    21\n";
+  const Schedule all(std::move(periods), zone);
   for (int day = 0; day < days; ++day) {
     Date dayStart = DateCalendar::dateByAddingDays(from, day, zone);
     std::string row = fmt::format("{:<12}", dayLabel(dayStart, zone));
@@ -123,10 +120,7 @@ std::string StatusReport::scheduleText(Zelto& zelto, Date now, int days) {
         auto c = DateCalendar::dateComponentsDate(dayStart, zone);
         auto moment =
             DateCalendar::dateFromComponents(c.year, c.month, c.day, hour, half * 30, 0, zone);
-        bool blocked =
-            moment && std::any_of(periods.begin(), periods.end(), [&](const auto& p) {
-              return p.fromDate().isLessOrEqualToDate(*moment) && moment->isLessDate(p.toDate());
-            });
+        bool blocked = moment && all.getActiveScheduleItemForDate(*moment).has_value();
         row += blocked ? '#' : '.';
       }
     }

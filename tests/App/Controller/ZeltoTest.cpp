@@ -191,8 +191,14 @@ TEST_F(ZeltoTest, TheScheduleIsRebuiltOnlyWhenItsWindowNoLongerFits) {
   zelto.updateSchedule();
   EXPECT_FALSE(zelto.scheduleNeedsUpdate(clock_.now()));
   EXPECT_TRUE(zelto.scheduleNeedsUpdate(clock_.now().addingTimeInterval(9 * 86400)));
+  // Built again for the same moment, it follows changed records and a changed zone.
+  zelto.prefs()->profiles[0].schedules[0].toDate = {.hour = 18, .minute = 0};
+  zelto.updateSchedule();
+  EXPECT_EQ(zelto.schedule->items()[0].toDate(), at("2026-12-09T18:00:00+01:00"));
   zelto.prefs()->currentTimeZone = "Asia/Tokyo";
   EXPECT_TRUE(zelto.scheduleNeedsUpdate(clock_.now()));
+  zelto.updateSchedule();
+  EXPECT_EQ(zelto.schedule->items()[0].toDate(), at("2026-12-09T18:00:00+09:00"));
 
   // Fewer than two periods: rebuilt on every question.
   Zelto& single = start(withSchedules({weekdays("M", 9, 17, 1)}));

@@ -2,10 +2,11 @@
 // Launch when blocking should be on now (`shouldZelto`), or when the next scheduled period
 // starts within the schedule look-ahead (300 seconds, inclusive); otherwise wait.
 //
-// `decide` asks the controller afresh: it rebuilds the controller's generated schedule for the
-// controller's "now" when blocking is not already on. Whether the main application runs is not
-// part of the rule; the caller asks that first. The watchdog acts on the answer, and zeltoctl
-// shows it, so both always agree.
+// `decide` asks the controller afresh: when blocking is not already on, it reads the controller's
+// "now" once, rebuilds the controller's generated schedule for that moment and asks it about
+// that same moment, so the schedule is built once per decision. Whether the main application runs
+// is not part of the rule; the caller asks that first. The watchdog acts on the answer, and
+// zeltoctl shows it, so both always agree.
 //
 // Threads: the controller's thread.
 #pragma once

@@ -2,6 +2,7 @@
 
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "App/Data/Schedules/NSDateComponentsHelpers.h"
+#include "App/Data/Schedules/Schedule.h"
 #include "Platform/DateCalendar.h"
 #include "Platform/LocaleDateFormatter.h"
 #include "Platform/Log.h"
@@ -65,32 +66,17 @@ int32_t ScheduleHelpers::getAbsoluteScheduleTypeForScheduleType(int32_t type) {
 
 std::optional<NormalizedScheduleItem> ScheduleHelpers::getActiveScheduleItemFrom(
     const std::vector<NormalizedScheduleItem>& items, Date date) {
-  const NormalizedScheduleItem* best = nullptr;
-  for (const auto& item : items) {
-    if (!item.contains(date)) continue;
-    if (best == nullptr || item.toDate().isGreaterOrEqualToDate(best->toDate())) best = &item;
-  }
-  if (best == nullptr) return std::nullopt;
-  return *best;
+  return Schedule(items, "").getActiveScheduleItemForDate(date);
 }
 
 std::vector<NormalizedScheduleItem> ScheduleHelpers::getScheduleItemChainFrom(
     const std::vector<NormalizedScheduleItem>& items, Date date) {
-  // Each step moves strictly later (a period in force ends after the moment asked), so no
-  // period is taken twice and the walk ends.
-  std::vector<NormalizedScheduleItem> chain;
-  for (auto item = getActiveScheduleItemFrom(items, date); item;
-       item = getActiveScheduleItemFrom(items, item->toDate())) {
-    chain.push_back(*item);
-  }
-  return chain;
+  return Schedule(items, "").getScheduleItemChainFromDate(date);
 }
 
 std::optional<NormalizedScheduleItem> ScheduleHelpers::getLastActiveScheduleItemFrom(
     const std::vector<NormalizedScheduleItem>& items, Date date) {
-  std::vector<NormalizedScheduleItem> chain = getScheduleItemChainFrom(items, date);
-  if (chain.empty()) return std::nullopt;
-  return chain.back();
+  return Schedule(items, "").getLastActiveScheduleItemFromDate(date);
 }
 
 std::vector<NormalizedScheduleItem> ScheduleHelpers::generatedScheduleForItems(

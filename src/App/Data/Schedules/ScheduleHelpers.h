@@ -7,9 +7,9 @@
 // 8 weekdays, 9 weekends, 10 every day, anything else no day. Every calendar question takes its
 // time zone (an IANA name) as an argument.
 //
-// Class operations only, no state: every call builds its own calendars and formatters, so any
-// thread may call them, except `createDefaultSchedule`, which changes the shared main record and
-// runs where that record is used.
+// Class operations only, no state of their own (calendars are DateCalendar's, one per thread
+// and zone; formatters are made per call), so any thread may call them, except
+// `createDefaultSchedule`, which changes the shared main record and runs where that record is used.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +40,9 @@ class ScheduleHelpers {
   // The first day a type covers: 8 and 10 give 1, 9 gives 6, any other value itself.
   static int32_t getAbsoluteScheduleTypeForScheduleType(int32_t type);
 
+  // The three questions of Schedule (getActiveScheduleItemForDate and the two after it) asked
+  // of a plain list, which is indexed for each call; a Schedule answers them without that.
+  //
   // Of the periods containing `date`, the one that ends last; among equal ends the one latest
   // in the list. Nothing when none contains it.
   static std::optional<NormalizedScheduleItem> getActiveScheduleItemFrom(

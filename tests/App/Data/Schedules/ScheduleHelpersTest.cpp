@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <limits>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -140,6 +143,117 @@ TEST(ScheduleTest, TheNextPeriodIsTheEarliestInForceOrToCome) {
   EXPECT_EQ(tie.getNextActiveScheduleItemForDate(at(2026, 6, 8, 8, 0))->uniqueID(), "first");
   EXPECT_EQ(tie.getNextActiveScheduleItemForDate(now)->uniqueID(), "second");
   EXPECT_FALSE(tie.getNextActiveScheduleItemForDate(at(2026, 6, 8, 11, 0)));
+}
+
+// The questions as the schedule answered them by walking every period, before it was indexed.
+namespace walked {
+std::optional<NormalizedScheduleItem> active(const Items& items, Date date) {
+  const NormalizedScheduleItem* best = nullptr;
+  for (const auto& item : items) {
+    if (!item.contains(date)) continue;
+    if (best == nullptr || item.toDate().isGreaterOrEqualToDate(best->toDate())) best = &item;
+  }
+  return best ? std::optional(*best) : std::nullopt;
+}
+Items chain(const Items& items, Date date) {
+  Items out;
+  for (auto item = active(items, date); item; item = active(items, item->toDate())) {
+    out.push_back(*item);
+  }
+  return out;
+}
+std::optional<NormalizedScheduleItem> next(const Items& items, Date date) {
+  const NormalizedScheduleItem* best = nullptr;
+  for (const auto& item : items) {
+    if (!item.contains(date) && !item.fromDate().isGreaterDate(date)) continue;
+    if (best == nullptr || item.fromDate().isLessDate(best->fromDate())) best = &item;
+  }
+  return best ? std::optional(*best) : std::nullopt;
+}
+}  // namespace walked
+
+// Every answer of the index against the walk, at the ends of every period, just before them and
+// every 20 minutes over the window.
+void expectAnswersAsWalked(const Items& items, Date from, Date to, const std::string& where) {
+  Schedule schedule(items, kUTC);
+  std::vector<Date> moments;
+  for (const auto& item : items) {
+    for (Date end : {item.fromDate(), item.toDate()}) {
+      moments.push_back(end);
+      moments.push_back(end.addingTimeInterval(-0.5));
+    }
+  }
+  for (Date t = from; t < to; t = t.addingTimeInterval(1200)) moments.push_back(t);
+  for (Date t : moments) {
+    Items chain = walked::chain(items, t);
+    ASSERT_EQ(schedule.getNextActiveScheduleItemForDate(t), walked::next(items, t)) << where;
+    ASSERT_EQ(schedule.getScheduleItemChainFromDate(t), chain) << where;
+    ASSERT_EQ(schedule.getLastActiveScheduleItemFromDate(t),
+              chain.empty() ? std::nullopt : std::optional(chain.back()))
+        << where;
+  }
+}
+
+// Generated records of every type (twins among them, for ties), with whole days, overnight
+// periods and times that daylight-saving changes skip or repeat, made into schedules as the
+// controller makes them, around changes in several zones: the same periods with and without the
+// calendar's arithmetic, and the same answers from the index as from walking the periods.
+TEST(ScheduleTest, GeneratedSchedulesGiveTheSamePeriodsAndAnswers) {
+  std::mt19937 random(20261209);
+  auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  auto schedule = [](int type, int from, int to, const std::string& id) {
+    ScheduleZeltoPreferences r;
+    r.isEnabled = true;
+    r.scheduleType = type;
+    r.fromDate = NSDateComponentsHelpers::initWithHourMinute(from / 60, from % 60);
+    r.toDate = NSDateComponentsHelpers::initWithHourMinute(to / 60, to % 60);
+    r.uniqueID = id;
+    return r;
+  };
+  std::vector<ScheduleZeltoPreferences> records = {
+      schedule(10, 150, 195, "skipped"), schedule(10, 0, 30, "midnight"),
+      schedule(10, 1410, 60, "overnight"), schedule(7, 0, 0, "sunday")};
+  for (int i = 0; i < 24; ++i) {
+    int from = pick(4) == 0 ? 0 : pick(96) * 15;
+    int to = pick(3) == 0 ? from : pick(96) * 15;
+    records.push_back(schedule(pick(12), from, to, "S" + std::to_string(i)));
+    records.back().isEnabled = pick(6) != 0;
+    if (pick(4) == 0) records.push_back(schedule(records.back().scheduleType, from, to, "twin"));
+  }
+
+  struct Check {
+    std::string zone;
+    int month, day;
+  };
+  for (const auto& [zone, month, day] :
+       {Check{kUTC, 6, 8}, Check{kBerlin, 3, 28}, Check{kBerlin, 10, 24},
+        Check{"America/New_York", 11, 1}, Check{"America/Santiago", 9, 5},
+        Check{"America/Santiago", 4, 4}, Check{"Australia/Lord_Howe", 4, 4},
+        Check{"Australia/Lord_Howe", 10, 3}}) {
+    std::string where = zone + " " + std::to_string(month) + "-" + std::to_string(day);
+    Date now = at(2026, month, day, 10, 0, 0, zone);
+    Date start = DateCalendar::dateByAddingDays(now, -1, zone);
+    Date end = DateCalendar::dateByAddingDays(now, 8, zone);
+    DateCalendar::setArithmeticForTesting(false);
+    Items before = ScheduleHelpers::generatedScheduleForItems(records, start, end, zone);
+    DateCalendar::setArithmeticForTesting(true);
+    Items after = ScheduleHelpers::generatedScheduleForItems(records, start, end, zone);
+    ASSERT_EQ(after, before) << where;
+    expectAnswersAsWalked(after, start, end.addingTimeInterval(86400), where);
+  }
+
+  // Dates that are not numbers or are infinite neither crash the index nor change an answer.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  Items odd{period(9, 0, 0, 12, 0, "A"),
+            {Date::fromSecondsSince1970(nan), at(2026, 6, 8, 13, 0), "nan-start"},
+            {at(2026, 6, 8, 10, 0), Date::fromSecondsSince1970(nan), "nan-end"},
+            {at(2026, 6, 8, 12, 0), Date::fromSecondsSince1970(inf), "endless"},
+            {Date::fromSecondsSince1970(-inf), at(2026, 6, 8, 9, 30), "always"}};
+  expectAnswersAsWalked(odd, at(2026, 6, 8, 6, 0), at(2026, 6, 8, 15, 0), "odd dates");
+  Schedule oddSchedule(odd, kUTC);
+  EXPECT_FALSE(oddSchedule.getNextActiveScheduleItemForDate(Date::fromSecondsSince1970(nan)));
+  EXPECT_TRUE(oddSchedule.getScheduleItemChainFromDate(Date::fromSecondsSince1970(nan)).empty());
 }
 
 // The end of blocking as text, in English with a chosen clock format, with user defaults of
