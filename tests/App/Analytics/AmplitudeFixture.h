@@ -59,10 +59,12 @@ class AmplitudeFixture : public ::testing::Test {
   void stop() { amplitude_.reset(); }
 
   // Waits until the client's queue has run everything given to it so far.
+  // The bound is generous: a thousand events are a thousand synced writes, slow on a busy disk.
+  // The promise is shared so that a queue still running after a failed wait sets a live one.
   void drain() {
-    std::promise<void> done;
-    amplitude_->runOnBackgroundQueue([&] { done.set_value(); });
-    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    auto done = std::make_shared<std::promise<void>>();
+    amplitude_->runOnBackgroundQueue([done] { done->set_value(); });
+    ASSERT_EQ(done->get_future().wait_for(std::chrono::seconds(120)), std::future_status::ready);
   }
   // Runs what the client handed to its queue and to the main loop, back and forth, until both
   // are quiet (the loop's timers that are due included; time does not move).
