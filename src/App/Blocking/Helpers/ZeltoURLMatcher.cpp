@@ -1,16 +1,24 @@
 #include "App/Blocking/Helpers/ZeltoURLMatcher.h"
 
+#include <mutex>
+
 #include "App/Blocking/Helpers/ZeltoURL.h"
 #include "Platform/Text.h"
 
 namespace zelto {
+
+struct ZeltoURLMatcher::LazyRegex {
+  std::string source;
+  std::once_flag compiled;
+  std::optional<Regex> regex;  // set by the compilation, when it succeeded
+};
 
 ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
     : isWhitelisted_(isWhitelisted), originalPattern_(Text::lowercase(pattern)) {
   if (originalPattern_.empty()) return;  // matches nothing
   std::string text = originalPattern_;
 
-  const auto whole = ZeltoURL::wholeReplacements();
+  static const auto whole = ZeltoURL::wholeReplacements();
   if (auto replaced = whole.find(text); replaced != whole.end()) text = replaced->second;
 
   if (text.starts_with('+') || text.starts_with('-')) {
@@ -20,10 +28,10 @@ ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
   }
 
   if ((text.starts_with('/') && text.ends_with('/')) || text.find('*') != std::string::npos) {
+    // The source that ZeltoURL::getRegexFromString(text) would compile; compiled on demand.
     isRegex_ = true;
-    if (Result<Regex> regex = ZeltoURL::getRegexFromString(text); regex.ok()) {
-      regex_ = std::move(*regex);
-    }
+    regex_ = std::make_shared<LazyRegex>();
+    regex_->source = ZeltoURL::getRegexFormatFromString(text).regexUrlStr;
     return;
   }
 
@@ -60,13 +68,34 @@ ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
   }
 }
 
+const std::string& ZeltoURLMatcher::regexSource() const {
+  static const std::string kNone;
+  return regex_ ? regex_->source : kNone;
+}
+
+const std::optional<Regex>& ZeltoURLMatcher::regex() const {
+  static const std::optional<Regex> kNone;
+  if (!regex_) return kNone;
+  LazyRegex& lazy = *regex_;
+  std::call_once(lazy.compiled, [&lazy] {
+    // An empty source would match every address: it never compiles (see ZeltoURL).
+    if (lazy.source.empty()) return;
+    if (Result<Regex> regex = Regex::compile(lazy.source); regex.ok())
+      lazy.regex = std::move(*regex);
+  });
+  return lazy.regex;
+}
+
 bool ZeltoURLMatcher::isMatch(std::string_view url) const {
   const std::string lower = Text::lowercase(url);
   return !ZeltoURL::urlIsBlockedPage(lower) && isMatchLowercased(lower);
 }
 
 bool ZeltoURLMatcher::isMatchLowercased(std::string_view lower) const {
-  if (isRegex_) return regex_ && regex_->isMatch(lower);
+  if (isRegex_) {
+    const std::optional<Regex>& regex = this->regex();
+    return regex && regex->isMatch(lower);
+  }
 
   for (const auto& prefix : patterns_) {
     if (prefix.empty() || !lower.starts_with(prefix)) continue;
