@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
@@ -42,18 +43,29 @@ class Random {
 const char* const kTlds[] = {"com", "org", "net", "de", "io", "co.uk"};
 const char* const kPaths[] = {"news", "video", "watch", "login", "shop", "r", "feed", "search"};
 
-// A made-up word of 2 to 4 syllables.
+// A made-up word of 2 to 4 syllables (a consonant and a vowel each: 100 syllables).
 std::string word(Random& random) {
-  static const char* const kSyllables[] = {"ka", "to", "mi", "re", "su", "no", "la", "vi",
-                                           "ze", "po", "da", "qu", "ex", "an", "or", "bel"};
+  static constexpr std::string_view kConsonants = "bcdfghjklmnprstvwxyz";
+  static constexpr std::string_view kVowels = "aeiou";
   std::string out;
-  for (size_t n = 2 + random.below(3); n > 0; --n) out += kSyllables[random.below(16)];
+  for (size_t n = 2 + random.below(3); n > 0; --n) {
+    out += kConsonants[random.below(kConsonants.size())];
+    out += kVowels[random.below(kVowels.size())];
+  }
   return out;
 }
 
+// Like a real site's name: a made-up word, or a common one with a made-up one, sometimes a
+// number or a subdomain.
 std::string host(Random& random) {
+  static const char* const kCommon[] = {"news", "shop", "video", "blog", "game", "chat",
+                                        "live", "mail", "sport", "play", "tube", "bet"};
   std::string out = word(random);
-  if (random.percent(30)) out += std::to_string(random.below(100));
+  if (random.percent(25)) {
+    out = random.percent(50) ? kCommon[random.below(12)] + out : out + kCommon[random.below(12)];
+  }
+  if (random.percent(15)) out += std::to_string(random.below(100));
+  if (random.percent(10)) out = word(random) + "." + out;
   return out + "." + kTlds[random.below(6)];
 }
 

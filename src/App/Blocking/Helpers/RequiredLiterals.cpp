@@ -24,11 +24,17 @@ bool isPlainCharacter(char c) {
   return std::string_view("\\^$.|?*+()[]{}").find(c) == std::string_view::npos;
 }
 
-// Escapes of a letter that stand for one character of a kind, a position or a control
-// character: none of them a literal, none reading anything after the letter.
-bool isSimpleEscape(char c) {
-  return std::string_view("bBdDsSwWhHvVRXAzZGntrfae").find(c) != std::string_view::npos;
+// Escapes of a letter that stand for one character of a kind or a control character.
+bool isOneCharacterEscape(char c) {
+  return std::string_view("dDsSwWhHvVntrfae").find(c) != std::string_view::npos;
 }
+
+// Escapes of a letter that stand for a position, a line break ("\r\n" too) or a grapheme.
+bool isOtherSimpleEscape(char c) {
+  return std::string_view("bBAzZGRX").find(c) != std::string_view::npos;
+}
+
+bool isSimpleEscape(char c) { return isOneCharacterEscape(c) || isOtherSimpleEscape(c); }
 
 // The single characters that a one-character set like "[.]" stands for, as a literal.
 bool isSafeInSet(char c) {
@@ -58,7 +64,8 @@ class Reader {
   }
 
  private:
-  enum class Kind { kCharacter, kGroup, kOther };
+  // A literal character, any one character (of a set, or "."), a group, anything else.
+  enum class Kind { kCharacter, kAnyOne, kGroup, kOther };
   struct Atom {
     Kind kind = Kind::kOther;
     char character = 0;
@@ -71,6 +78,11 @@ class Reader {
     a.character = c;
     return a;
   }
+  static Atom anyOne() {
+    Atom a;
+    a.kind = Kind::kAnyOne;
+    return a;
+  }
 
   bool more() const { return pos_ < s_.size(); }
   char peek(size_t ahead = 0) const { return pos_ + ahead < s_.size() ? s_[pos_ + ahead] : '\0'; }
@@ -81,14 +93,15 @@ class Reader {
 
   Conditions alternation(int depth) {
     if (depth > kDeepestGroup) return fail();
+    Conditions first = sequence(depth);
+    if (failed_ || !more() || peek() != '|') return first;
     std::vector<Conditions> branches;
-    branches.push_back(sequence(depth));
+    branches.push_back(std::move(first));
     while (!failed_ && more() && peek() == '|') {
       ++pos_;
       branches.push_back(sequence(depth));
     }
     if (failed_) return {};
-    if (branches.size() == 1) return std::move(branches.front());
     // Some branch matches: the cheapest condition of each, together, is one condition. A
     // branch without one (an empty branch, say) leaves nothing to require.
     RequiredLiterals::AnyOf anyOf;
@@ -107,8 +120,11 @@ class Reader {
 
   Conditions sequence(int depth) {
     Conditions out;
-    std::string run;  // the characters read since the last thing that wasn't one
+    // The characters read since the last thing that wasn't one, with a gap for each "any
+    // one character" between them.
+    std::string run;
     auto endRun = [&] {
+      while (!run.empty() && run.back() == RequiredLiterals::kGap) run.pop_back();
       if (!run.empty()) out.push_back({std::move(run)});
       run.clear();
     };
@@ -119,6 +135,10 @@ class Reader {
       if (failed_) return {};
       if (a.kind == Kind::kCharacter && !quantified) {
         run.push_back(a.character);
+        continue;
+      }
+      if (a.kind == Kind::kAnyOne && !quantified) {
+        if (!run.empty()) run.push_back(RequiredLiterals::kGap);
         continue;
       }
       endRun();
@@ -176,6 +196,8 @@ class Reader {
       case '\\':
         return escape();
       case '.':
+        ++pos_;
+        return anyOne();
       case '^':
       case '$':
         ++pos_;
@@ -195,7 +217,9 @@ class Reader {
       return character(c);
     }
     pos_ += sequenceLength(static_cast<unsigned char>(c));
-    return {};
+    // "]" and "}" aside, the rest stand for themselves: a space, a control character, a
+    // non-ASCII one.
+    return c == ']' || c == '}' ? Atom{} : anyOne();
   }
 
   Atom group(int depth) {
@@ -232,8 +256,8 @@ class Reader {
     return a;
   }
 
-  // "[...]", sets nested in it counted. One safe character alone ("[.]") is that literal;
-  // anything else is a character of some kind.
+  // "[...]", sets nested in it counted: one character of the set. One safe character alone
+  // ("[.]") is that literal.
   Atom set() {
     const size_t start = pos_++;
     if (peek() == '^') ++pos_;
@@ -270,7 +294,7 @@ class Reader {
     if (whole.size() == 3 && isSafeInSet(whole[1])) {
       return character(whole[1]);
     }
-    return {};
+    return anyOne();
   }
 
   Atom escape() {
@@ -282,17 +306,17 @@ class Reader {
     const char c = s_[pos_];
     if (static_cast<unsigned char>(c) >= 0x80) {
       pos_ += sequenceLength(static_cast<unsigned char>(c));
-      return {};
+      return anyOne();
     }
     if (!isAsciiAlnum(c)) {
       ++pos_;
-      // Escaped punctuation is itself; an escaped space or control character is left out.
+      // Escaped punctuation is itself; an escaped space or control character isn't a literal.
       if (c > ' ' && c < 0x7f) return character(c);
-      return {};
+      return anyOne();
     }
     if (isSimpleEscape(c)) {
       ++pos_;
-      return {};
+      return isOneCharacterEscape(c) ? anyOne() : Atom{};
     }
     if (c >= '1' && c <= '9') {  // a back reference
       while (more() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
@@ -314,16 +338,75 @@ std::vector<RequiredLiterals::AnyOf> RequiredLiterals::of(std::string_view sourc
   return conditions ? std::move(*conditions) : Conditions{};
 }
 
+bool RequiredLiterals::isIn(std::string_view literal, std::string_view text) {
+  const std::string_view head = literal.substr(0, literal.find(kGap));
+  for (size_t at = text.find(head); at != std::string_view::npos; at = text.find(head, at + 1)) {
+    if (isAt(literal, text, 0, at)) return true;
+  }
+  return false;
+}
+
+bool RequiredLiterals::isAt(std::string_view literal, std::string_view text, size_t from,
+                            size_t at) {
+  // Forward from there, a gap stepping over one character by its first byte...
+  size_t pos = at;
+  for (size_t i = from; i < literal.size();) {
+    if (pos >= text.size()) return false;
+    if (literal[i] == kGap) {
+      pos += sequenceLength(static_cast<unsigned char>(text[pos]));
+      ++i;
+      continue;
+    }
+    const size_t end = std::min(literal.find(kGap, i), literal.size());
+    if (!text.substr(pos).starts_with(literal.substr(i, end - i))) return false;
+    pos += end - i;
+    i = end;
+  }
+  // ... and back from there, a gap stepping back over the continuation bytes to a first byte.
+  pos = at;
+  for (size_t i = from; i > 0;) {
+    if (literal[i - 1] == kGap) {
+      if (pos == 0) return false;
+      do {
+        --pos;
+      } while (pos > 0 && (static_cast<unsigned char>(text[pos]) & 0xc0) == 0x80);
+      --i;
+      continue;
+    }
+    const size_t gap = literal.rfind(kGap, i - 1);
+    const size_t begin = gap == std::string_view::npos ? 0 : gap + 1;
+    if (pos < i - begin ||
+        text.substr(pos - (i - begin), i - begin) != literal.substr(begin, i - begin)) {
+      return false;
+    }
+    pos -= i - begin;
+    i = begin;
+  }
+  return true;
+}
+
 int RequiredLiterals::cost(const AnyOf& condition) {
+  int total = 0;
+  for (const std::string& text : condition) total += cost(text);
+  return total;
+}
+
+int RequiredLiterals::cost(std::string_view text) {
   // Parts of what begins nearly every address, and of the commonest endings of hosts.
   static constexpr std::string_view kCommon[] = {"https://www.", ".com/", ".org/", ".net/"};
-  int total = 0;
-  for (const std::string& text : condition) {
-    const bool common = std::any_of(std::begin(kCommon), std::end(kCommon),
-                                    [&](std::string_view c) { return c.find(text) != c.npos; });
-    total += common ? 1000 : 64 >> std::min<size_t>(text.size(), 6);
+  if (std::any_of(std::begin(kCommon), std::end(kCommon),
+                  [&](std::string_view c) { return c.find(text) != c.npos; })) {
+    return 1000;
   }
-  return total;
+  // The longest part without a gap counts most (an index looks for that), then the rest.
+  size_t longest = 0;
+  for (size_t begin = 0; begin < text.size();) {
+    const size_t end = std::min(text.find(kGap, begin), text.size());
+    longest = std::max(longest, end - begin);
+    begin = end + 1;
+  }
+  const bool more = longest + 1 < text.size();
+  return (64 >> std::min<size_t>(longest, 6)) * 2 - (more ? 1 : 0);
 }
 
 }  // namespace zelto

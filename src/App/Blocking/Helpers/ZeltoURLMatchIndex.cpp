@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <optional>
-#include <unordered_map>
+#include <span>
 #include <utility>
 
 #include "App/Blocking/Helpers/RequiredLiterals.h"
@@ -62,15 +63,20 @@ uint64_t pieceKey(const char* bytes, uint32_t length) {
   return (uint64_t{length} << 32) | value;
 }
 
-uint64_t mix(uint64_t key) {
-  key ^= key >> 30;
-  key *= 0xbf58476d1ce4e5b9ULL;
-  key ^= key >> 27;
-  key *= 0x94d049bb133111ebULL;
-  return key ^ (key >> 31);
-}
+// Fibonacci hashing: the high bits are the good ones.
+uint64_t mix(uint64_t key) { return key * 0x9e3779b97f4a7c15ULL; }
 
 size_t filterBit(uint64_t hash) { return hash >> (64 - kFilterBits); }
+
+// The first eight bytes of `text`, zeros after its end, as a number that orders as they do:
+// a smaller head means a smaller text, an equal one says nothing.
+uint64_t headOf(std::string_view text) {
+  uint64_t head = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    head = head << 8 | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+  }
+  return head;
+}
 
 // Sorted (index, value) pairs as the begin offsets and values of one list per index.
 void groupByFirst(std::vector<std::pair<uint32_t, uint32_t>>& pairs, size_t count,
@@ -87,62 +93,216 @@ void groupByFirst(std::vector<std::pair<uint32_t, uint32_t>>& pairs, size_t coun
   for (size_t i = 0; i < count; ++i) begin[i + 1] += begin[i];
 }
 
+// A set of ids, open-addressed, told the key of an id by `keyOf` and how to hash a key by
+// `hash`: what a standard container would do here with an allocation per entry.
+template <typename KeyOf, typename Hash>
+class IdSet {
+ public:
+  IdSet(KeyOf keyOf, Hash hash) : keyOf_(std::move(keyOf)), hash_(std::move(hash)) {}
+
+  // The id in the set with the key of `id`, or `id` itself, added now.
+  uint32_t findOrAdd(uint32_t id) {
+    if ((size_ + 1) * 2 > slots_.size()) grow();
+    const auto key = keyOf_(id);
+    for (size_t at = hash_(key) & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+      if (slots_[at] == kNone) {
+        slots_[at] = id;
+        ++size_;
+        return id;
+      }
+      if (keyOf_(slots_[at]) == key) return slots_[at];
+    }
+  }
+
+ private:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  void grow() {
+    std::vector<uint32_t> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(64, old.size() * 2), kNone);
+    for (uint32_t id : old) {
+      if (id == kNone) continue;
+      size_t at = hash_(keyOf_(id)) & (slots_.size() - 1);
+      while (slots_[at] != kNone) at = (at + 1) & (slots_.size() - 1);
+      slots_[at] = id;
+    }
+  }
+
+  KeyOf keyOf_;
+  Hash hash_;
+  std::vector<uint32_t> slots_;
+  size_t size_ = 0;
+};
+
+const auto kHashText = [](std::string_view text) { return std::hash<std::string_view>{}(text); };
+
 }  // namespace
 
 ZeltoURLMatchIndex::ZeltoURLMatchIndex(const std::vector<ZeltoURLMatcher>& matchers) {
   const auto count = static_cast<uint32_t>(matchers.size());
   rank_.resize(count);
 
-  std::vector<std::pair<std::string_view, uint32_t>> prefixKeys;
-  std::unordered_map<std::string, uint32_t> literalIds;
+  // Every text once: added at the end of literalText_, and taken off again when it was there.
+  IdSet literalIds([this](uint32_t id) { return literal(id); }, kHashText);
   auto literalId = [&](const std::string& text) {
-    auto [at, added] = literalIds.try_emplace(text, static_cast<uint32_t>(literalIds.size()));
-    if (added) {
-      literalText_ += text;
-      literalBegin_.push_back(static_cast<uint32_t>(literalText_.size()));
+    const auto id = static_cast<uint32_t>(literalBegin_.size() - 1);
+    literalText_ += text;
+    literalBegin_.push_back(static_cast<uint32_t>(literalText_.size()));
+    const uint32_t found = literalIds.findOrAdd(id);
+    if (found != id) {
+      literalBegin_.pop_back();
+      literalText_.resize(literalBegin_.back());
     }
-    return at->second;
+    return found;
   };
-  std::vector<std::pair<uint32_t, uint32_t>> triggers;  // (text, matcher)
-  conditionsOf_.assign(count + 1, 0);
+  // The expressions seen, by rank.
+  auto sourceOf = [&](uint32_t i) { return std::string_view(matchers[i].regexSource()); };
+  std::vector<IdSet<decltype(sourceOf), decltype(kHashText)>> sources(5, {sourceOf, kHashText});
 
+  std::vector<std::pair<std::string_view, uint32_t>> prefixKeys;
+  Expressions expressions;
+  std::vector<uint32_t> uses;      // by text: how many expressions have it in a condition
+  std::vector<uint32_t> lastUser;  // by text: the last expression counted in `uses`
   for (uint32_t i = 0; i < count; ++i) {
     const ZeltoURLMatcher& matcher = matchers[i];
-    rank_[i] = static_cast<uint8_t>(rankOf(matcher));
-    conditionsOf_[i] = static_cast<uint32_t>(conditionBegin_.size() - 1);
+    const uint32_t rank = rankOf(matcher);
+    rank_[i] = static_cast<uint8_t>(rank);
     if (!matcher.isRegex()) {
-      const size_t first = prefixKeys.size();
-      for (const std::string& prefix : matcher.patterns()) {
-        if (prefix.empty()) continue;  // never taken
-        std::optional<std::string_view> key = prefixKey(prefix);
-        if (!key) {
-          prefixKeys.resize(first);
-          always_.push_back(i);
-          break;
-        }
-        prefixKeys.emplace_back(*key, i);
-      }
+      addPrefixKeys(matcher, i, prefixKeys);
       continue;
     }
-    if (matcher.regexSource().empty()) continue;  // never compiles: never matches
-    std::vector<RequiredLiterals::AnyOf> conditions = RequiredLiterals::of(matcher.regexSource());
+    const std::string& source = matcher.regexSource();
+    if (source.empty()) continue;                   // never compiles: never matches
+    if (sources[rank].findOrAdd(i) != i) continue;  // the earlier one decides
+    const std::vector<RequiredLiterals::AnyOf> conditions = RequiredLiterals::of(source);
     if (conditions.empty()) {
       always_.push_back(i);
       continue;
     }
-    const auto trigger =
-        std::min_element(conditions.begin(), conditions.end(), [](const auto& a, const auto& b) {
-          return RequiredLiterals::cost(a) < RequiredLiterals::cost(b);
-        });
-    for (const std::string& text : *trigger) triggers.emplace_back(literalId(text), i);
+    const auto e = static_cast<uint32_t>(expressions.matcher.size());
+    expressions.matcher.push_back(i);
     for (const auto& condition : conditions) {
-      for (const std::string& text : condition) conditionLiterals_.push_back(literalId(text));
+      for (const std::string& text : condition) {
+        const uint32_t id = literalId(text);
+        expressions.texts.push_back(id);
+        uses.resize(literalBegin_.size() - 1, 0);
+        lastUser.resize(uses.size(), UINT32_MAX);
+        if (lastUser[id] != e) ++uses[id];
+        lastUser[id] = e;
+      }
+      expressions.textStart.push_back(static_cast<uint32_t>(expressions.texts.size()));
+    }
+    expressions.conditionStart.push_back(static_cast<uint32_t>(expressions.textStart.size() - 1));
+  }
+  addTriggersAndConditions(expressions, uses, count);
+  buildPrefixTable(prefixKeys);
+  buildPieceTable();
+}
+
+void ZeltoURLMatchIndex::addPrefixKeys(
+    const ZeltoURLMatcher& matcher, uint32_t index,
+    std::vector<std::pair<std::string_view, uint32_t>>& prefixKeys) {
+  // Most of a matcher's prefixes have the same key: each key once.
+  const size_t first = prefixKeys.size();
+  for (const std::string& prefix : matcher.patterns()) {
+    if (prefix.empty()) continue;  // never taken
+    std::optional<std::string_view> key = prefixKey(prefix);
+    if (!key) {
+      prefixKeys.resize(first);
+      always_.push_back(index);
+      return;
+    }
+    if (std::none_of(prefixKeys.begin() + first, prefixKeys.end(),
+                     [&](const auto& k) { return k.first == *key; })) {
+      prefixKeys.emplace_back(*key, index);
+    }
+  }
+}
+
+void ZeltoURLMatchIndex::addTriggersAndConditions(const Expressions& expressions,
+                                                  const std::vector<uint32_t>& uses,
+                                                  uint32_t matcherCount) {
+  // The trigger of each expression: its cheapest condition, counting how many expressions
+  // share its texts (a text in many of them finds many at once). The others are kept to be
+  // asked, the most telling first, bar those that every http and https address meets.
+  std::vector<int> costs(uses.size());
+  for (uint32_t id = 0; id < costs.size(); ++id) costs[id] = RequiredLiterals::cost(literal(id));
+  auto texts = [&](uint32_t c) {
+    return std::span(expressions.texts)
+        .subspan(expressions.textStart[c], expressions.textStart[c + 1] - expressions.textStart[c]);
+  };
+  auto cost = [&](uint32_t c) {
+    int total = 0;
+    for (uint32_t id : texts(c)) total += costs[id];
+    return total;
+  };
+  auto score = [&](uint32_t c) {
+    uint64_t shared = 0;
+    for (uint32_t id : texts(c)) shared += uses[id];
+    return static_cast<uint64_t>(cost(c)) * shared;
+  };
+  auto metByEveryHttpAddress = [&](uint32_t c) {
+    const auto t = texts(c);
+    return std::any_of(t.begin(), t.end(),
+                       [&](uint32_t id) { return kHttps.find(literal(id)) != kHttps.npos; });
+  };
+
+  std::vector<uint32_t> triggerIds(uses.size(), UINT32_MAX);  // by text
+  std::vector<std::pair<uint32_t, uint32_t>> triggered;       // (trigger, matcher)
+  conditionsOf_.assign(matcherCount + 1, 0);
+  uint32_t next = 0;  // the next matcher whose conditions begin
+  std::vector<uint32_t> others;
+  for (size_t e = 0; e < expressions.matcher.size(); ++e) {
+    const uint32_t matcher = expressions.matcher[e];
+    for (; next <= matcher; ++next) {
+      conditionsOf_[next] = static_cast<uint32_t>(conditionBegin_.size() - 1);
+    }
+    uint32_t trigger = expressions.conditionStart[e];
+    for (uint32_t c = expressions.conditionStart[e]; c < expressions.conditionStart[e + 1]; ++c) {
+      if (c == expressions.conditionStart[e] || score(c) < score(trigger)) trigger = c;
+    }
+    for (uint32_t id : texts(trigger)) {
+      if (triggerIds[id] == UINT32_MAX) {
+        triggerIds[id] = static_cast<uint32_t>(triggers_.size());
+        triggers_.push_back(triggerFor(id));
+      }
+      triggered.emplace_back(triggerIds[id], matcher);
+    }
+    others.clear();
+    for (uint32_t c = expressions.conditionStart[e]; c < expressions.conditionStart[e + 1]; ++c) {
+      if (c != trigger && !metByEveryHttpAddress(c)) others.push_back(c);
+    }
+    std::stable_sort(others.begin(), others.end(),
+                     [&](uint32_t a, uint32_t b) { return cost(a) < cost(b); });
+    for (uint32_t c : others) {
+      const auto t = texts(c);
+      conditionLiterals_.insert(conditionLiterals_.end(), t.begin(), t.end());
       conditionBegin_.push_back(static_cast<uint32_t>(conditionLiterals_.size()));
     }
   }
-  conditionsOf_[count] = static_cast<uint32_t>(conditionBegin_.size() - 1);
+  for (; next <= matcherCount; ++next) {
+    conditionsOf_[next] = static_cast<uint32_t>(conditionBegin_.size() - 1);
+  }
+  groupByFirst(triggered, triggers_.size(), triggerMatchersBegin_, triggerMatchers_);
+}
 
-  // The prefix table.
+ZeltoURLMatchIndex::Trigger ZeltoURLMatchIndex::triggerFor(uint32_t literalId) const {
+  // The longest part without a gap (the first of the longest).
+  const std::string_view text = literal(literalId);
+  Trigger trigger{.literal = literalId, .partBegin = 0, .partLength = 0};
+  for (size_t begin = 0; begin < text.size();) {
+    const size_t end = std::min(text.find(RequiredLiterals::kGap, begin), text.size());
+    if (end - begin > trigger.partLength) {
+      trigger.partBegin = static_cast<uint32_t>(begin);
+      trigger.partLength = static_cast<uint32_t>(end - begin);
+    }
+    begin = end + 1;
+  }
+  return trigger;
+}
+
+void ZeltoURLMatchIndex::buildPrefixTable(
+    std::vector<std::pair<std::string_view, uint32_t>>& prefixKeys) {
   std::sort(prefixKeys.begin(), prefixKeys.end());
   prefixKeys.erase(std::unique(prefixKeys.begin(), prefixKeys.end()), prefixKeys.end());
   std::vector<int32_t> chain;  // the keys that begin the current one, longest last
@@ -151,6 +311,7 @@ ZeltoURLMatchIndex::ZeltoURLMatchIndex(const std::vector<ZeltoURLMatcher>& match
     const auto id = static_cast<int32_t>(keyParent_.size());
     keyText_ += text;
     keyBegin_.push_back(static_cast<uint32_t>(keyText_.size()));
+    keyHead_.push_back(headOf(text));
     for (; i < prefixKeys.size() && prefixKeys[i].first == text; ++i) {
       keyMatchers_.push_back(prefixKeys[i].second);
     }
@@ -161,56 +322,71 @@ ZeltoURLMatchIndex::ZeltoURLMatchIndex(const std::vector<ZeltoURLMatcher>& match
     keyParent_.push_back(chain.empty() ? -1 : chain.back());
     chain.push_back(id);
   }
+}
 
-  // The trigger texts, and a piece of each: the whole of a short one, else its rarest piece.
-  const auto literalCount = static_cast<uint32_t>(literalIds.size());
-  groupByFirst(triggers, literalCount, literalMatchersBegin_, literalMatchers_);
-  std::unordered_map<uint64_t, uint32_t> seen;
-  for (uint32_t l = 0; l < literalCount; ++l) {
-    const std::string_view text = literal(l);
-    if (literalMatchersBegin_[l] == literalMatchersBegin_[l + 1]) continue;
-    for (size_t at = 0; at + kPieceLength <= text.size(); ++at) {
-      ++seen[pieceKey(text.data() + at, kPieceLength)];
+void ZeltoURLMatchIndex::buildPieceTable() {
+  // How many trigger parts each 4-byte piece is in, to take the rarest of each part.
+  std::vector<uint64_t> pieceKeys;
+  std::vector<uint32_t> pieceCounts;
+  IdSet pieceIds([&](uint32_t id) { return pieceKeys[id]; },
+                 [](uint64_t key) { return mix(key) >> 32; });
+  auto countOf = [&](uint64_t key) -> uint32_t& {
+    pieceKeys.push_back(key);
+    const auto id = static_cast<uint32_t>(pieceKeys.size() - 1);
+    const uint32_t found = pieceIds.findOrAdd(id);
+    if (found == id) {
+      pieceCounts.push_back(0);
+    } else {
+      pieceKeys.pop_back();
+    }
+    return pieceCounts[found];
+  };
+  for (const Trigger& trigger : triggers_) {
+    const std::string_view part = this->part(trigger);
+    for (size_t at = 0; at + kPieceLength <= part.size(); ++at) {
+      ++countOf(pieceKey(part.data() + at, kPieceLength));
     }
   }
   std::vector<std::pair<uint64_t, Piece>> keyed;
-  for (uint32_t l = 0; l < literalCount; ++l) {
-    const std::string_view text = literal(l);
-    if (literalMatchersBegin_[l] == literalMatchersBegin_[l + 1]) continue;
-    if (text.size() < kPieceLength) {
-      keyed.push_back({pieceKey(text.data(), static_cast<uint32_t>(text.size())), {l, 0}});
+  keyed.reserve(triggers_.size());
+  for (uint32_t t = 0; t < triggers_.size(); ++t) {
+    const std::string_view part = this->part(triggers_[t]);
+    if (part.size() < kPieceLength) {
+      keyed.push_back({pieceKey(part.data(), static_cast<uint32_t>(part.size())), {t, 0}});
       continue;
     }
     uint32_t best = 0;
     uint32_t fewest = UINT32_MAX;
-    for (uint32_t at = 0; at + kPieceLength <= text.size(); ++at) {
-      const uint32_t n = seen[pieceKey(text.data() + at, kPieceLength)];
+    for (uint32_t at = 0; at + kPieceLength <= part.size(); ++at) {
+      const uint32_t n = countOf(pieceKey(part.data() + at, kPieceLength));
       if (n < fewest) {
         fewest = n;
         best = at;
       }
     }
-    keyed.push_back({pieceKey(text.data() + best, kPieceLength), {l, best}});
+    keyed.push_back({pieceKey(part.data() + best, kPieceLength), {t, best}});
   }
   std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first < b.first : a.second.literal < b.second.literal;
+    return a.first != b.first ? a.first < b.first : a.second.trigger < b.second.trigger;
   });
 
   size_t distinct = 0;
-  for (size_t i = 0; i < keyed.size(); ++i)
+  for (size_t i = 0; i < keyed.size(); ++i) {
     distinct += i == 0 || keyed[i].first != keyed[i - 1].first;
+  }
   slots_.assign(std::bit_ceil(std::max<size_t>(16, distinct * 2)), Slot{});
   slotMask_ = slots_.size() - 1;
+  slotShift_ = 64 - std::countr_zero(slots_.size());
   filter_.assign((size_t{1} << kFilterBits) / 64, 0);
   pieces_.reserve(keyed.size());
   uint32_t lengths = 0;
   for (size_t i = 0; i < keyed.size();) {
     const uint64_t k = keyed[i].first;
-    Slot slot{.key = k, .begin = static_cast<uint32_t>(pieces_.size())};
+    Slot slot{.key = k, .begin = static_cast<uint32_t>(pieces_.size()), .end = 0};
     for (; i < keyed.size() && keyed[i].first == k; ++i) pieces_.push_back(keyed[i].second);
     slot.end = static_cast<uint32_t>(pieces_.size());
     const uint64_t hash = mix(k);
-    size_t at = hash & slotMask_;
+    size_t at = hash >> slotShift_;
     while (slots_[at].key != 0) at = (at + 1) & slotMask_;
     slots_[at] = slot;
     filter_[filterBit(hash) / 64] |= uint64_t{1} << (filterBit(hash) % 64);
@@ -235,11 +411,12 @@ void ZeltoURLMatchIndex::addPrefixCandidates(std::string_view url,
   const std::string_view rest = hostAndRest(url);
   // The last key not after `rest`. Every key that begins `rest` begins that one too (a key
   // between the two would differ from `rest` before its end), so they are on its chain.
+  const uint64_t head = headOf(rest);
   size_t low = 0;
   size_t high = keyParent_.size();
   while (low < high) {
     const size_t middle = low + (high - low) / 2;
-    if (key(middle) <= rest) {
+    if (keyHead_[middle] < head || (keyHead_[middle] == head && key(middle) <= rest)) {
       low = middle + 1;
     } else {
       high = middle;
@@ -263,7 +440,7 @@ const ZeltoURLMatchIndex::Slot* ZeltoURLMatchIndex::findSlot(uint64_t key) const
   const uint64_t hash = mix(key);
   const size_t bit = filterBit(hash);
   if ((filter_[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return nullptr;
-  for (size_t at = hash & slotMask_;; at = (at + 1) & slotMask_) {
+  for (size_t at = hash >> slotShift_;; at = (at + 1) & slotMask_) {
     const Slot& slot = slots_[at];
     if (slot.key == key) return &slot;
     if (slot.key == 0) return nullptr;
@@ -280,14 +457,15 @@ void ZeltoURLMatchIndex::addLiteralCandidates(std::string_view url,
       if (slot == nullptr) continue;
       for (uint32_t p = slot->begin; p < slot->end; ++p) {
         const Piece& piece = pieces_[p];
-        const std::string_view text = literal(piece.literal);
-        if (at < piece.offset || at - piece.offset + text.size() > url.size() ||
-            url.substr(at - piece.offset, text.size()) != text) {
+        const Trigger& trigger = triggers_[piece.trigger];
+        // The whole text, gaps and all, around the piece.
+        if (at < piece.offset || !RequiredLiterals::isAt(literal(trigger.literal), url,
+                                                         trigger.partBegin + piece.offset, at)) {
           continue;
         }
-        for (uint32_t m = literalMatchersBegin_[piece.literal];
-             m < literalMatchersBegin_[piece.literal + 1]; ++m) {
-          const uint32_t matcher = literalMatchers_[m];
+        for (uint32_t m = triggerMatchersBegin_[piece.trigger];
+             m < triggerMatchersBegin_[piece.trigger + 1]; ++m) {
+          const uint32_t matcher = triggerMatchers_[m];
           if (conditionsHold(matcher, url)) out.push_back({rank_[matcher], matcher});
         }
       }
@@ -299,7 +477,7 @@ bool ZeltoURLMatchIndex::conditionsHold(uint32_t matcher, std::string_view url) 
   for (uint32_t c = conditionsOf_[matcher]; c < conditionsOf_[matcher + 1]; ++c) {
     bool holds = false;
     for (uint32_t t = conditionBegin_[c]; t < conditionBegin_[c + 1] && !holds; ++t) {
-      holds = url.find(literal(conditionLiterals_[t])) != std::string_view::npos;
+      holds = RequiredLiterals::isIn(literal(conditionLiterals_[t]), url);
     }
     if (!holds) return false;
   }

@@ -11,11 +11,15 @@
 //    table: the last key not after it, and that key's chain of keys that begin it. A prefix that
 //    stops inside one of those ("http", "https://ww", the "http://" of the pattern "+") can't be
 //    found that way: its matcher is always a candidate.
-//  - Regex matchers, by RequiredLiterals' conditions. The cheapest is the trigger: each of its
-//    texts is looked for at every place in the URL through a table of one 4-byte piece of it
-//    (the rarest among all the texts), or of the whole text when shorter. A matcher so found is
-//    a candidate when its other conditions hold as well. A matcher without conditions is always
-//    a candidate; one without an expression at all (the pattern "/") never is.
+//  - Regex matchers, by RequiredLiterals' conditions. The cheapest is the trigger: its texts
+//    are found through a table of one 4-byte piece of each (the rarest piece of the text's
+//    longest part without a gap), or of that whole part when shorter, looked up at every place
+//    in the URL; where a piece is found, the whole text is compared around it. A matcher is a
+//    candidate when a text of its trigger is in the URL and its other conditions hold as well
+//    (bar those that every http and https address meets). A matcher without conditions is
+//    always a candidate. Some never are: one without an expression at all (the pattern "/"),
+//    and one with the same expression and rank as an earlier one (which matches whenever it
+//    does, and is tried first).
 //
 // Immutable after construction; any thread. It keeps no reference to the matchers.
 #pragma once
@@ -24,6 +28,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "App/Blocking/Helpers/ZeltoURLMatcher.h"
@@ -48,8 +53,13 @@ class ZeltoURLMatchIndex {
 
  private:
   struct Piece {
-    uint32_t literal;  // the trigger text it belongs to
-    uint32_t offset;   // where it sits in that text
+    uint32_t trigger;  // the trigger text it belongs to
+    uint32_t offset;   // where it sits in that text's part
+  };
+  struct Trigger {
+    uint32_t literal;
+    uint32_t partBegin;  // the part without a gap that the piece comes from, in the text
+    uint32_t partLength;
   };
   struct Slot {
     uint64_t key = 0;  // 0: free
@@ -57,6 +67,23 @@ class ZeltoURLMatchIndex {
     uint32_t end = 0;  // its pieces in pieces_
   };
 
+  // The expressions' conditions, one after another: expression e's are conditionStart[e] up
+  // to conditionStart[e + 1], condition c's texts (their ids) texts[textStart[c]] up to
+  // texts[textStart[c + 1]].
+  struct Expressions {
+    std::vector<uint32_t> matcher;
+    std::vector<uint32_t> conditionStart{0};
+    std::vector<uint32_t> textStart{0};
+    std::vector<uint32_t> texts;
+  };
+
+  void addPrefixKeys(const ZeltoURLMatcher& matcher, uint32_t index,
+                     std::vector<std::pair<std::string_view, uint32_t>>& prefixKeys);
+  void addTriggersAndConditions(const Expressions& expressions, const std::vector<uint32_t>& uses,
+                                uint32_t matcherCount);
+  Trigger triggerFor(uint32_t literalId) const;
+  void buildPrefixTable(std::vector<std::pair<std::string_view, uint32_t>>& prefixKeys);
+  void buildPieceTable();
   void addPrefixCandidates(std::string_view url, std::vector<Candidate>& out) const;
   void addLiteralCandidates(std::string_view url, std::vector<Candidate>& out) const;
   const Slot* findSlot(uint64_t key) const;
@@ -68,6 +95,9 @@ class ZeltoURLMatchIndex {
     return std::string_view(literalText_)
         .substr(literalBegin_[i], literalBegin_[i + 1] - literalBegin_[i]);
   }
+  std::string_view part(const Trigger& trigger) const {
+    return literal(trigger.literal).substr(trigger.partBegin, trigger.partLength);
+  }
 
   std::vector<uint8_t> rank_;     // by matcher
   std::vector<uint32_t> always_;  // matchers that are always candidates
@@ -76,6 +106,7 @@ class ZeltoURLMatchIndex {
   // its matchers (keyMatchers_ from keyMatchersBegin_[i] to keyMatchersBegin_[i + 1]).
   std::string keyText_;
   std::vector<uint32_t> keyBegin_{0};
+  std::vector<uint64_t> keyHead_;  // the first bytes of each, for quicker comparisons
   std::vector<int32_t> keyParent_;
   std::vector<uint32_t> keyMatchersBegin_{0};
   std::vector<uint32_t> keyMatchers_;
@@ -83,10 +114,11 @@ class ZeltoURLMatchIndex {
   // Every text of every condition; the trigger texts with the matchers they trigger.
   std::string literalText_;
   std::vector<uint32_t> literalBegin_{0};
-  std::vector<uint32_t> literalMatchersBegin_{0};
-  std::vector<uint32_t> literalMatchers_;
-  // The conditions of each matcher (conditionBegin_ from conditionsOf_[m] to
-  // conditionsOf_[m + 1]), each a run of texts in conditionLiterals_.
+  std::vector<Trigger> triggers_;
+  std::vector<uint32_t> triggerMatchersBegin_{0};
+  std::vector<uint32_t> triggerMatchers_;
+  // The conditions of each matcher besides its trigger (conditionBegin_ from conditionsOf_[m]
+  // to conditionsOf_[m + 1]), each a run of texts in conditionLiterals_.
   std::vector<uint32_t> conditionsOf_;
   std::vector<uint32_t> conditionBegin_{0};
   std::vector<uint32_t> conditionLiterals_;
@@ -96,6 +128,7 @@ class ZeltoURLMatchIndex {
   std::vector<Piece> pieces_;
   std::vector<Slot> slots_;
   uint64_t slotMask_ = 0;
+  int slotShift_ = 64;  // a hash's top bits choose the slot
   std::vector<uint64_t> filter_;
   std::vector<uint32_t> pieceLengths_;  // the lengths that some key has, shortest first
 };

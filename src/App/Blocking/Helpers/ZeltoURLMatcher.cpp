@@ -1,5 +1,6 @@
 #include "App/Blocking/Helpers/ZeltoURLMatcher.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "App/Blocking/Helpers/ZeltoURL.h"
@@ -10,7 +11,8 @@ namespace zelto {
 struct ZeltoURLMatcher::LazyRegex {
   std::string source;
   std::once_flag compiled;
-  std::optional<Regex> regex;  // set by the compilation, when it succeeded
+  std::atomic<bool> done{false};  // once compiled: no need to go through the flag
+  std::optional<Regex> regex;     // set by the compilation, when it succeeded
 };
 
 ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
@@ -77,11 +79,15 @@ const std::optional<Regex>& ZeltoURLMatcher::regex() const {
   static const std::optional<Regex> kNone;
   if (!regex_) return kNone;
   LazyRegex& lazy = *regex_;
+  if (lazy.done.load(std::memory_order_acquire)) return lazy.regex;
   std::call_once(lazy.compiled, [&lazy] {
     // An empty source would match every address: it never compiles (see ZeltoURL).
-    if (lazy.source.empty()) return;
-    if (Result<Regex> regex = Regex::compile(lazy.source); regex.ok())
-      lazy.regex = std::move(*regex);
+    if (!lazy.source.empty()) {
+      if (Result<Regex> regex = Regex::compile(lazy.source); regex.ok()) {
+        lazy.regex = std::move(*regex);
+      }
+    }
+    lazy.done.store(true, std::memory_order_release);
   });
   return lazy.regex;
 }
