@@ -1,7 +1,9 @@
 // The URL decision on a large site list: 50,000 generated patterns (60% plain, 30% wildcard,
 // 10% regex; fixed seed, no files) over 100,000 generated URLs. Measures ns per URL for the
 // indexed decision and for the four-pass walk (on the first few hundred URLs: it is slow), and
-// the rebuild of the matchers and their index. Run by hand:
+// the rebuild of the matchers and their index. The site names are made-up words like real
+// ones; "dense:1" makes them all of 16 syllables instead, so that every URL shares pieces of
+// text with thousands of patterns (a hard case for the index). Run by hand:
 //   build/zelto_bench --benchmark_filter=URLMatch
 #include <benchmark/benchmark.h>
 #include <spdlog/spdlog.h>
@@ -43,12 +45,19 @@ class Random {
 const char* const kTlds[] = {"com", "org", "net", "de", "io", "co.uk"};
 const char* const kPaths[] = {"news", "video", "watch", "login", "shop", "r", "feed", "search"};
 
-// A made-up word of 2 to 4 syllables (a consonant and a vowel each: 100 syllables).
-std::string word(Random& random) {
+// A made-up word of 2 to 4 syllables: a consonant and a vowel each (100 syllables), or when
+// `dense` one of 16.
+std::string word(Random& random, bool dense) {
+  static const char* const kSyllables[] = {"ka", "to", "mi", "re", "su", "no", "la", "vi",
+                                           "ze", "po", "da", "qu", "ex", "an", "or", "bel"};
   static constexpr std::string_view kConsonants = "bcdfghjklmnprstvwxyz";
   static constexpr std::string_view kVowels = "aeiou";
   std::string out;
   for (size_t n = 2 + random.below(3); n > 0; --n) {
+    if (dense) {
+      out += kSyllables[random.below(16)];
+      continue;
+    }
     out += kConsonants[random.below(kConsonants.size())];
     out += kVowels[random.below(kVowels.size())];
   }
@@ -56,16 +65,20 @@ std::string word(Random& random) {
 }
 
 // Like a real site's name: a made-up word, or a common one with a made-up one, sometimes a
-// number or a subdomain.
-std::string host(Random& random) {
+// number or a subdomain. When `dense`, a word and sometimes a number.
+std::string host(Random& random, bool dense) {
   static const char* const kCommon[] = {"news", "shop", "video", "blog", "game", "chat",
                                         "live", "mail", "sport", "play", "tube", "bet"};
-  std::string out = word(random);
+  std::string out = word(random, dense);
+  if (dense) {
+    if (random.percent(30)) out += std::to_string(random.below(100));
+    return out + "." + kTlds[random.below(6)];
+  }
   if (random.percent(25)) {
     out = random.percent(50) ? kCommon[random.below(12)] + out : out + kCommon[random.below(12)];
   }
   if (random.percent(15)) out += std::to_string(random.below(100));
-  if (random.percent(10)) out = word(random) + "." + out;
+  if (random.percent(10)) out = word(random, dense) + "." + out;
   return out + "." + kTlds[random.below(6)];
 }
 
@@ -75,11 +88,11 @@ struct Lists {
   std::vector<std::string> urls;
 };
 
-Lists makeLists() {
+Lists makeLists(bool dense) {
   Random random(42);
   Lists lists;
   for (size_t i = 0; i < kPatterns; ++i) {
-    const std::string site = host(random);
+    const std::string site = host(random, dense);
     lists.hosts.push_back(site);
     const size_t kind = random.below(100);
     std::string pattern;
@@ -110,7 +123,7 @@ Lists makeLists() {
               "/" + escaped + "/(" + kPaths[random.below(8)] + "|" + kPaths[random.below(8)] + ")/";
           break;
         default:
-          pattern = "/" + word(random) + "[0-9]+\\." + kTlds[random.below(6)] + "/";
+          pattern = "/" + word(random, dense) + "[0-9]+\\." + kTlds[random.below(6)] + "/";
       }
     }
     if (random.percent(3)) pattern.insert(0, random.percent(50) ? "+" : "-");
@@ -118,7 +131,8 @@ Lists makeLists() {
   }
   for (size_t i = 0; i < kUrls; ++i) {
     // A third near the patterns' sites, the rest elsewhere.
-    std::string site = random.percent(33) ? lists.hosts[random.below(kPatterns)] : host(random);
+    std::string site =
+        random.percent(33) ? lists.hosts[random.below(kPatterns)] : host(random, dense);
     if (random.percent(20)) site[random.below(site.size())] = 'x';  // a near miss
     std::string url = random.percent(70) ? "https://" : "http://";
     if (random.percent(40)) url += random.percent(50) ? "www." : "m.";
@@ -132,12 +146,12 @@ Lists makeLists() {
 
 // The lists, a record holding them and a manager built over it, made once for every benchmark.
 struct Fixture {
-  Lists lists = makeLists();
+  Lists lists;
   zelto::ZeltoPreferences prefs;
   zelto::NotificationCenter center;
   std::unique_ptr<ZeltoURLMatcherManager> manager;
 
-  Fixture() {
+  explicit Fixture(bool dense) : lists(makeLists(dense)) {
     prefs.profiles.emplace_back();
     prefs.profiles.front().blockedWebsites = lists.patterns;
     manager = std::make_unique<ZeltoURLMatcherManager>([this] { return &prefs; }, center);
@@ -146,14 +160,18 @@ struct Fixture {
     manager->setup();
     spdlog::set_level(level);
   }
-  static Fixture& get() {
-    static Fixture fixture;
+  static Fixture& get(bool dense = false) {
+    if (dense) {
+      static Fixture fixture(true);
+      return fixture;
+    }
+    static Fixture fixture(false);
     return fixture;
   }
 };
 
 void BM_URLMatchIndexed(benchmark::State& state) {
-  Fixture& f = Fixture::get();
+  Fixture& f = Fixture::get(state.range(0) != 0);
   size_t i = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(f.manager->decide(f.lists.urls[i]));
@@ -193,9 +211,10 @@ void BM_URLMatchRebuildAndFirstPass(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kUrls);
 }
 
-BENCHMARK(BM_URLMatchIndexed);
-BENCHMARK(BM_URLMatchWalk);
+// The rebuild first, on a heap that the others haven't churned yet.
 BENCHMARK(BM_URLMatchRebuild)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_URLMatchIndexed)->ArgName("dense")->Arg(0)->Arg(1);
+BENCHMARK(BM_URLMatchWalk);
 BENCHMARK(BM_URLMatchRebuildAndFirstPass)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

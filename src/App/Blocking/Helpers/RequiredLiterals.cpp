@@ -120,6 +120,7 @@ class Reader {
 
   Conditions sequence(int depth) {
     Conditions out;
+    out.reserve(4);
     // The characters read since the last thing that wasn't one, with a gap for each "any
     // one character" between them.
     std::string run;

@@ -164,6 +164,8 @@ RegexFormat ZeltoURL::getRegexFormatFromString(const std::string& pattern) {
 
   if (text.starts_with("*.")) text.replace(1, 1, "[.]");
   for (const auto& [target, replacement] : partial) {
+    // (Without the target there is nothing to replace.)
+    if (text.find(target) == std::string::npos) continue;
     text = stringByReplacingOccurrencesOfStringSafe(text, target, replacement);
   }
   if (!text.starts_with("http://") && !text.starts_with("https://") &&

@@ -18,7 +18,9 @@ constexpr std::string_view kHttp = "http://";
 constexpr std::string_view kHttps = "https://";
 constexpr std::string_view kWww = "www.";
 constexpr uint32_t kPieceLength = 4;
-constexpr int kFilterBits = 18;
+// The prefix table is split by the first two bytes of its keys once it is this long.
+constexpr size_t kKeysForBuckets = 1024;
+constexpr size_t kBuckets = 1 << 16;
 
 // `text` less the "http://" or "https://" it begins with, and then less a "www.".
 std::string_view hostAndRest(std::string_view text) {
@@ -66,8 +68,6 @@ uint64_t pieceKey(const char* bytes, uint32_t length) {
 // Fibonacci hashing: the high bits are the good ones.
 uint64_t mix(uint64_t key) { return key * 0x9e3779b97f4a7c15ULL; }
 
-size_t filterBit(uint64_t hash) { return hash >> (64 - kFilterBits); }
-
 // The first eight bytes of `text`, zeros after its end, as a number that orders as they do:
 // a smaller head means a smaller text, an equal one says nothing.
 uint64_t headOf(std::string_view text) {
@@ -94,7 +94,8 @@ void groupByFirst(std::vector<std::pair<uint32_t, uint32_t>>& pairs, size_t coun
 }
 
 // A set of ids, open-addressed, told the key of an id by `keyOf` and how to hash a key by
-// `hash`: what a standard container would do here with an allocation per entry.
+// `hash`: what a standard container would do here with an allocation per entry. Each slot
+// keeps the hash too, so that keys are compared only when their hashes agree.
 template <typename KeyOf, typename Hash>
 class IdSet {
  public:
@@ -104,33 +105,39 @@ class IdSet {
   uint32_t findOrAdd(uint32_t id) {
     if ((size_ + 1) * 2 > slots_.size()) grow();
     const auto key = keyOf_(id);
-    for (size_t at = hash_(key) & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
-      if (slots_[at] == kNone) {
-        slots_[at] = id;
+    const uint64_t hash = hash_(key);
+    for (size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+      Slot& slot = slots_[at];
+      if (slot.id == kNone) {
+        slot = {id, hash};
         ++size_;
         return id;
       }
-      if (keyOf_(slots_[at]) == key) return slots_[at];
+      if (slot.hash == hash && keyOf_(slot.id) == key) return slot.id;
     }
   }
 
  private:
   static constexpr uint32_t kNone = UINT32_MAX;
+  struct Slot {
+    uint32_t id = kNone;
+    uint64_t hash = 0;
+  };
 
   void grow() {
-    std::vector<uint32_t> old = std::move(slots_);
-    slots_.assign(std::max<size_t>(64, old.size() * 2), kNone);
-    for (uint32_t id : old) {
-      if (id == kNone) continue;
-      size_t at = hash_(keyOf_(id)) & (slots_.size() - 1);
-      while (slots_[at] != kNone) at = (at + 1) & (slots_.size() - 1);
-      slots_[at] = id;
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(64, old.size() * 2), Slot{});
+    for (const Slot& slot : old) {
+      if (slot.id == kNone) continue;
+      size_t at = slot.hash & (slots_.size() - 1);
+      while (slots_[at].id != kNone) at = (at + 1) & (slots_.size() - 1);
+      slots_[at] = slot;
     }
   }
 
   KeyOf keyOf_;
   Hash hash_;
-  std::vector<uint32_t> slots_;
+  std::vector<Slot> slots_;
   size_t size_ = 0;
 };
 
@@ -204,7 +211,8 @@ void ZeltoURLMatchIndex::addPrefixKeys(
     std::vector<std::pair<std::string_view, uint32_t>>& prefixKeys) {
   // Most of a matcher's prefixes have the same key: each key once.
   const size_t first = prefixKeys.size();
-  for (const std::string& prefix : matcher.patterns()) {
+  for (size_t p = 0; p < matcher.prefixCount(); ++p) {
+    const std::string_view prefix = matcher.prefix(p);
     if (prefix.empty()) continue;  // never taken
     std::optional<std::string_view> key = prefixKey(prefix);
     if (!key) {
@@ -303,7 +311,21 @@ ZeltoURLMatchIndex::Trigger ZeltoURLMatchIndex::triggerFor(uint32_t literalId) c
 
 void ZeltoURLMatchIndex::buildPrefixTable(
     std::vector<std::pair<std::string_view, uint32_t>>& prefixKeys) {
-  std::sort(prefixKeys.begin(), prefixKeys.end());
+  // Sorted by their first bytes first: most comparisons end there.
+  std::vector<uint64_t> heads(prefixKeys.size());
+  std::vector<uint32_t> order(prefixKeys.size());
+  for (uint32_t i = 0; i < order.size(); ++i) {
+    heads[i] = headOf(prefixKeys[i].first);
+    order[i] = i;
+  }
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    if (heads[a] != heads[b]) return heads[a] < heads[b];
+    return prefixKeys[a] < prefixKeys[b];
+  });
+  std::vector<std::pair<std::string_view, uint32_t>> sorted;
+  sorted.reserve(order.size());
+  for (uint32_t i : order) sorted.push_back(prefixKeys[i]);
+  prefixKeys = std::move(sorted);
   prefixKeys.erase(std::unique(prefixKeys.begin(), prefixKeys.end()), prefixKeys.end());
   std::vector<int32_t> chain;  // the keys that begin the current one, longest last
   for (size_t i = 0; i < prefixKeys.size();) {
@@ -322,33 +344,37 @@ void ZeltoURLMatchIndex::buildPrefixTable(
     keyParent_.push_back(chain.empty() ? -1 : chain.back());
     chain.push_back(id);
   }
+  if (keyHead_.size() < kKeysForBuckets) return;
+  keyBucket_.assign(kBuckets + 1, 0);
+  for (uint64_t head : keyHead_) ++keyBucket_[(head >> 48) + 1];
+  for (size_t b = 0; b < kBuckets; ++b) keyBucket_[b + 1] += keyBucket_[b];
 }
 
 void ZeltoURLMatchIndex::buildPieceTable() {
-  // How many trigger parts each 4-byte piece is in, to take the rarest of each part.
-  std::vector<uint64_t> pieceKeys;
-  std::vector<uint32_t> pieceCounts;
-  IdSet pieceIds([&](uint32_t id) { return pieceKeys[id]; },
-                 [](uint64_t key) { return mix(key) >> 32; });
-  auto countOf = [&](uint64_t key) -> uint32_t& {
-    pieceKeys.push_back(key);
-    const auto id = static_cast<uint32_t>(pieceKeys.size() - 1);
-    const uint32_t found = pieceIds.findOrAdd(id);
-    if (found == id) {
-      pieceCounts.push_back(0);
-    } else {
-      pieceKeys.pop_back();
-    }
-    return pieceCounts[found];
-  };
+  // How many trigger parts each 4-byte piece is in, to take the rarest of each part. The
+  // pieces of all parts, one after another, as ids into `counts`.
+  std::vector<uint64_t> keys;
+  std::vector<uint32_t> counts;
+  IdSet ids([&](uint32_t id) { return keys[id]; }, [](uint64_t key) { return mix(key) >> 32; });
+  std::vector<uint32_t> pieceIds;
   for (const Trigger& trigger : triggers_) {
     const std::string_view part = this->part(trigger);
     for (size_t at = 0; at + kPieceLength <= part.size(); ++at) {
-      ++countOf(pieceKey(part.data() + at, kPieceLength));
+      keys.push_back(pieceKey(part.data() + at, kPieceLength));
+      const auto id = static_cast<uint32_t>(keys.size() - 1);
+      const uint32_t found = ids.findOrAdd(id);
+      if (found == id) {
+        counts.push_back(0);
+      } else {
+        keys.pop_back();
+      }
+      ++counts[found];
+      pieceIds.push_back(found);
     }
   }
   std::vector<std::pair<uint64_t, Piece>> keyed;
   keyed.reserve(triggers_.size());
+  const uint32_t* next = pieceIds.data();
   for (uint32_t t = 0; t < triggers_.size(); ++t) {
     const std::string_view part = this->part(triggers_[t]);
     if (part.size() < kPieceLength) {
@@ -356,15 +382,11 @@ void ZeltoURLMatchIndex::buildPieceTable() {
       continue;
     }
     uint32_t best = 0;
-    uint32_t fewest = UINT32_MAX;
-    for (uint32_t at = 0; at + kPieceLength <= part.size(); ++at) {
-      const uint32_t n = countOf(pieceKey(part.data() + at, kPieceLength));
-      if (n < fewest) {
-        fewest = n;
-        best = at;
-      }
+    for (uint32_t at = 1; at + kPieceLength <= part.size(); ++at) {
+      if (counts[next[at]] < counts[next[best]]) best = at;
     }
-    keyed.push_back({pieceKey(part.data() + best, kPieceLength), {t, best}});
+    keyed.push_back({keys[next[best]], {t, best}});
+    next += part.size() - kPieceLength + 1;
   }
   std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
     return a.first != b.first ? a.first < b.first : a.second.trigger < b.second.trigger;
@@ -377,7 +399,9 @@ void ZeltoURLMatchIndex::buildPieceTable() {
   slots_.assign(std::bit_ceil(std::max<size_t>(16, distinct * 2)), Slot{});
   slotMask_ = slots_.size() - 1;
   slotShift_ = 64 - std::countr_zero(slots_.size());
-  filter_.assign((size_t{1} << kFilterBits) / 64, 0);
+  // About eight bits for each key, from 1,024 to 262,144 bits.
+  filterShift_ = 64 - static_cast<int>(std::clamp<size_t>(std::bit_width(distinct * 8), 10, 18));
+  filter_.assign((size_t{1} << (64 - filterShift_)) / 64, 0);
   pieces_.reserve(keyed.size());
   uint32_t lengths = 0;
   for (size_t i = 0; i < keyed.size();) {
@@ -389,7 +413,7 @@ void ZeltoURLMatchIndex::buildPieceTable() {
     size_t at = hash >> slotShift_;
     while (slots_[at].key != 0) at = (at + 1) & slotMask_;
     slots_[at] = slot;
-    filter_[filterBit(hash) / 64] |= uint64_t{1} << (filterBit(hash) % 64);
+    filter_[(hash >> filterShift_) / 64] |= uint64_t{1} << ((hash >> filterShift_) % 64);
     lengths |= 1u << (k >> 32);
   }
   for (uint32_t length = 1; length <= kPieceLength; ++length) {
@@ -414,6 +438,10 @@ void ZeltoURLMatchIndex::addPrefixCandidates(std::string_view url,
   const uint64_t head = headOf(rest);
   size_t low = 0;
   size_t high = keyParent_.size();
+  if (!keyBucket_.empty()) {
+    low = keyBucket_[head >> 48];
+    high = keyBucket_[(head >> 48) + 1];
+  }
   while (low < high) {
     const size_t middle = low + (high - low) / 2;
     if (keyHead_[middle] < head || (keyHead_[middle] == head && key(middle) <= rest)) {
@@ -422,6 +450,7 @@ void ZeltoURLMatchIndex::addPrefixCandidates(std::string_view url,
       high = middle;
     }
   }
+  // (Before the bucket, the keys whose first two bytes come before the URL's.)
   if (low == 0) return;
   int32_t k = static_cast<int32_t>(low - 1);
   const std::string_view last = key(static_cast<size_t>(k));
@@ -438,7 +467,7 @@ void ZeltoURLMatchIndex::addPrefixCandidates(std::string_view url,
 
 const ZeltoURLMatchIndex::Slot* ZeltoURLMatchIndex::findSlot(uint64_t key) const {
   const uint64_t hash = mix(key);
-  const size_t bit = filterBit(hash);
+  const size_t bit = hash >> filterShift_;
   if ((filter_[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return nullptr;
   for (size_t at = hash >> slotShift_;; at = (at + 1) & slotMask_) {
     const Slot& slot = slots_[at];

@@ -107,6 +107,9 @@ class ZeltoURLMatchIndex {
   std::string keyText_;
   std::vector<uint32_t> keyBegin_{0};
   std::vector<uint64_t> keyHead_;  // the first bytes of each, for quicker comparisons
+  // For a long table, where the keys begin with each pair of first bytes: those beginning
+  // with bytes b1 b2 are from keyBucket_[b1 * 256 + b2] on.
+  std::vector<uint32_t> keyBucket_;
   std::vector<int32_t> keyParent_;
   std::vector<uint32_t> keyMatchersBegin_{0};
   std::vector<uint32_t> keyMatchers_;
@@ -130,6 +133,7 @@ class ZeltoURLMatchIndex {
   uint64_t slotMask_ = 0;
   int slotShift_ = 64;  // a hash's top bits choose the slot
   std::vector<uint64_t> filter_;
+  int filterShift_ = 64;                // a hash's top bits choose the filter's bit
   std::vector<uint32_t> pieceLengths_;  // the lengths that some key has, shortest first
 };
 

@@ -18,56 +18,75 @@ struct ZeltoURLMatcher::LazyRegex {
 ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
     : isWhitelisted_(isWhitelisted), originalPattern_(Text::lowercase(pattern)) {
   if (originalPattern_.empty()) return;  // matches nothing
-  std::string text = originalPattern_;
+  std::string_view text = originalPattern_;
 
   static const auto whole = ZeltoURL::wholeReplacements();
-  if (auto replaced = whole.find(text); replaced != whole.end()) text = replaced->second;
+  if (auto replaced = whole.find(originalPattern_); replaced != whole.end()) {
+    text = replaced->second;
+  }
 
   if (text.starts_with('+') || text.starts_with('-')) {
     isWhitelisted_ = text.front() == '+';
     priority_ = true;
-    text.erase(0, 1);
+    text.remove_prefix(1);
   }
 
   if ((text.starts_with('/') && text.ends_with('/')) || text.find('*') != std::string::npos) {
     // The source that ZeltoURL::getRegexFromString(text) would compile; compiled on demand.
     isRegex_ = true;
     regex_ = std::make_shared<LazyRegex>();
-    regex_->source = ZeltoURL::getRegexFormatFromString(text).regexUrlStr;
+    regex_->source = ZeltoURL::getRegexFormatFromString(std::string(text)).regexUrlStr;
     return;
   }
 
   // A plain pattern: the prefixes a matching address begins with. A pattern that ends in "/"
   // also gets the same prefixes without that "/" (S), for the address without its last "/".
-  std::string stem = text;
+  std::string_view stem = text;
   if (text.ends_with('/')) {
     exactMatch_ = true;
-    stem.pop_back();
+    stem.remove_suffix(1);
   }
+  auto add = [this](std::string_view before, std::string_view rest) {
+    prefixes_.append(before).append(rest);
+    prefixEnd_[prefixCount_++] = prefixes_.size();
+  };
   if (text.starts_with("http://") || text.starts_with("https://")) {
-    patterns_.push_back(text);
-    if (exactMatch_) patterns_.push_back(stem);
+    add("", text);
+    if (exactMatch_) add("", stem);
     return;
   }
   if (text.find("://") != std::string::npos) {
     // Another scheme ("chrome://"): the pattern is a prefix, whatever it ends with.
     exactMatch_ = false;
-    patterns_.push_back(text);
+    add("", text);
     return;
   }
-  patterns_ = {text, "http://" + text, "https://" + text};
+  const bool withWww = !text.starts_with("www.");
+  // What the prefixes below take, reserved at once.
+  prefixes_.reserve(
+      (3 * text.size() + 15 + (exactMatch_ ? 2 * stem.size() + 15 : 0)) +
+      (withWww ? 2 * text.size() + 23 + (exactMatch_ ? 2 * stem.size() + 23 : 0) : 0));
+  add("", text);
+  add("http://", text);
+  add("https://", text);
   if (exactMatch_) {
-    patterns_.push_back("http://" + stem);
-    patterns_.push_back("https://" + stem);
+    add("http://", stem);
+    add("https://", stem);
   }
-  if (!text.starts_with("www.")) {
-    patterns_.push_back("http://www." + text);
-    patterns_.push_back("https://www." + text);
+  if (withWww) {
+    add("http://www.", text);
+    add("https://www.", text);
     if (exactMatch_) {
-      patterns_.push_back("http://www." + stem);
-      patterns_.push_back("https://www." + stem);
+      add("http://www.", stem);
+      add("https://www.", stem);
     }
   }
+}
+
+std::vector<std::string> ZeltoURLMatcher::patterns() const {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < prefixCount_; ++i) out.emplace_back(prefix(i));
+  return out;
 }
 
 const std::string& ZeltoURLMatcher::regexSource() const {
@@ -103,7 +122,8 @@ bool ZeltoURLMatcher::isMatchLowercased(std::string_view lower) const {
     return regex && regex->isMatch(lower);
   }
 
-  for (const auto& prefix : patterns_) {
+  for (size_t i = 0; i < prefixCount_; ++i) {
+    const std::string_view prefix = this->prefix(i);
     if (prefix.empty() || !lower.starts_with(prefix)) continue;
     // The first prefix the address begins with decides.
     if (!exactMatch_) return true;

@@ -19,6 +19,8 @@
 // expression, compiled or not). Any thread: the compilation happens once, whoever asks first.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,7 +52,13 @@ class ZeltoURLMatcher {
   // The pattern as given, lower-cased.
   const std::string& originalPattern() const { return originalPattern_; }
   // The address prefixes of a plain pattern, in the order they are tried; empty for a regex.
-  const std::vector<std::string>& patterns() const { return patterns_; }
+  std::vector<std::string> patterns() const;
+  // The same one by one, without copies: `prefixCount()` of them.
+  size_t prefixCount() const { return prefixCount_; }
+  std::string_view prefix(size_t i) const {
+    const size_t begin = i == 0 ? 0 : prefixEnd_[i - 1];
+    return std::string_view(prefixes_).substr(begin, prefixEnd_[i] - begin);
+  }
   // The source of a regex matcher's expression (empty for a plain matcher, and for the
   // patterns "/" and "//", which hold none).
   const std::string& regexSource() const;
@@ -64,7 +72,11 @@ class ZeltoURLMatcher {
   bool isRegex_ = false;
   bool priority_ = false;
   std::string originalPattern_;
-  std::vector<std::string> patterns_;
+  // The prefixes one after another, the i-th ending at prefixEnd_[i]: one allocation for all.
+  static constexpr size_t kMostPrefixes = 9;
+  std::string prefixes_;
+  std::array<size_t, kMostPrefixes> prefixEnd_{};
+  size_t prefixCount_ = 0;
   struct LazyRegex;
   std::shared_ptr<LazyRegex> regex_;  // regex matchers only
 };
