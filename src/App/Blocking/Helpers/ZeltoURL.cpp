@@ -145,9 +145,10 @@ std::string ZeltoURL::stringByReplacingOccurrencesOfStringSafe(std::string_view 
 }
 
 RegexFormat ZeltoURL::getRegexFormatFromString(const std::string& pattern) {
+  static const auto whole = wholeReplacements();
+  static const auto partial = partialReplacements();
   RegexFormat format;
   std::string text = pattern;
-  const auto whole = wholeReplacements();
   if (auto replaced = whole.find(text); replaced != whole.end()) text = replaced->second;
 
   if (text.starts_with('+')) {
@@ -162,7 +163,9 @@ RegexFormat ZeltoURL::getRegexFormatFromString(const std::string& pattern) {
   }
 
   if (text.starts_with("*.")) text.replace(1, 1, "[.]");
-  for (const auto& [target, replacement] : partialReplacements()) {
+  for (const auto& [target, replacement] : partial) {
+    // (Without the target there is nothing to replace.)
+    if (text.find(target) == std::string::npos) continue;
     text = stringByReplacingOccurrencesOfStringSafe(text, target, replacement);
   }
   if (!text.starts_with("http://") && !text.starts_with("https://") &&

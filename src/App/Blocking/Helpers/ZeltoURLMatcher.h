@@ -11,10 +11,17 @@
 // An empty pattern (none left after lower-casing) makes a matcher that matches nothing: one
 // stray empty line in a site list must not block, or allow, the whole web.
 //
-// Immutable after construction; a plain value (the compiled expression is shared between
-// copies). Any thread.
+// An expression is compiled the first time it is needed (a search, or `regex()`), not when the
+// matcher is made: a list of many thousand patterns is ready at once, and an expression that
+// no URL ever gets near costs nothing. One that doesn't compile matches nothing, as before.
+//
+// Immutable after construction but for that one compilation; a plain value (copies share the
+// expression, compiled or not). Any thread: the compilation happens once, whoever asks first.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,9 +52,19 @@ class ZeltoURLMatcher {
   // The pattern as given, lower-cased.
   const std::string& originalPattern() const { return originalPattern_; }
   // The address prefixes of a plain pattern, in the order they are tried; empty for a regex.
-  const std::vector<std::string>& patterns() const { return patterns_; }
-  // The compiled expression of a regex matcher; nothing when it didn't compile.
-  const std::optional<Regex>& regex() const { return regex_; }
+  std::vector<std::string> patterns() const;
+  // The same one by one, without copies: `prefixCount()` of them.
+  size_t prefixCount() const { return prefixCount_; }
+  std::string_view prefix(size_t i) const {
+    const size_t begin = i == 0 ? 0 : prefixEnd_[i - 1];
+    return std::string_view(prefixes_).substr(begin, prefixEnd_[i] - begin);
+  }
+  // The source of a regex matcher's expression (empty for a plain matcher, and for the
+  // patterns "/" and "//", which hold none).
+  const std::string& regexSource() const;
+  // The compiled expression of a regex matcher, compiled now if it wasn't yet; nothing when it
+  // doesn't compile (or isn't a regex matcher).
+  const std::optional<Regex>& regex() const;
 
  private:
   bool isWhitelisted_ = false;
@@ -55,8 +72,13 @@ class ZeltoURLMatcher {
   bool isRegex_ = false;
   bool priority_ = false;
   std::string originalPattern_;
-  std::vector<std::string> patterns_;
-  std::optional<Regex> regex_;
+  // The prefixes one after another, the i-th ending at prefixEnd_[i]: one allocation for all.
+  static constexpr size_t kMostPrefixes = 9;
+  std::string prefixes_;
+  std::array<size_t, kMostPrefixes> prefixEnd_{};
+  size_t prefixCount_ = 0;
+  struct LazyRegex;
+  std::shared_ptr<LazyRegex> regex_;  // regex matchers only
 };
 
 }  // namespace zelto

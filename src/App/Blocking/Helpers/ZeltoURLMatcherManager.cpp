@@ -60,9 +60,29 @@ void ZeltoURLMatcherManager::updateMatches() {
     if (!site.empty()) matches.emplace_back(site, isWhitelisted_);
   }
   matches_ = std::move(matches);
+  index_ = ZeltoURLMatchIndex(matches_);
 }
 
 ZeltoURLMatcherManager::Decision ZeltoURLMatcherManager::decide(std::string_view url) const {
+  if (ZeltoURL::urlIsBlockedPage(url)) return {.blocked = false, .rank = 3, .matcher = nullptr};
+  // As in the walk below.
+  const std::string lower = Text::lowercase(url);
+  if (ZeltoURL::urlIsBlockedPage(lower)) {
+    return {.blocked = isWhitelisted_, .rank = 5, .matcher = nullptr};
+  }
+  std::vector<ZeltoURLMatchIndex::Candidate> candidates;
+  index_.candidates(lower, candidates);
+  for (const auto& [rank, index] : candidates) {
+    const ZeltoURLMatcher& matcher = matches_[index];
+    if (!matcher.isMatchLowercased(lower)) continue;
+    // Ranks 1 and 3 allow, 2 and 4 block.
+    return {.blocked = rank % 2 == 0, .rank = static_cast<int>(rank), .matcher = &matcher};
+  }
+  return {.blocked = isWhitelisted_, .rank = 5, .matcher = nullptr};
+}
+
+ZeltoURLMatcherManager::Decision ZeltoURLMatcherManager::decideByWalking(
+    std::string_view url) const {
   if (ZeltoURL::urlIsBlockedPage(url)) return {.blocked = false, .rank = 3, .matcher = nullptr};
   // Lower-cased once for every matcher of every pass. A URL that is a block-page address only
   // once lower-cased matches no matcher, and so falls to the last rule.

@@ -11,7 +11,10 @@
 //   rank 5  nothing matched: blocked in allow-list mode, allowed in block-list mode.
 // Block-page addresses are always allowed. Empty entries of the list make no matcher.
 //
-// This walk is the reference decision: anything faster must answer as it does. `matches()`
+// `decide` gets the same answer without walking: an index built with the matchers
+// (ZeltoURLMatchIndex) names the few that could match, in the order the walk would try them,
+// and only those are asked. The walk itself stays as `decideByWalking`, the reference that the
+// index must agree with (the tests compare the two on generated lists and URLs). `matches()`
 // exposes the matchers, always-allowed first, each with its kind (plain prefixes, exact, regex;
 // allow or block; priority).
 //
@@ -30,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "App/Blocking/Helpers/ZeltoURLMatchIndex.h"
 #include "App/Blocking/Helpers/ZeltoURLMatcher.h"
 #include "Platform/NotificationCenter.h"
 
@@ -67,11 +71,14 @@ class ZeltoURLMatcherManager {
 
   // Observes "DidUpdateBlockSettings" and builds the matchers. Call once.
   void setup();
-  // Rebuilds every matcher from the record in memory (not reloaded from disk).
+  // Rebuilds every matcher, and the index, from the record in memory (not reloaded from disk).
   void updateMatches();
 
   bool shouldBlock(std::string_view url) const { return decide(url).blocked; }
   Decision decide(std::string_view url) const;
+  // The same decision by the four-pass walk over every matcher: the reference, for the tests
+  // and the benchmark.
+  Decision decideByWalking(std::string_view url) const;
 
   bool isWhitelisted() const { return isWhitelisted_; }
   const std::vector<ZeltoURLMatcher>& matches() const { return matches_; }
@@ -84,6 +91,7 @@ class ZeltoURLMatcherManager {
   std::optional<NotificationCenter::Token> observer_;
   bool isWhitelisted_ = false;
   std::vector<ZeltoURLMatcher> matches_;
+  ZeltoURLMatchIndex index_;  // over matches_
 };
 
 }  // namespace zelto
