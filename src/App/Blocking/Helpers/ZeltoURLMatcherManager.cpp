@@ -47,20 +47,32 @@ void ZeltoURLMatcherManager::setup() {
 
 void ZeltoURLMatcherManager::updateMatches() {
   log::info("Zelto URL matcher is updating blocked sites");
-  std::vector<std::string> sites;
   const ProfileZeltoPreferences* profile = defaultProfile();
   isWhitelisted_ = profile != nullptr && profile->enableWhitelistWebsites;
-  if (profile != nullptr) sites = profile->websiteListInForce();
+  sites_ = profile != nullptr ? profile->websiteListInForce() : std::vector<std::string>();
+  built_ = false;
+  matches_ = {};
+  index_ = {};
+}
 
+void ZeltoURLMatcherManager::build() const {
+  if (built_) return;
   std::vector<ZeltoURLMatcher> matches;
-  matches.reserve(alwaysAllowedAddresses().size() + sites.size());
+  matches.reserve(alwaysAllowedAddresses().size() + sites_.size());
   for (const auto& address : alwaysAllowedAddresses()) matches.emplace_back(address, true);
-  for (const auto& site : sites) {
+  for (const auto& site : sites_) {
     // A stray empty line must not make a matcher: it would stand for no site at all.
     if (!site.empty()) matches.emplace_back(site, isWhitelisted_);
   }
   matches_ = std::move(matches);
   index_ = ZeltoURLMatchIndex(matches_);
+  sites_ = {};
+  built_ = true;
+}
+
+const std::vector<ZeltoURLMatcher>& ZeltoURLMatcherManager::matches() const {
+  build();
+  return matches_;
 }
 
 ZeltoURLMatcherManager::Decision ZeltoURLMatcherManager::decide(std::string_view url) const {
@@ -70,6 +82,7 @@ ZeltoURLMatcherManager::Decision ZeltoURLMatcherManager::decide(std::string_view
   if (ZeltoURL::urlIsBlockedPage(lower)) {
     return {.blocked = isWhitelisted_, .rank = 5, .matcher = nullptr};
   }
+  build();
   std::vector<ZeltoURLMatchIndex::Candidate> candidates;
   index_.candidates(lower, candidates);
   for (const auto& [rank, index] : candidates) {
@@ -91,6 +104,7 @@ ZeltoURLMatcherManager::Decision ZeltoURLMatcherManager::decideByWalking(
     return {.blocked = isWhitelisted_, .rank = 5, .matcher = nullptr};
   }
 
+  build();
   // The first matcher of the kind that `accepts` which matches, if any.
   auto find = [&](auto accepts) -> const ZeltoURLMatcher* {
     for (const auto& matcher : matches_) {

@@ -71,7 +71,9 @@ class ZeltoURLMatcherManager {
 
   // Observes "DidUpdateBlockSettings" and builds the matchers. Call once.
   void setup();
-  // Rebuilds every matcher, and the index, from the record in memory (not reloaded from disk).
+  // Takes the allow-list flag and the site list from the record in memory (not reloaded from
+  // disk); the matchers and the index are built from them when first needed (a process that
+  // never decides a URL, like the agent, never compiles them).
   void updateMatches();
 
   bool shouldBlock(std::string_view url) const { return decide(url).blocked; }
@@ -81,17 +83,21 @@ class ZeltoURLMatcherManager {
   Decision decideByWalking(std::string_view url) const;
 
   bool isWhitelisted() const { return isWhitelisted_; }
-  const std::vector<ZeltoURLMatcher>& matches() const { return matches_; }
+  const std::vector<ZeltoURLMatcher>& matches() const;
 
  private:
   const ProfileZeltoPreferences* defaultProfile() const;
+  // Builds the matchers and the index from the sites taken at the last update, once.
+  void build() const;
 
   PrefsSource prefs_;
   NotificationCenter& center_;
   std::optional<NotificationCenter::Token> observer_;
   bool isWhitelisted_ = false;
-  std::vector<ZeltoURLMatcher> matches_;
-  ZeltoURLMatchIndex index_;  // over matches_
+  mutable std::vector<std::string> sites_;  // taken at the last update; emptied once built
+  mutable bool built_ = true;  // before the first update there is nothing to build
+  mutable std::vector<ZeltoURLMatcher> matches_;
+  mutable ZeltoURLMatchIndex index_;  // over matches_
 };
 
 }  // namespace zelto
