@@ -16,6 +16,7 @@
 
 #include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
+#include "Support/SeededRandom.h"
 
 namespace {
 
@@ -25,22 +26,7 @@ constexpr size_t kPatterns = 50'000;
 constexpr size_t kUrls = 100'000;
 constexpr size_t kWalkedUrls = 300;
 
-// splitmix64, for the same lists on every machine.
-class Random {
- public:
-  explicit Random(uint64_t seed) : state_(seed) {}
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  size_t below(size_t n) { return next() % n; }
-  bool percent(int p) { return below(100) < static_cast<size_t>(p); }
-
- private:
-  uint64_t state_;
-};
+using Random = zelto::testing::SeededRandom;
 
 const char* const kTlds[] = {"com", "org", "net", "de", "io", "co.uk"};
 const char* const kPaths[] = {"news", "video", "watch", "login", "shop", "r", "feed", "search"};

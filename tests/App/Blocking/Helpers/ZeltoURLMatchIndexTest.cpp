@@ -7,30 +7,12 @@
 
 #include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
+#include "Support/SeededRandom.h"
 
 namespace zelto {
 namespace {
 
-// splitmix64: the same sequence everywhere (the standard distributions aren't).
-class Random {
- public:
-  explicit Random(uint64_t seed) : state_(seed) {}
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  size_t below(size_t n) { return next() % n; }
-  bool percent(int p) { return below(100) < static_cast<size_t>(p); }
-  template <typename T>
-  const T& pick(const std::vector<T>& items) {
-    return items[below(items.size())];
-  }
-
- private:
-  uint64_t state_;
-};
+using Random = testing::SeededRandom;
 
 // Site patterns and URLs drawn from one vocabulary, so that they meet often: hits, near
 // misses, and every kind of pattern deciding some. Most words are made of two syllables; a few
