@@ -175,6 +175,10 @@ class Corpus {
       out[at] = random_.percent(50) ? 'x' : '.';
     }
     if (random_.percent(10)) out = shout(out);
+    if (random_.percent(5)) {  // the long s: lower case already, yet "s" to "(?i)"
+      for (size_t at = out.find('s'); at != std::string::npos; at = out.find('s', at))
+        out.replace(at, 1, "\u017f");
+    }
     return out;
   }
 
