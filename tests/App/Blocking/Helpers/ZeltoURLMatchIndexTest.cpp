@@ -108,6 +108,10 @@ class Corpus {
       pairs_.emplace_back(w, v);
       return "/" + w + random_.pick(kJunctions) + v + "/";
     }
+    if (random_.percent(5)) {
+      pairs_.emplace_back(w, v);
+      return "/(?i)" + w + v + "/";  // "s" matches the long s too
+    }
     const std::vector<std::string> forms = {
         w + "\\." + v,
         w + "." + v,
@@ -179,6 +183,7 @@ class Corpus {
     if (random_.percent(20) && !pairs_.empty()) {
       const auto& [w, v] = random_.pick(pairs_);
       out += w + random_.pick(kBetween) + v + "." + random_.pick(kTlds);
+      if (random_.percent(30)) out = longS(out);
     } else {
       out += random_.percent(15) ? "zz" + std::to_string(random_.below(1000)) + ".com" : host();
     }
@@ -192,14 +197,18 @@ class Corpus {
       out[at] = random_.percent(50) ? 'x' : '.';
     }
     if (random_.percent(10)) out = shout(out);
-    if (random_.percent(5)) {  // the long s: lower case already, yet "s" to "(?i)"
-      for (size_t at = out.find('s'); at != std::string::npos; at = out.find('s', at))
-        out.replace(at, 1, "\u017f");
-    }
+    if (random_.percent(5)) out = longS(out);
     return out;
   }
 
  private:
+  // Every "s" as the long s: lower case already, yet an "s" to "(?i)".
+  static std::string longS(std::string text) {
+    for (size_t at = text.find('s'); at != std::string::npos; at = text.find('s', at))
+      text.replace(at, 1, "\u017f");
+    return text;
+  }
+
   // Some ASCII letters in upper case, and "ü" as "Ü".
   std::string shout(std::string text) {
     for (char& c : text) {
