@@ -22,7 +22,8 @@
 //    expression and rank as an earlier one (which matches whenever it does, and is tried
 //    first).
 //
-// Immutable after construction; any thread. It keeps no reference to the matchers.
+// A plain value, kept by the manager beside its matchers and rebuilt with them; it keeps no
+// reference to them. Immutable after construction; any thread.
 #pragma once
 
 #include <compare>
