@@ -11,17 +11,19 @@
 //    table: the last key not after it, and that key's chain of keys that begin it. A prefix that
 //    stops inside one of those ("http", "https://ww", the "http://" of the pattern "+") can't be
 //    found that way: its matcher is always a candidate.
-//  - Regex matchers, by RequiredLiterals' conditions. The cheapest is the trigger: its texts
-//    are found through a table of one 4-byte piece of each (the rarest piece of the text's
-//    longest part without a gap), or of that whole part when shorter, looked up at every place
-//    in the URL; where a piece is found, the whole text is compared around it. A matcher is a
-//    candidate when a text of its trigger is in the URL and its other conditions hold as well
-//    (bar those that every http and https address meets). A matcher without conditions is
-//    always a candidate. Some never are: one without an expression at all (the pattern "/"),
-//    and one with the same expression and rank as an earlier one (which matches whenever it
-//    does, and is tried first).
+//  - Regex matchers, by RequiredLiterals' conditions. One of them is the trigger: the one
+//    whose texts are long and shared by the fewest expressions. Its texts are found through a
+//    table of one 4-byte piece of each (the rarest piece of the text's longest part without a
+//    gap), or of that whole part when shorter, looked up at every place in the URL; where a
+//    piece is found, the whole text is compared around it. A matcher is a candidate when a
+//    text of its trigger is in the URL and its other conditions hold as well (bar those that
+//    every http and https address meets). A matcher without conditions is always a candidate.
+//    Some never are: one without an expression at all (the pattern "/"), and one with the same
+//    expression and rank as an earlier one (which matches whenever it does, and is tried
+//    first).
 //
-// Immutable after construction; any thread. It keeps no reference to the matchers.
+// A plain value, kept by the manager beside its matchers and rebuilt with them; it keeps no
+// reference to them. Immutable after construction; any thread.
 #pragma once
 
 #include <compare>

@@ -13,7 +13,7 @@
 //
 // An expression is compiled the first time it is needed (a search, or `regex()`), not when the
 // matcher is made: a list of many thousand patterns is ready at once, and an expression that
-// no URL ever gets near costs nothing. One that doesn't compile matches nothing, as before.
+// no URL ever gets near costs nothing. One that doesn't compile matches nothing, unlogged.
 //
 // Immutable after construction but for that one compilation; a plain value (copies share the
 // expression, compiled or not). Any thread: the compilation happens once, whoever asks first.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
@@ -34,9 +35,9 @@ class Corpus {
     }
   }
 
-  // Words joined by dots, now and then by a character of two or three bytes.
+  // Words joined by dots, now and then by nothing or by a character of two or three bytes.
   std::string host() {
-    static const std::vector<std::string> kJoints = {".", ".", ".", ".", ".", ".", "ü", "日"};
+    static const std::vector<std::string> kJoints = {".", ".", ".", ".", ".", "", "ü", "日"};
     std::string out = word();
     if (random_.percent(60)) out += random_.pick(kJoints) + word();
     if (random_.percent(80)) out += "." + random_.pick(kTlds);
@@ -81,6 +82,18 @@ class Corpus {
   std::string regex() {
     const std::string w = longWord();
     const std::string v = longWord();
+    if (random_.percent(30)) {
+      // Two words and something optional or repeated between them; URLs join the same two
+      // words in the ways it allows, and in others.
+      static const std::vector<std::string> kJunctions = {"s?",  "x*",        ".?",   "/+",
+                                                          "s??", "(www\\.)?", "[.]?", "-{0,2}"};
+      pairs_.emplace_back(w, v);
+      return "/" + w + random_.pick(kJunctions) + v + "/";
+    }
+    if (random_.percent(5)) {
+      pairs_.emplace_back(w, v);
+      return "/(?i)" + w + v + "/";  // "s" matches the long s too
+    }
     const std::vector<std::string> forms = {
         w + "\\." + v,
         w + "." + v,
@@ -145,8 +158,17 @@ class Corpus {
         "http://", "https://", "http://www.", "https://www.", "", "ftp://", "chrome://"};
     std::string out = random_.pick(kSchemes);
     if (random_.percent(5)) out += "user:pw@";
-    // Mostly the vocabulary's sites; some that no pattern names.
-    out += random_.percent(15) ? "zz" + std::to_string(random_.below(1000)) + ".com" : host();
+    // Mostly the vocabulary's sites, some the two words of an expression with something or
+    // nothing between them, some that no pattern names.
+    static const std::vector<std::string> kBetween = {"",   "s", "ss",   "x", "xx", ".",
+                                                      "..", "/", "www.", "-", "--", "ü"};
+    if (random_.percent(20) && !pairs_.empty()) {
+      const auto& [w, v] = random_.pick(pairs_);
+      out += w + random_.pick(kBetween) + v + "." + random_.pick(kTlds);
+      if (random_.percent(30)) out = longS(out);
+    } else {
+      out += random_.percent(15) ? "zz" + std::to_string(random_.below(1000)) + ".com" : host();
+    }
     if (random_.percent(10)) out += ":" + std::to_string(random_.below(70000));
     out += path();
     if (random_.percent(50)) out += "/";
@@ -157,10 +179,18 @@ class Corpus {
       out[at] = random_.percent(50) ? 'x' : '.';
     }
     if (random_.percent(10)) out = shout(out);
+    if (random_.percent(5)) out = longS(out);
     return out;
   }
 
  private:
+  // Every "s" as the long s: lower case already, yet an "s" to "(?i)".
+  static std::string longS(std::string text) {
+    for (size_t at = text.find('s'); at != std::string::npos; at = text.find('s', at))
+      text.replace(at, 1, "\u017f");
+    return text;
+  }
+
   // Some ASCII letters in upper case, and "ü" as "Ü".
   std::string shout(std::string text) {
     for (char& c : text) {
@@ -182,6 +212,7 @@ class Corpus {
   inline static const std::vector<std::string> kTlds = {"com", "org", "net", "de", "co.uk"};
 
   Random random_;
+  std::vector<std::pair<std::string, std::string>> pairs_;  // the words of each expression
 };
 
 // The decisions of the index and of the walk agree for every URL: blocked, rank and the
