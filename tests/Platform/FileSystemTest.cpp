@@ -9,6 +9,7 @@
 
 #include "Platform/FileSystem.h"
 #include "Platform/Linux/FileDescriptor.h"
+#include "Platform/Linux/FileSystemCalls.h"
 #include "Support/TempDir.h"
 
 namespace zelto {
@@ -55,6 +56,97 @@ TEST_F(LocalFileSystemTest, FailedWriteReportsAndLeavesNothingBehind) {
   EXPECT_THAT(*fs.listDirectory(dir.path()), UnorderedElementsAre("plain", "occupied"));
   EXPECT_THAT(*fs.listDirectory(dir / "occupied"), ElementsAre());
   EXPECT_EQ(fs.readFile(dir / "plain").valueOr(""), "keep");
+}
+
+TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesASymbolicLinkWithAPrivateFile) {
+  for (uint32_t targetMode : {0640u, 0644u, 0755u}) {
+    std::string target = dir.write("target", "theirs"), link = dir / "settings";
+    ASSERT_EQ(::chmod(target.c_str(), targetMode), 0);
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(fs.writeFileAtomically(link, "ours", FileSystem::kPrivateFileMode).ok());
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link is replaced, not followed";
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << std::oct << targetMode;
+    EXPECT_EQ(fs.readFile(target).valueOr(""), "theirs");
+    EXPECT_EQ(fs.status(target)->permissions, targetMode);
+    ASSERT_TRUE(fs.removeFile(link).ok() && fs.removeFile(target).ok());
+  }
+}
+
+TEST_F(LocalFileSystemTest, InspectTellsNothingThereFromCannotLook) {
+  dir.write("plain", "x");
+  for (const std::string& absent : {dir / "absent", dir / "plain/below"}) {
+    auto found = fs.inspect(absent);
+    ASSERT_TRUE(found.ok()) << absent;
+    EXPECT_FALSE(*found) << absent;
+  }
+  std::string loop = dir / "loop";
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+  EXPECT_THAT(fs.inspect(loop).status().message(), StartsWith("Can't inspect " + loop + ": "));
+  EXPECT_FALSE(fs.exists(loop));
+
+  FileSystemCalls calls = FileSystemCalls::real();
+  calls.stat = [](const char*, struct stat*) {
+    errno = EACCES;
+    return -1;
+  };
+  EXPECT_EQ(LocalFileSystem(calls).inspect(dir / "plain").status().message(),
+            "Can't inspect " + (dir / "plain") + ": Permission denied");
+}
+
+// Each failure of the system on the way of an atomic write: the old file stays whole and
+// nothing is left beside it.
+TEST_F(LocalFileSystemTest, AFailingSystemCallNeverLeavesAHalfWrittenFileBehind) {
+  auto failWith = [](int err) {
+    return [err](auto&&...) {
+      errno = err;
+      return -1;
+    };
+  };
+  struct Case {
+    std::string what;
+    std::function<void(FileSystemCalls&)> inject;
+    std::string reason;
+  };
+  std::vector<Case> cases{
+      {"no space", [&](FileSystemCalls& c) { c.write = failWith(ENOSPC); },
+       "Can't write " + (dir / "settings") + ": No space left on device"},
+      {"short write, then no space",
+       [&](FileSystemCalls& c) {
+         c.write = [calls = 0](int fd, const void* data, size_t size) mutable -> ssize_t {
+           if (++calls > 1) {
+             errno = ENOSPC;
+             return -1;
+           }
+           return ::write(fd, data, size / 2);
+         };
+       },
+       "Can't write " + (dir / "settings") + ": No space left on device"},
+      {"a write that makes no progress",
+       [&](FileSystemCalls& c) { c.write = [](int, const void*, size_t) { return ssize_t(0); }; },
+       "Can't write " + (dir / "settings") + ": Input/output error"},
+      {"no permission for a temporary file",
+       [&](FileSystemCalls& c) { c.mkostemp = failWith(EACCES); },
+       "Can't create a temporary file for " + (dir / "settings") + ": Permission denied"},
+      {"flush fails", [&](FileSystemCalls& c) { c.fsync = failWith(EIO); },
+       "Can't flush " + (dir / "settings") + ": Input/output error"},
+      {"rename fails", [&](FileSystemCalls& c) { c.rename = failWith(EXDEV); },
+       "Can't replace " + (dir / "settings") + ": Invalid cross-device link"},
+  };
+  const std::string old = std::string(70'000, 'o');
+  for (const auto& c : cases) {
+    dir.write("settings", old);
+    FileSystemCalls calls = FileSystemCalls::real();
+    c.inject(calls);
+    LocalFileSystem faulty(calls);
+    EXPECT_EQ(
+        faulty.writeFileAtomically(dir / "settings", std::string(100'000, 'n'), 0600).message(),
+        c.reason)
+        << c.what;
+    EXPECT_EQ(fs.readFile(dir / "settings").valueOr(""), old) << c.what;
+    EXPECT_THAT(*fs.listDirectory(dir.path()), ElementsAre("settings")) << c.what;
+  }
 }
 
 TEST_F(LocalFileSystemTest, ReadFileRefusesAnythingButARegularFileWithoutBlocking) {
