@@ -133,7 +133,8 @@ TEST_F(HostileConfigurationTest, NestingTwoHundredThousandDeep) {
   for (const auto& [what, text] : texts) {
     survive({what,
              [text = text](AgentUnderTest& a) { a.writeConfig(text); },
-             {"Error while unserializing file at", "Unable to load configuration file at"}});
+             {"Error while unserializing file at", "Unable to load configuration file at",
+              "Error while discarding unsaved changes: "}});
   }
   survive({"a settings property list",
            [](AgentUnderTest& a) {
