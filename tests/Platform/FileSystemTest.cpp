@@ -95,60 +95,6 @@ TEST_F(LocalFileSystemTest, InspectTellsNothingThereFromCannotLook) {
             "Can't inspect " + (dir / "plain") + ": Permission denied");
 }
 
-// Each failure of the system on the way of an atomic write: the old file stays whole and
-// nothing is left beside it.
-TEST_F(LocalFileSystemTest, AFailingSystemCallNeverLeavesAHalfWrittenFileBehind) {
-  auto failWith = [](int err) {
-    return [err](auto&&...) {
-      errno = err;
-      return -1;
-    };
-  };
-  struct Case {
-    std::string what;
-    std::function<void(FileSystemCalls&)> inject;
-    std::string reason;
-  };
-  std::vector<Case> cases{
-      {"no space", [&](FileSystemCalls& c) { c.write = failWith(ENOSPC); },
-       "Can't write " + (dir / "settings") + ": No space left on device"},
-      {"short write, then no space",
-       [&](FileSystemCalls& c) {
-         c.write = [calls = 0](int fd, const void* data, size_t size) mutable -> ssize_t {
-           if (++calls > 1) {
-             errno = ENOSPC;
-             return -1;
-           }
-           return ::write(fd, data, size / 2);
-         };
-       },
-       "Can't write " + (dir / "settings") + ": No space left on device"},
-      {"a write that makes no progress",
-       [&](FileSystemCalls& c) { c.write = [](int, const void*, size_t) { return ssize_t(0); }; },
-       "Can't write " + (dir / "settings") + ": Input/output error"},
-      {"no permission for a temporary file",
-       [&](FileSystemCalls& c) { c.mkostemp = failWith(EACCES); },
-       "Can't create a temporary file for " + (dir / "settings") + ": Permission denied"},
-      {"flush fails", [&](FileSystemCalls& c) { c.fsync = failWith(EIO); },
-       "Can't flush " + (dir / "settings") + ": Input/output error"},
-      {"rename fails", [&](FileSystemCalls& c) { c.rename = failWith(EXDEV); },
-       "Can't replace " + (dir / "settings") + ": Invalid cross-device link"},
-  };
-  const std::string old = std::string(70'000, 'o');
-  for (const auto& c : cases) {
-    dir.write("settings", old);
-    FileSystemCalls calls = FileSystemCalls::real();
-    c.inject(calls);
-    LocalFileSystem faulty(calls);
-    EXPECT_EQ(
-        faulty.writeFileAtomically(dir / "settings", std::string(100'000, 'n'), 0600).message(),
-        c.reason)
-        << c.what;
-    EXPECT_EQ(fs.readFile(dir / "settings").valueOr(""), old) << c.what;
-    EXPECT_THAT(*fs.listDirectory(dir.path()), ElementsAre("settings")) << c.what;
-  }
-}
-
 TEST_F(LocalFileSystemTest, ReadFileRefusesAnythingButARegularFileWithoutBlocking) {
   auto absent = fs.readFile(dir / "absent");
   ASSERT_FALSE(absent.ok());
