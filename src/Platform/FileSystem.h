@@ -1,16 +1,19 @@
 // FileSystem: the file operations the rest of the program needs, behind one narrow interface.
 //
 // Paths are plain UTF-8 texts. Operations that can fail return a Status or a Result whose
-// failure carries a one-line reason (the system's message, naming the path). `status` is the
-// one question without a failure: nothing standing at a path is an answer, not an error, and
-// every caller treats a path it can't inspect as one where nothing stands.
-// LocalFileSystem is the real one; tests may wrap it to inject faults.
+// failure carries a one-line reason (the system's message, naming the path). Nothing standing
+// at a path is an answer, not an error: `inspect` tells it apart from a path that can't be
+// inspected (no permission on the way, a loop of links, an I/O error); `status` is for callers
+// to whom both mean the same.
+// LocalFileSystem is the real one; tests may wrap it, or give it failing system calls
+// (FileSystemCalls), to inject faults.
 //
 // Thread safety: every operation may be called from any thread; the file system itself is the
 // only shared state.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,8 +59,10 @@ class FileSystem {
 
   virtual ~FileSystem() = default;
 
-  // The status of whatever stands at `path` (links followed), or nothing when there is nothing.
-  virtual std::optional<FileStatus> status(const std::string& path) const = 0;
+  // The status of whatever stands at `path` (links followed): nothing when there is nothing
+  // (no such entry, or a component on the way that is no directory); a failure when the path
+  // can't be inspected.
+  virtual Result<std::optional<FileStatus>> inspect(const std::string& path) const = 0;
 
   // Reads a regular file whole. Anything else at the path (a directory, a FIFO, a device) is a
   // failure, and reading never blocks on it.
@@ -93,6 +98,11 @@ class FileSystem {
   virtual Result<std::vector<std::string>> listDirectory(const std::string& path) const = 0;
 
   // Conveniences on top of the operations above.
+  // inspect, with a path that can't be inspected taken for one where nothing stands.
+  std::optional<FileStatus> status(const std::string& path) const {
+    Result<std::optional<FileStatus>> found = inspect(path);
+    return found.ok() ? *found : std::nullopt;
+  }
   bool exists(const std::string& path) const { return status(path).has_value(); }
   bool isDirectory(const std::string& path) const;
   bool isRegularFile(const std::string& path) const;
@@ -100,10 +110,16 @@ class FileSystem {
   Result<std::string> readUTF8File(const std::string& path) const;
 };
 
+struct FileSystemCalls;  // Platform/Linux/FileSystemCalls.h
+
 // The machine's own file system.
 class LocalFileSystem final : public FileSystem {
  public:
-  std::optional<FileStatus> status(const std::string& path) const override;
+  LocalFileSystem();
+  // Tests: every system call goes through (a copy of) `calls`.
+  explicit LocalFileSystem(const FileSystemCalls& calls);
+
+  Result<std::optional<FileStatus>> inspect(const std::string& path) const override;
   Result<std::string> readFile(const std::string& path) const override;
   Status writeFileAtomically(const std::string& path, const std::string& contents,
                              uint32_t newFileMode) override;
@@ -115,6 +131,9 @@ class LocalFileSystem final : public FileSystem {
   Status removeFile(const std::string& path) override;
   Status renameFile(const std::string& from, const std::string& to) override;
   Result<std::vector<std::string>> listDirectory(const std::string& path) const override;
+
+ private:
+  std::shared_ptr<const FileSystemCalls> calls_;
 };
 
 // Path texts, without touching the disk.

@@ -9,6 +9,7 @@
 
 #include "Platform/FileSystem.h"
 #include "Platform/Linux/FileDescriptor.h"
+#include "Platform/Linux/FileSystemCalls.h"
 #include "Support/TempDir.h"
 
 namespace zelto {
@@ -55,6 +56,43 @@ TEST_F(LocalFileSystemTest, FailedWriteReportsAndLeavesNothingBehind) {
   EXPECT_THAT(*fs.listDirectory(dir.path()), UnorderedElementsAre("plain", "occupied"));
   EXPECT_THAT(*fs.listDirectory(dir / "occupied"), ElementsAre());
   EXPECT_EQ(fs.readFile(dir / "plain").valueOr(""), "keep");
+}
+
+TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesASymbolicLinkWithAPrivateFile) {
+  for (uint32_t targetMode : {0640u, 0644u, 0755u}) {
+    std::string target = dir.write("target", "theirs"), link = dir / "settings";
+    ASSERT_EQ(::chmod(target.c_str(), targetMode), 0);
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(fs.writeFileAtomically(link, "ours", FileSystem::kPrivateFileMode).ok());
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link is replaced, not followed";
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << std::oct << targetMode;
+    EXPECT_EQ(fs.readFile(target).valueOr(""), "theirs");
+    EXPECT_EQ(fs.status(target)->permissions, targetMode);
+    ASSERT_TRUE(fs.removeFile(link).ok() && fs.removeFile(target).ok());
+  }
+}
+
+TEST_F(LocalFileSystemTest, InspectTellsNothingThereFromCannotLook) {
+  dir.write("plain", "x");
+  for (const std::string& absent : {dir / "absent", dir / "plain/below"}) {
+    auto found = fs.inspect(absent);
+    ASSERT_TRUE(found.ok()) << absent;
+    EXPECT_FALSE(*found) << absent;
+  }
+  std::string loop = dir / "loop";
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+  EXPECT_THAT(fs.inspect(loop).status().message(), StartsWith("Can't inspect " + loop + ": "));
+  EXPECT_FALSE(fs.exists(loop));
+
+  FileSystemCalls calls = FileSystemCalls::real();
+  calls.stat = [](const char*, struct stat*) {
+    errno = EACCES;
+    return -1;
+  };
+  EXPECT_EQ(LocalFileSystem(calls).inspect(dir / "plain").status().message(),
+            "Can't inspect " + (dir / "plain") + ": Permission denied");
 }
 
 TEST_F(LocalFileSystemTest, ReadFileRefusesAnythingButARegularFileWithoutBlocking) {

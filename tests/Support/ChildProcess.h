@@ -2,9 +2,11 @@
 //
 // The child gets the test's environment with the given changes, its standard error in a file
 // the test can read, and is killed (SIGKILL) and reaped if the test ends while it still runs.
+// Run by root, it can run as another user (its files must be that user's to use).
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -40,13 +42,20 @@ inline std::string readWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+struct UserIds {
+  uid_t user;
+  gid_t group;
+};
+
 class ChildProcess {
  public:
   // `environment` entries with a value set that variable; with nullopt they remove it.
+  // `runAs`: the child drops to that user and group (with no others) before it starts.
   ChildProcess(const std::string& executable,
                const std::map<std::string, std::optional<std::string>>& environment,
                const std::string& stderrPath, std::vector<std::string> arguments = {},
-               const std::string& stdoutPath = "/dev/null") {
+               const std::string& stdoutPath = "/dev/null",
+               std::optional<UserIds> runAs = std::nullopt) {
     // The test's own environment without the variables named, then those given a value.
     std::vector<std::string> texts;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -60,6 +69,10 @@ class ChildProcess {
     for (auto& text : texts) envp.push_back(text.data());
     envp.push_back(nullptr);
 
+    if (runAs) {
+      spawnAs(*runAs, executable, arguments, envp, stdoutPath, stderrPath);
+      return;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -67,11 +80,9 @@ class ChildProcess {
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    std::string program = executable;
-    std::vector<char*> argv{program.data()};
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+    std::string path = executable;
+    std::vector<char*> argv = argvOf(path, arguments);
+    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
       pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
@@ -109,6 +120,33 @@ class ChildProcess {
   }
 
  private:
+  static std::vector<char*> argvOf(std::string& path, std::vector<std::string>& arguments) {
+    std::vector<char*> argv{path.data()};
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    return argv;
+  }
+
+  // fork and exec: posix_spawn can't change the user. Between the two the child makes only
+  // async-signal-safe calls.
+  void spawnAs(UserIds ids, std::string path, std::vector<std::string>& arguments,
+               std::vector<char*>& envp, const std::string& stdoutPath,
+               const std::string& stderrPath) {
+    std::vector<char*> argv = argvOf(path, arguments);
+    pid_ = ::fork();
+    if (pid_ != 0) return;
+    int in = ::open("/dev/null", O_RDONLY);
+    int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+        ::dup2(err, 2) < 0 || ::setgroups(0, nullptr) != 0 || ::setgid(ids.group) != 0 ||
+        ::setuid(ids.user) != 0) {
+      ::_exit(126);
+    }
+    ::execve(path.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+
   pid_t pid_ = -1;
   std::optional<int> status_;
 };

@@ -20,13 +20,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kFileMask = IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF;
+// IN_ATTRIB: a change of permissions can make a file that couldn't be read readable again.
+constexpr uint32_t kFileMask = IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB;
 constexpr uint32_t kDirSelfMask = IN_DELETE_SELF | IN_MOVE_SELF;
-// The file's own directory: its name appearing or going.
+// The file's own directory: its name appearing, going or changing permissions, and the
+// directory's own permissions changing.
 constexpr uint32_t kParentMask =
-    IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | kDirSelfMask | IN_ONLYDIR;
-// A further ancestor, while the directories below it are missing: the next one appearing.
-constexpr uint32_t kAncestorMask = IN_CREATE | IN_MOVED_TO | kDirSelfMask | IN_ONLYDIR;
+    IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ATTRIB | kDirSelfMask | IN_ONLYDIR;
+// A further ancestor, while the directories below it are missing or can't be watched: the next
+// one appearing or changing permissions.
+constexpr uint32_t kAncestorMask = IN_CREATE | IN_MOVED_TO | IN_ATTRIB | kDirSelfMask | IN_ONLYDIR;
 // A directory that keeps appearing and vanishing while the watch arms could otherwise keep it
 // busy; past this many rounds the watch stays on what it has and the next event re-arms it.
 constexpr int kMaxArmRounds = 16;
@@ -96,10 +99,14 @@ struct WatchState {
     for (int round = 0; round < kMaxArmRounds; ++round) {
       size_t level = 0;
       int wd = -1;
+      bool denied = false;  // the last directory below `level` exists but refuses a watch
       for (; level < dirs.size(); ++level) {
         wd = ::inotify_add_watch(fd.get(), dirs[level].c_str(),
                                  level == 0 ? kParentMask : kAncestorMask);
-        if (wd >= 0 || !isMissing(errno)) break;  // only a missing directory sends us up
+        // A missing directory sends us up, and so does one we may not read: its parent tells
+        // when its permissions change.
+        if (wd >= 0 || !(isMissing(errno) || errno == EACCES)) break;
+        denied = errno == EACCES;
       }
       if (wd < 0) {
         // A directory that exists but cannot be watched (no permission, no watches left): the
@@ -114,7 +121,7 @@ struct WatchState {
       if (level > 0) {
         replaceFileWatch(-1);
         // The awaited directory may have appeared before the ancestor's watch began.
-        if (isDirectory(dirs[level - 1])) continue;
+        if (!denied && isDirectory(dirs[level - 1])) continue;
         return;
       }
       int fileWatch = ::inotify_add_watch(fd.get(), path.c_str(), kFileMask);
@@ -143,9 +150,13 @@ struct WatchState {
       } else if (event.wd == dirWd) {
         if (event.mask & (kDirSelfMask | IN_IGNORED | IN_UNMOUNT)) {
           rearm = true;
-        } else if (event.len > 0 && names[dirLevel] == event.name) {
+        } else if (event.len == 0) {
+          // The directory's own permissions: the file may have become readable or unreadable.
+          // No re-arm, which a directory we may no longer read would refuse.
+          if (dirLevel == 0 && (event.mask & IN_ATTRIB)) changed = true;
+        } else if (names[dirLevel] == event.name) {
           rearm = true;
-          if (dirLevel == 0 && (event.mask & (IN_CREATE | IN_MOVED_TO))) changed = true;
+          if (dirLevel == 0 && (event.mask & (IN_CREATE | IN_MOVED_TO | IN_ATTRIB))) changed = true;
         }
       }
       // Anything else belongs to a watch already replaced.

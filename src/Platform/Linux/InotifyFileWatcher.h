@@ -3,12 +3,15 @@
 // Each watch has one inotify descriptor, registered with the loop, holding up to two watches:
 // - the file at the path, for IN_CLOSE_WRITE (a write is reported once, when the writer closes
 //   the file, however many write calls it made; a writer that keeps the file open is reported
-//   when it closes it), IN_DELETE_SELF and IN_MOVE_SELF;
-// - the directory holding the path, for the file's name appearing (IN_CREATE, IN_MOVED_TO) or
-//   going (IN_DELETE, IN_MOVED_FROM), so an atomic replacement (write a temporary file, rename
-//   it over the path) and a file that appears after a gap are both reported. When that directory
-//   does not exist, the nearest existing ancestor is watched for the next missing component to
-//   appear instead, and the watch moves down as the directories come into being.
+//   when it closes it), IN_DELETE_SELF, IN_MOVE_SELF and IN_ATTRIB;
+// - the directory holding the path, for the file's name appearing (IN_CREATE, IN_MOVED_TO),
+//   going (IN_DELETE, IN_MOVED_FROM) or changing attributes (IN_ATTRIB), and for the
+//   directory's own attributes, so an atomic replacement (write a temporary file, rename it over
+//   the path), a file that appears after a gap, and a change of permissions of the file or of
+//   its directory (a file that couldn't be read made readable again) are all reported. When
+//   that directory does not exist, or exists but refuses a watch (no permission), the nearest
+//   ancestor that takes one is watched for the next component to appear or change permissions
+//   instead, and the watch moves down as the directories come into being or become readable.
 // All events read in one wake-up make one batch: the watch first re-arms on whatever now stands
 // at the path, then calls back once when the batch touched the file (or the file at the path is
 // a different one, or has appeared or gone). Re-arming comes before the callback, so a change

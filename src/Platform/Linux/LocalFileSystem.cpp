@@ -8,8 +8,25 @@
 
 #include "Platform/FileSystem.h"
 #include "Platform/Linux/FileDescriptor.h"
+#include "Platform/Linux/FileSystemCalls.h"
 
 namespace zelto {
+
+const FileSystemCalls& FileSystemCalls::real() {
+  static const FileSystemCalls calls{
+      .open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+      .mkostemp = [](char* pattern, int flags) { return ::mkostemp(pattern, flags); },
+      .read = [](int fd, void* buffer, size_t size) { return ::read(fd, buffer, size); },
+      .write = [](int fd, const void* data, size_t size) { return ::write(fd, data, size); },
+      .fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); },
+      .fsync = [](int fd) { return ::fsync(fd); },
+      .rename = [](const char* from, const char* to) { return ::rename(from, to); },
+      .unlink = [](const char* path) { return ::unlink(path); },
+      .stat = [](const char* path, struct stat* st) { return ::stat(path, st); },
+      .lstat = [](const char* path, struct stat* st) { return ::lstat(path, st); },
+  };
+  return calls;
+}
 
 namespace {
 
@@ -18,13 +35,17 @@ Status failure(const std::string& what, const std::string& path, int err) {
   return Status::failure(what + " " + path + ": " + strerror(err));
 }
 
-bool writeAll(int fd, const std::string& contents) {
+bool writeAll(const FileSystemCalls& calls, int fd, const std::string& contents) {
   const char* data = contents.data();
   size_t left = contents.size();
   while (left > 0) {
-    ssize_t n = ::write(fd, data, left);
+    ssize_t n = calls.write(fd, data, left);
     if (n < 0) {
       if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {  // no progress and no reason: stop rather than spin
+      errno = EIO;
       return false;
     }
     data += n;
@@ -54,7 +75,8 @@ FileStatus statusOf(const struct stat& st) {
 // Writes `contents` to a new file beside `path` and renames it over `path`. On success, when
 // `written` is given, it receives what stands at `path` after the rename if that is still the
 // file written here (same device and inode), else nothing.
-Status replaceAtomically(const std::string& path, const std::string& contents, uint32_t newFileMode,
+Status replaceAtomically(const FileSystemCalls& calls, const std::string& path,
+                         const std::string& contents, uint32_t newFileMode,
                          std::optional<FileStatus>* written) {
   if (path.empty()) return Status::failure("No path to write to");
   std::string parent = path::deletingLastComponent(path);
@@ -62,31 +84,35 @@ Status replaceAtomically(const std::string& path, const std::string& contents, u
   std::string name = path::lastComponent(path);
   std::string temp = path::appendingComponent(directory, "." + name + ".XXXXXX");
 
+  // Only a regular file standing at the path lends its mode: a symbolic link there is replaced,
+  // not followed, and its target's mode is none of the new file's business.
   uint32_t mode = newFileMode;
   struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+  if (calls.lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    mode = existing.st_mode & 07777;
+  }
 
-  FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+  FileDescriptor fd(calls.mkostemp(temp.data(), O_CLOEXEC));
   if (fd.get() < 0) return failure("Can't create a temporary file for", path, errno);
   auto fail = [&](const std::string& what) {
     int err = errno;
     fd.close();
-    ::unlink(temp.c_str());
+    calls.unlink(temp.c_str());
     return failure(what, path, err);
   };
-  if (::fchmod(fd.get(), mode) != 0) return fail("Can't set permissions for");
-  if (!writeAll(fd.get(), contents)) return fail("Can't write");
-  if (::fsync(fd.get()) != 0) return fail("Can't flush");
+  if (calls.fchmod(fd.get(), mode) != 0) return fail("Can't set permissions for");
+  if (!writeAll(calls, fd.get(), contents)) return fail("Can't write");
+  if (calls.fsync(fd.get()) != 0) return fail("Can't flush");
   struct stat ours {};
   const bool known = written != nullptr && ::fstat(fd.get(), &ours) == 0;
   if (!fd.close()) {
     int err = errno;
-    ::unlink(temp.c_str());
+    calls.unlink(temp.c_str());
     return failure("Can't close", path, err);
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
+  if (calls.rename(temp.c_str(), path.c_str()) != 0) {
     int err = errno;
-    ::unlink(temp.c_str());
+    calls.unlink(temp.c_str());
     return failure("Can't replace", path, err);
   }
   if (written != nullptr) {
@@ -94,28 +120,38 @@ Status replaceAtomically(const std::string& path, const std::string& contents, u
     // renamed over ours in between is told apart by its inode.
     struct stat now {};
     written->reset();
-    if (known && ::stat(path.c_str(), &now) == 0 && now.st_dev == ours.st_dev &&
+    if (known && calls.lstat(path.c_str(), &now) == 0 && now.st_dev == ours.st_dev &&
         now.st_ino == ours.st_ino) {
       *written = statusOf(now);
     }
   }
   // Make the rename itself durable.
-  FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  FileDescriptor dir(calls.open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (dir.get() >= 0) calls.fsync(dir.get());
   return Status::success();
 }
 
 }  // namespace
 
-std::optional<FileStatus> LocalFileSystem::status(const std::string& path) const {
+LocalFileSystem::LocalFileSystem()
+    : calls_(std::shared_ptr<const FileSystemCalls>(&FileSystemCalls::real(),
+                                                    [](const FileSystemCalls*) {})) {}
+
+LocalFileSystem::LocalFileSystem(const FileSystemCalls& calls)
+    : calls_(std::make_shared<const FileSystemCalls>(calls)) {}
+
+Result<std::optional<FileStatus>> LocalFileSystem::inspect(const std::string& path) const {
+  if (path.empty()) return std::optional<FileStatus>();
   struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return statusOf(st);
+  if (calls_->stat(path.c_str(), &st) == 0) return std::optional<FileStatus>(statusOf(st));
+  // Only these say that nothing stands there; anything else leaves the question open.
+  if (errno == ENOENT || errno == ENOTDIR) return std::optional<FileStatus>();
+  return failure("Can't inspect", path, errno);
 }
 
 Result<std::string> LocalFileSystem::readFile(const std::string& path) const {
   // O_NONBLOCK so that a FIFO at the path can't hang us; it is refused below anyway.
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  FileDescriptor fd(calls_->open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0));
   if (fd.get() < 0) return failure("Can't open", path, errno);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return failure("Can't inspect", path, errno);
@@ -124,7 +160,7 @@ Result<std::string> LocalFileSystem::readFile(const std::string& path) const {
   contents.reserve(static_cast<size_t>(st.st_size));
   char buffer[65536];
   for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    ssize_t n = calls_->read(fd.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
       return failure("Can't read", path, errno);
@@ -137,13 +173,14 @@ Result<std::string> LocalFileSystem::readFile(const std::string& path) const {
 
 Status LocalFileSystem::writeFileAtomically(const std::string& path, const std::string& contents,
                                             uint32_t newFileMode) {
-  return replaceAtomically(path, contents, newFileMode, nullptr);
+  return replaceAtomically(*calls_, path, contents, newFileMode, nullptr);
 }
 
 Result<std::optional<FileStatus>> LocalFileSystem::writeFileAtomicallyWithStatus(
     const std::string& path, const std::string& contents, uint32_t newFileMode) {
   std::optional<FileStatus> written;
-  if (Status replaced = replaceAtomically(path, contents, newFileMode, &written); !replaced.ok()) {
+  if (Status replaced = replaceAtomically(*calls_, path, contents, newFileMode, &written);
+      !replaced.ok()) {
     return replaced;
   }
   return written;
@@ -171,19 +208,20 @@ Status LocalFileSystem::createDirectories(const std::string& path) {
 }
 
 Status LocalFileSystem::appendToFile(const std::string& path, const std::string& text) {
-  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  FileDescriptor fd(calls_->open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (fd.get() < 0) return failure("Can't open", path, errno);
-  if (!writeAll(fd.get(), text) || !fd.close()) return failure("Can't append to", path, errno);
+  if (!writeAll(*calls_, fd.get(), text) || !fd.close())
+    return failure("Can't append to", path, errno);
   return Status::success();
 }
 
 Status LocalFileSystem::removeFile(const std::string& path) {
-  if (::unlink(path.c_str()) != 0) return failure("Can't remove", path, errno);
+  if (calls_->unlink(path.c_str()) != 0) return failure("Can't remove", path, errno);
   return Status::success();
 }
 
 Status LocalFileSystem::renameFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0)
+  if (calls_->rename(from.c_str(), to.c_str()) != 0)
     return failure("Can't move " + from + " to", to, errno);
   return Status::success();
 }

@@ -118,6 +118,25 @@ TEST_F(InotifyFileWatcherTest, AWatchOnAMissingFileReportsItsCreationAndLaterWri
   ASSERT_TRUE(runUntil([&] { return calls > afterCreation; }));
 }
 
+// A file made readable again must be read at once, not at some later check.
+TEST_F(InotifyFileWatcherTest, PermissionChangesOfTheFileAndOfItsFolderAreReported) {
+  std::string folder = dir / "conf", path = dir.write("conf/prefs.cfg", "0");
+  std::string neighbour = dir.write("conf/other", "0");
+  int calls = 0;
+  auto watch = watcher.watch(path, [&] { ++calls; });
+  for (const auto& [target, mode] : std::vector<std::pair<std::string, mode_t>>{
+           {path, 0}, {path, 0600}, {folder, 0}, {folder, 0700}}) {
+    const int before = calls;
+    ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+    EXPECT_TRUE(runUntil([&] { return calls > before; })) << target << " " << std::oct << mode;
+  }
+  settle();
+  const int before = calls;
+  ASSERT_EQ(::chmod(neighbour.c_str(), 0), 0);
+  settle();
+  EXPECT_EQ(calls, before);
+}
+
 TEST_F(InotifyFileWatcherTest, DestroyingTheHandleStopsCallbacksAndClosesItsDescriptor) {
   std::string path = dir.write("prefs.cfg", "0");
   const size_t before = openDescriptors();

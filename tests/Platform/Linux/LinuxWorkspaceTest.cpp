@@ -67,6 +67,8 @@ class LinuxWorkspaceTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    // The observers capture the test's locals, which are gone by now.
+    for (auto token : observers) workspace.removeRunningApplicationsObserver(token);
     for (pid_t pid : launched) ::kill(pid, SIGKILL);
     // Let the workspace reap them before it goes.
     runLoopUntil(loop,
@@ -97,6 +99,11 @@ class LinuxWorkspaceTest : public ::testing::Test {
     return pid;
   }
 
+  // Observes the fixture's workspace until the test ends.
+  void observe(Workspace::Observer observer) {
+    observers.push_back(workspace.addRunningApplicationsObserver(std::move(observer)));
+  }
+
   // Runs the loop until what is already posted to it has run.
   void drain() {
     bool drained = false;
@@ -109,6 +116,7 @@ class LinuxWorkspaceTest : public ::testing::Test {
   UvRunLoop loop;
   LinuxWorkspace workspace{loop};
   std::vector<pid_t> launched;
+  std::vector<Workspace::Token> observers;
 };
 
 // --- Launching and listing -------------------------------------------------------------------
@@ -157,7 +165,7 @@ TEST_F(LinuxWorkspaceTest, AnApplicationStartedThroughAScriptIsListedUntilItEnds
   const std::string expectedPath = fs::canonical(temp / "Scripts/Wrapped.app").string();
 
   int told = 0;
-  workspace.addRunningApplicationsObserver([&] { ++told; });
+  observe([&] { ++told; });
   ASSERT_TRUE(workspace.launchApplication(temp / "Linked/Wrapped.app").ok());
   pid_t pid = 0;
   ASSERT_TRUE(runLoopUntil(loop, [&] {
@@ -263,7 +271,7 @@ TEST_F(LinuxWorkspaceTest, AKilledApplicationIsToldAtOnceAndReaped) {
   ASSERT_GT(pid, 0);
   int told = 0;
   bool listedWhenTold = true;
-  workspace.addRunningApplicationsObserver([&] {
+  observe([&] {
     ++told;
     listedWhenTold = !ours().empty();
   });
@@ -281,7 +289,7 @@ TEST_F(LinuxWorkspaceTest, AKilledApplicationIsToldAtOnceAndReaped) {
 TEST_F(LinuxWorkspaceTest, AStartBySomeoneElseOfAWatchedExecutableIsToldWithoutReadingTheList) {
   EXPECT_TRUE(ours().empty());  // the first reading
   int told = 0;
-  workspace.addRunningApplicationsObserver([&] { ++told; });
+  observe([&] { ++told; });
   // Never seen running here: asked for, its executable is watched from now on.
   workspace.watchForStarts(temp / "Apps/Zelto.app");
 

@@ -48,11 +48,13 @@ std::optional<std::string> ZeltoBasePreferences::standardConfigurationPath() {
 Result<nlohmann::json> ZeltoBasePreferences::configObjectForNamespace(
     const std::string& configNamespace) {
   std::optional<FileVersion> unused;
-  return readNamespace(configNamespace, unused);
+  Result<std::optional<nlohmann::json>> object = readNamespace(configNamespace, unused);
+  if (!object.ok()) return object.status();
+  return object->value_or(nlohmann::json::object());
 }
 
-Result<nlohmann::json> ZeltoBasePreferences::readNamespace(const std::string& configNamespace,
-                                                           std::optional<FileVersion>& version) {
+Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readNamespace(
+    const std::string& configNamespace, std::optional<FileVersion>& version) {
   auto path = ZeltoUtils::getConfigurationPath(configNamespace);
   const std::string shown = path.value_or("(null)");
   if (!path || !ZeltoUtils::createApplicationSupportDirectoryIfNecessary().ok()) {
@@ -61,25 +63,41 @@ Result<nlohmann::json> ZeltoBasePreferences::readNamespace(const std::string& co
   }
   // Taken before the read: a file replaced meanwhile shows another status at the next look.
   std::optional<FileStatus> before = Env::fileSystem().status(*path);
-  Result<nlohmann::json> object = configObjectAtPath(*path);
-  if (object.ok() && before && before->kind == FileStatus::Kind::kRegular) {
+  Result<std::optional<nlohmann::json>> object = readConfigFile(*path);
+  if (object.ok() && *object && before && before->kind == FileStatus::Kind::kRegular) {
     version = FileVersion{*path, *before};
   }
   return object;
 }
 
 Result<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std::string& path) {
+  Result<std::optional<nlohmann::json>> object = readConfigFile(path);
+  if (!object.ok()) return object.status();
+  return object->value_or(nlohmann::json::object());
+}
+
+Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFile(
+    const std::string& path) {
   log::info("Looking up configuration file at {}", path);
   FileSystem& fs = Env::fileSystem();
-  if (!fs.exists(path)) {
+  const std::string unreadable =
+      fmt::format("Unable to load configuration file at {}. Something bad has happened.", path);
+  // A path that can't be looked at (no permission on the way, a loop of links) holds a file
+  // that can't be read, not no file.
+  Result<std::optional<FileStatus>> found = fs.inspect(path);
+  if (!found.ok()) {
+    log::debug("{}", found.status().message());
+    return logged(unreadable);
+  }
+  if (!*found) {
     log::info("Configuration file does not exist at {}...starting from defaults", path);
-    return nlohmann::json::object();
+    return std::optional<nlohmann::json>();
   }
   // Only a regular file is read, and reading never blocks (a FIFO at the path is refused).
   Result<std::string> text = fs.readFile(path);
   if (!text.ok()) {
-    return logged(
-        fmt::format("Unable to load configuration file at {}. Something bad has happened.", path));
+    log::debug("{}", text.status().message());
+    return logged(unreadable);
   }
   nlohmann::json parsed;
   try {
@@ -97,7 +115,7 @@ Result<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std::strin
     return logged(
         fmt::format("Error while unserializing file at {}. Invalid configuration object.", path));
   }
-  return parsed;
+  return std::optional<nlohmann::json>(std::move(parsed));
 }
 
 std::optional<std::string> ZeltoBasePreferences::configFilePath() const {
@@ -124,6 +142,7 @@ Status ZeltoBasePreferences::saveWithBackup(bool backup) {
   }
   auto saved = writeDictionary(dictionary, *path);
   if (!saved.ok()) return saved.status();
+  fileLoaded_ = true;
   if (*saved) {
     heldFile_ = HeldFile{FileVersion{*path, **saved}, std::move(dictionary)};
     JSONValues::asReadBack(*heldFile_->unreadSave);
@@ -184,7 +203,8 @@ Status ZeltoBasePreferences::resetToDefaults() {
   return Status::success();
 }
 
-Status ZeltoBasePreferences::mergeStored(const nlohmann::json& stored) {
+Status ZeltoBasePreferences::mergeStored(nlohmann::json stored) {
+  prepareDiscard(stored);
   if (Status merged = mergeFromDictionary(stored); !merged.ok()) {
     log::error("Error while discarding unsaved changes: {}", merged.message());
     return merged.withContext("Error while discarding unsaved changes");
@@ -194,15 +214,25 @@ Status ZeltoBasePreferences::mergeStored(const nlohmann::json& stored) {
 
 Status ZeltoBasePreferences::discardUnsavedChanges() {
   heldFile_.reset();
-  willDiscardUnsavedChanges();
   std::optional<FileVersion> version;
   const uint64_t generated = FieldDefault::generatedOnThisThread();
-  Result<nlohmann::json> stored = readNamespace(ns, version);
+  Result<std::optional<nlohmann::json>> stored = readNamespace(ns, version);
+  // Until the file has been read and parsed nothing of the record changes.
   if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", ns);
     return stored.status();
   }
-  if (Status merged = mergeStored(*stored); !merged.ok()) return merged;
+  if (!*stored && fileLoaded_) {
+    log::info("Keeping the last loaded configuration: its file {} is gone",
+              configFilePath().value_or("(null)"));
+    return Status::success();
+  }
+  const bool fromFile = stored->has_value();
+  if (Status merged = mergeStored(std::move(*stored).value_or(nlohmann::json::object()));
+      !merged.ok()) {
+    return merged;
+  }
+  if (fromFile) fileLoaded_ = true;
   // A merge that made a default anew (a new identifier, say) would make another one next time.
   if (version && FieldDefault::generatedOnThisThread() == generated) {
     holdVersion(std::move(*version));
@@ -221,9 +251,8 @@ Status ZeltoBasePreferences::discardUnsavedChangesIfFileChanged() {
   // The file still holds what this record saved: take it back as a read would, unread.
   HeldFile held = std::move(*heldFile_);
   heldFile_.reset();
-  willDiscardUnsavedChanges();
   const uint64_t generated = FieldDefault::generatedOnThisThread();
-  if (Status merged = mergeStored(*held.unreadSave); !merged.ok()) return merged;
+  if (Status merged = mergeStored(std::move(*held.unreadSave)); !merged.ok()) return merged;
   if (FieldDefault::generatedOnThisThread() == generated) holdVersion(std::move(held.version));
   return Status::success();
 }

@@ -16,6 +16,12 @@
 // a field changed directly and not saved survives a skipped read, so such a change must be
 // saved or followed by `fileMayHaveChanged`.
 //
+// A reload never loses what the record holds to a file it can't use: when the file can't be
+// read or parsed, or its values don't fit the record, the record stays exactly as it was; so
+// it does when the file is gone after the record was once read from it or saved to it (the
+// record keeps the last configuration it knew, and says so in the log). Only a record that
+// never knew a file starts from what it has when there is none.
+//
 // Plain value like every record; no lock. Any thread, one at a time per record.
 #pragma once
 
@@ -75,14 +81,19 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
     FileStatus status;
   };
 
-  // configObjectForNamespace, and the version of the file, its status taken before the read:
-  // nothing when there was no regular file to read. `version` is set on success only.
-  static Result<nlohmann::json> readNamespace(const std::string& configNamespace,
-                                              std::optional<FileVersion>& version);
+  // configObjectForNamespace, but nothing when there is no file; and the version of the file,
+  // its status taken before the read: nothing when there was no regular file to read.
+  // `version` is set on success only.
+  static Result<std::optional<nlohmann::json>> readNamespace(const std::string& configNamespace,
+                                                             std::optional<FileVersion>& version);
   // From now on this record holds `version` of its file (see above).
   void holdVersion(FileVersion version) { heldFile_ = HeldFile{std::move(version), std::nullopt}; }
-  // Called at the start of every discard, before the file is looked at.
-  virtual void willDiscardUnsavedChanges() {}
+  // The record's content came from its file (or went there): a reload finding no file keeps it.
+  void noteFileLoaded() { fileLoaded_ = true; }
+  // Given the object a discard is about to merge (the file's, or the record's own save), adds
+  // whatever else the discard must change, as keys of the object: the merge applies it all or
+  // nothing.
+  virtual void prepareDiscard(nlohmann::json& /*stored*/) const {}
 
  private:
   struct HeldFile {
@@ -92,14 +103,17 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
     std::optional<nlohmann::json> unreadSave;
   };
 
-  // The merge of a discard, with its failure logged.
-  Status mergeStored(const nlohmann::json& stored);
+  // The merge of a discard (prepareDiscard applied first), with its failure logged.
+  Status mergeStored(nlohmann::json stored);
+  // The parsed object of the file at `path`, nothing when there is no file; each failure logged.
+  static Result<std::optional<nlohmann::json>> readConfigFile(const std::string& path);
   // saveToPath for `dictionary` (this record's): on success the status of the file written,
   // when it can be told.
   Result<std::optional<FileStatus>> writeDictionary(const nlohmann::json& dictionary,
                                                     const std::string& path);
 
   std::optional<HeldFile> heldFile_;
+  bool fileLoaded_ = false;
 };
 
 }  // namespace zelto

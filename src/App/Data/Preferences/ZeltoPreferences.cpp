@@ -160,12 +160,14 @@ void ZeltoPreferences::resetSharedInstanceForTesting() {
 Result<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(const std::string& configNamespace) {
   std::optional<FileVersion> version;
   const uint64_t generated = FieldDefault::generatedOnThisThread();
-  Result<nlohmann::json> stored = readNamespace(configNamespace, version);
+  Result<std::optional<nlohmann::json>> stored = readNamespace(configNamespace, version);
   if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", configNamespace);
     return stored.status();
   }
-  Result<ZeltoPreferences> record = initWithNamespace(configNamespace, *stored);
+  Result<ZeltoPreferences> record =
+      initWithNamespace(configNamespace, stored->value_or(nlohmann::json::object()));
+  if (record.ok() && *stored) record->noteFileLoaded();
   // Only a record that a reload would leave as it is holds the file's version: none that took
   // a default made anew (a new identifier, the time now, a resource's text).
   if (record.ok() && version && FieldDefault::generatedOnThisThread() == generated) {
@@ -296,6 +298,13 @@ Status ZeltoPreferences::resetToDefaults() {
   return ZeltoBasePreferences::resetToDefaults();
 }
 
-void ZeltoPreferences::willDiscardUnsavedChanges() { clearVolatileFields(); }
+void ZeltoPreferences::prepareDiscard(nlohmann::json& stored) const {
+  // The fields clearVolatileFields empties, as keys: null empties an optional field.
+  for (const char* key :
+       {"lastZeltoDate", "lastUnzeltoDate", "lastBreakDate", "lastUnbreakDate", "lastTimerTickDate",
+        "zeltoUnblockDate", "zeltoUnbreakDate", "password", "httpPort", "websocketPort"}) {
+    if (!stored.contains(key)) stored[key] = nullptr;
+  }
+}
 
 }  // namespace zelto

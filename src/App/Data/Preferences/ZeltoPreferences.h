@@ -119,7 +119,7 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
 
  protected:
   // Every discard empties the fields that only the file may set again.
-  void willDiscardUnsavedChanges() override;
+  void prepareDiscard(nlohmann::json& stored) const override;
 
  private:
   void clearVolatileFields();

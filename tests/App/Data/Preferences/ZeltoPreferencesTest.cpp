@@ -123,18 +123,29 @@ TEST_F(ZeltoPreferencesTest, ReloadEmptiesExactlyTheVolatileFieldsAndKeepsTheRes
   EXPECT_EQ(prefs->zeltoType, 1);
   EXPECT_EQ(prefs->currentTimeZone, "Europe/Berlin");
 
-  // A file holding the dates restores them; a missing file is a no-op merge that succeeds.
+  // A file holding the dates restores them; a file gone since keeps the record as it is.
   writeConfig(R"({"zeltoUnblockDate": "2026-12-06T10:00:00Z"})");
   ASSERT_TRUE(prefs->discardUnsavedChanges().ok());
   EXPECT_EQ(prefs->zeltoUnblockDate, JSONValues::parseDate("2026-12-06T10:00:00Z"));
   std::filesystem::remove(configFile());
   prefs->password = "again";
+  LogCapture capture;
   EXPECT_TRUE(prefs->discardUnsavedChanges().ok());
-  EXPECT_FALSE(prefs->password || prefs->zeltoUnblockDate);
-  EXPECT_EQ(prefs->zeltoType, 1);
+  EXPECT_EQ(prefs->password, "again");
+  EXPECT_EQ(prefs->zeltoUnblockDate, JSONValues::parseDate("2026-12-06T10:00:00Z"));
+  EXPECT_TRUE(capture.has(spdlog::level::info, "Keeping the last loaded configuration: its file " +
+                                                   configFile() + " is gone"));
+
+  // A record that never knew a file still takes a reload without one as before.
+  std::filesystem::remove(configFile());
+  auto fresh = load();
+  ASSERT_TRUE(fresh);
+  fresh->password = "unsaved";
+  EXPECT_TRUE(fresh->discardUnsavedChanges().ok());
+  EXPECT_FALSE(fresh->password);
 }
 
-TEST_F(ZeltoPreferencesTest, AFailedReloadLeavesTheRecordButStillEmptiesTheVolatileFields) {
+TEST_F(ZeltoPreferencesTest, AFailedReloadLeavesTheRecordExactlyAsItWas) {
   auto prefs = load();
   ASSERT_TRUE(prefs);
   prefs->zeltoType = 1;
@@ -149,7 +160,7 @@ TEST_F(ZeltoPreferencesTest, AFailedReloadLeavesTheRecordButStillEmptiesTheVolat
   EXPECT_THAT(capture.texts().back(),
               StartsWith("Error while discarding unsaved changes: zeltoType"));
   EXPECT_EQ(prefs->zeltoType, 1);
-  EXPECT_FALSE(prefs->password);
+  EXPECT_EQ(prefs->password, "pw");
 }
 
 TEST_F(ZeltoPreferencesTest, ResetToDefaults) {
