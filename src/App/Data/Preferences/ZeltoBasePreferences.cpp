@@ -8,6 +8,7 @@
 #include "Platform/DateCalendar.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
+#include "Platform/JsonText.h"
 #include "Platform/Log.h"
 
 namespace zelto {
@@ -69,6 +70,17 @@ Result<nlohmann::json> ZeltoBasePreferences::readNamespace(const std::string& co
 }
 
 Result<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std::string& path) {
+  // Nothing below should throw; memory running out while a large file is read or parsed is
+  // a file that can't be loaded, not the end of the process.
+  try {
+    return configObjectAtPathOrThrow(path);
+  } catch (const std::exception&) {
+    return logged(
+        fmt::format("Unable to load configuration file at {}. Something bad has happened.", path));
+  }
+}
+
+Result<nlohmann::json> ZeltoBasePreferences::configObjectAtPathOrThrow(const std::string& path) {
   log::info("Looking up configuration file at {}", path);
   FileSystem& fs = Env::fileSystem();
   if (!fs.exists(path)) {
@@ -76,17 +88,19 @@ Result<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std::strin
     return nlohmann::json::object();
   }
   // Only a regular file is read, and reading never blocks (a FIFO at the path is refused).
-  Result<std::string> text = fs.readFile(path);
+  Result<std::string> text = fs.readFile(path, kMaxConfigurationBytes);
   if (!text.ok()) {
     return logged(
         fmt::format("Unable to load configuration file at {}. Something bad has happened.", path));
   }
-  nlohmann::json parsed;
-  try {
-    parsed = nlohmann::json::parse(*text);
-  } catch (const nlohmann::json::exception& e) {
-    return logged(fmt::format("Error while unserializing file at {}: {}", path, e.what()));
+  // Nesting deeper than JsonText::kMaxDepth is refused here, so that no later copy, comparison
+  // or print of the value recurses too deep.
+  Result<nlohmann::json> read = JsonText::parse(*text);
+  if (!read.ok()) {
+    return logged(
+        fmt::format("Error while unserializing file at {}: {}", path, read.status().message()));
   }
+  nlohmann::json parsed = std::move(read).value();
   // A configuration file holds an object or a list at its top; the parser takes a bare value
   // too, but such a file is malformed, not merely the wrong kind of configuration.
   if (auto problem = topLevelProblem(parsed)) {
