@@ -5,13 +5,14 @@
 // The periods must be non-empty, in time order and no longer than a day and its clock change,
 // and the indexed answers of a Schedule must agree with the same questions asked of the plain
 // list.
+#include "App/Data/Schedules/Schedule.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "App/Data/Preferences/ScheduleZeltoPreferences.h"
-#include "App/Data/Schedules/Schedule.h"
 #include "App/Data/Schedules/ScheduleHelpers.h"
 #include "Platform/JsonText.h"
 #include "fuzz/FuzzInput.h"
