@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
@@ -20,10 +21,27 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-// Whether XML property-list text nests no deeper than `limit` arrays and dictionaries. The
-// tags are counted outside comments, CDATA sections, declarations and processing instructions;
-// a tag left open at the end needs no counting (the parser refuses the text).
-bool xmlDepthWithin(std::string_view text, int limit) {
+// Whether XML property-list text nests no deeper than `limit` arrays and dictionaries and can
+// hold no NUL character in a text (which the library asserts never happens, ending the
+// process). The tags are counted outside comments, CDATA sections, declarations and processing
+// instructions; a tag left open at the end needs no counting (the parser refuses the text).
+bool xmlIsSafe(std::string_view text, int limit) {
+  if (text.find('\0') != std::string_view::npos) return false;
+  // A character reference to NUL (&#0; &#x00;), or out of range, which might wrap to it.
+  for (size_t at = text.find("&#"); at != std::string_view::npos; at = text.find("&#", at + 2)) {
+    size_t digit = at + 2;
+    const bool hex = digit < text.size() && (text[digit] == 'x' || text[digit] == 'X');
+    if (hex) ++digit;
+    uint64_t value = 0;
+    for (; digit < text.size() && std::isxdigit(static_cast<unsigned char>(text[digit])); ++digit) {
+      const char c = text[digit];
+      if (!hex && !std::isdigit(static_cast<unsigned char>(c))) break;
+      const uint64_t d =
+          std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20) - 'a' + 10;
+      value = std::min<uint64_t>(value * (hex ? 16 : 10) + d, 0x110000);
+    }
+    if (value == 0 || value > 0x10FFFF) return false;
+  }
   auto skipPast = [&](size_t from, std::string_view end) {
     size_t at = text.find(end, from);
     return at == std::string_view::npos ? text.size() : at + end.size();
@@ -64,9 +82,10 @@ bool xmlDepthWithin(std::string_view text, int limit) {
 }
 
 // Whether a binary property list nests no deeper than `limit` arrays, sets and dictionaries
-// from its top object. False too for bytes whose object table can't be followed (a reference
-// out of range, a cycle): what can't be measured isn't handed on.
-bool binaryDepthWithin(std::string_view bytes, int limit) {
+// from its top object, and holds no NUL character in a string or key it reaches (see
+// xmlIsSafe). False too for bytes whose object table can't be followed (a reference out of
+// range, a cycle): what can't be measured isn't handed on.
+bool binaryIsSafe(std::string_view bytes, int limit) {
   constexpr size_t kHeader = 8, kTrailer = 32;
   if (bytes.size() < kHeader + kTrailer) return false;
   auto number = [&](size_t at, size_t size) {
@@ -86,7 +105,8 @@ bool binaryDepthWithin(std::string_view bytes, int limit) {
     return false;
   }
   // The references an object holds, as the span [first, end) of its bytes; `container` when it
-  // is an array, a set or a dictionary. False when its bytes run past the object table.
+  // is an array, a set or a dictionary. False when its bytes run past the object table, or it
+  // is a string holding NUL.
   auto references = [&](uint64_t object, size_t& first, size_t& end, bool& container) {
     const uint64_t offset = number(static_cast<size_t>(table + object * offsetSize), offsetSize);
     if (offset < kHeader || offset >= table) return false;
@@ -94,7 +114,8 @@ bool binaryDepthWithin(std::string_view bytes, int limit) {
     const int type = marker >> 4;
     first = end = static_cast<size_t>(offset) + 1;
     container = type == 0xA || type == 0xC || type == 0xD;
-    if (!container) return true;
+    const bool text = type == 0x5 || type == 0x6 || type == 0x7;  // ASCII, UTF-16, UTF-8
+    if (!container && !text) return true;
     uint64_t items = marker & 0xF;
     if (items == 0xF) {  // the count follows as an integer object
       if (first >= table || static_cast<uint8_t>(bytes[first]) >> 4 != 1) return false;
@@ -102,6 +123,14 @@ bool binaryDepthWithin(std::string_view bytes, int limit) {
       if (first + 1 + size > table) return false;
       items = number(first + 1, size);
       first += 1 + size;
+    }
+    if (text) {
+      const uint64_t unit = type == 0x6 ? 2 : 1;
+      if (items > (table - first) / unit) return false;
+      for (size_t i = first; i < first + items * unit; i += unit) {
+        if (bytes[i] == 0 && (unit == 1 || bytes[i + 1] == 0)) return false;
+      }
+      return true;
     }
     if (type == 0xD && items > UINT32_MAX) return false;
     if (type == 0xD) items *= 2;  // keys, then values
@@ -180,12 +209,13 @@ std::optional<nlohmann::json> toJson(plist_t node, int depthLeft) {
     }
     case PLIST_STRING:
     case PLIST_KEY: {
-      char* value = nullptr;
       if (plist_get_node_type(node) == PLIST_STRING) {
-        plist_get_string_val(node, &value);
-      } else {
-        plist_get_key_val(node, &value);
+        uint64_t length = 0;
+        const char* value = plist_get_string_ptr(node, &length);
+        return value ? std::string(value, static_cast<size_t>(length)) : std::string();
       }
+      char* value = nullptr;
+      plist_get_key_val(node, &value);
       std::string text = value ? value : "";
       free(value);
       return text;
@@ -286,8 +316,8 @@ plist_t fromJson(const nlohmann::json& value) {
 std::optional<nlohmann::json> PropertyList::parse(const std::string& bytes) {
   if (bytes.empty() || bytes.size() > UINT32_MAX) return std::nullopt;
   const std::string_view text(bytes);
-  const bool within = text.starts_with("bplist00") ? binaryDepthWithin(text, kMaxDepth)
-                                                   : xmlDepthWithin(text, kMaxDepth);
+  const bool within =
+      text.starts_with("bplist00") ? binaryIsSafe(text, kMaxDepth) : xmlIsSafe(text, kMaxDepth);
   if (!within) return std::nullopt;
   plist_t root = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);

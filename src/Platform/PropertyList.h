@@ -26,8 +26,8 @@ class PropertyList {
   // The deepest nesting of arrays and dictionaries taken.
   static constexpr int kMaxDepth = 512;
 
-  // Parses XML or binary property-list bytes; nothing when they are not a property list or
-  // nest deeper than kMaxDepth.
+  // Parses XML or binary property-list bytes; nothing when they are not a property list, nest
+  // deeper than kMaxDepth, or would give a text holding NUL (the library aborts on one).
   static std::optional<nlohmann::json> parse(const std::string& bytes);
   // Serialises as an XML property list; nothing when the value can't be represented (null).
   static std::optional<std::string> toXML(const nlohmann::json& value);
