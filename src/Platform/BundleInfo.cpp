@@ -39,7 +39,8 @@ BundleInfo BundleInfo::forExecutable(const std::string& executablePath, const Fi
     return info;
   }
   std::string candidate = path::deletingLastComponent(contents);
-  auto bytes = fs.readFile(path::appendingComponent(contents, "Info.plist"));
+  auto bytes =
+      fs.readFile(path::appendingComponent(contents, "Info.plist"), PropertyList::kMaxBytes);
   if (candidate.empty() || !bytes) return info;
   auto plist = PropertyList::parse(*bytes);
   if (!plist || !plist->is_object()) return info;
@@ -53,7 +54,8 @@ BundleInfo BundleInfo::forExecutable(const std::string& executablePath, const Fi
 
 std::optional<std::string> BundleInfo::identifierOfBundleAt(const std::string& bundlePath,
                                                             const FileSystem& fs) {
-  auto bytes = fs.readFile(path::appendingComponent(bundlePath, "Contents/Info.plist"));
+  auto bytes = fs.readFile(path::appendingComponent(bundlePath, "Contents/Info.plist"),
+                           PropertyList::kMaxBytes);
   if (!bytes) return std::nullopt;
   auto plist = PropertyList::parse(*bytes);
   if (!plist || !plist->is_object()) return std::nullopt;

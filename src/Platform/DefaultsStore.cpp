@@ -33,7 +33,7 @@ std::optional<std::string> PlistDefaultsStore::pathForDomain(const std::string& 
 nlohmann::json PlistDefaultsStore::load(const std::string& domain) {
   auto path = pathForDomain(domain);
   if (!path) return nlohmann::json::object();
-  auto bytes = fs_.readFile(*path);
+  auto bytes = fs_.readFile(*path, PropertyList::kMaxBytes);
   if (!bytes) return nlohmann::json::object();
   auto values = PropertyList::parse(*bytes);
   if (!values || !values->is_object()) {

@@ -14,8 +14,8 @@ bool FileSystem::isRegularFile(const std::string& path) const {
   return st && st->kind == FileStatus::Kind::kRegular;
 }
 
-Result<std::string> FileSystem::readUTF8File(const std::string& path) const {
-  Result<std::string> contents = readFile(path);
+Result<std::string> FileSystem::readUTF8File(const std::string& path, uint64_t maxBytes) const {
+  Result<std::string> contents = readFile(path, maxBytes);
   if (!contents.ok()) return contents;
   if (!isValidUTF8(*contents)) {
     return Status::failure("The file " + path + " is not valid UTF-8 text.");

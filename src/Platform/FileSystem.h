@@ -56,6 +56,9 @@ class FileSystem {
   // The mode of a file that writeFileAtomically creates when nothing else is asked for: only
   // the owner may read and write it.
   static constexpr uint32_t kPrivateFileMode = 0600;
+  // The most a small file of the program's own is read to: a resource text, a script, an
+  // Info.plist. Every such file is a few kilobytes at most.
+  static constexpr uint64_t kMaxResourceBytes = 1024 * 1024;
 
   virtual ~FileSystem() = default;
 
@@ -65,8 +68,10 @@ class FileSystem {
   virtual Result<std::optional<FileStatus>> inspect(const std::string& path) const = 0;
 
   // Reads a regular file whole. Anything else at the path (a directory, a FIFO, a device) is a
-  // failure, and reading never blocks on it.
-  virtual Result<std::string> readFile(const std::string& path) const = 0;
+  // failure, and reading never blocks on it. A file of more than `maxBytes` bytes is a failure
+  // too, told by reading (at most maxBytes + 1 bytes), whatever size the file claims; each
+  // caller bounds its kind of file (see kMaxResourceBytes).
+  virtual Result<std::string> readFile(const std::string& path, uint64_t maxBytes) const = 0;
 
   // Replaces `path` with `contents` atomically: a new file in the same directory, written whole
   // and flushed to disk, then renamed over the target. The target keeps its permission bits; a
@@ -107,7 +112,7 @@ class FileSystem {
   bool isDirectory(const std::string& path) const;
   bool isRegularFile(const std::string& path) const;
   // Reads a file as UTF-8 text; text that isn't valid UTF-8 is a failure.
-  Result<std::string> readUTF8File(const std::string& path) const;
+  Result<std::string> readUTF8File(const std::string& path, uint64_t maxBytes) const;
 };
 
 struct FileSystemCalls;  // Platform/Linux/FileSystemCalls.h
@@ -120,7 +125,7 @@ class LocalFileSystem final : public FileSystem {
   explicit LocalFileSystem(const FileSystemCalls& calls);
 
   Result<std::optional<FileStatus>> inspect(const std::string& path) const override;
-  Result<std::string> readFile(const std::string& path) const override;
+  Result<std::string> readFile(const std::string& path, uint64_t maxBytes) const override;
   Status writeFileAtomically(const std::string& path, const std::string& contents,
                              uint32_t newFileMode) override;
   Result<std::optional<FileStatus>> writeFileAtomicallyWithStatus(const std::string& path,

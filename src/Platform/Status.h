@@ -5,7 +5,7 @@
 // one of these instead of throwing across module boundaries, and instead of a flag with an
 // out-parameter or an empty optional that can't say why.
 //
-//   Result<std::string> text = fs.readFile(path);
+//   Result<std::string> text = fs.readFile(path, maxBytes);
 //   if (!text.ok()) return text.status();          // passes the reason on
 //   use(*text);
 //

@@ -74,7 +74,7 @@ Result<std::string> readZoneFile(const std::string& path) {
   if (status && status->kind == FileStatus::Kind::kRegular && status->size > kMaxZoneFileBytes) {
     return Status::failure("Too large for a zone file: " + path);
   }
-  Result<std::string> contents = fs.readFile(path);
+  Result<std::string> contents = fs.readFile(path, kMaxZoneFileBytes);
   if (contents.ok() && contents->size() > kMaxZoneFileBytes) {  // it grew meanwhile
     return Status::failure("Too large for a zone file: " + path);
   }

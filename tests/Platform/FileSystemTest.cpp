@@ -39,7 +39,7 @@ TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesTheFileAndKeepsItsPermissions
   // The status of the file written, as a later look finds it, and not the one it replaced.
   EXPECT_TRUE(isSameFileVersion(*written, fs.status(file)));
   EXPECT_FALSE(isSameFileVersion(*written, before));
-  EXPECT_EQ(fs.readFile(file).valueOr(""), contents);
+  EXPECT_EQ(fs.readFile(file, FileSystem::kMaxResourceBytes).valueOr(""), contents);
   EXPECT_EQ(fs.status(file)->permissions, 0640u);  // the existing file's mode, not the new one
   EXPECT_THAT(*fs.listDirectory(dir.path()), ElementsAre("settings"));  // no temporary file left
 }
@@ -55,7 +55,7 @@ TEST_F(LocalFileSystemTest, FailedWriteReportsAndLeavesNothingBehind) {
   EXPECT_THAT(written.message(), StartsWith("Can't replace " + (dir / "occupied") + ": "));
   EXPECT_THAT(*fs.listDirectory(dir.path()), UnorderedElementsAre("plain", "occupied"));
   EXPECT_THAT(*fs.listDirectory(dir / "occupied"), ElementsAre());
-  EXPECT_EQ(fs.readFile(dir / "plain").valueOr(""), "keep");
+  EXPECT_EQ(fs.readFile(dir / "plain", FileSystem::kMaxResourceBytes).valueOr(""), "keep");
 }
 
 TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesASymbolicLinkWithAPrivateFile) {
@@ -68,7 +68,7 @@ TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesASymbolicLinkWithAPrivateFile
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link is replaced, not followed";
     EXPECT_EQ(st.st_mode & 07777, 0600u) << std::oct << targetMode;
-    EXPECT_EQ(fs.readFile(target).valueOr(""), "theirs");
+    EXPECT_EQ(fs.readFile(target, FileSystem::kMaxResourceBytes).valueOr(""), "theirs");
     EXPECT_EQ(fs.status(target)->permissions, targetMode);
     ASSERT_TRUE(fs.removeFile(link).ok() && fs.removeFile(target).ok());
   }
@@ -96,20 +96,37 @@ TEST_F(LocalFileSystemTest, InspectTellsNothingThereFromCannotLook) {
 }
 
 TEST_F(LocalFileSystemTest, ReadFileRefusesAnythingButARegularFileWithoutBlocking) {
-  auto absent = fs.readFile(dir / "absent");
+  auto absent = fs.readFile(dir / "absent", FileSystem::kMaxResourceBytes);
   ASSERT_FALSE(absent.ok());
   EXPECT_EQ(absent.status().message(),
             "Can't open " + (dir / "absent") + ": No such file or directory");
-  EXPECT_EQ(fs.readFile(dir.path()).status().message(), "Not a regular file: " + dir.path());
+  EXPECT_EQ(fs.readFile(dir.path(), FileSystem::kMaxResourceBytes).status().message(),
+            "Not a regular file: " + dir.path());
 
   std::string fifo = dir / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  auto read = std::async(std::launch::async, [&] { return fs.readFile(fifo); });
+  auto read = std::async(std::launch::async,
+                         [&] { return fs.readFile(fifo, FileSystem::kMaxResourceBytes); });
   if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
     FileDescriptor(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // a writer comes and goes: EOF
     ADD_FAILURE() << "readFile blocked on a FIFO";
   }
   EXPECT_FALSE(read.get().ok());
+}
+
+// The bound holds by what is read, not by the size the file claims: a sparse file of 100 GiB
+// is refused at once, and a file that claims nothing (as under /proc) is still cut off.
+TEST_F(LocalFileSystemTest, ReadFileRefusesMoreThanTheBound) {
+  std::string file = dir.write("ten", "0123456789");
+  EXPECT_EQ(fs.readFile(file, 10).valueOr(""), "0123456789");
+  EXPECT_EQ(fs.readFile(file, 9).status().message(), "Larger than 9 bytes: " + file);
+  std::string sparse = dir.write("sparse", "");
+  ASSERT_EQ(::truncate(sparse.c_str(), 100LL << 30), 0);
+  EXPECT_EQ(fs.readFile(sparse, 1 << 20).status().message(),
+            "Larger than 1048576 bytes: " + sparse);
+  ASSERT_EQ(fs.status("/proc/self/status")->size, 0u);
+  EXPECT_FALSE(fs.readFile("/proc/self/status", 10).ok());
+  EXPECT_TRUE(fs.readFile("/proc/self/status", 1 << 20).ok());
 }
 
 TEST_F(LocalFileSystemTest, CreateDirectories) {
@@ -128,7 +145,7 @@ TEST_F(LocalFileSystemTest, AppendRemoveRenameAndListReportTheirPaths) {
   std::string log = dir / "log";
   ASSERT_TRUE(fs.appendToFile(log, "a\n").ok());
   ASSERT_TRUE(fs.appendToFile(log, "b\n").ok());
-  EXPECT_EQ(fs.readFile(log).valueOr(""), "a\nb\n");
+  EXPECT_EQ(fs.readFile(log, FileSystem::kMaxResourceBytes).valueOr(""), "a\nb\n");
   EXPECT_EQ(fs.status(log)->permissions, 0644u);
   ASSERT_TRUE(fs.renameFile(log, dir / "moved").ok());
   EXPECT_EQ(fs.renameFile(log, dir / "again").message(),
@@ -144,9 +161,9 @@ TEST_F(LocalFileSystemTest, AppendRemoveRenameAndListReportTheirPaths) {
 
 TEST_F(LocalFileSystemTest, UTF8Checks) {
   dir.write("bad", "ok \xff");
-  EXPECT_EQ(fs.readUTF8File(dir / "bad").status().message(),
+  EXPECT_EQ(fs.readUTF8File(dir / "bad", FileSystem::kMaxResourceBytes).status().message(),
             "The file " + (dir / "bad") + " is not valid UTF-8 text.");
-  EXPECT_FALSE(fs.readUTF8File(dir / "absent").ok());
+  EXPECT_FALSE(fs.readUTF8File(dir / "absent", FileSystem::kMaxResourceBytes).ok());
   EXPECT_TRUE(isValidUTF8(std::string("Grüße \0 🎉", 14)));  // a NUL is text too
   EXPECT_FALSE(isValidUTF8("\xc0\xaf"));                    // overlong "/"
 }

@@ -107,8 +107,10 @@ TEST_F(PlistUserDefaultsTest, AnotherProcesssChangeIsSeenAtTheNextRead) {
     ASSERT_TRUE(writer.synchronize().ok());
     EXPECT_EQ(reader.stringForKey("mode"), value);
   }
-  EXPECT_EQ(PropertyList::parse(fs.readFile(dir / "Preferences/app.plist").valueOr("")),
-            (json{{"mode", "v3"}, {"offset", -3}}));
+  EXPECT_EQ(
+      PropertyList::parse(
+          fs.readFile(dir / "Preferences/app.plist", FileSystem::kMaxResourceBytes).valueOr("")),
+      (json{{"mode", "v3"}, {"offset", -3}}));
   writer.removeObjectForKey("mode");
   ASSERT_TRUE(writer.synchronize().ok());
   EXPECT_EQ(reader.stringForKey("mode"), std::nullopt);

@@ -62,12 +62,12 @@ class FaultyFileSystem final : public FileSystem {
     }
     return real_.removeFile(path);
   }
-  Result<S> readFile(const S& p) const override {
+  Result<S> readFile(const S& p, uint64_t maxBytes) const override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++reads_[p];
     }
-    return real_.readFile(p);
+    return real_.readFile(p, maxBytes);
   }
   Status createDirectories(const S& p) override { return real_.createDirectories(p); }
   Status appendToFile(const S& p, const S& t) override { return real_.appendToFile(p, t); }

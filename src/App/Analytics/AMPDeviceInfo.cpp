@@ -38,7 +38,7 @@ std::optional<std::string> readSystemFile(const std::string& path) {
   if (!status || status->kind != FileStatus::Kind::kRegular || status->size > kLargestSystemFile) {
     return std::nullopt;
   }
-  auto bytes = fs.readFile(path);
+  auto bytes = fs.readFile(path, kLargestSystemFile);
   if (!bytes || bytes->size() > kLargestSystemFile) return std::nullopt;
   return std::move(*bytes);
 }

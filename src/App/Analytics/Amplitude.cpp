@@ -11,6 +11,7 @@
 #include "Platform/Directories.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
+#include "Platform/JsonText.h"
 #include "Platform/Log.h"
 #include "Platform/PropertyList.h"
 #include "Platform/RunLoop.h"
@@ -64,23 +65,17 @@ int depthOf(const json& value) {
   return deepest;
 }
 
-// JSON text as a value; too deep a nesting is refused while parsing, before any recursion.
+// JSON text as a value; too deep a nesting is refused before parsing, and so before any
+// recursion.
 Result<json> parseStoredJson(const std::string& text) {
-  bool tooDeep = false;
+  if (!JsonText::depthWithin(text, kMaxStoredDepth)) {
+    return Status::failure("nested more than " + std::to_string(kMaxStoredDepth) + " levels deep");
+  }
   json parsed;
   try {
-    parsed = json::parse(
-        text,
-        [&](int depth, json::parse_event_t, json&) {
-          if (depth > kMaxStoredDepth) tooDeep = true;
-          return !tooDeep;
-        },
-        /*allow_exceptions=*/false);
+    parsed = json::parse(text, nullptr, /*allow_exceptions=*/false);
   } catch (const std::exception& e) {
     return Status::failure(e.what());
-  }
-  if (tooDeep) {
-    return Status::failure("nested more than " + std::to_string(kMaxStoredDepth) + " levels deep");
   }
   if (parsed.is_discarded()) return Status::failure("not valid JSON text");
   return parsed;
@@ -147,7 +142,7 @@ Result<std::string> readStoredFile(const FileSystem& fs, const std::string& path
   if (status.kind == FileStatus::Kind::kRegular && status.size > maxBytes) {
     return Status::failure("the file is too large (" + std::to_string(status.size) + " bytes)");
   }
-  return fs.readFile(path);
+  return fs.readFile(path, maxBytes);
 }
 
 }  // namespace
@@ -275,7 +270,8 @@ Status Amplitude::moveFileIfNotExists(const std::string& from, const std::string
   if (from.empty() || to.empty() || fs_.exists(to) || !fs_.exists(from)) {
     return Status::success();
   }
-  Result<std::string> contents = fs_.readFile(from);
+  Result<std::string> contents =
+      fs_.readFile(from, kMaxEventsDataBytes);  // the larger of the two kinds
   if (!contents.ok()) return contents.status();
   Status copied = fs_.writeFileAtomically(to, *contents, FileSystem::kPrivateFileMode);
   if (!copied.ok()) return copied;

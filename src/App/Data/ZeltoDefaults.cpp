@@ -44,7 +44,7 @@ std::optional<std::string> resourceText(const std::string& path) {
   }
   if (kept.size() >= kMostKept) kept.clear();
   Kept& entry = kept[path];
-  entry = Kept{status, fs.readUTF8File(path).toOptional()};
+  entry = Kept{status, fs.readUTF8File(path, FileSystem::kMaxResourceBytes).toOptional()};
   return entry.text;
 }
 

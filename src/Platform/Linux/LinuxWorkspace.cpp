@@ -135,7 +135,7 @@ const LinuxWorkspace::BundleFacts* LinuxWorkspace::factsOfBundle(const std::stri
   // Read after the stat: a file changed in between reads as changed again next time.
   BundleFacts facts;
   facts.version = *version;
-  if (auto bytes = fs_.readFile(infoPath)) {
+  if (auto bytes = fs_.readFile(infoPath, PropertyList::kMaxBytes)) {
     auto plist = PropertyList::parse(*bytes);
     if (plist && plist->is_object()) {
       facts.isPropertyList = true;
@@ -332,7 +332,8 @@ Status LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   std::string infoPath = path::appendingComponent(*bundle, "Contents/Info.plist");
   const BundleFacts* facts = factsOfBundle(*bundle);
   if (!facts) {
-    auto bytes = fs_.readFile(infoPath);  // for the reason it is no file to read
+    auto bytes =
+        fs_.readFile(infoPath, PropertyList::kMaxBytes);  // for the reason it is no file to read
     return fail(couldNot +
                 (bytes ? infoPath + " changed while it was read" : bytes.status().message()));
   }

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <new>
+
 #include "Platform/FileSystem.h"
 #include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/FileSystemCalls.h"
@@ -149,26 +151,40 @@ Result<std::optional<FileStatus>> LocalFileSystem::inspect(const std::string& pa
   return failure("Can't inspect", path, errno);
 }
 
-Result<std::string> LocalFileSystem::readFile(const std::string& path) const {
+Result<std::string> LocalFileSystem::readFile(const std::string& path, uint64_t maxBytes) const {
   // O_NONBLOCK so that a FIFO at the path can't hang us; it is refused below anyway.
   FileDescriptor fd(calls_->open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0));
   if (fd.get() < 0) return failure("Can't open", path, errno);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return failure("Can't inspect", path, errno);
   if (!S_ISREG(st.st_mode)) return Status::failure("Not a regular file: " + path);
-  std::string contents;
-  contents.reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = calls_->read(fd.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return failure("Can't read", path, errno);
+  auto tooLarge = [&] {
+    return Status::failure("Larger than " + std::to_string(maxBytes) + " bytes: " + path);
+  };
+  // The size is only a hint: the file may grow or shrink while it is read, so the bound is
+  // kept by counting what is read.
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) return tooLarge();
+  try {
+    std::string contents;
+    contents.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+      // At most one byte beyond the bound: enough to tell a larger file.
+      const uint64_t left = maxBytes - contents.size();
+      const size_t ask = left >= sizeof buffer ? sizeof buffer : static_cast<size_t>(left) + 1;
+      ssize_t n = calls_->read(fd.get(), buffer, ask);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return failure("Can't read", path, errno);
+      }
+      if (n == 0) break;
+      contents.append(buffer, static_cast<size_t>(n));
+      if (contents.size() > maxBytes) return tooLarge();
     }
-    if (n == 0) break;
-    contents.append(buffer, static_cast<size_t>(n));
+    return contents;
+  } catch (const std::bad_alloc&) {
+    return Status::failure("Not enough memory to read " + path);
   }
-  return contents;
 }
 
 Status LocalFileSystem::writeFileAtomically(const std::string& path, const std::string& contents,

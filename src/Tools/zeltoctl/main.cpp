@@ -90,7 +90,8 @@ int validateCommand(const std::string& file) {
   } else {
     // A file named on the command line must be there and readable: a missing standard file
     // means "start from defaults", a missing named one is a mistake.
-    auto readable = zelto::Env::fileSystem().readFile(file);
+    auto readable = zelto::Env::fileSystem().readFile(
+        file, zelto::ZeltoBasePreferences::kMaxConfigurationBytes);
     if (!readable.ok()) {
       std::fprintf(stderr, "zeltoctl: %s\n", readable.status().message().c_str());
       return 1;

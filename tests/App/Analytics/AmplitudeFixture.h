@@ -86,9 +86,12 @@ class AmplitudeFixture : public ::testing::Test {
     settle();
   }
   json queued() { return amplitude_->eventsData()["events"]; }
-  json storedArchive() { return json::parse(fs_.readFile(archivePath()).valueOr("null")); }
+  json storedArchive() {
+    return json::parse(fs_.readFile(archivePath(), FileSystem::kMaxResourceBytes).valueOr("null"));
+  }
   json storedPropertyList() {
-    return PropertyList::parse(fs_.readFile(plistPath()).valueOr("")).value_or(nullptr);
+    return PropertyList::parse(fs_.readFile(plistPath(), FileSystem::kMaxResourceBytes).valueOr(""))
+        .value_or(nullptr);
   }
   int64_t nowMillis() const {
     return static_cast<int64_t>(clock_.now().secondsSince1970() * 1000.0);

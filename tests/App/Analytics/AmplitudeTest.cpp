@@ -19,7 +19,8 @@ const std::string kNoKeyForEvent =
 TEST_F(AmplitudeTest, WithoutAKeyEverythingIsRefusedWithItsLineAndNothingIsWritten) {
   Amplitude& amplitude = start();
   EXPECT_EQ(storedPropertyList(), json({{"max_id", 0}}));
-  const std::string archiveBefore = fs_.readFile(archivePath()).valueOr("");
+  const std::string archiveBefore =
+      fs_.readFile(archivePath(), FileSystem::kMaxResourceBytes).valueOr("");
   const int plistWrites = fs_.writes(plistPath()), archiveWrites = fs_.writes(archivePath());
 
   amplitude.initializeApiKey(nullptr);
@@ -48,7 +49,7 @@ TEST_F(AmplitudeTest, WithoutAKeyEverythingIsRefusedWithItsLineAndNothingIsWritt
   EXPECT_FALSE(amplitude.apiKey());
   EXPECT_EQ(fs_.writes(plistPath()), plistWrites);
   EXPECT_EQ(fs_.writes(archivePath()), archiveWrites);
-  EXPECT_EQ(fs_.readFile(archivePath()).valueOr(""), archiveBefore);
+  EXPECT_EQ(fs_.readFile(archivePath(), FileSystem::kMaxResourceBytes).valueOr(""), archiveBefore);
   EXPECT_TRUE(queued().empty());
   EXPECT_EQ(http_.requestCount(), 0u);
 }
@@ -355,7 +356,7 @@ TEST_F(AmplitudeTest, CorruptStoredFilesAreLoggedDeletedAndStartedAfresh) {
       {PropertyList::toXML(json::array({1})).value(), "not a dictionary"},
       {PropertyList::toXML({{"max_id", "7"}}).value(), "\"max_id\" is not an integer"},
       {std::string(70000, ' '), "the file is too large (70000 bytes)"},
-      {deepPlist, "not a dictionary"},
+      {deepPlist, "not a property list"},  // deeper than any property list is read
   };
   for (const auto& [text, reason] : plists) {
     SCOPED_TRACE(text.substr(0, 60));

@@ -242,7 +242,9 @@ TEST(AmplitudeServerTest, QueuedEventsReachTheServerInTwoBatchesWithTheirChecksu
     EXPECT_EQ(fields[4], "checksum=" + Digest::md5Hex("2" + key + text + uploadTime));
   }
   EXPECT_EQ(json::parse(
-                env.fs().readFile(library + "/com.amplitude.archiveDict").valueOr("{}"))["events"],
+                env.fs()
+                    .readFile(library + "/com.amplitude.archiveDict", FileSystem::kMaxResourceBytes)
+                    .valueOr("{}"))["events"],
             json::array());
   EXPECT_TRUE(systemLog.lines().empty()) << ::testing::PrintToString(systemLog.lines());
 }

@@ -43,9 +43,10 @@ class ZeltoBaseJSONModel {
   virtual std::optional<nlohmann::json> valueForKey(const std::string& key) const = 0;
 
   // `input` with every key of `defaults` that is absent or null in it set to the default. A
-  // value that is present stays, even when its type is wrong for the field.
-  static nlohmann::json transformWithDefaults(const nlohmann::json& input,
-                                              const nlohmann::json& defaults);
+  // value that is present stays, even when its type is wrong for the field. A failure only when
+  // memory runs out; never throws.
+  static Result<nlohmann::json> transformWithDefaults(const nlohmann::json& input,
+                                                      const nlohmann::json& defaults);
 };
 
 // The mapping for one record class. Derived provides
@@ -56,6 +57,62 @@ class JSONRecord : public Base {
   // `path` is the key path of the record inside its file ("" at the top), for failure reasons.
   static Result<Derived> initWithDictionary(const nlohmann::json& input,
                                             const std::string& path = "") {
+    try {
+      return initOrThrow(input, path);
+    } catch (const std::exception& e) {  // memory running out; a conversion is never to throw
+      return Status::failure((path.empty() ? std::string("record") : path) + ": " + e.what());
+    }
+  }
+
+  static Result<Derived> defaultInstance() { return initWithDictionary(nlohmann::json::object()); }
+
+  // Every default of the table, keyed by field, in stored form.
+  static nlohmann::json defaultValues() {
+    nlohmann::json defaults = nlohmann::json::object();
+    for (const auto& field : Derived::fields()) {
+      if (field.byDefault.exists()) defaults[field.key] = field.byDefault.value();
+    }
+    return defaults;
+  }
+
+  nlohmann::json toDictionary() const override {
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& field : Derived::fields()) {
+      if (field.ignored) continue;
+      if (auto value = field.write(self())) object[field.key] = std::move(*value);
+    }
+    return object;
+  }
+
+  Status mergeFromDictionary(const nlohmann::json& input) override {
+    try {
+      return mergeOrThrow(input);
+    } catch (const std::exception& e) {  // as in initWithDictionary; the record is unchanged
+      return Status::failure(std::string("record: ") + e.what());
+    }
+  }
+
+  nlohmann::json getDefaultValues() const override { return defaultValues(); }
+
+  std::optional<nlohmann::json> valueForKey(const std::string& key) const override {
+    for (const auto& field : Derived::fields()) {
+      if (field.key == key && !field.ignored) return field.write(self());
+    }
+    return std::nullopt;
+  }
+
+  // Whether `key` is listed in the table only for its default, never read nor written.
+  static bool keyIsIgnored(const std::string& key) {
+    for (const auto& field : Derived::fields()) {
+      if (field.key == key) return field.ignored;
+    }
+    return false;
+  }
+
+ private:
+  const Derived& self() const { return static_cast<const Derived&>(*this); }
+
+  static Result<Derived> initOrThrow(const nlohmann::json& input, const std::string& path) {
     if (!input.is_object()) {
       return Status::failure((path.empty() ? std::string("record") : path) +
                              ": expected an object");
@@ -82,27 +139,7 @@ class JSONRecord : public Base {
     return record;
   }
 
-  static Result<Derived> defaultInstance() { return initWithDictionary(nlohmann::json::object()); }
-
-  // Every default of the table, keyed by field, in stored form.
-  static nlohmann::json defaultValues() {
-    nlohmann::json defaults = nlohmann::json::object();
-    for (const auto& field : Derived::fields()) {
-      if (field.byDefault.exists()) defaults[field.key] = field.byDefault.value();
-    }
-    return defaults;
-  }
-
-  nlohmann::json toDictionary() const override {
-    nlohmann::json object = nlohmann::json::object();
-    for (const auto& field : Derived::fields()) {
-      if (field.ignored) continue;
-      if (auto value = field.write(self())) object[field.key] = std::move(*value);
-    }
-    return object;
-  }
-
-  Status mergeFromDictionary(const nlohmann::json& input) override {
+  Status mergeOrThrow(const nlohmann::json& input) {
     if (!input.is_object()) return Status::failure("record: expected an object");
     Derived copy = self();
     for (const auto& field : Derived::fields()) {
@@ -119,26 +156,6 @@ class JSONRecord : public Base {
     static_cast<Derived&>(*this) = std::move(copy);
     return Status::success();
   }
-
-  nlohmann::json getDefaultValues() const override { return defaultValues(); }
-
-  std::optional<nlohmann::json> valueForKey(const std::string& key) const override {
-    for (const auto& field : Derived::fields()) {
-      if (field.key == key && !field.ignored) return field.write(self());
-    }
-    return std::nullopt;
-  }
-
-  // Whether `key` is listed in the table only for its default, never read nor written.
-  static bool keyIsIgnored(const std::string& key) {
-    for (const auto& field : Derived::fields()) {
-      if (field.key == key) return field.ignored;
-    }
-    return false;
-  }
-
- private:
-  const Derived& self() const { return static_cast<const Derived&>(*this); }
 };
 
 }  // namespace zelto

@@ -8,6 +8,7 @@
 #include "Platform/DateCalendar.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
+#include "Platform/JsonText.h"
 #include "Platform/Log.h"
 
 namespace zelto {
@@ -78,6 +79,18 @@ Result<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std::strin
 
 Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFile(
     const std::string& path) {
+  // Nothing below should throw; memory running out while a large file is read or parsed is
+  // a file that can't be loaded, not the end of the process.
+  try {
+    return readConfigFileOrThrow(path);
+  } catch (const std::exception&) {
+    return logged(
+        fmt::format("Unable to load configuration file at {}. Something bad has happened.", path));
+  }
+}
+
+Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFileOrThrow(
+    const std::string& path) {
   log::info("Looking up configuration file at {}", path);
   FileSystem& fs = Env::fileSystem();
   const std::string unreadable =
@@ -94,17 +107,19 @@ Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFile(
     return std::optional<nlohmann::json>();
   }
   // Only a regular file is read, and reading never blocks (a FIFO at the path is refused).
-  Result<std::string> text = fs.readFile(path);
+  Result<std::string> text = fs.readFile(path, kMaxConfigurationBytes);
   if (!text.ok()) {
     log::debug("{}", text.status().message());
     return logged(unreadable);
   }
-  nlohmann::json parsed;
-  try {
-    parsed = nlohmann::json::parse(*text);
-  } catch (const nlohmann::json::exception& e) {
-    return logged(fmt::format("Error while unserializing file at {}: {}", path, e.what()));
+  // Nesting deeper than JsonText::kMaxDepth is refused here, so that no later copy, comparison
+  // or print of the value recurses too deep.
+  Result<nlohmann::json> read = JsonText::parse(*text);
+  if (!read.ok()) {
+    return logged(
+        fmt::format("Error while unserializing file at {}: {}", path, read.status().message()));
   }
+  nlohmann::json parsed = std::move(read).value();
   // A configuration file holds an object or a list at its top; the parser takes a bare value
   // too, but such a file is malformed, not merely the wrong kind of configuration.
   if (auto problem = topLevelProblem(parsed)) {

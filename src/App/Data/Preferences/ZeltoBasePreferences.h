@@ -37,6 +37,10 @@ namespace zelto {
 
 class ZeltoBasePreferences : public ZeltoBaseJSONModel {
  public:
+  // The largest configuration file read: far above any real one (a large configuration takes
+  // under 2 MB), and small enough to read and parse whole.
+  static constexpr uint64_t kMaxConfigurationBytes = 16 * 1024 * 1024;
+
   // The namespace this record was loaded from; selects its file. Never stored.
   std::string ns;
 
@@ -47,7 +51,9 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
   // The parsed content of a namespace's file: an empty object when there is no file; a failure
   // when it can't be read or isn't a JSON object, its reason the line that was logged.
   static Result<nlohmann::json> configObjectForNamespace(const std::string& configNamespace);
-  // The same for one file, wherever it is (the directory is not created).
+  // The same for one file, wherever it is (the directory is not created). A file larger than
+  // kMaxConfigurationBytes can't be loaded; one nested deeper than JsonText::kMaxDepth is
+  // malformed. Never throws.
   static Result<nlohmann::json> configObjectAtPath(const std::string& path);
 
   std::optional<std::string> configFilePath() const;
@@ -107,6 +113,8 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
   Status mergeStored(nlohmann::json stored);
   // The parsed object of the file at `path`, nothing when there is no file; each failure logged.
   static Result<std::optional<nlohmann::json>> readConfigFile(const std::string& path);
+  // readConfigFile, letting exceptions out.
+  static Result<std::optional<nlohmann::json>> readConfigFileOrThrow(const std::string& path);
   // saveToPath for `dictionary` (this record's): on success the status of the file written,
   // when it can be told.
   Result<std::optional<FileStatus>> writeDictionary(const nlohmann::json& dictionary,
