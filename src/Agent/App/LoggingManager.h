@@ -5,8 +5,9 @@
 // "debug" 15, "all" every bit); a missing or unknown name means "info". `setup` sends every
 // line to three sinks with that level: the system log (syslog, which reaches the journal on
 // systemd machines), the console (stderr) and a daily file in the Logs directory, 14 files
-// kept. Lines are written by the thread that logs them (no delivery thread, no queue) and
-// flushed at once; `shutdown` flushes and drops the sinks.
+// kept, readable by the user alone (DailyLogFileSink). Lines are written by the thread that
+// logs them (no delivery thread, no queue) and flushed at once; `shutdown` flushes and drops
+// the sinks.
 //
 // Class operations only, no state of its own. Thread safety: `setup` and `shutdown` from the
 // main thread; the level conversions from any thread.
