@@ -41,7 +41,7 @@ class LoggingManager {
 
   // Replaces every logger with the three sinks at the stored level.
   static void setup();
-  // Flushes what is queued and stops the asynchronous delivery. Call before the process exits.
+  // Flushes and drops the sinks. Call before the process exits, once no other thread logs.
   static void shutdown();
 
   // The least severe spdlog level a sink with this mask writes.
