@@ -1,6 +1,5 @@
 #include "Agent/App/LoggingManager.h"
 
-#include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/sinks/syslog_sink.h>
 #include <spdlog/spdlog.h>
@@ -8,6 +7,7 @@
 
 #include <vector>
 
+#include "Platform/DailyLogFileSink.h"
 #include "Platform/Directories.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
@@ -105,18 +105,18 @@ void LoggingManager::setup() {
 
   std::string fileProblem;
   if (auto logs = Env::directories().logsDirectory()) {
-    Status created = Env::fileSystem().createDirectories(*logs);
+    // The logs tell what the user blocks and when: only the user may read them.
+    Status created = DailyLogFileSink::createFolder(*logs);
     fileProblem = created.message();
     if (created.ok()) {
-      try {
-        // A new file every day at midnight; the newest 14 are kept.
-        auto file = std::make_shared<spdlog::sinks::daily_file_sink_mt>(
-            path::appendingComponent(*logs, logFileBaseName()), 0, 0, false,
-            kMaximumNumberOfLogFiles);
-        file->set_level(threshold);
-        sinks.push_back(file);
-      } catch (const spdlog::spdlog_ex& e) {
-        fileProblem = e.what();
+      // A new file every day at midnight; the newest 14 are kept.
+      auto file = DailyLogFileSink::open(path::appendingComponent(*logs, logFileBaseName()),
+                                         kMaximumNumberOfLogFiles);
+      if (file.ok()) {
+        (*file)->set_level(threshold);
+        sinks.push_back(*file);
+      } else {
+        fileProblem = file.status().message();
       }
     }
   } else {

@@ -5,8 +5,9 @@
 // "debug" 15, "all" every bit); a missing or unknown name means "info". `setup` sends every
 // line to three sinks with that level: the system log (syslog, which reaches the journal on
 // systemd machines), the console (stderr) and a daily file in the Logs directory, 14 files
-// kept. Lines are written by the thread that logs them (no delivery thread, no queue) and
-// flushed at once; `shutdown` flushes and drops the sinks.
+// kept, readable by the user alone (DailyLogFileSink). Lines are written by the thread that
+// logs them (no delivery thread, no queue) and flushed at once; `shutdown` flushes and drops
+// the sinks.
 //
 // Class operations only, no state of its own. Thread safety: `setup` and `shutdown` from the
 // main thread; the level conversions from any thread.
@@ -40,7 +41,7 @@ class LoggingManager {
 
   // Replaces every logger with the three sinks at the stored level.
   static void setup();
-  // Flushes what is queued and stops the asynchronous delivery. Call before the process exits.
+  // Flushes and drops the sinks. Call before the process exits, once no other thread logs.
   static void shutdown();
 
   // The least severe spdlog level a sink with this mask writes.

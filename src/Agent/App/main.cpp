@@ -24,8 +24,13 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  zelto::AgentAppDelegate delegate;
-  int status = zelto::Application::main(argc, argv, delegate);
+  int status = 0;
+  {
+    // Everything the delegate started (watches, their threads) ends before logging does: a line
+    // logged while the loggers are being dropped would race with the drop.
+    zelto::AgentAppDelegate delegate;
+    status = zelto::Application::main(argc, argv, delegate);
+  }
   zelto::LoggingManager::shutdown();
   return status;
 }

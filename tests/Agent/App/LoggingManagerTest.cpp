@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -76,6 +77,51 @@ TEST(LoggingManagerTest, SetupWritesTheLogFileAtTheStoredLevelAndKeepsItUntilThe
     LoggingManager::shutdown();
     EXPECT_NE(readLogFile(env.home()).find("now debug lines count"), std::string::npos);
   }
+  spdlog::set_default_logger(previous);
+}
+
+uint32_t modeOf(const std::string& path) {
+  return static_cast<uint32_t>(std::filesystem::symlink_status(path).permissions());
+}
+
+TEST(LoggingManagerTest, LogFilesAreTheUsersAloneAndNoLinkIsWrittenThrough) {
+  auto previous = spdlog::default_logger();
+  const mode_t umask = ::umask(022);
+  {
+    TestEnv env;
+    const std::string folder = env.home() + "/.local/state/Zelto/Logs";
+    LoggingManager::setup();
+    log::warning("a private line");
+    LoggingManager::shutdown();
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(env.home() + "/.local/state/Zelto"), 0700u);  // made here, so private too
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      files.push_back(entry.path());
+    }
+    ASSERT_EQ(files.size(), 1u);
+    const std::string today = files[0];
+    EXPECT_EQ(modeOf(today), 0600u);
+
+    // What an earlier version left readable by all is narrowed.
+    std::filesystem::permissions(folder, std::filesystem::perms(0755));
+    std::filesystem::permissions(today, std::filesystem::perms(0644));
+    LoggingManager::setup();
+    LoggingManager::shutdown();
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(today), 0600u);
+
+    // A link at the day's name is refused, and what it points to stays untouched.
+    const std::string elsewhere = env.temp().write("elsewhere", "");
+    std::filesystem::remove(today);
+    std::filesystem::create_symlink(elsewhere, today);
+    LoggingManager::setup();
+    log::warning("a line for the link");
+    LoggingManager::shutdown();
+    EXPECT_EQ(std::filesystem::file_size(elsewhere), 0u);
+    EXPECT_TRUE(std::filesystem::is_symlink(today));
+  }
+  ::umask(umask);
   spdlog::set_default_logger(previous);
 }
 

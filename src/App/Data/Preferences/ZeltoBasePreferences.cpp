@@ -15,8 +15,16 @@ namespace zelto {
 
 namespace {
 
-// A dictionary as it appears in a log line; never fails, even on text that isn't UTF-8.
+// A dictionary as it appears in a log line; never fails, even on text that isn't UTF-8. The log
+// reaches files and the system log that others may read, so a password in the record is shown
+// as "<redacted>" (the record itself keeps it).
 std::string describe(const nlohmann::json& value) {
+  constexpr const char* kPasswordKey = "password";
+  if (value.is_object() && value.contains(kPasswordKey)) {
+    nlohmann::json shown = value;
+    shown[kPasswordKey] = "<redacted>";
+    return shown.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

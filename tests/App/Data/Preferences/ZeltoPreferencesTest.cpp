@@ -20,6 +20,7 @@ namespace {
 using json = nlohmann::json;
 using ::testing::HasSubstr;
 using testing::LogCapture;
+using ::testing::Not;
 using testing::readWholeFile;
 using ::testing::StartsWith;
 using testing::TestEnv;
@@ -276,20 +277,28 @@ TEST_F(ZeltoPreferencesTest, SavingWritesTheBackupFirstAndKeepsTheOldFileOnFailu
   std::filesystem::remove(configFile() + ".bak");
   std::filesystem::create_directories(configFile() + ".bak/inside");
   prefs->zeltoType = 1;
+  // The failure is logged with the record, but never with its password (logs are readable by
+  // others); the record keeps it.
+  prefs->password = "s3cret-pass";
   LogCapture capture;
-  EXPECT_FALSE(prefs->save().ok());
+  Status failed = prefs->save();
+  EXPECT_FALSE(failed.ok());
   EXPECT_EQ(readWholeFile(configFile()), before);
   EXPECT_THAT(capture.texts().back(), StartsWith("Error while writing config object {"));
   EXPECT_THAT(capture.texts().back(), HasSubstr(configFile() + ".bak ("));
+  EXPECT_THAT(capture.texts().back(), HasSubstr(R"("password":"<redacted>")"));
+  EXPECT_THAT(failed.message(), Not(HasSubstr("s3cret-pass")));
 
   EXPECT_TRUE(prefs->saveWithBackup(false).ok());
   EXPECT_EQ(storedConfig()["zeltoType"], 1);
+  EXPECT_EQ(storedConfig()["password"], "s3cret-pass");
 
-  // Text that isn't UTF-8 can't be written as JSON: nothing reaches the file.
-  prefs->password = std::string("\xff\xfe");
+  // Text that isn't UTF-8 can't be written as JSON: nothing new reaches the file.
+  prefs->password = std::string("s3cret-pass\xff\xfe");
   EXPECT_FALSE(prefs->saveWithBackup(false).ok());
   EXPECT_THAT(capture.texts().back(), StartsWith("Error while serializing config object {"));
-  EXPECT_FALSE(storedConfig().contains("password"));
+  EXPECT_EQ(storedConfig()["password"], "s3cret-pass");
+  for (const std::string& line : capture.texts()) EXPECT_THAT(line, Not(HasSubstr("s3cret")));
 }
 
 TEST_F(ZeltoPreferencesTest, SnapshotsAreNamedAfterTheLocalMoment) {
