@@ -34,7 +34,13 @@ nlohmann::json PlistDefaultsStore::load(const std::string& domain) {
   auto path = pathForDomain(domain);
   if (!path) return nlohmann::json::object();
   auto bytes = fs_.readFile(*path, PropertyList::kMaxBytes);
-  if (!bytes) return nlohmann::json::object();
+  if (!bytes) {
+    // No file is no settings; a file that is there but can't be read (too large, no
+    // permission) is ignored as loudly as one that doesn't parse.
+    auto found = fs_.inspect(*path);
+    if (!found.ok() || *found) log::warning("Ignoring unreadable settings file {}", *path);
+    return nlohmann::json::object();
+  }
   auto values = PropertyList::parse(*bytes);
   if (!values || !values->is_object()) {
     log::warning("Ignoring unreadable settings file {}", *path);
