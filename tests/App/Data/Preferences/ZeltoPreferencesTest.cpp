@@ -146,24 +146,6 @@ TEST_F(ZeltoPreferencesTest, ReloadEmptiesExactlyTheVolatileFieldsAndKeepsTheRes
   EXPECT_FALSE(fresh->password);
 }
 
-TEST_F(ZeltoPreferencesTest, AFailedReloadLeavesTheRecordExactlyAsItWas) {
-  auto prefs = load();
-  ASSERT_TRUE(prefs);
-  prefs->zeltoType = 1;
-  prefs->password = "pw";
-  LogCapture capture;
-  writeConfig("{not json");
-  EXPECT_FALSE(prefs->discardUnsavedChanges().ok());
-  EXPECT_TRUE(capture.has(spdlog::level::info,
-                          "Invalid configuration option returned for namespace: default"));
-  writeConfig(R"({"zeltoType": "timer"})");
-  EXPECT_FALSE(prefs->discardUnsavedChanges().ok());
-  EXPECT_THAT(capture.texts().back(),
-              StartsWith("Error while discarding unsaved changes: zeltoType"));
-  EXPECT_EQ(prefs->zeltoType, 1);
-  EXPECT_EQ(prefs->password, "pw");
-}
-
 TEST_F(ZeltoPreferencesTest, ResetToDefaults) {
   auto prefs = load();
   ASSERT_TRUE(prefs);
