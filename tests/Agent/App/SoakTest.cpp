@@ -57,7 +57,11 @@ TEST(SoakTest, FiftyStopsAndAThousandRewrites) {
   std::printf("resident memory: %ld kB after warm-up, %ld kB at the end; descriptors: %zu, %zu\n",
               warmMemory, endMemory, warmDescriptors, endDescriptors);
   EXPECT_EQ(endDescriptors, warmDescriptors);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // Sanitizers hold freed memory back on purpose (ASan's quarantine), so memory is judged in
+  // the plain build only.
   EXPECT_LT(endMemory - warmMemory, 1024);
+#endif
   EXPECT_TRUE(agent.process().running());
 }
 
