@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
 
 #include <atomic>
 #include <chrono>
@@ -37,6 +38,10 @@ TEST(DispatchQueueTest, NestedApplyWithEveryWorkerBusyFinishes) {
 }
 
 TEST(DispatchQueueTest, FailuresReachTheCallerOrAreContained) {
+  // The workers log the failures. A program has its logging set up before it starts threads;
+  // so does this test, or the two workers' first lines would build spdlog's registry together
+  // (thread-safe, but inside the uninstrumented library, where ThreadSanitizer can't see it).
+  spdlog::default_logger();
   DispatchQueue queue(2);
   std::atomic<int> running{0};
   EXPECT_THROW(queue.apply(100,
