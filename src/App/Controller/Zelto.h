@@ -24,7 +24,9 @@
 // and the site lists (ZeltoSites.cpp).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +34,7 @@
 
 #include "App/Blocking/Helpers/ZeltoURL.h"
 #include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
+#include "App/Data/Preferences/ConfigurationLock.h"
 #include "App/Data/Preferences/ProfileZeltoPreferences.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "App/Data/Schedules/Schedule.h"
@@ -63,6 +66,18 @@ class Zelto {
   void refreshPrefs();
   // The file watcher saw the file change: the next refreshPrefs reads it whatever its status.
   void preferencesFileChanged();
+  // A read-modify-write of the record, one writer at a time (ConfigurationLock): takes the
+  // configuration's lock, reads the file afresh into the record, runs `change`, whose saves
+  // reach the file before the lock is released, and releases. Nothing runs, and the failure
+  // names the reason, when the lock can't be had within `wait` or there is no record or the
+  // file can't be read (the record then stays as it was).
+  Status edit(const std::function<void()>& change,
+              std::chrono::milliseconds wait = ConfigurationLock::kDefaultWait);
+  // Saves the record under the configuration's lock (re-entrant: inside `edit` it is already
+  // held); the failure, logged, names the reason. A lock that can't be had is logged and the
+  // save goes ahead: the controller's state matters more than another writer's edit, which it
+  // may then overwrite. Nothing to save without a record.
+  Status save();
 
   bool isZeltoing = false;
   bool shouldStartTimer = false;
@@ -150,7 +165,6 @@ class Zelto {
  private:
   // The record, or an empty stand-in whose fields are all empty, zero or false.
   const ZeltoPreferences& current();
-  void save();
 
   // The default profile of the record in use; nothing while there is no record.
   ProfileZeltoPreferences* defaultProfile();

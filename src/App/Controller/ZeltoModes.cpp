@@ -1,6 +1,8 @@
 // The controller's instance, its record, and the blocking modes.
+#include "App/Blocking/Helpers/ZeltoUtils.h"
 #include "App/Controller/Zelto.h"
 #include "Platform/Env.h"
+#include "Platform/FileSystem.h"
 #include "Platform/Log.h"
 
 namespace zelto {
@@ -45,9 +47,44 @@ const ZeltoPreferences& Zelto::current() {
   return *empty;
 }
 
-void Zelto::save() {
+Status Zelto::edit(const std::function<void()>& change, std::chrono::milliseconds wait) {
+  ZeltoPreferences* record = prefs();
+  if (record == nullptr) {
+    refreshPrefs();
+    record = prefs_;
+    if (record == nullptr) return Status::failure("The configuration can't be loaded");
+  }
+  auto path = record->configFilePath();
+  if (!path) return Status::failure("No configuration directory is known");
+  // The lock file lives beside the configuration, so its folder must be there first.
+  if (Status made = ZeltoUtils::createDirectoryIfNecessary(path::deletingLastComponent(*path));
+      !made.ok()) {
+    return made;
+  }
+  Result<ConfigurationLock> lock = ConfigurationLock::acquire(*path, wait);
+  if (!lock.ok()) return lock.status();
+  // Whatever another writer saved before the lock was ours is read now, so that the change is
+  // made to it and nothing of it is lost.
+  if (Status read = record->discardUnsavedChanges(); !read.ok()) return read;
+  change();
+  return Status::success();
+}
+
+Status Zelto::save() {
+  ZeltoPreferences* record = prefs();
+  if (record == nullptr) return Status::success();
+  std::optional<ConfigurationLock> lock;
+  if (auto path = record->configFilePath()) {
+    ZeltoUtils::createDirectoryIfNecessary(path::deletingLastComponent(*path)).ignoreError();
+    Result<ConfigurationLock> held = ConfigurationLock::acquire(*path);
+    if (held.ok()) {
+      lock.emplace(std::move(held).value());
+    } else {
+      log::warning("Saving the configuration without its lock: {}", held.status().message());
+    }
+  }
   // A failed save is logged; the state stays in memory and the next save writes it.
-  if (ZeltoPreferences* record = prefs()) record->save().ignoreError();
+  return record->save();
 }
 
 bool Zelto::isNormal() { return current().zeltoType == 0; }

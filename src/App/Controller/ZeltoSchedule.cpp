@@ -104,7 +104,7 @@ bool Zelto::disableActiveScheduleChain() {
         }
       }
     }
-    if (changed) save();
+    if (changed) save().ignoreError();
   }
   updateSchedule();
   NotificationCenter::defaultCenter().post("ShouldUpdateScheduleItems", this);

@@ -31,7 +31,7 @@ void Zelto::setupTimerInformation() {
   } else {
     return;
   }
-  save();
+  save().ignoreError();
 }
 
 void Zelto::resetTimerInformation() {
@@ -42,7 +42,7 @@ void Zelto::resetTimerInformation() {
     record->zeltoType = 0;
     record->zeltoUnblockDate.reset();
     record->zeltoMustCompleteSession = false;
-    save();
+    save().ignoreError();
   }
 }
 

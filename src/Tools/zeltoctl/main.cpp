@@ -20,6 +20,11 @@
 #include "Platform/FileSystem.h"
 #include "Platform/FixedClock.h"
 #include "Platform/UserDefaults.h"
+#include "Tools/zeltoctl/AppCommands.h"
+#include "Tools/zeltoctl/BlockCommands.h"
+#include "Tools/zeltoctl/CommandOutcome.h"
+#include "Tools/zeltoctl/ScheduleCommands.h"
+#include "Tools/zeltoctl/SiteCommands.h"
 #include "Tools/zeltoctl/StatusReport.h"
 
 namespace {
@@ -243,7 +248,20 @@ int main(int argc, char** argv) {
                      "allow list), 4 a blocking pattern, 5 no pattern matched (blocked only with\n"
                      "an allow list); then a tab and the deciding pattern, lower-cased");
 
-  CLI11_PARSE(app, argc, argv);
+  // The commands that change blocking or the configuration.
+  zelto::CommandRunner::Action chosen;
+  zelto::BlockCommands::addTo(app, chosen);
+  zelto::SiteCommands::addTo(app, chosen);
+  zelto::AppCommands::addTo(app, chosen);
+  zelto::ScheduleCommands::addTo(app, chosen);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version end here too, with status 0; every other parse error is a usage
+    // error, named on standard error by CLI11.
+    return app.exit(e) == 0 ? 0 : zelto::CommandOutcome::kUsage;
+  }
 
   // Work with the agent's own settings (its "ConfigurationDir" above all), so that what is
   // shown is what the agent sees.
@@ -257,6 +275,7 @@ int main(int argc, char** argv) {
   if (status->parsed()) return statusCommand(when, asJson);
   if (scheduleCmd->parsed()) return scheduleCommand(when, days);
   if (checkUrl->parsed()) return checkUrlCommand(urls, explain);
+  if (chosen) return chosen();
   std::printf("%s", app.help().c_str());
   return 0;
 }

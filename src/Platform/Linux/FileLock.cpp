@@ -1,0 +1,39 @@
+#include "Platform/FileLock.h"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <sys/file.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace zelto {
+
+Result<FileLock> FileLock::acquire(const std::string& path, std::chrono::milliseconds wait) {
+  // O_NOFOLLOW: a link planted at the lock's name is refused rather than followed.
+  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.valid()) {
+    return Status::failure("Can't open the lock file " + path + ": " + std::strerror(errno));
+  }
+  // A steady deadline: a change of the wall clock neither shortens nor lengthens the wait.
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  auto pause = std::chrono::milliseconds(1);
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) {
+      return Status::failure("Can't lock " + path + ": " + std::strerror(errno));
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return Status::failure(fmt::format(
+          "Another program has kept {} locked for longer than {:g} s; try again when it is done",
+          path, wait.count() / 1000.0));
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(20));
+  }
+  return FileLock(std::move(fd));
+}
+
+}  // namespace zelto

@@ -1,0 +1,7 @@
+#include "Tools/zeltoctl/AppCommands.h"
+
+namespace zelto {
+
+void AppCommands::addTo(CLI::App& /*app*/, CommandRunner::Action& /*chosen*/) {}
+
+}  // namespace zelto

@@ -1,0 +1,18 @@
+// AppCommands: zeltoctl's apps commands.
+//
+// Class operations only; the main thread.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "Tools/zeltoctl/CommandRunner.h"
+
+namespace zelto {
+
+class AppCommands {
+ public:
+  // Adds the commands to `app`; the parse of one sets `chosen` to what is to run.
+  static void addTo(CLI::App& app, CommandRunner::Action& chosen);
+};
+
+}  // namespace zelto

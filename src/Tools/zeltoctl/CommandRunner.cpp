@@ -1,0 +1,77 @@
+#include "Tools/zeltoctl/CommandRunner.h"
+
+#include <spdlog/sinks/ringbuffer_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <cstdio>
+
+#include "Platform/Env.h"
+#include "Tools/zeltoctl/BlockState.h"
+
+namespace zelto {
+
+namespace {
+
+// Keeps the log lines of the work at hand instead of printing them, so that a failure can show
+// its reason and a success prints only its result.
+class QuietLog {
+ public:
+  QuietLog() : sink_(std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(256)) {
+    auto logger = std::make_shared<spdlog::logger>("zeltoctl", sink_);
+    logger->set_level(spdlog::level::info);
+    sink_->set_pattern("%v");
+    previous_ = spdlog::default_logger();
+    spdlog::set_default_logger(logger);
+  }
+  ~QuietLog() { spdlog::set_default_logger(previous_); }
+  std::string lines() const {
+    std::string text;
+    for (const auto& line : sink_->last_formatted()) text += line;
+    return text;
+  }
+
+ private:
+  std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink_;
+  std::shared_ptr<spdlog::logger> previous_;
+};
+
+int run(bool asJson, bool locked, const CommandRunner::Command& command) {
+  QuietLog quiet;
+  Zelto controller(Env::clock());
+  if (controller.prefs() == nullptr) {
+    return CommandRunner::print(
+        CommandOutcome::refused("The configuration can't be loaded:\n" + quiet.lines()), asJson);
+  }
+  CommandOutcome outcome;
+  auto body = [&] {
+    BlockState::observe(controller);
+    outcome = command(controller);
+  };
+  if (!locked) {
+    body();
+    return CommandRunner::print(outcome, asJson);
+  }
+  if (Status edited = controller.edit(body); !edited.ok()) {
+    return CommandRunner::print(CommandOutcome::refused(edited.message()), asJson);
+  }
+  return CommandRunner::print(outcome, asJson);
+}
+
+}  // namespace
+
+int CommandRunner::edit(bool asJson, const Command& command) { return run(asJson, true, command); }
+int CommandRunner::read(bool asJson, const Command& command) { return run(asJson, false, command); }
+
+int CommandRunner::print(const CommandOutcome& outcome, bool asJson) {
+  FILE* out = outcome.ok() ? stdout : stderr;
+  if (asJson) {
+    std::fprintf(
+        out, "%s\n",
+        outcome.report.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  } else if (!outcome.text.empty()) {
+    std::fprintf(out, "%s%s", outcome.ok() ? "" : "zeltoctl: ", outcome.text.c_str());
+  }
+  return outcome.exitCode;
+}
+
+}  // namespace zelto

@@ -1,0 +1,18 @@
+// ScheduleCommands: zeltoctl's schedules commands.
+//
+// Class operations only; the main thread.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "Tools/zeltoctl/CommandRunner.h"
+
+namespace zelto {
+
+class ScheduleCommands {
+ public:
+  // Adds the commands to `app`; the parse of one sets `chosen` to what is to run.
+  static void addTo(CLI::App& app, CommandRunner::Action& chosen);
+};
+
+}  // namespace zelto
