@@ -60,6 +60,16 @@ class AgentUnderTest {
   }
   ChildProcess& process() { return *agent_; }
 
+  // Runs this copy's zeltoctl as the agent's user, with the agent's environment: its exit
+  // status (-1 when it didn't exit) and what it printed.
+  std::pair<int, std::string> zeltoctl(std::vector<std::string> arguments) const {
+    ChildProcess tool(dir_ / "Zelto.app/Contents/MacOS/zeltoctl", environment(),
+                      dir_ / "zeltoctl.err", std::move(arguments), dir_ / "zeltoctl.out", runAs_);
+    auto status = tool.waitForExit();
+    int code = status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+    return {code, readWholeFile(dir_ / "zeltoctl.out") + readWholeFile(dir_ / "zeltoctl.err")};
+  }
+
   const TempDir& dir() const { return dir_; }
   std::string configDir() const { return dir_ / "home/.local/share/Zelto"; }
   std::string configFile() const { return configDir() + "/default.cfg"; }

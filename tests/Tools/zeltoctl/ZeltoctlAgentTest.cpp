@@ -1,0 +1,51 @@
+// End to end, as a new user would try it: the agent running from a copy of the bundle with the
+// stand-in application, and blocks started and ended with zeltoctl.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "Support/AgentUnderTest.h"
+
+namespace zelto {
+namespace {
+
+using testing::AgentUnderTest;
+using testing::eventually;
+using ::testing::HasSubstr;
+
+constexpr const char* kCheck = "Checking if Zelto needs launching";
+constexpr const char* kNoLaunch = "Zelto doesn't need launching";
+
+TEST(ZeltoctlAgentTest, StartedAndStoppedBlocksAreKeptRunningAndLetGo) {
+  AgentUnderTest agent;
+  agent.start();
+  ASSERT_TRUE(eventually([&] { return agent.count(kNoLaunch) >= 1; })) << agent.log();
+  EXPECT_TRUE(agent.launchedPids().empty());
+
+  // A timer: the agent sees the saved file and launches the application.
+  auto [started, startText] = agent.zeltoctl({"start", "--for", "10m"});
+  ASSERT_EQ(started, 0) << startText;
+  EXPECT_THAT(startText, HasSubstr("Blocking is on"));
+  ASSERT_TRUE(eventually([&] { return agent.launchedPids().size() == 1; })) << agent.log();
+
+  // Stopped: quitting the application is no longer answered by a launch.
+  auto [stopped, stopText] = agent.zeltoctl({"stop"});
+  ASSERT_EQ(stopped, 0) << stopText;
+  size_t declined = agent.count(kNoLaunch);
+  ::kill(agent.launchedPids().back(), SIGKILL);
+  ASSERT_TRUE(eventually([&] { return agent.count(kNoLaunch) > declined; })) << agent.log();
+  EXPECT_EQ(agent.launchedPids().size(), 1u);
+
+  // Locked: stop is refused, and the killed application comes back.
+  auto [locked, lockedText] =
+      agent.zeltoctl({"start", "--for", "10m", "--hardcore", "--must-complete"});
+  ASSERT_EQ(locked, 0) << lockedText;
+  ASSERT_TRUE(eventually([&] { return agent.launchedPids().size() == 2; })) << agent.log();
+  auto [refused, refusedText] = agent.zeltoctl({"stop"});
+  EXPECT_EQ(refused, 1);
+  EXPECT_THAT(refusedText, HasSubstr("locked"));
+  EXPECT_TRUE(agent.killStandInAndAwaitRelaunch()) << agent.log();
+  EXPECT_GE(agent.count(kCheck), 3u);
+}
+
+}  // namespace
+}  // namespace zelto
