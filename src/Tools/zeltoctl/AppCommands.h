@@ -1,18 +1,49 @@
-// AppCommands: zeltoctl's apps commands.
+// AppCommands: zeltoctl's apps commands: the default profile's blocked applications, each an
+// entry with its path and four flags (how it is made to go, and whether it comes back when
+// blocking ends).
 //
-// Class operations only; the main thread.
+// An edit is all or nothing: one bad argument and nothing changes. While the running period is
+// locked, removing an entry or changing its flags is refused (either can let the application
+// run); adding one goes through.
+//
+// Class operations only; the thread that owns the controller (the main thread).
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "App/Controller/Zelto.h"
+#include "Tools/zeltoctl/CommandOutcome.h"
 #include "Tools/zeltoctl/CommandRunner.h"
 
 namespace zelto {
 
 class AppCommands {
  public:
+  struct Options {
+    std::vector<std::string> paths;
+    // Relative paths are taken against it.
+    std::string workingDirectory;
+    // At most one of the three quit flags.
+    bool hide = false;
+    bool forceQuit = false;
+    bool softQuit = false;
+    std::optional<bool> reopen;
+
+    bool setsFlags() const { return hide || forceQuit || softQuit || reopen; }
+  };
+
   // Adds the commands to `app`; the parse of one sets `chosen` to what is to run.
   static void addTo(CLI::App& app, CommandRunner::Action& chosen);
+
+  static CommandOutcome list(Zelto& zelto, const Options& options);
+  // Exit 2 for a path where no application stands. A path already listed gets the flags given,
+  // or is reported when none are.
+  static CommandOutcome add(Zelto& zelto, const Options& options);
+  // Exit 1 for a path that isn't listed.
+  static CommandOutcome remove(Zelto& zelto, const Options& options);
 };
 
 }  // namespace zelto

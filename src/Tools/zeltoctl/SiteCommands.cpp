@@ -1,7 +1,286 @@
 #include "Tools/zeltoctl/SiteCommands.h"
 
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "App/Blocking/Helpers/ZeltoURLMatcher.h"
+#include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
+#include "Platform/Env.h"
+#include "Tools/zeltoctl/BlockState.h"
+#include "Tools/zeltoctl/LockRefusal.h"
+
 namespace zelto {
 
-void SiteCommands::addTo(CLI::App& /*app*/, CommandRunner::Action& /*chosen*/) {}
+namespace {
+
+using json = nlohmann::json;
+
+std::string listTitle(bool allow) { return allow ? "the allow list" : "the blocked sites"; }
+
+json& storedList(ProfileZeltoPreferences& profile, bool allow) {
+  return allow ? profile.whitelistedWebsites : profile.blockedWebsites;
+}
+
+bool isListed(const json& list, const std::string& pattern) {
+  return std::any_of(list.begin(), list.end(), [&](const json& entry) {
+    return entry.is_string() && entry.get_ref<const std::string&>() == pattern;
+  });
+}
+
+// The matchers decide what a pattern does (see ZeltoURLMatcher): "+" first allows, "-" first
+// blocks (in either list); an empty pattern does nothing.
+bool allows(const std::string& pattern) { return ZeltoURLMatcher(pattern).isWhitelisted(); }
+bool blocksInAllowList(const std::string& pattern) {
+  return !ZeltoURLMatcher(pattern, /*isWhitelisted=*/true).isWhitelisted();
+}
+bool blocksInBlockedList(const std::string& pattern) {
+  return !pattern.empty() && !allows(pattern);
+}
+
+// The list as a report and as text: a line telling what is in force, then one pattern a line.
+CommandOutcome listOutcome(ProfileZeltoPreferences& profile, bool allow, json report = {},
+                           std::string text = "") {
+  const std::vector<std::string> patterns =
+      allow ? profile.whitelistedWebsiteList() : profile.blockedWebsiteList();
+  const bool allowListOn = profile.enableWhitelistWebsites;
+  if (!report.is_object()) report = json::object();
+  report["list"] = allow ? "allowed" : "blocked";
+  report["patterns"] = patterns;
+  report["allowListOn"] = allowListOn;
+  if (allow) {
+    text += allowListOn ? "Allowed sites (the allow list is on: every other site is blocked):\n"
+                        : "Allowed sites (not in force: the allow list is off):\n";
+  } else {
+    text +=
+        allowListOn ? "Blocked sites (not in force: the allow list is on):\n" : "Blocked sites:\n";
+  }
+  if (patterns.empty()) text += "(no patterns)\n";
+  for (const std::string& pattern : patterns) text += pattern + "\n";
+  return CommandOutcome::done(std::move(report), std::move(text));
+}
+
+// Saves the changed profile and lets the matchers follow; on failure the lists are put back.
+Status saveSites(Zelto& zelto, ProfileZeltoPreferences& profile, const json& blocked,
+                 const json& allowed, bool allowListOn) {
+  Status saved = zelto.save();
+  if (!saved.ok()) {
+    profile.blockedWebsites = blocked;
+    profile.whitelistedWebsites = allowed;
+    profile.enableWhitelistWebsites = allowListOn;
+    return saved;
+  }
+  Env::notificationCenter().post(ZeltoURLMatcherManager::kDidUpdateBlockSettings);
+  return saved;
+}
+
+// The arguments without repeats, in their order.
+std::vector<std::string> distinct(const std::vector<std::string>& patterns) {
+  std::vector<std::string> out;
+  for (const std::string& pattern : patterns) {
+    if (std::find(out.begin(), out.end(), pattern) == out.end()) out.push_back(pattern);
+  }
+  return out;
+}
+
+std::string inQuotes(const std::string& text) { return json(text).dump(); }
+
+}  // namespace
+
+CommandOutcome SiteCommands::list(Zelto& zelto, const Options& options) {
+  return listOutcome(*zelto.prefs()->defaultProfile(), options.allow);
+}
+
+CommandOutcome SiteCommands::add(Zelto& zelto, const Options& options) {
+  ProfileZeltoPreferences& profile = *zelto.prefs()->defaultProfile();
+  json& list = storedList(profile, options.allow);
+  if (!list.is_array()) {
+    return CommandOutcome::refused(fmt::format(
+        "{} in the configuration is not a list; mend the file first", listTitle(options.allow)));
+  }
+  const std::vector<std::string> patterns = distinct(options.patterns);
+  for (const std::string& pattern : patterns) {
+    if (pattern.empty()) return CommandOutcome::usage("An empty pattern can't be added");
+    // Only patterns the matchers take for expressions ("/.../", or with a "*") are compiled;
+    // any other is a plain address, whatever characters it holds.
+    ZeltoURLMatcher matcher(pattern);
+    if (!matcher.isRegex()) continue;
+    Result<Regex> compiled = zelto.zeltoURL().getCachedRegex(matcher.regexSource());
+    if (!compiled.ok()) {
+      return CommandOutcome::usage(fmt::format("The pattern {} is not valid: {}", inQuotes(pattern),
+                                               compiled.status().message()));
+    }
+  }
+
+  const BlockState state = BlockState::observe(zelto);
+  json report = json::object();
+  std::string text;
+  std::vector<std::string> added;
+  std::vector<std::string> already;
+  for (const std::string& pattern : patterns) {
+    if (isListed(list, pattern)) {
+      already.push_back(pattern);
+      continue;
+    }
+    // Anything on the allow list may let a site through (now, or once the list is on).
+    if (state.locked && (options.allow || allows(pattern))) {
+      return LockRefusal::refuse(
+          zelto, state,
+          options.allow ? fmt::format("Adding {} to the allow list", inQuotes(pattern))
+                        : fmt::format("Adding the allowing pattern {} to the blocked sites",
+                                      inQuotes(pattern)));
+    }
+    added.push_back(pattern);
+  }
+  for (const std::string& pattern : already) {
+    text += fmt::format("{} is already in {}.\n", inQuotes(pattern), listTitle(options.allow));
+  }
+  if (!added.empty()) {
+    const json blocked = profile.blockedWebsites;
+    const json allowed = profile.whitelistedWebsites;
+    for (const std::string& pattern : added) list.push_back(pattern);
+    if (Status saved = saveSites(zelto, profile, blocked, allowed, profile.enableWhitelistWebsites);
+        !saved.ok()) {
+      return CommandOutcome::refused(saved.message());
+    }
+    for (const std::string& pattern : added) {
+      text += fmt::format("Added {} to {}.\n", inQuotes(pattern), listTitle(options.allow));
+    }
+  }
+  report["added"] = added;
+  report["alreadyListed"] = already;
+  return listOutcome(profile, options.allow, std::move(report), std::move(text));
+}
+
+CommandOutcome SiteCommands::remove(Zelto& zelto, const Options& options) {
+  ProfileZeltoPreferences& profile = *zelto.prefs()->defaultProfile();
+  json& list = storedList(profile, options.allow);
+  const std::vector<std::string> patterns = distinct(options.patterns);
+  for (const std::string& pattern : patterns) {
+    if (!list.is_array() || !isListed(list, pattern)) {
+      return CommandOutcome::refused(
+          fmt::format("{} is not in {}", inQuotes(pattern), listTitle(options.allow)));
+    }
+  }
+  const BlockState state = BlockState::observe(zelto);
+  if (state.locked) {
+    for (const std::string& pattern : patterns) {
+      // The allow list blocks only with its "-" patterns, and only while it is in force (it
+      // can't be switched on during a locked period).
+      if (!options.allow && blocksInBlockedList(pattern)) {
+        return LockRefusal::refuse(
+            zelto, state, fmt::format("Removing {} from the blocked sites", inQuotes(pattern)));
+      }
+      if (options.allow && profile.enableWhitelistWebsites && blocksInAllowList(pattern)) {
+        return LockRefusal::refuse(
+            zelto, state,
+            fmt::format("Removing the blocking pattern {} from the allow list", inQuotes(pattern)));
+      }
+    }
+  }
+  const json blocked = profile.blockedWebsites;
+  const json allowed = profile.whitelistedWebsites;
+  list.erase(std::remove_if(list.begin(), list.end(),
+                            [&](const json& entry) {
+                              return entry.is_string() &&
+                                     std::find(patterns.begin(), patterns.end(),
+                                               entry.get_ref<const std::string&>()) !=
+                                         patterns.end();
+                            }),
+             list.end());
+  if (Status saved = saveSites(zelto, profile, blocked, allowed, profile.enableWhitelistWebsites);
+      !saved.ok()) {
+    return CommandOutcome::refused(saved.message());
+  }
+  std::string text;
+  for (const std::string& pattern : patterns) {
+    text += fmt::format("Removed {} from {}.\n", inQuotes(pattern), listTitle(options.allow));
+  }
+  return listOutcome(profile, options.allow, {{"removed", patterns}}, std::move(text));
+}
+
+CommandOutcome SiteCommands::setAllowList(Zelto& zelto, bool on) {
+  ProfileZeltoPreferences& profile = *zelto.prefs()->defaultProfile();
+  const char* onOff = on ? "on" : "off";
+  if (profile.enableWhitelistWebsites == on) {
+    return listOutcome(profile, on, {{"changed", false}},
+                       fmt::format("The allow list is already {}.\n", onOff));
+  }
+  // Either way can let sites through: on, whatever the allow list holds is allowed although it
+  // may be on the blocked list; off, every site the blocked list leaves out is allowed.
+  const BlockState state = BlockState::observe(zelto);
+  if (state.locked) {
+    return LockRefusal::refuse(zelto, state, fmt::format("Switching the allow list {}", onOff));
+  }
+  profile.enableWhitelistWebsites = on;
+  if (Status saved =
+          saveSites(zelto, profile, profile.blockedWebsites, profile.whitelistedWebsites, !on);
+      !saved.ok()) {
+    return CommandOutcome::refused(saved.message());
+  }
+  return listOutcome(profile, on, {{"changed", true}},
+                     fmt::format("The allow list is now {}.\n", onOff));
+}
+
+void SiteCommands::addTo(CLI::App& app, CommandRunner::Action& chosen) {
+  auto options = std::make_shared<Options>();
+  auto asJson = std::make_shared<bool>(false);
+  CLI::App* sites = app.add_subcommand(
+      "sites",
+      "List or edit the site patterns: the blocked sites, or with --allow the allow list\n"
+      "(in allow-list mode every site it leaves out is blocked)");
+  sites->require_subcommand(1);
+  sites->footer(
+      "Patterns: \"example.com\" (with its www and any path), \"example.com/\" (that page\n"
+      "only), \"*.example.com\" (any subdomain), \"/expression/\" (an ICU regular expression),\n"
+      "\"+pattern\" (allowed even when another pattern blocks), \"-pattern\" (blocked even\n"
+      "when the allow list allows). Put \"--\" before a pattern that starts with \"-\".");
+  auto flags = [&](CLI::App* command) {
+    command->add_flag("--allow", options->allow, "The allow list instead of the blocked sites");
+    command->add_flag("--json", *asJson, "One JSON object, for programs");
+  };
+  using Function = CommandOutcome (*)(Zelto&, const Options&);
+  auto choose = [&chosen, options, asJson](Function function, bool edits) {
+    chosen = [options, asJson, function, edits] {
+      auto command = [options, function](Zelto& zelto) { return function(zelto, *options); };
+      return edits ? CommandRunner::edit(*asJson, command) : CommandRunner::read(*asJson, command);
+    };
+  };
+
+  CLI::App* list = sites->add_subcommand("list",
+                                         "One pattern a line, after a line telling "
+                                         "whether the list is in force");
+  flags(list);
+  list->callback([choose] { choose(&SiteCommands::list, false); });
+
+  CLI::App* add = sites->add_subcommand(
+      "add", "Add patterns, e.g. zeltoctl sites add example.com '*.example.org'");
+  flags(add);
+  add->add_option("PATTERN", options->patterns, "The patterns to add")->required();
+  add->callback([choose] { choose(&SiteCommands::add, true); });
+
+  CLI::App* remove = sites->add_subcommand(
+      "remove",
+      "Remove patterns, written exactly as listed, e.g. zeltoctl sites remove "
+      "example.com");
+  flags(remove);
+  remove->add_option("PATTERN", options->patterns, "The patterns to remove")->required();
+  remove->callback([choose] { choose(&SiteCommands::remove, true); });
+
+  auto on = std::make_shared<std::string>();
+  CLI::App* allowList = app.add_subcommand(
+      "allow-list",
+      "Switch allow-list mode on (every site not on the allow list is blocked) or off (the\n"
+      "blocked sites are blocked); see zeltoctl sites --help");
+  allowList->add_option("MODE", *on, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+  allowList->add_flag("--json", *asJson, "One JSON object, for programs");
+  allowList->callback([&chosen, on, asJson] {
+    chosen = [on, asJson] {
+      return CommandRunner::edit(
+          *asJson, [on](Zelto& zelto) { return SiteCommands::setAllowList(zelto, *on == "on"); });
+    };
+  });
+}
 
 }  // namespace zelto

@@ -1,0 +1,23 @@
+// LockRefusal: the answer to a change that would loosen blocking while the running period is
+// locked (hardcore mode won't let it end early): exit 1, naming the change, the reason and when
+// the period ends.
+//
+// Class operations only; the thread that owns the controller.
+#pragma once
+
+#include <string>
+
+#include "App/Controller/Zelto.h"
+#include "Tools/zeltoctl/BlockState.h"
+#include "Tools/zeltoctl/CommandOutcome.h"
+
+namespace zelto {
+
+class LockRefusal {
+ public:
+  // "<what> is refused while blocking is locked: <reason>; it ends <when>.", with "endsAt" and
+  // "lockReason" in the report. `what` starts with a capital ("Removing \"a.com\" ...").
+  static CommandOutcome refuse(Zelto& zelto, const BlockState& state, const std::string& what);
+};
+
+}  // namespace zelto

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Tools/zeltoctl/AppCommands.h"
+#include "Tools/zeltoctl/ApplicationPath.h"
+#include "Tools/zeltoctl/ListCommandsFixture.h"
+
+namespace zelto {
+namespace {
+
+using json = nlohmann::json;
+using Options = AppCommands::Options;
+namespace fs = std::filesystem;
+
+class AppCommandsTest : public testing::ListCommandsFixture {
+ protected:
+  // An executable file under the home, by its absolute path.
+  std::string executable(const std::string& name) {
+    std::string path = env_.temp().write(name, "#!/bin/sh\n");
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+  }
+  static Options paths(std::vector<std::string> given) {
+    Options options;
+    options.paths = std::move(given);
+    return options;
+  }
+  static json entry(const std::string& path, bool hide, bool force, bool reopen, bool soft) {
+    return {{"path", path},
+            {"shouldHideInsteadOfQuit", hide},
+            {"shouldAlwaysForceQuit", force},
+            {"shouldReopenWhenUnzeltoing", reopen},
+            {"performOnlySoftKillThenLeaveOpen", soft}};
+  }
+};
+
+TEST_F(AppCommandsTest, OnlyApplicationsAreTakenAndStoredByTheirAbsolutePath) {
+  Zelto& zelto = start(json::object());
+  const std::string home = env_.home();
+  executable("bin/tool");
+  fs::create_symlink(home + "/bin/tool", home + "/link");
+  env_.temp().write("plain", "text");
+  env_.temp().write("runs.desktop", "[Desktop Entry]\nName=Ed\nExec = ed %f\n");
+  env_.temp().write("idle.desktop", "[Desktop Entry]\nName=No\n[Desktop Action New]\nExec=ed\n");
+  env_.temp().write("Info.app/Contents/Info.plist", "<plist/>");
+  fs::create_directories(home + "/Exe.app/Contents/MacOS");
+  fs::create_directories(home + "/folder");
+
+  for (const char* bad : {"plain", "idle.desktop", "folder", "missing"}) {
+    CommandOutcome outcome = AppCommands::add(zelto, paths({home + "/bin/tool", home + "/" + bad}));
+    EXPECT_EQ(outcome.exitCode, CommandOutcome::kUsage) << bad;
+    EXPECT_NE(outcome.text.find(home + "/" + bad + "\" can't be blocked: "), std::string::npos)
+        << outcome.text;
+  }
+  EXPECT_EQ(storedProfile().value("blockedApplications", json::array()), json::array());
+
+  // Relative paths against the working directory; the link is kept as written.
+  Options good =
+      paths({"bin/./tool", "folder/../link", "runs.desktop", "Info.app/", home + "/Exe.app"});
+  good.workingDirectory = home + "/folder/..//";
+  CommandOutcome added = AppCommands::add(zelto, good);
+  ASSERT_TRUE(added.ok()) << added.text;
+  EXPECT_EQ(storedProfile()["blockedApplications"],
+            json({entry(home + "/bin/tool", true, false, true, false),
+                  entry(home + "/link", true, false, true, false),
+                  entry(home + "/runs.desktop", true, false, true, false),
+                  entry(home + "/Info.app", true, false, true, false),
+                  entry(home + "/Exe.app", true, false, true, false)}));
+
+  EXPECT_EQ(*ApplicationPath::absolute("/a/../../b/", ""), "/b");
+  EXPECT_FALSE(ApplicationPath::absolute("b", "").ok());
+}
+
+TEST_F(AppCommandsTest, AddingAgainUpdatesTheFlagsGivenAndRemoveTakesEntriesOut) {
+  const std::string tool = executable("tool");
+  const std::string other = executable("other");
+  Zelto& zelto = start({{"blockedApplications", {entry(tool, true, false, true, false), 3}}});
+  const json before = storedProfile();
+  EXPECT_EQ(AppCommands::add(zelto, paths({tool})).report["alreadyListed"], json({tool}));
+  EXPECT_EQ(storedProfile(), before);
+
+  Options force = paths({tool, other});
+  force.forceQuit = true;
+  force.reopen = false;
+  CommandOutcome forced = AppCommands::add(zelto, force);
+  ASSERT_TRUE(forced.ok()) << forced.text;
+  EXPECT_EQ(forced.report["updated"], json({tool}));
+  EXPECT_EQ(forced.report["added"], json({other}));
+  EXPECT_EQ(
+      storedProfile()["blockedApplications"],
+      json({entry(tool, false, true, false, false), 3, entry(other, false, true, false, false)}));
+
+  Options hide = paths({tool});
+  hide.hide = true;
+  ASSERT_TRUE(AppCommands::add(zelto, hide).ok());
+  Options soft = paths({other});
+  soft.softQuit = true;
+  ASSERT_TRUE(AppCommands::add(zelto, soft).ok());
+  EXPECT_EQ(storedProfile()["blockedApplications"], json({entry(tool, true, false, false, false), 3,
+                                                          entry(other, false, true, false, true)}));
+
+  CommandOutcome missing = AppCommands::remove(zelto, paths({tool, "/not/listed"}));
+  EXPECT_EQ(missing.exitCode, CommandOutcome::kRefused);
+  EXPECT_EQ(missing.text, "\"/not/listed\" is not among the blocked applications\n");
+  ASSERT_TRUE(AppCommands::remove(zelto, paths({tool})).ok());
+  EXPECT_EQ(storedProfile()["blockedApplications"],
+            json({3, entry(other, false, true, false, true)}));
+}
+
+TEST_F(AppCommandsTest, ALockedPeriodKeepsEntriesAndTheirFlags) {
+  const std::string tool = executable("tool");
+  const std::string other = executable("other");
+  Zelto& zelto = startLocked({{"blockedApplications", {entry(tool, true, false, true, false)}}});
+  const json before = storedProfile();
+  CommandOutcome removal = AppCommands::remove(zelto, paths({tool}));
+  EXPECT_EQ(removal.exitCode, CommandOutcome::kRefused);
+  EXPECT_NE(removal.text.find("is refused while blocking is locked"), std::string::npos);
+  Options change = paths({other, tool});
+  change.reopen = false;
+  EXPECT_EQ(AppCommands::add(zelto, change).exitCode, CommandOutcome::kRefused);
+  EXPECT_EQ(storedProfile(), before);
+
+  // Flags that are already so change nothing; a new application goes through.
+  change.reopen = true;
+  ASSERT_TRUE(AppCommands::add(zelto, change).ok());
+  EXPECT_EQ(storedProfile()["blockedApplications"],
+            json({entry(tool, true, false, true, false), entry(other, true, false, true, false)}));
+}
+
+}  // namespace
+}  // namespace zelto
