@@ -12,8 +12,9 @@
 namespace zelto {
 
 Result<FileLock> FileLock::acquire(const std::string& path, std::chrono::milliseconds wait) {
-  // O_NOFOLLOW: a link planted at the lock's name is refused rather than followed.
-  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  // O_NOFOLLOW: a link planted at the lock's name is refused rather than followed. Read-only,
+  // so that closing it is no write for a watcher of the folder to report.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd.valid()) {
     return Status::failure("Can't open the lock file " + path + ": " + std::strerror(errno));
   }

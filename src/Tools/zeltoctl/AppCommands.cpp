@@ -41,19 +41,13 @@ json* entryFor(json& list, const std::string& path) {
   return nullptr;
 }
 
+// The three ways of ending an application exclude each other: the one asked for is switched
+// on and the other two off, so an entry never asks for two at once.
 json withFlags(json entry, const AppCommands::Options& options) {
-  if (options.hide) {
-    entry[kHide] = true;
-    entry[kForceQuit] = false;
-    entry[kSoftQuit] = false;
-  }
-  if (options.forceQuit) {
-    entry[kForceQuit] = true;
-    entry[kHide] = false;
-  }
-  if (options.softQuit) {
-    entry[kSoftQuit] = true;
-    entry[kHide] = false;
+  if (options.hide || options.forceQuit || options.softQuit) {
+    entry[kHide] = options.hide;
+    entry[kForceQuit] = options.forceQuit;
+    entry[kSoftQuit] = options.softQuit;
   }
   if (options.reopen) entry[kReopen] = *options.reopen;
   return entry;

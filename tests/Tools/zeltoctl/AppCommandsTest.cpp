@@ -97,15 +97,17 @@ TEST_F(AppCommandsTest, AddingAgainUpdatesTheFlagsGivenAndRemoveTakesEntriesOut)
   Options soft = paths({other});
   soft.softQuit = true;
   ASSERT_TRUE(AppCommands::add(zelto, soft).ok());
-  EXPECT_EQ(storedProfile()["blockedApplications"], json({entry(tool, true, false, false, false), 3,
-                                                          entry(other, false, true, false, true)}));
+  // One way of ending an application at a time: soft-quit switches force-quit off.
+  EXPECT_EQ(
+      storedProfile()["blockedApplications"],
+      json({entry(tool, true, false, false, false), 3, entry(other, false, false, false, true)}));
 
   CommandOutcome missing = AppCommands::remove(zelto, paths({tool, "/not/listed"}));
   EXPECT_EQ(missing.exitCode, CommandOutcome::kRefused);
   EXPECT_EQ(missing.text, "\"/not/listed\" is not among the blocked applications\n");
   ASSERT_TRUE(AppCommands::remove(zelto, paths({tool})).ok());
   EXPECT_EQ(storedProfile()["blockedApplications"],
-            json({3, entry(other, false, true, false, true)}));
+            json({3, entry(other, false, false, false, true)}));
 }
 
 TEST_F(AppCommandsTest, ALockedPeriodKeepsEntriesAndTheirFlags) {
