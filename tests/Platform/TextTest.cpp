@@ -6,16 +6,17 @@
 namespace zelto {
 namespace {
 
-TEST(TextTest, LowercaseAsciiChangesOnlyLetters) {
+TEST(TextTest, LowercaseUsesFullUnicodeMappingInTheRootLocaleAndChangesNothingElse) {
   // The bytes just outside A-Z ("@", "[", "`") and every other ASCII byte stay as they are.
   EXPECT_EQ(Text::lowercase("HTTP://WWW.Example.COM/@[\\]^_`{|}~09?Q=Z\t"),
             "http://www.example.com/@[\\]^_`{|}~09?q=z\t");
   EXPECT_EQ(Text::lowercase(std::string_view("A\0B", 3)), std::string("a\0b", 3));
-}
-
-TEST(TextTest, LowercaseUsesFullUnicodeMappingInTheRootLocale) {
   EXPECT_EQ(Text::lowercase("ÄB"), "äb");
   EXPECT_EQ(Text::lowercase("İ"), "i\u0307");  // one character becomes two
+  // Invalid sequences read as replacement characters.
+  EXPECT_EQ(Text::lowercase("A\xFF"
+                            "B"),
+            "a\uFFFDb");
 
   // The user's locale doesn't count: under Turkish rules "I" would become a dotless "ı".
   const std::string locale = LocaleDateFormatter::defaultLocale();
@@ -24,20 +25,11 @@ TEST(TextTest, LowercaseUsesFullUnicodeMappingInTheRootLocale) {
   LocaleDateFormatter::setDefaultLocale(locale);
 }
 
-TEST(TextTest, LowercaseReadsInvalidSequencesAsReplacementCharacters) {
-  EXPECT_EQ(Text::lowercase("A\xFF"
-                            "B"),
-            "a\uFFFDb");
-}
-
 TEST(TextTest, TrimBlanksRemovesHorizontalSpaceOfEveryKindAtBothEndsOnly) {
   EXPECT_EQ(Text::trimBlanks(" \t\u00A0\u3000a b\u2003c\u2009\t  "), "a b\u2003c");
   // Line ends and other white space that isn't blank stay, and so does what's inside them.
   EXPECT_EQ(Text::trimBlanks(" \n a \r\n "), "\n a \r\n");
   EXPECT_EQ(Text::trimBlanks("\v\fx\u200B"), "\v\fx\u200B");
-}
-
-TEST(TextTest, TrimBlanksStopsAtInvalidSequences) {
   // A lone continuation byte of U+00A0 ("\xA0") isn't a blank, nor is a cut-off lead byte.
   EXPECT_EQ(Text::trimBlanks("\xA0x\xA0"), "\xA0x\xA0");
   EXPECT_EQ(Text::trimBlanks(" x\xC2"), "x\xC2");

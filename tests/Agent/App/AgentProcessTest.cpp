@@ -44,31 +44,26 @@ class AgentProcessTest : public ::testing::Test {
   std::string agent_ = app_ + "/Contents/MacOS/Agent.app/Contents/MacOS/Agent";
 };
 
-TEST_F(AgentProcessTest, AnnouncesItselfOnTheConsoleAndInTheLogFileAndExitsCleanlyOnSigterm) {
-  std::string stderrPath = home_ / "agent.err";
-  ChildProcess agent(agent_, environment(), stderrPath);
-  ASSERT_TRUE(agent.started());
+TEST_F(AgentProcessTest, AnnouncesItselfOnTheConsoleAndInTheLogFileAndExitsCleanlyOnASignal) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    std::string stderrPath = home_ / ("agent" + std::to_string(signal) + ".err");
+    std::filesystem::remove_all(home_ / "home/.local/state");
+    ChildProcess agent(agent_, environment(), stderrPath);
+    ASSERT_TRUE(agent.started());
 
-  const std::string line = "Loading watchdog agent";
-  EXPECT_TRUE(eventually([&] { return readWholeFile(stderrPath).find(line) != std::string::npos; }))
-      << readWholeFile(stderrPath);
-  EXPECT_TRUE(eventually([&] { return logFileText().find(line) != std::string::npos; }));
-  EXPECT_TRUE(agent.running());
+    const std::string line = "Loading watchdog agent";
+    EXPECT_TRUE(eventually([&] {
+      return readWholeFile(stderrPath).find(line) != std::string::npos;
+    })) << readWholeFile(stderrPath);
+    EXPECT_TRUE(eventually([&] { return logFileText().find(line) != std::string::npos; }));
+    EXPECT_TRUE(agent.running());
 
-  agent.signal(SIGTERM);
-  auto status = agent.waitForExit();
-  ASSERT_TRUE(status.has_value());
-  EXPECT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), 0);
-}
-
-TEST_F(AgentProcessTest, SigintStopsItToo) {
-  ChildProcess agent(agent_, environment(), home_ / "agent.err");
-  ASSERT_TRUE(eventually([&] { return logFileText().find("Loading") != std::string::npos; }));
-  agent.signal(SIGINT);
-  auto status = agent.waitForExit();
-  ASSERT_TRUE(status.has_value());
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    agent.signal(signal);
+    auto status = agent.waitForExit();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+  }
 }
 
 TEST_F(AgentProcessTest, LogsAtTheLevelZeltoctlStored) {

@@ -34,35 +34,29 @@ class RunningAppControllerTest : public ::testing::Test {
 
 // --- The running test ------------------------------------------------------------------------
 
-TEST_F(RunningAppControllerTest, RunsWhenOneOfTwoInstancesIsNotTerminated) {
+TEST_F(RunningAppControllerTest, RunsWhileAnInstanceWithTheExactIdentifierIsNotTerminated) {
   workspace.setRunningApplications({app(11, "Quarnix.zelto", "/Old/Zelto.app", true),
                                     app(12, "Quarnix.zelto", "/Apps/Zelto.app")});
   RunningAppController controller(workspace, loop, "Quarnix.zelto");
   EXPECT_TRUE(controller.getIsRunning());
   EXPECT_EQ(controller.getRunningApplicationPath(), "/Apps/Zelto.app");
-}
-
-TEST_F(RunningAppControllerTest, NotRunningWithoutAnInstanceOrWithOnlyTerminatedOnes) {
   setStopped();
-  RunningAppController controller(workspace, loop, "Quarnix.zelto");
   EXPECT_FALSE(controller.getIsRunning());
   EXPECT_EQ(controller.getRunningApplicationPath(), std::nullopt);
-
   // The identifier is matched exactly, not as a prefix.
   workspace.setRunningApplications({app(12, "Quarnix.zelto.agent", "/Apps/Agent.app")});
   EXPECT_FALSE(controller.getIsRunning());
-}
 
-TEST_F(RunningAppControllerTest, WithABundleGivenOnlyThatBundleCounts) {
-  // Another bundle claiming the identifier (a copy elsewhere, or one posing as it) doesn't count.
+  // With a bundle given, another bundle claiming the identifier (a copy elsewhere, or one posing
+  // as it) doesn't count.
   workspace.setRunningApplications({app(11, "Quarnix.zelto", "/Elsewhere/Zelto.app"),
                                     app(12, "Quarnix.other", "/Apps/Zelto.app")});
-  RunningAppController controller(workspace, loop, "Quarnix.zelto", "/Apps/Zelto.app/");
-  EXPECT_FALSE(controller.getIsRunning());
+  RunningAppController bundled(workspace, loop, "Quarnix.zelto", "/Apps/Zelto.app/");
+  EXPECT_FALSE(bundled.getIsRunning());
   workspace.setRunningApplications({app(11, "Quarnix.zelto", "/Elsewhere/Zelto.app"),
                                     app(13, "Quarnix.zelto", "/Apps/Zelto.app")});
-  EXPECT_TRUE(controller.getIsRunning());
-  EXPECT_EQ(controller.getRunningApplicationPath(), "/Apps/Zelto.app");
+  EXPECT_TRUE(bundled.getIsRunning());
+  EXPECT_EQ(bundled.getRunningApplicationPath(), "/Apps/Zelto.app");
 }
 
 // --- Callbacks -------------------------------------------------------------------------------

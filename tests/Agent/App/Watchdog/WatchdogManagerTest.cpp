@@ -97,45 +97,29 @@ TEST_F(WatchdogManagerTest, SetupChecksTwiceAndLaunchesForARunningTimer) {
   EXPECT_THAT(workspace_.watchedForStarts(), ElementsAre(ZELTO_TEST_APP_DIR));
 }
 
-TEST_F(WatchdogManagerTest, ASkippedLaunchIsRetriedThreeSecondsLater) {
-  start(timerEndingIn(600));
-  mainApplicationRuns(false);
-  watchdog_->check();
-  ASSERT_EQ(workspace_.launches().size(), 1u);
-  loop_.advance(1);
-  LogCapture capture;
-  watchdog_->check();
-  EXPECT_TRUE(capture.has(spdlog::level::debug, "Skipping launch ...last launched 1.000000 ago"));
-  EXPECT_EQ(workspace_.launches().size(), 1u);
-  loop_.advance(2.9);
-  EXPECT_EQ(workspace_.launches().size(), 1u);
-  loop_.advance(0.2);  // 4 s after the first launch
-  EXPECT_EQ(workspace_.launches().size(), 2u);
-}
-
-TEST_F(WatchdogManagerTest, EachSkippedLaunchHasItsOwnRecheck) {
-  start(timerEndingIn(600));
-  mainApplicationRuns(false);
-  watchdog_->check();  // launches at 0 s
-  loop_.advance(1);
-  watchdog_->check();  // skipped: a check at 4 s
-  loop_.advance(0.5);
-  watchdog_->check();  // skipped: a check at 4.5 s, which must not put off the one at 4 s
-  loop_.advance(2.5);
-  EXPECT_EQ(workspace_.launches().size(), 2u);
-  // The later re-check comes 0.5 s after that launch: skipped, and checked again at 7.5 s.
-  loop_.advance(10);
-  EXPECT_EQ(workspace_.launches().size(), 3u);
-  EXPECT_EQ(loop_.scheduledTimers(), 0u);  // re-checks that have run are gone
-}
-
-TEST_F(WatchdogManagerTest, ALaunchTwoSecondsAfterTheLastGoesAhead) {
+TEST_F(WatchdogManagerTest, LaunchesTwoSecondsApartGoAheadAndEachSkippedOneIsRecheckedLater) {
   start(timerEndingIn(600));
   mainApplicationRuns(false);
   watchdog_->check();
   loop_.advance(2.0);
   watchdog_->check();
+  ASSERT_EQ(workspace_.launches().size(), 2u);  // 2 s after the last: goes ahead
+
+  // A skipped launch is checked again 3 s later; each skip has its own re-check.
+  loop_.advance(1);
+  LogCapture capture;
+  watchdog_->check();
+  EXPECT_TRUE(capture.has(spdlog::level::debug, "Skipping launch ...last launched 1.000000 ago"));
+  loop_.advance(0.5);
+  watchdog_->check();  // skipped: a check 3 s later, which must not put off the first one
+  loop_.advance(2.4);
   EXPECT_EQ(workspace_.launches().size(), 2u);
+  loop_.advance(0.2);  // 4 s after the last launch
+  EXPECT_EQ(workspace_.launches().size(), 3u);
+  // The later re-check comes 0.5 s after that launch: skipped, and checked again 3 s after it.
+  loop_.advance(10);
+  EXPECT_EQ(workspace_.launches().size(), 4u);
+  EXPECT_EQ(loop_.scheduledTimers(), 0u);  // re-checks that have run are gone
 }
 
 TEST_F(WatchdogManagerTest, TheNextScheduledPeriodCountsWithinThreeHundredSecondsInclusive) {
@@ -195,22 +179,16 @@ TEST_F(WatchdogManagerTest, TheTimerCheckFindsAnApplicationStartedUnnoticed) {
   EXPECT_TRUE(workspace_.launches().empty());
 }
 
-TEST_F(WatchdogManagerTest, AnUnreadableFileIsRetriedAtEachCheck) {
+TEST_F(WatchdogManagerTest, AnUnreadableFileIsReadAgainOnceAtEachCheck) {
   start(json::array());  // the record can't load
-  mainApplicationRuns(false);
-  watchdog_->check();
-  EXPECT_TRUE(workspace_.launches().empty());
-  writeConfig(timerEndingIn(600));
-  watchdog_->check();
-  EXPECT_EQ(workspace_.launches().size(), 1u);
-}
-
-TEST_F(WatchdogManagerTest, ABrokenFileIsReadOncePerCheck) {
-  start(json::array());
   mainApplicationRuns(false);
   LogCapture capture;
   for (int i = 0; i < 3; ++i) watchdog_->check();
   EXPECT_EQ(capture.countStartingWith("Looking up configuration file at"), 3u);
+  EXPECT_TRUE(workspace_.launches().empty());
+  writeConfig(timerEndingIn(600));
+  watchdog_->check();
+  EXPECT_EQ(workspace_.launches().size(), 1u);
 }
 
 TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSetting) {

@@ -102,25 +102,19 @@ TEST(ZeltoUtilsTest, AFailedFlushIsLoggedAndTheSettingStillHolds) {
   EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), std::nullopt);
 }
 
-TEST(ZeltoUtilsTest, RunningByIdentifierCountsOnlyInstancesNotTerminated) {
-  FakeWorkspace workspace;
-  workspace.setRunningApplications({{11, "Quarnix.zelto", "/Apps/Zelto.app", true},
-                                    {12, "Quarnix.other", "/Apps/Other.app", false}});
-  EXPECT_FALSE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix.zelto"));
-  EXPECT_TRUE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix.other"));
-  EXPECT_FALSE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix"));
-}
-
-TEST(ZeltoUtilsTest, RunningByAppPathIsAPlainCaseSensitivePrefixTest) {
+TEST(ZeltoUtilsTest, RunningCountsOnlyInstancesNotTerminated) {
   FakeWorkspace workspace;
   workspace.setRunningApplications({{11, "Quarnix.zelto", "/Old/Zelto.app", true},
                                     {12, "Quarnix.beta", "/Apps/Zelto.app Beta.app", false}});
-  // A sibling bundle whose name extends the given path counts.
+  // By identifier: exactly.
+  EXPECT_FALSE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix.zelto"));
+  EXPECT_TRUE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix.beta"));
+  EXPECT_FALSE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix"));
+  // By path: a plain case-sensitive prefix, so a sibling bundle whose name extends it counts.
   EXPECT_TRUE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Apps/Zelto.app"));
   EXPECT_TRUE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Apps/Zelto.app Beta.app"));
   EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/apps/zelto.app"));
   EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Apps/Zelto.app Beta.app/"));
-  // Only a terminated instance lies there.
   EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Old/Zelto.app"));
 }
 

@@ -28,7 +28,8 @@ CalendarComponents time(int64_t hour, int64_t minute) {
 // The start time read from a schedule whose "fromDate" holds `value`.
 CalendarComponents fromDate(const json& value) { return read({{"fromDate", value}}).fromDate; }
 
-TEST(ScheduleZeltoPreferencesTest, EmptyObjectReadsAsDefaultsAndWritesBackWithoutIsDirty) {
+TEST(ScheduleZeltoPreferencesTest,
+     AnEmptyObjectReadsAsDefaultsAndIsDirtyAndBadSortIndexesNeverPass) {
   auto schedule = read(json::object());
   EXPECT_EQ(schedule.uniqueID.size(), 36u);
   EXPECT_EQ(schedule.toDictionary(), json({{"isEnabled", false},
@@ -39,14 +40,19 @@ TEST(ScheduleZeltoPreferencesTest, EmptyObjectReadsAsDefaultsAndWritesBackWithou
                                            {"uniqueID", schedule.uniqueID}}));
   // Without a stored identifier every read makes a new one.
   EXPECT_NE(read(json::object()).uniqueID, schedule.uniqueID);
-}
 
-TEST(ScheduleZeltoPreferencesTest, IsDirtyIsNeverReadNorWritten) {
-  auto schedule = read({{"isDirty", true}, {"uniqueID", "A"}});
+  // "isDirty" is never read nor written.
+  schedule = read({{"isDirty", true}, {"uniqueID", "A"}});
   EXPECT_FALSE(schedule.isDirty);
   schedule.isDirty = true;
   EXPECT_FALSE(schedule.toDictionary().contains("isDirty"));
   EXPECT_EQ(schedule.valueForKey("isDirty"), std::nullopt);
+  // A negative sort index fails, naming the key path.
+  EXPECT_EQ(
+      ScheduleZeltoPreferences::initWithDictionary({{"sortIndex", -1}}, "profiles[0].schedules[2]")
+          .status()
+          .message(),
+      "profiles[0].schedules[2].sortIndex: -1 is negative");
 }
 
 TEST(ScheduleZeltoPreferencesTest, TimesOfDayLeaveZeroPartsOutAndReadBackTheSame) {
@@ -83,14 +89,6 @@ TEST(ScheduleZeltoPreferencesTest, HourIsTheIntegerValueOfWhateverIsStored) {
   EXPECT_EQ(hour(std::numeric_limits<uint64_t>::max()), kMax);
   EXPECT_EQ(hour("99999999999999999999"), kMax);
   EXPECT_EQ(hour("-9223372036854775808"), kMin);
-}
-
-TEST(ScheduleZeltoPreferencesTest, NegativeSortIndexFailsNamingTheKeyPath) {
-  EXPECT_EQ(
-      ScheduleZeltoPreferences::initWithDictionary({{"sortIndex", -1}}, "profiles[0].schedules[2]")
-          .status()
-          .message(),
-      "profiles[0].schedules[2].sortIndex: -1 is negative");
 }
 
 }  // namespace
