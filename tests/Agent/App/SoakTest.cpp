@@ -56,7 +56,9 @@ TEST(SoakTest, FiftyStopsAndAThousandRewrites) {
   const size_t endDescriptors = agent.openDescriptors();
   std::printf("resident memory: %ld kB after warm-up, %ld kB at the end; descriptors: %zu, %zu\n",
               warmMemory, endMemory, warmDescriptors, endDescriptors);
-  EXPECT_EQ(endDescriptors, warmDescriptors);
+  // A descriptor kept per stop would add one for each stop after the warm-up; a reading taken
+  // while a launch or a read is under way may hold a few passing ones.
+  EXPECT_LE(endDescriptors, warmDescriptors + 5);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // Sanitizers hold freed memory back on purpose (ASan's quarantine), so memory is judged in
   // the plain build only.
