@@ -29,11 +29,16 @@ std::string untilText(Zelto& zelto, std::optional<Date> moment) {
 // (hardcore mode, the session must be completed)."
 std::string stateText(Zelto& zelto, const BlockState& state) {
   if (!state.running) return "Blocking is not on.";
-  std::string text = "Blocking is on " + untilText(zelto, state.endsAt);
-  if (state.mode == "timer" || state.scheduled) {
-    text += state.mode == "timer" ? ", timer" : ", scheduled";
-  }
   const ZeltoPreferences* prefs = zelto.prefs();
+  // Switched on by hand and not off: that outlasts a schedule in force.
+  const bool byHand =
+      prefs != nullptr && prefs->zeltoType == 0 && prefs->lastZeltoDate && !prefs->lastUnzeltoDate;
+  std::string text = "Blocking is on " + untilText(zelto, byHand ? std::nullopt : state.endsAt);
+  if (state.mode == "timer") {
+    text += ", timer";
+  } else if (state.scheduled) {
+    text += byHand ? ", scheduled " + untilText(zelto, state.endsAt) : ", scheduled";
+  }
   if (state.locked) {
     text += state.scheduled ? ", locked (hardcore mode, a scheduled period)"
                             : ", locked (hardcore mode, the session must be completed)";

@@ -167,6 +167,9 @@ TEST_F(BlockCommandsTest, AStartWhileLockedMayOnlyTighten) {
   EXPECT_FALSE(start({}).ok());
   outcome = start({.hardcore = true});
   ASSERT_TRUE(outcome.ok()) << outcome.text;
+  EXPECT_EQ(outcome.text,
+            "Blocking is on until stopped, scheduled until 17:00 (in 5 hours), locked (hardcore "
+            "mode, a scheduled period).\n");
   EXPECT_EQ(outcome.report["state"]["locked"], true);
 }
 
