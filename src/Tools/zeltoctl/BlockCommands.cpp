@@ -3,11 +3,11 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
-#include "App/Data/Preferences/JSONValues.h"
-#include "App/Data/Schedules/NSTimeIntervalFormatter.h"
+#include "Tools/zeltoctl/BlockReport.h"
 #include "Tools/zeltoctl/BlockState.h"
 #include "Tools/zeltoctl/TimeArguments.h"
 
@@ -16,59 +16,6 @@ namespace zelto {
 namespace {
 
 constexpr int32_t kTimerType = 1;
-
-// "until 14:25 (in 25 minutes)", "until Thu 10 Dec 2026 at 09:00 (in ...)", "until stopped".
-std::string untilText(Zelto& zelto, std::optional<Date> moment) {
-  if (!moment) return "until stopped";
-  std::string when = BlockState::whenText(zelto, moment);
-  if (when.rfind("at ", 0) == 0 || when.rfind("on ", 0) == 0) when.erase(0, 3);
-  return "until " + when;
-}
-
-// What holds now, in one sentence: "Blocking is on until 14:25 (in 25 minutes), timer, locked
-// (hardcore mode, the session must be completed)."
-std::string stateText(Zelto& zelto, const BlockState& state) {
-  if (!state.running) return "Blocking is not on.";
-  const ZeltoPreferences* prefs = zelto.prefs();
-  // Switched on by hand and not off: that outlasts a schedule in force.
-  const bool byHand =
-      prefs != nullptr && prefs->zeltoType == 0 && prefs->lastZeltoDate && !prefs->lastUnzeltoDate;
-  std::string text = "Blocking is on " + untilText(zelto, byHand ? std::nullopt : state.endsAt);
-  if (state.mode == "timer") {
-    text += ", timer";
-  } else if (state.scheduled) {
-    text += byHand ? ", scheduled " + untilText(zelto, state.endsAt) : ", scheduled";
-  }
-  if (state.locked) {
-    text += state.scheduled ? ", locked (hardcore mode, a scheduled period)"
-                            : ", locked (hardcore mode, the session must be completed)";
-  } else if (prefs != nullptr && prefs->zeltoHardcoreMode) {
-    text += ", hardcore mode";
-  }
-  if (state.breaking) text += "; on a break " + untilText(zelto, state.breakEndsAt);
-  return text + ".";
-}
-
-nlohmann::json dateJson(std::optional<Date> date) {
-  return date ? nlohmann::json(JSONValues::formatDate(*date)) : nlohmann::json(nullptr);
-}
-
-// Refused because the running period is locked; `what` names the change ("Stopping").
-CommandOutcome lockedRefusal(Zelto& zelto, const BlockState& state, const std::string& what) {
-  return CommandOutcome::refused(
-      fmt::format("{} is refused while blocking is locked: {}; it ends {}.", what, state.lockReason,
-                  BlockState::whenText(zelto, state.endsAt)),
-      {{"endsAt", dateJson(state.endsAt)}, {"state", state.toJson()}});
-}
-
-CommandOutcome saved(Zelto& zelto, nlohmann::json report, std::string text) {
-  if (Status status = zelto.save(); !status.ok()) {
-    // What this command changed stays out of the record, as a refusal leaves it.
-    zelto.prefs()->discardUnsavedChanges().ignoreError();
-    return CommandOutcome::refused(status.message());
-  }
-  return CommandOutcome::done(std::move(report), std::move(text));
-}
 
 // Whether `after` holds blocking at least as firmly as the locked `before`: still locked, and
 // not ending sooner.
@@ -120,7 +67,7 @@ CommandOutcome BlockCommands::start(Zelto& zelto, const StartOptions& options) {
   if (before.locked && !keepsLock(before, BlockState::observe(zelto))) {
     prefs->discardUnsavedChanges().ignoreError();
     BlockState::observe(zelto);
-    return lockedRefusal(zelto, before, "A start that would loosen blocking");
+    return BlockReport::lockedRefusal(zelto, before, "A start that would loosen blocking");
   }
   if (length) {
     zelto.timerInterval = *length;
@@ -132,7 +79,7 @@ CommandOutcome BlockCommands::start(Zelto& zelto, const StartOptions& options) {
   }
   const BlockState after = BlockState::observe(zelto);
   nlohmann::json report = {{"started", length ? "timer" : "normal"}, {"state", after.toJson()}};
-  return saved(zelto, std::move(report), stateText(zelto, after) + "\n");
+  return BlockReport::saved(zelto, std::move(report), BlockReport::stateText(zelto, after) + "\n");
 }
 
 CommandOutcome BlockCommands::stop(Zelto& zelto) {
@@ -142,7 +89,7 @@ CommandOutcome BlockCommands::stop(Zelto& zelto) {
     return CommandOutcome::done({{"stopped", false}, {"state", before.toJson()}},
                                 "Blocking is not on.\n");
   }
-  if (before.locked) return lockedRefusal(zelto, before, "Stopping");
+  if (before.locked) return BlockReport::lockedRefusal(zelto, before, "Stopping");
 
   const Date now = zelto.now();
   const int32_t type = prefs->zeltoType;
@@ -178,100 +125,10 @@ CommandOutcome BlockCommands::stop(Zelto& zelto) {
         "one on again.\n",
         ids);
   }
-  if (after.running) text += stateText(zelto, after) + "\n";
-  return saved(
+  if (after.running) text += BlockReport::stateText(zelto, after) + "\n";
+  return BlockReport::saved(
       zelto, {{"stopped", true}, {"schedulesSwitchedOff", switchedOff}, {"state", after.toJson()}},
       std::move(text));
-}
-
-CommandOutcome BlockCommands::takeBreak(Zelto& zelto, const BreakOptions& options) {
-  ZeltoPreferences* prefs = zelto.prefs();
-  if (prefs == nullptr) return CommandOutcome::refused("The configuration can't be loaded");
-  double wanted = static_cast<double>(prefs->breakInterval);
-  if (!options.forText.empty()) {
-    auto parsed = TimeArguments::parseDuration(options.forText);
-    if (!parsed.ok()) return CommandOutcome::usage("--for: " + parsed.status().message());
-    wanted = *parsed;
-  }
-  const BlockState before = BlockState::observe(zelto);
-  if (!before.running)
-    return CommandOutcome::refused("Blocking is not on: there is nothing to break from.");
-  if (prefs->disableBreaks)
-    return CommandOutcome::refused("Breaks are switched off in the settings.");
-  if (before.breaking) {
-    return CommandOutcome::refused("A break is already running; it ends " +
-                                       BlockState::whenText(zelto, before.breakEndsAt) + ".",
-                                   {{"breakEndsAt", dateJson(before.breakEndsAt)}});
-  }
-  if (wanted <= 0) {
-    return CommandOutcome::usage("The break length of the settings is zero; give one with --for");
-  }
-  const std::string length = NSTimeIntervalFormatter::relativeTimeForInterval(wanted);
-  const double allowed = zelto.getAllowedBreakTime();
-  const std::string left = NSTimeIntervalFormatter::relativeTimeForInterval(allowed);
-  if (wanted > allowed) {
-    const double wait = zelto.getTimeIntervalToNextBreak(wanted);
-    nlohmann::json report = {{"allowed", allowed}, {"wanted", wanted}};
-    if (wait < 0) {
-      return CommandOutcome::refused(
-          fmt::format("A break of {} is longer than the whole allowance of {}.", length,
-                      NSTimeIntervalFormatter::relativeTimeForInterval(
-                          static_cast<double>(prefs->breakTotalAllowedInterval))),
-          std::move(report));
-    }
-    const Date possibleAt = zelto.now().addingTimeInterval(wait);
-    report["possibleAt"] = dateJson(possibleAt);
-    return CommandOutcome::refused(
-        fmt::format("{} of break time left; a break of {} is possible {}.", left, length,
-                    BlockState::whenText(zelto, possibleAt)),
-        std::move(report));
-  }
-
-  const Date now = zelto.now();
-  prefs->zeltoUnbreakDate = now.addingTimeInterval(wanted);
-  prefs->lastBreakDate = now;
-  prefs->sessions.push_back(
-      ZeltoSessionPreferences::initWithDate(now, wanted, Zelto::kBreakSessionType));
-  prefs->did_use_break = true;
-  const BlockState after = BlockState::observe(zelto);
-  const double remaining = zelto.getAllowedBreakTime();
-  return saved(
-      zelto,
-      {{"breakEndsAt", dateJson(after.breakEndsAt)},
-       {"allowedLeft", remaining},
-       {"state", after.toJson()}},
-      fmt::format("On a break {}; {} of break time left.\n", untilText(zelto, after.breakEndsAt),
-                  NSTimeIntervalFormatter::relativeTimeForInterval(remaining)));
-}
-
-CommandOutcome BlockCommands::unbreak(Zelto& zelto) {
-  ZeltoPreferences* prefs = zelto.prefs();
-  const BlockState before = BlockState::observe(zelto);
-  if (prefs == nullptr || !before.breaking) {
-    return CommandOutcome::done({{"unbroken", false}, {"state", before.toJson()}},
-                                "No break is running.\n");
-  }
-  const Date now = zelto.now();
-  prefs->zeltoUnbreakDate.reset();
-  prefs->lastUnbreakDate = now;
-  // The break's session keeps only the time taken, so the rest returns to the allowance: the
-  // latest break session, the one this break made.
-  double taken = 0;
-  for (auto it = prefs->sessions.rbegin(); it != prefs->sessions.rend(); ++it) {
-    if (it->zeltoType != Zelto::kBreakSessionType) continue;
-    taken = std::max(0.0, std::ceil(now.timeIntervalSinceDate(it->date)));
-    if (!it->interval.is_number() || taken < it->interval.get<double>()) it->interval = taken;
-    break;
-  }
-  const BlockState after = BlockState::observe(zelto);
-  const double remaining = zelto.getAllowedBreakTime();
-  return saved(
-      zelto,
-      {{"unbroken", true}, {"taken", taken}, {"allowedLeft", remaining}, {"state", after.toJson()}},
-      fmt::format("The break is over after {}; {} of break time left.\n{}\n",
-                  NSTimeIntervalFormatter::relativeTimeForInterval(taken),
-                  NSTimeIntervalFormatter::relativeTimeForInterval(remaining),
-                  stateText(zelto, after)));
 }
 
 void BlockCommands::addTo(CLI::App& app, CommandRunner::Action& chosen) {

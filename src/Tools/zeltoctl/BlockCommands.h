@@ -6,6 +6,9 @@
 // refuses and changes nothing. A period that hardcore mode locks is never ended or shortened
 // here; a break within the allowance is always possible.
 //
+// Start, stop and the command line are in BlockCommands.cpp, the breaks in
+// BlockBreakCommands.cpp; what they print is BlockReport's.
+//
 // Class operations only; the main thread.
 #pragma once
 
