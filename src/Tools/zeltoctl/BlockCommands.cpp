@@ -1,7 +1,196 @@
+// Starting and ending a blocking period, and the commands' command line.
 #include "Tools/zeltoctl/BlockCommands.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "Tools/zeltoctl/BlockReport.h"
+#include "Tools/zeltoctl/BlockState.h"
+#include "Tools/zeltoctl/TimeArguments.h"
 
 namespace zelto {
 
-void BlockCommands::addTo(CLI::App& /*app*/, CommandRunner::Action& /*chosen*/) {}
+namespace {
+
+constexpr int32_t kTimerType = 1;
+
+// Whether `after` holds blocking at least as firmly as the locked `before`: still locked, and
+// not ending sooner.
+bool keepsLock(const BlockState& before, const BlockState& after) {
+  if (!after.locked) return false;
+  if (!before.endsAt) return true;
+  return after.endsAt && !after.endsAt->isLessDate(*before.endsAt);
+}
+
+}  // namespace
+
+CommandOutcome BlockCommands::start(Zelto& zelto, const StartOptions& options) {
+  ZeltoPreferences* prefs = zelto.prefs();
+  if (prefs == nullptr) return CommandOutcome::refused("The configuration can't be loaded");
+  const Date now = zelto.now();
+  std::optional<double> length;
+  if (!options.forText.empty()) {
+    auto parsed = TimeArguments::parseDuration(options.forText);
+    if (!parsed.ok()) return CommandOutcome::usage("--for: " + parsed.status().message());
+    length = *parsed;
+  } else if (!options.untilText.empty()) {
+    auto parsed = TimeArguments::parseTime(options.untilText, now, zelto.timeZone());
+    if (!parsed.ok()) return CommandOutcome::usage("--until: " + parsed.status().message());
+    length = parsed->timeIntervalSinceDate(now);
+    if (*length > TimeArguments::kMaxDuration) {
+      return CommandOutcome::usage(
+          fmt::format("--until: \"{}\" is too far ahead; at most 365 days", options.untilText));
+    }
+  }
+  const BlockState before = BlockState::observe(zelto);
+
+  prefs->lastZeltoDate = now;
+  prefs->isUserInitiated = true;
+  prefs->zeltoHardcoreMode = options.hardcore;
+  prefs->zeltoMustCompleteSession = options.mustComplete;
+  prefs->did_use_zelto = true;
+  if (options.hardcore) prefs->did_use_hardcore_mode = true;
+  if (length) {
+    prefs->zeltoType = kTimerType;
+    prefs->did_use_timer = true;
+    // The unblock date the timer's set-up below gives it, already here so that the check of a
+    // locked period sees the timer before anything is saved.
+    prefs->zeltoUnblockDate = now.addingTimeInterval(*length);
+  } else {
+    prefs->zeltoType = 0;
+    prefs->lastUnzeltoDate.reset();
+    prefs->zeltoUnblockDate.reset();
+  }
+  if (before.locked && !keepsLock(before, BlockState::observe(zelto))) {
+    prefs->discardUnsavedChanges().ignoreError();
+    BlockState::observe(zelto);
+    return BlockReport::lockedRefusal(zelto, before, "A start that would loosen blocking");
+  }
+  if (length) {
+    zelto.timerInterval = *length;
+    zelto.isZeltoing = true;
+    zelto.setupTimerInformation();
+    // The switch-off is planned for the timer's end: without it, "switched on and never off"
+    // would keep blocking on after the timer when no main application is there to end it.
+    prefs->lastUnzeltoDate = prefs->zeltoUnblockDate;
+  }
+  const BlockState after = BlockState::observe(zelto);
+  nlohmann::json report = {{"started", length ? "timer" : "normal"}, {"state", after.toJson()}};
+  return BlockReport::saved(zelto, std::move(report), BlockReport::stateText(zelto, after) + "\n");
+}
+
+CommandOutcome BlockCommands::stop(Zelto& zelto) {
+  ZeltoPreferences* prefs = zelto.prefs();
+  const BlockState before = BlockState::observe(zelto);
+  if (prefs == nullptr || !before.running) {
+    return CommandOutcome::done({{"stopped", false}, {"state", before.toJson()}},
+                                "Blocking is not on.\n");
+  }
+  if (before.locked) return BlockReport::lockedRefusal(zelto, before, "Stopping");
+
+  const Date now = zelto.now();
+  const int32_t type = prefs->zeltoType;
+  // The start of this period, when the record has it: a switch-off that has already passed
+  // belongs to an earlier period (a scheduled one has no start of its own here).
+  const bool startKnown =
+      prefs->lastZeltoDate &&
+      !(prefs->lastUnzeltoDate && prefs->lastUnzeltoDate->isLessOrEqualToDate(now));
+  const Date startedAt = prefs->lastZeltoDate.value_or(now);
+  nlohmann::json switchedOff = nlohmann::json::array();
+  if (before.scheduled && zelto.activeScheduleChain) {
+    for (const auto& item : zelto.activeScheduleChain->items()) {
+      if (std::find(switchedOff.begin(), switchedOff.end(), item.uniqueID()) == switchedOff.end()) {
+        switchedOff.push_back(item.uniqueID());
+      }
+    }
+    if (!zelto.disableActiveScheduleChain()) switchedOff = nlohmann::json::array();
+  }
+  zelto.resetTimerInformation();
+  prefs->lastUnzeltoDate = now;
+  prefs->zeltoUnbreakDate.reset();
+  if (startKnown) {
+    prefs->sessions.push_back(ZeltoSessionPreferences::initWithDate(
+        startedAt, std::ceil(now.timeIntervalSinceDate(startedAt)), type));
+  }
+  const BlockState after = BlockState::observe(zelto);
+  std::string text = "Blocking is off.\n";
+  if (!switchedOff.empty()) {
+    std::string ids;
+    for (const auto& id : switchedOff) ids += (ids.empty() ? "" : ", ") + id.get<std::string>();
+    text += fmt::format(
+        "The schedules in force are switched off: {}. \"zeltoctl schedules enable ID\" switches "
+        "one on again.\n",
+        ids);
+  }
+  if (after.running) text += BlockReport::stateText(zelto, after) + "\n";
+  return BlockReport::saved(
+      zelto, {{"stopped", true}, {"schedulesSwitchedOff", switchedOff}, {"state", after.toJson()}},
+      std::move(text));
+}
+
+void BlockCommands::addTo(CLI::App& app, CommandRunner::Action& chosen) {
+  auto asJson = std::make_shared<bool>(false);
+  auto startOptions = std::make_shared<StartOptions>();
+  CLI::App* start = app.add_subcommand(
+      "start",
+      "Start blocking: until stopped, or as a timer (--for 25m, --until 17:30).\n"
+      "Example: zeltoctl start --for 1h30m --hardcore --must-complete");
+  CLI::Option* forOption =
+      start->add_option("--for", startOptions->forText,
+                        "How long: digits and units d, h, m, s, largest first (25m, 1h30m, 2d)");
+  start
+      ->add_option("--until", startOptions->untilText,
+                   "Until when: HH:MM local time (today, or tomorrow when it has passed) or\n"
+                   "ISO 8601 with an offset (2026-12-09T17:30:00+01:00)")
+      ->excludes(forOption);
+  start->add_flag("--hardcore", startOptions->hardcore,
+                  "Hardcore mode: a scheduled period can't be ended early, nor a timer with\n"
+                  "--must-complete");
+  start->add_flag("--must-complete", startOptions->mustComplete,
+                  "With --hardcore, the timer can't be stopped before its end");
+  start->add_flag("--json", *asJson, "Print the report as JSON");
+  start->callback([&chosen, asJson, startOptions] {
+    chosen = [asJson, startOptions] {
+      return CommandRunner::edit(*asJson, [startOptions](Zelto& zelto) {
+        return BlockCommands::start(zelto, *startOptions);
+      });
+    };
+  });
+
+  CLI::App* stop = app.add_subcommand(
+      "stop",
+      "End blocking now (refused while hardcore mode locks it). Schedules in force are\n"
+      "switched off; \"zeltoctl schedules enable ID\" switches one on again");
+  stop->add_flag("--json", *asJson, "Print the report as JSON");
+  stop->callback([&chosen, asJson] {
+    chosen = [asJson] { return CommandRunner::edit(*asJson, BlockCommands::stop); };
+  });
+
+  auto breakOptions = std::make_shared<BreakOptions>();
+  CLI::App* takeBreak = app.add_subcommand(
+      "break",
+      "Take a break from blocking, within the break allowance (allowed while locked).\n"
+      "Example: zeltoctl break --for 5m");
+  takeBreak->add_option("--for", breakOptions->forText,
+                        "How long (5m, 90s); default: the break length of the settings");
+  takeBreak->add_flag("--json", *asJson, "Print the report as JSON");
+  takeBreak->callback([&chosen, asJson, breakOptions] {
+    chosen = [asJson, breakOptions] {
+      return CommandRunner::edit(*asJson, [breakOptions](Zelto& zelto) {
+        return BlockCommands::takeBreak(zelto, *breakOptions);
+      });
+    };
+  });
+
+  CLI::App* unbreak = app.add_subcommand(
+      "unbreak", "End the running break early; its unused time returns to the allowance");
+  unbreak->add_flag("--json", *asJson, "Print the report as JSON");
+  unbreak->callback([&chosen, asJson] {
+    chosen = [asJson] { return CommandRunner::edit(*asJson, BlockCommands::unbreak); };
+  });
+}
 
 }  // namespace zelto

@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include "App/Controller/Zelto.h"
+#include "App/Data/Preferences/JSONValues.h"
+#include "Support/ChildProcess.h"
+#include "Support/FakeClock.h"
+#include "Support/TestEnv.h"
+#include "Tools/zeltoctl/BlockCommands.h"
+#include "Tools/zeltoctl/BlockState.h"
+
+namespace zelto {
+namespace {
+
+using json = nlohmann::json;
+using testing::TestEnv;
+
+Date at(const std::string& text) { return *JSONValues::parseDate(text); }
+std::string iso(const std::string& text) { return JSONValues::formatDate(at(text)); }
+
+// The commands run on a controller over a private home, as CommandRunner runs them: the period
+// observed first. Times are in Europe/Berlin; 2026-12-09 is a Wednesday.
+class BlockCommandsTest : public ::testing::Test {
+ protected:
+  BlockCommandsTest() { ZeltoPreferences::resetSharedInstanceForTesting(); }
+  ~BlockCommandsTest() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
+
+  // Writes the configuration and makes the controller, at `now`.
+  Zelto& open(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
+    controller_.reset();
+    ZeltoPreferences::resetSharedInstanceForTesting();
+    env_.temp().write(kFile, config.dump());
+    clock_.setNow(at(now));
+    controller_ = std::make_unique<Zelto>(clock_);
+    return *controller_;
+  }
+  // Reads the file afresh, as zeltoctl's edit does, in the zone of the tests.
+  void reread() {
+    EXPECT_TRUE(controller_->prefs()->discardUnsavedChanges().ok());
+    controller_->prefs()->currentTimeZone = "Europe/Berlin";
+  }
+  // A command as zeltoctl runs it: on the file read afresh, the period observed.
+  CommandOutcome run(const std::function<CommandOutcome(Zelto&)>& command) {
+    reread();
+    BlockState::observe(*controller_);
+    return command(*controller_);
+  }
+  CommandOutcome start(BlockCommands::StartOptions options) {
+    return run([&](Zelto& z) { return BlockCommands::start(z, options); });
+  }
+  CommandOutcome takeBreak(const std::string& length = "") {
+    return run([&](Zelto& z) { return BlockCommands::takeBreak(z, {length}); });
+  }
+  std::string fileText() const { return testing::readWholeFile(env_.home() + "/" + kFile); }
+  json stored() const { return json::parse(fileText()); }
+  // Whether a controller made afresh at `now` finds blocking on.
+  bool runningAt(const std::string& now) {
+    clock_.setNow(at(now));
+    reread();
+    return BlockState::observe(*controller_).running;
+  }
+
+  static constexpr const char* kFile = ".local/share/Zelto/default.cfg";
+  // A timer from 11:00 to 13:00.
+  static json timer(bool hardcore, bool mustComplete) {
+    return {{"zeltoType", 1},
+            {"zeltoHardcoreMode", hardcore},
+            {"zeltoMustCompleteSession", mustComplete},
+            {"lastZeltoDate", "2026-12-09T11:00:00+01:00"},
+            {"zeltoUnblockDate", "2026-12-09T13:00:00+01:00"},
+            {"lastUnzeltoDate", "2026-12-09T13:00:00+01:00"}};
+  }
+  // Started by hand at 11:00.
+  static json byHand(bool hardcore = false) {
+    return {{"zeltoType", 0},
+            {"zeltoHardcoreMode", hardcore},
+            {"isUserInitiated", true},
+            {"lastZeltoDate", "2026-12-09T11:00:00+01:00"}};
+  }
+  // Schedule "W" blocks 09:00-17:00 on weekdays.
+  static json scheduled(bool hardcore) {
+    json schedule = {{"isEnabled", true},
+                     {"scheduleType", 8},
+                     {"fromDate", {{"hour", 9}}},
+                     {"toDate", {{"hour", 17}}},
+                     {"uniqueID", "W"}};
+    return {{"zeltoType", 2},
+            {"zeltoHardcoreMode", hardcore},
+            {"profiles", json::array({{{"schedules", json::array({schedule})}}})}};
+  }
+
+  TestEnv env_;
+  FakeClock clock_;
+  Env::ScopedOverride clockOverride_{Env::Services{.clock = &clock_}};
+  std::unique_ptr<Zelto> controller_;
+};
+
+TEST_F(BlockCommandsTest, StartsByHandOrAsATimerThatEndsWithoutTheApplication) {
+  open(json::object());
+  CommandOutcome outcome = start({});
+  ASSERT_TRUE(outcome.ok()) << outcome.text;
+  EXPECT_EQ(outcome.text, "Blocking is on until stopped.\n");
+  json saved = stored();
+  EXPECT_EQ(saved["zeltoType"], 0);
+  EXPECT_EQ(saved["lastZeltoDate"], iso("2026-12-09T12:00:00+01:00"));
+  EXPECT_FALSE(saved.contains("lastUnzeltoDate") || saved.contains("zeltoUnblockDate"));
+  EXPECT_EQ(saved["isUserInitiated"], true);
+  EXPECT_EQ(saved["did_use_zelto"], true);
+  EXPECT_EQ(outcome.report["state"]["running"], true);
+  EXPECT_TRUE(runningAt("2026-12-19T12:00:00+01:00"));
+
+  open(byHand());
+  outcome = start({.forText = "25m", .hardcore = true, .mustComplete = true});
+  ASSERT_TRUE(outcome.ok()) << outcome.text;
+  EXPECT_EQ(outcome.text,
+            "Blocking is on until 12:25 (in 25 minutes), timer, locked (hardcore mode, the "
+            "session must be completed).\n");
+  saved = stored();
+  EXPECT_EQ(saved["zeltoType"], 1);
+  EXPECT_EQ(saved["zeltoUnblockDate"], iso("2026-12-09T12:25:00+01:00"));
+  EXPECT_EQ(saved["lastUnzeltoDate"], saved["zeltoUnblockDate"]);
+  EXPECT_EQ(saved["lastZeltoDate"], iso("2026-12-09T12:00:00+01:00"));
+  EXPECT_EQ(saved["zeltoHardcoreMode"], true);
+  EXPECT_EQ(saved["zeltoMustCompleteSession"], true);
+  EXPECT_TRUE(saved["did_use_timer"] == true && saved["did_use_hardcore_mode"] == true);
+  EXPECT_EQ(outcome.report["state"]["locked"], true);
+  EXPECT_EQ(outcome.report["state"]["endsAt"], iso("2026-12-09T12:25:00+01:00"));
+  EXPECT_TRUE(runningAt("2026-12-09T12:24:59+01:00"));
+  EXPECT_FALSE(runningAt("2026-12-09T12:25:00+01:00"));  // no application needed to end it
+
+  open(json::object());
+  outcome = start({.untilText = "09:00"});
+  ASSERT_TRUE(outcome.ok()) << outcome.text;
+  EXPECT_EQ(outcome.text, "Blocking is on until Thu 10 Dec 2026 at 09:00 (in 21 hours), timer.\n");
+  EXPECT_EQ(stored()["zeltoUnblockDate"], iso("2026-12-10T09:00:00+01:00"));
+
+  // A bad argument is a usage error that names it, and saves nothing.
+  const std::string before = fileText();
+  outcome = start({.forText = "25"});
+  EXPECT_EQ(outcome.exitCode, CommandOutcome::kUsage);
+  EXPECT_EQ(outcome.text, "--for: \"25\" is not a duration; add a unit: 25m\n");
+  EXPECT_EQ(start({.untilText = "2026-12-09T11:00:00Z"}).exitCode, CommandOutcome::kUsage);
+  EXPECT_EQ(fileText(), before);
+}
+
+TEST_F(BlockCommandsTest, AStartWhileLockedMayOnlyTighten) {
+  open(timer(true, true));
+  const std::string before = fileText();
+  CommandOutcome outcome = start({});
+  EXPECT_EQ(outcome.exitCode, CommandOutcome::kRefused);
+  EXPECT_EQ(outcome.text,
+            "A start that would loosen blocking is refused while blocking is locked: this "
+            "session must be completed (hardcore mode); it ends at 13:00 (in 1 hour).\n");
+  EXPECT_EQ(outcome.report["endsAt"], iso("2026-12-09T13:00:00+01:00"));
+  // Sooner, or no longer locked.
+  EXPECT_FALSE(start({.forText = "30m", .hardcore = true, .mustComplete = true}).ok());
+  EXPECT_FALSE(start({.forText = "2h", .hardcore = true}).ok());
+  EXPECT_FALSE(start({.forText = "2h", .mustComplete = true}).ok());
+  EXPECT_EQ(fileText(), before);
+  EXPECT_TRUE(BlockState::observe(*controller_).locked);  // the refused change is gone
+
+  outcome = start({.untilText = "14:00", .hardcore = true, .mustComplete = true});
+  ASSERT_TRUE(outcome.ok()) << outcome.text;
+  EXPECT_EQ(stored()["zeltoUnblockDate"], iso("2026-12-09T14:00:00+01:00"));
+
+  // Beside a locked schedule, a start without hardcore mode would unlock it; with it, it's fine.
+  open(scheduled(true));
+  EXPECT_FALSE(start({}).ok());
+  outcome = start({.hardcore = true});
+  ASSERT_TRUE(outcome.ok()) << outcome.text;
+  EXPECT_EQ(outcome.text,
+            "Blocking is on until stopped, scheduled until 17:00 (in 5 hours), locked (hardcore "
+            "mode, a scheduled period).\n");
+  EXPECT_EQ(outcome.report["state"]["locked"], true);
+}
+
+TEST_F(BlockCommandsTest, StopIsRefusedExactlyWhenHardcoreModeLocksThePeriod) {
+  for (bool hardcore : {false, true}) {
+    for (const std::string mode : {"normal", "timer", "schedule"}) {
+      for (bool mustComplete : {false, true}) {
+        SCOPED_TRACE(mode + (hardcore ? " hardcore" : "") + (mustComplete ? " must-complete" : ""));
+        json config = mode == "normal"  ? byHand(hardcore)
+                      : mode == "timer" ? timer(hardcore, mustComplete)
+                                        : scheduled(hardcore);
+        config["zeltoMustCompleteSession"] = mustComplete;
+        config["zeltoUnbreakDate"] = "2026-12-09T12:05:00+01:00";
+        open(config);
+        const std::string before = fileText();
+        CommandOutcome outcome = run(BlockCommands::stop);
+        const bool locked = hardcore && (mode == "schedule" || (mode == "timer" && mustComplete));
+        if (locked) {
+          EXPECT_EQ(outcome.exitCode, CommandOutcome::kRefused);
+          EXPECT_NE(outcome.text.find("Stopping is refused while blocking is locked: "),
+                    std::string::npos);
+          EXPECT_EQ(outcome.report["endsAt"], iso(mode == "timer" ? "2026-12-09T13:00:00+01:00"
+                                                                  : "2026-12-09T17:00:00+01:00"));
+          EXPECT_EQ(fileText(), before);
+          continue;
+        }
+        ASSERT_TRUE(outcome.ok()) << outcome.text;
+        json saved = stored();
+        EXPECT_EQ(saved["lastUnzeltoDate"], iso("2026-12-09T12:00:00+01:00"));
+        EXPECT_FALSE(saved.contains("zeltoUnbreakDate") || saved.contains("zeltoUnblockDate"));
+        EXPECT_EQ(saved["zeltoType"], 0);
+        EXPECT_FALSE(runningAt("2026-12-09T12:00:01+01:00"));
+        if (mode == "schedule") {
+          EXPECT_EQ(saved["profiles"][0]["schedules"][0]["isEnabled"], false);
+          EXPECT_EQ(outcome.report["schedulesSwitchedOff"], json::array({"W"}));
+          EXPECT_NE(outcome.text.find("switched off: W. \"zeltoctl schedules enable ID\""),
+                    std::string::npos);
+          EXPECT_TRUE(saved["sessions"].empty());  // no start of its own to count from
+        } else {
+          ASSERT_EQ(saved["sessions"].size(), 1u);
+          EXPECT_EQ(saved["sessions"][0]["date"], iso("2026-12-09T11:00:00+01:00"));
+          EXPECT_EQ(saved["sessions"][0]["interval"], 3600);
+          EXPECT_EQ(saved["sessions"][0]["zeltoType"], mode == "timer" ? 1 : 0);
+        }
+      }
+    }
+  }
+  open(json::object());
+  CommandOutcome outcome = run(BlockCommands::stop);
+  EXPECT_TRUE(outcome.ok());
+  EXPECT_EQ(outcome.text, "Blocking is not on.\n");
+}
+
+TEST_F(BlockCommandsTest, BreaksStayWithinTheAllowanceAndUnusedTimeReturns) {
+  open(timer(true, true));  // locked: a break is still allowed
+  CommandOutcome outcome = takeBreak();
+  ASSERT_TRUE(outcome.ok()) << outcome.text;
+  EXPECT_EQ(outcome.text,
+            "On a break until 12:05 (in 5 minutes); 25 minutes of break time left.\n");
+  json saved = stored();
+  EXPECT_EQ(saved["zeltoUnbreakDate"], iso("2026-12-09T12:05:00+01:00"));
+  EXPECT_EQ(saved["lastBreakDate"], iso("2026-12-09T12:00:00+01:00"));
+  EXPECT_EQ(saved["did_use_break"], true);
+  EXPECT_EQ(saved["sessions"].back()["zeltoType"], Zelto::kBreakSessionType);
+  EXPECT_EQ(saved["sessions"].back()["interval"], 300);
+
+  outcome = takeBreak("1m");
+  EXPECT_EQ(outcome.exitCode, CommandOutcome::kRefused);
+  EXPECT_EQ(outcome.text, "A break is already running; it ends at 12:05 (in 5 minutes).\n");
+
+  clock_.advance(119.5);
+  outcome = run(BlockCommands::unbreak);
+  ASSERT_TRUE(outcome.ok()) << outcome.text;
+  saved = stored();
+  EXPECT_FALSE(saved.contains("zeltoUnbreakDate"));
+  EXPECT_EQ(saved["lastUnbreakDate"], iso("2026-12-09T12:01:59.500+01:00"));
+  EXPECT_EQ(saved["sessions"].back()["interval"], 120);
+  EXPECT_EQ(outcome.report["allowedLeft"], 1680);
+  EXPECT_EQ(run(BlockCommands::unbreak).text, "No break is running.\n");
+
+  // Beyond what is left, the break is possible when the earlier one times out (a day later).
+  outcome = takeBreak("29m");
+  EXPECT_EQ(outcome.exitCode, CommandOutcome::kRefused);
+  EXPECT_EQ(outcome.text,
+            "28 minutes of break time left; a break of 29 minutes is possible on Thu 10 Dec 2026 "
+            "at 12:00 (in 23 hours 58 minutes 1 second).\n");
+  outcome = takeBreak("31m");
+  EXPECT_EQ(outcome.text,
+            "A break of 31 minutes is longer than the whole allowance of 30 minutes.\n");
+  EXPECT_TRUE(takeBreak("28m").ok());
+
+  open(json::object());
+  EXPECT_EQ(takeBreak().exitCode, CommandOutcome::kRefused);  // nothing to break from
+  json noBreaks = byHand();
+  noBreaks["disableBreaks"] = true;
+  open(noBreaks);
+  EXPECT_EQ(takeBreak().text, "Breaks are switched off in the settings.\n");
+  EXPECT_FALSE(stored().contains("zeltoUnbreakDate"));
+}
+
+}  // namespace
+}  // namespace zelto
