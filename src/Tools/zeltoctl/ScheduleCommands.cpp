@@ -69,7 +69,7 @@ CommandOutcome ScheduleCommands::list(Zelto& zelto) {
   }
   text = schedules.empty() ? "No schedules.\n"
                            : fmt::format("Schedules (times in {}):\n", zelto.timeZone()) + text;
-  return CommandOutcome::done({{"schedules", schedules}, {"timeZone", zelto.timeZone()}}, text);
+  return CommandOutcome::done(schedules, text);
 }
 
 CommandOutcome ScheduleCommands::add(Zelto& zelto, const AddOptions& options) {

@@ -29,7 +29,7 @@ class ScheduleCommands {
   static void addTo(CLI::App& app, CommandRunner::Action& chosen);
 
   // Every schedule of every profile, in their order (sortIndex): an array of
-  // {"id","days","from","to","enabled","sortIndex","inForce"} under "schedules".
+  // {"id","days","from","to","enabled","sortIndex","inForce"}.
   static CommandOutcome list(Zelto& zelto);
   // Makes the records `options` ask for in the default profile and saves them.
   static CommandOutcome add(Zelto& zelto, const AddOptions& options);

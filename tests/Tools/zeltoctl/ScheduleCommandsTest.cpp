@@ -171,7 +171,7 @@ TEST_F(ScheduleCommandsTest, ListShowsEveryProfilesSchedulesInOrder) {
                                   {"sortIndex", 9}}})));
   CommandOutcome outcome = ScheduleCommands::list(zelto);
   ASSERT_TRUE(outcome.ok());
-  const json& listed = outcome.report["schedules"];
+  const json& listed = outcome.report;
   ASSERT_EQ(listed.size(), 4u);
   EXPECT_EQ(listed[0], json({{"id", "OFF"},
                              {"days", "daily"},
