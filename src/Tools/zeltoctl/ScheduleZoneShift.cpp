@@ -70,16 +70,16 @@ Result<ScheduleZoneShift> ScheduleZoneShift::shift(int32_t type, int from, int t
 
   const std::string given =
       ScheduleArguments::timeText(from) + "-" + ScheduleArguments::timeText(to) + " in " + zone;
-  const std::string offsets =
-      fmt::format("{} there, {} in {} on {}", offsetText(out.zoneOffset),
-                  offsetText(out.localOffset), localZone, dayText(out.at, localZone));
+  const std::string offsets = fmt::format("{} there and {} here on {}", offsetText(out.zoneOffset),
+                                          offsetText(out.localOffset), dayText(out.at, zone));
   const std::string advice = "give the times in local time (" + localZone + ") without --zone";
   if (from == to) {
+    const std::string start = ScheduleArguments::timeText(((delta % kDay) + kDay) % kDay);
     return Status::failure(fmt::format(
-        "--zone: the whole day {} would start at {} in {} ({}), and a schedule can't move "
-        "to another day; {}",
-        zone, ScheduleArguments::timeText(((delta % kDay) + kDay) % kDay), localZone, offsets,
-        advice));
+        "--zone: a whole day in {} runs from {} to {} in {} ({}), and a schedule can't move to "
+        "another day; {}",
+        zone, delta > 0 ? start : start + " the day before",
+        delta > 0 ? start + " the next day" : start, localZone, offsets, advice));
   }
   const bool untilMidnight = to == 0;
   const int end = untilMidnight ? kDay : to;
@@ -94,10 +94,11 @@ Result<ScheduleZoneShift> ScheduleZoneShift::shift(int32_t type, int from, int t
   const bool endFits = from > end ? newEnd >= 0 && newEnd < kDay : newEnd <= kDay;
   if (newFrom < 0 || newFrom >= kDay || !endFits) {
     return Status::failure(fmt::format(
-        "--zone: {} is {}-{} in {} ({}), on another day, and a schedule can't move to another "
-        "day; {}",
+        "--zone: {} is {}-{} in {} ({}), reaching into {}, and a schedule can't move to "
+        "another day; {}",
         given, ScheduleArguments::timeText(((newFrom % kDay) + kDay) % kDay),
-        ScheduleArguments::timeText(((newEnd % kDay) + kDay) % kDay), localZone, offsets, advice));
+        ScheduleArguments::timeText(((newEnd % kDay) + kDay) % kDay), localZone, offsets,
+        newFrom < 0 ? "the day before" : "the next day", advice));
   }
   out.fromMinutes = newFrom;
   out.toMinutes = newEnd % kDay;
