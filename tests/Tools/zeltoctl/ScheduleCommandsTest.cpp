@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "Agent/App/Watchdog/LaunchDecision.h"
+#include "App/Data/Preferences/JSONValues.h"
+#include "Support/ChildProcess.h"
+#include "Support/FakeClock.h"
+#include "Support/TestEnv.h"
+#include "Tools/zeltoctl/BlockState.h"
+#include "Tools/zeltoctl/ScheduleArguments.h"
+#include "Tools/zeltoctl/ScheduleCommands.h"
+#include "Tools/zeltoctl/ScheduleZoneShift.h"
+#include "Tools/zeltoctl/StatusReport.h"
+
+namespace zelto {
+namespace {
+
+using json = nlohmann::json;
+using testing::TestEnv;
+using Change = ScheduleCommands::Change;
+
+Date at(const std::string& text) { return *JSONValues::parseDate(text); }
+
+// A controller over a private home, as the command runner gives one, in Europe/Berlin;
+// 2026-12-09 is a Wednesday.
+class ScheduleCommandsTest : public ::testing::Test {
+ protected:
+  ScheduleCommandsTest() { ZeltoPreferences::resetSharedInstanceForTesting(); }
+  ~ScheduleCommandsTest() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
+
+  Zelto& start(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
+    controller_.reset();
+    ZeltoPreferences::resetSharedInstanceForTesting();
+    env_.temp().write(".local/share/Zelto/default.cfg", config.dump());
+    clock_.setNow(at(now));
+    controller_ = std::make_unique<Zelto>(clock_);
+    controller_->prefs()->currentTimeZone = "Europe/Berlin";
+    BlockState::observe(*controller_);
+    return *controller_;
+  }
+  std::string storedText() const {
+    return testing::readWholeFile(env_.home() + "/.local/share/Zelto/default.cfg");
+  }
+  json stored(int profile = 0) const {
+    return json::parse(storedText())["profiles"][profile]["schedules"];
+  }
+  CommandOutcome add(const std::string& days, const std::string& from, const std::string& to,
+                     const std::string& zone = "") {
+    return ScheduleCommands::add(*controller_, {days, from, to, zone});
+  }
+  static json record(const std::string& id, int type, int from, int to, int sortIndex,
+                     bool enabled = true) {
+    return {{"isEnabled", enabled},         {"scheduleType", type},     {"sortIndex", sortIndex},
+            {"fromDate", {{"hour", from}}}, {"toDate", {{"hour", to}}}, {"uniqueID", id}};
+  }
+  static json withSchedules(json first, json second = json::array(), json more = json::object()) {
+    json config = {{"profiles", json::array({{{"schedules", std::move(first)}},
+                                             {{"schedules", std::move(second)}}})}};
+    config.update(more);
+    return config;
+  }
+
+  TestEnv env_;
+  FakeClock clock_;
+  Env::ScopedOverride clockOverride_{Env::Services{.clock = &clock_}};
+  std::unique_ptr<Zelto> controller_;
+};
+
+TEST(ScheduleArgumentsTest, DaysAndTimesOfDay) {
+  using Types = std::vector<int32_t>;
+  EXPECT_EQ(ScheduleArguments::parseDays("weekdays"), Types{8});
+  EXPECT_EQ(ScheduleArguments::parseDays("Weekends"), Types{9});
+  EXPECT_EQ(ScheduleArguments::parseDays("daily"), Types{10});
+  // A list naming exactly the weekdays, the weekend or every day is that one selector.
+  EXPECT_EQ(ScheduleArguments::parseDays("fri,thu,wed,tue,mon"), Types{8});
+  EXPECT_EQ(ScheduleArguments::parseDays(" Sat , SUN "), Types{9});
+  EXPECT_EQ(ScheduleArguments::parseDays("mon,tue,wed,thu,fri,sat,sun"), Types{10});
+  EXPECT_EQ(ScheduleArguments::parseDays("sun,wed,mon,wed"), (Types{1, 3, 7}));
+  EXPECT_EQ(ScheduleArguments::parseDays("mon,tue,wed,thu,fri,sat"), (Types{1, 2, 3, 4, 5, 6}));
+  for (const char* bad : {"", "monday", "mon,,tue", "mon;tue", "mon,", "every day", "1"}) {
+    EXPECT_FALSE(ScheduleArguments::parseDays(bad)) << bad;
+  }
+
+  EXPECT_EQ(ScheduleArguments::parseTime("00:00"), 0);
+  EXPECT_EQ(ScheduleArguments::parseTime("9:05"), 545);
+  EXPECT_EQ(ScheduleArguments::parseTime("23:59"), 1439);
+  for (const char* bad :
+       {"24:00", "25:00", "9:5x", "9:5", "12:60", "0900", "-1:00", "+9:00", "9:05 ", ":30", ""}) {
+    EXPECT_FALSE(ScheduleArguments::parseTime(bad)) << bad;
+  }
+}
+
+TEST_F(ScheduleCommandsTest, AddMakesRecordsInTheDefaultProfileAfterTheLastPosition) {
+  start(withSchedules(json::array({record("A", 8, 9, 17, 2)}),
+                      json::array({record("B", 9, 9, 17, 7, false)})));
+  CommandOutcome outcome = add("wed,mon", "22:00", "6:00");
+  ASSERT_EQ(outcome.exitCode, CommandOutcome::kDone) << outcome.text;
+  json made = stored();
+  ASSERT_EQ(made.size(), 3u);
+  const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[0-9A-F]{4}-[0-9A-F]{12}");
+  for (int i : {1, 2}) {
+    EXPECT_EQ(made[i]["isEnabled"], true);
+    EXPECT_EQ(made[i]["sortIndex"], 7 + i);  // one more than the largest of every profile
+    EXPECT_EQ(made[i]["fromDate"], json({{"hour", 22}}));
+    EXPECT_EQ(made[i]["toDate"], json({{"hour", 6}}));
+    EXPECT_TRUE(std::regex_match(made[i]["uniqueID"].get<std::string>(), uuid));
+    EXPECT_EQ(outcome.report["added"][i - 1]["id"], made[i]["uniqueID"]);
+    EXPECT_NE(outcome.text.find(made[i]["uniqueID"].get<std::string>()), std::string::npos);
+  }
+  EXPECT_EQ(made[1]["scheduleType"], 1);
+  EXPECT_EQ(made[2]["scheduleType"], 3);
+  EXPECT_NE(made[1]["uniqueID"], made[2]["uniqueID"]);
+  EXPECT_EQ(stored(1).size(), 1u);
+  // The next run of the Wednesday record: tonight from 22:00 into Thursday's first moment.
+  EXPECT_EQ(outcome.report["added"][1]["next"],
+            json({{"from", "2026-12-09T21:00:00.000Z"}, {"to", "2026-12-09T23:00:00.000Z"}}));
+
+  // With no schedules at all, positions start at 0.
+  start(json::object());
+  ASSERT_TRUE(add("mon,tue,wed,thu,fri,sat,sun", "00:00", "00:00").ok());
+  EXPECT_EQ(stored()[0]["sortIndex"], 0);
+  EXPECT_EQ(stored()[0]["scheduleType"], 10);
+}
+
+TEST_F(ScheduleCommandsTest, OvernightAndWholeDayRecordsBlockWhereTheyShould) {
+  Zelto& zelto = start(json::object());
+  ASSERT_TRUE(add("mon", "22:00", "06:00").ok());
+  ASSERT_TRUE(add("sat", "00:00", "00:00").ok());
+  ASSERT_TRUE(add("fri", "21:30", "00:00").ok());  // until the end of Friday
+  std::string text = StatusReport::scheduleText(zelto, zelto.now(), 7);
+  EXPECT_NE(text.find("Fri 2026-12-11 21:30 -> Sat 2026-12-12 00:00"), std::string::npos) << text;
+  EXPECT_NE(text.find("Sat 2026-12-12 00:00 -> Sun 2026-12-13 00:00"), std::string::npos);
+  EXPECT_NE(text.find("Mon 2026-12-14 00:00 -> Mon 2026-12-14 06:00"), std::string::npos);
+  EXPECT_NE(text.find("Mon 2026-12-14 22:00 -> Tue 2026-12-15 00:00"), std::string::npos);
+
+  std::string listed = ScheduleCommands::list(zelto).text;
+  EXPECT_NE(listed.find("mon 22:00-06:00 (overnight)"), std::string::npos) << listed;
+  EXPECT_NE(listed.find("sat 00:00-00:00 (whole day)"), std::string::npos);
+  EXPECT_NE(listed.find("fri 21:30-00:00\n"), std::string::npos);
+}
+
+TEST_F(ScheduleCommandsTest, BadArgumentsAreNamedAndChangeNothing) {
+  start(withSchedules(json::array({record("A", 8, 9, 17, 0)})));
+  const std::string before = storedText();
+  struct Case {
+    CommandOutcome outcome;
+    const char* named;
+  };
+  for (const Case& c :
+       {Case{add("funday", "09:00", "10:00"), "--days"},
+        Case{add("mon", "24:00", "10:00"), "--from"}, Case{add("mon", "09:00", "9:5x"), "--to"},
+        Case{add("mon", "09:00", "10:00", "Nowhere/Land"), "--zone"},
+        // Times in New York that fall on the next day in Berlin.
+        Case{add("mon", "20:00", "22:00", "America/New_York"), "--zone"}}) {
+    EXPECT_EQ(c.outcome.exitCode, CommandOutcome::kUsage) << c.outcome.text;
+    EXPECT_EQ(c.outcome.text.rfind(c.named, 0), 0u) << c.outcome.text;
+  }
+  EXPECT_EQ(storedText(), before);
+}
+
+TEST_F(ScheduleCommandsTest, ListShowsEveryProfilesSchedulesInOrder) {
+  Zelto& zelto = start(
+      withSchedules(json::array({record("LATE", 3, 18, 19, 5), record("NOW", 8, 11, 13, 1)}),
+                    json::array({record("OFF", 10, 0, 0, 0, false),
+                                 // Out of range and no day: shown, never in force, never a crash.
+                                 {{"isEnabled", true},
+                                  {"scheduleType", 0},
+                                  {"fromDate", {{"hour", 1e300}}},
+                                  {"uniqueID", "ODD"},
+                                  {"sortIndex", 9}}})));
+  CommandOutcome outcome = ScheduleCommands::list(zelto);
+  ASSERT_TRUE(outcome.ok());
+  const json& listed = outcome.report;
+  ASSERT_EQ(listed.size(), 4u);
+  EXPECT_EQ(listed[0], json({{"id", "OFF"},
+                             {"days", "daily"},
+                             {"from", "00:00"},
+                             {"to", "00:00"},
+                             {"enabled", false},
+                             {"sortIndex", 0},
+                             {"inForce", false}}));
+  EXPECT_EQ(listed[1]["id"], "NOW");
+  EXPECT_EQ(listed[1]["inForce"], true);
+  EXPECT_EQ(listed[2]["id"], "LATE");
+  EXPECT_EQ(listed[2]["inForce"], false);
+  EXPECT_EQ(listed[3]["days"], "none");
+  EXPECT_NE(outcome.text.find("NOW"), std::string::npos);
+  EXPECT_NE(outcome.text.find("weekdays 11:00-13:00  -- in force now"), std::string::npos)
+      << outcome.text;
+}
+
+TEST_F(ScheduleCommandsTest, TimesInAnotherZoneAreKeptAsLocalTimes) {
+  Zelto& zelto = start(json::object(), "2026-12-09T12:00:00+01:00");
+  CommandOutcome outcome = add("wed", "15:00", "16:00", "Europe/London");
+  ASSERT_TRUE(outcome.ok()) << outcome.text;
+  EXPECT_EQ(stored()[0]["fromDate"], json({{"hour", 16}}));
+  EXPECT_EQ(stored()[0]["toDate"], json({{"hour", 17}}));
+  EXPECT_NE(outcome.text.find("offsets in force now"), std::string::npos);
+  EXPECT_EQ(outcome.report["added"][0]["given"]["zoneOffset"], "UTC+00:00");
+  // The controller and the watchdog see the local times.
+  EXPECT_NE(StatusReport::scheduleText(zelto, zelto.now(), 1)
+                .find("Wed 2026-12-09 16:00 -> Wed 2026-12-09 17:00"),
+            std::string::npos);
+  clock_.setNow(at("2026-12-09T15:00:00+01:00"));
+  EXPECT_FALSE(LaunchDecision::decide(zelto).launch);
+  clock_.setNow(at("2026-12-09T15:57:00+01:00"));
+  LaunchDecision soon = LaunchDecision::decide(zelto);
+  EXPECT_TRUE(soon.launch);
+  EXPECT_EQ(soon.untilBlock, 180);
+
+  auto shift = [](int32_t type, int from, int to, const std::string& zone, const char* now) {
+    return ScheduleZoneShift::shift(type, from, to, zone, "Europe/Berlin", at(now));
+  };
+  const char* winter = "2026-12-09T12:00:00+01:00";
+  auto paris = shift(6, 0, 0, "Europe/Paris", winter);  // same offsets: as given, whole day too
+  ASSERT_TRUE(paris.ok());
+  EXPECT_EQ(std::pair(paris->fromMinutes, paris->toMinutes), std::pair(0, 0));
+  EXPECT_FALSE(shift(6, 0, 0, "Europe/London", winter).ok());  // the day would start at 01:00
+  EXPECT_EQ(shift(6, 8 * 60, 0, "Europe/London", winter).status().message().rfind("--zone", 0),
+            0u);  // until London's midnight: 01:00 on the next day here
+  // Helsinki's 22:00 to its midnight is 21:00-23:00 here.
+  auto helsinki = shift(1, 22 * 60, 0, "Europe/Helsinki", winter);
+  ASSERT_TRUE(helsinki.ok());
+  EXPECT_EQ(std::pair(helsinki->fromMinutes, helsinki->toMinutes), std::pair(21 * 60, 23 * 60));
+  // Overnight: its midnight boundaries would move, except every day, where the nights join.
+  EXPECT_FALSE(shift(1, 22 * 60, 6 * 60, "Europe/London", winter).ok());
+  auto nightly = shift(10, 22 * 60, 6 * 60, "Europe/London", winter);
+  ASSERT_TRUE(nightly.ok());
+  EXPECT_EQ(std::pair(nightly->fromMinutes, nightly->toMinutes), std::pair(23 * 60, 7 * 60));
+  // The offsets are those of the next occurrence: on Saturday New York is 6 hours behind, from
+  // Sunday's clock change 5, and Monday's 09:00 there is 14:00 here.
+  auto monday = shift(1, 9 * 60, 10 * 60, "America/New_York", "2027-03-13T12:00:00+01:00");
+  ASSERT_TRUE(monday.ok());
+  EXPECT_EQ(monday->fromMinutes, 14 * 60);
+  EXPECT_EQ(monday->zoneOffset, -4 * 60);
+}
+
+TEST_F(ScheduleCommandsTest, RemoveEnableAndDisableByID) {
+  Zelto& zelto = start(withSchedules(json::array({record("A", 8, 9, 17, 0)}),
+                                     json::array({record("B", 9, 9, 17, 1, false)})));
+  CommandOutcome unknown = ScheduleCommands::change(zelto, "a", Change::kRemove);
+  EXPECT_EQ(unknown.exitCode, CommandOutcome::kRefused);
+  EXPECT_NE(unknown.text.find("\"a\""), std::string::npos);
+
+  ASSERT_TRUE(ScheduleCommands::change(zelto, "B", Change::kEnable).ok());
+  EXPECT_EQ(stored(1)[0]["isEnabled"], true);
+  ASSERT_TRUE(ScheduleCommands::change(zelto, "A", Change::kDisable).ok());
+  EXPECT_EQ(stored(0)[0]["isEnabled"], false);
+  CommandOutcome removed = ScheduleCommands::change(zelto, "B", Change::kRemove);
+  ASSERT_TRUE(removed.ok());
+  EXPECT_EQ(removed.report["removed"]["id"], "B");
+  EXPECT_TRUE(stored(1).empty());
+  EXPECT_EQ(stored(0).size(), 1u);
+}
+
+TEST_F(ScheduleCommandsTest, WhileLockedOnlyTheSchedulesKeepingBlockingOnStay) {
+  // Hardcore mode at Wednesday 10:00: A runs now and B carries the run on to 17:00; C is
+  // Thursday's and D is off.
+  const json config =
+      withSchedules(json::array({record("A", 8, 9, 12, 0), record("B", 3, 12, 17, 1),
+                                 record("C", 4, 9, 10, 2), record("D", 3, 8, 18, 3, false)}),
+                    json::array(), {{"zeltoHardcoreMode", true}});
+  Zelto& zelto = start(config, "2026-12-09T10:00:00+01:00");
+  ASSERT_TRUE(BlockState::observe(zelto).locked);
+  const std::string before = storedText();
+  for (auto [id, what, action] : {std::tuple("A", Change::kRemove, "Removing"),
+                                  std::tuple("B", Change::kDisable, "Disabling")}) {
+    CommandOutcome refused = ScheduleCommands::change(zelto, id, what);
+    EXPECT_EQ(refused.exitCode, CommandOutcome::kRefused);
+    EXPECT_EQ(refused.text,
+              std::string(action) + " schedule " + id +
+                  " is refused while blocking is locked: a scheduled period can't "
+                  "be ended early in hardcore mode; it ends at 17:00 (in 7 hours).\n");
+    EXPECT_EQ(refused.report["endsAt"], "2026-12-09T16:00:00.000Z");
+  }
+  EXPECT_EQ(storedText(), before);
+  EXPECT_TRUE(ScheduleCommands::change(zelto, "C", Change::kRemove).ok());
+  EXPECT_TRUE(ScheduleCommands::change(zelto, "D", Change::kEnable).ok());
+  // Switched on, D now keeps blocking on until 18:00, and stays.
+  EXPECT_EQ(ScheduleCommands::change(zelto, "D", Change::kDisable).exitCode,
+            CommandOutcome::kRefused);
+  EXPECT_TRUE(add("daily", "20:00", "21:00").ok());  // tightening goes through
+
+  // Unlocked, the same removal goes through.
+  json relaxed = config;
+  relaxed["zeltoHardcoreMode"] = false;
+  Zelto& free = start(relaxed, "2026-12-09T10:00:00+01:00");
+  EXPECT_TRUE(ScheduleCommands::change(free, "A", Change::kRemove).ok());
+}
+
+}  // namespace
+}  // namespace zelto
