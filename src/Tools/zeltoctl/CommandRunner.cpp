@@ -1,39 +1,14 @@
 #include "Tools/zeltoctl/CommandRunner.h"
 
-#include <spdlog/sinks/ringbuffer_sink.h>
-#include <spdlog/spdlog.h>
-
 #include <cstdio>
 
 #include "Platform/Env.h"
 #include "Tools/zeltoctl/BlockState.h"
+#include "Tools/zeltoctl/QuietLog.h"
 
 namespace zelto {
 
 namespace {
-
-// Keeps the log lines of the work at hand instead of printing them, so that a failure can show
-// its reason and a success prints only its result.
-class QuietLog {
- public:
-  QuietLog() : sink_(std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(256)) {
-    auto logger = std::make_shared<spdlog::logger>("zeltoctl", sink_);
-    logger->set_level(spdlog::level::info);
-    sink_->set_pattern("%v");
-    previous_ = spdlog::default_logger();
-    spdlog::set_default_logger(logger);
-  }
-  ~QuietLog() { spdlog::set_default_logger(previous_); }
-  std::string lines() const {
-    std::string text;
-    for (const auto& line : sink_->last_formatted()) text += line;
-    return text;
-  }
-
- private:
-  std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink_;
-  std::shared_ptr<spdlog::logger> previous_;
-};
 
 int run(bool asJson, bool locked, const CommandRunner::Command& command) {
   QuietLog quiet;

@@ -1,8 +1,5 @@
 // zeltoctl: the command-line companion of the blocker, for looking at what the agent sees and
 // adjusting the agent's own settings.
-#include <spdlog/sinks/ringbuffer_sink.h>
-#include <spdlog/spdlog.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <functional>
@@ -23,6 +20,7 @@
 #include "Tools/zeltoctl/AppCommands.h"
 #include "Tools/zeltoctl/BlockCommands.h"
 #include "Tools/zeltoctl/CommandOutcome.h"
+#include "Tools/zeltoctl/QuietLog.h"
 #include "Tools/zeltoctl/ScheduleCommands.h"
 #include "Tools/zeltoctl/SiteCommands.h"
 #include "Tools/zeltoctl/StatusReport.h"
@@ -38,24 +36,6 @@ std::unique_ptr<zelto::UserDefaults> agentDefaults() {
       zelto::Env::fileSystem(), [] { return zelto::Env::directories().preferencesDirectory(); });
   return std::make_unique<zelto::UserDefaults>(kAgentDomain, store);
 }
-
-// Keeps the log lines of the work at hand instead of printing them, so that a failure can show
-// its reason and a success prints only its result.
-class QuietLog {
- public:
-  QuietLog() : sink_(std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(256)) {
-    auto logger = std::make_shared<spdlog::logger>("zeltoctl", sink_);
-    logger->set_level(spdlog::level::info);
-    sink_->set_pattern("%v");
-    spdlog::set_default_logger(logger);
-  }
-  void printTo(FILE* out) const {
-    for (const auto& line : sink_->last_formatted()) std::fprintf(out, "%s", line.c_str());
-  }
-
- private:
-  std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink_;
-};
 
 int logLevelCommand(zelto::UserDefaults& defaults, const std::string& level) {
   if (level.empty()) {
@@ -74,11 +54,11 @@ int logLevelCommand(zelto::UserDefaults& defaults, const std::string& level) {
 }
 
 int dumpCommand(bool pretty) {
-  QuietLog quiet;
+  zelto::QuietLog quiet;
   auto prefs =
       zelto::ZeltoPreferences::loadWithNamespace(zelto::ZeltoBasePreferences::standardNamespace());
   if (!prefs) {
-    quiet.printTo(stderr);
+    std::fprintf(stderr, "%s", quiet.lines().c_str());
     return 1;
   }
   std::string text = prefs->toDictionary().dump(pretty ? 2 : -1, ' ', false,
@@ -88,7 +68,7 @@ int dumpCommand(bool pretty) {
 }
 
 int validateCommand(const std::string& file) {
-  QuietLog quiet;
+  zelto::QuietLog quiet;
   std::optional<std::string> path = file;
   if (file.empty()) {
     path = zelto::ZeltoBasePreferences::standardConfigurationPath();
@@ -103,13 +83,13 @@ int validateCommand(const std::string& file) {
     }
   }
   if (!path) {
-    quiet.printTo(stderr);
+    std::fprintf(stderr, "%s", quiet.lines().c_str());
     return 1;
   }
   auto object = zelto::ZeltoBasePreferences::configObjectAtPath(*path);
   if (!object || !zelto::ZeltoPreferences::initWithNamespace(
                      zelto::ZeltoBasePreferences::standardNamespace(), *object)) {
-    quiet.printTo(stderr);
+    std::fprintf(stderr, "%s", quiet.lines().c_str());
     return 1;
   }
   std::printf("valid\n");
@@ -136,11 +116,11 @@ int withController(const std::string& when,
                    const std::function<void(zelto::Zelto&, zelto::Date)>& command) {
   auto moment = momentFrom(when);
   if (!moment) return 2;
-  QuietLog quiet;
+  zelto::QuietLog quiet;
   zelto::FixedClock clock(*moment);
   zelto::Zelto controller(clock);
   if (controller.prefs() == nullptr) {
-    quiet.printTo(stderr);
+    std::fprintf(stderr, "%s", quiet.lines().c_str());
     return 1;
   }
   command(controller, *moment);

@@ -4,7 +4,7 @@
 
 #include "Tools/zeltoctl/AppCommands.h"
 #include "Tools/zeltoctl/ApplicationPath.h"
-#include "Tools/zeltoctl/ListCommandsFixture.h"
+#include "Tools/zeltoctl/CommandsFixture.h"
 
 namespace zelto {
 namespace {
@@ -13,7 +13,7 @@ using json = nlohmann::json;
 using Options = AppCommands::Options;
 namespace fs = std::filesystem;
 
-class AppCommandsTest : public testing::ListCommandsFixture {
+class AppCommandsTest : public testing::CommandsFixture {
  protected:
   // An executable file under the home, by its absolute path.
   std::string executable(const std::string& name) {

@@ -7,6 +7,7 @@
 #include "Support/TestEnv.h"
 #include "Tools/zeltoctl/BlockCommands.h"
 #include "Tools/zeltoctl/BlockState.h"
+#include "Tools/zeltoctl/CommandsFixture.h"
 
 namespace zelto {
 namespace {
@@ -19,20 +20,8 @@ std::string iso(const std::string& text) { return JSONValues::formatDate(at(text
 
 // The commands run on a controller over a private home, as CommandRunner runs them: the period
 // observed first. Times are in Europe/Berlin; 2026-12-09 is a Wednesday.
-class BlockCommandsTest : public ::testing::Test {
+class BlockCommandsTest : public testing::CommandsFixture {
  protected:
-  BlockCommandsTest() { ZeltoPreferences::resetSharedInstanceForTesting(); }
-  ~BlockCommandsTest() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
-
-  // Writes the configuration and makes the controller, at `now`.
-  Zelto& open(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
-    controller_.reset();
-    ZeltoPreferences::resetSharedInstanceForTesting();
-    env_.temp().write(kFile, config.dump());
-    clock_.setNow(at(now));
-    controller_ = std::make_unique<Zelto>(clock_);
-    return *controller_;
-  }
   // Reads the file afresh, as zeltoctl's edit does, in the zone of the tests.
   void reread() {
     EXPECT_TRUE(controller_->prefs()->discardUnsavedChanges().ok());
@@ -50,8 +39,6 @@ class BlockCommandsTest : public ::testing::Test {
   CommandOutcome takeBreak(const std::string& length = "") {
     return run([&](Zelto& z) { return BlockCommands::takeBreak(z, {length}); });
   }
-  std::string fileText() const { return testing::readWholeFile(env_.home() + "/" + kFile); }
-  json stored() const { return json::parse(fileText()); }
   // Whether a controller made afresh at `now` finds blocking on.
   bool runningAt(const std::string& now) {
     clock_.setNow(at(now));
@@ -59,7 +46,6 @@ class BlockCommandsTest : public ::testing::Test {
     return BlockState::observe(*controller_).running;
   }
 
-  static constexpr const char* kFile = ".local/share/Zelto/default.cfg";
   // A timer from 11:00 to 13:00.
   static json timer(bool hardcore, bool mustComplete) {
     return {{"zeltoType", 1},
@@ -87,11 +73,6 @@ class BlockCommandsTest : public ::testing::Test {
             {"zeltoHardcoreMode", hardcore},
             {"profiles", json::array({{{"schedules", json::array({schedule})}}})}};
   }
-
-  TestEnv env_;
-  FakeClock clock_;
-  Env::ScopedOverride clockOverride_{Env::Services{.clock = &clock_}};
-  std::unique_ptr<Zelto> controller_;
 };
 
 TEST_F(BlockCommandsTest, StartsByHandOrAsATimerThatEndsWithoutTheApplication) {

@@ -8,6 +8,7 @@
 #include "Support/FakeClock.h"
 #include "Support/TestEnv.h"
 #include "Tools/zeltoctl/BlockState.h"
+#include "Tools/zeltoctl/CommandsFixture.h"
 #include "Tools/zeltoctl/ScheduleArguments.h"
 #include "Tools/zeltoctl/ScheduleCommands.h"
 #include "Tools/zeltoctl/ScheduleZoneShift.h"
@@ -24,24 +25,12 @@ Date at(const std::string& text) { return *JSONValues::parseDate(text); }
 
 // A controller over a private home, as the command runner gives one, in Europe/Berlin;
 // 2026-12-09 is a Wednesday.
-class ScheduleCommandsTest : public ::testing::Test {
+class ScheduleCommandsTest : public testing::CommandsFixture {
  protected:
-  ScheduleCommandsTest() { ZeltoPreferences::resetSharedInstanceForTesting(); }
-  ~ScheduleCommandsTest() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
-
   Zelto& start(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
-    controller_.reset();
-    ZeltoPreferences::resetSharedInstanceForTesting();
-    env_.temp().write(".local/share/Zelto/default.cfg", config.dump());
-    clock_.setNow(at(now));
-    controller_ = std::make_unique<Zelto>(clock_);
-    controller_->prefs()->currentTimeZone = "Europe/Berlin";
-    BlockState::observe(*controller_);
-    return *controller_;
+    return open(config, now);
   }
-  std::string storedText() const {
-    return testing::readWholeFile(env_.home() + "/.local/share/Zelto/default.cfg");
-  }
+  std::string storedText() const { return fileText(); }
   json stored(int profile = 0) const {
     return json::parse(storedText())["profiles"][profile]["schedules"];
   }
@@ -60,11 +49,6 @@ class ScheduleCommandsTest : public ::testing::Test {
     config.update(more);
     return config;
   }
-
-  TestEnv env_;
-  FakeClock clock_;
-  Env::ScopedOverride clockOverride_{Env::Services{.clock = &clock_}};
-  std::unique_ptr<Zelto> controller_;
 };
 
 TEST(ScheduleArgumentsTest, DaysAndTimesOfDay) {

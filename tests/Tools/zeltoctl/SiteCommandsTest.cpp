@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Tools/zeltoctl/ListCommandsFixture.h"
+#include "Tools/zeltoctl/CommandsFixture.h"
 #include "Tools/zeltoctl/SiteCommands.h"
 
 namespace zelto {
@@ -9,7 +9,7 @@ namespace {
 using json = nlohmann::json;
 using Options = SiteCommands::Options;
 
-class SiteCommandsTest : public testing::ListCommandsFixture {
+class SiteCommandsTest : public testing::CommandsFixture {
  protected:
   bool blocks(Zelto& zelto, const std::string& url) {
     return zelto.urlMatchManager().decide(url).blocked;

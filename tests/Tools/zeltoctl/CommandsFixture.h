@@ -1,6 +1,6 @@
-// ListCommandsFixture: a controller over a private home whose configuration the test writes
-// first, for the commands that edit the default profile's lists. Times are in Europe/Berlin;
-// 2026-12-09 is a Wednesday.
+// CommandsFixture: a controller over a private home whose configuration the test writes first,
+// for zeltoctl's commands, given as the command runner gives it: the running period observed.
+// Times are in Europe/Berlin; 2026-12-09 is a Wednesday.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,25 +18,30 @@
 
 namespace zelto::testing {
 
-class ListCommandsFixture : public ::testing::Test {
+class CommandsFixture : public ::testing::Test {
  protected:
   using json = nlohmann::json;
 
-  ListCommandsFixture() { ZeltoPreferences::resetSharedInstanceForTesting(); }
-  ~ListCommandsFixture() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
+  CommandsFixture() { ZeltoPreferences::resetSharedInstanceForTesting(); }
+  ~CommandsFixture() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
 
-  // Writes the configuration (its default profile `profile`, and `top` besides) and makes the
-  // controller at 12:00, observing the running period as zeltoctl does.
-  Zelto& start(const json& profile, json top = json::object()) {
+  static constexpr const char* kFile = ".local/share/Zelto/default.cfg";
+
+  // Writes the configuration and makes the controller at `now`.
+  Zelto& open(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
     controller_.reset();
     ZeltoPreferences::resetSharedInstanceForTesting();
-    top["profiles"] = json::array({profile});
-    env_.temp().write(".local/share/Zelto/default.cfg", top.dump());
-    clock_.setNow(*JSONValues::parseDate("2026-12-09T12:00:00+01:00"));
+    env_.temp().write(kFile, config.dump());
+    clock_.setNow(*JSONValues::parseDate(now));
     controller_ = std::make_unique<Zelto>(clock_);
-    controller_->prefs()->currentTimeZone = "Europe/Berlin";
+    if (controller_->prefs()) controller_->prefs()->currentTimeZone = "Europe/Berlin";
     BlockState::observe(*controller_);
     return *controller_;
+  }
+  // The same with the default profile `profile` (and `top` besides), at 12:00.
+  Zelto& start(const json& profile, json top = json::object()) {
+    top["profiles"] = json::array({profile});
+    return open(top);
   }
   // A hardcore timer that must be completed, until 13:00: a locked period.
   Zelto& startLocked(const json& profile) {
@@ -48,11 +53,9 @@ class ListCommandsFixture : public ::testing::Test {
     EXPECT_TRUE(BlockState::observe(zelto).locked);
     return zelto;
   }
-  json storedProfile() const {
-    return json::parse(readWholeFile(env_.home() + "/.local/share/Zelto/default.cfg"))
-        .at("profiles")
-        .at(0);
-  }
+  std::string fileText() const { return readWholeFile(env_.home() + "/" + kFile); }
+  json stored() const { return json::parse(fileText()); }
+  json storedProfile() const { return stored().at("profiles").at(0); }
 
   TestEnv env_;
   FakeClock clock_;
