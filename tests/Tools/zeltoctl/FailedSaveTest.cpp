@@ -1,0 +1,51 @@
+// A configuration that can't be saved: every editing command says so (exit 1, the reason) and
+// leaves the file as it was.
+#include <gtest/gtest.h>
+
+#include "Support/FaultyFileSystem.h"
+#include "Tools/zeltoctl/AppCommands.h"
+#include "Tools/zeltoctl/BlockCommands.h"
+#include "Tools/zeltoctl/CommandsFixture.h"
+#include "Tools/zeltoctl/ScheduleCommands.h"
+#include "Tools/zeltoctl/SiteCommands.h"
+
+namespace zelto {
+namespace {
+
+class FailedSaveTest : public testing::CommandsFixture {};
+
+TEST_F(FailedSaveTest, EveryEditReportsTheFailureAndTheFileStays) {
+  const std::vector<std::pair<std::string, std::function<CommandOutcome(Zelto&)>>> edits = {
+      {"start", [](Zelto& z) { return BlockCommands::start(z, {"25m"}); }},
+      {"sites add",
+       [](Zelto& z) {
+         return SiteCommands::add(z, {false, {"b.com"}});
+       }},
+      {"apps add",
+       [](Zelto& z) {
+         AppCommands::Options options;
+         options.paths = {"/bin/sh"};
+         options.workingDirectory = "/";
+         return AppCommands::add(z, options);
+       }},
+      {"schedules add",
+       [](Zelto& z) {
+         return ScheduleCommands::add(z, {"daily", "09:00", "10:00", ""});
+       }},
+  };
+  for (const auto& [name, edit] : edits) {
+    Zelto& zelto = start({{"blockedWebsites", {"a.com"}}});
+    const std::string before = fileText();
+    testing::FaultyFileSystem fs;
+    fs.failWrites(env_.home() + "/" + kFile);
+    fs.failWrites(env_.home() + "/" + kFile + ".bak");
+    Env::ScopedOverride faulty(Env::Services{.fileSystem = &fs});
+    CommandOutcome outcome = edit(zelto);
+    EXPECT_EQ(outcome.exitCode, CommandOutcome::kRefused) << name;
+    EXPECT_NE(outcome.text.find("default.cfg"), std::string::npos) << name << ": " << outcome.text;
+    EXPECT_EQ(fileText(), before) << name;
+  }
+}
+
+}  // namespace
+}  // namespace zelto
