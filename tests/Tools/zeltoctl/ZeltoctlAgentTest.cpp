@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+
 #include "Support/AgentUnderTest.h"
 
 namespace zelto {
@@ -25,7 +28,12 @@ TEST(ZeltoctlAgentTest, StartedAndStoppedBlocksAreKeptRunningAndLetGo) {
   auto [started, startText] = agent.zeltoctl({"start", "--for", "10m"});
   ASSERT_EQ(started, 0) << startText;
   EXPECT_THAT(startText, HasSubstr("Blocking is on"));
+  const auto startedAt = std::chrono::steady_clock::now();
   ASSERT_TRUE(eventually([&] { return agent.launchedPids().size() == 1; })) << agent.log();
+  std::printf("launched %lld ms after zeltoctl start returned\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - startedAt)
+                                         .count()));
 
   // Stopped: quitting the application is no longer answered by a launch.
   auto [stopped, stopText] = agent.zeltoctl({"stop"});
