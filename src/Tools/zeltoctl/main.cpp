@@ -1,5 +1,5 @@
-// zeltoctl: the command-line companion of the blocker, for looking at what the agent sees and
-// adjusting the agent's own settings.
+// zeltoctl: the command-line companion of the blocker: starts and ends blocks, edits what is
+// blocked, and shows what the agent sees.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <functional>
@@ -166,7 +166,8 @@ int checkUrlCommand(const std::vector<std::string>& urls, bool explain) {
 
 int main(int argc, char** argv) {
   CLI::App app{
-      "zeltoctl: inspect the Zelto blocker's configuration and what its watchdog agent decides.\n"
+      "zeltoctl: start, end and edit the Zelto blocker's blocks, and see what its watchdog\n"
+      "agent decides.\n"
       "The agent keeps the Zelto application running while blocking should be on, and starts\n"
       "it before a scheduled blocking period begins."};
   app.name("zeltoctl");
