@@ -6,6 +6,7 @@
 // locked, removing an entry or changing its flags is refused (either can let the application
 // run); adding one goes through.
 //
+// REQUIRES: the controller has a record with a default profile (CommandRunner makes sure).
 // Class operations only; the thread that owns the controller (the main thread).
 #pragma once
 

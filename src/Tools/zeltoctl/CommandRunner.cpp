@@ -19,6 +19,12 @@ int run(bool asJson, bool locked, const CommandRunner::Command& command) {
   }
   CommandOutcome outcome;
   auto body = [&] {
+    // Every command may work on the default profile; the record makes one when it has none,
+    // and only a failure to build one leaves it without.
+    if (controller.prefs()->defaultProfile() == nullptr) {
+      outcome = CommandOutcome::refused("The configuration has no profile, and none can be made");
+      return;
+    }
     BlockState::observe(controller);
     outcome = command(controller);
   };

@@ -5,6 +5,7 @@
 // saved and "DidUpdateBlockSettings" posted, so that the controller's matchers follow. While
 // the running period is locked, changes that could let a site through are refused.
 //
+// REQUIRES: the controller has a record with a default profile (CommandRunner makes sure).
 // Class operations only; the thread that owns the controller (the main thread).
 #pragma once
 
