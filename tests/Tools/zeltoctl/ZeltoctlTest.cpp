@@ -152,5 +152,25 @@ TEST_F(ZeltoctlTest, CheckUrlDecidesByTheAgentsConfiguration) {
   EXPECT_THAT(output, HasSubstr("URL is required"));
 }
 
+// Exit statuses as a script sees them: 0 done, 1 refused, 2 a usage error naming the argument;
+// --json gives one object either way.
+TEST_F(ZeltoctlTest, EditsExitWithTheirOutcome) {
+  auto [added, addedText] =
+      run({"schedules", "add", "--days", "sat", "--from", "10:00", "--to", "12:00", "--json"});
+  EXPECT_EQ(added, 0) << addedText;
+  EXPECT_EQ(json::parse(addedText, nullptr, false)["added"].size(), 1u) << addedText;
+
+  auto [usage, usageText] = run({"start", "--for", "25x"});
+  EXPECT_EQ(usage, 2);
+  EXPECT_THAT(usageText, HasSubstr("\"25x\""));
+  EXPECT_EQ(run({"sites", "add"}).first, 2);  // nothing to add
+  EXPECT_EQ(run({"stop", "--bogus"}).first, 2);
+
+  auto [refused, refusedText] = run({"sites", "remove", "nowhere.example", "--json"});
+  EXPECT_EQ(refused, 1);
+  EXPECT_THAT(json::parse(refusedText, nullptr, false)["error"].get<std::string>(),
+              HasSubstr("nowhere.example"));
+}
+
 }  // namespace
 }  // namespace zelto
