@@ -1,8 +1,10 @@
 #include "App/Data/Preferences/ConfigurationLock.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "Platform/FileLock.h"
 
@@ -11,7 +13,9 @@ namespace zelto {
 // One per lock file in the process: the threads of the process queue on `mutex`, and the first
 // holder takes the file lock for them all.
 struct ConfigurationLock::Holder {
-  std::recursive_timed_mutex mutex;
+  // Taken by polling try_lock, like the file lock: a timed wait on a mutex is a call that
+  // ThreadSanitizer doesn't follow, and the wait is bounded either way.
+  std::recursive_mutex mutex;
   int depth = 0;  // guarded by `mutex`
   std::optional<FileLock> file;
 };
@@ -38,9 +42,14 @@ Result<ConfigurationLock> ConfigurationLock::acquire(const std::string& configPa
   const std::string lockPath = lockPathFor(configPath);
   std::shared_ptr<Holder> holder = holderFor(lockPath);
   const auto deadline = std::chrono::steady_clock::now() + wait;
-  if (!holder->mutex.try_lock_for(wait)) {
-    return Status::failure("Another writer in this program kept " + lockPath +
-                           " locked for too long");
+  auto pause = std::chrono::milliseconds(1);
+  while (!holder->mutex.try_lock()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return Status::failure("Another writer in this program kept " + lockPath +
+                             " locked for too long");
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(20));
   }
   if (holder->depth == 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
