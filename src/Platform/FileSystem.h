@@ -102,6 +102,13 @@ class FileSystem {
   // Names of the entries in a directory (without "." and ".."), in no particular order.
   virtual Result<std::vector<std::string>> listDirectory(const std::string& path) const = 0;
 
+  // The absolute path of what stands at `path` with every symbolic link, "." and ".." resolved:
+  // the path the kernel shows for a running program's executable. A failure when nothing
+  // stands there or it can't be told; a file system that can't tell fails for every path.
+  virtual Result<std::string> canonicalPath(const std::string& path) const {
+    return Status::failure("Can't resolve " + path + " here");
+  }
+
   // Conveniences on top of the operations above.
   // inspect, with a path that can't be inspected taken for one where nothing stands.
   std::optional<FileStatus> status(const std::string& path) const {
@@ -136,6 +143,7 @@ class LocalFileSystem final : public FileSystem {
   Status removeFile(const std::string& path) override;
   Status renameFile(const std::string& from, const std::string& to) override;
   Result<std::vector<std::string>> listDirectory(const std::string& path) const override;
+  Result<std::string> canonicalPath(const std::string& path) const override;
 
  private:
   std::shared_ptr<const FileSystemCalls> calls_;

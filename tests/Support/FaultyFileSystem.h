@@ -73,6 +73,7 @@ class FaultyFileSystem final : public FileSystem {
   Status appendToFile(const S& p, const S& t) override { return real_.appendToFile(p, t); }
   Status renameFile(const S& a, const S& b) override { return real_.renameFile(a, b); }
   Result<std::vector<S>> listDirectory(const S& p) const override { return real_.listDirectory(p); }
+  Result<S> canonicalPath(const S& p) const override { return real_.canonicalPath(p); }
 
  private:
   void coarsen(FileStatus& st) const {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <new>
 
 #include "Platform/FileSystem.h"
@@ -240,6 +241,15 @@ Status LocalFileSystem::renameFile(const std::string& from, const std::string& t
   if (calls_->rename(from.c_str(), to.c_str()) != 0)
     return failure("Can't move " + from + " to", to, errno);
   return Status::success();
+}
+
+Result<std::string> LocalFileSystem::canonicalPath(const std::string& path) const {
+  // realpath with no buffer allocates one of the size needed.
+  std::unique_ptr<char, decltype(&::free)> resolved(::realpath(path.c_str(), nullptr), &::free);
+  if (resolved == nullptr) {
+    return Status::failure("Can't resolve " + path + ": " + ::strerror(errno));
+  }
+  return std::string(resolved.get());
 }
 
 Result<std::vector<std::string>> LocalFileSystem::listDirectory(const std::string& path) const {

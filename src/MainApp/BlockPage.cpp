@@ -1,0 +1,115 @@
+#include "MainApp/BlockPage.h"
+
+#include <fmt/format.h>
+
+#include "App/Blocking/Helpers/ZeltoURL.h"
+#include "App/Data/Schedules/ScheduleHelpers.h"
+
+namespace zelto {
+
+namespace {
+
+constexpr std::string_view kBlockPath = "/block/";
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+std::string pageHtml(const std::string& blocked, const std::string& timeLeft,
+                     const QuoteZeltoPreferences* quote) {
+  std::string quoteHtml;
+  if (quote != nullptr && !quote->quote.empty()) {
+    quoteHtml = fmt::format(
+        "<blockquote><p>{}</p>{}</blockquote>\n", BlockPage::htmlEscape(quote->quote),
+        quote->author.empty() ? ""
+                              : "<footer>" + BlockPage::htmlEscape(quote->author) + "</footer>");
+  }
+  return fmt::format(
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<title>Blocked by Zelto</title>\n"
+      "<style>body{{font-family:sans-serif;max-width:40em;margin:4em auto;padding:0 1em;"
+      "color:#222}}code{{word-break:break-all}}blockquote{{margin:2em 0;font-style:italic}}"
+      "</style>\n</head>\n<body>\n<h1>Blocked by Zelto</h1>\n"
+      "<p id=\"blocked\">This address is blocked: <code>{}</code></p>\n"
+      "<p id=\"time-left\">{}</p>\n{}</body>\n</html>\n",
+      BlockPage::htmlEscape(blocked), BlockPage::htmlEscape(timeLeft), quoteHtml);
+}
+
+}  // namespace
+
+HttpAnswer BlockPage::respond(Zelto& zelto, std::string_view method, std::string_view target,
+                              int proxyPort, size_t quoteIndex) {
+  if (method != "GET") return {};
+  if (target == "/proxy.pac") {
+    return {200, "application/x-ns-proxy-autoconfig", pacFile(proxyPort)};
+  }
+  if (!startsWith(target, kBlockPath)) return {};
+  // The address is read the way the controller reads any block-page address.
+  std::optional<std::string> blocked =
+      ZeltoURL::getZeltoURLFromProxyURL("http://localhost" + std::string(target));
+  if (!blocked) return {};
+  const QuoteZeltoPreferences* quote = nullptr;
+  if (ZeltoPreferences* prefs = zelto.prefs()) {
+    if (ProfileZeltoPreferences* profile = prefs->defaultProfile();
+        profile != nullptr && !profile->quotes.empty()) {
+      quote = &profile->quotes[quoteIndex % profile->quotes.size()];
+    }
+  }
+  return {200, "text/html; charset=utf-8", pageHtml(*blocked, timeLeftText(zelto), quote)};
+}
+
+std::string BlockPage::pacFile(int proxyPort) {
+  return fmt::format(
+      "function FindProxyForURL(url, host) {{\n"
+      "  if (isPlainHostName(host) || host == \"localhost\" || host == \"::1\" ||\n"
+      "      host == \"[::1]\" || shExpMatch(host, \"127.*\") ||\n"
+      "      shExpMatch(host, \"*.localhost\"))\n"
+      "    return \"DIRECT\";\n"
+      "  return \"PROXY 127.0.0.1:{}\";\n"
+      "}}\n",
+      proxyPort);
+}
+
+std::string BlockPage::timeLeftText(Zelto& zelto) {
+  if (zelto.getTimeIntervalUntilUnblock() > 0) {
+    return "Blocking ends in " + zelto.getRelativeTimeUntilUnblock() + ".";
+  }
+  if (zelto.isScheduleBlocked()) {
+    auto end = zelto.getActiveEndSchedule();
+    std::string when = ScheduleHelpers::unblockScheduleTimeWithDate(
+        zelto.now(), end ? std::optional<Date>(end->toDate()) : std::nullopt, zelto.timeZone());
+    if (when.empty()) return "Scheduled blocking runs now.";
+    if (when == "∞") return "Scheduled blocking runs for a week or more.";
+    return "Scheduled blocking ends at " + when + ".";
+  }
+  return "Blocking runs until it is stopped.";
+}
+
+std::string BlockPage::htmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace zelto

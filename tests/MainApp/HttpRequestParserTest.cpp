@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "MainApp/HttpRequestParser.h"
+
+namespace zelto {
+namespace {
+
+using Body = HttpRequestHead::Body;
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+TEST(HttpRequestParserTest, AbsoluteFormGetSplitAtEveryByte) {
+  const std::string request =
+      "GET http://example.com:8080/a/b?q=1 HTTP/1.1\r\n"
+      "Host: example.com:8080\r\n"
+      "X-Empty:\r\n"
+      "Accept:  text/html \r\n"
+      "\r\n";
+  for (size_t split = 0; split <= request.size(); ++split) {
+    SCOPED_TRACE(split);
+    HttpRequestParser parser;
+    auto first = parser.feed(std::string_view(request).substr(0, split));
+    ASSERT_TRUE(first.ok()) << first.status().message();
+    ASSERT_EQ(first->head.has_value(), split == request.size());
+    if (!first->head) {
+      auto second = parser.feed(std::string_view(request).substr(split));
+      ASSERT_TRUE(second.ok()) << second.status().message();
+      first = std::move(second);
+    }
+    ASSERT_TRUE(first->head.has_value());
+    const HttpRequestHead& head = *first->head;
+    EXPECT_EQ(head.method, "GET");
+    EXPECT_EQ(head.target, "http://example.com:8080/a/b?q=1");
+    EXPECT_EQ(head.host, "example.com");
+    EXPECT_EQ(head.port, 8080);
+    EXPECT_EQ(head.versionMinor, 1);
+    EXPECT_EQ(head.headers,
+              (Headers{{"Host", "example.com:8080"}, {"X-Empty", ""}, {"Accept", "text/html"}}));
+    EXPECT_EQ(head.body, Body::kNone);
+    EXPECT_FALSE(head.isConnect);
+    EXPECT_TRUE(head.keepAlive);
+    EXPECT_TRUE(first->rest.empty());
+  }
+}
+
+TEST(HttpRequestParserTest, ConnectLeavesTheTunnelsBytesAndPipelinedRequestsFollow) {
+  HttpRequestParser parser;
+  const std::string tls = std::string("\x16\x03\x01\x00\x05hello\0\r\n", 13);
+  auto connect =
+      parser.feed("CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n\r\n" + tls);
+  ASSERT_TRUE(connect.ok()) << connect.status().message();
+  ASSERT_TRUE(connect->head);
+  EXPECT_TRUE(connect->head->isConnect);
+  EXPECT_TRUE(connect->head->upgrade);
+  EXPECT_EQ(connect->head->target, "example.com:443");
+  EXPECT_EQ(connect->head->host, "example.com");
+  EXPECT_EQ(connect->head->port, 443);
+  EXPECT_EQ(connect->rest, tls);
+
+  // Two requests in one chunk: the second is left for the next feed, and parses as well.
+  HttpRequestParser pipelined;
+  auto first = pipelined.feed(
+      "GET http://a.example/ HTTP/1.1\r\nHost: a.example\r\n\r\n"
+      "HEAD http://b.example/x HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(first.ok() && first->head);
+  EXPECT_EQ(first->head->host, "a.example");
+  EXPECT_EQ(first->head->port, 80);
+  auto second = pipelined.feed(first->rest);
+  ASSERT_TRUE(second.ok()) << second.status().message();
+  ASSERT_TRUE(second->head);
+  EXPECT_EQ(second->head->method, "HEAD");
+  EXPECT_EQ(second->head->target, "http://b.example/x");
+  EXPECT_EQ(second->head->versionMinor, 0);
+  EXPECT_FALSE(second->head->keepAlive);
+  EXPECT_TRUE(second->head->headers.empty());
+  EXPECT_TRUE(second->rest.empty());
+}
+
+TEST(HttpRequestParserTest, AnnouncedBodiesAreLeftUnread) {
+  HttpRequestParser parser;
+  auto post = parser.feed(
+      "POST http://a.example/f HTTP/1.1\r\nContent-Length: 5\r\n\r\nhelloGET / HTTP/1.1\r\n");
+  ASSERT_TRUE(post.ok() && post->head);
+  EXPECT_EQ(post->head->body, Body::kLength);
+  EXPECT_EQ(post->head->contentLength, 5u);
+  EXPECT_EQ(post->rest, "helloGET / HTTP/1.1\r\n");
+
+  auto chunked = HttpRequestParser().feed(
+      "POST http://a.example/f HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n");
+  ASSERT_TRUE(chunked.ok() && chunked->head);
+  EXPECT_EQ(chunked->head->body, Body::kChunked);
+  EXPECT_EQ(chunked->rest, "5\r\nhello\r\n");
+
+  // Lengths that can't be trusted: unknown coding, or both framings at once.
+  for (const char* framing :
+       {"Transfer-Encoding: gzip\r\n", "Transfer-Encoding: chunked\r\nContent-Length: 3\r\n",
+        "Content-Length: 3\r\nContent-Length: 4\r\n", "Content-Length: -1\r\n"}) {
+    HttpRequestParser refused;
+    auto result =
+        refused.feed(std::string("POST http://a.example/ HTTP/1.1\r\n") + framing + "\r\n");
+    EXPECT_FALSE(result.ok()) << framing;
+    EXPECT_EQ(refused.errorStatus(), 400) << framing;
+  }
+}
+
+TEST(HttpRequestParserTest, BoundsAreEnforcedWithTheirStatus) {
+  HttpRequestParser::Limits limits;
+  limits.maxHeadBytes = 200;
+  limits.maxHeaders = 3;
+  limits.maxTargetBytes = 40;
+  const std::string line = "GET http://a.example/ HTTP/1.1\r\n";
+
+  // A head of exactly the limit passes; one byte more fails, however it is chunked.
+  const std::string filler(200 - line.size() - 7, 'x');
+  const std::string exact = line + "A: " + filler + "\r\n\r\n";
+  ASSERT_EQ(exact.size(), 200u);
+  HttpRequestParser fits(limits);
+  auto ok = fits.feed(exact);
+  EXPECT_TRUE(ok.ok() && ok->head);
+  HttpRequestParser tooLarge(limits);
+  ASSERT_TRUE(tooLarge.feed(line + "A: " + filler).ok());
+  auto over = tooLarge.feed("x\r\n\r\n");
+  EXPECT_FALSE(over.ok());
+  EXPECT_EQ(tooLarge.errorStatus(), 431);
+  // Never completed: a head that keeps growing fails rather than buffering forever.
+  HttpRequestParser endless(limits);
+  Status status = endless.feed(line).status();
+  for (int i = 0; i < 100 && status.ok(); ++i) status = endless.feed("X-Long: yyyy").status();
+  EXPECT_EQ(endless.errorStatus(), 431);
+
+  HttpRequestParser tooMany(limits);
+  EXPECT_FALSE(tooMany.feed(line + "A: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\n\r\n").ok());
+  EXPECT_EQ(tooMany.errorStatus(), 431);
+
+  HttpRequestParser longTarget(limits);
+  EXPECT_FALSE(longTarget.feed("GET http://a.example/" + std::string(30, 'p')).ok());
+  EXPECT_EQ(longTarget.errorStatus(), 414);
+  // A failure is final.
+  auto again = longTarget.feed(line + "\r\n");
+  EXPECT_FALSE(again.ok());
+  EXPECT_EQ(again.status().message(), "request target too long");
+}
+
+TEST(HttpRequestParserTest, MalformedHeadsFailWith400) {
+  for (std::string bad : {
+           std::string("GET\r\n\r\n"),
+           std::string("GET http://a.example/ HTTX/1.1\r\n\r\n"),
+           std::string("G(T http://a.example/ HTTP/1.1\r\n\r\n"),
+           std::string("GET http://a.ex ample/ HTTP/1.1\r\n\r\n"),
+           std::string("CONNECT example.com HTTP/1.1\r\n\r\n"),
+           std::string("CONNECT http://example.com:443/ HTTP/1.1\r\n\r\n"),
+           std::string("GET http://a.example/ HTTP/1.1\r\nNo colon\r\n\r\n"),
+           std::string("GET http://a.example/ HTTP/1.1\r\nBad name: 1\r\n\r\n"),
+           std::string("GET http://a.example/\0x HTTP/1.1\r\n\r\n", 35),
+           std::string("GET http://a.example/ HTTP/1.1\r\nX\0: 1\r\n\r\n", 40),
+           std::string("GET http://a.example/ HTTP/1.1\r\nX: a\0b\r\n\r\n", 42),
+           std::string("\0\0\0\0", 4),
+       }) {
+    SCOPED_TRACE(bad);
+    HttpRequestParser parser;
+    auto result = parser.feed(bad);
+    EXPECT_FALSE(result.ok());
+    EXPECT_FALSE(result.status().message().empty());
+    EXPECT_EQ(parser.errorStatus(), 400);
+  }
+  HttpRequestParser future;
+  EXPECT_FALSE(future.feed("GET http://a.example/ HTTP/2.0\r\n\r\n").ok());
+  EXPECT_EQ(future.errorStatus(), 505);
+}
+
+}  // namespace
+}  // namespace zelto
