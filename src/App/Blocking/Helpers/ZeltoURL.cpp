@@ -30,28 +30,10 @@ std::string replaceAll(std::string_view text, std::string_view target,
   return out;
 }
 
-// The port of the block page: "httpPort" when it is a whole number from 1 to 65535. Anything
-// else (absent, fractional, negative, too large, not a number) gives the default rather than
-// a port that wrapped around.
 int blockPagePort(const ZeltoPreferences* prefs) {
   constexpr int kDefault = ZeltoURL::kDefaultHttpPort;
   if (prefs == nullptr || !prefs->httpPort) return kDefault;
-  const nlohmann::json& value = *prefs->httpPort;
-  auto inRange = [](auto port) { return port >= 1 && port <= 65535; };
-  if (value.is_number_unsigned()) {
-    uint64_t port = value.get<uint64_t>();
-    return inRange(port) ? static_cast<int>(port) : kDefault;
-  }
-  if (value.is_number_integer()) {
-    int64_t port = value.get<int64_t>();
-    return inRange(port) ? static_cast<int>(port) : kDefault;
-  }
-  if (value.is_number_float()) {
-    double port = value.get<double>();
-    return std::isfinite(port) && std::trunc(port) == port && inRange(port) ? static_cast<int>(port)
-                                                                            : kDefault;
-  }
-  return kDefault;
+  return ZeltoURL::portNumber(*prefs->httpPort, kDefault);
 }
 
 }  // namespace
@@ -239,5 +221,25 @@ bool ZeltoURL::urlIsBlockedPage(std::string_view url) {
   }
   return rest.starts_with(kBlockPageMarker);
 }
+
+int ZeltoURL::portNumber(const nlohmann::json& value, int fallback) {
+  auto inRange = [](auto port) { return port >= 1 && port <= 65535; };
+  if (value.is_number_unsigned()) {
+    uint64_t port = value.get<uint64_t>();
+    return inRange(port) ? static_cast<int>(port) : fallback;
+  }
+  if (value.is_number_integer()) {
+    int64_t port = value.get<int64_t>();
+    return inRange(port) ? static_cast<int>(port) : fallback;
+  }
+  if (value.is_number_float()) {
+    double port = value.get<double>();
+    return std::isfinite(port) && std::trunc(port) == port && inRange(port) ? static_cast<int>(port)
+                                                                            : fallback;
+  }
+  return fallback;
+}
+
+int ZeltoURL::getZeltoBlockedPagePort() const { return blockPagePort(prefs_ ? prefs_() : nullptr); }
 
 }  // namespace zelto

@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +77,8 @@ class ZeltoURL {
   // "http://localhost:PORT/block/", PORT being the preferences' "httpPort" when it is a whole
   // number from 1 to 65535, else 8919.
   std::string getZeltoBlockedPage() const;
+  // The PORT of that address: where the block page must be served.
+  int getZeltoBlockedPagePort() const;
   // The block page for `url`: the base address, "?zelto_url=" and `url` percent-encoded.
   std::string getZeltoBlockedPageForURL(std::string_view url) const;
 
@@ -97,6 +100,9 @@ class ZeltoURL {
   // The blocked URL that a block-page address carries: "" when the address has no query,
   // nothing when it has no "zelto_url" key or isn't a URL.
   static std::optional<std::string> getZeltoURLFromProxyURL(std::string_view address);
+  // `value` as a port: a whole number from 1 to 65535. Anything else (absent, fractional,
+  // negative, too large, not a number) gives `fallback` rather than a port that wrapped around.
+  static int portNumber(const nlohmann::json& value, int fallback);
   static bool isBareDomain(std::string_view text);
   static std::string wrapBareDomain(std::string_view domain);
   static std::string normalizeHost(std::string_view host);
