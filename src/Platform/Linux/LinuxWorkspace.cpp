@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Platform/Linux/InotifyReader.h"
+#include "Platform/Linux/LinuxProcessTable.h"
 #include "Platform/Log.h"
 #include "Platform/PropertyList.h"
 
@@ -24,19 +25,10 @@ namespace zelto {
 
 namespace {
 
-constexpr const char* kDeletedSuffix = " (deleted)";
-
 // The first re-read of the list after an executable was opened, and the last one: an exec that
 // has opened its file has not always replaced the process image yet.
 constexpr double kFirstSettleDelaySeconds = 0.05;
 constexpr double kLastSettleDelaySeconds = 3.2;
-
-std::optional<std::string> readLink(const std::string& path) {
-  std::vector<char> buffer(4096);
-  ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
-  if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) return std::nullopt;
-  return std::string(buffer.data(), static_cast<size_t>(length));
-}
 
 // The path with every link resolved and no "." or ".." left.
 Result<std::string> canonicalPath(const std::string& path) {
@@ -103,15 +95,11 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
 }
 
 std::optional<std::string> LinuxWorkspace::executableOf(pid_t pid) const {
-  // A zombie has no executable any more: it reads as ended, like a process that is gone.
-  auto target = readLink("/proc/" + std::to_string(pid) + "/exe");
-  if (!target) return std::nullopt;
-  // An executable replaced on disk while running (an update) still names its bundle.
-  std::string suffix = kDeletedSuffix;
-  if (target->size() > suffix.size() && target->ends_with(suffix)) {
-    target->resize(target->size() - suffix.size());
-  }
-  return target;
+  // A zombie has no executable any more: it reads as ended, like a process that is gone. An
+  // executable replaced on disk while running (an update) still names its bundle.
+  auto executable = LinuxProcessTable::executableOf(pid);
+  if (!executable) return std::nullopt;
+  return executable->path;
 }
 
 std::optional<LinuxWorkspace::FileVersion> LinuxWorkspace::regularFileVersion(

@@ -40,6 +40,19 @@ bool ProcessWatch::hasEnded() const {
   return ::poll(&entry, 1, 0) > 0;
 }
 
+Status ProcessWatch::sendSignal(int number) const {
+  if (!pidfd_.valid()) return Status::failure("no pidfd to signal");
+#ifdef SYS_pidfd_send_signal
+  if (::syscall(SYS_pidfd_send_signal, pidfd_.get(), number, nullptr, 0) != 0) {
+    return Status::failure(std::string("sending signal ") + std::to_string(number) + ": " +
+                           std::strerror(errno));
+  }
+  return Status::success();
+#else
+  return Status::failure("sending a signal through a pidfd: not offered by this system");
+#endif
+}
+
 Status ProcessWatch::watchEnd(RunLoop& loop, std::function<void()> onEnd) {
   watch_.reset();
   if (!pidfd_.valid()) return Status::failure("no pidfd to watch");

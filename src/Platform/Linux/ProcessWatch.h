@@ -3,6 +3,8 @@
 // A pidfd refers to one process for good: once that process has ended it reads as ended, even
 // when its number has been given to another process since. `hasEnded` asks without waiting;
 // `watchEnd` calls back on the loop once the process has ended (a zombie counts as ended).
+// `sendSignal` signals that process through its pidfd, so a signal never reaches another
+// process that has taken over the number.
 // An empty ProcessWatch (default, or moved from) refers to no process: it never reads as ended
 // and can't be watched.
 //
@@ -34,6 +36,10 @@ class ProcessWatch {
   bool isOpen() const { return pidfd_.valid(); }
   bool isWatched() const { return watch_ != nullptr; }
   bool hasEnded() const;
+
+  // Sends signal `number` to the process. A process that has ended (zombie or gone) is a
+  // failure saying so; `hasEnded` tells that case apart.
+  Status sendSignal(int number) const;
 
   // Calls `onEnd` on `loop`'s thread once the process has ended (and again on each later turn
   // of the loop until the watch is dropped, so `onEnd` usually drops it). Replaces an earlier

@@ -1,0 +1,243 @@
+#include "MainApp/AppBlocker.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <array>
+
+#include "MainApp/BlockedExecutables.h"
+#include "Platform/Log.h"
+#include "Platform/ProcessInfo.h"
+
+namespace zelto {
+
+namespace {
+
+// The looks after a blocked executable was opened, after the one at once: an exec opens its
+// file just before the process runs it.
+constexpr std::array<double, 5> kSettleDelaysSeconds = {0.01, 0.03, 0.1, 0.3, 1.0};
+
+bool flag(const nlohmann::json& entry, const char* key) {
+  auto value = entry.find(key);
+  return value != entry.end() && value->is_boolean() && value->get<bool>();
+}
+
+}  // namespace
+
+AppBlocker::AppBlocker(RunLoop& loop, ProcessTable& processes, ExecutableWatch& watch,
+                       Options options)
+    : loop_(loop),
+      processes_(processes),
+      watch_(watch),
+      options_(options),
+      ownPid_(ProcessInfo::processIdentifier()) {}
+
+AppBlocker::~AppBlocker() { shutdown(); }
+
+void AppBlocker::setEntries(const nlohmann::json& blockedApplications, const FileSystem& fs,
+                            const std::string& searchPath) {
+  std::map<std::string, Rule> rules;
+  std::vector<std::string> problems;
+  if (!blockedApplications.is_array()) {
+    if (!blockedApplications.is_null()) problems.push_back("the list of entries is no array");
+  } else {
+    size_t index = 0;
+    for (const auto& entry : blockedApplications) {
+      const std::string which = "entry " + std::to_string(index++);
+      if (!entry.is_object()) {
+        problems.push_back(which + ": not an object");
+        continue;
+      }
+      auto path = entry.find("path");
+      if (path == entry.end() || !path->is_string()) {
+        problems.push_back(which + ": no path");
+        continue;
+      }
+      // When an entry sets several ways of ending, the first of these wins: hide, force quit,
+      // soft quit; plain quit when it sets none.
+      Rule rule;
+      if (flag(entry, "shouldHideInsteadOfQuit")) {
+        rule.ending = Ending::kHide;
+      } else if (flag(entry, "shouldAlwaysForceQuit")) {
+        rule.ending = Ending::kForceQuit;
+      } else if (flag(entry, "performOnlySoftKillThenLeaveOpen")) {
+        rule.ending = Ending::kSoftQuit;
+      }
+      rule.reopen = flag(entry, "shouldReopenWhenUnzeltoing");
+      auto resolved = BlockedExecutables::resolve(path->get<std::string>(), fs, searchPath);
+      for (auto& problem : resolved.problems) problems.push_back(std::move(problem));
+      // An executable named by several entries is ended the way the first one says.
+      for (const auto& executable : resolved.executables) rules.emplace(executable, rule);
+    }
+  }
+  std::set<std::string> current;
+  for (const auto& problem : problems) {
+    if (!problems_.contains(problem) && !current.contains(problem)) {
+      log::warning("Blocked application left out: {}", problem);
+    }
+    current.insert(problem);
+  }
+  problems_ = std::move(current);
+  rules_ = std::move(rules);
+  if (mode_ != Mode::kEnforcing) return;
+  watchExecutables();
+  scan();
+}
+
+void AppBlocker::setMode(Mode mode) {
+  if (mode == mode_) return;
+  const Mode before = mode_;
+  mode_ = mode;
+  if (before == Mode::kEnforcing) stopEnforcing();
+  if (mode == Mode::kEnforcing) startEnforcing();
+  if (mode == Mode::kOff) reopen();
+}
+
+void AppBlocker::shutdown() {
+  if (mode_ == Mode::kEnforcing) stopEnforcing();
+  mode_ = Mode::kOff;
+  reopen_.clear();
+}
+
+void AppBlocker::startEnforcing() {
+  watchExecutables();
+  if (options_.rescanSeconds > 0) {
+    rescanTimer_ =
+        loop_.addTimer(options_.rescanSeconds, options_.rescanSeconds, [this] { scan(); });
+  }
+  scan();
+}
+
+void AppBlocker::stopEnforcing() {
+  watch_.clear();
+  rescanTimer_.reset();
+  settleTimer_.reset();
+  thaw();
+  // A quit still waiting for its SIGKILL is left as it is: the program may stay now.
+  handled_.clear();
+}
+
+void AppBlocker::watchExecutables() {
+  std::vector<std::string> executables;
+  for (const auto& [executable, rule] : rules_) executables.push_back(executable);
+  Status watched = watch_.watch(executables, [this] { onExecutableOpened(); });
+  if (!watched.ok() && !watchFailureLogged_) {
+    watchFailureLogged_ = true;
+    log::warning("Blocked programs that start are ended only at the next regular look: {}",
+                 watched.message());
+  }
+}
+
+void AppBlocker::onExecutableOpened() {
+  if (mode_ != Mode::kEnforcing) return;
+  scan();
+  settleStep_ = 0;
+  settleTimer_ = loop_.addTimer(kSettleDelaysSeconds[0], 0, [this] { settle(); });
+}
+
+void AppBlocker::settle() {
+  scan();
+  if (++settleStep_ >= kSettleDelaysSeconds.size()) {
+    settleTimer_.reset();
+    return;
+  }
+  settleTimer_ = loop_.addTimer(kSettleDelaysSeconds[settleStep_], 0, [this] { settle(); });
+}
+
+void AppBlocker::scan() {
+  if (mode_ != Mode::kEnforcing || rules_.empty()) return;
+  std::erase_if(handled_, [](const auto& item) { return item.second.process->hasEnded(); });
+  for (const auto& entry : processes_.processesOfCurrentUser()) {
+    if (entry.pid <= 1 || entry.pid == ownPid_) continue;
+    auto rule = rules_.find(entry.executable);
+    if (rule == rules_.end()) continue;
+    auto known = handled_.find(entry.pid);
+    if (known != handled_.end()) {
+      if (!known->second.process->hasEnded()) continue;  // being ended already, or left alone
+      handled_.erase(known);
+    }
+    auto process = processes_.open(entry.pid, entry.executable);
+    if (!process.ok()) {
+      log::debug("Not ending {}: {}", entry.executable, process.status().message());
+      continue;
+    }
+    end(std::move(*process), entry.executable, rule->second);
+  }
+}
+
+void AppBlocker::end(std::unique_ptr<ProcessTable::Process> process, const std::string& executable,
+                     const Rule& rule) {
+  const int pid = process->pid();
+  Status sent;
+  switch (rule.ending) {
+    case Ending::kQuit:
+      log::info("Quit {} (pid {})", executable, pid);
+      sent = process->signal(SIGTERM);
+      break;
+    case Ending::kForceQuit:
+      log::info("Force quit {} (pid {})", executable, pid);
+      sent = process->signal(SIGKILL);
+      break;
+    case Ending::kSoftQuit:
+      log::info("Soft quit {} (pid {})", executable, pid);
+      sent = process->signal(SIGTERM);
+      break;
+    case Ending::kHide:
+      log::info("Hid {} (pid {})", executable, pid);
+      sent = process->signal(SIGSTOP);
+      break;
+  }
+  if (!sent.ok()) log::warning("Could not end {} (pid {}): {}", executable, pid, sent.message());
+  Handled& handled = handled_[pid];
+  handled.process = std::move(process);
+  handled.ending = rule.ending;
+  handled.executable = executable;
+  if (rule.ending == Ending::kQuit) {
+    handled.killTimer =
+        loop_.addTimer(options_.quitGraceSeconds, 0, [this, pid] { killIfStillThere(pid); });
+  }
+  const bool quit = rule.ending == Ending::kQuit || rule.ending == Ending::kForceQuit;
+  if (quit && rule.reopen &&
+      std::find(reopen_.begin(), reopen_.end(), executable) == reopen_.end()) {
+    reopen_.push_back(executable);
+  }
+}
+
+void AppBlocker::killIfStillThere(int pid) {
+  auto found = handled_.find(pid);
+  if (found == handled_.end()) return;
+  Handled& handled = found->second;
+  handled.killTimer.reset();
+  if (handled.process->hasEnded()) return;
+  log::info("Force quit {} (pid {}): still running {} s after being asked to quit",
+            handled.executable, pid, options_.quitGraceSeconds);
+  Status sent = handled.process->signal(SIGKILL);
+  if (!sent.ok()) {
+    log::warning("Could not end {} (pid {}): {}", handled.executable, pid, sent.message());
+  }
+}
+
+void AppBlocker::thaw() {
+  for (auto& [pid, handled] : handled_) {
+    if (handled.ending != Ending::kHide || handled.process->hasEnded()) continue;
+    log::info("Woke {} (pid {})", handled.executable, pid);
+    Status sent = handled.process->signal(SIGCONT);
+    if (!sent.ok()) {
+      log::warning("Could not wake {} (pid {}): {}", handled.executable, pid, sent.message());
+    }
+  }
+}
+
+void AppBlocker::reopen() {
+  for (const auto& executable : reopen_) {
+    Status launched = processes_.launchDetached(executable);
+    if (launched.ok()) {
+      log::info("Reopened {}", executable);
+    } else {
+      log::warning("{}", launched.message());
+    }
+  }
+  reopen_.clear();
+}
+
+}  // namespace zelto

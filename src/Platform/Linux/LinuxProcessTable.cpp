@@ -1,0 +1,200 @@
+#include "Platform/Linux/LinuxProcessTable.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "Platform/Linux/FileDescriptor.h"
+#include "Platform/Linux/ProcessWatch.h"
+#include "Platform/Log.h"
+
+extern char** environ;
+
+namespace zelto {
+
+namespace {
+
+constexpr const char* kDeletedSuffix = " (deleted)";
+
+std::string procPath(pid_t pid, const char* leaf) {
+  return "/proc/" + std::to_string(pid) + "/" + leaf;
+}
+
+// The real user of process `pid`, from the first number of its Uid: line.
+std::optional<uid_t> realUserOf(pid_t pid) {
+  std::ifstream status(procPath(pid, "status"));
+  for (std::string line; std::getline(status, line);) {
+    if (!line.starts_with("Uid:")) continue;
+    char* end = nullptr;
+    unsigned long uid = std::strtoul(line.c_str() + 4, &end, 10);
+    if (end == line.c_str() + 4) return std::nullopt;
+    return static_cast<uid_t>(uid);
+  }
+  return std::nullopt;
+}
+
+// A process pinned by its pidfd.
+class PinnedProcess final : public ProcessTable::Process {
+ public:
+  PinnedProcess(pid_t pid, ProcessWatch watch) : pid_(pid), watch_(std::move(watch)) {}
+  int pid() const override { return pid_; }
+  bool hasEnded() const override { return watch_.hasEnded(); }
+  Status signal(int number) override {
+    Status sent = watch_.sendSignal(number);
+    if (sent.ok() || !watch_.hasEnded()) return sent;
+    log::debug("Process {} had ended before signal {} reached it", pid_, number);
+    return Status::success();
+  }
+
+ private:
+  pid_t pid_;
+  ProcessWatch watch_;
+};
+
+// A process known by its number only (no pidfds here): its executable is read again before
+// each signal, so that a number taken over by another program is left alone.
+class NumberedProcess final : public ProcessTable::Process {
+ public:
+  NumberedProcess(pid_t pid, std::string executable)
+      : pid_(pid), executable_(std::move(executable)) {}
+  int pid() const override { return pid_; }
+  bool hasEnded() const override {
+    auto now = LinuxProcessTable::executableOf(pid_);
+    return !now || now->path != executable_;
+  }
+  Status signal(int number) override {
+    if (!hasEnded()) {
+      if (::kill(pid_, number) == 0) return Status::success();
+      const int reason = errno;
+      if (reason != ESRCH) {
+        return Status::failure("signalling process " + std::to_string(pid_) + ": " +
+                               std::strerror(reason));
+      }
+    }
+    log::debug("Process {} had ended before signal {} reached it", pid_, number);
+    return Status::success();
+  }
+
+ private:
+  pid_t pid_;
+  std::string executable_;
+};
+
+}  // namespace
+
+std::optional<LinuxProcessTable::Executable> LinuxProcessTable::executableOf(pid_t pid) {
+  std::vector<char> buffer(4096);
+  ssize_t length = ::readlink(procPath(pid, "exe").c_str(), buffer.data(), buffer.size());
+  if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) return std::nullopt;
+  Executable executable{std::string(buffer.data(), static_cast<size_t>(length)), false};
+  const std::string suffix = kDeletedSuffix;
+  if (executable.path.size() > suffix.size() && executable.path.ends_with(suffix)) {
+    executable.path.resize(executable.path.size() - suffix.size());
+    executable.replaced = true;
+  }
+  return executable;
+}
+
+std::vector<ProcessTable::Entry> LinuxProcessTable::processesOfCurrentUser() {
+  std::vector<Entry> entries;
+  const uid_t uid = ::getuid();
+  std::error_code error;
+  std::filesystem::directory_iterator proc("/proc", error);
+  if (error) {
+    log::error("Could not read the process table: {}", error.message());
+    return entries;
+  }
+  for (; !error && proc != std::filesystem::directory_iterator(); proc.increment(error)) {
+    std::string name = proc->path().filename().string();
+    char* end = nullptr;
+    long number = std::strtol(name.c_str(), &end, 10);
+    if (end == name.c_str() || *end != '\0' || number <= 0) continue;
+    pid_t pid = static_cast<pid_t>(number);
+    // The executable first: it can't be read for most processes of other users, and reading
+    // it is cheaper than reading the status.
+    auto executable = executableOf(pid);
+    if (!executable || realUserOf(pid) != uid) continue;
+    entries.push_back(Entry{pid, std::move(executable->path), executable->replaced});
+  }
+  if (error) log::warning("Reading the process table stopped early: {}", error.message());
+  return entries;
+}
+
+Result<std::unique_ptr<ProcessTable::Process>> LinuxProcessTable::open(
+    int pid, const std::string& executable) {
+  const std::string process = "process " + std::to_string(pid);
+  auto watch = ProcessWatch::open(pid);
+  // Read after pinning: the process still alive afterwards is the one whose executable was read.
+  auto now = executableOf(pid);
+  if (!now) return Status::failure(process + " has ended");
+  if (now->path != executable) return Status::failure(process + " runs " + now->path + " now");
+  if (!watch.ok()) {
+    return std::unique_ptr<Process>(std::make_unique<NumberedProcess>(pid, executable));
+  }
+  if (watch->hasEnded()) return Status::failure(process + " has ended");
+  return std::unique_ptr<Process>(std::make_unique<PinnedProcess>(pid, std::move(*watch)));
+}
+
+Status LinuxProcessTable::launchDetached(const std::string& executable) {
+  const std::string couldNot = "Could not launch " + executable + ": ";
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return Status::failure(couldNot + std::strerror(errno));
+  FileDescriptor readEnd(ends[0]), writeEnd(ends[1]);
+  // Everything the children need is made before the fork: between fork and exec they make only
+  // async-signal-safe calls.
+  std::string path = executable;
+  char* argv[] = {path.data(), nullptr};
+  const int errorPipe = writeEnd.get();
+
+  pid_t middle = ::fork();
+  if (middle < 0) return Status::failure(couldNot + std::strerror(errno));
+  if (middle == 0) {
+    auto fail = [errorPipe](int number) {
+      ssize_t ignored = ::write(errorPipe, &number, sizeof number);
+      (void)ignored;
+      ::_exit(127);
+    };
+    if (::setsid() < 0) fail(errno);
+    pid_t program = ::fork();
+    if (program < 0) fail(errno);
+    if (program > 0) ::_exit(0);
+    int null = ::open("/dev/null", O_RDWR);
+    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0) {
+      fail(errno);
+    }
+    if (null > 2) ::close(null);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number) ::sigaction(number, &byDefault, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(path.c_str(), argv, environ);
+    fail(errno);
+  }
+  writeEnd.reset();
+  int status = 0;
+  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+  // Nothing comes through the pipe once the program runs: its exec closed the last write end.
+  int reason = 0;
+  ssize_t length;
+  do {
+    length = ::read(readEnd.get(), &reason, sizeof reason);
+  } while (length < 0 && errno == EINTR);
+  if (length == static_cast<ssize_t>(sizeof reason)) {
+    return Status::failure(couldNot + std::strerror(reason));
+  }
+  log::debug("Launched {}", executable);
+  return Status::success();
+}
+
+}  // namespace zelto

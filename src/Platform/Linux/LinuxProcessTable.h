@@ -1,0 +1,43 @@
+// LinuxProcessTable: the ProcessTable of this machine, read from /proc.
+//
+// A process is the current user's when the first (real) user of the Uid: line of
+// /proc/PID/status is this process's real user. Its executable is the target of /proc/PID/exe,
+// whose " (deleted)" suffix says the file was replaced or removed; a zombie has none and is left
+// out.
+//
+// Processes are pinned by pidfds (ProcessWatch) and signalled through them. Where the system
+// offers no pidfd, a process is signalled by its number, once its executable has been read
+// again and found unchanged.
+//
+// Launching forks twice: the first child starts a session of its own, forks the program's
+// process and exits at once, so this process reaps only that short-lived child and the program
+// is nobody's child here. A close-on-exec pipe carries the reason back when the exec fails.
+//
+// Ownership and threads: see ProcessTable. Holds no descriptor between calls.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+#include "Platform/ProcessTable.h"
+
+namespace zelto {
+
+class LinuxProcessTable final : public ProcessTable {
+ public:
+  struct Executable {
+    std::string path;
+    bool replaced = false;  // the file was replaced or removed since the process started
+  };
+  // The executable of process `pid`; nothing when it has ended, is a zombie or a kernel thread,
+  // or can't be read.
+  static std::optional<Executable> executableOf(pid_t pid);
+
+  std::vector<Entry> processesOfCurrentUser() override;
+  Result<std::unique_ptr<Process>> open(int pid, const std::string& executable) override;
+  Status launchDetached(const std::string& executable) override;
+};
+
+}  // namespace zelto

@@ -1,0 +1,201 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "MainApp/AppBlocker.h"
+#include "Platform/Linux/InotifyExecutableWatch.h"
+#include "Platform/Linux/LinuxProcessTable.h"
+#include "Platform/Linux/UvRunLoop.h"
+#include "Support/LogCapture.h"
+#include "Support/RunLoopUntil.h"
+#include "Support/SleepingChild.h"
+#include "Support/TempDir.h"
+
+namespace zelto {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing::eventually;
+using ::testing::IsEmpty;
+using testing::LogCapture;
+using testing::runLoopUntil;
+using testing::SleepingChild;
+using testing::TempDir;
+using ::testing::UnorderedElementsAre;
+
+// The machine's processes, but launches are only written down.
+class LaunchRecordingTable final : public ProcessTable {
+ public:
+  std::vector<Entry> processesOfCurrentUser() override { return real.processesOfCurrentUser(); }
+  Result<std::unique_ptr<Process>> open(int pid, const std::string& executable) override {
+    return real.open(pid, executable);
+  }
+  Status launchDetached(const std::string& executable) override {
+    launched.push_back(executable);
+    return Status::success();
+  }
+  LinuxProcessTable real;
+  std::vector<std::string> launched;
+};
+
+// A watch that never tells anything: starts are found by the regular look only.
+class DeafWatch final : public ExecutableWatch {
+ public:
+  Status watch(const std::vector<std::string>&, Callback) override { return Status::success(); }
+  void clear() override {}
+};
+
+class AppBlockerTest : public ::testing::Test {
+ protected:
+  // The regular look is left out (unless a test asks for it), so that starts are found by the
+  // watch.
+  void makeBlocker(AppBlocker::Options options = {0.2, 3600}, ExecutableWatch* watch = nullptr) {
+    blocker = std::make_unique<AppBlocker>(loop, processes, watch ? *watch : inotifyWatch, options);
+  }
+  void SetUp() override { makeBlocker(); }
+
+  // A copy of sleep named `name`, in this test's folder.
+  std::string program(const std::string& name) {
+    std::string path = fs::canonical(temp.path()).string() + "/" + name;
+    SleepingChild::copyProgram(path);
+    return path;
+  }
+  static json entry(const std::string& path, const std::vector<std::string>& flags = {}) {
+    json value = {{"path", path}};
+    for (const auto& flag : flags) value[flag] = true;
+    return value;
+  }
+  void block(const json& entries) { blocker->setEntries(entries, localFs, ""); }
+
+  TempDir temp;
+  LocalFileSystem localFs;
+  UvRunLoop loop;
+  LaunchRecordingTable processes;
+  InotifyExecutableWatch inotifyWatch{loop};
+  std::unique_ptr<AppBlocker> blocker;
+};
+
+TEST_F(AppBlockerTest, QuitAsksFirstAndKillsWhatStaysWhileForceQuitKillsAtOnce) {
+  const std::string quits = program("quits"), stays = program("stays"), forced = program("forced");
+  block(json::array({entry(quits), entry(stays), entry(forced, {"shouldAlwaysForceQuit"})}));
+  SleepingChild polite(quits), stubborn(stays, true), other(forced);
+  blocker->setMode(AppBlocker::Mode::kEnforcing);
+  ASSERT_TRUE(
+      runLoopUntil(loop, [&] { return polite.ended() && stubborn.ended() && other.ended(); }));
+  EXPECT_EQ(polite.endingSignal(), SIGTERM);
+  EXPECT_EQ(stubborn.endingSignal(), SIGKILL);
+  EXPECT_EQ(other.endingSignal(), SIGKILL);
+}
+
+TEST_F(AppBlockerTest, SoftQuitAsksOnceAndLeavesTheProgramRunning) {
+  LogCapture log;
+  const std::string soft = program("soft"), later = program("later");
+  block(json::array({entry(soft, {"performOnlySoftKillThenLeaveOpen"}), entry(later)}));
+  SleepingChild asked(soft, true);
+  blocker->setMode(AppBlocker::Mode::kEnforcing);
+  // Another blocked start makes the blocker look at every process again.
+  SleepingChild started(later);
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return started.ended(); }));
+  EXPECT_FALSE(asked.ended());
+  EXPECT_TRUE(asked.termPending());
+  EXPECT_EQ(log.count("Soft quit " + soft + " (pid " + std::to_string(asked.pid()) + ")"), 1u);
+}
+
+TEST_F(AppBlockerTest, HiddenProgramsStayStoppedOnlyWhileEnforcing) {
+  const std::string hidden = program("hidden");
+  // Hiding wins over force quitting.
+  block(json::array({entry(hidden, {"shouldHideInsteadOfQuit", "shouldAlwaysForceQuit"})}));
+  SleepingChild child(hidden);
+  blocker->setMode(AppBlocker::Mode::kEnforcing);
+  EXPECT_TRUE(eventually([&] { return child.state() == 'T'; }));
+  blocker->setMode(AppBlocker::Mode::kBreak);
+  EXPECT_TRUE(eventually([&] { return child.state() != 'T'; }));
+  blocker->setMode(AppBlocker::Mode::kEnforcing);
+  EXPECT_TRUE(eventually([&] { return child.state() == 'T'; }));
+  blocker.reset();  // as when Zelto is told to end
+  EXPECT_TRUE(eventually([&] { return child.state() != 'T'; }));
+  EXPECT_FALSE(child.ended());
+}
+
+TEST_F(AppBlockerTest, ProgramStartedWhileEnforcingIsEndedAtOnceEvenAfterAnUpdate) {
+  const std::string path = program("started");
+  block(json::array({entry(path)}));
+  blocker->setMode(AppBlocker::Mode::kEnforcing);
+  {
+    SleepingChild child(path);
+    ASSERT_TRUE(runLoopUntil(loop, [&] { return child.ended(); }));
+  }
+  // An update replaces the file: the watch follows it to the new one.
+  const std::string update = program("update");
+  fs::rename(update, path);
+  SleepingChild child(path);
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return child.ended(); }));
+}
+
+TEST_F(AppBlockerTest, StartTheWatchMissedIsFoundByTheRegularLook) {
+  DeafWatch deaf;
+  makeBlocker({0.2, 0.05}, &deaf);
+  const std::string path = program("unseen");
+  block(json::array({entry(path)}));
+  blocker->setMode(AppBlocker::Mode::kEnforcing);
+  SleepingChild child(path);
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return child.ended(); }));
+}
+
+TEST_F(AppBlockerTest, ReopensEachQuitProgramOnceWhenBlockingEnds) {
+  const std::string quit = program("quit"), forced = program("forced"), soft = program("soft"),
+                    hidden = program("hidden"), plain = program("plain");
+  const std::string reopen = "shouldReopenWhenUnzeltoing";
+  block(json::array({entry(quit, {reopen}), entry(forced, {reopen, "shouldAlwaysForceQuit"}),
+                     entry(soft, {reopen, "performOnlySoftKillThenLeaveOpen"}),
+                     entry(hidden, {reopen, "shouldHideInsteadOfQuit"}), entry(plain)}));
+  SleepingChild first(quit), second(quit), third(forced), fourth(soft, true), fifth(hidden),
+      sixth(plain);
+  blocker->setMode(AppBlocker::Mode::kEnforcing);
+  ASSERT_TRUE(runLoopUntil(loop, [&] {
+    return first.ended() && second.ended() && third.ended() && sixth.ended() &&
+           fifth.state() == 'T';
+  }));
+  blocker->setMode(AppBlocker::Mode::kBreak);
+  EXPECT_THAT(processes.launched, IsEmpty());
+  blocker->setMode(AppBlocker::Mode::kOff);
+  EXPECT_THAT(processes.launched, UnorderedElementsAre(quit, forced));
+  // A blocking period that quits nothing reopens nothing.
+  processes.launched.clear();
+  blocker->setMode(AppBlocker::Mode::kEnforcing);
+  blocker->setMode(AppBlocker::Mode::kOff);
+  EXPECT_THAT(processes.launched, IsEmpty());
+}
+
+TEST_F(AppBlockerTest, EntriesOfTheWrongShapeAreLeftOutOrReadAsFalse) {
+  LogCapture log;
+  const std::string path = program("odd");
+  const json entries = json::array({5,
+                                    {{"path", 3}},
+                                    {{"name", "x"}},
+                                    entry(temp / "missing"),
+                                    {{"path", path},
+                                     {"shouldAlwaysForceQuit", "yes"},
+                                     {"shouldHideInsteadOfQuit", 1},
+                                     {"shouldReopenWhenUnzeltoing", "true"}}});
+  block(entries);
+  block(entries);
+  for (const char* problem : {"entry 0: not an object", "entry 1: no path", "entry 2: no path"}) {
+    EXPECT_EQ(log.count(std::string("Blocked application left out: ") + problem), 1u) << problem;
+  }
+  EXPECT_EQ(log.countStartingWith("Blocked application left out: " + (temp / "missing")), 1u);
+  block(json::object({{"path", path}}));
+  block(nullptr);
+  block(entries);
+  SleepingChild child(path);
+  blocker->setMode(AppBlocker::Mode::kEnforcing);
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return child.ended(); }));
+  EXPECT_EQ(child.endingSignal(), SIGTERM);  // neither force quit nor hidden
+  blocker->setMode(AppBlocker::Mode::kOff);
+  EXPECT_THAT(processes.launched, IsEmpty());
+}
+
+}  // namespace
+}  // namespace zelto
