@@ -1,0 +1,31 @@
+// HttpResponse: the bytes of the answers the main application's servers give: an HTTP/1.1
+// status line, the header fields every answer carries (Content-Type, Content-Length,
+// Connection: close, Cache-Control: no-store), any extra fields, and the body. Each answer ends
+// its connection.
+//
+// Class operations only; any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zelto {
+
+class HttpResponse {
+ public:
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+
+  // Control characters in extra field values become spaces, so a value can't end the head.
+  static std::string format(int status, std::string_view contentType, std::string_view body,
+                            const Fields& extraFields = {});
+  // A plain-text answer whose body is `reason` on one line.
+  static std::string plain(int status, std::string_view reason);
+  // "OK", "Not Found", ...; "Error" for a status it doesn't know.
+  static std::string_view reasonPhrase(int status);
+  // `text` with control characters (CR, LF, ...) replaced by spaces.
+  static std::string oneLine(std::string_view text);
+};
+
+}  // namespace zelto

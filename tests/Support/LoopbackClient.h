@@ -1,0 +1,58 @@
+// LoopbackClient: a TCP client for the server tests, on the test's own UvRunLoop: connects to a
+// port on 127.0.0.1 (or ::1), sends what it is given and keeps everything it receives until the
+// server closes. Reading can be held back, to leave the server with bytes it can't deliver.
+//
+// The loop's thread (the test's); destroy before the loop.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Platform/Linux/TcpStream.h"
+#include "Platform/Linux/UvRunLoop.h"
+
+namespace zelto::testing {
+
+class LoopbackClient {
+ public:
+  LoopbackClient(UvRunLoop& loop, int port, std::string firstBytes = {},
+                 const std::string& ip = "127.0.0.1", bool holdReading = false)
+      : firstBytes_(std::move(firstBytes)), holdReading_(holdReading) {
+    std::vector<SocketAddress> addresses;
+    if (auto address = SocketAddress::parse(ip, port); address.ok()) addresses.push_back(*address);
+    step_ = TcpStream::connect(loop, addresses, [this](Result<std::unique_ptr<TcpStream>> stream) {
+      if (!stream.ok()) {
+        ended = true;
+        return;
+      }
+      stream_ = std::move(*stream);
+      connected = true;
+      stream_->startReading([this](std::string_view bytes) { received.append(bytes); },
+                            [this](const Status&) { ended = true; });
+      if (holdReading_) stream_->pauseReading();
+      send(std::exchange(firstBytes_, {}));
+    });
+  }
+
+  void send(std::string bytes) {
+    if (stream_) stream_->write(std::move(bytes));
+  }
+  void readNow() {
+    if (stream_) stream_->resumeReading();
+  }
+  void close() { stream_.reset(); }
+
+  bool connected = false;
+  bool ended = false;  // the server closed (or the connection failed)
+  std::string received;
+
+ private:
+  std::string firstBytes_;
+  bool holdReading_;
+  std::unique_ptr<Registration> step_;
+  std::unique_ptr<TcpStream> stream_;
+};
+
+}  // namespace zelto::testing
