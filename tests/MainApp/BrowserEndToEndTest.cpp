@@ -1,0 +1,92 @@
+// The main application with a real browser: headless Chromium set up with the program's PAC
+// file, as a user would set it up. The test sites listen on the machine's own network address,
+// not on loopback, because the PAC file (and the browser itself) sends loopback addresses
+// direct.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
+#include <filesystem>
+
+#include "Support/HttpOrigin.h"
+#include "Support/MainAppUnderTest.h"
+
+namespace zelto::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using json = nlohmann::json;
+
+constexpr const char* kChromium = "/usr/bin/chromium";
+
+// The first IPv4 address of an interface that is up and not loopback.
+std::optional<std::string> networkAddress() {
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return std::nullopt;
+  std::optional<std::string> found;
+  for (ifaddrs* at = list; at != nullptr && !found; at = at->ifa_next) {
+    if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != AF_INET) continue;
+    if ((at->ifa_flags & IFF_UP) == 0 || (at->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(at->ifa_addr)->sin_addr, text,
+                sizeof text);
+    found = text;
+  }
+  ::freeifaddrs(list);
+  return found;
+}
+
+class BrowserEndToEndTest : public ::testing::Test {
+ protected:
+  // Chromium's view of `url` through the PAC file: the page's DOM after load, and a screenshot
+  // saved to `screenshot` when one is named.
+  std::string browse(const std::string& url, const std::string& screenshot = "") {
+    std::vector<std::string> arguments = {"--headless",
+                                          "--no-sandbox",
+                                          "--disable-gpu",
+                                          "--disable-dev-shm-usage",
+                                          "--no-first-run",
+                                          "--user-data-dir=" + (app_.dir() / "chromium"),
+                                          "--proxy-pac-url=" + app_.blockBase() + "/proxy.pac",
+                                          "--window-size=1024,768"};
+    arguments.push_back(screenshot.empty() ? "--dump-dom" : "--screenshot=" + screenshot);
+    arguments.push_back(url);
+    ChildProcess browser(kChromium, {}, app_.dir() / "chromium.err", arguments,
+                         app_.dir() / "chromium.out");
+    auto status = browser.waitForExit(std::chrono::seconds(90));
+    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << readWholeFile(app_.dir() / "chromium.err");
+    return readWholeFile(app_.dir() / "chromium.out");
+  }
+
+  MainAppUnderTest app_;
+};
+
+TEST_F(BrowserEndToEndTest, ABlockedSiteShowsTheBlockPageAndAnAllowedOneLoads) {
+  if (!std::filesystem::exists(kChromium)) GTEST_SKIP() << kChromium << " is not installed";
+  auto address = networkAddress();
+  if (!address) GTEST_SKIP() << "no network address besides loopback to serve the sites on";
+  HttpOrigin blocked("0.0.0.0", *address);
+  HttpOrigin allowed("0.0.0.0", *address);
+  json config = MainAppUnderTest::timer(3600);
+  config["profiles"] = json::array({{{"blockedWebsites", {blocked.pattern()}}}});
+  app_.writeConfig(config);
+  ASSERT_TRUE(app_.start()) << app_.log();
+
+  const std::string page = browse(blocked.url("/news"));
+  EXPECT_THAT(page, HasSubstr(blocked.url("/news")));
+  EXPECT_THAT(page, HasSubstr("Blocking ends in"));
+  EXPECT_EQ(blocked.hits(), 0);
+  const std::string shot = std::string(ZELTO_TEST_ARTIFACT_DIR) + "/block-page.png";
+  std::filesystem::create_directories(ZELTO_TEST_ARTIFACT_DIR);
+  std::filesystem::remove(shot);
+  browse(blocked.url("/news"), shot);
+  EXPECT_EQ(readWholeFile(shot).substr(0, 4), "\x89PNG") << "no screenshot at " << shot;
+
+  browse(allowed.url("/"));
+  EXPECT_GE(allowed.hits(), 1) << app_.log();
+}
+
+}  // namespace
+}  // namespace zelto::testing

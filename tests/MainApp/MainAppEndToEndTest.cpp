@@ -1,0 +1,143 @@
+// The main application end to end: the built program in a private copy of the bundle, real
+// origin servers on loopback, libcurl as the browser.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "Support/CurlFetch.h"
+#include "Support/HttpOrigin.h"
+#include "Support/MainAppUnderTest.h"
+#include "Support/SleepingChild.h"
+
+namespace zelto::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using json = nlohmann::json;
+
+class MainAppEndToEndTest : public ::testing::Test {
+ protected:
+  // `profile` in a configuration whose timer blocks for `seconds` more (none when 0).
+  void startWith(json profile, double seconds = 3600, json top = json::object()) {
+    json config = seconds > 0 ? MainAppUnderTest::timer(seconds) : json::object();
+    config.update(top);
+    config["profiles"] = json::array({std::move(profile)});
+    app_.writeConfig(config);
+    ASSERT_TRUE(app_.start()) << app_.log();
+  }
+  bool passes(const HttpOrigin& origin, bool tunnel = false) {
+    Fetched got = curlFetch(origin.url("/page"), app_.proxy(), tunnel);
+    return got.result == CURLE_OK && got.status == 200 && got.body == origin.body();
+  }
+  bool redirected(const HttpOrigin& origin) {
+    Fetched got = curlFetch(origin.url("/page?q=1"), app_.proxy());
+    return got.status == 302 && got.location.find("/block/?zelto_url=") != std::string::npos;
+  }
+
+  MainAppUnderTest app_;
+  HttpOrigin blocked_;
+  HttpOrigin allowed_;
+};
+
+TEST_F(MainAppEndToEndTest, ServesTheBlockPageAndThePacFileOnly) {
+  startWith({{"quotes", {{{"quote", "Focus <now>"}, {"author", "Q"}}}}});
+  Fetched pac = curlFetch(app_.blockBase() + "/proxy.pac");
+  EXPECT_EQ(pac.status, 200);
+  EXPECT_THAT(pac.body, HasSubstr("PROXY 127.0.0.1:" + std::to_string(app_.proxyPort())));
+  Fetched page = curlFetch(app_.blockBase() + "/block/?zelto_url=http%3A%2F%2Fx.example%2F%3Cb%3E");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_THAT(page.body, HasSubstr("http://x.example/&lt;b&gt;"));
+  EXPECT_THAT(page.body, HasSubstr("Focus &lt;now&gt;"));
+  EXPECT_EQ(curlFetch(app_.blockBase() + "/other").status, 404);
+}
+
+TEST_F(MainAppEndToEndTest, BlockingRedirectsOrRefusesBlockedSitesAndPassesTheRest) {
+  startWith({{"blockedWebsites", {blocked_.pattern()}}});
+  Fetched got = curlFetch(blocked_.url("/page?q=1"), app_.proxy());
+  EXPECT_EQ(got.status, 302) << got.error;
+  EXPECT_EQ(got.location, "http://localhost:" + std::to_string(app_.blockPort()) +
+                              "/block/?zelto_url=" + "http%3A%2F%2F127.0.0.1%3A" +
+                              std::to_string(blocked_.port()) + "%2Fpage%3Fq%3D1");
+  EXPECT_EQ(blocked_.hits(), 0);  // the origin never saw it
+  EXPECT_TRUE(passes(allowed_));  // byte for byte
+
+  // HTTPS shows only its host: a blocked one is refused at CONNECT, an allowed one tunnels.
+  Fetched refused = curlFetch(blocked_.url("/page"), app_.proxy(), true);
+  EXPECT_EQ(refused.connectStatus, 403) << refused.error;
+  EXPECT_EQ(blocked_.hits(), 0);
+  EXPECT_TRUE(passes(allowed_, true));
+}
+
+TEST_F(MainAppEndToEndTest, AllowListModeLetsOnlyTheListedThrough) {
+  startWith({{"enableWhitelistWebsites", true}, {"whitelistedWebsites", {allowed_.pattern()}}});
+  EXPECT_TRUE(passes(allowed_));
+  EXPECT_TRUE(redirected(blocked_));
+  EXPECT_EQ(curlFetch(blocked_.url("/"), app_.proxy(), true).connectStatus, 403);
+}
+
+TEST_F(MainAppEndToEndTest, ABreakLiftsBlockingAndItsEndRestoresItWithTheScripts) {
+  const std::string marks = app_.dir() / "marks";
+  startWith({{"blockedWebsites", {blocked_.pattern()}},
+             {"zeltoScript", "echo start >> " + marks},
+             {"breakScript", "echo break >> " + marks},
+             {"unbreakScript", "echo unbreak >> " + marks}},
+            3600, {{"zeltoUnbreakDate", MainAppUnderTest::in(3)}});
+  EXPECT_TRUE(passes(blocked_)) << app_.log();
+  EXPECT_TRUE(eventually([&] { return redirected(blocked_); })) << app_.log();
+  EXPECT_TRUE(eventually([&] { return readWholeFile(marks) == "start\nbreak\nunbreak\n"; }))
+      << readWholeFile(marks);
+}
+
+TEST_F(MainAppEndToEndTest, ScriptsRunAtStartAndEndAndEverythingPassesAfterwards) {
+  const std::string marks = app_.dir() / "marks";
+  startWith({{"blockedWebsites", {blocked_.pattern()}},
+             {"zeltoScript", "read line; echo \"start $?\" >> " + marks},
+             {"unzeltoScript", "echo end >> " + marks + "; echo said-to-the-log"}},
+            3);
+  EXPECT_TRUE(eventually([&] { return readWholeFile(marks) == "start 1\nend\n"; }))
+      << readWholeFile(marks);  // `read` met the end of /dev/null
+  EXPECT_TRUE(passes(blocked_));
+  EXPECT_TRUE(eventually([&] { return app_.logHas("said-to-the-log"); })) << app_.log();
+}
+
+// A program started during blocking is ended at once; a hidden one is frozen, and thawed when
+// blocking ends.
+TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
+  const std::string ended = app_.dir() / "ended", hidden = app_.dir() / "hidden";
+  SleepingChild::copyProgram(ended);
+  SleepingChild::copyProgram(hidden);
+  startWith({{"blockedApplications",
+              {{{"path", ended}, {"shouldHideInsteadOfQuit", false}},
+               {{"path", hidden}, {"shouldHideInsteadOfQuit", true}}}}},
+            4);
+  ASSERT_TRUE(eventually([&] { return app_.logHas("Blocking phase: off -> blocking"); }));
+  const auto startedAt = std::chrono::steady_clock::now();
+  SleepingChild quit(ended);
+  ASSERT_TRUE(eventually([&] { return quit.ended(); })) << app_.log();
+  std::printf("A blocked program was ended %lld ms after it started\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - startedAt)
+                                         .count()));
+  SleepingChild frozen(hidden);
+  EXPECT_TRUE(eventually([&] { return frozen.state() == 'T'; })) << app_.log();
+  EXPECT_TRUE(eventually([&] { return frozen.state() == 'S'; })) << app_.log();
+  EXPECT_FALSE(frozen.ended());
+}
+
+TEST_F(MainAppEndToEndTest, ASecondInstanceSaysSoAndSigtermEndsTheFirstCleanly) {
+  startWith(json::object(), 0);
+  auto second = app_.launch("second.err");
+  auto status = second->waitForExit();
+  ASSERT_TRUE(status && WIFEXITED(*status)) << readWholeFile(app_.dir() / "second.err");
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  EXPECT_THAT(readWholeFile(app_.dir() / "second.err"), HasSubstr("already running"));
+  EXPECT_TRUE(passes(allowed_));  // outside blocking the first passes everything
+  auto ended = app_.stop();
+  ASSERT_TRUE(ended && WIFEXITED(*ended));
+  EXPECT_EQ(WEXITSTATUS(*ended), 0);
+}
+
+}  // namespace
+}  // namespace zelto::testing
