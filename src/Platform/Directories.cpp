@@ -60,4 +60,10 @@ std::optional<std::string> Directories::preferencesDirectory() const {
   return path::appendingComponent(path::appendingComponent(*base, kProductFolder), "Preferences");
 }
 
+std::optional<std::string> Directories::runtimeDirectory() const {
+  auto value = environment_("XDG_RUNTIME_DIR");
+  if (isAbsolute(value)) return value;
+  return std::nullopt;
+}
+
 }  // namespace zelto

@@ -7,6 +7,7 @@
 //   Caches                ${XDG_CACHE_HOME:-$HOME/.cache}/Zelto
 //   Logs                  ${XDG_STATE_HOME:-$HOME/.local/state}/Zelto/Logs
 //   Preferences           ${XDG_CONFIG_HOME:-$HOME/.config}/Zelto/Preferences  (user defaults)
+//   runtime               $XDG_RUNTIME_DIR (the session's own folder; nothing when not set)
 // Only `applicationSupportDirectory` creates its directory; the others are just computed.
 // Every call reads the environment afresh.
 //
@@ -43,6 +44,7 @@ class Directories {
   std::optional<std::string> cachesDirectory() const;
   std::optional<std::string> logsDirectory() const;
   std::optional<std::string> preferencesDirectory() const;
+  std::optional<std::string> runtimeDirectory() const;
 
  private:
   // $variable when it is an absolute path, else $HOME/fallback.

@@ -11,13 +11,35 @@
 
 namespace zelto {
 
-Result<FileLock> FileLock::acquire(const std::string& path, std::chrono::milliseconds wait) {
+namespace {
+
+Result<FileDescriptor> openLockFile(const std::string& path) {
   // O_NOFOLLOW: a link planted at the lock's name is refused rather than followed. Read-only,
   // so that closing it is no write for a watcher of the folder to report.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd.valid()) {
     return Status::failure("Can't open the lock file " + path + ": " + std::strerror(errno));
   }
+  return fd;
+}
+
+}  // namespace
+
+Result<std::optional<FileLock>> FileLock::tryAcquire(const std::string& path) {
+  auto fd = openLockFile(path);
+  if (!fd.ok()) return fd.status();
+  while (::flock(fd->get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return std::optional<FileLock>();
+    return Status::failure("Can't lock " + path + ": " + std::strerror(errno));
+  }
+  return std::optional<FileLock>(FileLock(std::move(*fd)));
+}
+
+Result<FileLock> FileLock::acquire(const std::string& path, std::chrono::milliseconds wait) {
+  auto opened = openLockFile(path);
+  if (!opened.ok()) return opened.status();
+  FileDescriptor fd = std::move(*opened);
   // A steady deadline: a change of the wall clock neither shortens nor lengthens the wait.
   const auto deadline = std::chrono::steady_clock::now() + wait;
   auto pause = std::chrono::milliseconds(1);

@@ -1,0 +1,57 @@
+// InstanceLock: keeps a second Zelto application of the same user from running beside the
+// first.
+//
+// An advisory lock (flock, taken without waiting) on "zelto.lock" in the user's runtime folder:
+// $XDG_RUNTIME_DIR, or where the session gives none, the user's cache folder
+// (${XDG_CACHE_HOME:-$HOME/.cache}/Zelto, made when missing): both belong to the user alone and
+// are writable by no one else, so no other user can take or hold the lock. The lock lasts as long
+// as the object (or until the process ends, whichever way it ends).
+//
+// The outcome: acquired; held by another instance (the caller says so and exits with 0); or
+// failed, with the reason.
+//
+// Ownership: move-only; the holder keeps it for the life of the application. Threads: any,
+// one owner at a time.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "Platform/FileLock.h"
+#include "Platform/Status.h"
+
+namespace zelto {
+
+class Directories;
+class FileSystem;
+
+class InstanceLock {
+ public:
+  static constexpr const char* kFileName = "zelto.lock";
+
+  enum class Outcome { kAcquired, kHeldByAnother, kFailed };
+
+  // The lock in the user's runtime folder.
+  static InstanceLock acquire(const Directories& directories, FileSystem& fs);
+  // The lock on the file at `path`.
+  static InstanceLock acquireAt(const std::string& path);
+  // Where the lock file is: the runtime folder's "zelto.lock", the fallback folder made when
+  // missing. Fails when neither folder is known or the fallback can't be made.
+  static Result<std::string> lockPath(const Directories& directories, FileSystem& fs);
+
+  Outcome outcome() const { return outcome_; }
+  const std::string& path() const { return path_; }
+  // The reason, when kFailed.
+  const std::string& error() const { return error_; }
+
+ private:
+  InstanceLock(Outcome outcome, std::string path, std::string error = {})
+      : outcome_(outcome), path_(std::move(path)), error_(std::move(error)) {}
+
+  Outcome outcome_;
+  std::string path_;
+  std::string error_;
+  std::optional<FileLock> lock_;  // held when kAcquired
+};
+
+}  // namespace zelto

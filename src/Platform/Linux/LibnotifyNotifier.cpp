@@ -1,0 +1,182 @@
+#include "Platform/Linux/LibnotifyNotifier.h"
+
+#include <dlfcn.h>
+#include <libnotify/notify.h>
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <thread>
+
+#include "Platform/Log.h"
+
+namespace zelto {
+
+namespace {
+
+// The run-time name of libnotify (soname 4 since its 0.7 release).
+constexpr const char* kLibraryName = "libnotify.so.4";
+
+// The few functions used, resolved from the loaded library (GLib's and GObject's through it).
+struct Libnotify {
+  decltype(&::notify_init) init;
+  decltype(&::notify_notification_new) notificationNew;
+  decltype(&::notify_notification_show) show;
+  decltype(&::g_object_unref) objectUnref;
+  decltype(&::g_error_free) errorFree;
+};
+
+template <typename Function>
+bool resolve(void* library, const char* name, Function& function, std::string& error) {
+  function = reinterpret_cast<Function>(::dlsym(library, name));
+  if (function == nullptr) error = std::string(kLibraryName) + " has no " + name;
+  return function != nullptr;
+}
+
+// The library, loaded once for the process and never unloaded; nothing (and the reason) when it
+// can't be loaded.
+const Libnotify* loadLibnotify(std::string& error) {
+  static std::once_flag once;
+  static const Libnotify* loaded = nullptr;
+  static std::string loadError;
+  std::call_once(once, [] {
+    void* library = ::dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      const char* why = ::dlerror();
+      loadError = why != nullptr ? why : std::string("cannot load ") + kLibraryName;
+      return;
+    }
+    static Libnotify functions{};
+    if (resolve(library, "notify_init", functions.init, loadError) &&
+        resolve(library, "notify_notification_new", functions.notificationNew, loadError) &&
+        resolve(library, "notify_notification_show", functions.show, loadError) &&
+        resolve(library, "g_object_unref", functions.objectUnref, loadError) &&
+        resolve(library, "g_error_free", functions.errorFree, loadError)) {
+      loaded = &functions;
+    }
+  });
+  error = loadError;
+  return loaded;
+}
+
+std::optional<std::string> processEnvironment(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+// The notification through libnotify, initialised for `applicationName` on first use. Called
+// on the workers only.
+Status showWithLibnotify(const std::string& applicationName, const std::string& title,
+                         const std::string& body) {
+  std::string error;
+  const Libnotify* library = loadLibnotify(error);
+  if (library == nullptr) return Status::failure(error);
+  static std::mutex initMutex;
+  static bool initialised = false;
+  {
+    std::lock_guard lock(initMutex);
+    if (!initialised && !(initialised = library->init(applicationName.c_str()))) {
+      return Status::failure("notify_init failed");
+    }
+  }
+  NotifyNotification* notification = library->notificationNew(title.c_str(), body.c_str(), nullptr);
+  if (notification == nullptr) return Status::failure("it could not be made");
+  GError* failure = nullptr;
+  Status shown;
+  if (!library->show(notification, &failure)) {
+    shown = Status::failure(failure != nullptr ? failure->message
+                                               : "the notification service refused it");
+  }
+  if (failure != nullptr) library->errorFree(failure);
+  library->objectUnref(notification);
+  return shown;
+}
+
+}  // namespace
+
+// What the worker thread shares with its notifier; the thread keeps it alive after the notifier.
+struct LibnotifyNotifier::Worker {
+  struct Notification {
+    std::string title;
+    std::string body;
+  };
+
+  explicit Worker(Show show) : show(std::move(show)) {}
+
+  const Show show;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<Notification> pending;
+  bool stopping = false;
+
+  void run() {
+    for (;;) {
+      Notification next;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return stopping || !pending.empty(); });
+        if (stopping) return;
+        next = std::move(pending.front());
+        pending.pop_front();
+      }
+      if (Status shown = show(next.title, next.body); !shown.ok()) {
+        log::debug("Notification \"{}\" not shown: {}", next.title, shown.message());
+      }
+    }
+  }
+};
+
+LibnotifyNotifier::LibnotifyNotifier(std::string applicationName)
+    : LibnotifyNotifier(processEnvironment, [name = std::move(applicationName)](
+                                                const std::string& title, const std::string& body) {
+        return showWithLibnotify(name, title, body);
+      }) {}
+
+LibnotifyNotifier::LibnotifyNotifier(EnvironmentReader environment, Show show)
+    : environment_(std::move(environment)), show_(std::move(show)) {}
+
+LibnotifyNotifier::~LibnotifyNotifier() {
+  std::lock_guard lock(mutex_);
+  if (!worker_) return;
+  {
+    std::lock_guard workerLock(worker_->mutex);
+    worker_->stopping = true;
+    worker_->pending.clear();
+  }
+  worker_->changed.notify_all();
+}
+
+bool LibnotifyNotifier::hasSessionBus() const {
+  if (auto address = environment_("DBUS_SESSION_BUS_ADDRESS"); address && !address->empty()) {
+    return true;
+  }
+  auto runtime = environment_("XDG_RUNTIME_DIR");
+  if (!runtime || !runtime->starts_with('/')) return false;
+  struct stat status;
+  return ::stat((*runtime + "/bus").c_str(), &status) == 0;
+}
+
+void LibnotifyNotifier::notify(const std::string& title, const std::string& body) {
+  if (!hasSessionBus()) {
+    log::debug("Notification \"{}\" not shown: no session bus", title);
+    return;
+  }
+  std::lock_guard lock(mutex_);
+  if (!worker_) {
+    worker_ = std::make_shared<Worker>(show_);
+    std::thread([worker = worker_] { worker->run(); }).detach();
+  }
+  {
+    std::lock_guard workerLock(worker_->mutex);
+    if (worker_->pending.size() >= kMaxPending) {
+      log::debug("Notification \"{}\" not shown: too many wait to be shown", title);
+      return;
+    }
+    worker_->pending.push_back({title, body});
+  }
+  worker_->changed.notify_one();
+}
+
+}  // namespace zelto

@@ -1,0 +1,101 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+#include "MainApp/ScriptRunner.h"
+#include "Support/ChildProcess.h"
+#include "Support/LogCapture.h"
+
+namespace zelto {
+namespace {
+
+using ::testing::Contains;
+using testing::eventually;
+using ::testing::HasSubstr;
+using testing::LogCapture;
+
+// The number logged after `prefix` (a process number a script printed, or its start line).
+pid_t loggedNumber(const LogCapture& log, const std::string& prefix) {
+  for (const auto& text : log.texts()) {
+    if (text.starts_with(prefix)) return static_cast<pid_t>(std::stol(text.substr(prefix.size())));
+  }
+  return -1;
+}
+
+bool processGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+bool ended(const ScriptRunner& runner) {
+  return eventually([&] { return runner.runningCount() == 0; });
+}
+
+TEST(ScriptRunnerTest, OutputLinesAndTheExitStatusAreLogged) {
+  LogCapture log;
+  ScriptRunner runner;
+  runner.run("zeltoScript", "echo one; echo two >&2; readlink /proc/$$/fd/0; printf tail; exit 3");
+  runner.run("blank", " \n\t ");
+  ASSERT_TRUE(ended(runner));
+  EXPECT_TRUE(log.has(spdlog::level::info, "zeltoScript: one"));
+  EXPECT_TRUE(log.has(spdlog::level::info, "zeltoScript: two"));
+  EXPECT_TRUE(log.has(spdlog::level::info, "zeltoScript: /dev/null"));  // standard input
+  EXPECT_TRUE(log.has(spdlog::level::info, "zeltoScript: tail"));
+  EXPECT_TRUE(log.has(spdlog::level::info, "zeltoScript: exited with status 3"));
+  EXPECT_EQ(log.countStartingWith("zeltoScript: started as process "), 1u);
+  EXPECT_EQ(log.countStartingWith("blank"), 0u);
+}
+
+TEST(ScriptRunnerTest, AChattyScriptIsCutShortInTheLogButRunsToItsEnd) {
+  LogCapture log;
+  ScriptRunner runner(
+      {.timeLimit = std::chrono::seconds(60), .maxLineBytes = 10, .maxLoggedBytes = 30});
+  runner.run("chatty",
+             "echo 0123456789abcdef; echo short; yes "
+             " | head -n 500000");
+  ASSERT_TRUE(ended(runner));
+  EXPECT_TRUE(log.has(spdlog::level::info, "chatty: 0123456789 [...]"));
+  EXPECT_TRUE(log.has(spdlog::level::info, "chatty: short"));
+  EXPECT_EQ(log.count("chatty: more output than the log takes; the rest is left out"), 1u);
+  EXPECT_TRUE(log.has(spdlog::level::info, "chatty: exited with status 0"));
+  EXPECT_LT(log.texts().size(), 30u);
+}
+
+TEST(ScriptRunnerTest, AScriptPastItsLimitIsKilledWithItsChildren) {
+  LogCapture log;
+  ScriptRunner runner({.timeLimit = std::chrono::milliseconds(300)});
+  runner.run("slow", "sleep 1000 & echo child $!; sleep 1000");
+  ASSERT_TRUE(ended(runner));
+  EXPECT_THAT(log.texts(), Contains(HasSubstr("slow: still running after 0.3 s; killed")));
+  pid_t child = loggedNumber(log, "slow: child ");
+  ASSERT_GT(child, 0);
+  EXPECT_TRUE(eventually([&] { return processGone(child); }));
+}
+
+TEST(ScriptRunnerTest, ShutdownEndsEveryRunningScriptAndLeavesNoProcess) {
+  LogCapture log;
+  ScriptRunner runner;
+  runner.run("first", "sleep 1000 & echo child $!; sleep 1000");
+  runner.run("second", "sleep 1000");
+  ASSERT_TRUE(eventually([&] { return loggedNumber(log, "first: child ") > 0; }));
+  EXPECT_EQ(runner.runningCount(), 2u);
+  pid_t first = loggedNumber(log, "first: started as process ");
+  pid_t second = loggedNumber(log, "second: started as process ");
+  pid_t child = loggedNumber(log, "first: child ");
+
+  runner.shutdown();
+  EXPECT_EQ(runner.runningCount(), 0u);
+  EXPECT_EQ(log.count("first: killed, the application is quitting"), 1u);
+  EXPECT_EQ(log.count("second: killed, the application is quitting"), 1u);
+  // Both shells reaped (no longer children of ours), the background child killed with them.
+  EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), -1);
+  EXPECT_EQ(::waitpid(second, nullptr, WNOHANG), -1);
+  EXPECT_TRUE(eventually([&] { return processGone(child); }));
+
+  runner.run("late", "echo never");
+  EXPECT_EQ(log.countStartingWith("late: not run"), 1u);
+  EXPECT_EQ(log.countStartingWith("late: started"), 0u);
+}
+
+}  // namespace
+}  // namespace zelto
