@@ -22,8 +22,8 @@ class HttpOrigin {
       response.set_content(body_, "application/octet-stream");
     });
     port_ = server_.bind_to_any_port(bind);
+    // Bound means listening: connections queue until the thread accepts them.
     thread_ = std::thread([this] { server_.listen_after_bind(); });
-    server_.wait_until_ready();
   }
   ~HttpOrigin() {
     server_.stop();

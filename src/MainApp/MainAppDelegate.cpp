@@ -1,0 +1,221 @@
+#include "MainApp/MainAppDelegate.h"
+
+#include "Agent/App/LoggingManager.h"
+#include "Agent/App/Watchdog/NUIFileMonitor.h"
+#include "MainApp/BlockPage.h"
+#include "Platform/Check.h"
+#include "Platform/ClockChangeWatcher.h"
+#include "Platform/Env.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Linux/InotifyExecutableWatch.h"
+#include "Platform/Linux/InotifyFileWatcher.h"
+#include "Platform/Linux/LibnotifyNotifier.h"
+#include "Platform/Linux/LinuxProcessTable.h"
+#include "Platform/Linux/UvRunLoop.h"
+#include "Platform/Log.h"
+#include "Platform/ProcessInfo.h"
+#include "Platform/Text.h"
+#include "Platform/UserDefaults.h"
+
+namespace zelto {
+
+namespace {
+
+constexpr const char* kMainApplicationIdentifier = "Quarnix.zelto";
+
+}  // namespace
+
+MainAppDelegate::MainAppDelegate(std::string runtimeDirectory)
+    : runtimeDirectory_(std::move(runtimeDirectory)) {}
+
+MainAppDelegate::~MainAppDelegate() {
+  // The monitor and the watches call into the components: they go first.
+  monitor_.reset();
+  clockChanges_.reset();
+  fileMonitor_.reset();
+  proxy_.reset();
+  blockPage_.reset();
+  appBlocker_.reset();  // thaws what it froze
+  scripts_.reset();     // ends what still runs
+  notifier_.reset();
+  executableWatch_.reset();
+  processes_.reset();
+  fileWatcher_.reset();
+}
+
+int MainAppDelegate::proxyPort() {
+  UserDefaults& defaults = UserDefaults::standard();
+  defaults.addSuiteNamed(kMainApplicationIdentifier);
+  auto value = defaults.objectForKey("ProxyPort");
+  if (!value) return BlockPage::kDefaultProxyPort;
+  const int port = ZeltoURL::portNumber(*value, 0);
+  if (port == 0) {
+    log::warning("The ProxyPort default ({}) is no port; using {}", value->dump(),
+                 BlockPage::kDefaultProxyPort);
+    return BlockPage::kDefaultProxyPort;
+  }
+  return port;
+}
+
+void MainAppDelegate::applicationDidFinishLaunching() {
+  LoggingManager::setup();
+  log::info("Loading Zelto {}", ZELTO_VERSION);
+  RunLoop& loop = Application::mainRunLoop();
+  auto* uvLoop = dynamic_cast<UvRunLoop*>(&loop);
+  ZELTO_CHECK(uvLoop != nullptr, "the main loop is a libuv loop");
+  zelto_ = &Zelto::shared();
+  zelto_->refreshPrefs();
+
+  fileWatcher_ = std::make_unique<InotifyFileWatcher>(loop);
+  processes_ = std::make_unique<LinuxProcessTable>();
+  executableWatch_ = std::make_unique<InotifyExecutableWatch>(loop);
+  notifier_ = std::make_unique<LibnotifyNotifier>("Zelto");
+  scripts_ = std::make_unique<ScriptRunner>();
+  appBlocker_ = std::make_unique<AppBlocker>(loop, *processes_, *executableWatch_);
+
+  blockPage_ = std::make_unique<BlockPageServer>(
+      *uvLoop, [this](const std::string& method, const std::string& target) {
+        return BlockPage::respond(*zelto_, method, target, proxy_ ? proxy_->port() : proxyPort(),
+                                  quoteIndex_++);
+      });
+  followBlockPagePort();
+
+  proxy_ = std::make_unique<ProxyServer>(
+      *uvLoop, [this](const ProxyRequest& request) { return decide(request); });
+  const int port = proxyPort();
+  if (Status started = proxy_->start(port); started.ok()) {
+    log::info("Filtering proxy listening on 127.0.0.1:{}", proxy_->port());
+  } else {
+    // Nothing enforces web blocking without it; the rest still runs.
+    log::error("Can't start the filtering proxy on port {}: {}", port, started.message());
+  }
+
+  followBlockedApplications();
+  monitor_ = std::make_unique<BlockingMonitor>(
+      loop, *zelto_, rememberedPhase().value_or(BlockingMonitor::Phase::kOff),
+      [this](BlockingMonitor::Phase from, BlockingMonitor::Phase to) { phaseChanged(from, to); });
+
+  if (auto path = ZeltoPreferences::standardConfigurationPath()) {
+    fileMonitor_ = NUIFileMonitor::watch(*fileWatcher_, *path, [this] {
+      log::debug("Detected preferences changed");
+      zelto_->preferencesFileChanged();
+      configurationChanged();
+    });
+  }
+  auto clockChanges = ClockChangeWatcher::watch(loop, [this] {
+    log::info("The clock changed; looking at the blocking phase again");
+    monitor_->evaluate();
+  });
+  if (clockChanges.ok()) {
+    clockChanges_ = std::move(*clockChanges);
+  } else {
+    log::warning("Can't watch for clock changes: {}", clockChanges.status().message());
+  }
+
+  monitor_->evaluate();
+  // The phase found at start is enforced even when it is no change (a restart mid-period).
+  appBlocker_->setMode(
+      monitor_->phase() == BlockingMonitor::Phase::kEnforcing ? AppBlocker::Mode::kEnforcing
+      : monitor_->phase() == BlockingMonitor::Phase::kBreak   ? AppBlocker::Mode::kBreak
+                                                              : AppBlocker::Mode::kOff);
+  rememberPhase(monitor_->phase());
+}
+
+void MainAppDelegate::applicationWillTerminate() {
+  log::info("Zelto is quitting");
+  // Programs frozen for blocking must not stay frozen once nothing would thaw them.
+  if (appBlocker_) appBlocker_->shutdown();
+  if (proxy_) proxy_->stop();
+  if (blockPage_) blockPage_->stop();
+  if (scripts_) scripts_->shutdown();
+}
+
+void MainAppDelegate::configurationChanged() {
+  followBlockPagePort();
+  followBlockedApplications();
+  monitor_->evaluate();
+}
+
+void MainAppDelegate::followBlockPagePort() {
+  const int port = zelto_->zeltoURL().getZeltoBlockedPagePort();
+  if (port == blockPagePort_) return;
+  blockPage_->stop();
+  if (Status started = blockPage_->start(port); started.ok()) {
+    log::info("Block page served at http://localhost:{}/block/", port);
+  } else {
+    log::error("Can't serve the block page on port {}: {}", port, started.message());
+  }
+  // Not tried again for the same port until it changes: another program holds it.
+  blockPagePort_ = port;
+}
+
+void MainAppDelegate::followBlockedApplications() {
+  ZeltoPreferences* prefs = zelto_->prefs();
+  ProfileZeltoPreferences* profile = prefs != nullptr ? prefs->defaultProfile() : nullptr;
+  const nlohmann::json entries =
+      profile != nullptr ? profile->blockedApplications : nlohmann::json::array();
+  std::string text = entries.dump();
+  if (text == blockedApplications_) return;
+  blockedApplications_ = std::move(text);
+  appBlocker_->setEntries(entries, Env::fileSystem(),
+                          ProcessInfo::environmentValue("PATH").value_or("/usr/bin:/bin"));
+}
+
+ProxyVerdict MainAppDelegate::decide(const ProxyRequest& request) {
+  ProxyVerdict verdict;
+  verdict.kind = ProxyVerdict::Kind::kPass;
+  if (!monitor_ || monitor_->phase() != BlockingMonitor::Phase::kEnforcing) return verdict;
+  if (!zelto_->urlIsBlocked(request.url)) return verdict;
+  if (request.isConnect) {
+    verdict.kind = ProxyVerdict::Kind::kRefuse;
+    verdict.reason = "Zelto blocks " + request.host + " until blocking ends.";
+  } else {
+    verdict.kind = ProxyVerdict::Kind::kRedirect;
+    verdict.location = zelto_->zeltoURL().getZeltoBlockedPageForURL(request.url);
+  }
+  log::debug("Blocked {}", request.url);
+  return verdict;
+}
+
+void MainAppDelegate::phaseChanged(BlockingMonitor::Phase from, BlockingMonitor::Phase to) {
+  using Phase = BlockingMonitor::Phase;
+  ZeltoPreferences* prefs = zelto_->prefs();
+  ProfileZeltoPreferences* profile = prefs != nullptr ? prefs->defaultProfile() : nullptr;
+  auto script = [&](const char* name, const std::string ProfileZeltoPreferences::*field) {
+    if (profile != nullptr) scripts_->run(name, profile->*field);
+  };
+  if (from == Phase::kBreak) script("unbreakScript", &ProfileZeltoPreferences::unbreakScript);
+  if (to == Phase::kBreak) script("breakScript", &ProfileZeltoPreferences::breakScript);
+  if (from == Phase::kOff) {
+    script("zeltoScript", &ProfileZeltoPreferences::zeltoScript);
+    notifier_->notify("Zelto: blocking started", BlockPage::timeLeftText(*zelto_));
+  }
+  if (to == Phase::kOff) {
+    script("unzeltoScript", &ProfileZeltoPreferences::unzeltoScript);
+    notifier_->notify("Zelto: blocking ended", "Everything is open again.");
+  }
+  appBlocker_->setMode(to == Phase::kEnforcing ? AppBlocker::Mode::kEnforcing
+                       : to == Phase::kBreak   ? AppBlocker::Mode::kBreak
+                                               : AppBlocker::Mode::kOff);
+  rememberPhase(to);
+}
+
+std::string MainAppDelegate::phaseFile() const {
+  return path::appendingComponent(runtimeDirectory_, "zelto.phase");
+}
+
+void MainAppDelegate::rememberPhase(BlockingMonitor::Phase phase) {
+  if (runtimeDirectory_.empty()) return;
+  Status written = Env::fileSystem().writeFileAtomically(
+      phaseFile(), std::string(BlockingMonitor::phaseName(phase)) + "\n", 0600);
+  if (!written.ok()) log::warning("Can't remember the blocking phase: {}", written.message());
+}
+
+std::optional<BlockingMonitor::Phase> MainAppDelegate::rememberedPhase() const {
+  if (runtimeDirectory_.empty()) return std::nullopt;
+  auto text = Env::fileSystem().readFile(phaseFile(), 64);
+  if (!text.ok()) return std::nullopt;
+  return BlockingMonitor::phaseNamed(Text::trimBlanks(*text));
+}
+
+}  // namespace zelto

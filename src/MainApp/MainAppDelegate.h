@@ -1,0 +1,75 @@
+// MainAppDelegate: the main application once its loop runs. It follows the blocking phase
+// (BlockingMonitor) and enforces it: the block-page server and the filtering proxy run for the
+// whole life of the process (passing everything outside blocking), blocked applications are
+// ended while blocking is on and no break runs, and the profile's scripts and a desktop
+// notification mark each start and end.
+//
+// The phase is remembered in the runtime folder ("zelto.phase"), so a restart in the middle of
+// a period (the agent relaunching a killed application) runs no start script again, while a
+// period that began while the program was away still gets its start.
+//
+// Ownership: `main` owns the one delegate for the life of the process; the delegate owns every
+// component and the platform services they use, all bound to the main loop. Main thread only.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "App/Controller/Zelto.h"
+#include "MainApp/AppBlocker.h"
+#include "MainApp/BlockPageServer.h"
+#include "MainApp/BlockingMonitor.h"
+#include "MainApp/ProxyServer.h"
+#include "MainApp/ScriptRunner.h"
+#include "Platform/Application.h"
+#include "Platform/DesktopNotifier.h"
+#include "Platform/ExecutableWatch.h"
+#include "Platform/FileWatcher.h"
+#include "Platform/ProcessTable.h"
+#include "Platform/RunLoop.h"
+
+namespace zelto {
+
+class MainAppDelegate final : public ApplicationDelegate {
+ public:
+  // `runtimeDirectory`: where the phase is remembered (the instance lock's folder).
+  explicit MainAppDelegate(std::string runtimeDirectory);
+  ~MainAppDelegate() override;
+
+  void applicationDidFinishLaunching() override;
+  void applicationWillTerminate() override;
+
+  // The proxy's port: the user default "ProxyPort" of the main application's domain, else
+  // 8920.
+  static int proxyPort();
+
+ private:
+  void configurationChanged();
+  void phaseChanged(BlockingMonitor::Phase from, BlockingMonitor::Phase to);
+  void followBlockPagePort();
+  void followBlockedApplications();
+  ProxyVerdict decide(const ProxyRequest& request);
+  void rememberPhase(BlockingMonitor::Phase phase);
+  std::optional<BlockingMonitor::Phase> rememberedPhase() const;
+  std::string phaseFile() const;
+
+  std::string runtimeDirectory_;
+  Zelto* zelto_ = nullptr;
+  std::unique_ptr<FileWatcher> fileWatcher_;
+  std::unique_ptr<Registration> fileMonitor_;
+  std::unique_ptr<Registration> clockChanges_;
+  std::unique_ptr<ProcessTable> processes_;
+  std::unique_ptr<ExecutableWatch> executableWatch_;
+  std::unique_ptr<DesktopNotifier> notifier_;
+  std::unique_ptr<ScriptRunner> scripts_;
+  std::unique_ptr<AppBlocker> appBlocker_;
+  std::unique_ptr<BlockPageServer> blockPage_;
+  std::unique_ptr<ProxyServer> proxy_;
+  std::unique_ptr<BlockingMonitor> monitor_;
+  int blockPagePort_ = 0;
+  std::string blockedApplications_;  // the entries last handed over, as JSON text
+  size_t quoteIndex_ = 0;
+};
+
+}  // namespace zelto

@@ -1,0 +1,75 @@
+// Zelto: the main application. It enforces the blocking the configuration asks for, for the
+// user whose session it runs in: a block page and a filtering proxy for the web, the ending of
+// blocked applications, and the profile's scripts at the starts and ends of blocking and
+// breaks. One instance runs per user; it runs until SIGTERM or SIGINT.
+#include <cstdio>
+#include <cstring>
+
+#include "Agent/App/LoggingManager.h"
+#include "MainApp/InstanceLock.h"
+#include "MainApp/MainAppDelegate.h"
+#include "Platform/Application.h"
+#include "Platform/Directories.h"
+#include "Platform/Env.h"
+#include "Platform/FileSystem.h"
+
+namespace {
+
+void printHelp() {
+  std::printf(
+      "Usage: Zelto [--help] [--version]\n\n"
+      "The Zelto application. While blocking is on (started with zeltoctl, or by a schedule)\n"
+      "it blocks the configured sites and applications:\n"
+      "  - a block page at http://localhost:PORT/block/ (PORT: the configuration's \"httpPort\",\n"
+      "    8919 when absent) and a proxy auto-configuration file at\n"
+      "    http://localhost:PORT/proxy.pac for browsers;\n"
+      "  - a filtering proxy on 127.0.0.1 at the \"ProxyPort\" user default (8920 when absent):\n"
+      "    blocked web addresses are sent to the block page, blocked HTTPS hosts refused;\n"
+      "  - blocked applications are quit, killed or frozen as each entry says;\n"
+      "  - the profile's zelto/unzelto/break/unbreak scripts run at each start and end.\n"
+      "Outside blocking it passes everything through. One instance runs per user; a second\n"
+      "start says so and exits 0. It runs until it receives SIGTERM or SIGINT.\n\n"
+      "Log level: the \"logLevel\" user default, set with zeltoctl. Lines go to the journal\n"
+      "(stderr and syslog) and to a daily file in ~/.local/state/Zelto/Logs.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      printHelp();
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("Zelto %s\n", ZELTO_VERSION);
+      return 0;
+    }
+    std::fprintf(stderr, "Zelto: unknown option %s (see --help)\n", argv[i]);
+    return 2;
+  }
+  zelto::FileSystem& fs = zelto::Env::fileSystem();
+  zelto::InstanceLock lock = zelto::InstanceLock::acquire(zelto::Directories(fs), fs);
+  switch (lock.outcome()) {
+    case zelto::InstanceLock::Outcome::kAcquired:
+      break;
+    case zelto::InstanceLock::Outcome::kHeldByAnother:
+      std::fprintf(stderr, "Zelto is already running for this user (it holds %s).\n",
+                   lock.path().c_str());
+      return 0;
+    case zelto::InstanceLock::Outcome::kFailed:
+      // Enforcing matters more than uniqueness: run unlocked (a second copy would find the
+      // ports taken), without remembering the phase between runs.
+      std::fprintf(stderr, "Zelto: can't take the single-instance lock, running anyway: %s\n",
+                   lock.error().c_str());
+      break;
+  }
+  int status = 0;
+  {
+    zelto::MainAppDelegate delegate(
+        lock.path().empty() ? std::string() : zelto::path::deletingLastComponent(lock.path()));
+    status = zelto::Application::main(argc, argv, delegate);
+  }
+  zelto::LoggingManager::shutdown();
+  return status;
+}
