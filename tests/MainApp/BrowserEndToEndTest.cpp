@@ -54,7 +54,7 @@ class BrowserEndToEndTest : public ::testing::Test {
     arguments.push_back(url);
     ChildProcess browser(kChromium, {}, app_.dir() / "chromium.err", arguments,
                          app_.dir() / "chromium.out");
-    auto status = browser.waitForExit(std::chrono::seconds(90));
+    auto status = browser.waitForExit(std::chrono::seconds(120));
     EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
         << readWholeFile(app_.dir() / "chromium.err");
     return readWholeFile(app_.dir() / "chromium.out");
