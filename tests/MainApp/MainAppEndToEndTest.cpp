@@ -111,20 +111,22 @@ TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
   const std::string ended = app_.dir() / "ended", hidden = app_.dir() / "hidden";
   SleepingChild::copyProgram(ended);
   SleepingChild::copyProgram(hidden);
-  startWith({{"blockedApplications",
-              {{{"path", ended}, {"shouldHideInsteadOfQuit", false}},
-               {{"path", hidden}, {"shouldHideInsteadOfQuit", true}}}}},
-            4);
+  const json profile = {{"blockedApplications",
+                         {{{"path", ended}, {"shouldHideInsteadOfQuit", false}},
+                          {{"path", hidden}, {"shouldHideInsteadOfQuit", true}}}}};
+  startWith(profile);
   ASSERT_TRUE(eventually([&] { return app_.logHas("Blocking phase: off -> blocking"); }));
   const auto startedAt = std::chrono::steady_clock::now();
-  SleepingChild quit(ended);
-  ASSERT_TRUE(eventually([&] { return quit.ended(); })) << app_.log();
+  ChildProcess quit(ended, {}, app_.dir() / "ended.err", {"1000"});
+  ASSERT_TRUE(eventually([&] { return !quit.running(); })) << app_.log();
   std::printf("A blocked program was ended %lld ms after it started\n",
               static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::steady_clock::now() - startedAt)
                                          .count()));
   SleepingChild frozen(hidden);
   EXPECT_TRUE(eventually([&] { return frozen.state() == 'T'; })) << app_.log();
+  // Blocking is stopped (as `zeltoctl stop` would write it): the program runs again.
+  app_.writeConfig({{"profiles", json::array({profile})}});
   EXPECT_TRUE(eventually([&] { return frozen.state() == 'S'; })) << app_.log();
   EXPECT_FALSE(frozen.ended());
 }
