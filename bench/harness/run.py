@@ -548,7 +548,8 @@ UNIT_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 def run_seconds(run):
     """Seconds per iteration: CPU time, or real time for a benchmark that asked for it."""
-    key = "real_time" if run["name"].endswith("/real_time") else "cpu_time"
+    # An aggregate's name ends in "_median" and the like; its run_name is the benchmark's.
+    key = "real_time" if run.get("run_name", run["name"]).endswith("/real_time") else "cpu_time"
     return run[key] * UNIT_SECONDS.get(run.get("time_unit", "ns"), 1e-9)
 
 
@@ -625,6 +626,55 @@ def relaunch_rows(table, result, config, median_factor, samples):
               "≤ 2 × minisup's worst" if worst_goal else "—",
               "%s (%.2f ×)" % (duration(a_max), a_max / m_max), duration(m_max),
               a_max <= 2 * m_max if worst_goal else None)
+
+
+def proxy_rows(table, runs, used):
+    """ProxyBench.cpp: wall time per GET (with requests per second) direct and through the
+    proxy, the difference, and the CONNECT tunnel's throughput."""
+
+    def latency(figure, *patterns):
+        name = find_run(runs, r"proxy", *patterns)
+        if name is None:
+            table.add(figure, "—", "not measured (no benchmark)")
+            return None
+        used.add(name)
+        run = runs[name]
+        if run.get("error_occurred"):
+            table.add(figure, "—", "error: %s" % run.get("error_message", "?"))
+            return None
+        seconds = run_seconds(run)
+        table.add(figure + " `%s`" % name, "—", "%s (%.0f requests/s)" % (duration(seconds),
+                                                                         1 / seconds))
+        return seconds
+
+    def added(figure, proxied, direct):
+        if proxied is not None and direct is not None:
+            difference = proxied - direct
+            table.add(figure, "—", "%s%s (%+.0f %%)" % ("−" if difference < 0 else "+",
+                                                        duration(abs(difference)),
+                                                        100 * difference / direct))
+
+    for size, label in (("128", "128 B"), ("65536", "64 KiB")):
+        body = r"body:%s(/|$)" % size
+        direct = latency("Proxy: GET of %s, direct" % label, r"direct", body)
+        passed = latency("Proxy: GET of %s, through the proxy (passes all)" % label, r"pass",
+                         body)
+        added("Proxy: added latency, %s (proxied − direct)" % label, passed, direct)
+        if size == "128":
+            asked = latency("Proxy: GET of %s, through the proxy (asks the controller, "
+                            "typical.json)" % label, r"controller", body)
+            added("Proxy: added latency with the controller, %s (proxied − direct)" % label,
+                  asked, direct)
+    name = find_run(runs, r"proxy", r"tunnel")
+    if name is not None:
+        used.add(name)
+        run = runs[name]
+        if run.get("error_occurred"):
+            table.add("Proxy: CONNECT tunnel throughput", "—",
+                      "error: %s" % run.get("error_message", "?"))
+        elif run.get("bytes_per_second"):
+            table.add("Proxy: CONNECT tunnel throughput `%s`" % name, "—",
+                      "%.0f MB/s" % (run["bytes_per_second"] / 1e6))
 
 
 def build_table(results, samples):
@@ -708,6 +758,7 @@ def build_table(results, samples):
     run_row("Reload, file changed", "—",
             find_run(runs, r"reload|refresh", r"changed|modified|rewrit",
                      exclude=r"unchanged|same"), run_seconds, None)
+    proxy_rows(table, runs, used)
     for name in sorted(set(runs) - used):
         run = runs[name]
         if run.get("error_occurred"):
