@@ -13,6 +13,7 @@
 #include "Platform/Linux/LinuxProcessTable.h"
 #include "Platform/Linux/UvRunLoop.h"
 #include "Platform/Log.h"
+#include "Platform/NotificationCenter.h"
 #include "Platform/ProcessInfo.h"
 #include "Platform/Text.h"
 #include "Platform/UserDefaults.h"
@@ -90,6 +91,7 @@ void MainAppDelegate::applicationDidFinishLaunching() {
     log::error("Can't start the filtering proxy on port {}: {}", port, started.message());
   }
 
+  followBlockedSites();
   followBlockedApplications();
   monitor_ = std::make_unique<BlockingMonitor>(
       loop, *zelto_, rememberedPhase().value_or(BlockingMonitor::Phase::kOff),
@@ -131,6 +133,10 @@ void MainAppDelegate::applicationWillTerminate() {
 }
 
 void MainAppDelegate::configurationChanged() {
+  // The new record first, so that the port and the entries are the new ones when the phase
+  // is decided.
+  zelto_->refreshPrefs();
+  followBlockedSites();
   followBlockPagePort();
   followBlockedApplications();
   monitor_->evaluate();
@@ -147,6 +153,22 @@ void MainAppDelegate::followBlockPagePort() {
   }
   // Not tried again for the same port until it changes: another program holds it.
   blockPagePort_ = port;
+}
+
+void MainAppDelegate::followBlockedSites() {
+  ZeltoPreferences* prefs = zelto_->prefs();
+  ProfileZeltoPreferences* profile = prefs != nullptr ? prefs->defaultProfile() : nullptr;
+  std::string sites =
+      profile == nullptr
+          ? std::string()
+          : nlohmann::json::array({profile->enableWhitelistWebsites, profile->blockedWebsites,
+                                   profile->whitelistedWebsites})
+                .dump();
+  if (blockedSites_ == sites) return;
+  const bool first = !blockedSites_;
+  blockedSites_ = std::move(sites);
+  // The matchers were built from the record at start; later edits rebuild them.
+  if (!first) Env::notificationCenter().post(ZeltoURLMatcherManager::kDidUpdateBlockSettings);
 }
 
 void MainAppDelegate::followBlockedApplications() {

@@ -48,6 +48,7 @@ class MainAppDelegate final : public ApplicationDelegate {
   void configurationChanged();
   void phaseChanged(BlockingMonitor::Phase from, BlockingMonitor::Phase to);
   void followBlockPagePort();
+  void followBlockedSites();
   void followBlockedApplications();
   ProxyVerdict decide(const ProxyRequest& request);
   void rememberPhase(BlockingMonitor::Phase phase);
@@ -68,7 +69,8 @@ class MainAppDelegate final : public ApplicationDelegate {
   std::unique_ptr<ProxyServer> proxy_;
   std::unique_ptr<BlockingMonitor> monitor_;
   int blockPagePort_ = 0;
-  std::string blockedApplications_;  // the entries last handed over, as JSON text
+  std::optional<std::string> blockedSites_;  // the site settings the matchers were built from
+  std::string blockedApplications_;          // the entries last handed over, as JSON text
   size_t quoteIndex_ = 0;
 };
 

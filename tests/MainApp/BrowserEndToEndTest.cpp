@@ -40,7 +40,8 @@ std::optional<std::string> networkAddress() {
 class BrowserEndToEndTest : public ::testing::Test {
  protected:
   // Chromium's view of `url` through the PAC file: the page's DOM after load, and a screenshot
-  // saved to `screenshot` when one is named.
+  // saved to `screenshot` when one is named. A headless browser on a loaded machine now and then
+  // aborts a load or never exits: such a run is tried again, up to three times in all.
   std::string browse(const std::string& url, const std::string& screenshot = "") {
     std::vector<std::string> arguments = {"--headless",
                                           "--no-sandbox",
@@ -52,12 +53,19 @@ class BrowserEndToEndTest : public ::testing::Test {
                                           "--window-size=1024,768"};
     arguments.push_back(screenshot.empty() ? "--dump-dom" : "--screenshot=" + screenshot);
     arguments.push_back(url);
-    ChildProcess browser(kChromium, {}, app_.dir() / "chromium.err", arguments,
-                         app_.dir() / "chromium.out");
-    auto status = browser.waitForExit(std::chrono::seconds(120));
-    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-        << readWholeFile(app_.dir() / "chromium.err");
-    return readWholeFile(app_.dir() / "chromium.out");
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+      ChildProcess browser(kChromium, {}, app_.dir() / "chromium.err", arguments,
+                           app_.dir() / "chromium.out");
+      auto status = browser.waitForExit(std::chrono::seconds(60));
+      const std::string out = readWholeFile(app_.dir() / "chromium.out");
+      const bool done = screenshot.empty() ? out.find("</html>") != std::string::npos
+                                           : std::filesystem::exists(screenshot);
+      if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0 && done) return out;
+      std::printf("Chromium's attempt %d at %s failed:\n%s\n", attempt, url.c_str(),
+                  readWholeFile(app_.dir() / "chromium.err").c_str());
+    }
+    ADD_FAILURE() << "Chromium never loaded " << url;
+    return "";
   }
 
   MainAppUnderTest app_;
@@ -84,8 +92,8 @@ TEST_F(BrowserEndToEndTest, ABlockedSiteShowsTheBlockPageAndAnAllowedOneLoads) {
   browse(blocked.url("/news"), shot);
   EXPECT_EQ(readWholeFile(shot).substr(0, 4), "\x89PNG") << "no screenshot at " << shot;
 
-  browse(allowed.url("/"));
-  EXPECT_GE(allowed.hits(), 1) << app_.log();
+  EXPECT_THAT(browse(allowed.url("/html")), HasSubstr("The origin's own page")) << app_.log();
+  EXPECT_GE(allowed.hits(), 1);
 }
 
 }  // namespace

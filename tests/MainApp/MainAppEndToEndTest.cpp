@@ -68,6 +68,20 @@ TEST_F(MainAppEndToEndTest, BlockingRedirectsOrRefusesBlockedSitesAndPassesTheRe
   EXPECT_EQ(refused.connectStatus, 403) << refused.error;
   EXPECT_EQ(blocked_.hits(), 0);
   EXPECT_TRUE(passes(allowed_, true));
+
+  // A damaged configuration doesn't end the block: the last good one stays.
+  const size_t changes = app_.log().size();
+  app_.writeConfigText("{\"zeltoType\": 1, \"profiles\": [");
+  ASSERT_TRUE(eventually([&] {
+    return app_.log().find("Detected preferences changed", changes) != std::string::npos;
+  }));
+  EXPECT_TRUE(redirected(blocked_)) << app_.log();
+  // A site added while blocking runs (as `zeltoctl sites add` writes it) is blocked at once.
+  json config = MainAppUnderTest::timer(3600);
+  config["profiles"] =
+      json::array({{{"blockedWebsites", {blocked_.pattern(), allowed_.pattern()}}}});
+  app_.writeConfig(config);
+  EXPECT_TRUE(eventually([&] { return redirected(allowed_); })) << app_.log();
 }
 
 TEST_F(MainAppEndToEndTest, AllowListModeLetsOnlyTheListedThrough) {

@@ -1,5 +1,6 @@
 // HttpOrigin: a web server for end-to-end tests, on its own thread: every GET is answered 200
-// with the same 300 KiB of varied bytes, and counted.
+// and counted: paths under /html with a small HTML page (for browsers, which would download
+// anything else), all others with the same 300 KiB of varied bytes.
 // Construct and use from the test's thread; the server's thread ends with the object.
 #pragma once
 
@@ -13,13 +14,20 @@ namespace zelto::testing {
 
 class HttpOrigin {
  public:
+  static constexpr const char* kPage =
+      "<html><head><title>Origin</title></head><body><p>The origin's own page</p></body></html>";
+
   // `bind`: the address it listens on; `host`: how its addresses name it.
   explicit HttpOrigin(const std::string& bind = "127.0.0.1", std::string host = "127.0.0.1")
       : host_(std::move(host)) {
     for (int i = 0; i < 300 * 1024; ++i) body_.push_back(static_cast<char>((i * 7) % 256));
-    server_.Get(".*", [this](const httplib::Request&, httplib::Response& response) {
+    server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
       ++hits_;
-      response.set_content(body_, "application/octet-stream");
+      if (request.path.rfind("/html", 0) == 0) {
+        response.set_content(kPage, "text/html; charset=utf-8");
+      } else {
+        response.set_content(body_, "application/octet-stream");
+      }
     });
     port_ = server_.bind_to_any_port(bind);
     // Bound means listening: connections queue until the thread accepts them.

@@ -47,7 +47,10 @@ class MainAppUnderTest {
   // Replaces the configuration atomically, as zeltoctl does; "httpPort" is this copy's.
   void writeConfig(nlohmann::json config) const {
     config["httpPort"] = blockPort_;
-    std::string temp = dir_.write("config.tmp", config.dump());
+    writeConfigText(config.dump());
+  }
+  void writeConfigText(const std::string& text) const {
+    std::string temp = dir_.write("config.tmp", text);
     std::filesystem::rename(temp, dir_ / "home/.local/share/Zelto/default.cfg");
   }
 
