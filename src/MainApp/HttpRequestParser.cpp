@@ -9,13 +9,6 @@ namespace zelto {
 
 namespace {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // RFC 9110's token characters, the only ones a header field's name may have.
 bool isToken(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
@@ -51,7 +44,7 @@ void trimBlanks(std::string& text) {
 
 std::optional<std::string_view> HttpRequestHead::header(std::string_view name) const {
   for (const auto& [field, value] : headers) {
-    if (equalsIgnoringCase(field, name)) return std::string_view(value);
+    if (HttpRequestParser::equalsIgnoringCase(field, name)) return std::string_view(value);
   }
   return std::nullopt;
 }
@@ -227,6 +220,13 @@ Result<HttpRequestParser::Fed> HttpRequestParser::feed(std::string_view bytes) {
   headBytes_ += parsed;
   if (bytes.size() > room) return fail(431, "request head too large");
   return Fed{};
+}
+
+bool HttpRequestParser::equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
 }
 
 }  // namespace zelto

@@ -12,13 +12,6 @@ namespace zelto {
 
 namespace {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 std::string_view trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
@@ -52,7 +45,9 @@ ProxyRequestHandler::ProxyRequestHandler(Decider decider, int proxyPort,
 
 bool ProxyRequestHandler::isLoopTarget(std::string_view host, int port, int proxyPort) {
   if (port != proxyPort) return false;
-  if (equalsIgnoringCase(host, "localhost") || equalsIgnoringCase(host, "localhost.")) return true;
+  if (HttpRequestParser::equalsIgnoringCase(host, "localhost") ||
+      HttpRequestParser::equalsIgnoringCase(host, "localhost."))
+    return true;
   std::string_view bare = host;
   if (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']') {
     bare = bare.substr(1, bare.size() - 2);
@@ -64,7 +59,7 @@ bool ProxyRequestHandler::isLoopTarget(std::string_view host, int port, int prox
 std::string ProxyRequestHandler::rewriteHead(const HttpRequestHead& head) {
   const std::string_view target = head.target;
   if (target.size() < kHttpScheme.size() ||
-      !equalsIgnoringCase(target.substr(0, kHttpScheme.size()), kHttpScheme)) {
+      !HttpRequestParser::equalsIgnoringCase(target.substr(0, kHttpScheme.size()), kHttpScheme)) {
     return {};
   }
   const size_t pathStart = target.find_first_of("/?#", kHttpScheme.size());
@@ -76,7 +71,7 @@ std::string ProxyRequestHandler::rewriteHead(const HttpRequestHead& head) {
   // The fields the Connection field names are hop-by-hop too.
   std::vector<std::string_view> dropped(kHopByHop.begin(), kHopByHop.end());
   for (const auto& [name, value] : head.headers) {
-    if (!equalsIgnoringCase(name, "Connection")) continue;
+    if (!HttpRequestParser::equalsIgnoringCase(name, "Connection")) continue;
     std::string_view rest = value;
     while (!rest.empty()) {
       const size_t comma = rest.find(',');
@@ -91,11 +86,12 @@ std::string ProxyRequestHandler::rewriteHead(const HttpRequestHead& head) {
   bool hasHost = false;
   for (const auto& field : head.headers) {
     const std::string& name = field.first;
-    if (std::any_of(dropped.begin(), dropped.end(),
-                    [&](std::string_view hop) { return equalsIgnoringCase(name, hop); })) {
+    if (std::any_of(dropped.begin(), dropped.end(), [&](std::string_view hop) {
+          return HttpRequestParser::equalsIgnoringCase(name, hop);
+        })) {
       continue;
     }
-    hasHost = hasHost || equalsIgnoringCase(name, "Host");
+    hasHost = hasHost || HttpRequestParser::equalsIgnoringCase(name, "Host");
     text += name + ": " + HttpResponse::oneLine(field.second) + "\r\n";
   }
   if (!hasHost) {
