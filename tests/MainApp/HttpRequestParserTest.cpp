@@ -47,8 +47,10 @@ TEST(HttpRequestParserTest, AbsoluteFormGetSplitAtEveryByte) {
 TEST(HttpRequestParserTest, ConnectLeavesTheTunnelsBytesAndPipelinedRequestsFollow) {
   HttpRequestParser parser;
   const std::string tls = std::string("\x16\x03\x01\x00\x05hello\0\r\n", 13);
-  auto connect =
-      parser.feed("CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n\r\n" + tls);
+  // `rest` views the bytes fed: they must outlive it.
+  const std::string bytes =
+      "CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n\r\n" + tls;
+  auto connect = parser.feed(bytes);
   ASSERT_TRUE(connect.ok()) << connect.status().message();
   ASSERT_TRUE(connect->head);
   EXPECT_TRUE(connect->head->isConnect);
