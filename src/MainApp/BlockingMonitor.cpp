@@ -39,7 +39,7 @@ void BlockingMonitor::evaluate() {
   }
 
   timer_.reset();
-  nextMoment_ = foreseeNextMoment();
+  nextMoment_ = foreseeNextMoment(state);
   if (!nextMoment_) {
     log::debug("No change of the blocking phase foreseen");
     return;
@@ -49,9 +49,8 @@ void BlockingMonitor::evaluate() {
   timer_ = loop_.addTimer(delay, 0, [this] { evaluate(); });
 }
 
-std::optional<Date> BlockingMonitor::foreseeNextMoment() {
+std::optional<Date> BlockingMonitor::foreseeNextMoment(const BlockState& state) {
   const Date now = zelto_.now();
-  const BlockState state = BlockState::observe(zelto_);
   std::optional<Date> earliest;
   auto consider = [&](std::optional<Date> moment) {
     // A moment already past would make the timer fire at once, again and again.

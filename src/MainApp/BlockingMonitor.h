@@ -27,6 +27,8 @@
 
 namespace zelto {
 
+struct BlockState;
+
 class BlockingMonitor {
  public:
   enum class Phase { kOff, kBreak, kEnforcing };
@@ -51,7 +53,8 @@ class BlockingMonitor {
   static Phase phaseNamed(const std::string& name);
 
  private:
-  std::optional<Date> foreseeNextMoment();
+  // From the state this evaluation observed.
+  std::optional<Date> foreseeNextMoment(const BlockState& state);
 
   RunLoop& loop_;
   Zelto& zelto_;

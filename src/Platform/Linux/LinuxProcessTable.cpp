@@ -103,28 +103,35 @@ std::optional<LinuxProcessTable::Executable> LinuxProcessTable::executableOf(pid
   return executable;
 }
 
-std::vector<ProcessTable::Entry> LinuxProcessTable::processesOfCurrentUser() {
-  std::vector<Entry> entries;
-  const uid_t uid = ::getuid();
+std::optional<std::vector<pid_t>> LinuxProcessTable::processNumbers() {
   std::error_code error;
   std::filesystem::directory_iterator proc("/proc", error);
   if (error) {
     log::error("Could not read the process table: {}", error.message());
-    return entries;
+    return std::nullopt;
   }
+  std::vector<pid_t> pids;
   for (; !error && proc != std::filesystem::directory_iterator(); proc.increment(error)) {
     std::string name = proc->path().filename().string();
     char* end = nullptr;
     long number = std::strtol(name.c_str(), &end, 10);
     if (end == name.c_str() || *end != '\0' || number <= 0) continue;
-    pid_t pid = static_cast<pid_t>(number);
+    pids.push_back(static_cast<pid_t>(number));
+  }
+  if (error) log::warning("Reading the process table stopped early: {}", error.message());
+  return pids;
+}
+
+std::vector<ProcessTable::Entry> LinuxProcessTable::processesOfCurrentUser() {
+  std::vector<Entry> entries;
+  const uid_t uid = ::getuid();
+  for (pid_t pid : processNumbers().value_or(std::vector<pid_t>{})) {
     // The executable first: it can't be read for most processes of other users, and reading
     // it is cheaper than reading the status.
     auto executable = executableOf(pid);
     if (!executable || realUserOf(pid) != uid) continue;
     entries.push_back(Entry{pid, std::move(executable->path), executable->replaced});
   }
-  if (error) log::warning("Reading the process table stopped early: {}", error.message());
   return entries;
 }
 

@@ -20,6 +20,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Platform/ProcessTable.h"
 
@@ -34,6 +35,9 @@ class LinuxProcessTable final : public ProcessTable {
   // The executable of process `pid`; nothing when it has ended, is a zombie or a kernel thread,
   // or can't be read.
   static std::optional<Executable> executableOf(pid_t pid);
+  // The numbers of the processes /proc lists now, of every user; nothing when /proc can't be
+  // read. Both failures are logged.
+  static std::optional<std::vector<pid_t>> processNumbers();
 
   std::vector<Entry> processesOfCurrentUser() override;
   Result<std::unique_ptr<Process>> open(int pid, const std::string& executable) override;

@@ -174,24 +174,15 @@ bool LinuxWorkspace::rescan() {
   std::set<pid_t> present;
   const uid_t uid = ::getuid();
 
-  std::error_code error;
-  std::filesystem::directory_iterator proc("/proc", error);
-  if (error) {
-    log::error("Could not read the process table: {}", error.message());
-    return false;
-  }
-  for (; !error && proc != std::filesystem::directory_iterator(); proc.increment(error)) {
-    std::string name = proc->path().filename().string();
-    char* end = nullptr;
-    long number = std::strtol(name.c_str(), &end, 10);
-    if (end == name.c_str() || *end != '\0' || number <= 0) continue;
-    pid_t pid = static_cast<pid_t>(number);
+  auto pids = LinuxProcessTable::processNumbers();
+  if (!pids) return false;
+  for (pid_t pid : *pids) {
     struct stat st {};
-    if (::stat(proc->path().c_str(), &st) != 0 || st.st_uid != uid) continue;
+    const std::string dir = "/proc/" + std::to_string(pid);
+    if (::stat(dir.c_str(), &st) != 0 || st.st_uid != uid) continue;
     if (lookAt(pid)) changed = true;
     if (listed_.contains(pid)) present.insert(pid);
   }
-  if (error) log::warning("Reading the process table stopped early: {}", error.message());
 
   std::vector<pid_t> gone;
   for (const auto& [pid, entry] : listed_) {
