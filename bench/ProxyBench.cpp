@@ -34,6 +34,7 @@
 #include "App/Controller/Zelto.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "MainApp/ProxyServer.h"
+#include "Platform/Linux/AresResolver.h"
 #include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/TcpListener.h"
 #include "Platform/Linux/UvRunLoop.h"
@@ -132,7 +133,8 @@ class Proxy {
  public:
   explicit Proxy(ProxyServer::Decider decider) {
     loop_.call([&] {
-      server_ = std::make_unique<ProxyServer>(loop_.loop(), std::move(decider));
+      resolver_ = std::move(*AresResolver::create(loop_.loop(), clock_));
+      server_ = std::make_unique<ProxyServer>(loop_.loop(), *resolver_, std::move(decider));
       started_ = server_->start(0).ok();
     });
   }
@@ -140,6 +142,7 @@ class Proxy {
     loop_.call([&] {
       server_->stop();
       server_.reset();
+      resolver_.reset();
       sinkStream_.reset();
       sink_.reset();
     });
@@ -173,6 +176,8 @@ class Proxy {
 
  private:
   LoopThread loop_;
+  SystemClock clock_;
+  std::unique_ptr<AresResolver> resolver_;
   std::unique_ptr<ProxyServer> server_;
   bool started_ = false;
   std::unique_ptr<TcpListener> sink_;

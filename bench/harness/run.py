@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Measures the watchdog agent end to end against a minimal supervisor, runs the Google
-Benchmark figures, and prints one table (Markdown) on standard output; progress goes to
+"""Measures the watchdog agent end to end against a minimal supervisor, compares the main
+application's filtering proxy with tinyproxy, privoxy and squid (proxy_peers.py), runs the
+Google Benchmark figures, and prints one table (Markdown) on standard output; progress goes to
 standard error. Run through scripts/bench, which builds first; bench/README.md explains every
 figure.
 
@@ -27,6 +28,9 @@ import subprocess
 import sys
 import tempfile
 import time
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import proxy_peers  # pylint: disable=wrong-import-position
 
 CHECK_TIME = "2026-12-09T03:00:00+01:00"  # nothing scheduled: see bench/configs/generate.py
 TIME_ZONE = "Europe/Berlin"
@@ -591,6 +595,9 @@ def duration(seconds):
 
 
 def verdict(ok):
+    """Empty (no goal), yes, **no**; a text as it is (a "no" saying what missed)."""
+    if isinstance(ok, str):
+        return ok
     return "" if ok is None else ("yes" if ok else "**no**")
 
 
@@ -602,7 +609,7 @@ class Table:
         self.rows.append((figure, goal, measured, baseline, verdict(ok)))
 
     def text(self):
-        head = ("Figure", "Goal", "Measured", "minisup", "Met")
+        head = ("Figure", "Goal", "Measured", "minisup / peers", "Met")
         lines = ["| " + " | ".join(head) + " |", "|" + "|".join("---" for _ in head) + "|"]
         for row in self.rows:
             lines.append("| " + " | ".join(row) + " |")
@@ -798,14 +805,25 @@ def main():
                         help="user the at-rest pair runs as, so that other users' programs "
                         "don't wake it (default: nobody when run as root; empty: the caller)")
     parser.add_argument("--status-runs", type=int, default=5)
-    parser.add_argument("--budget", type=float, default=540.0,
-                        help="seconds for everything; Google Benchmark gets what is left")
+    parser.add_argument("--budget", type=float,
+                        help="seconds for everything; Google Benchmark gets what is left "
+                        "(default: 540, plus the proxy comparison's estimate when it runs)")
+    parser.add_argument("--proxy-peers", dest="proxy_peers", action="store_true", default=True,
+                        help="compare the main application's proxy with tinyproxy, privoxy "
+                        "and squid (the default; scripts/bench installs them when missing)")
+    parser.add_argument("--no-proxy-peers", dest="proxy_peers", action="store_false",
+                        help="skip that comparison")
+    parser.add_argument("--proxy-seconds", type=int, default=2,
+                        help="seconds of each run of the proxy comparison (default 2)")
     parser.add_argument("--no-benchmarks", action="store_true", help="skip zelto_bench")
     parser.add_argument("--no-strace", action="store_true", help="skip the system-call count")
     parser.add_argument("--keep", action="store_true", help="keep the temporary directory")
     parser.add_argument("--json", help="also write every figure to this file")
     args = parser.parse_args()
 
+    if args.budget is None:
+        args.budget = 540.0 + (proxy_peers.estimate(args.proxy_seconds) if args.proxy_peers
+                               else 0.0)
     deadline = now() + args.budget
     caption = machine_line()
     become_subreaper()
@@ -828,19 +846,30 @@ def main():
     finally:
         setup.remove()
         reap_orphans()
+    if args.proxy_peers:
+        # Google Benchmark keeps 60 s at least.
+        results["proxy_peers"] = proxy_peers.run(os.path.abspath(args.build),
+                                                 args.proxy_seconds, deadline - 60)
+        reap_orphans()
     if not args.no_benchmarks:
         results["benchmarks"] = run_benchmarks(os.path.abspath(args.build), deadline)
 
     table = build_table(results, args.samples)
+    proxy_peers.add_rows(table, results.get("proxy_peers"))
     if args.json:
         with open(args.json, "w", encoding="utf-8") as f:
             json.dump(dict(results, machine=caption, table=table.rows), f, indent=1)
     print(caption + "\n")
     print(table.text())
+    status = 0
     if "failure" in results:
         print("\nFailed: " + results["failure"].splitlines()[0])
-        return 1
-    return 0
+        status = 1
+    if results.get("proxy_peers", {}).get("failure"):
+        print("\nProxy comparison failed: "
+              + results["proxy_peers"]["failure"].splitlines()[0])
+        status = 1
+    return status
 
 
 if __name__ == "__main__":

@@ -15,6 +15,17 @@ bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+bool isContinuationByte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// The longest start of `text` of at most `maxBytes` bytes that doesn't end inside a UTF-8
+// sequence (a run of more than three continuation bytes isn't UTF-8: it is cut anywhere).
+std::string_view utf8Prefix(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  size_t end = maxBytes;
+  for (int back = 0; back < 3 && end > 0 && isContinuationByte(text[end]); ++back) --end;
+  return text.substr(0, end);
+}
+
 std::string pageHtml(const std::string& blocked, const std::string& timeLeft,
                      const QuoteZeltoPreferences* quote) {
   std::string quoteHtml;
@@ -32,7 +43,8 @@ std::string pageHtml(const std::string& blocked, const std::string& timeLeft,
       "</style>\n</head>\n<body>\n<h1>Blocked by Zelto</h1>\n"
       "<p id=\"blocked\">This address is blocked: <code>{}</code></p>\n"
       "<p id=\"time-left\">{}</p>\n{}</body>\n</html>\n",
-      BlockPage::htmlEscape(blocked), BlockPage::htmlEscape(timeLeft), quoteHtml);
+      BlockPage::htmlEscape(BlockPage::shownAddress(blocked)), BlockPage::htmlEscape(timeLeft),
+      quoteHtml);
 }
 
 }  // namespace
@@ -41,6 +53,10 @@ HttpAnswer BlockPage::respond(Zelto& zelto, std::string_view method, std::string
                               int proxyPort, size_t quoteIndex) {
   if (method != "GET") return {};
   if (target == "/proxy.pac") {
+    if (proxyPort == 0) {
+      return {503, "text/plain; charset=utf-8",
+              "The filtering proxy is not listening yet; try again in a moment.\n"};
+    }
     return {200, "application/x-ns-proxy-autoconfig", pacFile(proxyPort)};
   }
   if (!startsWith(target, kBlockPath)) return {};
@@ -56,6 +72,10 @@ HttpAnswer BlockPage::respond(Zelto& zelto, std::string_view method, std::string
     }
   }
   return {200, "text/html; charset=utf-8", pageHtml(*blocked, timeLeftText(zelto), quote)};
+}
+
+std::string BlockPage::locationFor(Zelto& zelto, std::string_view url) {
+  return zelto.zeltoURL().getZeltoBlockedPageForURL(utf8Prefix(url, kMaxEmbeddedUrlBytes));
 }
 
 std::string BlockPage::pacFile(int proxyPort) {
@@ -83,6 +103,31 @@ std::string BlockPage::timeLeftText(Zelto& zelto) {
     return "Scheduled blocking ends at " + when + ".";
   }
   return "Blocking runs until it is stopped.";
+}
+
+std::string BlockPage::shownAddress(std::string_view url) {
+  std::string out;
+  size_t characters = 0;
+  size_t continuations = 0;  // since the first byte of the last character
+  for (char c : url) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (characters > 0 && isContinuationByte(byte) && continuations < 3) {
+      ++continuations;
+    } else {
+      if (characters == kMaxShownCharacters) {
+        out += "…";
+        break;
+      }
+      ++characters;
+      continuations = 0;
+    }
+    if (byte < 0x20 || byte == 0x7F) {
+      out += fmt::format("\\x{:02X}", byte);
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 std::string BlockPage::htmlEscape(std::string_view text) {

@@ -1,13 +1,27 @@
 #include "MainApp/BlockPageServer.h"
 
+#include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <utility>
 
-#include "MainApp/HttpRequestParser.h"
 #include "MainApp/HttpResponse.h"
-#include "Platform/Linux/UvTimer.h"
+#include "Platform/Linux/PortOwner.h"
 #include "Platform/Log.h"
 
 namespace zelto {
+
+namespace {
+
+// The system's words for EADDRINUSE, as strerror and libuv write them.
+bool isAddressInUse(const Status& status) {
+  std::string message = status.message();
+  std::transform(message.begin(), message.end(), message.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return message.find("address already in use") != std::string::npos;
+}
+
+}  // namespace
 
 class BlockPageServer::Connection {
  public:
@@ -28,8 +42,16 @@ class BlockPageServer::Connection {
     if (!fed.ok()) {
       answer(HttpResponse::plain(parser_.errorStatus(), fed.status().message()));
     } else if (fed->head) {
-      const HttpAnswer reply = server_.responder_(fed->head->method, fed->head->target);
-      answer(HttpResponse::format(reply.status, reply.contentType, reply.body));
+      const HttpRequestHead& head = *fed->head;
+      const bool headOnly = head.method == "HEAD";
+      const HttpAnswer reply =
+          namesThisServer(head, server_.port())
+              ? server_.responder_(headOnly ? "GET" : head.method, head.target)
+              : HttpAnswer{421, "text/plain; charset=utf-8",
+                           "This server answers requests for localhost only.\n"};
+      std::string response = HttpResponse::format(reply.status, reply.contentType, reply.body);
+      if (headOnly) response.resize(response.size() - reply.body.size());
+      answer(std::move(response));
     }
   }
 
@@ -46,7 +68,7 @@ class BlockPageServer::Connection {
 };
 
 BlockPageServer::BlockPageServer(UvRunLoop& loop, Responder responder)
-    : loop_(loop), responder_(std::move(responder)) {}
+    : loop_(loop), responder_(std::move(responder)), retryTimer_(loop, [this] { retry(); }) {}
 
 BlockPageServer::~BlockPageServer() { stop(); }
 
@@ -54,11 +76,50 @@ bool BlockPageServer::acceptsPeer(const std::optional<SocketAddress>& peer) {
   return peer && peer->isLoopback();
 }
 
+bool BlockPageServer::namesThisServer(const HttpRequestHead& head, int port) {
+  std::optional<std::string_view> host;
+  for (const auto& [name, value] : head.headers) {
+    if (!HttpRequestParser::equalsIgnoringCase(name, "Host")) continue;
+    if (host) return false;  // more than one
+    host = value;
+  }
+  if (!host) return false;
+  // The name, then ":port" or nothing; an IPv6 address is in brackets.
+  size_t nameEnd = host->find(':');
+  if (host->starts_with('[')) {
+    nameEnd = host->find(']');
+    if (nameEnd == std::string_view::npos) return false;
+    ++nameEnd;
+  }
+  const std::string_view name = host->substr(0, nameEnd);
+  const std::string_view rest = nameEnd < host->size() ? host->substr(nameEnd) : "";
+  if (!rest.empty() && rest != ":" + std::to_string(port)) return false;
+  for (std::string_view served : {"localhost", "127.0.0.1", "[::1]"}) {
+    if (HttpRequestParser::equalsIgnoringCase(name, served)) return true;
+  }
+  return false;
+}
+
 Status BlockPageServer::start(int port) {
   stop();
+  wantedPort_ = port;
+  Status listened = listen();
+  if (!listened.ok()) retryTimer_.start(kRetrySeconds);
+  return listened;
+}
+
+Status BlockPageServer::listen() {
   auto onAccept = [this](std::unique_ptr<TcpStream> client) { accept(std::move(client)); };
-  auto listener4 = TcpListener::listen(loop_, "127.0.0.1", port, onAccept);
-  if (!listener4.ok()) return listener4.status();
+  auto listener4 = TcpListener::listen(loop_, "127.0.0.1", wantedPort_, onAccept);
+  if (!listener4.ok()) {
+    if (isAddressInUse(listener4.status()) && !ownerLogged_) {
+      ownerLogged_ = true;
+      log::warning("Port {} of the block page is held by {}; trying again every second",
+                   wantedPort_, PortOwner::describe(wantedPort_));
+    }
+    return listener4.status();
+  }
+  ownerLogged_ = false;
   listener4_ = std::move(*listener4);
   auto listener6 = TcpListener::listen(loop_, "::1", listener4_->port(), onAccept);
   if (listener6.ok()) {
@@ -70,22 +131,48 @@ Status BlockPageServer::start(int port) {
   return Status::success();
 }
 
+void BlockPageServer::retry() {
+  if (Status listened = listen(); !listened.ok()) {
+    log::debug("Block page server still can't listen: {}", listened.message());
+    retryTimer_.start(kRetrySeconds);
+  }
+}
+
 int BlockPageServer::port() const { return listener4_ ? listener4_->port() : 0; }
 
 void BlockPageServer::stop() {
+  retryTimer_.stop();
+  ownerLogged_ = false;
   listener4_.reset();
   listener6_.reset();
   connections_.clear();
 }
 
 void BlockPageServer::accept(std::unique_ptr<TcpStream> client) {
-  if (!acceptsPeer(client->peerAddress()) || connections_.size() >= kMaxConnections) return;
+  if (!acceptsPeer(client->peerAddress())) return;
   auto connection = std::make_unique<Connection>(*this, std::move(client));
   Connection* raw = connection.get();
   connections_.emplace(raw, std::move(connection));
   raw->start();
+  followCapacity();
 }
 
-void BlockPageServer::remove(Connection* connection) { connections_.erase(connection); }
+void BlockPageServer::remove(Connection* connection) {
+  connections_.erase(connection);
+  followCapacity();
+}
+
+// At the cap, and while descriptors run out, new connections wait in the kernel's queue.
+void BlockPageServer::followCapacity() {
+  const bool full = connections_.size() >= maxConnections_;
+  for (TcpListener* listener : {listener4_.get(), listener6_.get()}) {
+    if (listener == nullptr) continue;
+    if (full) {
+      listener->pause();
+    } else {
+      listener->resume();
+    }
+  }
+}
 
 }  // namespace zelto

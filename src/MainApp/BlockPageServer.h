@@ -3,11 +3,20 @@
 //
 // Each connection gets one answer: its request head is read (HttpRequestParser), the responder
 // says what to answer (status, type, body), the answer is written with Content-Length,
-// "Connection: close" and "Cache-Control: no-store", and the connection closes. Malformed
-// requests get the parser's status; peers that are not on this machine's loopback are closed
-// without an answer; a head that doesn't arrive within the time limit closes the connection.
+// "Connection: close" and "Cache-Control: no-store", and the connection closes. HEAD is asked
+// of the responder as GET and answered with the same head and no body. Malformed requests get
+// the parser's status; a request whose Host field doesn't name this server (localhost,
+// 127.0.0.1 or [::1], at its port or none), or that has no Host field, gets 421, so that a web
+// page whose name was rebound to a loopback address can't read anything; peers that are not on
+// this machine's loopback are closed without an answer; a head that doesn't arrive within the
+// time limit closes the connection.
 //
-// Owns its listeners and connections; the loop's thread only; destroy before the loop.
+// When the port can't be listened on, the server tries again every kRetrySeconds until it
+// listens (or stops); when another program holds the port, it logs which, once per run of
+// failures.
+//
+// Owns its listeners, connections and retry timer; the loop's thread only; destroy before the
+// loop.
 #pragma once
 
 #include <functional>
@@ -17,18 +26,23 @@
 #include <unordered_map>
 
 #include "MainApp/BlockPage.h"
+#include "MainApp/HttpRequestParser.h"
 #include "Platform/Linux/SocketAddress.h"
 #include "Platform/Linux/TcpListener.h"
 #include "Platform/Linux/UvRunLoop.h"
+#include "Platform/Linux/UvTimer.h"
 #include "Platform/Status.h"
 
 namespace zelto {
 
 class BlockPageServer {
  public:
+  // Asked with the method ("GET" for a HEAD request too) and the target of each request that
+  // names this server.
   using Responder = std::function<HttpAnswer(const std::string& method, const std::string& target)>;
 
   static constexpr double kHeadTimeoutSeconds = 30;
+  static constexpr double kRetrySeconds = 1;
   static constexpr size_t kMaxConnections = 512;
 
   BlockPageServer(UvRunLoop& loop, Responder responder);
@@ -37,26 +51,40 @@ class BlockPageServer {
   BlockPageServer& operator=(const BlockPageServer&) = delete;
 
   // Listens on 127.0.0.1 at `port` (0: any free port) and on ::1 at the same port; ::1 missing
-  // is only logged. Fails when 127.0.0.1 can't be listened on.
+  // is only logged. Fails when 127.0.0.1 can't be listened on, and then keeps trying every
+  // kRetrySeconds until it listens, or until stop() or another start().
   Status start(int port);
-  // The port listened at; 0 when not started.
+  // The port listened at; 0 when not listening.
   int port() const;
+  // Stops listening (and trying to), and ends every connection.
   void stop();
   size_t connectionCount() const { return connections_.size(); }
 
   // Whether a connection from `peer` is answered: loopback peers only.
   static bool acceptsPeer(const std::optional<SocketAddress>& peer);
+  // The most connections served at once (kMaxConnections unless set); more wait to be accepted.
+  void setMaxConnections(size_t count) { maxConnections_ = count > 0 ? count : 1; }
+  // Whether `head` is addressed to this server at `port`: exactly one Host field, naming
+  // localhost, 127.0.0.1 or [::1] (any case), with `port` or no port.
+  static bool namesThisServer(const HttpRequestHead& head, int port);
 
  private:
   class Connection;
+  Status listen();
+  void retry();
   void accept(std::unique_ptr<TcpStream> client);
   void remove(Connection* connection);
+  void followCapacity();
 
   UvRunLoop& loop_;
   Responder responder_;
+  int wantedPort_ = 0;
+  bool ownerLogged_ = false;  // who holds the port, in this run of failures
+  UvTimer retryTimer_;
   std::unique_ptr<TcpListener> listener4_;
   std::unique_ptr<TcpListener> listener6_;
   std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
+  size_t maxConnections_ = kMaxConnections;
 };
 
 }  // namespace zelto

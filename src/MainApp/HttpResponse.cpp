@@ -20,12 +20,16 @@ std::string_view HttpResponse::reasonPhrase(int status) {
       return "Request Timeout";
     case 414:
       return "URI Too Long";
+    case 421:
+      return "Misdirected Request";
     case 431:
       return "Request Header Fields Too Large";
     case 500:
       return "Internal Server Error";
     case 502:
       return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
     case 504:
       return "Gateway Timeout";
     case 505:

@@ -2,11 +2,14 @@
 
 #include "Agent/App/LoggingManager.h"
 #include "Agent/App/Watchdog/NUIFileMonitor.h"
+#include "App/Blocking/Helpers/NormalizedURL.h"
 #include "MainApp/BlockPage.h"
 #include "Platform/Check.h"
 #include "Platform/ClockChangeWatcher.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
+#include "Platform/Linux/AresResolver.h"
+#include "Platform/Linux/DescriptorLimit.h"
 #include "Platform/Linux/InotifyExecutableWatch.h"
 #include "Platform/Linux/InotifyFileWatcher.h"
 #include "Platform/Linux/LibnotifyNotifier.h"
@@ -24,6 +27,19 @@ namespace {
 
 constexpr const char* kMainApplicationIdentifier = "Quarnix.zelto";
 
+// Looks names up on libuv's thread pool: only when c-ares can't be set up.
+class ThreadPoolResolver final : public HostResolver {
+ public:
+  explicit ThreadPoolResolver(UvRunLoop& loop) : loop_(loop) {}
+  std::unique_ptr<Registration> resolve(const std::string& host, int port,
+                                        Callback callback) override {
+    return TcpStream::resolve(loop_, host, port, std::move(callback));
+  }
+
+ private:
+  UvRunLoop& loop_;
+};
+
 }  // namespace
 
 MainAppDelegate::MainAppDelegate(std::string runtimeDirectory)
@@ -35,6 +51,8 @@ MainAppDelegate::~MainAppDelegate() {
   clockChanges_.reset();
   fileMonitor_.reset();
   proxy_.reset();
+  blockedAddresses_.reset();
+  resolver_.reset();
   blockPage_.reset();
   appBlocker_.reset();  // thaws what it froze
   scripts_.reset();     // ends what still runs
@@ -74,22 +92,7 @@ void MainAppDelegate::applicationDidFinishLaunching() {
   scripts_ = std::make_unique<ScriptRunner>();
   appBlocker_ = std::make_unique<AppBlocker>(loop, *processes_, *executableWatch_);
 
-  blockPage_ = std::make_unique<BlockPageServer>(
-      *uvLoop, [this](const std::string& method, const std::string& target) {
-        return BlockPage::respond(*zelto_, method, target, proxy_ ? proxy_->port() : proxyPort(),
-                                  quoteIndex_++);
-      });
-  followBlockPagePort();
-
-  proxy_ = std::make_unique<ProxyServer>(
-      *uvLoop, [this](const ProxyRequest& request) { return decide(request); });
-  const int port = proxyPort();
-  if (Status started = proxy_->start(port); started.ok()) {
-    log::info("Filtering proxy listening on 127.0.0.1:{}", proxy_->port());
-  } else {
-    // Nothing enforces web blocking without it; the rest still runs.
-    log::error("Can't start the filtering proxy on port {}: {}", port, started.message());
-  }
+  startServers(*uvLoop);
 
   followBlockedSites();
   followBlockedApplications();
@@ -120,7 +123,46 @@ void MainAppDelegate::applicationDidFinishLaunching() {
       monitor_->phase() == BlockingMonitor::Phase::kEnforcing ? AppBlocker::Mode::kEnforcing
       : monitor_->phase() == BlockingMonitor::Phase::kBreak   ? AppBlocker::Mode::kBreak
                                                               : AppBlocker::Mode::kOff);
+  blockedAddresses_->setActive(monitor_->phase() != BlockingMonitor::Phase::kOff);
   rememberPhase(monitor_->phase());
+}
+
+void MainAppDelegate::startServers(UvRunLoop& loop) {
+  // Connections are what runs out first under load: as many descriptors as allowed, shared
+  // between the two servers (a proxied connection takes two), with a reserve for the rest.
+  const size_t limit = DescriptorLimit::raise();
+  const size_t forConnections = DescriptorLimit::forConnections(limit, DescriptorLimit::openNow());
+  const size_t proxyConnections = std::max<size_t>(forConnections * 3 / 8, 4);
+  const size_t pageConnections = std::max<size_t>(forConnections / 4, 4);
+  log::info("{} file descriptors: up to {} proxy and {} block page connections", limit,
+            proxyConnections, pageConnections);
+
+  blockPage_ = std::make_unique<BlockPageServer>(loop, [this](const std::string& method,
+                                                              const std::string& target) {
+    return BlockPage::respond(*zelto_, method, target, proxy_ ? proxy_->port() : 0, quoteIndex_++);
+  });
+  blockPage_->setMaxConnections(pageConnections);
+  followBlockPagePort();
+
+  auto ares = AresResolver::create(loop, Env::clock());
+  if (ares.ok()) {
+    resolver_ = std::move(*ares);
+  } else {
+    log::error("Can't set up name lookups with c-ares ({}); using the system's resolver",
+               ares.status().message());
+    resolver_ = std::make_unique<ThreadPoolResolver>(loop);
+  }
+  blockedAddresses_ = std::make_unique<BlockedAddresses>(loop, *resolver_);
+  ProxyServer::Options options;
+  options.maxConnections = proxyConnections;
+  proxy_ = std::make_unique<ProxyServer>(
+      loop, *resolver_, [this](const ProxyRequest& request) { return decide(request); }, options);
+  blockedAddresses_->onChange([this] { proxy_->redecide(); });
+  const int port = proxyPort();
+  if (Status started = proxy_->start(port); !started.ok()) {
+    // Nothing enforces web blocking without it: it tries again every second.
+    log::error("Can't start the filtering proxy on port {} yet: {}", port, started.message());
+  }
 }
 
 void MainAppDelegate::applicationWillTerminate() {
@@ -145,14 +187,13 @@ void MainAppDelegate::configurationChanged() {
 void MainAppDelegate::followBlockPagePort() {
   const int port = zelto_->zeltoURL().getZeltoBlockedPagePort();
   if (port == blockPagePort_) return;
-  blockPage_->stop();
+  blockPagePort_ = port;
   if (Status started = blockPage_->start(port); started.ok()) {
     log::info("Block page served at http://localhost:{}/block/", port);
   } else {
-    log::error("Can't serve the block page on port {}: {}", port, started.message());
+    // The server keeps trying every second until the port is free.
+    log::error("Can't serve the block page on port {} yet: {}", port, started.message());
   }
-  // Not tried again for the same port until it changes: another program holds it.
-  blockPagePort_ = port;
 }
 
 void MainAppDelegate::followBlockedSites() {
@@ -167,8 +208,16 @@ void MainAppDelegate::followBlockedSites() {
   if (blockedSites_ == sites) return;
   const bool first = !blockedSites_;
   blockedSites_ = std::move(sites);
-  // The matchers were built from the record at start; later edits rebuild them.
-  if (!first) Env::notificationCenter().post(ZeltoURLMatcherManager::kDidUpdateBlockSettings);
+  // Addresses are looked up for the hosts a block list names; an allow list blocks every
+  // address it doesn't name anyway.
+  std::vector<std::string> blocked;
+  if (profile != nullptr && !profile->enableWhitelistWebsites) blocked = profile->blockedWebsites;
+  blockedAddresses_->setPatterns(blocked);
+  if (first) return;
+  // The matchers were built from the record at start; later edits rebuild them, and what is
+  // open is looked at again.
+  Env::notificationCenter().post(ZeltoURLMatcherManager::kDidUpdateBlockSettings);
+  proxy_->redecide();
 }
 
 void MainAppDelegate::followBlockedApplications() {
@@ -183,17 +232,30 @@ void MainAppDelegate::followBlockedApplications() {
                           ProcessInfo::environmentValue("PATH").value_or("/usr/bin:/bin"));
 }
 
+bool MainAppDelegate::isBlocked(const ProxyRequest& request) {
+  if (zelto_->urlIsBlocked(request.url)) return true;
+  if (!request.hostIsAddress) return false;
+  // An address is blocked as any of the blocked hosts last seen there would be.
+  const std::vector<std::string> names = blockedAddresses_->hostsAt(request.host);
+  if (names.empty()) return false;
+  Result<NormalizedURL> url = NormalizedURL::parse(request.url);
+  if (!url.ok()) return false;
+  return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+    return zelto_->urlIsBlocked(url->withHost(name).decisionURL());
+  });
+}
+
 ProxyVerdict MainAppDelegate::decide(const ProxyRequest& request) {
   ProxyVerdict verdict;
   verdict.kind = ProxyVerdict::Kind::kPass;
   if (!monitor_ || monitor_->phase() != BlockingMonitor::Phase::kEnforcing) return verdict;
-  if (!zelto_->urlIsBlocked(request.url)) return verdict;
+  if (!isBlocked(request)) return verdict;
   if (request.isConnect) {
     verdict.kind = ProxyVerdict::Kind::kRefuse;
     verdict.reason = "Zelto blocks " + request.host + " until blocking ends.";
   } else {
     verdict.kind = ProxyVerdict::Kind::kRedirect;
-    verdict.location = zelto_->zeltoURL().getZeltoBlockedPageForURL(request.url);
+    verdict.location = BlockPage::locationFor(*zelto_, request.url);
   }
   log::debug("Blocked {}", request.url);
   return verdict;
@@ -219,6 +281,10 @@ void MainAppDelegate::phaseChanged(BlockingMonitor::Phase from, BlockingMonitor:
   appBlocker_->setMode(to == Phase::kEnforcing ? AppBlocker::Mode::kEnforcing
                        : to == Phase::kBreak   ? AppBlocker::Mode::kBreak
                                                : AppBlocker::Mode::kOff);
+  // Kept up to date through breaks, so that addresses are known the moment blocking resumes.
+  blockedAddresses_->setActive(to != Phase::kOff);
+  // Tunnels and kept connections opened while everything passed are decided again.
+  if (to == Phase::kEnforcing) proxy_->redecide();
   rememberPhase(to);
 }
 

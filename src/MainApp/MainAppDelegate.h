@@ -19,6 +19,7 @@
 #include "App/Controller/Zelto.h"
 #include "MainApp/AppBlocker.h"
 #include "MainApp/BlockPageServer.h"
+#include "MainApp/BlockedAddresses.h"
 #include "MainApp/BlockingMonitor.h"
 #include "MainApp/ProxyServer.h"
 #include "MainApp/ScriptRunner.h"
@@ -26,6 +27,7 @@
 #include "Platform/DesktopNotifier.h"
 #include "Platform/ExecutableWatch.h"
 #include "Platform/FileWatcher.h"
+#include "Platform/Linux/HostResolver.h"
 #include "Platform/ProcessTable.h"
 #include "Platform/RunLoop.h"
 
@@ -51,6 +53,8 @@ class MainAppDelegate final : public ApplicationDelegate {
   void followBlockedSites();
   void followBlockedApplications();
   ProxyVerdict decide(const ProxyRequest& request);
+  bool isBlocked(const ProxyRequest& request);
+  void startServers(UvRunLoop& loop);
   void rememberPhase(BlockingMonitor::Phase phase);
   std::optional<BlockingMonitor::Phase> rememberedPhase() const;
   std::string phaseFile() const;
@@ -66,6 +70,8 @@ class MainAppDelegate final : public ApplicationDelegate {
   std::unique_ptr<ScriptRunner> scripts_;
   std::unique_ptr<AppBlocker> appBlocker_;
   std::unique_ptr<BlockPageServer> blockPage_;
+  std::unique_ptr<HostResolver> resolver_;
+  std::unique_ptr<BlockedAddresses> blockedAddresses_;
   std::unique_ptr<ProxyServer> proxy_;
   std::unique_ptr<BlockingMonitor> monitor_;
   int blockPagePort_ = 0;

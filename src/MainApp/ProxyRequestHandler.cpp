@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <vector>
 
 #include "MainApp/HttpResponse.h"
@@ -18,24 +17,19 @@ std::string_view trim(std::string_view text) {
   return text;
 }
 
-// Fields that concern one connection only, never forwarded.
-constexpr std::array<std::string_view, 7> kHopByHop = {
-    "Connection", "Proxy-Connection", "Proxy-Authorization", "Keep-Alive", "TE",
-    "Trailer",    "Upgrade"};
+// Fields that concern one connection only, never forwarded; "Host" is written from the URL.
+constexpr std::array<std::string_view, 8> kDropped = {"Connection",
+                                                      "Proxy-Connection",
+                                                      "Proxy-Authorization",
+                                                      "Keep-Alive",
+                                                      "TE",
+                                                      "Trailer",
+                                                      "Upgrade",
+                                                      "Host"};
 
-constexpr std::string_view kHttpScheme = "http://";
-
-std::string bracketed(std::string_view host) {
-  return host.find(':') != std::string_view::npos ? "[" + std::string(host) + "]"
-                                                  : std::string(host);
-}
-
-ProxyRequestHandler::Step answerStep(std::string bytes) {
-  ProxyRequestHandler::Step step;
-  step.kind = ProxyRequestHandler::Step::Kind::kAnswer;
-  step.bytes = std::move(bytes);
-  return step;
-}
+// Compacted once this much has been handed out, so that the buffer doesn't grow with a long
+// kept-alive connection.
+constexpr size_t kCompactAt = 64 * 1024;
 
 }  // namespace
 
@@ -43,11 +37,14 @@ ProxyRequestHandler::ProxyRequestHandler(Decider decider, int proxyPort,
                                          HttpRequestParser::Limits limits)
     : decider_(std::move(decider)), proxyPort_(proxyPort), parser_(limits) {}
 
+ProxyRequestHandler::~ProxyRequestHandler() = default;
+
 bool ProxyRequestHandler::isLoopTarget(std::string_view host, int port, int proxyPort) {
   if (port != proxyPort) return false;
   if (HttpRequestParser::equalsIgnoringCase(host, "localhost") ||
-      HttpRequestParser::equalsIgnoringCase(host, "localhost."))
+      HttpRequestParser::equalsIgnoringCase(host, "localhost.")) {
     return true;
+  }
   std::string_view bare = host;
   if (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']') {
     bare = bare.substr(1, bare.size() - 2);
@@ -56,92 +53,157 @@ bool ProxyRequestHandler::isLoopTarget(std::string_view host, int port, int prox
   return address.ok() && (address->isLoopback() || address->isUnspecified());
 }
 
-std::string ProxyRequestHandler::rewriteHead(const HttpRequestHead& head) {
-  const std::string_view target = head.target;
-  if (target.size() < kHttpScheme.size() ||
-      !HttpRequestParser::equalsIgnoringCase(target.substr(0, kHttpScheme.size()), kHttpScheme)) {
-    return {};
-  }
-  const size_t pathStart = target.find_first_of("/?#", kHttpScheme.size());
-  std::string_view path = pathStart == std::string_view::npos ? "" : target.substr(pathStart);
-  path = path.substr(0, path.find('#'));
-  std::string origin(path);
-  if (origin.empty() || origin.front() != '/') origin.insert(0, "/");
-
+std::string ProxyRequestHandler::rewriteHead(const HttpRequestHead& head,
+                                             const NormalizedURL& url) {
+  const bool upgrade = head.upgrade && !head.isConnect;
   // The fields the Connection field names are hop-by-hop too.
-  std::vector<std::string_view> dropped(kHopByHop.begin(), kHopByHop.end());
+  std::vector<std::string_view> dropped(kDropped.begin(), kDropped.end());
   for (const auto& [name, value] : head.headers) {
     if (!HttpRequestParser::equalsIgnoringCase(name, "Connection")) continue;
     std::string_view rest = value;
     while (!rest.empty()) {
       const size_t comma = rest.find(',');
       std::string_view token = trim(rest.substr(0, comma));
-      if (!token.empty()) dropped.push_back(token);
+      if (!token.empty() && !(upgrade && HttpRequestParser::equalsIgnoringCase(token, "Upgrade"))) {
+        dropped.push_back(token);
+      }
       rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
     }
   }
-
-  std::string text = head.method + ' ' + origin + " HTTP/" + std::to_string(head.versionMajor) +
-                     '.' + std::to_string(head.versionMinor) + "\r\n";
-  bool hasHost = false;
-  for (const auto& field : head.headers) {
-    const std::string& name = field.first;
-    if (std::any_of(dropped.begin(), dropped.end(), [&](std::string_view hop) {
+  std::string text = head.method + ' ' + url.requestTarget() + " HTTP/" +
+                     std::to_string(head.versionMajor) + '.' + std::to_string(head.versionMinor) +
+                     "\r\nHost: " + url.authority() + "\r\n";
+  for (const auto& [name, value] : head.headers) {
+    const bool keep = upgrade && HttpRequestParser::equalsIgnoringCase(name, "Upgrade");
+    if (!keep && std::any_of(dropped.begin(), dropped.end(), [&](std::string_view hop) {
           return HttpRequestParser::equalsIgnoringCase(name, hop);
         })) {
       continue;
     }
-    hasHost = hasHost || HttpRequestParser::equalsIgnoringCase(name, "Host");
-    text += name + ": " + HttpResponse::oneLine(field.second) + "\r\n";
+    text += name + ": " + HttpResponse::oneLine(value) + "\r\n";
   }
-  if (!hasHost) {
-    text += "Host: " + bracketed(head.host);
-    if (head.port != 80) text += ':' + std::to_string(head.port);
-    text += "\r\n";
+  if (upgrade) {
+    text += "Connection: Upgrade\r\n";
+  } else if (!head.keepAlive) {
+    text += "Connection: close\r\n";
+  } else if (head.versionMinor == 0) {
+    text += "Connection: keep-alive\r\n";
   }
-  text += "Connection: close\r\n\r\n";
+  text += "\r\n";
   return text;
 }
 
-ProxyRequestHandler::Step ProxyRequestHandler::feed(std::string_view bytes) {
-  if (decided_) return {};
-  Result<HttpRequestParser::Fed> fed = parser_.feed(bytes);
-  if (!fed.ok()) {
-    decided_ = true;
-    return answerStep(HttpResponse::plain(parser_.errorStatus(), fed.status().message()));
+void ProxyRequestHandler::receive(std::string_view bytes) {
+  if (state_ == State::kFinished) return;
+  if (offset_ >= kCompactAt && offset_ * 2 >= buffer_.size()) {
+    buffer_.erase(0, offset_);
+    offset_ = 0;
   }
-  if (!fed->head) return {};
-  decided_ = true;
-  return decide(*fed->head, fed->rest);
+  buffer_.append(bytes);
 }
 
-ProxyRequestHandler::Step ProxyRequestHandler::decide(const HttpRequestHead& head,
-                                                      std::string_view rest) {
-  auto answer = [](int status, std::string_view reason) {
-    return answerStep(HttpResponse::plain(status, reason));
-  };
-  ProxyRequest request{head.isConnect, {}, head.host, head.port};
-  std::string forwarded;
-  if (head.isConnect) {
-    if (head.host.empty() || head.port == 0) return answer(400, "malformed CONNECT target");
-    request.url = "https://" + bracketed(head.host) +
-                  (head.port == 443 ? std::string() : ':' + std::to_string(head.port)) + "/";
-    forwarded = rest;
-  } else {
-    if (head.host.empty()) return answer(400, "not a proxy request: the target is not a URL");
-    if (head.port == 0) return answer(400, "malformed request target");
-    forwarded = rewriteHead(head);
-    if (forwarded.empty()) return answer(400, "only http:// URLs are proxied");
-    request.url = head.target;
-    forwarded += rest;
-  }
-  if (isLoopTarget(head.host, head.port, proxyPort_)) return answer(403, "loop");
+std::string_view ProxyRequestHandler::pending() const {
+  return std::string_view(buffer_).substr(offset_);
+}
 
+void ProxyRequestHandler::consume(size_t count) {
+  offset_ += count;
+  if (offset_ == buffer_.size()) {
+    buffer_.clear();
+    offset_ = 0;
+  }
+}
+
+std::string ProxyRequestHandler::takeRest() {
+  std::string rest(pending());
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+  offset_ = 0;
+  state_ = State::kFinished;
+  return rest;
+}
+
+ProxyRequestHandler::Step ProxyRequestHandler::answer(int status, std::string_view reason) {
+  state_ = State::kFinished;
+  buffer_.clear();
+  offset_ = 0;
+  Step step;
+  step.kind = Step::Kind::kAnswer;
+  step.bytes = HttpResponse::plain(status, reason);
+  return step;
+}
+
+ProxyRequestHandler::Step ProxyRequestHandler::next() {
+  switch (state_) {
+    case State::kFinished:
+    case State::kTunnel:
+      return {};
+    case State::kBody: {
+      Result<size_t> taken = body_->take(pending());
+      if (!taken.ok()) return answer(400, taken.status().message());
+      if (*taken == 0 && !body_->done()) return {};
+      Step step;
+      if (*taken > 0) {
+        step.kind = Step::Kind::kBody;
+        step.bytes = pending().substr(0, *taken);
+        consume(*taken);
+        return step;
+      }
+      body_.reset();
+      state_ = State::kHead;
+      step.kind = Step::Kind::kBodyEnd;
+      return step;
+    }
+    case State::kHead:
+      break;
+  }
+  const std::string_view bytes = pending();
+  if (bytes.empty()) return {};
+  Result<HttpRequestParser::Fed> fed = parser_.feed(bytes);
+  if (!fed.ok()) return answer(parser_.errorStatus(), fed.status().message());
+  if (!fed->head) {
+    consume(bytes.size());
+    return {};
+  }
+  consume(bytes.size() - fed->rest.size());
+  return decide(*fed->head);
+}
+
+ProxyRequestHandler::Step ProxyRequestHandler::decide(const HttpRequestHead& head) {
+  std::optional<NormalizedURL> url;
+  if (head.isConnect) {
+    Result<NormalizedURL> parsed = NormalizedURL::parseAuthority(head.target);
+    if (!parsed.ok()) return answer(400, parsed.status().message());
+    // Plain HTTP inside a tunnel would never be seen: it has to come as requests.
+    if (parsed->port() == 80)
+      return answer(403, "CONNECT to port 80 is refused: send the requests");
+    url = std::move(*parsed);
+  } else if (!head.target.empty() && head.target.front() == '/') {
+    // Origin form: the Host field names the server.
+    std::optional<std::string_view> host = head.header("Host");
+    if (!host || host->empty()) return answer(400, "a request without its host");
+    Result<NormalizedURL> parsed =
+        NormalizedURL::parse("http://" + std::string(*host) + head.target);
+    if (!parsed.ok()) return answer(400, parsed.status().message());
+    url = std::move(*parsed);
+  } else {
+    Result<NormalizedURL> parsed = NormalizedURL::parse(head.target);
+    if (!parsed.ok()) return answer(400, parsed.status().message());
+    if (parsed->scheme() != "http") return answer(400, "only http:// URLs are proxied");
+    url = std::move(*parsed);
+  }
+  if (isLoopTarget(url->host(), url->port(), proxyPort_)) return answer(403, "loop");
+
+  ProxyRequest request{head.isConnect, url->decisionURL(), url->host(), url->port(),
+                       url->isIpLiteral()};
   const ProxyVerdict verdict = decider_(request);
   switch (verdict.kind) {
-    case ProxyVerdict::Kind::kRedirect:
-      return answerStep(HttpResponse::format(302, "text/plain; charset=utf-8", "Blocked.\n",
-                                             {{"Location", verdict.location}}));
+    case ProxyVerdict::Kind::kRedirect: {
+      Step step = answer(302, "");
+      step.bytes = HttpResponse::format(302, "text/plain; charset=utf-8", "Blocked.\n",
+                                        {{"Location", verdict.location}});
+      return step;
+    }
     case ProxyVerdict::Kind::kRefuse:
       return answer(403, verdict.reason.empty() ? "blocked" : verdict.reason);
     case ProxyVerdict::Kind::kPass:
@@ -149,10 +211,17 @@ ProxyRequestHandler::Step ProxyRequestHandler::decide(const HttpRequestHead& hea
   }
   Step step;
   step.kind = Step::Kind::kForward;
-  step.bytes = std::move(forwarded);
-  step.isConnect = head.isConnect;
-  step.host = head.host;
-  step.port = head.port;
+  step.request = std::move(request);
+  step.method = head.method;
+  step.upgrade = head.isConnect || head.upgrade;
+  step.keepAlive = head.keepAlive;
+  if (head.isConnect) {
+    state_ = State::kTunnel;
+    return step;
+  }
+  step.bytes = rewriteHead(head, *url);
+  body_.emplace(head);
+  state_ = State::kBody;
   return step;
 }
 

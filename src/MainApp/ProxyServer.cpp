@@ -1,220 +1,662 @@
 #include "MainApp/ProxyServer.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "MainApp/HttpResponse.h"
+#include "MainApp/HttpResponseReader.h"
 #include "MainApp/ProxyRequestHandler.h"
-#include "Platform/Linux/UvTimer.h"
+#include "Platform/Linux/PortOwner.h"
 #include "Platform/Log.h"
 
 namespace zelto {
 
-// One client connection: its head, the upstream connection it leads to, and the pipe between
-// the two. Every callback of its streams, steps and timer runs only while it exists; a callback
-// that ends the connection (remove) returns right after.
+namespace {
+
+// How long a closing connection reads what the client still sends (so that it sees the answer
+// rather than a reset) before it is closed anyway.
+constexpr double kDrainSeconds = 5;
+// An overload (connections at the cap, slow heads, no descriptors) is logged at most this often.
+constexpr double kOverloadLogSeconds = 60;
+
+}  // namespace
+
+// One client connection: its requests, the upstream connection they go to, and the responses
+// coming back. Every callback of its streams and steps runs only while it exists; a callback
+// that ends the connection (end) returns right after.
 class ProxyServer::Connection {
  public:
+  using Step = ProxyRequestHandler::Step;
+
   Connection(ProxyServer& server, std::unique_ptr<TcpStream> client)
       : server_(server),
         client_(std::move(client)),
-        handler_(server.decider_, server.port(), server.options_.limits),
-        timer_(server.loop_, [this] { onTimeout(); }) {}
+        handler_(server.decider_, server.port(), server.options_.limits) {
+    waitingSince_ = server_.now();
+    deadline_ = waitingSince_ + options().headTimeoutSeconds;
+  }
 
   void start() {
-    timer_.start(server_.options_.headTimeoutSeconds);
     client_->startReading([this](std::string_view bytes) { onClientData(bytes); },
                           [this](Status end) { onClientEnd(end); });
   }
 
- private:
-  enum class Phase { kHead, kConnecting, kPiping, kAnswering };
+  bool expired(double now) const { return now >= deadline_; }
 
-  const ProxyServer::Options& options() const { return server_.options_; }
-  void end() { server_.remove(this); }
-
-  void onClientData(std::string_view bytes) {
-    if (phase_ == Phase::kPiping) {
-      pipe(bytes, *upstream_, *client_);
-      return;
-    }
-    if (phase_ != Phase::kHead) return;
-    ProxyRequestHandler::Step step = handler_.feed(bytes);
-    switch (step.kind) {
-      case ProxyRequestHandler::Step::Kind::kNeedMore:
-        return;
-      case ProxyRequestHandler::Step::Kind::kAnswer:
-        answer(std::move(step.bytes));
-        return;
-      case ProxyRequestHandler::Step::Kind::kForward:
-        forward(std::move(step));
-        return;
-    }
+  // Waiting for a head (a new or kept-alive connection, or one whose head is still arriving)
+  // for `seconds` or more.
+  bool waitingForHead(double now, double seconds) const {
+    return state_ == State::kHead && now - waitingSince_ >= seconds;
   }
 
-  void onClientEnd(const Status& end) {
-    if (phase_ != Phase::kPiping || !end.ok()) {
-      this->end();
-      return;
-    }
-    clientEnded_ = true;
-    upstream_->shutdown();
-    endWhenDone();
+  // Whether what this connection is connected to is refused now.
+  bool refusedNow() const {
+    const bool connected = state_ == State::kConnecting || state_ == State::kExchange ||
+                           state_ == State::kTunnel || (state_ == State::kHead && upstream_);
+    return connected && server_.decider_(current_).kind != ProxyVerdict::Kind::kPass;
   }
-
-  void onUpstreamData(std::string_view bytes) { pipe(bytes, *client_, *upstream_); }
-
-  void onUpstreamEnd(const Status& end) {
-    if (!end.ok()) {
-      this->end();
-      return;
-    }
-    // The answer is complete: what the client still sends has nowhere to go.
-    upstreamEnded_ = true;
-    client_->pauseReading();
-    client_->shutdown();
-    endWhenDone();
-  }
+  const ProxyRequest& current() const { return current_; }
 
   void onTimeout() {
-    if (phase_ == Phase::kConnecting) {
-      answer(HttpResponse::plain(502, "timed out connecting to " + target_.host));
-      return;
+    switch (state_) {
+      case State::kConnecting:
+        answer(HttpResponse::plain(504, "timed out connecting to " + current_.host));
+        return;
+      case State::kExchange:
+        if (!responseStarted_) {
+          answer(HttpResponse::plain(504, "no answer from " + current_.host + " in time"));
+          return;
+        }
+        break;
+      default:
+        break;
     }
     end();
   }
 
-  // Answers and closes once the answer is written (or the head timeout runs out first).
-  void answer(std::string bytes) {
-    phase_ = Phase::kAnswering;
-    step_.reset();
-    upstream_.reset();
-    client_->pauseReading();
-    timer_.start(options().headTimeoutSeconds);
-    client_->write(std::move(bytes), [this](const Status&) { end(); });
+ private:
+  enum class State {
+    kHead,        // waiting for the next request's head
+    kConnecting,  // resolving and connecting upstream for a request
+    kExchange,    // a request going up (its body) and its response coming back
+    kTunnel,      // CONNECT or a protocol switch: bytes both ways
+    kClosing,     // everything for the client is written; reading what it still sends
+  };
+
+  const ProxyServer::Options& options() const { return server_.options_; }
+  void end() { server_.remove(this); }
+  double now() const { return server_.now(); }
+
+  // -- The client's side.
+
+  void onClientData(std::string_view bytes) {
+    switch (state_) {
+      case State::kTunnel:
+        deadline_ = now() + options().idleTimeoutSeconds;
+        send(*upstream_, bytes);
+        return;
+      case State::kClosing:
+        drained_ += bytes.size();
+        if (drained_ > options().maxDrainBytes) end();
+        return;
+      default:
+        handler_.receive(bytes);
+        pump();
+        return;
+    }
   }
 
-  void forward(ProxyRequestHandler::Step step) {
-    phase_ = Phase::kConnecting;
-    target_ = std::move(step);
-    client_->pauseReading();
-    timer_.start(options().connectTimeoutSeconds);
-    step_ = TcpStream::resolve(
-        server_.loop_, target_.host, target_.port,
+  void onClientEnd(const Status& status) {
+    if (!status.ok()) {
+      end();
+      return;
+    }
+    clientEnded_ = true;
+    closeAfter_ = true;
+    switch (state_) {
+      case State::kTunnel:
+        upstream_->shutdown();
+        if (upstreamEnded_) endWhenWritten();
+        return;
+      case State::kClosing:
+        endWhenWritten();
+        return;
+      case State::kHead:
+        // Whole requests were taken as they came: what is left can't become one any more.
+        end();
+        return;
+      case State::kExchange:
+        if (!requestDone_) end();  // its body will never be complete
+        return;
+      case State::kConnecting:
+        return;
+    }
+  }
+
+  // Hands out what the client sent, as far as the exchange in progress allows.
+  void pump() {
+    while (true) {
+      if (state_ == State::kHead) {
+        Step step = handler_.next();
+        if (step.kind == Step::Kind::kNeedMore) {
+          // At the cap, a head that didn't come whole makes room for the connections queued
+          // behind it (a queue of slow heads must not hold back complete requests).
+          if (handler_.buffered() == 0 && handler_.inHead() && server_.isFull()) {
+            server_.shed(this);
+            return;
+          }
+          break;
+        }
+        if (step.kind == Step::Kind::kAnswer) {
+          answer(std::move(step.bytes));
+          return;
+        }
+        if (step.kind != Step::Kind::kForward) break;  // a head gives nothing else
+        forward(std::move(step));
+        if (state_ != State::kExchange) return;
+        continue;
+      }
+      if (state_ != State::kExchange || requestDone_ || clientHeld_) break;
+      Step step = handler_.next();
+      if (step.kind == Step::Kind::kNeedMore) break;
+      if (step.kind == Step::Kind::kBody) {
+        deadline_ = now() + options().idleTimeoutSeconds;
+        send(*upstream_, step.bytes);
+        continue;
+      }
+      if (step.kind == Step::Kind::kAnswer) {
+        // A body that breaks its own framing: nothing more can be told apart.
+        log::debug("Proxy: {}", step.bytes.substr(0, step.bytes.find('\r')));
+        end();
+        return;
+      }
+      requestDone_ = true;  // kBodyEnd
+      if (responseDone_) {
+        finishExchange();
+        return;
+      }
+    }
+    updateReading();
+  }
+
+  // Answers, and closes once the answer is written and what the client still sends is read.
+  void answer(std::string bytes) {
+    state_ = State::kClosing;
+    step_.reset();
+    upstream_.reset();
+    deadline_ = now() + kDrainSeconds;
+    client_->write(std::move(bytes), [this](const Status& written) { onClientWritten(written); });
+    client_->shutdown();
+    if (clientEnded_) {
+      endWhenWritten();
+      return;
+    }
+    client_->resumeReading();
+  }
+
+  // Closes once everything queued for the client is written.
+  void endWhenWritten() {
+    ending_ = true;
+    if (client_->queuedBytes() == 0) end();
+  }
+
+  void closeAfterResponse() {
+    state_ = State::kClosing;
+    upstream_.reset();
+    deadline_ = now() + kDrainSeconds;
+    client_->shutdown();
+    if (clientEnded_) {
+      endWhenWritten();
+      return;
+    }
+    client_->resumeReading();
+  }
+
+  // -- Upstream.
+
+  void forward(Step step) {
+    current_ = std::move(step.request);
+    method_ = std::move(step.method);
+    upgradeAsked_ = step.upgrade;
+    closeAfter_ = closeAfter_ || !step.keepAlive;
+    requestDone_ = responseDone_ = responseStarted_ = finalHead_ = false;
+    ++requests_;
+    const std::string key = current_.host + ' ' + std::to_string(current_.port);
+    if (!current_.isConnect && upstream_ && upstreamKey_ == key && !upstreamEnded_) {
+      beginExchange(std::move(step.bytes));
+      return;
+    }
+    upstream_.reset();
+    responses_.reset();
+    upstreamEnded_ = false;
+    upstreamKey_ = key;
+    pendingHead_ = std::move(step.bytes);
+    state_ = State::kConnecting;
+    deadline_ = now() + options().connectTimeoutSeconds;
+    if (current_.hostIsAddress) {
+      Result<SocketAddress> address = SocketAddress::parse(current_.host, current_.port);
+      if (!address.ok()) {
+        answer(HttpResponse::plain(400, address.status().message()));
+        return;
+      }
+      connect({*address});
+      return;
+    }
+    step_ = server_.resolver_.resolve(
+        current_.host, current_.port,
         [this](Result<std::vector<SocketAddress>> addresses) { onResolved(std::move(addresses)); });
   }
 
   void onResolved(Result<std::vector<SocketAddress>> addresses) {
     if (!addresses.ok()) {
-      answer(HttpResponse::plain(502, "cannot resolve " + target_.host));
+      answer(HttpResponse::plain(502, addresses.status().message()));
       return;
     }
+    connect(std::move(*addresses));
+  }
+
+  void connect(std::vector<SocketAddress> addresses) {
     const int ownPort = server_.port();
-    if (std::any_of(addresses->begin(), addresses->end(), [&](const SocketAddress& address) {
+    if (std::any_of(addresses.begin(), addresses.end(), [&](const SocketAddress& address) {
           return address.port() == ownPort && address.isThisMachine();
         })) {
       answer(HttpResponse::plain(403, "loop"));
       return;
     }
     step_ = TcpStream::connect(
-        server_.loop_, std::move(*addresses),
+        server_.loop_, std::move(addresses),
         [this](Result<std::unique_ptr<TcpStream>> upstream) { onConnected(std::move(upstream)); });
   }
 
   void onConnected(Result<std::unique_ptr<TcpStream>> upstream) {
+    step_.reset();
     if (!upstream.ok()) {
-      answer(HttpResponse::plain(502, upstream.status().message() + " (" + target_.host + ":" +
-                                          std::to_string(target_.port) + ")"));
+      answer(HttpResponse::plain(502, upstream.status().message() + " (" + current_.host + ":" +
+                                          std::to_string(current_.port) + ")"));
       return;
     }
-    phase_ = Phase::kPiping;
     upstream_ = std::move(*upstream);
-    timer_.start(options().idleTimeoutSeconds);
-    if (target_.isConnect) client_->write("HTTP/1.1 200 Connection Established\r\n\r\n");
-    if (!target_.bytes.empty()) pipe(std::exchange(target_.bytes, {}), *upstream_, *client_);
     upstream_->startReading([this](std::string_view bytes) { onUpstreamData(bytes); },
                             [this](Status end) { onUpstreamEnd(end); });
-    client_->resumeReading();
+    if (current_.isConnect) {
+      client_->write("HTTP/1.1 200 Connection Established\r\n\r\n");
+      startTunnel();
+      return;
+    }
+    beginExchange(std::exchange(pendingHead_, {}));
   }
 
-  // Writes `bytes` read from `from` to `to`; reading `from` pauses while `to` has too much
-  // waiting and resumes once it is written.
-  void pipe(std::string_view bytes, TcpStream& to, TcpStream& from) {
-    timer_.start(options().idleTimeoutSeconds);
-    to.write(std::string(bytes), [this, &to, &from](const Status& written) {
-      if (!written.ok()) {
+  void beginExchange(std::string head) {
+    state_ = State::kExchange;
+    deadline_ = now() + options().idleTimeoutSeconds;
+    if (!responses_) responses_ = std::make_unique<HttpResponseReader>();
+    responses_->expect(method_);
+    send(*upstream_, head);
+    pump();
+  }
+
+  void startTunnel() {
+    state_ = State::kTunnel;
+    deadline_ = now() + options().idleTimeoutSeconds;
+    responses_.reset();
+    std::string rest = handler_.takeRest();
+    if (!rest.empty()) send(*upstream_, rest);
+    if (clientEnded_) upstream_->shutdown();
+    updateReading();
+  }
+
+  void onUpstreamData(std::string_view bytes) {
+    if (state_ == State::kTunnel) {
+      deadline_ = now() + options().idleTimeoutSeconds;
+      send(*client_, bytes);
+      return;
+    }
+    if (state_ != State::kExchange || responseDone_) {
+      // Nothing was asked: an origin that talks out of turn can't be trusted with the next one.
+      upstream_.reset();
+      return;
+    }
+    deadline_ = now() + options().idleTimeoutSeconds;
+    while (!bytes.empty() && !responseDone_) {
+      Result<HttpResponseReader::Fed> fed = responses_->feed(bytes);
+      if (!fed.ok()) {
+        failExchange(fed.status().message());
+        return;
+      }
+      if (fed->head) {
+        const HttpResponseHead& head = *fed->head;
+        if (head.status == 101) {
+          if (!upgradeAsked_) {
+            failExchange("a protocol switch nobody asked for");
+            return;
+          }
+          send(*client_, head.forClient(false));
+          std::string_view rest = bytes.substr(fed->consumed);
+          if (!rest.empty()) send(*client_, rest);
+          startTunnel();
+          return;
+        }
+        finalHead_ = head.status >= 200;
+        if (finalHead_) {
+          responseStarted_ = true;
+          // A switch that didn't happen leaves the connection in doubt: it closes after.
+          closeAfter_ = closeAfter_ || !head.keepAlive || upgradeAsked_ || !requestDone_;
+        }
+        send(*client_, head.forClient(finalHead_ && closeAfter_));
+      }
+      if (!fed->body.empty()) send(*client_, fed->body);
+      bytes.remove_prefix(fed->consumed);
+      if (fed->complete && finalHead_) responseDone_ = true;
+      if (fed->consumed == 0 && !fed->head && !fed->complete) break;
+    }
+    if (!responseDone_) return;
+    if (!bytes.empty()) upstreamKey_.clear();  // more than was asked for: not reused
+    if (requestDone_ || closeAfter_) finishExchange();
+  }
+
+  void onUpstreamEnd(const Status& status) {
+    upstreamEnded_ = true;
+    if (state_ == State::kTunnel) {
+      if (!status.ok()) {
         end();
         return;
       }
-      // Once the upstream has finished, the client's further bytes are not read.
-      const bool fromClient = &from == client_.get();
-      if (to.queuedBytes() == 0 && !(fromClient && upstreamEnded_)) from.resumeReading();
-      endWhenDone();
-    });
-    if (to.queuedBytes() > options().maxQueuedBytes) from.pauseReading();
+      client_->shutdown();
+      if (clientEnded_) endWhenWritten();
+      return;
+    }
+    if (state_ != State::kExchange) {
+      upstream_.reset();  // a kept connection the origin closed
+      return;
+    }
+    if (status.ok() && !responseDone_) {
+      Result<HttpResponseReader::Fed> fed = responses_->finish();
+      if (fed.ok() && fed->complete && finalHead_) {
+        responseDone_ = true;
+        closeAfter_ = true;
+        finishExchange();
+        return;
+      }
+    }
+    if (responseDone_) {
+      upstream_.reset();
+      return;
+    }
+    failExchange(status.ok() ? "the origin closed without a whole answer" : status.message());
   }
 
-  // Ends the connection once the upstream has finished and everything is written.
-  void endWhenDone() {
-    if (upstreamEnded_ && client_->queuedBytes() == 0 && upstream_->queuedBytes() == 0) end();
+  // The exchange can't go on: a 502 when the client has seen nothing of the response yet,
+  // else the connection ends (the client sees the response cut short).
+  void failExchange(const std::string& reason) {
+    log::debug("Proxy: {} ({}:{})", reason, current_.host, current_.port);
+    if (!responseStarted_) {
+      answer(HttpResponse::plain(502, reason + " (" + current_.host + ")"));
+      return;
+    }
+    end();
   }
+
+  void finishExchange() {
+    if (closeAfter_) {
+      closeAfterResponse();
+      return;
+    }
+    if (upstreamKey_.empty()) {
+      upstream_.reset();
+      responses_.reset();
+    }
+    state_ = State::kHead;
+    waitingSince_ = now();
+    deadline_ = waitingSince_ + options().headTimeoutSeconds;
+    pump();
+  }
+
+  // -- Writing, with the reading of the other side paused above the high mark.
+
+  void send(TcpStream& to, std::string_view bytes) {
+    const bool toClient = &to == client_.get();
+    // Most chunks go straight to the socket; only what it can't take now is copied and waits.
+    const size_t queued = to.writeNow(bytes, [this, toClient](const Status& written) {
+      if (toClient) {
+        onClientWritten(written);
+      } else {
+        onUpstreamWritten(written);
+      }
+    });
+    if (queued > 0 && to.queuedBytes() > options().highWaterBytes) {
+      (toClient ? upstreamHeld_ : clientHeld_) = true;
+      updateReading();
+    }
+  }
+
+  void onClientWritten(const Status& written) {
+    if (!written.ok()) {
+      end();
+      return;
+    }
+    if (ending_ && client_->queuedBytes() == 0) {
+      end();
+      return;
+    }
+    if (upstreamHeld_ && client_->queuedBytes() <= options().highWaterBytes / 2) {
+      upstreamHeld_ = false;
+      updateReading();
+    }
+  }
+
+  void onUpstreamWritten(const Status& written) {
+    if (!written.ok()) {
+      failExchange(written.message());
+      return;
+    }
+    if (clientHeld_ && upstream_->queuedBytes() <= options().highWaterBytes / 2) {
+      clientHeld_ = false;
+      pump();
+    }
+  }
+
+  void updateReading() {
+    const bool clientReads =
+        state_ == State::kClosing || (!clientHeld_ && handler_.buffered() < inboxLimit());
+    if (clientReads) {
+      client_->resumeReading();
+    } else {
+      client_->pauseReading();
+    }
+    if (!upstream_) return;
+    if (upstreamHeld_) {
+      upstream_->pauseReading();
+    } else {
+      upstream_->resumeReading();
+    }
+  }
+
+  size_t inboxLimit() const { return options().limits.maxHeadBytes + options().highWaterBytes; }
 
   ProxyServer& server_;
   std::unique_ptr<TcpStream> client_;
   std::unique_ptr<TcpStream> upstream_;
+  std::string upstreamKey_;  // host and port upstream_ is connected to; empty: not to reuse
   ProxyRequestHandler handler_;
-  UvTimer timer_;
+  std::unique_ptr<HttpResponseReader> responses_;
   std::unique_ptr<Registration> step_;  // resolving or connecting
-  ProxyRequestHandler::Step target_;
-  Phase phase_ = Phase::kHead;
+  std::string pendingHead_;             // while connecting
+  ProxyRequest current_;                // the request decided last
+  std::string method_;
+  State state_ = State::kHead;
+  double waitingSince_ = 0;
+  double deadline_ = 0;
+  size_t drained_ = 0;
+  size_t requests_ = 0;
+  bool upgradeAsked_ = false;
+  bool requestDone_ = false;
+  bool responseDone_ = false;
+  bool responseStarted_ = false;
+  bool finalHead_ = false;
+  bool closeAfter_ = false;
   bool clientEnded_ = false;
   bool upstreamEnded_ = false;
+  bool clientHeld_ = false;    // the upstream has too much waiting: the client isn't read
+  bool upstreamHeld_ = false;  // the client has too much waiting: the upstream isn't read
+  bool ending_ = false;
 };
 
-ProxyServer::ProxyServer(UvRunLoop& loop, Decider decider)
-    : ProxyServer(loop, std::move(decider), Options()) {}
+ProxyServer::ProxyServer(UvRunLoop& loop, HostResolver& resolver, Decider decider)
+    : ProxyServer(loop, resolver, std::move(decider), Options()) {}
 
-ProxyServer::ProxyServer(UvRunLoop& loop, Decider decider, Options options)
-    : loop_(loop), decider_(std::move(decider)), options_(options) {}
+ProxyServer::ProxyServer(UvRunLoop& loop, HostResolver& resolver, Decider decider, Options options)
+    : loop_(loop),
+      resolver_(resolver),
+      decider_(std::move(decider)),
+      options_(options),
+      sweeper_(loop, [this] { sweep(); }),
+      retryTimer_(loop, [this] { retry(); }) {}
 
 ProxyServer::~ProxyServer() { stop(); }
 
+double ProxyServer::now() const {
+  return static_cast<double>(uv_now(const_cast<UvRunLoop&>(loop_).loop())) / 1000.0;
+}
+
 Status ProxyServer::start(int port) {
   stop();
+  wantedPort_ = port;
+  Status listened = listen();
+  if (!listened.ok()) retryTimer_.start(kRetrySeconds);
+  return listened;
+}
+
+Status ProxyServer::listen() {
   auto listener =
-      TcpListener::listen(loop_, "127.0.0.1", port,
+      TcpListener::listen(loop_, "127.0.0.1", wantedPort_,
                           [this](std::unique_ptr<TcpStream> client) { accept(std::move(client)); });
-  if (!listener.ok()) return listener.status();
+  if (!listener.ok()) {
+    if (!ownerLogged_ && wantedPort_ != 0) {
+      ownerLogged_ = true;
+      log::warning("The proxy's port {} is held by {}; trying again every second", wantedPort_,
+                   PortOwner::describe(wantedPort_));
+    }
+    return listener.status();
+  }
+  ownerLogged_ = false;
   listener_ = std::move(*listener);
-  log::info("Proxy listening at 127.0.0.1:{}", listener_->port());
+  listener_->onExhausted([this](const Status& reason) {
+    outOfDescriptors_ = true;
+    logOverload(fmt::format("{} ({} connections open); new connections wait until some close",
+                            reason.message(), connections_.size()));
+  });
+  log::info("Filtering proxy listening on 127.0.0.1:{}", listener_->port());
+  sweep();
   return Status::success();
+}
+
+void ProxyServer::retry() {
+  if (Status listened = listen(); !listened.ok()) {
+    log::debug("The proxy still can't listen: {}", listened.message());
+    retryTimer_.start(kRetrySeconds);
+  }
 }
 
 int ProxyServer::port() const { return listener_ ? listener_->port() : 0; }
 
 void ProxyServer::stop() {
+  retryTimer_.stop();
+  ownerLogged_ = false;
+  sweeper_.stop();
   listener_.reset();
   connections_.clear();
 }
 
 void ProxyServer::accept(std::unique_ptr<TcpStream> client) {
-  if (connections_.size() >= options_.maxConnections) {
-    if (!capLogged_) {
-      log::warning("Proxy at its limit of {} connections: closing new ones",
-                   options_.maxConnections);
-      capLogged_ = true;
-    }
-    return;  // closes the connection
-  }
-  capLogged_ = false;
+  outOfDescriptors_ = false;
   auto connection = std::make_unique<Connection>(*this, std::move(client));
   Connection* raw = connection.get();
   connections_.emplace(raw, std::move(connection));
   raw->start();
+  followCapacity();
 }
 
-void ProxyServer::remove(Connection* connection) { connections_.erase(connection); }
+void ProxyServer::remove(Connection* connection) {
+  connections_.erase(connection);
+  // A descriptor was freed: accepting is tried again (the listener pauses itself again when
+  // there is still none).
+  if (outOfDescriptors_ && listener_) listener_->resume();
+  followCapacity();
+}
+
+void ProxyServer::followCapacity() {
+  if (!listener_) return;
+  const size_t cap = std::max<size_t>(options_.maxConnections, 1);
+  if (connections_.size() * 2 >= cap) closeSlowHeads(now());
+  if (connections_.size() >= cap) {
+    listener_->pause();
+    logOverload(
+        fmt::format("at its limit of {} connections; new ones wait until some close, "
+                    "and heads that don't come whole make room",
+                    cap));
+  } else if (!outOfDescriptors_) {
+    listener_->resume();
+  }
+}
+
+bool ProxyServer::isFull() const {
+  return connections_.size() >= std::max<size_t>(options_.maxConnections, 1);
+}
+
+void ProxyServer::shed(Connection* connection) { remove(connection); }
+
+void ProxyServer::logOverload(const std::string& what) {
+  // Once an episode: an overload lasts, and every connection in it would say the same.
+  const double at = now();
+  if (at - overloadLoggedAt_ < kOverloadLogSeconds) return;
+  overloadLoggedAt_ = at;
+  log::warning("Proxy overloaded: {}", what);
+}
+
+void ProxyServer::closeSlowHeads(double now) {
+  std::vector<Connection*> slow;
+  for (const auto& [raw, connection] : connections_) {
+    if (connection->waitingForHead(now, options_.slowHeadSeconds)) slow.push_back(raw);
+  }
+  if (slow.empty()) return;
+  logOverload(fmt::format(
+      "{} of {} connections; closing {} still without a whole request after "
+      "{} s",
+      connections_.size(), options_.maxConnections, slow.size(), options_.slowHeadSeconds));
+  for (Connection* connection : slow) connections_.erase(connection);
+}
+
+void ProxyServer::sweep() {
+  const double at = now();
+  std::vector<Connection*> expired;
+  for (const auto& [raw, connection] : connections_) {
+    if (connection->expired(at)) expired.push_back(raw);
+  }
+  for (Connection* connection : expired) {
+    // An earlier one's timeout may have ended it already (it never ends others, but be sure).
+    if (connections_.count(connection) != 0) connection->onTimeout();
+  }
+  if (outOfDescriptors_ && listener_) listener_->resume();
+  followCapacity();
+  const double shortest = std::min({options_.headTimeoutSeconds, options_.connectTimeoutSeconds,
+                                    options_.idleTimeoutSeconds, options_.slowHeadSeconds});
+  if (listener_) sweeper_.start(std::clamp(shortest / 4, 0.01, 1.0));
+}
+
+void ProxyServer::redecide() {
+  std::vector<Connection*> refused;
+  for (const auto& [raw, connection] : connections_) {
+    if (connection->refusedNow()) refused.push_back(raw);
+  }
+  for (Connection* connection : refused) {
+    log::info("Proxy: closing an open connection to {}, blocked now", connection->current().url);
+    connections_.erase(connection);
+  }
+  followCapacity();
+}
 
 }  // namespace zelto

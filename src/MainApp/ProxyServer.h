@@ -1,14 +1,25 @@
 // ProxyServer: the filtering forward proxy the browser is configured to use, on 127.0.0.1.
 //
-// Each client connection carries one request: its head is read (ProxyRequestHandler), the
-// decider says whether it passes, is redirected (302 to the block page) or refused (403); a
-// passing request is connected upstream and, from then on, bytes are piped both ways until
-// either side closes. CONNECT is tunnelled as bytes; TLS is never intercepted. Requests back to
-// the proxy itself are refused ("loop"), before connecting and again on the resolved address.
+// HTTP/1.1 per request: on each client connection every request is read and decided
+// (ProxyRequestHandler), a passing one is sent upstream with exactly the body its head frames,
+// its response is read (HttpResponseReader) to know where it ends, and only then is the next
+// request on the connection taken, parsed and decided again. Client connections stay open; an
+// upstream connection is kept for the next request to the same host and port. A refused
+// request is answered (302 to the block page, or 403) and its connection closed. CONNECT, and a
+// protocol switch the origin accepts (101), become byte tunnels; TLS is never intercepted.
+// Requests back to the proxy itself are refused ("loop"), before connecting and again on the
+// resolved address. Names are resolved by the HostResolver given; addresses never are.
 //
-// Bounded: the parser's head limits, a time limit on the head, on connecting and on idling,
-// a cap on client connections, and per direction at most `maxQueuedBytes` waiting to be written
-// before reading from the other side pauses.
+// Open connections follow the rules: `redecide` asks the decider again about what each
+// connection is connected to and closes those that are blocked now.
+//
+// Bounded: the parser's head limits, time limits (head, connecting, idling), a cap on client
+// connections (beyond it new ones wait in the kernel's queue, as they do while descriptors run
+// out), per direction a high mark of bytes waiting to be written past which reading from the
+// other side pauses until half of it is written. Above half the cap, heads that are still
+// incomplete after `slowHeadSeconds` are closed first, and at the cap a head that arrives
+// incomplete is closed at once, so that complete requests keep being served even behind a
+// queue of slow ones. Each overload is logged once, with "Proxy overloaded:".
 //
 // Owns its listener and every connection; the loop's thread only; destroy before the loop.
 #pragma once
@@ -21,8 +32,10 @@
 #include "MainApp/HttpRequestParser.h"
 #include "MainApp/ProxyRequest.h"
 #include "MainApp/ProxyVerdict.h"
+#include "Platform/Linux/HostResolver.h"
 #include "Platform/Linux/TcpListener.h"
 #include "Platform/Linux/UvRunLoop.h"
+#include "Platform/Linux/UvTimer.h"
 #include "Platform/Status.h"
 
 namespace zelto {
@@ -32,39 +45,64 @@ class ProxyServer {
   using Decider = std::function<ProxyVerdict(const ProxyRequest&)>;
 
   struct Options {
-    double headTimeoutSeconds = 30;      // from accepting until the request head is read
+    double headTimeoutSeconds = 30;      // from accepting, or the last response, to a whole head
+    double slowHeadSeconds = 3;          // above half the cap, incomplete heads older than this go
     double connectTimeoutSeconds = 10;   // resolving and connecting upstream
-    double idleTimeoutSeconds = 5 * 60;  // no bytes either way once piping
+    double idleTimeoutSeconds = 5 * 60;  // no bytes either way during an exchange or a tunnel
     size_t maxConnections = 512;
-    size_t maxQueuedBytes = 256 * 1024;
+    size_t highWaterBytes = 256 * 1024;  // waiting to be written before reading pauses
+    size_t maxDrainBytes = 1024 * 1024;  // a refused request's body read and dropped
     HttpRequestParser::Limits limits;
   };
 
-  ProxyServer(UvRunLoop& loop, Decider decider);
-  ProxyServer(UvRunLoop& loop, Decider decider, Options options);
+  ProxyServer(UvRunLoop& loop, HostResolver& resolver, Decider decider);
+  ProxyServer(UvRunLoop& loop, HostResolver& resolver, Decider decider, Options options);
   ~ProxyServer();
   ProxyServer(const ProxyServer&) = delete;
   ProxyServer& operator=(const ProxyServer&) = delete;
 
-  // Listens on 127.0.0.1 at `port` (0: any free port). Fails when it can't listen.
+  static constexpr double kRetrySeconds = 1;
+
+  // Listens on 127.0.0.1 at `port` (0: any free port). Fails when it can't listen, and then
+  // tries again every kRetrySeconds (saying once who holds the port) until it listens, or
+  // until stop() or another start().
   Status start(int port);
-  // The port listened at; 0 when not started.
+  // The port listened at; 0 when not listening.
   int port() const;
   // Stops listening and closes every connection.
   void stop();
   size_t connectionCount() const { return connections_.size(); }
 
+  // Decides every tunnel and every connection with an upstream again, on what it is connected
+  // to (the last request's URL); closes those the decider doesn't pass now.
+  void redecide();
+
  private:
   class Connection;
+  Status listen();
+  void retry();
   void accept(std::unique_ptr<TcpStream> client);
   void remove(Connection* connection);
+  void sweep();
+  void closeSlowHeads(double now);
+  bool isFull() const;
+  void shed(Connection* connection);
+  void logOverload(const std::string& what);
+  void followCapacity();
+  double now() const;
 
   UvRunLoop& loop_;
+  HostResolver& resolver_;
   Decider decider_;
   Options options_;
   std::unique_ptr<TcpListener> listener_;
   std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
-  bool capLogged_ = false;
+  UvTimer sweeper_;
+  UvTimer retryTimer_;
+  int wantedPort_ = 0;
+  bool ownerLogged_ = false;
+  bool outOfDescriptors_ = false;
+  double overloadLoggedAt_ = -1e9;
 };
 
 }  // namespace zelto

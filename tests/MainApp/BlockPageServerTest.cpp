@@ -1,27 +1,40 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "MainApp/BlockPageServer.h"
+#include "Platform/Linux/PortOwner.h"
+#include "Support/LogCapture.h"
 #include "Support/LoopbackClient.h"
 #include "Support/RunLoopUntil.h"
 
 namespace zelto {
 namespace {
 
+using testing::LogCapture;
 using testing::LoopbackClient;
 using testing::runLoopUntil;
+
+constexpr const char* kPageAnswer =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 14\r\n"
+    "Connection: close\r\nCache-Control: no-store\r\n\r\n";
 
 class BlockPageServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = std::make_unique<BlockPageServer>(
+    server_ = makeServer();
+    ASSERT_TRUE(server_->start(0).ok());
+  }
+
+  std::unique_ptr<BlockPageServer> makeServer() {
+    return std::make_unique<BlockPageServer>(
         loop_, [this](const std::string& method, const std::string& target) {
           asked_.push_back(method + " " + target);
           return HttpAnswer{200, "text/html; charset=utf-8", "<p>blocked</p>"};
         });
-    ASSERT_TRUE(server_->start(0).ok());
   }
 
   std::string exchange(const std::string& request, const std::string& ip = "127.0.0.1") {
@@ -29,24 +42,105 @@ class BlockPageServerTest : public ::testing::Test {
     EXPECT_TRUE(runLoopUntil(loop_, [&] { return client.ended; }));
     return client.received;
   }
+  std::string hostField() const { return "Host: localhost:" + std::to_string(server_->port()); }
+
+  // A listener of the test's own at any free port of 127.0.0.1 (or `ip`).
+  std::unique_ptr<TcpListener> holdPort(const std::string& ip = "127.0.0.1") {
+    auto held = TcpListener::listen(loop_, ip, 0, [](std::unique_ptr<TcpStream>) {});
+    return held.ok() ? std::move(*held) : nullptr;
+  }
 
   UvRunLoop loop_;
   std::unique_ptr<BlockPageServer> server_;
   std::vector<std::string> asked_;
 };
 
+// The name PortOwner gives this test process.
+std::string thisProcess() {
+  std::ifstream comm("/proc/self/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name + " (pid " + std::to_string(::getpid()) + ")";
+}
+
 TEST_F(BlockPageServerTest, AnswersOnceAndCloses) {
-  EXPECT_EQ(exchange("GET /block/?zelto_url=a HTTP/1.1\r\nHost: x\r\n\r\n"),
-            "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 14\r\n"
-            "Connection: close\r\nCache-Control: no-store\r\n\r\n<p>blocked</p>");
+  EXPECT_EQ(exchange("GET /block/?zelto_url=a HTTP/1.1\r\n" + hostField() + "\r\n\r\n"),
+            std::string(kPageAnswer) + "<p>blocked</p>");
   // ::1 as well, where the machine has it.
-  LoopbackClient v6(loop_, server_->port(), "GET /proxy.pac HTTP/1.1\r\n\r\n", "::1");
+  LoopbackClient v6(
+      loop_, server_->port(),
+      "GET /proxy.pac HTTP/1.1\r\nHost: [::1]:" + std::to_string(server_->port()) + "\r\n\r\n",
+      "::1");
   ASSERT_TRUE(runLoopUntil(loop_, [&] { return v6.ended; }));
   if (v6.connected) {
     EXPECT_EQ(v6.received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
   }
   EXPECT_EQ(asked_.front(), "GET /block/?zelto_url=a");
   EXPECT_TRUE(runLoopUntil(loop_, [&] { return server_->connectionCount() == 0; }));
+}
+
+TEST_F(BlockPageServerTest, HeadGetsTheHeadOfGetAndOtherHostsGet421) {
+  struct Case {
+    std::string request;
+    std::string answerStart;  // the whole answer when `whole`
+    bool whole;
+  };
+  const std::string host = hostField() + "\r\n";
+  const std::vector<Case> cases = {
+      {"HEAD /block/?zelto_url=a HTTP/1.1\r\n" + host + "\r\n", kPageAnswer, true},
+      {"GET /proxy.pac HTTP/1.1\r\n\r\n", "HTTP/1.1 421 ", false},
+      {"GET /proxy.pac HTTP/1.1\r\nHost: evil.example:" + std::to_string(server_->port()) +
+           "\r\n\r\n",
+       "HTTP/1.1 421 ", false},
+      {"GET /proxy.pac HTTP/1.1\r\n" + host + host + "\r\n", "HTTP/1.1 421 ", false},
+  };
+  for (const Case& c : cases) {
+    const std::string answer = exchange(c.request);
+    if (c.whole) {
+      EXPECT_EQ(answer, c.answerStart) << c.request;
+    } else {
+      EXPECT_EQ(answer.rfind(c.answerStart, 0), 0u) << c.request << answer;
+    }
+  }
+  // A HEAD refused carries no body either.
+  const std::string refused = exchange("HEAD / HTTP/1.1\r\nHost: rebound.example\r\n\r\n");
+  EXPECT_EQ(refused.rfind("HTTP/1.1 421 ", 0), 0u);
+  EXPECT_TRUE(refused.ends_with("\r\n\r\n")) << refused;
+  EXPECT_EQ(asked_, std::vector<std::string>{"GET /block/?zelto_url=a"});
+}
+
+TEST(BlockPageServerHostTest, ServesLoopbackNamesAtItsPortOnly) {
+  const std::vector<std::pair<std::vector<std::string>, bool>> cases = {
+      {{"localhost"}, true},
+      {{"LocalHost:8921"}, true},
+      {{"127.0.0.1:8921"}, true},
+      {{"127.0.0.1"}, true},
+      {{"[::1]"}, true},
+      {{"[::1]:8921"}, true},
+      {{}, false},
+      {{"localhost", "localhost"}, false},
+      {{"localhost:8922"}, false},
+      {{"localhost:08921"}, false},
+      {{"localhost:"}, false},
+      {{"localhost:8921x"}, false},
+      {{"localhost."}, false},
+      {{"evil.example"}, false},
+      {{"evil.example:8921"}, false},
+      {{"localhost.evil.example"}, false},
+      {{"127.0.0.1.evil.example"}, false},
+      {{"127.0.0.2"}, false},
+      {{"::1"}, false},
+      {{"[::1"}, false},
+      {{"[::1]8921"}, false},
+      {{""}, false},
+  };
+  for (const auto& [hosts, served] : cases) {
+    HttpRequestHead head;
+    head.headers.emplace_back("Accept", "*/*");
+    for (const std::string& host : hosts) head.headers.emplace_back("host", host);
+    EXPECT_EQ(BlockPageServer::namesThisServer(head, 8921), served)
+        << ::testing::PrintToString(hosts);
+  }
 }
 
 TEST_F(BlockPageServerTest, AnswersMalformedRequestsWithTheirStatus) {
@@ -59,6 +153,44 @@ TEST_F(BlockPageServerTest, AnswersMalformedRequestsWithTheirStatus) {
             0u);
   EXPECT_EQ(exchange("GET / HTTP/3.0\r\n\r\n").rfind("HTTP/1.1 505 ", 0), 0u);
   EXPECT_TRUE(asked_.empty());
+}
+
+TEST_F(BlockPageServerTest, KeepsTryingAHeldPortAndNamesItsHolderOnce) {
+  LogCapture log;
+  std::unique_ptr<TcpListener> held = holdPort();
+  ASSERT_TRUE(held);
+  const int port = held->port();
+  auto server = makeServer();
+  EXPECT_FALSE(server->start(port).ok());
+  EXPECT_EQ(server->port(), 0);
+  auto count = [&](const std::string& part) {
+    size_t n = 0;
+    for (const std::string& text : log.texts()) n += text.find(part) != std::string::npos;
+    return n;
+  };
+  // One more failed try before the port is let go: the holder is still named only once.
+  ASSERT_TRUE(runLoopUntil(
+      loop_, [&] { return count("still can't listen") >= 1; }, 5));
+  EXPECT_EQ(count("is held by " + thisProcess()), 1u) << ::testing::PrintToString(log.texts());
+  held.reset();
+  ASSERT_TRUE(runLoopUntil(
+      loop_, [&] { return server->port() == port; }, 5));
+  LoopbackClient client(loop_, port, "GET /proxy.pac HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  ASSERT_TRUE(runLoopUntil(loop_, [&] { return client.ended; }));
+  EXPECT_EQ(client.received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+}
+
+TEST_F(BlockPageServerTest, PortOwnerNamesTheListeningProcess) {
+  std::unique_ptr<TcpListener> v4 = holdPort();
+  ASSERT_TRUE(v4);
+  EXPECT_EQ(PortOwner::describe(v4->port()), thisProcess());
+  if (std::unique_ptr<TcpListener> v6 = holdPort("::1")) {  // where the machine has ::1
+    EXPECT_EQ(PortOwner::describe(v6->port()), thisProcess());
+  }
+  const int released = v4->port();
+  v4.reset();  // closed once the loop runs
+  EXPECT_TRUE(
+      runLoopUntil(loop_, [&] { return PortOwner::describe(released) == PortOwner::kUnknown; }));
 }
 
 TEST(BlockPageServerPeerTest, AnswersLoopbackPeersOnly) {

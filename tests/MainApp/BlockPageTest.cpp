@@ -1,7 +1,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "App/Blocking/Helpers/ZeltoURL.h"
 #include "MainApp/BlockPage.h"
+#include "MainApp/BlockPageServer.h"
+#include "Support/LoopbackClient.h"
+#include "Support/RunLoopUntil.h"
 #include "Tools/zeltoctl/CommandsFixture.h"
 
 namespace zelto {
@@ -11,7 +17,20 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using json = nlohmann::json;
 
-class BlockPageTest : public testing::CommandsFixture {};
+class BlockPageTest : public testing::CommandsFixture {
+ protected:
+  // The target of the block page at `address` (less scheme, host and port).
+  static std::string targetOf(const std::string& address) {
+    return address.substr(address.find("/block/"));
+  }
+};
+
+// Whether `text` holds a control character other than a line end.
+bool hasRawControl(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    return c != '\n' && (static_cast<unsigned char>(c) < 0x20 || c == 0x7F);
+  });
+}
 
 TEST_F(BlockPageTest, ThePageNamesTheAddressEscapedWithTimeLeftAndAQuote) {
   Zelto& zelto =
@@ -23,7 +42,7 @@ TEST_F(BlockPageTest, ThePageNamesTheAddressEscapedWithTimeLeftAndAQuote) {
   // The block page's address for the URL, less scheme, host and port.
   const std::string address = zelto.zeltoURL().getZeltoBlockedPageForURL(
       "https://x.example/<script>alert(1)</script>?q=\"a b\"");
-  const std::string target = address.substr(address.find("/block/"));
+  const std::string target = targetOf(address);
   HttpAnswer page = BlockPage::respond(zelto, "GET", target, 8920, 2);
   EXPECT_EQ(page.status, 200);
   EXPECT_EQ(page.contentType, "text/html; charset=utf-8");
@@ -58,6 +77,11 @@ TEST_F(BlockPageTest, ThePacFileSendsAllButLoopbackThroughTheProxyAndTheRestIs40
   EXPECT_EQ(pac.contentType, "application/x-ns-proxy-autoconfig");
   EXPECT_THAT(pac.body, HasSubstr("return \"PROXY 127.0.0.1:9999\";"));
   EXPECT_THAT(pac.body, HasSubstr("shExpMatch(host, \"127.*\")"));
+  // Port 0: the proxy isn't listening, and no browser is sent there.
+  HttpAnswer notYet = BlockPage::respond(zelto, "GET", "/proxy.pac", 0, 0);
+  EXPECT_EQ(notYet.status, 503);
+  EXPECT_EQ(notYet.contentType, "text/plain; charset=utf-8");
+  EXPECT_THAT(notYet.body, Not(HasSubstr("PROXY")));
   for (auto [method, target] :
        std::vector<std::pair<std::string, std::string>>{{"POST", "/proxy.pac"},
                                                         {"GET", "/"},
@@ -67,6 +91,72 @@ TEST_F(BlockPageTest, ThePacFileSendsAllButLoopbackThroughTheProxyAndTheRestIs40
     EXPECT_EQ(BlockPage::respond(zelto, method, target, 8920, 0).status, 404)
         << method << " " << target;
   }
+}
+
+TEST(BlockPageAddressTest, TheShownAddressIsShortAndShowsControlCharactersAsText) {
+  const std::string e = "\xC3\xA9";             // é: two bytes
+  const std::string face = "\xF0\x9F\x98\x80";  // four bytes
+  auto times = [](const std::string& piece, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += piece;
+    return out;
+  };
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {std::string("a\0b", 3), "a\\x00b"},
+      {"\x01\x1F\x7F\t\r\n", "\\x01\\x1F\\x7F\\x09\\x0D\\x0A"},
+      {"http://x.example/?q=\"a b\"<", "http://x.example/?q=\"a b\"<"},  // escaped later
+      {std::string(200, 'a'), std::string(200, 'a')},
+      {std::string(201, 'a'), std::string(200, 'a') + "…"},
+      {times(e, 250), times(e, 200) + "…"},
+      {times(face, 201), times(face, 200) + "…"},
+      {std::string(199, 'a') + "\x01\x02", std::string(199, 'a') + "\\x01…"},
+  };
+  for (const auto& [url, shown] : cases) {
+    EXPECT_EQ(BlockPage::shownAddress(url), shown) << url;
+  }
+  // Bytes that aren't UTF-8 can't make it long either.
+  EXPECT_LE(BlockPage::shownAddress(std::string(100'000, '\x80')).size(), 4u * 200 + 3);
+}
+
+TEST_F(BlockPageTest, ControlCharactersInTheAddressNeverReachThePageRaw) {
+  Zelto& zelto = start(json::object());
+  for (const char* value : {"%00", "a%00b%1F%7F", "%0D%0A%3Cscript%3E", "%0A%00%0A"}) {
+    HttpAnswer page =
+        BlockPage::respond(zelto, "GET", std::string("/block/?zelto_url=") + value, 8920, 0);
+    EXPECT_EQ(page.status, 200) << value;
+    EXPECT_FALSE(hasRawControl(page.body)) << value;
+    EXPECT_THAT(page.body, Not(HasSubstr("<script>"))) << value;
+  }
+  EXPECT_THAT(BlockPage::respond(zelto, "GET", "/block/?zelto_url=a%00b", 8920, 0).body,
+              HasSubstr("<code>a\\x00b</code>"));
+}
+
+TEST_F(BlockPageTest, AnyBlockedAddressLeadsToABlockPageTheServerAnswers) {
+  Zelto& zelto = start(json::object());
+  // A short address travels whole, as it always did.
+  const std::string shortUrl = "https://x.example/a b?c=d&e=é";
+  EXPECT_EQ(BlockPage::locationFor(zelto, shortUrl),
+            zelto.zeltoURL().getZeltoBlockedPageForURL(shortUrl));
+
+  // A long one travels cut between characters: 17 bytes, then é after é.
+  std::string longUrl = "http://x.example/";
+  while (longUrl.size() < 100'000) longUrl += "\xC3\xA9";
+  const std::string location = BlockPage::locationFor(zelto, longUrl);
+  EXPECT_EQ(location.rfind(zelto.zeltoURL().getZeltoBlockedPage(), 0), 0u);
+  EXPECT_EQ(ZeltoURL::getZeltoURLFromProxyURL(location), longUrl.substr(0, 1999));
+
+  // And the server answers it with the page.
+  UvRunLoop loop;
+  BlockPageServer server(loop, [&](const std::string& method, const std::string& target) {
+    return BlockPage::respond(zelto, method, target, 8920, 0);
+  });
+  ASSERT_TRUE(server.start(0).ok());
+  testing::LoopbackClient client(
+      loop, server.port(), "GET " + targetOf(location) + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  ASSERT_TRUE(testing::runLoopUntil(loop, [&] { return client.ended; }));
+  EXPECT_EQ(client.received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << client.received.substr(0, 80);
+  EXPECT_THAT(client.received, HasSubstr("<code>http://x.example/\xC3\xA9\xC3\xA9"));
+  EXPECT_THAT(client.received, HasSubstr("…</code>"));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "App/Data/Preferences/JSONValues.h"
 #include "Platform/Clock.h"
@@ -55,16 +56,20 @@ class MainAppUnderTest {
   }
 
   // Starts the program and waits until both servers listen; false when they don't.
-  bool start() {
-    app_ = launch("zelto.err");
+  // `prefix`: a program that runs it, and its arguments ("/usr/bin/prlimit", "--nofile=64", "--").
+  bool start(const std::vector<std::string>& prefix = {}) {
+    app_ = launch("zelto.err", prefix);
     return eventually([&] {
       return log().find("Filtering proxy listening on") != std::string::npos &&
              log().find("Block page served at") != std::string::npos;
     });
   }
-  std::unique_ptr<ChildProcess> launch(const std::string& errName) const {
-    return std::make_unique<ChildProcess>(dir_ / "Zelto.app/Contents/MacOS/Zelto", environment(),
-                                          dir_ / errName);
+  std::unique_ptr<ChildProcess> launch(const std::string& errName,
+                                       std::vector<std::string> prefix = {}) const {
+    prefix.push_back(dir_ / "Zelto.app/Contents/MacOS/Zelto");
+    const std::string program = prefix.front();
+    prefix.erase(prefix.begin());
+    return std::make_unique<ChildProcess>(program, environment(), dir_ / errName, prefix);
   }
   // SIGTERM, then the exit status (nothing when it didn't exit).
   std::optional<int> stop() {

@@ -1,11 +1,16 @@
-// Fuzz target: the proxy's handling of what a client sends before its request is decided. The
-// first byte sets the size of the chunks (1 to 256) the rest arrives in, the second the
-// decider's verdict (pass, redirect, refuse), whose location or reason is the rest's first
-// bytes, control characters and all.
+// Fuzz target: the proxy's handling of everything a client sends on one connection. The first
+// byte sets the size of the chunks (1 to 256) the rest arrives in; the second picks, with each
+// request's URL, the decider's verdict (pass, redirect, refuse), whose location or reason is the
+// stream's first bytes, control characters and all. Responses are taken to come at once, so
+// every request the stream holds is handed out in turn.
 //
-// Every answer must be a well-formed HTTP/1.1 answer that ends the connection, with a body of
-// the length it announces; every forwarded head must be bounded, in origin form, free of
-// hop-by-hop fields and of stray line breaks; fed in chunks or whole, the outcome is the same.
+// Each request handed out to forward was decided (and passed) just before, on the URL that is
+// forwarded: its Host field is the decided host, its head is in origin form, bounded, free of
+// hop-by-hop fields and stray line breaks; its body is exactly what its head frames, so nothing
+// after a body goes out undecided. Every answer is a well-formed HTTP/1.1 answer that ends the
+// connection. Fed in chunks or whole, the outcome is the same.
+#include <http_parser.h>
+
 #include <string>
 #include <vector>
 
@@ -16,9 +21,10 @@ namespace {
 
 using zelto::ProxyRequestHandler;
 using zelto::fuzz::require;
+using Kind = ProxyRequestHandler::Step::Kind;
 
 constexpr zelto::HttpRequestParser::Limits kLimits{
-    .maxHeadBytes = 1024, .maxHeaders = 8, .maxTargetBytes = 128};
+    .maxHeadBytes = 1024, .maxHeaders = 8, .maxTargetBytes = 256};
 constexpr int kProxyPort = 8920;
 
 // Lines end in CRLF and nowhere else.
@@ -30,10 +36,16 @@ bool wellBroken(std::string_view head) {
   return true;
 }
 
-bool hasField(std::string_view head, std::string_view field) {
-  std::string lower(head);
+std::string lowercase(std::string_view text) {
+  std::string lower(text);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower.find("\r\n" + std::string(field) + ":") != std::string::npos;
+  return lower;
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
 }
 
 void checkAnswer(std::string_view answer) {
@@ -54,46 +66,113 @@ void checkAnswer(std::string_view answer) {
   require(body.find('\n') == body.size() - 1, "an answer's body is one line");
 }
 
-void checkForward(const ProxyRequestHandler::Step& step, std::string_view stream) {
-  require(step.port > 0 && step.port <= 65535 && !step.host.empty(), "a forward's destination");
-  if (step.isConnect) {
-    require(stream.ends_with(step.bytes), "a tunnel starts with the client's own bytes");
-    return;
-  }
-  const size_t end = step.bytes.find("\r\n\r\n");
-  require(end != std::string::npos, "a forwarded request has a head");
-  const std::string_view head = std::string_view(step.bytes).substr(0, end + 4);
-  require(head.size() <= kLimits.maxHeadBytes + 300, "a forwarded head is bounded");
-  require(wellBroken(head), "a forwarded head's lines end in CRLF only");
-  require(head.find(" /") < head.find("\r\n"), "a forwarded request is in origin form");
-  require(head.ends_with("\r\nConnection: close\r\n\r\n"), "a forwarded request closes");
-  for (const char* hop :
-       {"proxy-connection", "proxy-authorization", "keep-alive", "te", "trailer", "upgrade"}) {
-    require(!hasField(head, hop), "hop-by-hop fields are dropped");
-  }
-  require(stream.ends_with(std::string_view(step.bytes).substr(end + 4)),
-          "the body is the client's own bytes");
+// Whether `body` is exactly the body `head` frames: a message parser reading head and body
+// ends right at the body's last byte, and not before.
+bool framesExactly(const std::string& head, const std::string& body) {
+  http_parser parser;
+  http_parser_init(&parser, HTTP_REQUEST);
+  bool complete = false;
+  parser.data = &complete;
+  http_parser_settings settings{};
+  settings.on_message_complete = [](http_parser* p) {
+    *static_cast<bool*>(p->data) = true;
+    http_parser_pause(p, 1);
+    return 0;
+  };
+  const std::string message = head + body;
+  const size_t parsed = http_parser_execute(&parser, &settings, message.data(), message.size());
+  return complete && parsed == message.size();
 }
 
-ProxyRequestHandler::Step run(std::string_view stream, size_t chunkSize,
-                              const zelto::ProxyVerdict& verdict) {
-  ProxyRequestHandler handler([&](const zelto::ProxyRequest&) { return verdict; }, kProxyPort,
-                              kLimits);
+struct Outcome {
+  std::vector<std::string> decided;    // each URL asked about, in order
+  std::vector<std::string> forwarded;  // each forwarded request: head and body
+  std::string answer;
+};
+
+// Feeds `stream` in chunks, taking every step as soon as it comes.
+Outcome run(std::string_view stream, size_t chunkSize, uint8_t selector, std::string_view text) {
+  Outcome out;
+  zelto::ProxyRequest lastDecided;
+  bool lastPassed = false;
+  ProxyRequestHandler handler(
+      [&](const zelto::ProxyRequest& request) {
+        out.decided.push_back(request.url);
+        zelto::ProxyVerdict verdict;
+        verdict.kind = static_cast<zelto::ProxyVerdict::Kind>(
+            (selector + request.url.size() + out.decided.size()) % 3);
+        verdict.location = verdict.reason = std::string(text);
+        lastDecided = request;
+        lastPassed = verdict.kind == zelto::ProxyVerdict::Kind::kPass;
+        return verdict;
+      },
+      kProxyPort, kLimits);
+  std::string head;
+  std::string body;
+  bool inBody = false;
   for (size_t offset = 0; offset < stream.size(); offset += chunkSize) {
-    ProxyRequestHandler::Step step = handler.feed(stream.substr(offset, chunkSize));
-    if (step.kind == ProxyRequestHandler::Step::Kind::kNeedMore) continue;
-    if (step.kind == ProxyRequestHandler::Step::Kind::kAnswer) {
-      checkAnswer(step.bytes);
-    } else {
-      // The bytes after this chunk are the client's too.
-      const std::string_view seen = stream.substr(0, offset + chunkSize);
-      checkForward(step, seen);
-      step.bytes +=
-          stream.substr(offset + chunkSize < stream.size() ? offset + chunkSize : stream.size());
+    handler.receive(stream.substr(offset, chunkSize));
+    for (ProxyRequestHandler::Step step = handler.next(); step.kind != Kind::kNeedMore;
+         step = handler.next()) {
+      switch (step.kind) {
+        case Kind::kAnswer:
+          checkAnswer(step.bytes);
+          require(handler.isFinished(), "an answer ends the connection");
+          out.answer = step.bytes;
+          return out;
+        case Kind::kForward: {
+          require(!inBody, "a request goes out only after the last one's body");
+          require(lastPassed && lastDecided.url == step.request.url &&
+                      lastDecided.host == step.request.host,
+                  "what goes out is what was decided, and passed");
+          require(step.request.port > 0 && step.request.port <= 65535 && !step.request.host.empty(),
+                  "a forward's destination");
+          if (step.request.isConnect) {
+            require(step.bytes.empty() && step.upgrade, "a tunnel sends no head");
+            handler.takeRest();
+            out.forwarded.push_back("CONNECT " + step.request.url);
+            return out;
+          }
+          const size_t end = step.bytes.find("\r\n\r\n");
+          require(end == step.bytes.size() - 4, "a forwarded head is one head");
+          require(step.bytes.size() <= kLimits.maxHeadBytes + 300, "a forwarded head is bounded");
+          require(wellBroken(step.bytes), "a forwarded head's lines end in CRLF only");
+          require(step.bytes.find(" /") < step.bytes.find("\r\n"), "origin form");
+          const bool v6 = step.request.host.find(':') != std::string::npos;
+          const std::string authority =
+              (v6 ? "[" + step.request.host + "]" : step.request.host) +
+              (step.request.port == 80 ? std::string() : ":" + std::to_string(step.request.port));
+          const std::string lower = lowercase(step.bytes);
+          require(occurrences(lower, "\r\nhost:") == 1, "one Host field");
+          require(step.bytes.find("\r\nHost: " + authority + "\r\n") != std::string::npos,
+                  "the forwarded Host is the decided host");
+          for (const char* hop :
+               {"proxy-connection", "proxy-authorization", "keep-alive", "te", "trailer"}) {
+            require(lower.find("\r\n" + std::string(hop) + ":") == std::string::npos,
+                    "hop-by-hop fields are dropped");
+          }
+          head = std::move(step.bytes);
+          body.clear();
+          inBody = true;
+          break;
+        }
+        case Kind::kBody:
+          require(inBody, "body bytes belong to a forwarded request");
+          body += step.bytes;
+          break;
+        case Kind::kBodyEnd:
+          require(inBody, "a body's end belongs to a forwarded request");
+          require(framesExactly(head, body), "the body is exactly what the head frames");
+          out.forwarded.push_back(head + body);
+          inBody = false;
+          break;
+        case Kind::kNeedMore:
+          break;
+      }
     }
-    return step;
   }
-  return {};
+  if (inBody) out.forwarded.push_back(head + body + "...");
+  return out;
 }
 
 }  // namespace
@@ -104,17 +183,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const size_t chunkSize = 1 + data[0];
   const std::string_view stream = fuzz::bytesOf(data + 2, size - 2);
-  ProxyVerdict verdict;
-  verdict.kind = static_cast<ProxyVerdict::Kind>(data[1] % 3);
-  verdict.location = verdict.reason = std::string(stream.substr(0, 40));
-
-  const ProxyRequestHandler::Step chunked = run(stream, chunkSize, verdict);
-  const ProxyRequestHandler::Step whole = run(stream, stream.size() + 1, verdict);
-  require(chunked.kind == whole.kind, "the same outcome, chunked or whole");
-  if (whole.kind == ProxyRequestHandler::Step::Kind::kForward) {
-    require(
-        chunked.bytes == whole.bytes && chunked.host == whole.host && chunked.port == whole.port,
-        "the same request forwarded, chunked or whole");
+  const std::string_view text = stream.substr(0, 40);
+  const Outcome chunked = run(stream, chunkSize, data[1], text);
+  const Outcome whole = run(stream, stream.size() + 1, data[1], text);
+  require(chunked.decided == whole.decided, "the same requests decided, chunked or whole");
+  require(chunked.answer == whole.answer, "the same answer, chunked or whole");
+  // A body still arriving is cut where the chunks ended; whole requests are the same.
+  require(chunked.forwarded.size() == whole.forwarded.size(), "as many requests forwarded");
+  for (size_t i = 0; i + 1 < whole.forwarded.size(); ++i) {
+    require(chunked.forwarded[i] == whole.forwarded[i], "the same requests forwarded");
   }
   return 0;
 }

@@ -34,6 +34,8 @@ class FileDescriptor {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
   }
+  // Gives up ownership: the caller (or the handle it hands the descriptor to) closes it.
+  [[nodiscard]] int release() { return std::exchange(fd_, -1); }
   // Closes now and answers whether the close succeeded: a late write error shows up here.
   bool close() {
     int fd = std::exchange(fd_, -1);

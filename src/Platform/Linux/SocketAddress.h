@@ -37,6 +37,10 @@ class SocketAddress {
   bool isThisMachine() const;
 
   const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage_); }
+  // The size of the address for the socket calls.
+  socklen_t length() const {
+    return family() == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  }
 
  private:
   // The IPv4 address of an AF_INET address or of an IPv4-mapped IPv6 one.

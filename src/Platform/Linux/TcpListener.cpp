@@ -1,20 +1,101 @@
 #include "Platform/Linux/TcpListener.h"
 
+#include <errno.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <uv.h>
 
+#include <cstring>
+
+#include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/TcpStreamImpl.h"
 
 namespace zelto {
 
+namespace {
+
+// Connections taken off the queue per wake-up, so that one busy listener can't hold the loop.
+constexpr int kAcceptsPerTurn = 64;
+// Out of descriptors, accepting is tried again after this long (or at the owner's resume).
+constexpr uint64_t kRetryMilliseconds = 1000;
+
+Status errnoFailure(const std::string& what, int error) {
+  return Status::failure(what + ": " + std::strerror(error));
+}
+
+bool isExhaustion(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+}  // namespace
+
+// The socket is our own (not libuv's listening stream): libuv would accept and close
+// connections when descriptors run out, where this leaves them queued.
 struct TcpListener::State {
-  uv_tcp_t handle{};
+  uv_poll_t poll{};
+  uv_timer_t retry{};  // tries again after running out of descriptors
+  FileDescriptor socket;
+  uv_loop_t* loop = nullptr;
   AcceptCallback onAccept;
+  ExhaustedCallback onExhausted;
+  int handles = 0;  // libuv handles still to be closed before the state goes
   bool closed = false;
+  bool paused = false;     // by the owner
+  bool exhausted = false;  // out of descriptors, until the retry or a resume
 
   void close() {
     closed = true;
-    uv_close(reinterpret_cast<uv_handle_t*>(&handle),
-             [](uv_handle_t* h) { delete static_cast<State*>(h->data); });
+    auto release = [](uv_handle_t* h) {
+      auto* state = static_cast<State*>(h->data);
+      if (--state->handles == 0) delete state;
+    };
+    uv_close(reinterpret_cast<uv_handle_t*>(&poll), release);
+    uv_close(reinterpret_cast<uv_handle_t*>(&retry), release);
+  }
+
+  void follow() {
+    if (closed) return;
+    if (paused || exhausted) {
+      uv_poll_stop(&poll);
+      return;
+    }
+    uv_poll_start(&poll, UV_READABLE, [](uv_poll_t* handle, int status, int) {
+      auto* state = static_cast<State*>(handle->data);
+      if (status == 0) state->acceptSome();
+    });
+  }
+
+  void acceptSome() {
+    for (int i = 0; i < kAcceptsPerTurn && !closed && !paused && !exhausted; ++i) {
+      const int fd = ::accept4(socket.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd < 0) {
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK) return;
+        if (error == EINTR || error == ECONNABORTED || error == EPROTO) continue;
+        if (isExhaustion(error)) {
+          exhausted = true;
+          follow();
+          uv_timer_start(
+              &retry,
+              [](uv_timer_t* timer) {
+                auto* state = static_cast<State*>(timer->data);
+                state->exhausted = false;
+                state->follow();
+              },
+              kRetryMilliseconds, 0);
+          if (onExhausted) onExhausted(errnoFailure("cannot accept", error));
+        }
+        return;
+      }
+      FileDescriptor accepted(fd);
+      TcpStreamImpl* impl = TcpStreamImpl::create(loop);
+      if (uv_tcp_open(&impl->handle, accepted.get()) != 0) {
+        impl->close();
+        continue;
+      }
+      (void)accepted.release();  // the stream's handle owns it now
+      onAccept(std::unique_ptr<TcpStream>(new TcpStream(impl)));
+    }
   }
 };
 
@@ -22,45 +103,62 @@ Result<std::unique_ptr<TcpListener>> TcpListener::listen(UvRunLoop& loop, const 
                                                          int port, AcceptCallback onAccept) {
   Result<SocketAddress> address = SocketAddress::parse(ip, port);
   if (!address.ok()) return address.status();
-  auto* state = new State();
-  state->onAccept = std::move(onAccept);
-  uv_tcp_init(loop.loop(), &state->handle);
-  state->handle.data = state;
+  const int family = address->family();
+  FileDescriptor socket(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   auto fail = [&](const char* what, int error) {
-    state->close();
-    return Status::failure(std::string(what) + " " + address->toString() + ": " +
-                           uv_strerror(error));
+    return errnoFailure(std::string(what) + " " + address->toString(), error);
   };
-  const unsigned flags = address->family() == AF_INET6 ? UV_TCP_IPV6ONLY : 0;
-  if (int error = uv_tcp_bind(&state->handle, address->get(), flags); error != 0) {
-    return fail("cannot bind", error);
+  if (!socket.valid()) return fail("cannot open a socket for", errno);
+  const int on = 1;
+  ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (family == AF_INET6) ::setsockopt(socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  if (::bind(socket.get(), address->get(), address->length()) != 0) {
+    return fail("cannot bind", errno);
   }
-  if (int error =
-          uv_listen(reinterpret_cast<uv_stream_t*>(&state->handle), SOMAXCONN,
-                    [](uv_stream_t* server, int status) {
-                      auto* state = static_cast<State*>(server->data);
-                      if (state->closed || status != 0) return;
-                      TcpStreamImpl* impl = TcpStreamImpl::create(server->loop);
-                      if (uv_accept(server, reinterpret_cast<uv_stream_t*>(&impl->handle)) != 0) {
-                        impl->close();
-                        return;
-                      }
-                      state->onAccept(std::unique_ptr<TcpStream>(new TcpStream(impl)));
-                    });
-      error != 0) {
-    return fail("cannot listen at", error);
-  }
+  if (::listen(socket.get(), SOMAXCONN) != 0) return fail("cannot listen at", errno);
   sockaddr_storage bound{};
-  int length = sizeof(bound);
-  if (int error = uv_tcp_getsockname(&state->handle, reinterpret_cast<sockaddr*>(&bound), &length);
-      error != 0) {
-    return fail("cannot read the port of", error);
+  socklen_t length = sizeof(bound);
+  if (::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+    return fail("cannot read the port of", errno);
   }
+
+  auto* state = new State();
+  state->loop = loop.loop();
+  state->onAccept = std::move(onAccept);
+  if (const int error = uv_poll_init(loop.loop(), &state->poll, socket.get()); error != 0) {
+    delete state;
+    return Status::failure("cannot watch " + address->toString() + ": " + uv_strerror(error));
+  }
+  uv_timer_init(loop.loop(), &state->retry);
+  state->handles = 2;
+  state->socket = std::move(socket);
+  state->poll.data = state;
+  state->retry.data = state;
+  state->follow();
   std::unique_ptr<TcpListener> listener(new TcpListener(state));
   listener->port_ = SocketAddress::fromSockaddr(reinterpret_cast<sockaddr*>(&bound))->port();
   return listener;
 }
 
 TcpListener::~TcpListener() { state_->close(); }
+
+void TcpListener::onExhausted(ExhaustedCallback callback) {
+  state_->onExhausted = std::move(callback);
+}
+
+void TcpListener::pause() {
+  state_->paused = true;
+  state_->follow();
+}
+
+void TcpListener::resume() {
+  if (!state_->paused && !state_->exhausted) return;
+  state_->paused = false;
+  state_->exhausted = false;
+  uv_timer_stop(&state_->retry);
+  state_->follow();
+}
+
+bool TcpListener::isPaused() const { return state_->paused || state_->exhausted; }
 
 }  // namespace zelto

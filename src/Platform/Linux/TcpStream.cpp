@@ -118,6 +118,20 @@ void TcpStream::write(std::string bytes, WriteCallback done) {
   impl_->queued += request->bytes.size();
 }
 
+size_t TcpStream::writeNow(std::string_view bytes, WriteCallback done) {
+  if (impl_ == nullptr || impl_->shutDown || bytes.empty()) return 0;
+  if (impl_->queued == 0) {
+    // Only with nothing queued, so that the bytes keep their order.
+    uv_buf_t buffer = uv_buf_init(const_cast<char*>(bytes.data()), bytes.size());
+    const int written = uv_try_write(reinterpret_cast<uv_stream_t*>(&impl_->handle), &buffer, 1);
+    if (written > 0) bytes.remove_prefix(static_cast<size_t>(written));
+    if (bytes.empty()) return 0;
+  }
+  const size_t rest = bytes.size();
+  write(std::string(bytes), std::move(done));
+  return rest;
+}
+
 size_t TcpStream::queuedBytes() const { return impl_ == nullptr ? 0 : impl_->queued; }
 
 void TcpStream::shutdown() {

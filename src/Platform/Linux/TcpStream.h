@@ -54,6 +54,10 @@ class TcpStream {
 
   // Queues `bytes`; `done` (optional) runs once they are written or the write failed.
   void write(std::string bytes, WriteCallback done = {});
+  // Writes what the socket takes now without copying, and queues only the rest (a copy), as
+  // write() does; `done` runs once that rest is written or failed, and never when nothing had
+  // to wait. Answers how many bytes were queued.
+  size_t writeNow(std::string_view bytes, WriteCallback done = {});
   // Bytes queued and not yet handed to the system.
   size_t queuedBytes() const;
   // Ends this side's sending once the queued bytes are written; the peer sees the end.

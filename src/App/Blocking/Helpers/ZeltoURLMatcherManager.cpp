@@ -1,11 +1,88 @@
 #include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
 
+#include <algorithm>
+#include <optional>
+
+#include "App/Blocking/Helpers/NormalizedURL.h"
 #include "App/Blocking/Helpers/ZeltoURL.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "Platform/Log.h"
 #include "Platform/Text.h"
 
 namespace zelto {
+
+namespace {
+
+bool isAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// The ASCII form of a site pattern that holds non-ASCII text, as the addresses browsers send
+// read: its host in punycode ("bücher.test/ü" gives "xn--bcher-kva.test/%C3%BC"), the rest's
+// non-ASCII bytes percent-encoded. Nothing for an ASCII pattern, a regex ("/.../"), another
+// scheme's pattern, or a host that doesn't convert (a "*" inside an international label).
+std::optional<std::string> asciiForm(std::string_view site) {
+  if (isAscii(site)) return std::nullopt;
+  const std::string lower = Text::lowercase(site);
+  std::string_view text = lower;
+  std::string out;
+  if (text.starts_with('+') || text.starts_with('-')) {
+    out += text.front();
+    text.remove_prefix(1);
+  }
+  if (text.starts_with('/') && text.ends_with('/')) return std::nullopt;
+  for (std::string_view scheme : {"http://", "https://"}) {
+    if (text.starts_with(scheme)) {
+      out += scheme;
+      text.remove_prefix(scheme.size());
+      break;
+    }
+  }
+  if (text.find("://") != std::string_view::npos) return std::nullopt;
+
+  const size_t hostEnd = std::min(text.find_first_of("/?#:"), text.size());
+  const std::string_view host = text.substr(0, hostEnd);
+  if (isAscii(host)) {
+    out += host;
+  } else if (host.find('*') == std::string_view::npos) {
+    Result<std::string> ascii = NormalizedURL::domainToASCII(host);
+    if (!ascii.ok()) return std::nullopt;
+    out += *ascii;
+  } else {
+    // Label by label: "*" may stand only in ASCII labels.
+    for (size_t from = 0; from <= host.size();) {
+      const size_t dot = std::min(host.find('.', from), host.size());
+      const std::string_view label = host.substr(from, dot - from);
+      if (isAscii(label)) {
+        out += label;
+      } else {
+        if (label.find('*') != std::string_view::npos) return std::nullopt;
+        Result<std::string> ascii = NormalizedURL::domainToASCII(label);
+        if (!ascii.ok()) return std::nullopt;
+        out += *ascii;
+      }
+      if (dot < host.size()) out += '.';
+      from = dot + 1;
+    }
+  }
+  static constexpr std::string_view kHex = "0123456789ABCDEF";
+  for (char c : text.substr(hostEnd)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    }
+  }
+  return out;
+}
+
+}  // namespace
 
 const std::vector<std::string>& ZeltoURLMatcherManager::alwaysAllowedAddresses() {
   static const std::vector<std::string> addresses{
@@ -62,7 +139,14 @@ void ZeltoURLMatcherManager::build() const {
   for (const auto& address : alwaysAllowedAddresses()) matches.emplace_back(address, true);
   for (const auto& site : sites_) {
     // A stray empty line must not make a matcher: it would stand for no site at all.
-    if (!site.empty()) matches.emplace_back(site, isWhitelisted_);
+    if (site.empty()) continue;
+    matches.emplace_back(site, isWhitelisted_);
+    // A pattern with non-ASCII text also matches the ASCII form of its addresses, which is
+    // what browsers send (the proxy decides on that form): the same kind of matcher right
+    // after it.
+    if (std::optional<std::string> ascii = asciiForm(site)) {
+      matches.emplace_back(*ascii, isWhitelisted_);
+    }
   }
   matches_ = std::move(matches);
   index_ = ZeltoURLMatchIndex(matches_);

@@ -9,7 +9,9 @@
 //           every plain pattern                            allowed
 //   rank 4  in block-list mode every plain pattern         blocked
 //   rank 5  nothing matched: blocked in allow-list mode, allowed in block-list mode.
-// Block-page addresses are always allowed. Empty entries of the list make no matcher.
+// Block-page addresses are always allowed. Empty entries of the list make no matcher. An entry
+// with non-ASCII text in a plain or "*" pattern ("bücher.test") makes a second matcher right
+// after its own, alike but for its ASCII form ("xn--bcher-kva.test"), the form browsers send.
 //
 // `decide` gets the same answer without walking: an index built with the matchers
 // (ZeltoURLMatchIndex) names the few that could match, in the order the walk would try them,
@@ -95,7 +97,7 @@ class ZeltoURLMatcherManager {
   std::optional<NotificationCenter::Token> observer_;
   bool isWhitelisted_ = false;
   mutable std::vector<std::string> sites_;  // taken at the last update; emptied once built
-  mutable bool built_ = true;  // before the first update there is nothing to build
+  mutable bool built_ = true;               // before the first update there is nothing to build
   mutable std::vector<ZeltoURLMatcher> matches_;
   mutable ZeltoURLMatchIndex index_;  // over matches_
 };

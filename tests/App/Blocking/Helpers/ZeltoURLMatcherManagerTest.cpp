@@ -101,6 +101,48 @@ TEST_F(ZeltoURLMatcherManagerTest, AllowListPassesAndSignOnlyPatterns) {
   EXPECT_EQ(decide("ftp://example.com/"), "allowed 5 -");
 }
 
+TEST_F(ZeltoURLMatcherManagerTest, UnicodePatternsAlsoMatchTheirASCIIForm) {
+  blockList({"bücher.test", "+bücher.test/frei/", "*.bücher.test/ü", "/bücher/", "-http://faß.de",
+             "*ü.test", "ascii.test"});
+  start();
+  // Each plain or "*" pattern with non-ASCII text is followed by its ASCII form, alike in kind;
+  // a regex, and a "*" inside an international label, have none.
+  std::vector<std::string> patterns;
+  for (size_t i = 8; i < manager_->matches().size(); ++i) {
+    const ZeltoURLMatcher& m = manager_->matches()[i];
+    patterns.push_back(m.originalPattern() + (m.priority() ? " priority" : "") +
+                       (m.isWhitelisted() ? " allows" : "") + (m.isRegex() ? " regex" : "") +
+                       (m.exactMatch() ? " exact" : ""));
+  }
+  EXPECT_EQ(patterns,
+            (std::vector<std::string>{
+                "bücher.test", "xn--bcher-kva.test", "+bücher.test/frei/ priority allows exact",
+                "+xn--bcher-kva.test/frei/ priority allows exact", "*.bücher.test/ü regex",
+                "*.xn--bcher-kva.test/%c3%bc regex", "/bücher/ regex", "-http://faß.de priority",
+                "-http://xn--fa-hia.de priority", "*ü.test regex", "ascii.test"}));
+
+  const std::pair<std::string, std::string> cases[] = {
+      {"http://xn--bcher-kva.test/", "blocked 4 xn--bcher-kva.test"},
+      {"http://bücher.test/", "blocked 4 bücher.test"},
+      {"https://www.xn--bcher-kva.test/x", "blocked 4 xn--bcher-kva.test"},
+      {"http://xn--bcher-kva.test/frei?x", "allowed 1 +xn--bcher-kva.test/frei/"},
+      {"http://a.xn--bcher-kva.test/%C3%BC", "blocked 4 *.xn--bcher-kva.test/%c3%bc"},
+      {"http://xn--fa-hia.de/", "blocked 2 -http://xn--fa-hia.de"},
+      {"http://fass.de/", "allowed 5 -"},
+  };
+  for (const auto& [url, want] : cases) {
+    EXPECT_EQ(decide(url), want) << url;
+    const auto walked = manager_->decideByWalking(url);
+    EXPECT_EQ(walked.matcher, manager_->decide(url).matcher) << url;
+  }
+
+  // In allow-list mode the ASCII form allows alike.
+  allowList({"bücher.test"});
+  start();
+  EXPECT_EQ(decide("https://xn--bcher-kva.test/"), "allowed 3 xn--bcher-kva.test");
+  EXPECT_EQ(decide("https://other.test/"), "blocked 5 -");
+}
+
 TEST_F(ZeltoURLMatcherManagerTest, EmptyListsAndNoRecord) {
   blockList(json::array());
   start();

@@ -1,0 +1,642 @@
+// The filtering proxy end to end against a determined user: the built program, client sockets
+// the test writes raw bytes to, and raw origins on 127.0.0.1, .2 and .3 (three hosts, all
+// loopback) that record exactly what reached them. Blocked requests, however spelt, framed or
+// hidden, must never reach an origin; allowed ones pass byte for byte on kept-alive
+// connections; open connections follow changes of blocking; a flood of slow heads starves no one.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Support/CurlFetch.h"
+#include "Support/KeepAliveOrigin.h"
+#include "Support/MainAppUnderTest.h"
+
+namespace zelto::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Sanitized builds run several times slower: time bounds stretch by this much.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kSlowdown = 5;
+#else
+constexpr int kSlowdown = 1;
+#endif
+constexpr auto kAnswerBound = std::chrono::seconds(10 * kSlowdown);
+
+sockaddr_in loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  return address;
+}
+
+long long millisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+}
+
+// One connection to the proxy, written and read by the test itself.
+class RawClient {
+ public:
+  explicit RawClient(int port)
+      : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address = loopback(port);
+    if (::connect(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      pollfd polled{fd_.get(), POLLOUT, 0};
+      int error = 0;
+      socklen_t length = sizeof error;
+      if (errno != EINPROGRESS ||
+          ::poll(&polled, 1, static_cast<int>(milliseconds(kAnswerBound).count())) != 1 ||
+          ::getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        ended_ = true;
+        return;
+      }
+    }
+    ::fcntl(fd_.get(), F_SETFL, ::fcntl(fd_.get(), F_GETFL) & ~O_NONBLOCK);
+  }
+
+  bool send(std::string_view bytes) {
+    while (!bytes.empty()) {
+      const ssize_t sent = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (sent <= 0) return false;
+      bytes.remove_prefix(static_cast<size_t>(sent));
+    }
+    return true;
+  }
+  // The next whole response, answering `method`, if it comes before `deadline`.
+  std::optional<HttpMessage> read(Clock::time_point deadline, std::string_view method = "GET") {
+    while (true) {
+      HttpMessage message;
+      const size_t used = readHttpMessage(in_, message, method, ended_);
+      if (used == std::string_view::npos) return std::nullopt;
+      if (used > 0) {
+        in_.erase(0, used);
+        return message;
+      }
+      if (ended_ || !fill(deadline)) return std::nullopt;
+    }
+  }
+  // Whether the proxy closes the connection before `deadline` (bytes before that are kept).
+  bool closesBy(Clock::time_point deadline) {
+    while (!ended_) {
+      if (!fill(deadline)) return false;
+    }
+    return true;
+  }
+  const std::string& unread() const { return in_; }
+
+ private:
+  // Waits for bytes or the end; false when the deadline came first.
+  bool fill(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+    pollfd polled{fd_.get(), POLLIN, 0};
+    if (::poll(&polled, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return false;
+    char buffer[64 * 1024];
+    const ssize_t got = ::recv(fd_.get(), buffer, sizeof buffer, 0);
+    if (got > 0) {
+      in_.append(buffer, static_cast<size_t>(got));
+    } else {
+      ended_ = true;  // closed, or reset
+    }
+    return true;
+  }
+
+  FileDescriptor fd_;
+  std::string in_;
+  bool ended_ = false;
+};
+
+// Connections that each send the start of a request head, then one more byte of it every
+// 300 ms, never finishing it; those the proxy closes stay closed. All close when it goes.
+class SlowHeads {
+ public:
+  SlowHeads(int port, int count, std::string head) : head_(std::move(head)) {
+    for (int i = 0; i < count; ++i) {
+      Slow slow{FileDescriptor(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))};
+      sockaddr_in address = loopback(port);
+      if (::connect(slow.fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+          errno != EINPROGRESS) {
+        slow.closed = true;
+        ++started_;
+      }
+      slows_.push_back(std::move(slow));
+    }
+    thread_ = std::jthread([this](std::stop_token stop) { trickle(stop); });
+  }
+  // Every connection has sent the start of its head, or was closed.
+  bool allStarted() const { return started_ == slows_.size(); }
+
+ private:
+  struct Slow {
+    FileDescriptor fd;
+    size_t sent = 0;
+    bool closed = false;
+  };
+
+  void trickle(std::stop_token stop) {
+    std::mutex mutex;
+    std::condition_variable_any pace;
+    std::unique_lock lock(mutex);
+    while (!stop.stop_requested()) {
+      for (Slow& slow : slows_) step(slow);
+      pace.wait_for(lock, stop, milliseconds(300), [] { return false; });
+    }
+  }
+  void step(Slow& slow) {
+    if (slow.closed) return;
+    const bool starting = slow.sent < head_.size();
+    std::string_view next = starting ? std::string_view(head_).substr(slow.sent) : "a";
+    const ssize_t sent = ::send(slow.fd.get(), next.data(), next.size(), MSG_NOSIGNAL);
+    if (sent > 0) {
+      slow.sent += static_cast<size_t>(sent);
+      if (starting && slow.sent >= head_.size()) ++started_;
+      return;
+    }
+    if (sent == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOTCONN ||
+        errno == EINTR) {
+      return;  // still connecting, or full: next time
+    }
+    slow.closed = true;
+    if (starting) ++started_;
+  }
+
+  std::string head_;
+  std::vector<Slow> slows_;
+  std::atomic<size_t> started_{0};
+  std::jthread thread_;  // last: stops before the sockets close
+};
+
+std::string request(const std::string& method, const std::string& target, const std::string& fields,
+                    const std::string& body = "") {
+  return method + " " + target + " HTTP/1.1\r\n" + fields + "\r\n" + body;
+}
+std::string host(const std::string& authority) { return "Host: " + authority + "\r\n"; }
+std::string get(const KeepAliveOrigin& origin, const std::string& path) {
+  return request("GET", origin.url(path), host(origin.authority()));
+}
+std::string connect(const std::string& authority) {
+  return request("CONNECT", authority, host(authority));
+}
+std::string chunk(std::string_view bytes) {
+  std::ostringstream size;
+  size << std::hex << bytes.size();
+  return size.str() + "\r\n" + std::string(bytes) + "\r\n";
+}
+
+// The methods of the requests in `bytes`, in order: what each answer answers.
+std::vector<std::string> methodsIn(std::string_view bytes) {
+  std::vector<std::string> methods;
+  HttpMessage message;
+  for (size_t used = 0; !bytes.empty(); bytes.remove_prefix(used)) {
+    used = readHttpMessage(bytes, message);
+    if (used == 0 || used == std::string_view::npos) break;
+    methods.push_back(message.first);
+  }
+  return methods;
+}
+
+// What one client connection does: each step's bytes are written once the answers to the
+// step before came. `answers`: the statuses expected, in order, "|" between acceptable
+// alternatives ("200 302|400"). `reached`: what the origins get, in order, one per 200 answer
+// (whose body must name it). After a 302, 403 or 400 the proxy closes the connection.
+struct Step {
+  std::string bytes;
+  std::string answers;
+};
+struct Reached {
+  const KeepAliveOrigin* origin;
+  std::string method;
+  std::string target;
+  std::string body = {};
+};
+struct Script {
+  std::string name;
+  std::vector<Step> steps;
+  std::vector<Reached> reached;
+};
+
+std::vector<std::vector<std::string>> alternatives(const std::string& answers) {
+  std::vector<std::vector<std::string>> out;
+  std::istringstream choices(answers);
+  for (std::string choice; std::getline(choices, choice, '|');) {
+    std::istringstream words(choice);
+    out.emplace_back(std::istream_iterator<std::string>(words),
+                     std::istream_iterator<std::string>());
+  }
+  return out;
+}
+
+std::string joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// The soft limit on open files of process `pid`.
+long softFileLimit(pid_t pid) {
+  std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+  for (std::string line; std::getline(limits, line);) {
+    if (line.starts_with("Max open files")) return std::atol(line.c_str() + 14);
+  }
+  return -1;
+}
+
+class ProxyAttackEndToEndTest : public ::testing::Test {
+ protected:
+  // A fresh copy of the program, started with `config` (and `prefix`, see MainAppUnderTest).
+  void launch(json config, const std::vector<std::string>& prefix = {}) {
+    app_.emplace();
+    app_->writeConfig(std::move(config));
+    ASSERT_TRUE(app_->start(prefix)) << app_->log();
+  }
+  static json blocking(json patterns) {
+    json config = MainAppUnderTest::timer(3600);
+    config["profiles"] = json::array({{{"blockedWebsites", std::move(patterns)}}});
+    return config;
+  }
+  // 127.0.0.2 whole, a path of 127.0.0.1, a name that is 127.0.0.1, an international name and
+  // a path of a name that doesn't resolve.
+  json attackPatterns() const {
+    return {"127.0.0.2", here_.authority() + "/forbidden", "localhost:" + named(),
+            "b\xC3\xBC"
+            "cher.test",
+            "nowhere.test/secret"};
+  }
+  std::string named() const { return std::to_string(named_.port()); }
+
+  void play(const Script& script) {
+    SCOPED_TRACE(script.name);
+    std::map<const KeepAliveOrigin*, size_t> before;
+    for (const KeepAliveOrigin* origin : origins_) before[origin] = origin->requests().size();
+    RawClient client(app_->proxyPort());
+    size_t hits = 0;
+    bool closing = false;
+    // The answers to one step, as expected; false (having said why) when not.
+    auto exchange = [&](const Step& step) {
+      const std::vector<std::string> methods = methodsIn(step.bytes);
+      if (closing || !client.send(step.bytes)) {
+        ADD_FAILURE() << "can't send after \"" << step.bytes.substr(0, 60) << "\"";
+        return false;
+      }
+      const auto choices = alternatives(step.answers);
+      std::vector<std::string> seen;
+      while (std::find(choices.begin(), choices.end(), seen) == choices.end()) {
+        if (std::none_of(choices.begin(), choices.end(), [&](const auto& choice) {
+              return choice.size() > seen.size() &&
+                     std::equal(seen.begin(), seen.end(), choice.begin());
+            })) {
+          ADD_FAILURE() << "answered " << joined(seen) << ", expected " << step.answers;
+          return false;
+        }
+        const std::string method = seen.size() < methods.size() ? methods[seen.size()] : "GET";
+        auto answer = client.read(Clock::now() + kAnswerBound, method);
+        if (!answer) {
+          ADD_FAILURE() << "no answer after \"" << joined(seen) << "\", expected " << step.answers
+                        << "; unread: " << client.unread().substr(0, 300);
+          return false;
+        }
+        seen.push_back(answer->second);
+        if (answer->second == "200") {
+          if (hits < script.reached.size()) {
+            const Reached& reached = script.reached[hits];
+            EXPECT_EQ(answer->body, reached.method == "HEAD"
+                                        ? std::string()
+                                        : KeepAliveOrigin::bodyFor(reached.target))
+                << "answer " << seen.size();
+          } else {
+            ADD_FAILURE() << "passed: " << answer->body.substr(0, 100);
+          }
+          ++hits;
+        }
+        if (answer->second == "302") {
+          EXPECT_THAT(answer->field("Location"), HasSubstr("/block/?zelto_url="));
+        }
+        closing = answer->second == "302" || answer->second == "403" || answer->second == "400";
+      }
+      return true;
+    };
+    if (std::all_of(script.steps.begin(), script.steps.end(), exchange) && closing) {
+      EXPECT_TRUE(client.closesBy(Clock::now() + kAnswerBound)) << "still open after a refusal";
+      EXPECT_EQ(client.unread(), "");
+    }
+    for (const KeepAliveOrigin* origin : origins_) {
+      std::vector<OriginRequest> expected;
+      for (size_t i = 0; i < std::min(hits, script.reached.size()); ++i) {
+        const Reached& reached = script.reached[i];
+        if (reached.origin == origin) {
+          expected.push_back({reached.method, reached.target, origin->authority(), reached.body});
+        }
+      }
+      std::vector<OriginRequest> got = origin->requests();
+      got.erase(got.begin(), got.begin() + static_cast<long>(before[origin]));
+      EXPECT_EQ(got, expected) << "at " << origin->authority();
+    }
+  }
+
+  // Checks `client` reaches `origin` (through its tunnel, or as the proxy's kept-alive client):
+  // `path` is answered.
+  static bool answers(RawClient& client, const KeepAliveOrigin& origin, bool tunnel,
+                      const std::string& path) {
+    if (!client.send(tunnel ? request("GET", path, host(origin.authority())) : get(origin, path))) {
+      return false;
+    }
+    auto answer = client.read(Clock::now() + kAnswerBound);
+    return answer && answer->second == "200" && answer->body == KeepAliveOrigin::bodyFor(path);
+  }
+  static bool tunnels(RawClient& client, const KeepAliveOrigin& origin) {
+    if (!client.send(connect(origin.authority()))) return false;
+    auto answer = client.read(Clock::now() + kAnswerBound, "CONNECT");
+    return answer && answer->second == "200" && answers(client, origin, true, "/opened");
+  }
+
+  KeepAliveOrigin here_{"127.0.0.1"};     // allowed, but for its path /forbidden
+  KeepAliveOrigin blocked_{"127.0.0.2"};  // a blocked host
+  KeepAliveOrigin there_{"127.0.0.3"};    // allowed
+  KeepAliveOrigin named_{"127.0.0.1"};    // blocked as localhost:PORT
+  const std::vector<const KeepAliveOrigin*> origins_{&here_, &blocked_, &there_, &named_};
+  std::optional<MainAppUnderTest> app_;  // after the origins: it stops first
+};
+
+TEST_F(ProxyAttackEndToEndTest, BlockedRequestsNeverReachAnOriginHoweverWritten) {
+  ASSERT_NO_FATAL_FAILURE(launch(blocking(attackPatterns())));
+  const std::string here = here_.authority(), blocked = blocked_.authority();
+  const std::string lookalike = get(here_, "/forbidden?inside");
+  const std::string smuggled = request("GET", "/forbidden?smuggled", host(here));
+  const std::string bothFields = "Content-Length: " + std::to_string(5 + smuggled.size()) +
+                                 "\r\nTransfer-Encoding: chunked\r\n";
+  std::vector<Script> scripts = {
+      {"pipelined: an allowed request, then a blocked host",
+       {{get(here_, "/pipe") + get(blocked_, "/pipe"), "200 302"}},
+       {{&here_, "GET", "/pipe"}}},
+      {"pipelined: an allowed request, then a blocked path of the same origin",
+       {{get(here_, "/pipe2") + get(here_, "/forbidden"), "200 302"}},
+       {{&here_, "GET", "/pipe2"}}},
+      {"a blocked host later on a kept-alive connection",
+       {{get(here_, "/first"), "200"}, {get(blocked_, "/later"), "302"}},
+       {{&here_, "GET", "/first"}}},
+      {"another allowed host later on a kept-alive connection",
+       {{get(here_, "/here"), "200"}, {get(there_, "/there"), "200"}},
+       {{&here_, "GET", "/here"}, {&there_, "GET", "/there"}}},
+      {"a blocked request after a Content-Length body that looks like one",
+       {{request("POST", here_.url("/post"),
+                 host(here) + "Content-Length: " + std::to_string(lookalike.size()) + "\r\n",
+                 lookalike) +
+             get(here_, "/forbidden?after"),
+         "200 302"}},
+       {{&here_, "POST", "/post", lookalike}}},
+      {"a blocked request after a chunked body that looks like one",
+       {{request("POST", here_.url("/chunks"), host(here) + "Transfer-Encoding: chunked\r\n",
+                 chunk("hello ") + chunk(lookalike) + "0\r\n\r\n") +
+             get(here_, "/forbidden?after"),
+         "200 302"}},
+       {{&here_, "POST", "/chunks", "hello " + lookalike}}},
+      {"a blocked request smuggled under a Content-Length that covers a chunked body",
+       {{request("POST", here_.url("/both"), host(here) + bothFields, "0\r\n\r\n" + smuggled),
+         "200 302|400"}},
+       {{&here_, "POST", "/both"}}},
+      {"a Host field naming a blocked host: the URL's host is asked",
+       {{request("GET", here_.url("/hosted"), host(blocked)), "200"}},
+       {{&here_, "GET", "/hosted"}}},
+      {"a Host field naming an allowed host: the URL's blocked host decides",
+       {{request("GET", blocked_.url("/hosted"), host(here)), "302"}},
+       {}},
+      {"userinfo that reads like an allowed host",
+       {{request("GET", "http://" + here + "@" + blocked + "/ui", host(here)), "302"}},
+       {}},
+      {"userinfo before a blocked host",
+       {{request("GET", "http://u:pw@" + blocked + "/ui", host(blocked)), "302"}},
+       {}},
+      {"userinfo before an allowed host is dropped",
+       {{request("GET", "http://u:pw@" + here + "/ui", host(here)), "200"}},
+       {{&here_, "GET", "/ui"}}},
+      {"an explicit default port before a blocked path",
+       {{request("GET", "http://nowhere.test:80/secret", host("nowhere.test")), "302"}},
+       {}},
+      {"capitals and a trailing dot before a blocked path",
+       {{request("GET", "HTTP://NoWhere.TEST./secret", host("nowhere.test")), "302"}},
+       {}},
+      {"an allowed path of a name that doesn't resolve: decided, then not found",
+       {{request("GET", "http://nowhere.test/public", host("nowhere.test")), "502"}},
+       {}},
+      {"CONNECT to port 80", {{connect("127.0.0.1:80"), "403"}}, {}},
+      // (A blocked name's address, by itself, is left to the unit tests: the only names here
+      // resolve to loopback, which is never taken for a blocked host's address.)
+      {"a blocked name with a trailing dot",
+       {{request("GET", "http://localhost.:" + named() + "/", host("localhost.:" + named())),
+         "302|403"}},
+       {}},
+      {"CONNECT to a blocked name with a trailing dot",
+       {{connect("localhost.:" + named()), "403"}},
+       {}},
+      {"an international pattern against its punycode host",
+       {{request("GET", "http://xn--bcher-kva.test/", host("xn--bcher-kva.test")), "302"}},
+       {}},
+      {"the punycode host in capitals, with a trailing dot and the default port",
+       {{request("GET", "HTTP://XN--BCHER-KVA.TEST.:80/x", host("xn--bcher-kva.test")), "302"}},
+       {}},
+      {"the international host as raw UTF-8",
+       {{request("GET",
+                 "http://b\xC3\xBC"
+                 "cher.test/",
+                 host("xn--bcher-kva.test")),
+         "302|400"}},
+       {}},
+      {"CONNECT to the punycode host", {{connect("xn--bcher-kva.test:443"), "403"}}, {}},
+      {"origin form: a blocked path named by the Host field",
+       {{request("GET", "/forbidden", host(here)), "302"}},
+       {}},
+      {"origin form: an allowed path named by the Host field",
+       {{request("GET", "/origin-form", host(here)), "200"}},
+       {{&here_, "GET", "/origin-form"}}},
+      {"origin form without a Host field", {{request("GET", "/origin-form", ""), "400"}}, {}},
+  };
+  for (const char* path : {"//forbidden", "/./forbidden", "/%66orbidden", "/a/../forbidden",
+                           "/a/%2e%2e/forbidden", "/%2E/forbidden"}) {
+    scripts.push_back({std::string("the path ") + path, {{get(here_, path), "302"}}, {}});
+  }
+  // Other spellings of 127.0.0.2: refused, or at worst not found, never reaching it.
+  for (const std::string spelt :
+       {"2130706434", "127.2", "0x7f.0.0.2", "0177.0.0.2", "[::ffff:127.0.0.2]"}) {
+    const std::string authority = spelt + ":" + std::to_string(blocked_.port());
+    scripts.push_back(
+        {"127.0.0.2 spelt " + spelt,
+         {{request("GET", "http://" + authority + "/", host(authority)), "302|403|400|502"}},
+         {}});
+  }
+  for (const Script& script : scripts) play(script);
+}
+
+TEST_F(ProxyAttackEndToEndTest, TwentyRequestsOnOneConnectionPassByteForByteInOrder) {
+  ASSERT_NO_FATAL_FAILURE(launch(blocking(attackPatterns())));
+  // Ten pipelined in one write, then ten one at a time; two hosts; bodies framed both ways
+  // (holding what looks like a request head); large and chunked answers; HEAD, whose answer
+  // announces a body it doesn't have.
+  Script script{"twenty requests", {{"", ""}}, {}};
+  for (int i = 0; i < 20; ++i) {
+    const KeepAliveOrigin& origin = i % 4 == 1 ? there_ : here_;
+    const std::string path = "/k" + std::to_string(i) +
+                             (i % 5 == 3   ? "?size=200000"
+                              : i % 5 == 4 ? "?chunked&size=50000"
+                                           : "");
+    const std::string body = "part " + std::to_string(i) + "\r\n\r\nGET /forbidden HTTP/1.1\r\n";
+    std::string bytes;
+    if (i == 7 || i == 13) {
+      bytes = request("HEAD", origin.url(path), host(origin.authority()));
+      script.reached.push_back({&origin, "HEAD", path});
+    } else if (i % 6 == 2) {
+      bytes = request(
+          "POST", origin.url(path),
+          host(origin.authority()) + "Content-Length: " + std::to_string(body.size()) + "\r\n",
+          body);
+      script.reached.push_back({&origin, "POST", path, body});
+    } else if (i % 6 == 5) {
+      bytes = request("POST", origin.url(path),
+                      host(origin.authority()) + "Transfer-Encoding: chunked\r\n",
+                      chunk(body.substr(0, 4)) + chunk(body.substr(4)) + "0\r\n\r\n");
+      script.reached.push_back({&origin, "POST", path, body});
+    } else {
+      bytes = get(origin, path);
+      script.reached.push_back({&origin, "GET", path});
+    }
+    if (i < 10) {
+      script.steps[0].bytes += bytes;
+      script.steps[0].answers += "200 ";
+    } else {
+      script.steps.push_back({bytes, "200"});
+    }
+  }
+  play(script);
+}
+
+// Blocking starts, a host is added to the list, a break ends: tunnels and kept-alive
+// connections to what is now blocked close within a second; those to allowed hosts stay.
+TEST_F(ProxyAttackEndToEndTest, OpenConnectionsCloseWithinASecondOnceBlocked) {
+  struct Change {
+    std::string name;
+    json opened;               // the configuration the connections open under
+    std::optional<json> then;  // written to make the change (none: a break, ending)
+    std::string marker;        // what the program logs when it sees the change
+  };
+  json unblocked = blocking({"127.0.0.2"});
+  for (const char* key : {"zeltoType", "lastZeltoDate", "zeltoUnblockDate", "lastUnzeltoDate"}) {
+    unblocked.erase(key);
+  }
+  const std::vector<Change> changes = {
+      {"blocking starts", unblocked, blocking({"127.0.0.2"}), "Blocking phase: off -> blocking"},
+      {"the host is added to the list", blocking({"nowhere.test"}),
+       blocking({"nowhere.test", "127.0.0.2"}), "Detected preferences changed"},
+      {"a break ends", blocking({"127.0.0.2"}), std::nullopt, "Blocking phase: break -> blocking"},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.name);
+    json opened = change.opened;
+    if (!change.then) opened["zeltoUnbreakDate"] = MainAppUnderTest::in(6 * kSlowdown);
+    ASSERT_NO_FATAL_FAILURE(launch(opened));
+    if (!change.then) {
+      ASSERT_TRUE(eventually([&] { return app_->logHas("-> break"); })) << app_->log();
+    }
+    RawClient tunnel(app_->proxyPort()), kept(app_->proxyPort());
+    RawClient allowedTunnel(app_->proxyPort()), allowedKept(app_->proxyPort());
+    ASSERT_TRUE(tunnels(tunnel, blocked_));
+    ASSERT_TRUE(answers(kept, blocked_, false, "/kept"));
+    ASSERT_TRUE(tunnels(allowedTunnel, here_));
+    ASSERT_TRUE(answers(allowedKept, here_, false, "/kept"));
+
+    const size_t mark = app_->log().size();
+    if (change.then) app_->writeConfig(*change.then);
+    ASSERT_TRUE(
+        eventually([&] { return app_->log().find(change.marker, mark) != std::string::npos; },
+                   std::chrono::seconds(30 * kSlowdown)))
+        << app_->log();
+    const auto seen = Clock::now();
+    const auto deadline = seen + milliseconds(1000 * kSlowdown + 500);
+    EXPECT_TRUE(tunnel.closesBy(deadline)) << "the tunnel to the blocked host stays open";
+    std::printf("%s: a tunnel closed %lld ms after the change was logged\n", change.name.c_str(),
+                millisecondsSince(seen));
+    EXPECT_TRUE(kept.closesBy(deadline)) << "the kept-alive connection to it stays open";
+    EXPECT_TRUE(answers(allowedTunnel, here_, true, "/after"));
+    EXPECT_TRUE(answers(allowedKept, here_, false, "/after"));
+  }
+}
+
+// 600 connections trickle heads they never finish: a complete request is still answered at
+// once, and the overload is logged once, not per connection. Under a limit of 64 descriptors,
+// and with a soft limit of 256 the program may raise.
+TEST_F(ProxyAttackEndToEndTest, SlowHeadsDontStarveACompleteRequest) {
+  rlimit own{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &own), 0);
+  const std::string hard =
+      own.rlim_max == RLIM_INFINITY ? "unlimited" : std::to_string(own.rlim_max);
+  struct Load {
+    std::string name;
+    std::vector<std::string> prefix;
+    bool overloaded;
+  };
+  const std::vector<Load> loads = {
+      {"64 descriptors", {"/usr/bin/prlimit", "--nofile=64", "--"}, true},
+      {"a soft limit of 256", {"/usr/bin/prlimit", "--nofile=256:" + hard, "--"}, false},
+  };
+  for (const Load& load : loads) {
+    SCOPED_TRACE(load.name);
+    ASSERT_NO_FATAL_FAILURE(launch(blocking({"127.0.0.2"}), load.prefix));
+    SlowHeads slow(
+        app_->proxyPort(), 600,
+        "GET " + here_.url("/slow") + " HTTP/1.1\r\n" + host(here_.authority()) + "X-Slow: ");
+    ASSERT_TRUE(eventually([&] { return slow.allStarted(); })) << app_->log();
+
+    for (const auto& [origin, status] : {std::pair{&here_, "200"}, std::pair{&blocked_, "302"}}) {
+      RawClient client(app_->proxyPort());
+      const auto sent = Clock::now();
+      ASSERT_TRUE(client.send(get(*origin, "/complete")));
+      auto answer = client.read(sent + kAnswerBound);
+      const long long took = millisecondsSince(sent);
+      std::printf("%s: the request for %s %s after %lld ms\n", load.name.c_str(),
+                  origin->authority().c_str(), answer ? "answered" : "still unanswered", took);
+      EXPECT_LE(took, 2000 * kSlowdown) << "from " << origin->authority();
+      if (!answer) {
+        ADD_FAILURE() << "no answer from " << origin->authority() << "\n" << app_->log();
+        continue;
+      }
+      EXPECT_EQ(answer->second, status);
+      if (answer->second == "200") {
+        EXPECT_EQ(answer->body, KeepAliveOrigin::bodyFor("/complete"));
+      }
+    }
+    if (load.overloaded) {
+      EXPECT_TRUE(eventually([&] { return app_->logHas("Proxy overloaded:"); })) << app_->log();
+      EXPECT_EQ(countOf(app_->log(), "Proxy overloaded:"), 1u) << app_->log();
+    } else {
+      EXPECT_LE(countOf(app_->log(), "Proxy overloaded:"), 1u) << app_->log();
+      EXPECT_GT(softFileLimit(app_->process().pid()), 256) << "the limit wasn't raised";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zelto::testing
