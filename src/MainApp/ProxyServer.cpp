@@ -126,8 +126,9 @@ class ProxyServer::Connection {
         endWhenWritten();
         return;
       case State::kHead:
-        // Whole requests were taken as they came: what is left can't become one any more.
-        end();
+        // Whole requests were taken as they came: what is left can't become one any more. The
+        // last response may still be on its way out.
+        endWhenWritten();
         return;
       case State::kExchange:
         if (!requestDone_) end();  // its body will never be complete
