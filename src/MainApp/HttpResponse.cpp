@@ -1,5 +1,8 @@
 #include "MainApp/HttpResponse.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace zelto {
 
 std::string_view HttpResponse::reasonPhrase(int status) {
@@ -37,6 +40,31 @@ std::string_view HttpResponse::reasonPhrase(int status) {
     default:
       return "Error";
   }
+}
+
+std::vector<std::string_view> HttpResponse::connectionTokens(const Fields& fields) {
+  auto trim = [](std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+  };
+  std::vector<std::string_view> tokens;
+  for (const auto& [name, value] : fields) {
+    if (name.size() != 10 ||
+        !std::equal(name.begin(), name.end(), "connection", [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == b;
+        })) {
+      continue;
+    }
+    std::string_view rest = value;
+    while (!rest.empty()) {
+      const size_t comma = rest.find(',');
+      const std::string_view token = trim(rest.substr(0, comma));
+      if (!token.empty()) tokens.push_back(token);
+      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+  }
+  return tokens;
 }
 
 std::string HttpResponse::oneLine(std::string_view text) {

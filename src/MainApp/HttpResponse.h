@@ -26,6 +26,9 @@ class HttpResponse {
   static std::string_view reasonPhrase(int status);
   // `text` with control characters (CR, LF, ...) replaced by spaces.
   static std::string oneLine(std::string_view text);
+  // The field names every "Connection" field of `fields` lists (hop-by-hop, like the field
+  // itself), blanks trimmed; views into `fields`.
+  static std::vector<std::string_view> connectionTokens(const Fields& fields);
 };
 
 }  // namespace zelto

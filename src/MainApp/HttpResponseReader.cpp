@@ -33,15 +33,8 @@ std::string HttpResponseHead::forClient(bool close) const {
     if (switching && (hop == "Connection" || hop == "Upgrade")) continue;
     dropped.push_back(hop);
   }
-  for (const auto& [name, value] : headers) {
-    if (switching || !HttpRequestParser::equalsIgnoringCase(name, "Connection")) continue;
-    std::string_view rest = value;
-    while (!rest.empty()) {
-      const size_t comma = rest.find(',');
-      std::string_view token = trimmed(rest.substr(0, comma));
-      if (!token.empty()) dropped.push_back(token);
-      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-    }
+  if (!switching) {
+    for (std::string_view token : HttpResponse::connectionTokens(headers)) dropped.push_back(token);
   }
   std::string text =
       "HTTP/1.1 " + std::to_string(status) + ' ' + HttpResponse::oneLine(reason) + "\r\n";

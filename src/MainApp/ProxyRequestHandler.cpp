@@ -11,12 +11,6 @@ namespace zelto {
 
 namespace {
 
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 // Fields that concern one connection only, never forwarded; "Host" is written from the URL.
 constexpr std::array<std::string_view, 8> kDropped = {"Connection",
                                                       "Proxy-Connection",
@@ -58,16 +52,9 @@ std::string ProxyRequestHandler::rewriteHead(const HttpRequestHead& head,
   const bool upgrade = head.upgrade && !head.isConnect;
   // The fields the Connection field names are hop-by-hop too.
   std::vector<std::string_view> dropped(kDropped.begin(), kDropped.end());
-  for (const auto& [name, value] : head.headers) {
-    if (!HttpRequestParser::equalsIgnoringCase(name, "Connection")) continue;
-    std::string_view rest = value;
-    while (!rest.empty()) {
-      const size_t comma = rest.find(',');
-      std::string_view token = trim(rest.substr(0, comma));
-      if (!token.empty() && !(upgrade && HttpRequestParser::equalsIgnoringCase(token, "Upgrade"))) {
-        dropped.push_back(token);
-      }
-      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+  for (std::string_view token : HttpResponse::connectionTokens(head.headers)) {
+    if (!(upgrade && HttpRequestParser::equalsIgnoringCase(token, "Upgrade"))) {
+      dropped.push_back(token);
     }
   }
   std::string text = head.method + ' ' + url.requestTarget() + " HTTP/" +
