@@ -1,41 +1,17 @@
 #include "Platform/Url.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <memory>
-#include <new>
-
-#include "Platform/Check.h"
-#include "Platform/Linux/CurlLibrary.h"
 
 namespace zelto {
 namespace {
 
-// The loaded library. Parsing checks for it first and fails without it; percent-coding has no
-// way to fail, so a program that can't load libcurl (a broken installation) stops there.
-const CurlLibrary& curl() {
-  const CurlLibrary* library = CurlLibrary::get();
-  ZELTO_CHECK(library != nullptr, "libcurl is needed for percent-encoding and could not be loaded");
-  return *library;
-}
-
-struct CurlUrlCleanup {
-  void operator()(CURLU* handle) const { curl().url_cleanup(handle); }
-};
-using CurlUrl = std::unique_ptr<CURLU, CurlUrlCleanup>;
-
-struct CurlFree {
-  void operator()(char* text) const { curl().free(text); }
-};
-using CurlText = std::unique_ptr<char, CurlFree>;
-
 // Schemes whose URLs always name a host, as browsers read them: "http:a.com" is refused rather
 // than read as a path.
 constexpr std::array<std::string_view, 5> kSchemesWithHost = {"http", "https", "ws", "wss", "ftp"};
-
-// libcurl measures its texts in int: longer ones go through in pieces of this many bytes.
-constexpr size_t kPieceSize = size_t{1} << 20;
 
 // Failure messages quote at most this much of the text.
 constexpr size_t kLongestQuote = 200;
@@ -97,34 +73,45 @@ Tail splitTail(std::string_view text) {
   return tail;
 }
 
-// The part of a parsed handle, as written (not decoded); nothing when libcurl has none.
-std::optional<std::string> part(CURLU* handle, CURLUPart which) {
-  char* raw = nullptr;
-  const CURLUcode code = curl().url_get(handle, which, &raw, 0);
-  CurlText text(raw);
-  if (code != CURLUE_OK || text == nullptr) return std::nullopt;
-  return std::string(text.get());
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
-// Runs `convert` (a libcurl escape or unescape) over `text` in pieces libcurl can measure,
-// each cut just before a "%" when there is one near its end, so that no "%XX" is cut.
-template <typename Convert>
-std::string inPieces(std::string_view text, Convert convert) {
-  std::string out;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = std::min(text.size(), start + kPieceSize);
-    if (end < text.size()) {
-      const size_t percent = text.rfind('%', end);
-      if (percent != std::string_view::npos && percent > start) end = percent;
-    }
-    // A length of 0 would make libcurl measure the text itself: pieces are never empty.
-    int length = 0;
-    CurlText converted(convert(text.data() + start, static_cast<int>(end - start), &length));
-    if (converted == nullptr) throw std::bad_alloc();  // libcurl's only failure
-    out.append(converted.get(), static_cast<size_t>(length));
-    start = end;
+// Characters no host name holds, once its escapes are decoded.
+constexpr std::string_view kNotInHost = "/:#?!@{}[]\\$'\"^`*<>=;,+&()%";
+
+// A host as the authority writes it, read: escapes decoded, an IPv4 address in any of its
+// historic forms ("0x7f.1", "2130706433") written as four decimal numbers, an IPv6 address kept
+// in its brackets. Nothing when it is no host.
+std::optional<std::string> readHost(std::string_view written) {
+  if (written.starts_with('[')) {
+    if (!written.ends_with(']')) return std::nullopt;
+    std::string address(written.substr(1, written.size() - 2));
+    // A zone ("fe80::1%25eth0") is not the address.
+    const std::string bare = address.substr(0, address.find('%'));
+    in6_addr parsed{};
+    if (inet_pton(AF_INET6, bare.c_str(), &parsed) != 1) return std::nullopt;
+    return std::string(written);
   }
-  return out;
+  std::string host = Url::percentDecode(written);
+  if (host.empty() || host.find_first_of(kNotInHost) != std::string::npos ||
+      host.find('\0') != std::string::npos ||
+      std::any_of(host.begin(), host.end(), isSpaceOrControl)) {
+    return std::nullopt;
+  }
+  // Digits, dots and hex only, ending in a number: an IPv4 address when libc reads one.
+  const bool numeric =
+      host.find_first_not_of("0123456789abcdefABCDEFxX.") == std::string::npos && isDigit(host[0]);
+  in_addr address{};
+  if (numeric && inet_aton(host.c_str(), &address) == 1) {
+    char dotted[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, dotted, sizeof dotted);
+    return std::string(dotted);
+  }
+  return host;
 }
 
 }  // namespace
@@ -158,52 +145,80 @@ Result<Url> Url::parse(std::string_view text) {
     return url;
   }
 
-  // An authority: libcurl reads the URL. Which parts are present is read from the text, since
-  // libcurl fills some in ("/" for a missing path) and leaves out empty ones.
+  // An authority, then the path, query and fragment as written.
   const std::string_view afterSlashes = rest.substr(2);
   const size_t authorityEnd = std::min(afterSlashes.find_first_of("/?#"), afterSlashes.size());
   const std::string_view authority = afterSlashes.substr(0, authorityEnd);
   const bool isFile = url.scheme_ && equalsIgnoringCase(*url.scheme_, "file");
-  // libcurl would read "http:///a.com" as the host "a.com"; only file URLs go without one.
+  // "http:///a.com" names no host ("a.com" is its path); only file URLs go without one.
   if (authority.empty() && !isFile) return failure("it has no host");
-  if (CurlLibrary::get() == nullptr) {
-    return failure(std::string("libcurl is unavailable: ") + CurlLibrary::loadError());
+  // userinfo "@" host [":" port]; the last "@" ends the userinfo, as browsers read it.
+  std::string_view hostAndPort = authority.substr(
+      authority.rfind('@') == std::string_view::npos ? 0 : authority.rfind('@') + 1);
+  const size_t bracket = hostAndPort.rfind(']');
+  const size_t colon = hostAndPort.rfind(':');
+  std::string_view writtenHost = hostAndPort;
+  if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
+    writtenHost = hostAndPort.substr(0, colon);
+    const std::string_view digits = hostAndPort.substr(colon + 1);
+    if (!digits.empty()) {
+      int number = 0;
+      const auto [end, error] =
+          std::from_chars(digits.data(), digits.data() + digits.size(), number);
+      if (error != std::errc() || end != digits.data() + digits.size() || number < 0 ||
+          number > 65535) {
+        return failure("its port \"" + std::string(digits) + "\" is no number from 0 to 65535");
+      }
+      url.port_ = number;
+    }
   }
-
-  CurlUrl handle(curl().url());
-  if (handle == nullptr) throw std::bad_alloc();
-  // A "//host" reference is read as if it had a scheme, which is then reported absent.
-  const std::string curlText = url.scheme_ ? url.text_ : "http:" + url.text_;
-  const CURLUcode code = curl().url_set(handle.get(), CURLUPART_URL, curlText.c_str(),
-                                        CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS);
-  if (code != CURLUE_OK) return failure(curl().url_strerror(code));
-
-  // A file URL's host may be empty ("file:///etc") or dropped by libcurl ("localhost").
-  url.host_ = part(handle.get(), CURLUPART_HOST).value_or("");
-  if (std::optional<std::string> port = part(handle.get(), CURLUPART_PORT)) {
-    int number = 0;  // libcurl checked it: digits, 0 to 65535
-    std::from_chars(port->data(), port->data() + port->size(), number);
-    url.port_ = number;
+  if (writtenHost.empty() || (isFile && equalsIgnoringCase(writtenHost, "localhost"))) {
+    // A file URL may name no host ("file:///etc"), or this machine.
+    if (!isFile) return failure("it has no host");
+    url.host_ = "";
+  } else {
+    std::optional<std::string> host = readHost(writtenHost);
+    if (!host) return failure("its host \"" + std::string(writtenHost) + "\" is malformed");
+    url.host_ = std::move(*host);
   }
   const Tail tail = splitTail(afterSlashes.substr(authorityEnd));
-  if (!tail.path.empty()) url.path_ = part(handle.get(), CURLUPART_PATH).value_or("");
-  if (tail.query) url.query_ = part(handle.get(), CURLUPART_QUERY).value_or("");
-  if (tail.fragment) url.fragment_ = part(handle.get(), CURLUPART_FRAGMENT).value_or("");
+  url.path_ = std::string(tail.path);
+  if (tail.query) url.query_ = std::string(*tail.query);
+  if (tail.fragment) url.fragment_ = std::string(*tail.fragment);
   return url;
 }
 
 std::string Url::percentEncode(std::string_view text) {
-  return inPieces(text, [](const char* piece, int length, int* outLength) {
-    char* escaped = curl().easy_escape(nullptr, piece, length);
-    if (escaped != nullptr) *outLength = static_cast<int>(std::char_traits<char>::length(escaped));
-    return escaped;
-  });
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += c;
+    } else {
+      const auto byte = static_cast<unsigned char>(c);
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    }
+  }
+  return out;
 }
 
 std::string Url::percentDecode(std::string_view text) {
-  return inPieces(text, [](const char* piece, int length, int* outLength) {
-    return curl().easy_unescape(nullptr, piece, length, outLength);
-  });
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const int high = i + 2 < text.size() && text[i] == '%' ? hexValue(text[i + 1]) : -1;
+    const int low = high >= 0 ? hexValue(text[i + 2]) : -1;
+    if (low >= 0) {
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }
 
 std::map<std::string, std::string> Url::queryParameters(std::string_view query) {

@@ -1,14 +1,14 @@
 // Url: one parsed URL reference (RFC 3986), with percent-encoding and query parsing.
 //
 // URLs with an authority ("scheme://host/..." with any scheme, and network-path references
-// "//host/...") are parsed by libcurl's URL API. Other references are a path with an optional
-// query and fragment, after a scheme if they begin with one: "example.com/a?b" has none, while
-// "mailto:a@b.c" and "localhost:8919/x" have one ("localhost", path "8919/x"), as RFC 3986 and
-// browsers read them. Components are kept as written (not decoded, not case folded), except
-// that the host is the one libcurl reads (percent-escapes decoded, IP addresses in their usual
-// form: "0x7f.1" is "127.0.0.1"). Each component knows whether it was present at all, so
-// "http://a.com" (no path) and "http://a.com/" (path "/") differ, as do "x?" (empty query) and
-// "x" (none).
+// "//host/...") have their authority read and checked here. Other references are a path with an
+// optional query and fragment, after a scheme if they begin with one: "example.com/a?b" has none,
+// while "mailto:a@b.c" and "localhost:8919/x" have one ("localhost", path "8919/x"), as RFC 3986
+// and browsers read them. Components are kept as written (not decoded, not case folded), except
+// that the host is read (percent-escapes decoded, IPv4 addresses in their usual form: "0x7f.1"
+// is "127.0.0.1"; IPv6 addresses keep their brackets). Each component knows whether it was present
+// at all, so "http://a.com" (no path) and "http://a.com/" (path "/") differ, as do "x?" (empty
+// query) and "x" (none).
 //
 // A plain value, copied freely; any thread.
 #pragma once

@@ -50,6 +50,14 @@ TEST(UrlTest, ComponentsAreAsWrittenAndPresentOnlyWhenInTheText) {
       {"file:///etc/hosts", {"file", "", {}, "/etc/hosts", none, none}},
       {"//a.com", {none, "a.com", {}, "", none, none}},
       {"//a.com:81/x?q", {none, "a.com", 81, "/x", "q", none}},
+      // The host read: escapes decoded, IPv4 in any form as four numbers, the last "@" ending
+      // the userinfo.
+      {"http://0x7f.1/", {"http", "127.0.0.1", {}, "/", none, none}},
+      {"http://2130706433:8/", {"http", "127.0.0.1", 8, "/", none, none}},
+      {"http://1.2.3.999/", {"http", "1.2.3.999", {}, "/", none, none}},
+      {"http://%62.com/", {"http", "b.com", {}, "/", none, none}},
+      {"http://a@b@c.com/", {"http", "c.com", {}, "/", none, none}},
+      {"file://localhost/etc", {"file", "", {}, "/etc", none, none}},
       // Without an authority: a path, then a query and a fragment.
       {"x", {none, none, {}, "x", none, none}},
       {"x?", {none, none, {}, "x", "", none}},
@@ -80,6 +88,11 @@ TEST(UrlTest, RefusesWhatIsNoUrlNamingTheText) {
            "http:///a.com",
            "chrome://",
            "http://u@/",
+           "http://a.com:8x/",
+           "http://a%2fb.com/",
+           "http://a<b.com/",
+           "http://[::g]/",
+           "http://[::1/",
        }) {
     Result<Url> url = Url::parse(text);
     EXPECT_FALSE(url.ok()) << text;
@@ -123,8 +136,7 @@ TEST(UrlTest, PercentDecodeUndoesPercentEncodeForAnyBytes) {
 }
 
 TEST(UrlTest, LongTextsAreEncodedAndDecodedWhole) {
-  // Long enough to be handed to libcurl in pieces; each shift puts an escape across the place
-  // where a piece would end.
+  // Long texts, with escapes at every offset.
   for (int shift = 0; shift < 4; ++shift) {
     std::string encoded(shift, 'x');
     std::string decoded(shift, 'x');

@@ -41,9 +41,6 @@ const CurlLibrary* load() {
                         resolve(library, "curl_easy_setopt", curl.easy_setopt) &&
                         resolve(library, "curl_easy_getinfo", curl.easy_getinfo) &&
                         resolve(library, "curl_easy_strerror", curl.easy_strerror) &&
-                        resolve(library, "curl_easy_escape", curl.easy_escape) &&
-                        resolve(library, "curl_easy_unescape", curl.easy_unescape) &&
-                        resolve(library, "curl_free", curl.free) &&
                         resolve(library, "curl_slist_append", curl.slist_append) &&
                         resolve(library, "curl_slist_free_all", curl.slist_free_all) &&
                         resolve(library, "curl_multi_init", curl.multi_init) &&
@@ -53,12 +50,7 @@ const CurlLibrary* load() {
                         resolve(library, "curl_multi_perform", curl.multi_perform) &&
                         resolve(library, "curl_multi_poll", curl.multi_poll) &&
                         resolve(library, "curl_multi_wakeup", curl.multi_wakeup) &&
-                        resolve(library, "curl_multi_info_read", curl.multi_info_read) &&
-                        resolve(library, "curl_url", curl.url) &&
-                        resolve(library, "curl_url_cleanup", curl.url_cleanup) &&
-                        resolve(library, "curl_url_set", curl.url_set) &&
-                        resolve(library, "curl_url_get", curl.url_get) &&
-                        resolve(library, "curl_url_strerror", curl.url_strerror);
+                        resolve(library, "curl_multi_info_read", curl.multi_info_read);
   if (!complete) return nullptr;  // the library stays loaded: harmless, and never retried
   if (CURLcode code = curl.global_init(CURL_GLOBAL_DEFAULT); code != CURLE_OK) {
     error() = std::string("curl_global_init failed: ") + curl.easy_strerror(code);

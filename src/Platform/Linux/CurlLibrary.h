@@ -21,9 +21,6 @@ struct CurlLibrary {
   CURLcode (*easy_setopt)(CURL*, CURLoption, ...);
   CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...);
   const char* (*easy_strerror)(CURLcode);
-  char* (*easy_escape)(CURL*, const char*, int);
-  char* (*easy_unescape)(CURL*, const char*, int, int*);
-  void (*free)(void*);
   curl_slist* (*slist_append)(curl_slist*, const char*);
   void (*slist_free_all)(curl_slist*);
   CURLM* (*multi_init)();
@@ -34,11 +31,6 @@ struct CurlLibrary {
   CURLMcode (*multi_poll)(CURLM*, curl_waitfd*, unsigned int, int, int*);
   CURLMcode (*multi_wakeup)(CURLM*);
   CURLMsg* (*multi_info_read)(CURLM*, int*);
-  CURLU* (*url)();
-  void (*url_cleanup)(CURLU*);
-  CURLUcode (*url_set)(CURLU*, CURLUPart, const char*, unsigned int);
-  CURLUcode (*url_get)(const CURLU*, CURLUPart, char**, unsigned int);
-  const char* (*url_strerror)(CURLUcode);
 
   // The loaded library, initialised; nothing when it can't be loaded or lacks a function (the
   // reason is logged once as an error and given by `loadError`).
