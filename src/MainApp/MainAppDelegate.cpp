@@ -6,6 +6,7 @@
 #include "MainApp/BlockPage.h"
 #include "Platform/Check.h"
 #include "Platform/ClockChangeWatcher.h"
+#include "Platform/Digest.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Linux/AresResolver.h"
@@ -199,12 +200,14 @@ void MainAppDelegate::followBlockPagePort() {
 void MainAppDelegate::followBlockedSites() {
   ZeltoPreferences* prefs = zelto_->prefs();
   ProfileZeltoPreferences* profile = prefs != nullptr ? prefs->defaultProfile() : nullptr;
-  std::string sites =
-      profile == nullptr
-          ? std::string()
-          : nlohmann::json::array({profile->enableWhitelistWebsites, profile->blockedWebsites,
-                                   profile->whitelistedWebsites})
-                .dump();
+  // Only a digest of the settings is kept: a list of many thousand sites would otherwise be
+  // held once more here.
+  std::string sites = profile == nullptr
+                          ? std::string()
+                          : Digest::md5Hex(nlohmann::json::array({profile->enableWhitelistWebsites,
+                                                                  profile->blockedWebsites,
+                                                                  profile->whitelistedWebsites})
+                                               .dump());
   if (blockedSites_ == sites) return;
   const bool first = !blockedSites_;
   blockedSites_ = std::move(sites);

@@ -75,7 +75,7 @@ class MainAppDelegate final : public ApplicationDelegate {
   std::unique_ptr<ProxyServer> proxy_;
   std::unique_ptr<BlockingMonitor> monitor_;
   int blockPagePort_ = 0;
-  std::optional<std::string> blockedSites_;  // the site settings the matchers were built from
+  std::optional<std::string> blockedSites_;  // a digest of the site settings in force
   std::string blockedApplications_;          // the entries last handed over, as JSON text
   size_t quoteIndex_ = 0;
 };

@@ -60,7 +60,9 @@ std::string ProxyRequestHandler::rewriteHead(const HttpRequestHead& head,
   std::string text = head.method + ' ' + url.requestTarget() + " HTTP/" +
                      std::to_string(head.versionMajor) + '.' + std::to_string(head.versionMinor) +
                      "\r\nHost: " + url.authority() + "\r\n";
-  for (const auto& [name, value] : head.headers) {
+  for (const auto& field : head.headers) {
+    const std::string& name = field.first;
+    const std::string& value = field.second;
     const bool keep = upgrade && HttpRequestParser::equalsIgnoringCase(name, "Upgrade");
     if (!keep && std::any_of(dropped.begin(), dropped.end(), [&](std::string_view hop) {
           return HttpRequestParser::equalsIgnoringCase(name, hop);

@@ -322,9 +322,20 @@ class ProxyServer::Connection {
       return;
     }
     deadline_ = now() + options().idleTimeoutSeconds;
+    // What one read gives the client goes out in one write: a head and the first bytes of its
+    // body reach the client together, not one after the other.
+    std::string heads;
+    std::vector<std::string_view> pieces;
+    auto flush = [&] {
+      if (!heads.empty()) pieces.insert(pieces.begin(), heads);
+      if (!pieces.empty()) send(*client_, pieces);
+      heads.clear();
+      pieces.clear();
+    };
     while (!bytes.empty() && !responseDone_) {
       Result<HttpResponseReader::Fed> fed = responses_->feed(bytes);
       if (!fed.ok()) {
+        flush();
         failExchange(fed.status().message());
         return;
       }
@@ -332,12 +343,13 @@ class ProxyServer::Connection {
         const HttpResponseHead& head = *fed->head;
         if (head.status == 101) {
           if (!upgradeAsked_) {
+            flush();
             failExchange("a protocol switch nobody asked for");
             return;
           }
-          send(*client_, head.forClient(false));
-          std::string_view rest = bytes.substr(fed->consumed);
-          if (!rest.empty()) send(*client_, rest);
+          heads += head.forClient(false);
+          pieces.push_back(bytes.substr(fed->consumed));
+          flush();
           startTunnel();
           return;
         }
@@ -347,13 +359,15 @@ class ProxyServer::Connection {
           // A switch that didn't happen leaves the connection in doubt: it closes after.
           closeAfter_ = closeAfter_ || !head.keepAlive || upgradeAsked_ || !requestDone_;
         }
-        send(*client_, head.forClient(finalHead_ && closeAfter_));
+        if (!pieces.empty()) flush();  // a head after body bytes: never, but in order all the same
+        heads += head.forClient(finalHead_ && closeAfter_);
       }
-      if (!fed->body.empty()) send(*client_, fed->body);
+      if (!fed->body.empty()) pieces.push_back(fed->body);
       bytes.remove_prefix(fed->consumed);
       if (fed->complete && finalHead_) responseDone_ = true;
       if (fed->consumed == 0 && !fed->head && !fed->complete) break;
     }
+    flush();
     if (!responseDone_) return;
     if (!bytes.empty()) upstreamKey_.clear();  // more than was asked for: not reused
     if (requestDone_ || closeAfter_) finishExchange();
@@ -419,9 +433,12 @@ class ProxyServer::Connection {
   // -- Writing, with the reading of the other side paused above the high mark.
 
   void send(TcpStream& to, std::string_view bytes) {
+    send(to, std::span<const std::string_view>(&bytes, 1));
+  }
+  void send(TcpStream& to, std::span<const std::string_view> pieces) {
     const bool toClient = &to == client_.get();
     // Most chunks go straight to the socket; only what it can't take now is copied and waits.
-    const size_t queued = to.writeNow(bytes, [this, toClient](const Status& written) {
+    const size_t queued = to.writeNow(pieces, [this, toClient](const Status& written) {
       if (toClient) {
         onClientWritten(written);
       } else {

@@ -2,6 +2,7 @@
 
 #include <uv.h>
 
+#include <array>
 #include <utility>
 
 #include "Platform/Linux/TcpStreamImpl.h"
@@ -69,7 +70,7 @@ void TcpStream::resumeReading() {
       reinterpret_cast<uv_stream_t*>(&impl_->handle),
       [](uv_handle_t*, size_t, uv_buf_t* buffer) {
         // Each chunk is handed on before the next is read: one buffer per thread serves all.
-        static thread_local char chunk[64 * 1024];
+        static thread_local char chunk[256 * 1024];
         *buffer = uv_buf_init(chunk, sizeof(chunk));
       },
       [](uv_stream_t* stream, ssize_t count, const uv_buf_t* buffer) {
@@ -119,17 +120,42 @@ void TcpStream::write(std::string bytes, WriteCallback done) {
 }
 
 size_t TcpStream::writeNow(std::string_view bytes, WriteCallback done) {
-  if (impl_ == nullptr || impl_->shutDown || bytes.empty()) return 0;
+  return writeNow(std::span<const std::string_view>(&bytes, 1), std::move(done));
+}
+
+size_t TcpStream::writeNow(std::span<const std::string_view> pieces, WriteCallback done) {
+  size_t total = 0;
+  for (std::string_view piece : pieces) total += piece.size();
+  if (impl_ == nullptr || impl_->shutDown || total == 0) return 0;
+  size_t written = 0;
   if (impl_->queued == 0) {
-    // Only with nothing queued, so that the bytes keep their order.
-    uv_buf_t buffer = uv_buf_init(const_cast<char*>(bytes.data()), bytes.size());
-    const int written = uv_try_write(reinterpret_cast<uv_stream_t*>(&impl_->handle), &buffer, 1);
-    if (written > 0) bytes.remove_prefix(static_cast<size_t>(written));
-    if (bytes.empty()) return 0;
+    // Only with nothing queued, so that the bytes keep their order. Pieces past the first
+    // sixteen wait with the rest.
+    std::array<uv_buf_t, 16> buffers{};
+    unsigned count = 0;
+    for (std::string_view piece : pieces) {
+      if (piece.empty()) continue;
+      if (count == buffers.size()) break;
+      buffers[count++] = uv_buf_init(const_cast<char*>(piece.data()), piece.size());
+    }
+    const int sent =
+        uv_try_write(reinterpret_cast<uv_stream_t*>(&impl_->handle), buffers.data(), count);
+    if (sent > 0) written = static_cast<size_t>(sent);
+    if (written == total) return 0;
   }
-  const size_t rest = bytes.size();
-  write(std::string(bytes), std::move(done));
-  return rest;
+  std::string rest;
+  rest.reserve(total - written);
+  size_t skip = written;
+  for (std::string_view piece : pieces) {
+    if (skip >= piece.size()) {
+      skip -= piece.size();
+      continue;
+    }
+    rest.append(piece.substr(skip));
+    skip = 0;
+  }
+  write(std::move(rest), std::move(done));
+  return total - written;
 }
 
 size_t TcpStream::queuedBytes() const { return impl_ == nullptr ? 0 : impl_->queued; }

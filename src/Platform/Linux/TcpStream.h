@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,8 @@ class TcpStream {
   // write() does; `done` runs once that rest is written or failed, and never when nothing had
   // to wait. Answers how many bytes were queued.
   size_t writeNow(std::string_view bytes, WriteCallback done = {});
+  // The same for several pieces, in order, in one system call where the socket takes them.
+  size_t writeNow(std::span<const std::string_view> pieces, WriteCallback done = {});
   // Bytes queued and not yet handed to the system.
   size_t queuedBytes() const;
   // Ends this side's sending once the queued bytes are written; the peer sees the end.

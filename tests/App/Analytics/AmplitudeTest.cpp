@@ -12,9 +12,16 @@ namespace {
 using AmplitudeTest = testing::AmplitudeFixture;
 using json = nlohmann::json;
 
-const std::string kNoKeyForEvent =
-    "ERROR: apiKey cannot be nil or empty, set apiKey with initializeApiKey: before calling "
-    "logEvent:";
+// The lines that refuse a call made without a key, or with an argument of the wrong type.
+std::string noKey(const std::string& method) {
+  return "ERROR: apiKey cannot be nil or empty, set apiKey with initializeApiKey: before calling " +
+         method + ":";
+}
+std::string wrongType(const std::string& method, const std::string& expected,
+                      const std::string& received) {
+  return "ERROR: Invalid type argument to method " + method + ", expected " + expected +
+         ", received " + received + ", ";
+}
 
 TEST_F(AmplitudeTest, WithoutAKeyEverythingIsRefusedWithItsLineAndNothingIsWritten) {
   Amplitude& amplitude = start();
@@ -34,18 +41,12 @@ TEST_F(AmplitudeTest, WithoutAKeyEverythingIsRefusedWithItsLineAndNothingIsWritt
   settle();
 
   EXPECT_EQ(systemLog_.lines(),
-            (std::vector<std::string>{
-                "ERROR: apiKey cannot be nil in initializeApiKey:",
-                "ERROR: Invalid type argument to method initializeApiKey:, expected string, "
-                "received number, ",
-                "ERROR: apiKey cannot be blank in initializeApiKey:",
-                "ERROR: Invalid type argument to method initializeApiKey:, expected string, "
-                "received number, ",
-                kNoKeyForEvent, kNoKeyForEvent,
-                "ERROR: apiKey cannot be nil or empty, set apiKey with initializeApiKey: before "
-                "calling logRevenue:",
-                "ERROR: apiKey cannot be nil or empty, set apiKey with initializeApiKey: before "
-                "calling uploadEvents:"}));
+            (std::vector<std::string>{"ERROR: apiKey cannot be nil in initializeApiKey:",
+                                      wrongType("initializeApiKey:", "string", "number"),
+                                      "ERROR: apiKey cannot be blank in initializeApiKey:",
+                                      wrongType("initializeApiKey:", "string", "number"),
+                                      noKey("logEvent"), noKey("logEvent"), noKey("logRevenue"),
+                                      noKey("uploadEvents")}));
   EXPECT_FALSE(amplitude.apiKey());
   EXPECT_EQ(fs_.writes(plistPath()), plistWrites);
   EXPECT_EQ(fs_.writes(archivePath()), archiveWrites);
@@ -71,16 +72,12 @@ TEST_F(AmplitudeTest, ArgumentsOfTheWrongTypeOrNestedTooDeeplyAreRefused) {
   EXPECT_EQ(
       systemLog_.lines(),
       (std::vector<std::string>{
-          "ERROR: Invalid type argument to method logEvent, expected string, received number, ",
-          "ERROR: Invalid type argument to method logEvent:withEventProperties:, expected object, "
-          "received array, ",
-          "ERROR: Invalid type argument to method "
-          "logEvent:withEventProperties:apiProperties:withTimestamp:, expected object, received "
-          "string, ",
-          "ERROR: Invalid type argument to method logRevenue:, expected number, received string, ",
-          "ERROR: Invalid type argument to method setUserId:, expected string, received number, ",
-          "ERROR: Invalid type argument to method setUserProperties:, expected object, received "
-          "array, ",
+          wrongType("logEvent", "string", "number"),
+          wrongType("logEvent:withEventProperties:", "object", "array"),
+          wrongType("logEvent:withEventProperties:apiProperties:withTimestamp:", "object",
+                    "string"),
+          wrongType("logRevenue:", "number", "string"), wrongType("setUserId:", "string", "number"),
+          wrongType("setUserProperties:", "object", "array"),
           "ERROR: Event deep not logged: its properties are nested more than 100 levels deep"}));
   EXPECT_TRUE(queued().empty());
   EXPECT_FALSE(amplitude.userId());

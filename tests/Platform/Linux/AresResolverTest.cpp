@@ -90,32 +90,21 @@ class TestNameServer {
     reply[2] = static_cast<char>(0x84 | (query[2] & 0x01));       // an authoritative answer
     reply[3] = static_cast<char>(record == records_.end() ? 0x83 : 0x80);  // NXDOMAIN or none
     std::fill(reply.begin() + 6, reply.begin() + 12, '\0');
-    int count = 0;
-    if (record != records_.end()) {
-      const bool v6 = type == 28;
-      for (const std::string& ip : v6 ? record->second.v6 : record->second.v4) {
-        uint8_t data[16];
-        if (inet_pton(v6 ? AF_INET6 : AF_INET, ip.c_str(), data) != 1) continue;
-        const uint32_t ttl = record->second.ttl;
-        const uint8_t length = v6 ? 16 : 4;
-        const uint8_t fixed[] = {0xc0,
-                                 0x0c,
-                                 0,
-                                 static_cast<uint8_t>(type),
-                                 0,
-                                 1,
-                                 static_cast<uint8_t>(ttl >> 24),
-                                 static_cast<uint8_t>(ttl >> 16),
-                                 static_cast<uint8_t>(ttl >> 8),
-                                 static_cast<uint8_t>(ttl),
-                                 0,
-                                 length};
-        reply.append(reinterpret_cast<const char*>(fixed), sizeof(fixed));
-        reply.append(reinterpret_cast<const char*>(data), length);
-        ++count;
+    static const Record kNone;
+    const Record& found = record == records_.end() ? kNone : record->second;
+    const bool v6 = type == 28;
+    const uint32_t length = v6 ? 16 : 4;
+    for (const std::string& ip : v6 ? found.v6 : found.v4) {
+      uint8_t data[16];
+      if (inet_pton(v6 ? AF_INET6 : AF_INET, ip.c_str(), data) != 1) continue;
+      // A pointer to the question's name, the type, class IN, the TTL and the address.
+      for (uint32_t half : {0xc00cu, static_cast<uint32_t>(type), 1u, found.ttl >> 16,
+                            found.ttl & 0xffff, length}) {
+        reply += {static_cast<char>(half >> 8), static_cast<char>(half)};
       }
+      reply.append(reinterpret_cast<const char*>(data), length);
+      ++reply[7];  // the count of answers
     }
-    reply[7] = static_cast<char>(count);
     ::sendto(socket_.get(), reply.data(), reply.size(), 0, to, toLength);
   }
 

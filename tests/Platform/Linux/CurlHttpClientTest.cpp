@@ -3,16 +3,20 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "Platform/Linux/CurlHttpClient.h"
 
 namespace zelto {
 namespace {
 
+using Code = HttpResponse::ErrorCode;
 constexpr auto kBound = std::chrono::seconds(10);
 
 // A cpp-httplib server on 127.0.0.1, on a port of its own. Register handlers, then start().
@@ -29,10 +33,8 @@ constexpr auto kBound = std::chrono::seconds(10);
 
 class LocalServer {
  public:
-  LocalServer() {
-    // One request per connection, so nothing lingers in keep-alive when the server stops.
-    server_.set_keep_alive_max_count(1);
-  }
+  // One request per connection, so nothing lingers in keep-alive when the server stops.
+  LocalServer() { server_.set_keep_alive_max_count(1); }
   ~LocalServer() {
     if (thread_.joinable()) {
       server_.stop();
@@ -57,7 +59,6 @@ class LocalServer {
   std::string url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
-  int port() const { return port_; }
 
  private:
   httplib::Server server_;
@@ -65,71 +66,61 @@ class LocalServer {
   int port_ = 0;
 };
 
-// Receives one completion, from whatever thread.
+// Receives one completion, from whatever thread; the promise stays with the completion, so a
+// late one never writes to a test that stopped waiting, and a second one is a failure.
 class Answer {
  public:
-  HttpClient::Completion completion() {
-    return [this](HttpResponse response) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      response_ = std::move(response);
-      changed_.notify_all();
+  HttpClient::Completion completion() const {
+    return [promise = promise_](HttpResponse response) {
+      try {
+        promise->set_value(std::move(response));
+      } catch (const std::future_error&) {
+        ADD_FAILURE() << "a second completion";
+      }
     };
   }
   // The response, or nothing when none came within the bound.
   std::optional<HttpResponse> wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, kBound, [this] { return response_.has_value(); });
-    return response_;
+    if (future_.wait_for(kBound) != std::future_status::ready) return std::nullopt;
+    return future_.get();
   }
-  bool received() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return response_.has_value();
+  bool received() const {
+    return future_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::optional<HttpResponse> response_;
+  std::shared_ptr<std::promise<HttpResponse>> promise_ =
+      std::make_shared<std::promise<HttpResponse>>();
+  std::future<HttpResponse> future_ = promise_->get_future();
 };
 
-// Holds a handler until released (or the bound runs out, so the server can always stop).
-class Gate {
- public:
-  void hold() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    open_.wait_for(lock, kBound, [this] { return released_; });
-  }
-  void release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    released_ = true;
-    open_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable open_;
-  bool released_ = false;
-};
-
-HttpRequest request(const std::string& url, double timeoutSeconds = 10) {
+HttpRequest request(const std::string& url, const std::string& method = "GET",
+                    std::vector<std::pair<std::string, std::string>> headers = {},
+                    const std::string& body = "") {
   HttpRequest request;
+  request.method = method;
   request.url = url;
-  request.timeoutSeconds = timeoutSeconds;
+  request.headers = std::move(headers);
+  request.body = body;
+  request.timeoutSeconds = 10;
   return request;
+}
+
+// Sends `request` and waits for its answer.
+std::optional<HttpResponse> fetch(HttpClient& client, const HttpRequest& request) {
+  Answer answer;
+  client.send(request, answer.completion());
+  return answer.wait();
 }
 
 TEST(CurlHttpClientTest, PostCarriesBodyAndHeadersAndReturnsStatusAndBody) {
   SKIP_WITH_THREAD_SANITIZER();
   LocalServer local;
   std::mutex seenMutex;
-  std::string seenMethod, seenBody, seenType, seenCustom, seenExpect;
+  httplib::Request seen;
   local.server().Post("/upload", [&](const httplib::Request& req, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(seenMutex);
-    seenMethod = req.method;
-    seenBody = req.body;
-    seenType = req.get_header_value("Content-Type");
-    seenCustom = req.has_header("X-Custom") ? req.get_header_value("X-Custom") : "(none)";
-    seenExpect = req.has_header("Expect") ? req.get_header_value("Expect") : "(none)";
+    seen = req;
     res.status = 202;
     res.set_content("accepted", "text/plain");
   });
@@ -139,81 +130,62 @@ TEST(CurlHttpClientTest, PostCarriesBodyAndHeadersAndReturnsStatusAndBody) {
   });
   local.start();
 
-  CurlHttpClient client;
-  HttpRequest post = request(local.url("/upload"));
-  post.method = "POST";
   // Larger than the size at which curl would otherwise ask the server to "Expect" it.
-  post.body = "v=2&e=" + std::string(5000, 'x');
-  post.headers = {{"Content-Type", "application/x-www-form-urlencoded"},
-                  {"Content-Length", std::to_string(post.body.size())},
-                  {"X-Custom", "a value"}};
-  Answer answer;
-  client.send(post, answer.completion());
-  auto response = answer.wait();
+  const std::string body = "v=2&e=" + std::string(5000, 'x');
+  CurlHttpClient client;
+  auto response = fetch(client, request(local.url("/upload"), "POST",
+                                        {{"Content-Type", "application/x-www-form-urlencoded"},
+                                         {"Content-Length", std::to_string(body.size())},
+                                         {"X-Custom", "a value"}},
+                                        body));
   ASSERT_TRUE(response.has_value());
-  EXPECT_EQ(response->errorCode, HttpResponse::ErrorCode::kNone) << response->errorMessage;
+  EXPECT_EQ(response->errorCode, Code::kNone) << response->errorMessage;
   EXPECT_EQ(response->status, 202);
   EXPECT_EQ(response->body, "accepted");
   {
     std::lock_guard<std::mutex> lock(seenMutex);
-    EXPECT_EQ(seenMethod, "POST");
-    EXPECT_EQ(seenBody, post.body);
-    EXPECT_EQ(seenType, "application/x-www-form-urlencoded");
-    EXPECT_EQ(seenCustom, "a value");
-    EXPECT_EQ(seenExpect, "(none)");
+    EXPECT_EQ(seen.method, "POST");
+    EXPECT_EQ(seen.body, body);
+    EXPECT_EQ(seen.get_header_value("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(seen.get_header_value("X-Custom"), "a value");
+    EXPECT_FALSE(seen.has_header("Expect"));
   }
 
   // An error status is an answer, not a failure; the process's client gives it too.
-  Answer missing;
-  HttpClient::standard().send(request(local.url("/missing")), missing.completion());
-  response = missing.wait();
+  response = fetch(HttpClient::standard(), request(local.url("/missing")));
   ASSERT_TRUE(response.has_value());
-  EXPECT_EQ(response->errorCode, HttpResponse::ErrorCode::kNone) << response->errorMessage;
+  EXPECT_EQ(response->errorCode, Code::kNone) << response->errorMessage;
   EXPECT_EQ(response->status, 404);
   EXPECT_EQ(response->body, "no such page");
-}
-
-TEST(CurlHttpClientTest, RefusedConnectionIsNotConnected) {
-  std::string url;
-  {
-    LocalServer gone;
-    gone.start();
-    url = gone.url("/");
-  }  // nobody listens on that port any more
-  CurlHttpClient client;
-  Answer answer;
-  client.send(request(url), answer.completion());
-  auto response = answer.wait();
-  ASSERT_TRUE(response.has_value());
-  EXPECT_EQ(response->errorCode, HttpResponse::ErrorCode::kNotConnected);
-  EXPECT_FALSE(response->status.has_value());
-  EXPECT_FALSE(response->errorMessage.empty());
 }
 
 TEST(CurlHttpClientTest, SilentServerTimesOutAndDestructionWaitsForRequestsInFlight) {
   SKIP_WITH_THREAD_SANITIZER();
   LocalServer local;
-  Gate gate;
-  local.server().Get("/silent", [&](const httplib::Request&, httplib::Response&) { gate.hold(); });
+  // The handler holds its answer until the test ends (or the bound runs out).
+  std::promise<void> release;
+  local.server().Get("/silent",
+                     [held = release.get_future().share()](
+                         const httplib::Request&, httplib::Response&) { held.wait_for(kBound); });
   local.start();
+  HttpRequest silent = request(local.url("/silent"));
+  silent.timeoutSeconds = 0.2;
 
   {
     CurlHttpClient client;
-    Answer answer;
-    client.send(request(local.url("/silent"), 0.2), answer.completion());
-    auto response = answer.wait();
+    auto response = fetch(client, silent);
     ASSERT_TRUE(response.has_value());
-    EXPECT_EQ(response->errorCode, HttpResponse::ErrorCode::kTimedOut);
+    EXPECT_EQ(response->errorCode, Code::kTimedOut);
     EXPECT_FALSE(response->status.has_value());
   }
 
   Answer late;
   {
     CurlHttpClient client;
-    client.send(request(local.url("/silent"), 0.2), late.completion());
+    client.send(silent, late.completion());
   }  // waits for the request: its completion has run by now
   EXPECT_TRUE(late.received());
-  gate.release();
+  release.set_value();
 }
 
 TEST(CurlHttpClientTest, BodyBeyondTheLimitIsRefused) {
@@ -239,6 +211,7 @@ TEST(CurlHttpClientTest, BodyBeyondTheLimitIsRefused) {
   });
   local.start();
 
+  // All three at once, on the client's one worker.
   CurlHttpClient client(kLimit);
   Answer exact, longer, streamed;
   client.send(request(local.url("/exact")), exact.completion());
@@ -252,7 +225,7 @@ TEST(CurlHttpClientTest, BodyBeyondTheLimitIsRefused) {
   for (Answer* refused : {&longer, &streamed}) {
     response = refused->wait();
     ASSERT_TRUE(response.has_value());
-    EXPECT_EQ(response->errorCode, HttpResponse::ErrorCode::kOther);
+    EXPECT_EQ(response->errorCode, Code::kOther);
     EXPECT_FALSE(response->status.has_value());
     EXPECT_TRUE(response->body.empty());
     EXPECT_NE(response->errorMessage.find("larger than 1024 bytes"), std::string::npos)
@@ -260,33 +233,37 @@ TEST(CurlHttpClientTest, BodyBeyondTheLimitIsRefused) {
   }
 }
 
-TEST(CurlHttpClientTest, UnsafeRequestsAreRefusedBeforeAnythingIsSent) {
+// A port nobody listens on, and requests refused before anything is sent: each fails, saying
+// why, and the server hears nothing.
+TEST(CurlHttpClientTest, FailuresSayWhyAndUnsafeRequestsAreNeverSent) {
   LocalServer local;
   std::atomic<int> requests = 0;
   local.server().Get("/", [&](const httplib::Request&, httplib::Response&) { ++requests; });
   local.server().Post("/", [&](const httplib::Request&, httplib::Response&) { ++requests; });
   local.start();
-
-  HttpRequest injected = request(local.url("/"));
-  injected.headers = {{"X-Note", "a\r\nX-Injected: 1"}};
-  HttpRequest badName = request(local.url("/"));
-  badName.headers = {{"X Note", "a"}};
-  HttpRequest wrongLength = request(local.url("/"));
-  wrongLength.method = "POST";
-  wrongLength.body = "abc";
-  wrongLength.headers = {{"content-length", "1000"}};
-  HttpRequest badMethod = request(local.url("/"));
-  badMethod.method = "GET / HTTP/1.1\r\n";
-  HttpRequest localFile = request("file:///etc/hostname");
+  const std::string url = local.url("/");
+  std::string gone;
+  {
+    LocalServer closed;
+    closed.start();
+    gone = closed.url("/");
+  }  // closed after `local` bound: its port can't be `local`'s
 
   CurlHttpClient client;
-  for (const HttpRequest& refused : {injected, badName, wrongLength, badMethod, localFile}) {
-    Answer answer;
-    client.send(refused, answer.completion());
-    auto response = answer.wait();
-    ASSERT_TRUE(response.has_value()) << refused.url;
-    EXPECT_EQ(response->errorCode, HttpResponse::ErrorCode::kOther) << refused.method;
+  const std::pair<HttpRequest, Code> cases[] = {
+      {request(gone), Code::kNotConnected},
+      {request(url, "GET", {{"X-Note", "a\r\nX-Injected: 1"}}), Code::kOther},  // a split header
+      {request(url, "GET", {{"X Note", "a"}}), Code::kOther},
+      {request(url, "POST", {{"content-length", "1000"}}, "abc"), Code::kOther},
+      {request(url, "GET / HTTP/1.1\r\n"), Code::kOther},
+      {request("file:///etc/hostname"), Code::kOther},
+  };
+  for (const auto& [failing, code] : cases) {
+    auto response = fetch(client, failing);
+    ASSERT_TRUE(response.has_value()) << failing.url;
+    EXPECT_EQ(response->errorCode, code) << failing.method << " " << failing.url;
     EXPECT_FALSE(response->status.has_value());
+    EXPECT_FALSE(response->errorMessage.empty());
   }
   EXPECT_EQ(requests, 0);
 }

@@ -1,5 +1,6 @@
 #include "App/Blocking/Helpers/NormalizedURL.h"
 
+#include <fmt/format.h>
 #include <unicode/uidna.h>
 #include <uriparser/Uri.h>
 
@@ -60,7 +61,7 @@ std::string asciiLowercase(std::string_view text) {
 
 // `text` quoted for a failure's reason: cut short, with control bytes, quotes and backslashes
 // escaped.
-std::string quoted(std::string_view text) {
+std::string inQuotes(std::string_view text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size() && i < kMostQuoted; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
@@ -85,12 +86,12 @@ Status checkBytes(std::string_view text, std::string_view what) {
   if (text.size() > NormalizedURL::kMaxLength) {
     return Status::failure(std::string(what) + " too long (" + std::to_string(text.size()) +
                            " bytes, at most " + std::to_string(NormalizedURL::kMaxLength) +
-                           "): " + quoted(text));
+                           "): " + inQuotes(text));
   }
   for (size_t i = 0; i < text.size(); ++i) {
     if (isControlOrSpace(static_cast<unsigned char>(text[i]))) {
       return Status::failure("space or control byte at byte " + std::to_string(i) + " of " +
-                             std::string(what) + ": " + quoted(text));
+                             std::string(what) + ": " + inQuotes(text));
     }
   }
   return Status::success();
@@ -273,7 +274,8 @@ Result<Authority> readHostName(std::string_view name) {
 Result<Authority> readAuthority(std::string_view authority, std::string_view input,
                                 AuthorityForm form) {
   auto failure = [&](std::string_view kind, std::string_view cause) {
-    return Status::failure(std::string(kind) + " in " + quoted(input) + ": " + std::string(cause));
+    return Status::failure(std::string(kind) + " in " + inQuotes(input) + ": " +
+                           std::string(cause));
   };
   if (authority.find('\\') != std::string_view::npos) {
     return failure("invalid host", "a backslash in the authority");
@@ -348,7 +350,7 @@ Result<Authority> readAuthority(std::string_view authority, std::string_view inp
     const std::string name = percentDecoded(range(uri.hostText));
     Result<Authority> host = readHostName(name);
     if (!host.ok()) {
-      return failure("invalid host " + quoted(name), host.status().message());
+      return failure("invalid host " + inQuotes(name), host.status().message());
     }
     result = std::move(*host);
   }
@@ -446,7 +448,7 @@ Result<std::string> NormalizedURL::domainToASCII(std::string_view domain) {
     const auto byte = static_cast<unsigned char>(c);
     if (isControlOrSpace(byte) || byte >= 0x80 ||
         std::string_view("#%/:<>?@[\\]^|").find(c) != std::string_view::npos) {
-      return Status::failure(std::string("the character \"") + c + "\" is not allowed in a host");
+      return Status::failure(fmt::format("the character \"{}\" is not allowed in a host", c));
     }
   }
   return out;
@@ -460,7 +462,7 @@ Result<NormalizedURL> NormalizedURL::parse(std::string_view text) {
   if (scheme == "ws") scheme = "http";
   if (scheme == "wss") scheme = "https";
   if ((scheme != "http" && scheme != "https") || text.substr(colon + 1, 2) != "//") {
-    return Status::failure("not an http or https URL: " + quoted(text));
+    return Status::failure("not an http or https URL: " + inQuotes(text));
   }
   const size_t authorityBegin = colon + 3;
   size_t authorityEnd = text.find_first_of("/?#", authorityBegin);

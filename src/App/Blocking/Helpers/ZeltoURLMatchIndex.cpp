@@ -212,9 +212,17 @@ void ZeltoURLMatchIndex::addPrefixKeys(
   // Most of a matcher's prefixes have the same key: each key once.
   const size_t first = prefixKeys.size();
   for (size_t p = 0; p < matcher.prefixCount(); ++p) {
-    const std::string_view prefix = matcher.prefix(p);
+    const ZeltoURLMatcher::Prefix prefix = matcher.prefix(p);
     if (prefix.empty()) continue;  // never taken
-    std::optional<std::string_view> key = prefixKey(prefix);
+    const std::string text = prefix.text();
+    std::optional<std::string_view> key = prefixKey(text);
+    // The key, less what comes before the pattern's text, is the end of that text: a view
+    // that lasts as long as the matcher.
+    if (key && key->size() <= prefix.rest.size()) {
+      key = prefix.rest.substr(prefix.rest.size() - key->size());
+    } else {
+      key.reset();
+    }
     if (!key) {
       prefixKeys.resize(first);
       always_.push_back(index);

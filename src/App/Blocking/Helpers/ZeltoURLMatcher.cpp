@@ -7,6 +7,14 @@
 #include "Platform/Text.h"
 
 namespace zelto {
+namespace {
+
+// What may come before a plain pattern's text in an address prefix.
+constexpr std::array<std::string_view, 5> kBefore = {"", "http://", "https://", "http://www.",
+                                                     "https://www."};
+constexpr uint8_t kStem = 0x10;  // the stem follows, not the whole text
+
+}  // namespace
 
 struct ZeltoURLMatcher::LazyRegex {
   std::string source;
@@ -22,6 +30,7 @@ ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
 
   static const auto whole = ZeltoURL::wholeReplacements();
   if (auto replaced = whole.find(originalPattern_); replaced != whole.end()) {
+    replacedText_ = &replaced->second;
     text = replaced->second;
   }
 
@@ -29,6 +38,7 @@ ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
     isWhitelisted_ = text.front() == '+';
     priority_ = true;
     text.remove_prefix(1);
+    if (replacedText_ == nullptr) textBegin_ = 1;
   }
 
   if ((text.starts_with('/') && text.ends_with('/')) || text.find('*') != std::string::npos) {
@@ -40,52 +50,52 @@ ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
   }
 
   // A plain pattern: the prefixes a matching address begins with. A pattern that ends in "/"
-  // also gets the same prefixes without that "/" (S), for the address without its last "/".
-  std::string_view stem = text;
-  if (text.ends_with('/')) {
-    exactMatch_ = true;
-    stem.remove_suffix(1);
-  }
-  auto add = [this](std::string_view before, std::string_view rest) {
-    prefixes_.append(before).append(rest);
-    prefixEnd_[prefixCount_++] = prefixes_.size();
+  // also gets the same prefixes without that "/" (its stem), for the address without its last
+  // "/".
+  if (text.ends_with('/')) exactMatch_ = true;
+  auto add = [this](uint8_t before, bool stem) {
+    prefixCodes_[prefixCount_++] = static_cast<uint8_t>(before | (stem ? kStem : 0));
   };
   if (text.starts_with("http://") || text.starts_with("https://")) {
-    add("", text);
-    if (exactMatch_) add("", stem);
+    add(0, false);
+    if (exactMatch_) add(0, true);
     return;
   }
   if (text.find("://") != std::string::npos) {
     // Another scheme ("chrome://"): the pattern is a prefix, whatever it ends with.
     exactMatch_ = false;
-    add("", text);
+    add(0, false);
     return;
   }
-  const bool withWww = !text.starts_with("www.");
-  // What the prefixes below take, reserved at once.
-  prefixes_.reserve(
-      (3 * text.size() + 15 + (exactMatch_ ? 2 * stem.size() + 15 : 0)) +
-      (withWww ? 2 * text.size() + 23 + (exactMatch_ ? 2 * stem.size() + 23 : 0) : 0));
-  add("", text);
-  add("http://", text);
-  add("https://", text);
+  add(0, false);
+  add(1, false);
+  add(2, false);
   if (exactMatch_) {
-    add("http://", stem);
-    add("https://", stem);
+    add(1, true);
+    add(2, true);
   }
-  if (withWww) {
-    add("http://www.", text);
-    add("https://www.", text);
+  if (!text.starts_with("www.")) {
+    add(3, false);
+    add(4, false);
     if (exactMatch_) {
-      add("http://www.", stem);
-      add("https://www.", stem);
+      add(3, true);
+      add(4, true);
     }
   }
 }
 
+ZeltoURLMatcher::Prefix ZeltoURLMatcher::prefix(size_t i) const {
+  const uint8_t code = prefixCodes_[i];
+  std::string_view rest = replacedText_ != nullptr
+                              ? std::string_view(*replacedText_).substr(priority_ ? 1 : 0)
+                              : std::string_view(originalPattern_).substr(textBegin_);
+  if ((code & kStem) != 0) rest.remove_suffix(1);
+  return {kBefore[code & 0x7], rest};
+}
+
 std::vector<std::string> ZeltoURLMatcher::patterns() const {
   std::vector<std::string> out;
-  for (size_t i = 0; i < prefixCount_; ++i) out.emplace_back(prefix(i));
+  for (size_t i = 0; i < prefixCount_; ++i) out.push_back(prefix(i).text());
   return out;
 }
 
@@ -123,8 +133,8 @@ bool ZeltoURLMatcher::isMatchLowercased(std::string_view lower) const {
   }
 
   for (size_t i = 0; i < prefixCount_; ++i) {
-    const std::string_view prefix = this->prefix(i);
-    if (prefix.empty() || !lower.starts_with(prefix)) continue;
+    const Prefix prefix = this->prefix(i);
+    if (prefix.empty() || !prefix.isPrefixOf(lower)) continue;
     // The first prefix the address begins with decides.
     if (!exactMatch_) return true;
     std::string_view rest = lower.substr(prefix.size());

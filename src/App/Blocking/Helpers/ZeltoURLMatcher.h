@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,14 +52,24 @@ class ZeltoURLMatcher {
   bool priority() const { return priority_; }
   // The pattern as given, lower-cased.
   const std::string& originalPattern() const { return originalPattern_; }
+  // One address prefix of a plain pattern: a scheme and "www." part, then the pattern (or its
+  // stem, without the last "/"). Views into the matcher: valid while it is.
+  struct Prefix {
+    std::string_view before;
+    std::string_view rest;
+    size_t size() const { return before.size() + rest.size(); }
+    bool empty() const { return size() == 0; }
+    bool isPrefixOf(std::string_view url) const {
+      return url.starts_with(before) && url.substr(before.size()).starts_with(rest);
+    }
+    std::string text() const { return std::string(before).append(rest); }
+  };
   // The address prefixes of a plain pattern, in the order they are tried; empty for a regex.
   std::vector<std::string> patterns() const;
   // The same one by one, without copies: `prefixCount()` of them.
   size_t prefixCount() const { return prefixCount_; }
-  std::string_view prefix(size_t i) const {
-    const size_t begin = i == 0 ? 0 : prefixEnd_[i - 1];
-    return std::string_view(prefixes_).substr(begin, prefixEnd_[i] - begin);
-  }
+  Prefix prefix(size_t i) const;
+
   // The source of a regex matcher's expression (empty for a plain matcher, and for the
   // patterns "/" and "//", which hold none).
   const std::string& regexSource() const;
@@ -72,11 +83,16 @@ class ZeltoURLMatcher {
   bool isRegex_ = false;
   bool priority_ = false;
   std::string originalPattern_;
-  // The prefixes one after another, the i-th ending at prefixEnd_[i]: one allocation for all.
+  // A plain pattern's prefixes are not stored but described, a byte each: which scheme and
+  // "www." part comes first (an index into a table of five), and whether the stem follows
+  // rather than the whole text. The text is originalPattern_ from textBegin_ on, or, for a
+  // pattern replaced whole, replacedText_ (a table entry that outlives every matcher). A list of
+  // many thousand hosts is held in little more than their own bytes.
   static constexpr size_t kMostPrefixes = 9;
-  std::string prefixes_;
-  std::array<size_t, kMostPrefixes> prefixEnd_{};
-  size_t prefixCount_ = 0;
+  const std::string* replacedText_ = nullptr;
+  uint32_t textBegin_ = 0;
+  std::array<uint8_t, kMostPrefixes> prefixCodes_{};
+  uint8_t prefixCount_ = 0;
   struct LazyRegex;
   std::shared_ptr<LazyRegex> regex_;  // regex matchers only
 };
