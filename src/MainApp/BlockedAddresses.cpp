@@ -7,7 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
-#include <unordered_set>
+#include <span>
 
 namespace zelto {
 
@@ -99,6 +99,7 @@ BlockedAddresses::~BlockedAddresses() {
   announcer_.reset();
   ticker_.reset();
   refresher_.reset();
+  lookups_.clear();
   sightings_.clear();
   hosts_.clear();
 }
@@ -149,29 +150,76 @@ void BlockedAddresses::setPatterns(const std::vector<std::string>& patterns) {
   for (const std::string& pattern : patterns) {
     if (std::optional<std::string> host = plainHost(pattern)) listed.push_back(std::move(*host));
   }
-  const std::unordered_set<std::string_view> wanted(listed.begin(), listed.end());
+  std::vector<std::string_view> sorted(listed.begin(), listed.end());
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
 
-  // Forget the hosts no longer listed: out of the queues first, while their names still exist.
-  auto unlisted = [&wanted](HostName name) { return !wanted.contains(*name); };
-  std::erase_if(fresh_, unlisted);
-  std::erase_if(refresh_, unlisted);
-  for (auto it = hosts_.begin(); it != hosts_.end();) {
-    if (wanted.contains(it->first)) {
-      ++it;
-      continue;
+  // The new table, each host keeping what it had when it was listed before; `renamed` takes
+  // an old place to the new one (none for a host no longer listed).
+  std::string names;
+  size_t length = 0;
+  for (std::string_view name : sorted) length += name.size();
+  names.reserve(length);
+  std::vector<Host> hosts(sorted.size());
+  std::vector<std::optional<HostName>> renamed(hosts_.size());
+  std::vector<bool> carried(hosts.size());
+  HostName old = 0;
+  for (HostName i = 0; i < sorted.size(); ++i) {
+    Host& host = hosts[i];
+    host.nameBegin = static_cast<uint32_t>(names.size());
+    host.nameLength = static_cast<uint8_t>(sorted[i].size());
+    names.append(sorted[i]);
+    while (old < hosts_.size() && nameOf(old) < sorted[i]) ++old;
+    if (old < hosts_.size() && nameOf(old) == sorted[i]) {
+      Host& before = hosts_[old];
+      host.addressCount = before.addressCount;
+      host.addresses = std::move(before.addresses);
+      host.queued = before.queued;
+      host.looking = before.looking;
+      renamed[old] = i;
+      carried[i] = true;
     }
-    forgetAddresses(&it->first, it->second);
-    if (it->second.lookup) --inFlight_;
-    it = hosts_.erase(it);  // cancels its lookup
   }
+  // Hosts no longer listed are forgotten, their lookups cancelled.
+  for (HostName i = 0; i < hosts_.size(); ++i) {
+    if (renamed[i] || !hosts_[i].looking) continue;
+    lookups_.erase(std::string(nameOf(i)));
+    --inFlight_;
+  }
+  std::set<Sighting, SightingOrder> sightings;
+  for (const Sighting& sighting : sightings_) {
+    if (renamed[sighting.name])
+      sightings.insert(Sighting{sighting.address, *renamed[sighting.name]});
+  }
+  auto rename = [&renamed](std::deque<HostName>& queue) {
+    std::deque<HostName> kept;
+    for (HostName name : queue) {
+      if (renamed[name]) kept.push_back(*renamed[name]);
+    }
+    queue = std::move(kept);
+  };
+  rename(fresh_);
+  rename(refresh_);
+  names_ = std::move(names);
+  hosts_ = std::move(hosts);
+  sightings_ = std::move(sightings);
 
-  for (std::string& name : listed) {
-    auto [it, added] = hosts_.try_emplace(std::move(name));
-    if (!added) continue;
-    it->second.queued = true;
-    fresh_.push_back(&it->first);
+  // Hosts new to the list are looked up first, in the list's order.
+  for (const std::string& name : listed) {
+    const HostName place = *find(name);
+    if (carried[place] || hosts_[place].queued) continue;
+    hosts_[place].queued = true;
+    fresh_.push_back(place);
   }
   ensureTicking();
+}
+
+std::optional<BlockedAddresses::HostName> BlockedAddresses::find(std::string_view name) const {
+  auto it =
+      std::lower_bound(hosts_.begin(), hosts_.end(), name,
+                       [this](const Host& host, std::string_view n) { return nameOf(host) < n; });
+  if (it == hosts_.end() || nameOf(*it) != name) return std::nullopt;
+  return static_cast<HostName>(it - hosts_.begin());
 }
 
 void BlockedAddresses::setActive(bool active) {
@@ -189,7 +237,7 @@ std::vector<std::string> BlockedAddresses::hostsAt(std::string_view address) con
   if (!parsed) return {};
   auto [begin, end] = sightings_.equal_range(*parsed);
   std::vector<std::string> names;
-  for (auto it = begin; it != end; ++it) names.push_back(*it->name);
+  for (auto it = begin; it != end; ++it) names.emplace_back(nameOf(it->name));
   return names;
 }
 
@@ -215,10 +263,11 @@ std::optional<BlockedAddresses::Address> BlockedAddresses::parseAddress(std::str
 }
 
 void BlockedAddresses::enqueueAll() {
-  for (auto& [name, host] : hosts_) {
-    if (host.queued || host.lookup) continue;
+  for (HostName name = 0; name < hosts_.size(); ++name) {
+    Host& host = hosts_[name];
+    if (host.queued || host.looking) continue;
     host.queued = true;
-    refresh_.push_back(&name);
+    refresh_.push_back(name);
   }
 }
 
@@ -252,21 +301,29 @@ void BlockedAddresses::tick() {
 }
 
 void BlockedAddresses::startLookup(HostName name) {
-  Host& host = hosts_.find(*name)->second;
+  Host& host = hosts_[name];
   host.queued = false;
+  host.looking = true;
   ++inFlight_;
   // The port is of no interest here. The handle is dropped when the host is: the callback
   // never runs for a host that is gone.
-  host.lookup = resolver_.resolve(
-      *name, 0,
-      [this, name](Result<std::vector<SocketAddress>> result) { onResolved(name, result); });
+  std::string text(nameOf(host));
+  lookups_[text] = resolver_.resolve(
+      text, 0,
+      [this, text](Result<std::vector<SocketAddress>> result) { onResolved(text, result); });
 }
 
-void BlockedAddresses::onResolved(HostName name, const Result<std::vector<SocketAddress>>& result) {
-  Host& host = hosts_.find(*name)->second;
+void BlockedAddresses::onResolved(const std::string& text,
+                                  const Result<std::vector<SocketAddress>>& result) {
   // Released when this returns: the resolver allows its handles to go inside their callbacks.
-  std::unique_ptr<Registration> done = std::move(host.lookup);
+  auto lookup = lookups_.find(text);
+  const std::optional<HostName> name = find(text);
+  if (lookup == lookups_.end() || !name) return;  // never: a host's lookup goes with it
+  std::unique_ptr<Registration> done = std::move(lookup->second);
+  lookups_.erase(lookup);
   --inFlight_;
+  Host& host = hosts_[*name];
+  host.looking = false;
   if (!result.ok()) return;  // kept as it was: a failure may well pass
 
   std::vector<Address> addresses;
@@ -277,23 +334,30 @@ void BlockedAddresses::onResolved(HostName name, const Result<std::vector<Socket
     if (addresses.size() == kMostAddressesPerHost) break;
     addresses.push_back(*address);
   }
+  const std::span<const Address> known(host.addresses.get(), host.addressCount);
   bool learned = false;
   for (const Address& address : addresses) {
-    learned = learned || std::find(host.addresses.begin(), host.addresses.end(), address) ==
-                             host.addresses.end();
+    learned = learned || std::find(known.begin(), known.end(), address) == known.end();
   }
-  if (!learned && addresses.size() == host.addresses.size()) return;  // the same as before
+  if (!learned && addresses.size() == known.size()) return;  // the same as before
 
-  forgetAddresses(name, host);
-  host.addresses = std::move(addresses);
-  host.addresses.shrink_to_fit();
-  for (const Address& address : host.addresses) sightings_.insert(Sighting{address, name});
+  forgetAddresses(*name);
+  if (!addresses.empty()) {
+    host.addresses = std::make_unique<Address[]>(addresses.size());
+    std::copy(addresses.begin(), addresses.end(), host.addresses.get());
+    host.addressCount = static_cast<uint8_t>(addresses.size());
+  }
+  for (const Address& address : addresses) sightings_.insert(Sighting{address, *name});
   if (learned) announceChange();
 }
 
-void BlockedAddresses::forgetAddresses(HostName name, Host& host) {
-  for (const Address& address : host.addresses) sightings_.erase(Sighting{address, name});
-  host.addresses.clear();
+void BlockedAddresses::forgetAddresses(HostName name) {
+  Host& host = hosts_[name];
+  for (uint8_t i = 0; i < host.addressCount; ++i) {
+    sightings_.erase(Sighting{host.addresses[i], name});
+  }
+  host.addresses.reset();
+  host.addressCount = 0;
 }
 
 void BlockedAddresses::announceChange() {

@@ -17,6 +17,7 @@
 #include "Platform/Linux/LinuxProcessTable.h"
 #include "Platform/Linux/UvRunLoop.h"
 #include "Platform/Log.h"
+#include "Platform/Memory.h"
 #include "Platform/NotificationCenter.h"
 #include "Platform/ProcessInfo.h"
 #include "Platform/Text.h"
@@ -216,6 +217,8 @@ void MainAppDelegate::followBlockedSites() {
   std::vector<std::string> blocked;
   if (profile != nullptr && !profile->enableWhitelistWebsites) blocked = profile->blockedWebsites;
   blockedAddresses_->setPatterns(blocked);
+  // The copies a new list was read and sorted in leave holes as large as the list.
+  Memory::releaseFree();
   if (first) return;
   // The matchers were built from the record at start; later edits rebuild them, and what is
   // open is looked at again.

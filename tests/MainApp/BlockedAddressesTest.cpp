@@ -202,6 +202,17 @@ TEST_F(BlockedAddressesTest, HostsNoLongerListedAreForgottenAtOnce) {
   loop.advance(1);
   EXPECT_EQ(resolver.lookups("dropped.test"), 2u);
   EXPECT_EQ(blocked.hostsAt("192.0.2.2"), Hosts{"dropped.test"});
+
+  // An answer still due when hosts are listed before its own lands on its host all the same.
+  resolver.hold(true);
+  resolver.setAddresses("zzz.test", {"192.0.2.9"});
+  blocked.setPatterns({"kept.test", "zzz.test"});
+  loop.advance(1);
+  blocked.setPatterns({"aaa.test", "kept.test", "zzz.test"});
+  resolver.release();
+  loop.advance(5);
+  EXPECT_EQ(blocked.hostsAt("192.0.2.9"), Hosts{"zzz.test"});
+  EXPECT_EQ(blocked.hostsAt("192.0.2.1"), Hosts{"kept.test"});
 }
 
 TEST_F(BlockedAddressesTest, InactiveLooksNothingUpAndKeepsWhatItKnows) {
