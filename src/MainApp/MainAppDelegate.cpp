@@ -217,10 +217,16 @@ void MainAppDelegate::followBlockedSites() {
   std::vector<std::string> blocked;
   if (profile != nullptr && !profile->enableWhitelistWebsites) blocked = profile->blockedWebsites;
   blockedAddresses_->setPatterns(blocked);
-  // The copies a new list was read and sorted in leave holes as large as the list.
-  Memory::releaseFree();
+  // A moment later the matchers are built, if no request has built them yet, and the copies the
+  // list was read, sorted and built from, which leave holes in the heap as large as the list,
+  // are given back.
+  settle_ = Application::mainRunLoop().addTimer(kSettleSeconds, 0, [this] {
+    std::unique_ptr<Registration> fired = std::move(settle_);
+    zelto_->urlMatchManager().matches();
+    Memory::releaseFree();
+  });
   if (first) return;
-  // The matchers were built from the record at start; later edits rebuild them, and what is
+  // The matchers were taken from the record at start; later edits take them again, and what is
   // open is looked at again.
   Env::notificationCenter().post(ZeltoURLMatcherManager::kDidUpdateBlockSettings);
   proxy_->redecide();

@@ -64,6 +64,10 @@ class MainAppDelegate final : public ApplicationDelegate {
   std::unique_ptr<FileWatcher> fileWatcher_;
   std::unique_ptr<Registration> fileMonitor_;
   std::unique_ptr<Registration> clockChanges_;
+  // After a change of the block list: its matchers built and the heap trimmed (see
+  // followBlockedSites).
+  static constexpr double kSettleSeconds = 2;
+  std::unique_ptr<Registration> settle_;
   std::unique_ptr<ProcessTable> processes_;
   std::unique_ptr<ExecutableWatch> executableWatch_;
   std::unique_ptr<DesktopNotifier> notifier_;

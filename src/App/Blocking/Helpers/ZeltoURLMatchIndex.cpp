@@ -53,6 +53,16 @@ std::optional<std::string_view> prefixKey(std::string_view prefix) {
   return prefix;
 }
 
+// The same for a matcher's prefix, as a view into its text: what comes before the text (a
+// scheme, then perhaps "www.") is always dropped whole, and the text then as above.
+std::optional<std::string_view> prefixKey(const ZeltoURLMatcher::Prefix& prefix) {
+  if (prefix.before.empty()) return prefixKey(prefix.rest);
+  if (prefix.before.ends_with(kWww)) return prefix.rest;
+  if (prefix.rest.starts_with(kWww)) return prefix.rest.substr(kWww.size());
+  if (kWww.starts_with(prefix.rest)) return std::nullopt;
+  return prefix.rest;
+}
+
 uint32_t rankOf(const ZeltoURLMatcher& matcher) {
   if (matcher.priority()) return matcher.isWhitelisted() ? 1 : 2;
   return matcher.isWhitelisted() ? 3 : 4;
@@ -214,15 +224,7 @@ void ZeltoURLMatchIndex::addPrefixKeys(
   for (size_t p = 0; p < matcher.prefixCount(); ++p) {
     const ZeltoURLMatcher::Prefix prefix = matcher.prefix(p);
     if (prefix.empty()) continue;  // never taken
-    const std::string text = prefix.text();
-    std::optional<std::string_view> key = prefixKey(text);
-    // The key, less what comes before the pattern's text, is the end of that text: a view
-    // that lasts as long as the matcher.
-    if (key && key->size() <= prefix.rest.size()) {
-      key = prefix.rest.substr(prefix.rest.size() - key->size());
-    } else {
-      key.reset();
-    }
+    const std::optional<std::string_view> key = prefixKey(prefix);
     if (!key) {
       prefixKeys.resize(first);
       always_.push_back(index);

@@ -7,7 +7,6 @@
 #include "App/Blocking/Helpers/ZeltoURL.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "Platform/Log.h"
-#include "Platform/Memory.h"
 #include "Platform/Text.h"
 
 namespace zelto {
@@ -153,9 +152,6 @@ void ZeltoURLMatcherManager::build() const {
   index_ = ZeltoURLMatchIndex(matches_);
   sites_ = {};
   built_ = true;
-  // The list they were built from, and the index's scratch, leave holes in the heap as large as
-  // the list: given back.
-  Memory::releaseFree();
 }
 
 const std::vector<ZeltoURLMatcher>& ZeltoURLMatcherManager::matches() const {
