@@ -75,16 +75,33 @@ std::string HttpResponse::oneLine(std::string_view text) {
   return line;
 }
 
-std::string HttpResponse::format(int status, std::string_view contentType, std::string_view body,
-                                 const Fields& extraFields) {
-  std::string text =
-      "HTTP/1.1 " + std::to_string(status) + ' ' + std::string(reasonPhrase(status)) + "\r\n";
-  text += "Content-Type: " + oneLine(contentType) + "\r\n";
+namespace {
+
+std::string formatted(int status, std::string_view contentType, std::string_view body,
+                      const HttpResponse::Fields& extraFields, bool close) {
+  std::string text = "HTTP/1.1 " + std::to_string(status) + ' ' +
+                     std::string(HttpResponse::reasonPhrase(status)) + "\r\n";
+  text += "Content-Type: " + HttpResponse::oneLine(contentType) + "\r\n";
   text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  for (const auto& [name, value] : extraFields) text += name + ": " + oneLine(value) + "\r\n";
-  text += "Connection: close\r\nCache-Control: no-store\r\n\r\n";
+  for (const auto& [name, value] : extraFields) {
+    text += name + ": " + HttpResponse::oneLine(value) + "\r\n";
+  }
+  if (close) text += "Connection: close\r\n";
+  text += "Cache-Control: no-store\r\n\r\n";
   text += body;
   return text;
+}
+
+}  // namespace
+
+std::string HttpResponse::format(int status, std::string_view contentType, std::string_view body,
+                                 const Fields& extraFields) {
+  return formatted(status, contentType, body, extraFields, true);
+}
+
+std::string HttpResponse::formatKeepingOpen(int status, std::string_view contentType,
+                                            std::string_view body, const Fields& extraFields) {
+  return formatted(status, contentType, body, extraFields, false);
 }
 
 std::string HttpResponse::plain(int status, std::string_view reason) {

@@ -1,7 +1,7 @@
 // HttpResponse: the bytes of the answers the main application's servers give: an HTTP/1.1
 // status line, the header fields every answer carries (Content-Type, Content-Length,
 // Connection: close, Cache-Control: no-store), any extra fields, and the body. Each answer ends
-// its connection.
+// its connection, but for one made to keep it.
 //
 // Class operations only; any thread.
 #pragma once
@@ -20,6 +20,10 @@ class HttpResponse {
   // Control characters in extra field values become spaces, so a value can't end the head.
   static std::string format(int status, std::string_view contentType, std::string_view body,
                             const Fields& extraFields = {});
+  // The same without "Connection: close": the client may send its next request on the
+  // connection.
+  static std::string formatKeepingOpen(int status, std::string_view contentType,
+                                       std::string_view body, const Fields& extraFields = {});
   // A plain-text answer whose body is `reason` on one line.
   static std::string plain(int status, std::string_view reason);
   // "OK", "Not Found", ...; "Error" for a status it doesn't know.

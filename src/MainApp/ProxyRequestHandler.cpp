@@ -186,21 +186,36 @@ ProxyRequestHandler::Step ProxyRequestHandler::decide(const HttpRequestHead& hea
   ProxyRequest request{head.isConnect, url->decisionURL(), url->host(), url->port(),
                        url->isIpLiteral()};
   const ProxyVerdict verdict = decider_(request);
-  switch (verdict.kind) {
-    case ProxyVerdict::Kind::kRedirect: {
-      Step step = answer(302, "");
-      step.bytes = HttpResponse::format(302, "text/plain; charset=utf-8", "Blocked.\n",
-                                        {{"Location", verdict.location}});
-      return step;
-    }
-    case ProxyVerdict::Kind::kRefuse:
-      return answer(403, verdict.reason.empty() ? "blocked" : verdict.reason);
-    case ProxyVerdict::Kind::kPass:
-      break;
+  if (verdict.kind == ProxyVerdict::Kind::kPass) return forward(head, *url, request);
+  // A browser sends many requests on one connection: one refused doesn't end it, unless the
+  // request is followed by a body (not read here) or the client asked for the end.
+  const bool keepOpen = !head.isConnect && !head.upgrade && head.keepAlive &&
+                        head.body == HttpRequestHead::Body::kNone && head.versionMajor == 1 &&
+                        head.versionMinor >= 1;
+  const int status = verdict.kind == ProxyVerdict::Kind::kRedirect ? 302 : 403;
+  const std::string body = status == 302            ? "Blocked.\n"
+                           : verdict.reason.empty() ? "blocked\n"
+                                                    : HttpResponse::oneLine(verdict.reason) + "\n";
+  const HttpResponse::Fields fields =
+      status == 302 ? HttpResponse::Fields{{"Location", verdict.location}} : HttpResponse::Fields{};
+  if (!keepOpen) {
+    Step step = answer(status, "");
+    step.bytes = HttpResponse::format(status, "text/plain; charset=utf-8", body, fields);
+    return step;
   }
   Step step;
+  step.kind = Step::Kind::kAnswer;
+  step.keepsOpen = true;
+  step.bytes = HttpResponse::formatKeepingOpen(status, "text/plain; charset=utf-8", body, fields);
+  return step;
+}
+
+ProxyRequestHandler::Step ProxyRequestHandler::forward(const HttpRequestHead& head,
+                                                       const NormalizedURL& url,
+                                                       const ProxyRequest& request) {
+  Step step;
   step.kind = Step::Kind::kForward;
-  step.request = std::move(request);
+  step.request = request;
   step.method = head.method;
   step.upgrade = head.isConnect || head.upgrade;
   step.keepAlive = head.keepAlive;
@@ -208,7 +223,7 @@ ProxyRequestHandler::Step ProxyRequestHandler::decide(const HttpRequestHead& hea
     state_ = State::kTunnel;
     return step;
   }
-  step.bytes = rewriteHead(head, *url);
+  step.bytes = rewriteHead(head, url);
   body_.emplace(head);
   state_ = State::kBody;
   return step;

@@ -35,7 +35,7 @@ class ProxyRequestHandler {
   struct Step {
     enum class Kind {
       kNeedMore,  // nothing to hand out until more bytes arrive
-      kAnswer,    // write `bytes` to the client, then close
+      kAnswer,    // write `bytes` to the client, then close (or go on, see keepsOpen)
       kForward,   // a request passed: connect to request.host:port, send `bytes` (its head)
       kBody,      // `bytes` of the current request's body, as sent
       kBodyEnd,   // the current request's body is complete
@@ -47,6 +47,9 @@ class ProxyRequestHandler {
     std::string method;     // kForward
     bool upgrade = false;   // kForward: a CONNECT or a protocol switch (a tunnel may follow)
     bool keepAlive = true;  // kForward: the client keeps the connection after the response
+    // kAnswer: a refusal of a whole request without a body, from a client that keeps the
+    // connection: the next request on it is read and decided as any other.
+    bool keepsOpen = false;
   };
 
   // `proxyPort` is the proxy's own port: requests back to it are refused as a loop.
@@ -79,6 +82,7 @@ class ProxyRequestHandler {
   enum class State { kHead, kBody, kTunnel, kFinished };
 
   Step decide(const HttpRequestHead& head);
+  Step forward(const HttpRequestHead& head, const NormalizedURL& url, const ProxyRequest& request);
   Step answer(int status, std::string_view reason);
   std::string_view pending() const;
   void consume(size_t count);

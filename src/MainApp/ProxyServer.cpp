@@ -152,6 +152,13 @@ class ProxyServer::Connection {
           }
           break;
         }
+        if (step.kind == Step::Kind::kAnswer && step.keepsOpen) {
+          // A refused request without a body: answered, and the next one is read.
+          send(*client_, step.bytes);
+          waitingSince_ = now();
+          deadline_ = waitingSince_ + options().headTimeoutSeconds;
+          continue;
+        }
         if (step.kind == Step::Kind::kAnswer) {
           answer(std::move(step.bytes));
           return;

@@ -8,9 +8,10 @@
 // forwarded: its Host field is the decided host, its head is in origin form, bounded, free of
 // hop-by-hop fields and stray line breaks; its body is exactly what its head frames, so nothing
 // after a body goes out undecided. Every answer is a well-formed HTTP/1.1 answer that ends the
-// connection. Fed in chunks or whole, the outcome is the same, but for which refusal a head
-// with several faults gets: the parser reports a piece of a field or target at a chunk's end, so
-// a limit may be seen before a malformed byte further on, or after it.
+// connection, but for a refusal of a request without a body, after which the next request is
+// read and decided as any other. Fed in chunks or whole, the outcome is the same, but for which
+// refusal a head with several faults gets: the parser reports a piece of a field or target at a
+// chunk's end, so a limit may be seen before a malformed byte further on, or after it.
 #include <http_parser.h>
 
 #include <string>
@@ -50,7 +51,7 @@ size_t occurrences(const std::string& text, const std::string& what) {
   return count;
 }
 
-void checkAnswer(std::string_view answer) {
+void checkAnswer(std::string_view answer, bool keptOpen = false) {
   const size_t end = answer.find("\r\n\r\n");
   require(end != std::string_view::npos, "an answer has a head");
   const std::string_view head = answer.substr(0, end + 4);
@@ -61,7 +62,9 @@ void checkAnswer(std::string_view answer) {
               status == "431" || status == "505",
           "an answer's status");
   require(wellBroken(head), "an answer's lines end in CRLF only");
-  require(head.find("\r\nConnection: close\r\n") != std::string_view::npos, "answers close");
+  require((head.find("\r\nConnection: close\r\n") != std::string_view::npos) != keptOpen,
+          "answers close, but for those that keep the connection");
+  require(!keptOpen || status == "302" || status == "403", "only refusals keep the connection");
   require(head.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n") !=
               std::string_view::npos,
           "an answer's length is its body's");
@@ -88,6 +91,7 @@ bool framesExactly(const std::string& head, const std::string& body) {
 
 struct Outcome {
   std::vector<std::string> decided;    // each URL asked about, in order
+  std::vector<std::string> refused;    // each answer that kept the connection
   std::vector<std::string> forwarded;  // each forwarded request: head and body
   std::string answer;
 };
@@ -118,7 +122,13 @@ Outcome run(std::string_view stream, size_t chunkSize, uint8_t selector, std::st
          step = handler.next()) {
       switch (step.kind) {
         case Kind::kAnswer:
-          checkAnswer(step.bytes);
+          checkAnswer(step.bytes, step.keepsOpen);
+          if (step.keepsOpen) {
+            require(!inBody && !handler.isFinished(), "a refusal between requests goes on");
+            require(!lastPassed, "a refusal answers a request refused");
+            out.refused.push_back(std::move(step.bytes));
+            break;
+          }
           require(handler.isFinished(), "an answer ends the connection");
           out.answer = step.bytes;
           return out;
@@ -192,6 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto decision = [](const std::string& answer) {
     return answer.rfind("HTTP/1.1 302 ", 0) == 0 || answer.rfind("HTTP/1.1 403 ", 0) == 0;
   };
+  require(chunked.refused == whole.refused, "the same refusals, chunked or whole");
   require(chunked.answer.empty() == whole.answer.empty(), "answered, chunked or whole");
   if (decision(chunked.answer) || decision(whole.answer)) {
     require(chunked.answer == whole.answer, "the same decision, chunked or whole");
