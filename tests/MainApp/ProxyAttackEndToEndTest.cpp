@@ -265,6 +265,31 @@ class ProxyAttackEndToEndTest : public ::testing::Test {
     app_->writeConfig(std::move(config));
     ASSERT_TRUE(app_->start(prefix)) << app_->log();
   }
+  // The same with names of its own, where that can be made (see privateNames).
+  void launchWithPrivateNames(json config, const std::string& hosts = "") {
+    app_.emplace();
+    app_->writeConfig(std::move(config));
+    ASSERT_TRUE(app_->start(privateNames(hosts))) << app_->log();
+  }
+  // A prefix that starts the program with names of its own: `hosts` bound over /etc/hosts, and
+  // a name server that refuses at once (nothing listens on 127.0.0.1:53 in the test's set-up),
+  // so that a name not in `hosts` fails now rather than when the machine's server answers.
+  // Empty where no mount namespace can be made.
+  std::vector<std::string> privateNames(const std::string& hosts) {
+    const std::string unshare = ::geteuid() == 0 ? "-m" : "-rm";
+    if (std::system(("/usr/bin/unshare " + unshare + " true 2>/dev/null").c_str()) != 0) return {};
+    const std::string hostsFile = app_->dir() / "hosts", resolvFile = app_->dir() / "resolv.conf";
+    std::ofstream(hostsFile) << "127.0.0.1 localhost\n" << hosts;
+    std::ofstream(resolvFile) << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
+    return {"/usr/bin/unshare",
+            unshare,
+            "/bin/sh",
+            "-c",
+            "mount --bind \"$0\" /etc/hosts && mount --bind \"$1\" /etc/resolv.conf && shift && "
+            "exec \"$@\"",
+            hostsFile,
+            resolvFile};
+  }
   static json blocking(json patterns) {
     json config = MainAppUnderTest::timer(3600);
     config["profiles"] = json::array({{{"blockedWebsites", std::move(patterns)}}});
@@ -369,7 +394,7 @@ class ProxyAttackEndToEndTest : public ::testing::Test {
 };
 
 TEST_F(ProxyAttackEndToEndTest, BlockedRequestsNeverReachAnOriginHoweverWritten) {
-  ASSERT_NO_FATAL_FAILURE(launch(blocking(attackPatterns())));
+  ASSERT_NO_FATAL_FAILURE(launchWithPrivateNames(blocking(attackPatterns())));
   const std::string here = here_.authority(), blocked = blocked_.authority();
   const std::string lookalike = get(here_, "/forbidden?inside");
   const std::string smuggled = request("GET", "/forbidden?smuggled", host(here));
@@ -622,25 +647,18 @@ std::optional<std::string> localAddress() {
 }
 
 TEST_F(ProxyAttackEndToEndTest, AnAddressOfABlockedNameIsBlockedHoweverWritten) {
-  // The blocked name resolves, through a hosts file of the program's own (bound over
-  // /etc/hosts in a mount namespace of its own), to an address of this machine where an
-  // origin listens: loopback addresses are what hosts files answer for names they block, so
-  // they never count.
+  // The blocked name resolves, through a hosts file of the program's own, to an address of
+  // this machine where an origin listens: loopback addresses are what hosts files answer for
+  // names they block, so they never count.
   const std::optional<std::string> address = localAddress();
   if (!address) GTEST_SKIP() << "this machine has no address but loopback";
-  const std::string unshare = ::geteuid() == 0 ? "-m" : "-rm";
-  if (std::system(("/usr/bin/unshare " + unshare + " true 2>/dev/null").c_str()) != 0) {
-    GTEST_SKIP() << "no mount namespace can be made here";
-  }
   KeepAliveOrigin origin(*address);
   ASSERT_NE(origin.port(), 0) << "no origin on " << *address;
   app_.emplace();
-  const std::string hosts = app_->dir() / "hosts";
-  std::ofstream(hosts) << "127.0.0.1 localhost\n" << *address << " blocked-name.test\n";
+  const std::vector<std::string> prefix = privateNames(*address + " blocked-name.test\n");
+  if (prefix.empty()) GTEST_SKIP() << "no mount namespace can be made here";
   app_->writeConfig(blocking({"blocked-name.test"}));
-  ASSERT_TRUE(app_->start({"/usr/bin/unshare", unshare, "/bin/sh", "-c",
-                           "mount --bind \"$0\" /etc/hosts && exec \"$@\"", hosts}))
-      << app_->log();
+  ASSERT_TRUE(app_->start(prefix)) << app_->log();
 
   auto statusOf = [&](const std::string& bytes, std::string_view method) {
     RawClient client(app_->proxyPort());
