@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "MainApp/HttpRequestParser.h"
+
 namespace zelto {
 
 std::string_view HttpResponse::reasonPhrase(int status) {
@@ -102,6 +104,18 @@ std::string HttpResponse::format(int status, std::string_view contentType, std::
 std::string HttpResponse::formatKeepingOpen(int status, std::string_view contentType,
                                             std::string_view body, const Fields& extraFields) {
   return formatted(status, contentType, body, extraFields, false);
+}
+
+void HttpResponse::appendFields(std::string& text, const Fields& fields,
+                                const std::vector<std::string_view>& dropped) {
+  for (const auto& field : fields) {
+    if (std::any_of(dropped.begin(), dropped.end(), [&](std::string_view hop) {
+          return HttpRequestParser::equalsIgnoringCase(field.first, hop);
+        })) {
+      continue;
+    }
+    text += field.first + ": " + oneLine(field.second) + "\r\n";
+  }
 }
 
 std::string HttpResponse::plain(int status, std::string_view reason) {

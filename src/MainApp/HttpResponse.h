@@ -33,6 +33,10 @@ class HttpResponse {
   // The field names every "Connection" field of `fields` lists (hop-by-hop, like the field
   // itself), blanks trimmed; views into `fields`.
   static std::vector<std::string_view> connectionTokens(const Fields& fields);
+  // Appends "Name: value" lines of `fields`, values on one line, but for those whose names
+  // (in any case) are among `dropped`.
+  static void appendFields(std::string& text, const Fields& fields,
+                           const std::vector<std::string_view>& dropped);
 };
 
 }  // namespace zelto

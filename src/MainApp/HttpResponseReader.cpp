@@ -38,14 +38,7 @@ std::string HttpResponseHead::forClient(bool close) const {
   }
   std::string text =
       "HTTP/1.1 " + std::to_string(status) + ' ' + HttpResponse::oneLine(reason) + "\r\n";
-  for (const auto& field : headers) {
-    if (std::any_of(dropped.begin(), dropped.end(), [&](std::string_view hop) {
-          return HttpRequestParser::equalsIgnoringCase(field.first, hop);
-        })) {
-      continue;
-    }
-    text += field.first + ": " + HttpResponse::oneLine(field.second) + "\r\n";
-  }
+  HttpResponse::appendFields(text, headers, dropped);
   if (close && !switching) text += "Connection: close\r\n";
   text += "\r\n";
   return text;

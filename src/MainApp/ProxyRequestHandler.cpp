@@ -50,27 +50,20 @@ bool ProxyRequestHandler::isLoopTarget(std::string_view host, int port, int prox
 std::string ProxyRequestHandler::rewriteHead(const HttpRequestHead& head,
                                              const NormalizedURL& url) {
   const bool upgrade = head.upgrade && !head.isConnect;
-  // The fields the Connection field names are hop-by-hop too.
+  // The fields the Connection field names are hop-by-hop too; a protocol switch keeps what it
+  // switches to.
   std::vector<std::string_view> dropped(kDropped.begin(), kDropped.end());
-  for (std::string_view token : HttpResponse::connectionTokens(head.headers)) {
-    if (!(upgrade && HttpRequestParser::equalsIgnoringCase(token, "Upgrade"))) {
-      dropped.push_back(token);
-    }
+  for (std::string_view token : HttpResponse::connectionTokens(head.headers))
+    dropped.push_back(token);
+  if (upgrade) {
+    std::erase_if(dropped, [](std::string_view name) {
+      return HttpRequestParser::equalsIgnoringCase(name, "Upgrade");
+    });
   }
   std::string text = head.method + ' ' + url.requestTarget() + " HTTP/" +
                      std::to_string(head.versionMajor) + '.' + std::to_string(head.versionMinor) +
                      "\r\nHost: " + url.authority() + "\r\n";
-  for (const auto& field : head.headers) {
-    const std::string& name = field.first;
-    const std::string& value = field.second;
-    const bool keep = upgrade && HttpRequestParser::equalsIgnoringCase(name, "Upgrade");
-    if (!keep && std::any_of(dropped.begin(), dropped.end(), [&](std::string_view hop) {
-          return HttpRequestParser::equalsIgnoringCase(name, hop);
-        })) {
-      continue;
-    }
-    text += name + ": " + HttpResponse::oneLine(value) + "\r\n";
-  }
+  HttpResponse::appendFields(text, head.headers, dropped);
   if (upgrade) {
     text += "Connection: Upgrade\r\n";
   } else if (!head.keepAlive) {
