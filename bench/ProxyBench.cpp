@@ -36,7 +36,7 @@
 #include "MainApp/ProxyServer.h"
 #include "Platform/Linux/AresResolver.h"
 #include "Platform/Linux/FileDescriptor.h"
-#include "Platform/Linux/TcpListener.h"
+#include "Platform/Linux/UvNetwork.h"
 #include "Platform/Linux/UvRunLoop.h"
 #include "Support/FakeClock.h"
 #include "Support/TestEnv.h"
@@ -134,7 +134,8 @@ class Proxy {
   explicit Proxy(ProxyServer::Decider decider) {
     loop_.call([&] {
       resolver_ = std::move(*AresResolver::create(loop_.loop(), clock_));
-      server_ = std::make_unique<ProxyServer>(loop_.loop(), *resolver_, std::move(decider));
+      server_ = std::make_unique<ProxyServer>(loop_.loop(), clock_, network_, *resolver_,
+                                              std::move(decider));
       started_ = server_->start(0).ok();
     });
   }
@@ -157,7 +158,7 @@ class Proxy {
   int startSink() {
     int port = 0;
     loop_.call([&] {
-      auto listener = TcpListener::listen(loop_.loop(), "127.0.0.1", 0, [this](auto stream) {
+      auto listener = network_.listen("127.0.0.1", 0, [this](auto stream) {
         sinkStream_ = std::move(stream);
         sinkStream_->startReading(
             [this](std::string_view bytes) {
@@ -177,6 +178,7 @@ class Proxy {
  private:
   LoopThread loop_;
   SystemClock clock_;
+  UvNetwork network_{loop_.loop()};
   std::unique_ptr<AresResolver> resolver_;
   std::unique_ptr<ProxyServer> server_;
   bool started_ = false;

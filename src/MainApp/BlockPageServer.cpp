@@ -26,10 +26,10 @@ bool isAddressInUse(const Status& status) {
 class BlockPageServer::Connection {
  public:
   Connection(BlockPageServer& server, std::unique_ptr<TcpStream> client)
-      : server_(server), client_(std::move(client)), timer_(server.loop_, [this] { end(); }) {}
+      : server_(server), client_(std::move(client)) {}
 
   void start() {
-    timer_.start(kHeadTimeoutSeconds);
+    timer_ = server_.loop_.addTimer(kHeadTimeoutSeconds, 0, [this] { end(); });
     client_->startReading([this](std::string_view bytes) { onData(bytes); },
                           [this](const Status&) { end(); });
   }
@@ -64,11 +64,11 @@ class BlockPageServer::Connection {
   BlockPageServer& server_;
   std::unique_ptr<TcpStream> client_;
   HttpRequestParser parser_;
-  UvTimer timer_;
+  std::unique_ptr<Registration> timer_;
 };
 
-BlockPageServer::BlockPageServer(UvRunLoop& loop, Responder responder)
-    : loop_(loop), responder_(std::move(responder)), retryTimer_(loop, [this] { retry(); }) {}
+BlockPageServer::BlockPageServer(RunLoop& loop, Network& network, Responder responder)
+    : loop_(loop), network_(network), responder_(std::move(responder)) {}
 
 BlockPageServer::~BlockPageServer() { stop(); }
 
@@ -104,13 +104,13 @@ Status BlockPageServer::start(int port) {
   stop();
   wantedPort_ = port;
   Status listened = listen();
-  if (!listened.ok()) retryTimer_.start(kRetrySeconds);
+  if (!listened.ok()) retryTimer_ = loop_.addTimer(kRetrySeconds, 0, [this] { retry(); });
   return listened;
 }
 
 Status BlockPageServer::listen() {
   auto onAccept = [this](std::unique_ptr<TcpStream> client) { accept(std::move(client)); };
-  auto listener4 = TcpListener::listen(loop_, "127.0.0.1", wantedPort_, onAccept);
+  auto listener4 = network_.listen("127.0.0.1", wantedPort_, onAccept);
   if (!listener4.ok()) {
     if (isAddressInUse(listener4.status()) && !ownerLogged_) {
       ownerLogged_ = true;
@@ -121,7 +121,7 @@ Status BlockPageServer::listen() {
   }
   ownerLogged_ = false;
   listener4_ = std::move(*listener4);
-  auto listener6 = TcpListener::listen(loop_, "::1", listener4_->port(), onAccept);
+  auto listener6 = network_.listen("::1", listener4_->port(), onAccept);
   if (listener6.ok()) {
     listener6_ = std::move(*listener6);
   } else {
@@ -134,14 +134,14 @@ Status BlockPageServer::listen() {
 void BlockPageServer::retry() {
   if (Status listened = listen(); !listened.ok()) {
     log::debug("Block page server still can't listen: {}", listened.message());
-    retryTimer_.start(kRetrySeconds);
+    retryTimer_ = loop_.addTimer(kRetrySeconds, 0, [this] { retry(); });
   }
 }
 
 int BlockPageServer::port() const { return listener4_ ? listener4_->port() : 0; }
 
 void BlockPageServer::stop() {
-  retryTimer_.stop();
+  retryTimer_.reset();
   ownerLogged_ = false;
   listener4_.reset();
   listener6_.reset();

@@ -27,10 +27,9 @@
 
 #include "MainApp/BlockPage.h"
 #include "MainApp/HttpRequestParser.h"
-#include "Platform/Linux/SocketAddress.h"
-#include "Platform/Linux/TcpListener.h"
-#include "Platform/Linux/UvRunLoop.h"
-#include "Platform/Linux/UvTimer.h"
+#include "Platform/Network.h"
+#include "Platform/RunLoop.h"
+#include "Platform/SocketAddress.h"
 #include "Platform/Status.h"
 
 namespace zelto {
@@ -45,7 +44,8 @@ class BlockPageServer {
   static constexpr double kRetrySeconds = 1;
   static constexpr size_t kMaxConnections = 512;
 
-  BlockPageServer(UvRunLoop& loop, Responder responder);
+  // Timers run on `loop` and sockets come from `network`; both outlive the server.
+  BlockPageServer(RunLoop& loop, Network& network, Responder responder);
   ~BlockPageServer();
   BlockPageServer(const BlockPageServer&) = delete;
   BlockPageServer& operator=(const BlockPageServer&) = delete;
@@ -76,11 +76,12 @@ class BlockPageServer {
   void remove(Connection* connection);
   void followCapacity();
 
-  UvRunLoop& loop_;
+  RunLoop& loop_;
+  Network& network_;
   Responder responder_;
   int wantedPort_ = 0;
   bool ownerLogged_ = false;  // who holds the port, in this run of failures
-  UvTimer retryTimer_;
+  std::unique_ptr<Registration> retryTimer_;
   std::unique_ptr<TcpListener> listener4_;
   std::unique_ptr<TcpListener> listener6_;
   std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;

@@ -29,7 +29,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Platform/Linux/HostResolver.h"
+#include "Platform/HostResolver.h"
 #include "Platform/RunLoop.h"
 
 namespace zelto {

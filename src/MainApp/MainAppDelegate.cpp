@@ -15,7 +15,9 @@
 #include "Platform/Linux/InotifyFileWatcher.h"
 #include "Platform/Linux/LibnotifyNotifier.h"
 #include "Platform/Linux/LinuxProcessTable.h"
+#include "Platform/Linux/UvNetwork.h"
 #include "Platform/Linux/UvRunLoop.h"
+#include "Platform/Linux/UvTcpStream.h"
 #include "Platform/Log.h"
 #include "Platform/Memory.h"
 #include "Platform/NotificationCenter.h"
@@ -35,7 +37,7 @@ class ThreadPoolResolver final : public HostResolver {
   explicit ThreadPoolResolver(UvRunLoop& loop) : loop_(loop) {}
   std::unique_ptr<Registration> resolve(const std::string& host, int port,
                                         Callback callback) override {
-    return TcpStream::resolve(loop_, host, port, std::move(callback));
+    return UvTcpStream::resolve(loop_, host, port, std::move(callback));
   }
 
  private:
@@ -139,10 +141,12 @@ void MainAppDelegate::startServers(UvRunLoop& loop) {
   log::info("{} file descriptors: up to {} proxy and {} block page connections", limit,
             proxyConnections, pageConnections);
 
-  blockPage_ = std::make_unique<BlockPageServer>(loop, [this](const std::string& method,
-                                                              const std::string& target) {
-    return BlockPage::respond(*zelto_, method, target, proxy_ ? proxy_->port() : 0, quoteIndex_++);
-  });
+  network_ = std::make_unique<UvNetwork>(loop);
+  blockPage_ = std::make_unique<BlockPageServer>(
+      loop, *network_, [this](const std::string& method, const std::string& target) {
+        return BlockPage::respond(*zelto_, method, target, proxy_ ? proxy_->port() : 0,
+                                  quoteIndex_++);
+      });
   blockPage_->setMaxConnections(pageConnections);
   followBlockPagePort();
 
@@ -158,7 +162,8 @@ void MainAppDelegate::startServers(UvRunLoop& loop) {
   ProxyServer::Options options;
   options.maxConnections = proxyConnections;
   proxy_ = std::make_unique<ProxyServer>(
-      loop, *resolver_, [this](const ProxyRequest& request) { return decide(request); }, options);
+      loop, Env::clock(), *network_, *resolver_,
+      [this](const ProxyRequest& request) { return decide(request); }, options);
   blockedAddresses_->onChange([this] { proxy_->redecide(); });
   const int port = proxyPort();
   if (Status started = proxy_->start(port); !started.ok()) {

@@ -27,7 +27,9 @@
 #include "Platform/DesktopNotifier.h"
 #include "Platform/ExecutableWatch.h"
 #include "Platform/FileWatcher.h"
-#include "Platform/Linux/HostResolver.h"
+#include "Platform/HostResolver.h"
+#include "Platform/Linux/UvRunLoop.h"
+#include "Platform/Network.h"
 #include "Platform/ProcessTable.h"
 #include "Platform/RunLoop.h"
 
@@ -73,6 +75,7 @@ class MainAppDelegate final : public ApplicationDelegate {
   std::unique_ptr<DesktopNotifier> notifier_;
   std::unique_ptr<ScriptRunner> scripts_;
   std::unique_ptr<AppBlocker> appBlocker_;
+  std::unique_ptr<Network> network_;  // before the servers, which use it
   std::unique_ptr<BlockPageServer> blockPage_;
   std::unique_ptr<HostResolver> resolver_;
   std::unique_ptr<BlockedAddresses> blockedAddresses_;

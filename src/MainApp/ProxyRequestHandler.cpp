@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "MainApp/HttpResponse.h"
-#include "Platform/Linux/SocketAddress.h"
+#include "Platform/SocketAddress.h"
 
 namespace zelto {
 

@@ -275,8 +275,8 @@ class ProxyServer::Connection {
       answer(HttpResponse::plain(403, "loop"));
       return;
     }
-    step_ = TcpStream::connect(
-        server_.loop_, std::move(addresses),
+    step_ = server_.network_.connect(
+        std::move(addresses),
         [this](Result<std::unique_ptr<TcpStream>> upstream) { onConnected(std::move(upstream)); });
   }
 
@@ -530,35 +530,31 @@ class ProxyServer::Connection {
   bool ending_ = false;
 };
 
-ProxyServer::ProxyServer(UvRunLoop& loop, HostResolver& resolver, Decider decider)
-    : ProxyServer(loop, resolver, std::move(decider), Options()) {}
-
-ProxyServer::ProxyServer(UvRunLoop& loop, HostResolver& resolver, Decider decider, Options options)
+ProxyServer::ProxyServer(RunLoop& loop, const Clock& clock, Network& network,
+                         HostResolver& resolver, Decider decider, Options options)
     : loop_(loop),
+      clock_(clock),
+      network_(network),
       resolver_(resolver),
       decider_(std::move(decider)),
-      options_(options),
-      sweeper_(loop, [this] { sweep(); }),
-      retryTimer_(loop, [this] { retry(); }) {}
+      options_(options) {}
 
 ProxyServer::~ProxyServer() { stop(); }
 
-double ProxyServer::now() const {
-  return static_cast<double>(uv_now(const_cast<UvRunLoop&>(loop_).loop())) / 1000.0;
-}
+double ProxyServer::now() const { return clock_.monotonicSeconds(); }
 
 Status ProxyServer::start(int port) {
   stop();
   wantedPort_ = port;
   Status listened = listen();
-  if (!listened.ok()) retryTimer_.start(kRetrySeconds);
+  if (!listened.ok()) retryTimer_ = loop_.addTimer(kRetrySeconds, 0, [this] { retry(); });
   return listened;
 }
 
 Status ProxyServer::listen() {
   auto listener =
-      TcpListener::listen(loop_, "127.0.0.1", wantedPort_,
-                          [this](std::unique_ptr<TcpStream> client) { accept(std::move(client)); });
+      network_.listen("127.0.0.1", wantedPort_,
+                      [this](std::unique_ptr<TcpStream> client) { accept(std::move(client)); });
   if (!listener.ok()) {
     if (!ownerLogged_ && wantedPort_ != 0) {
       ownerLogged_ = true;
@@ -575,23 +571,26 @@ Status ProxyServer::listen() {
                             reason.message(), connections_.size()));
   });
   log::info("Filtering proxy listening on 127.0.0.1:{}", listener_->port());
-  sweep();
+  const double shortest = std::min({options_.headTimeoutSeconds, options_.connectTimeoutSeconds,
+                                    options_.idleTimeoutSeconds, options_.slowHeadSeconds});
+  const double interval = std::clamp(shortest / 4, 0.01, 1.0);
+  sweeper_ = loop_.addTimer(interval, interval, [this] { sweep(); });
   return Status::success();
 }
 
 void ProxyServer::retry() {
   if (Status listened = listen(); !listened.ok()) {
     log::debug("The proxy still can't listen: {}", listened.message());
-    retryTimer_.start(kRetrySeconds);
+    retryTimer_ = loop_.addTimer(kRetrySeconds, 0, [this] { retry(); });
   }
 }
 
 int ProxyServer::port() const { return listener_ ? listener_->port() : 0; }
 
 void ProxyServer::stop() {
-  retryTimer_.stop();
+  retryTimer_.reset();
   ownerLogged_ = false;
-  sweeper_.stop();
+  sweeper_.reset();
   listener_.reset();
   connections_.clear();
 }
@@ -667,9 +666,6 @@ void ProxyServer::sweep() {
   }
   if (outOfDescriptors_ && listener_) listener_->resume();
   followCapacity();
-  const double shortest = std::min({options_.headTimeoutSeconds, options_.connectTimeoutSeconds,
-                                    options_.idleTimeoutSeconds, options_.slowHeadSeconds});
-  if (listener_) sweeper_.start(std::clamp(shortest / 4, 0.01, 1.0));
 }
 
 void ProxyServer::redecide() {

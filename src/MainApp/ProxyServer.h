@@ -32,10 +32,10 @@
 #include "MainApp/HttpRequestParser.h"
 #include "MainApp/ProxyRequest.h"
 #include "MainApp/ProxyVerdict.h"
-#include "Platform/Linux/HostResolver.h"
-#include "Platform/Linux/TcpListener.h"
-#include "Platform/Linux/UvRunLoop.h"
-#include "Platform/Linux/UvTimer.h"
+#include "Platform/Clock.h"
+#include "Platform/HostResolver.h"
+#include "Platform/Network.h"
+#include "Platform/RunLoop.h"
 #include "Platform/Status.h"
 
 namespace zelto {
@@ -55,8 +55,13 @@ class ProxyServer {
     HttpRequestParser::Limits limits;
   };
 
-  ProxyServer(UvRunLoop& loop, HostResolver& resolver, Decider decider);
-  ProxyServer(UvRunLoop& loop, HostResolver& resolver, Decider decider, Options options);
+  // Timers run on `loop`, deadlines are read from `clock`'s monotonic time, sockets come from
+  // `network` and names are looked up by `resolver`; all four outlive the server.
+  ProxyServer(RunLoop& loop, const Clock& clock, Network& network, HostResolver& resolver,
+              Decider decider, Options options);
+  ProxyServer(RunLoop& loop, const Clock& clock, Network& network, HostResolver& resolver,
+              Decider decider)
+      : ProxyServer(loop, clock, network, resolver, std::move(decider), Options()) {}
   ~ProxyServer();
   ProxyServer(const ProxyServer&) = delete;
   ProxyServer& operator=(const ProxyServer&) = delete;
@@ -91,14 +96,16 @@ class ProxyServer {
   void followCapacity();
   double now() const;
 
-  UvRunLoop& loop_;
+  RunLoop& loop_;
+  const Clock& clock_;
+  Network& network_;
   HostResolver& resolver_;
   Decider decider_;
   Options options_;
   std::unique_ptr<TcpListener> listener_;
   std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
-  UvTimer sweeper_;
-  UvTimer retryTimer_;
+  std::unique_ptr<Registration> sweeper_;
+  std::unique_ptr<Registration> retryTimer_;
   int wantedPort_ = 0;
   bool ownerLogged_ = false;
   bool outOfDescriptors_ = false;

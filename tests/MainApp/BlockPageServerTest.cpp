@@ -7,6 +7,9 @@
 
 #include "MainApp/BlockPageServer.h"
 #include "Platform/Linux/PortOwner.h"
+#include "Platform/Linux/UvNetwork.h"
+#include "Support/FakeNetwork.h"
+#include "Support/FakeRunLoop.h"
 #include "Support/LogCapture.h"
 #include "Support/LoopbackClient.h"
 #include "Support/RunLoopUntil.h"
@@ -31,14 +34,14 @@ class BlockPageServerTest : public ::testing::Test {
 
   std::unique_ptr<BlockPageServer> makeServer() {
     return std::make_unique<BlockPageServer>(
-        loop_, [this](const std::string& method, const std::string& target) {
+        loop_, network_, [this](const std::string& method, const std::string& target) {
           asked_.push_back(method + " " + target);
           return HttpAnswer{200, "text/html; charset=utf-8", "<p>blocked</p>"};
         });
   }
 
   std::string exchange(const std::string& request, const std::string& ip = "127.0.0.1") {
-    LoopbackClient client(loop_, server_->port(), request, ip);
+    LoopbackClient client(network_, server_->port(), request, ip);
     EXPECT_TRUE(runLoopUntil(loop_, [&] { return client.ended; }));
     return client.received;
   }
@@ -46,11 +49,12 @@ class BlockPageServerTest : public ::testing::Test {
 
   // A listener of the test's own at any free port of 127.0.0.1 (or `ip`).
   std::unique_ptr<TcpListener> holdPort(const std::string& ip = "127.0.0.1") {
-    auto held = TcpListener::listen(loop_, ip, 0, [](std::unique_ptr<TcpStream>) {});
+    auto held = network_.listen(ip, 0, [](std::unique_ptr<TcpStream>) {});
     return held.ok() ? std::move(*held) : nullptr;
   }
 
   UvRunLoop loop_;
+  UvNetwork network_{loop_};
   std::unique_ptr<BlockPageServer> server_;
   std::vector<std::string> asked_;
 };
@@ -68,7 +72,7 @@ TEST_F(BlockPageServerTest, AnswersOnceAndCloses) {
             std::string(kPageAnswer) + "<p>blocked</p>");
   // ::1 as well, where the machine has it.
   LoopbackClient v6(
-      loop_, server_->port(),
+      network_, server_->port(),
       "GET /proxy.pac HTTP/1.1\r\nHost: [::1]:" + std::to_string(server_->port()) + "\r\n\r\n",
       "::1");
   ASSERT_TRUE(runLoopUntil(loop_, [&] { return v6.ended; }));
@@ -175,7 +179,7 @@ TEST_F(BlockPageServerTest, KeepsTryingAHeldPortAndNamesItsHolderOnce) {
   held.reset();
   ASSERT_TRUE(runLoopUntil(
       loop_, [&] { return server->port() == port; }, 5));
-  LoopbackClient client(loop_, port, "GET /proxy.pac HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  LoopbackClient client(network_, port, "GET /proxy.pac HTTP/1.1\r\nHost: localhost\r\n\r\n");
   ASSERT_TRUE(runLoopUntil(loop_, [&] { return client.ended; }));
   EXPECT_EQ(client.received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
 }
@@ -191,6 +195,31 @@ TEST_F(BlockPageServerTest, PortOwnerNamesTheListeningProcess) {
   v4.reset();  // closed once the loop runs
   EXPECT_TRUE(
       runLoopUntil(loop_, [&] { return PortOwner::describe(released) == PortOwner::kUnknown; }));
+}
+
+// On simulated time: a head that doesn't come whole is closed at the limit and not before, and
+// at the cap a new connection waits until one closes.
+TEST(BlockPageServerTimeTest, SlowHeadsCloseAtTheLimitAndConnectionsWaitAtTheCap) {
+  FakeClock clock;
+  FakeRunLoop loop(clock);
+  testing::FakeNetwork network(loop);
+  BlockPageServer server(loop, network, [](const std::string&, const std::string&) {
+    return HttpAnswer{200, "text/plain", "ok"};
+  });
+  server.setMaxConnections(1);
+  ASSERT_TRUE(server.start(0).ok());
+  LoopbackClient slow(network, server.port(), "GET /block/ HTTP/1.1\r\nHost: local");
+  LoopbackClient waiting(network, server.port(), "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  loop.advance(BlockPageServer::kHeadTimeoutSeconds - 1);
+  EXPECT_FALSE(slow.ended || waiting.ended);
+  EXPECT_EQ(server.connectionCount(), 1u);
+  loop.advance(2);
+  loop.runUntilIdle();
+  EXPECT_TRUE(slow.ended);
+  EXPECT_EQ(slow.received, "");
+  EXPECT_TRUE(waiting.ended);
+  EXPECT_EQ(waiting.received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << waiting.received;
+  EXPECT_EQ(server.connectionCount(), 0u);
 }
 
 TEST(BlockPageServerPeerTest, AnswersLoopbackPeersOnly) {

@@ -6,8 +6,9 @@
 #include "App/Blocking/Helpers/ZeltoURL.h"
 #include "MainApp/BlockPage.h"
 #include "MainApp/BlockPageServer.h"
+#include "Support/FakeNetwork.h"
+#include "Support/FakeRunLoop.h"
 #include "Support/LoopbackClient.h"
-#include "Support/RunLoopUntil.h"
 #include "Tools/zeltoctl/CommandsFixture.h"
 
 namespace zelto {
@@ -146,14 +147,17 @@ TEST_F(BlockPageTest, AnyBlockedAddressLeadsToABlockPageTheServerAnswers) {
   EXPECT_EQ(ZeltoURL::getZeltoURLFromProxyURL(location), longUrl.substr(0, 1999));
 
   // And the server answers it with the page.
-  UvRunLoop loop;
-  BlockPageServer server(loop, [&](const std::string& method, const std::string& target) {
+  FakeClock clock;
+  FakeRunLoop loop(clock);
+  testing::FakeNetwork network(loop);
+  BlockPageServer server(loop, network, [&](const std::string& method, const std::string& target) {
     return BlockPage::respond(zelto, method, target, 8920, 0);
   });
   ASSERT_TRUE(server.start(0).ok());
   testing::LoopbackClient client(
-      loop, server.port(), "GET " + targetOf(location) + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
-  ASSERT_TRUE(testing::runLoopUntil(loop, [&] { return client.ended; }));
+      network, server.port(), "GET " + targetOf(location) + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  loop.runUntilIdle();
+  ASSERT_TRUE(client.ended);
   EXPECT_EQ(client.received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << client.received.substr(0, 80);
   EXPECT_THAT(client.received, HasSubstr("<code>http://x.example/\xC3\xA9\xC3\xA9"));
   EXPECT_THAT(client.received, HasSubstr("…</code>"));

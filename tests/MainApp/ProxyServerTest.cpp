@@ -5,20 +5,20 @@
 
 #include "MainApp/ProxyRequestHandler.h"
 #include "MainApp/ProxyServer.h"
-#include "Platform/Linux/TcpListener.h"
 #include "Support/FakeHostResolver.h"
+#include "Support/FakeNetwork.h"
+#include "Support/FakeRunLoop.h"
 #include "Support/LogCapture.h"
 #include "Support/LoopbackClient.h"
-#include "Support/RunLoopUntil.h"
 
 namespace zelto {
 namespace {
 
 using testing::FakeHostResolver;
+using testing::FakeNetwork;
 using testing::LoopbackClient;
-using testing::runLoopUntil;
 
-// A far end on the test's loop: keeps what each connection sends and runs `onData` on it.
+// A far end on the test's network: keeps what each connection sends and runs `onData` on it.
 struct Origin {
   struct Peer {
     std::unique_ptr<TcpStream> stream;
@@ -26,8 +26,8 @@ struct Origin {
     bool ended = false;
   };
 
-  explicit Origin(UvRunLoop& loop, std::function<void(Peer&)> onData) : onData(std::move(onData)) {
-    listener = std::move(*TcpListener::listen(loop, "127.0.0.1", 0, [this](auto stream) {
+  explicit Origin(Network& network, std::function<void(Peer&)> onData) : onData(std::move(onData)) {
+    listener = std::move(*network.listen("127.0.0.1", 0, [this](auto stream) {
       peers.push_back(std::make_unique<Peer>());
       Peer& peer = *peers.back();
       peer.stream = std::move(stream);
@@ -36,9 +36,13 @@ struct Origin {
             peer.received.append(bytes);
             this->onData(peer);
           },
-          [&peer](const Status&) {
+          [this, &peer](const Status&) {
             peer.ended = true;
-            peer.stream.reset();
+            if (onEnd) {
+              onEnd(peer);
+            } else {
+              peer.stream.reset();
+            }
           });
     }));
   }
@@ -62,6 +66,7 @@ struct Origin {
   }
 
   std::function<void(Peer&)> onData;
+  std::function<void(Peer&)> onEnd;  // none: the connection is closed
   std::unique_ptr<TcpListener> listener;
   std::vector<std::unique_ptr<Peer>> peers;
 };
@@ -77,7 +82,7 @@ class ProxyServerTest : public ::testing::Test {
 
   void startProxy(ProxyServer::Options options = {}) {
     proxy_ = std::make_unique<ProxyServer>(
-        loop_, resolver_,
+        loop_, clock_, network_, resolver_,
         [this](const ProxyRequest& request) {
           asked_.push_back(request);
           if (request.host == "blocked.example" || request.url.find("/forbidden") != npos) {
@@ -95,17 +100,24 @@ class ProxyServerTest : public ::testing::Test {
 
   // The whole answer to `request`, sent on a connection of its own.
   std::string exchange(const std::string& request) {
-    LoopbackClient client(loop_, proxy_->port(), request);
-    EXPECT_TRUE(runLoopUntil(loop_, [&] { return client.ended; })) << request;
+    LoopbackClient client(network_, proxy_->port(), request);
+    EXPECT_TRUE(settled([&] { return client.ended; })) << request;
     return client.received;
   }
 
+  // Turns the loop until nothing is left to do now, then looks at `condition`.
+  bool settled(const std::function<bool()>& condition) {
+    loop_.runUntilIdle();
+    return condition();
+  }
   bool allClosed() {
-    return runLoopUntil(loop_, [&] { return proxy_->connectionCount() == 0; });
+    return settled([&] { return proxy_->connectionCount() == 0; });
   }
 
   static constexpr size_t npos = std::string::npos;
-  UvRunLoop loop_;
+  FakeClock clock_;
+  FakeRunLoop loop_{clock_};
+  FakeNetwork network_{loop_};
   FakeHostResolver resolver_{loop_};
   std::unique_ptr<ProxyServer> proxy_;
   std::vector<ProxyRequest> asked_;
@@ -154,7 +166,7 @@ TEST_F(ProxyServerTest, PassesARequestUpstreamByteForByte) {
       "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(responseBody.size()) + "\r\n\r\n" +
       responseBody;
   bool answered = false;
-  Origin origin(loop_, [&](Origin::Peer& peer) {
+  Origin origin(network_, [&](Origin::Peer& peer) {
     if (answered || peer.received.size() < peer.received.find("\r\n\r\n") + 4 + requestBody.size())
       return;
     answered = true;
@@ -163,16 +175,16 @@ TEST_F(ProxyServerTest, PassesARequestUpstreamByteForByte) {
   startProxy();
   const std::string authority = "127.0.0.1:" + std::to_string(origin.port());
   // The client holds back reading: the proxy has to hold the answer back too.
-  LoopbackClient client(loop_, proxy_->port(),
+  LoopbackClient client(network_, proxy_->port(),
                         "POST http://user:pw@" + authority +
                             "/up/load?x=1#frag HTTP/1.1\r\nHost: elsewhere.example\r\n"
                             "Proxy-Connection: keep-alive\r\nConnection: X-Hop, keep-alive\r\n"
                             "X-Hop: 1\r\nTE: trailers\r\nX-Kept: yes\r\nContent-Length: " +
                             std::to_string(requestBody.size()) + "\r\n\r\n" + requestBody,
                         "127.0.0.1", /*holdReading=*/true);
-  ASSERT_TRUE(runLoopUntil(loop_, [&] { return answered; }));
+  ASSERT_TRUE(settled([&] { return answered; }));
   client.readNow();
-  ASSERT_TRUE(runLoopUntil(loop_, [&] { return client.received.size() >= response.size(); }));
+  ASSERT_TRUE(settled([&] { return client.received.size() >= response.size(); }));
   EXPECT_TRUE(client.received == response) << client.received.substr(0, 200);
   EXPECT_FALSE(client.ended);  // kept alive
 
@@ -187,17 +199,17 @@ TEST_F(ProxyServerTest, PassesARequestUpstreamByteForByte) {
 // or hidden after a body; the allowed ones share one upstream connection.
 TEST_F(ProxyServerTest, DecidesEveryRequestOnAKeptConnection) {
   std::vector<std::string> heads;
-  Origin origin(loop_, Origin::keepAlive(heads));
+  Origin origin(network_, Origin::keepAlive(heads));
   startProxy();
   const std::string base = "http://origin.test:" + std::to_string(origin.port());
-  LoopbackClient client(loop_, proxy_->port());
-  ASSERT_TRUE(runLoopUntil(loop_, [&] { return client.connected; }));
+  LoopbackClient client(network_, proxy_->port());
+  ASSERT_TRUE(settled([&] { return client.connected; }));
   std::string expected;
   for (int i = 0; i < 20; ++i) {
     const std::string path = "/page" + std::to_string(i);
     client.send("GET " + base + path + " HTTP/1.1\r\nHost: origin.test\r\n\r\n");
     expected += answerTo(path);
-    ASSERT_TRUE(runLoopUntil(loop_, [&] { return client.received == expected; }))
+    ASSERT_TRUE(settled([&] { return client.received == expected; }))
         << i << ": " << client.received;
   }
   ASSERT_EQ(origin.peers.size(), 1u);
@@ -238,17 +250,17 @@ TEST_F(ProxyServerTest, DecidesEveryRequestOnAKeptConnection) {
 }
 
 TEST_F(ProxyServerTest, TunnelsConnectWithTheBytesSentEarly) {
-  Origin echo(loop_,
+  Origin echo(network_,
               [](Origin::Peer& peer) { peer.stream->write(std::exchange(peer.received, {})); });
   startProxy();
   LoopbackClient client(
-      loop_, proxy_->port(),
+      network_, proxy_->port(),
       "CONNECT 127.0.0.1:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\nearly ");
   const std::string established = "HTTP/1.1 200 Connection Established\r\n\r\n";
-  ASSERT_TRUE(runLoopUntil(loop_, [&] { return client.received == established + "early "; }))
+  ASSERT_TRUE(settled([&] { return client.received == established + "early "; }))
       << client.received;
   client.send("ping");
-  ASSERT_TRUE(runLoopUntil(loop_, [&] { return client.received == established + "early ping"; }));
+  ASSERT_TRUE(settled([&] { return client.received == established + "early ping"; }));
   EXPECT_EQ(asked_.at(0).url, "https://127.0.0.1:" + std::to_string(echo.port()) + "/");
   EXPECT_TRUE(asked_.at(0).hostIsAddress);
   EXPECT_EQ(resolver_.lookups(), 0u);  // an address is never looked up
@@ -256,7 +268,7 @@ TEST_F(ProxyServerTest, TunnelsConnectWithTheBytesSentEarly) {
   // Blocked now: the open tunnel is decided again and closed.
   refuseAll_ = true;
   proxy_->redecide();
-  EXPECT_TRUE(runLoopUntil(loop_, [&] { return client.ended; }));
+  EXPECT_TRUE(settled([&] { return client.ended; }));
   EXPECT_TRUE(allClosed());
 }
 
@@ -291,7 +303,7 @@ TEST_F(ProxyServerTest, AnswersMalformedLoopingAndUnreachableRequests) {
   // A port nothing listens on any more; a name that doesn't resolve.
   int closedPort = 0;
   {
-    Origin gone(loop_, [](Origin::Peer&) {});
+    Origin gone(network_, [](Origin::Peer&) {});
     closedPort = gone.port();
   }
   EXPECT_EQ(exchange("GET http://127.0.0.1:" + std::to_string(closedPort) + "/ HTTP/1.1\r\n\r\n")
@@ -306,40 +318,122 @@ TEST_F(ProxyServerTest, NewConnectionsWaitAtTheCapAndSlowHeadsMakeRoom) {
   testing::LogCapture logs;
   ProxyServer::Options options;
   options.maxConnections = 2;
-  options.slowHeadSeconds = 0.2;
   startProxy(options);
-  LoopbackClient first(loop_, proxy_->port());  // silent: only age makes them go
-  LoopbackClient second(loop_, proxy_->port());
-  ASSERT_TRUE(runLoopUntil(loop_, [&] { return proxy_->connectionCount() == 2; }));
+  LoopbackClient first(network_, proxy_->port());  // silent: only age makes them go
+  LoopbackClient second(network_, proxy_->port());
+  ASSERT_TRUE(settled([&] { return proxy_->connectionCount() == 2; }));
   // The third waits in the queue (not closed) until the slow heads are closed for it.
   std::vector<std::string> heads;
-  Origin origin(loop_, Origin::keepAlive(heads));
+  Origin origin(network_, Origin::keepAlive(heads));
   LoopbackClient third(
-      loop_, proxy_->port(),
+      network_, proxy_->port(),
       "GET http://a.example:" + std::to_string(origin.port()) + "/whole HTTP/1.1\r\n\r\n");
-  ASSERT_TRUE(runLoopUntil(loop_, [&] { return third.received == answerTo("/whole"); }))
-      << third.received;
+  loop_.advance(options.slowHeadSeconds - 0.5);
+  EXPECT_TRUE(settled([&] { return third.received.empty() && !first.ended; }));
+  loop_.advance(1);
+  ASSERT_TRUE(settled([&] { return third.received == answerTo("/whole"); })) << third.received;
   EXPECT_TRUE(first.ended && second.ended);
   EXPECT_EQ(logs.countStartingWith("Proxy overloaded:"), 1u);  // one episode, one line
 }
 
-TEST_F(ProxyServerTest, TimesOutSlowHeadsAndIdleTunnels) {
-  ProxyServer::Options options;
-  options.headTimeoutSeconds = 0.2;
-  options.idleTimeoutSeconds = 0.2;
-  startProxy(options);
-  LoopbackClient slow(loop_, proxy_->port(), "GET http://a.example/ HTTP/1.1\r\n");
-  ASSERT_TRUE(runLoopUntil(loop_, [&] { return slow.ended; }));
-  EXPECT_TRUE(slow.received.empty());
+// Each limit in time ends what it limits, and not before: a head that doesn't come whole, a
+// connect that doesn't complete, an origin that doesn't answer, a tunnel where nothing moves.
+TEST_F(ProxyServerTest, TimeLimitsEndWhatTheyLimitAndNothingEarlier) {
+  startProxy();
+  const ProxyServer::Options limits;
+  network_.swallowConnects("192.0.2.9");
+  Origin silent(network_, [](Origin::Peer&) {});
+  const std::string origin = "127.0.0.1:" + std::to_string(silent.port());
+  struct Case {
+    const char* name;
+    std::string request;
+    double limit;
+    std::string answer;  // the start of what the client gets
+  };
+  const std::vector<Case> cases = {
+      {"head", "GET http://a.example/ HTTP/1.1\r\n", limits.headTimeoutSeconds, ""},
+      {"connect", "GET http://192.0.2.9/ HTTP/1.1\r\n\r\n", limits.connectTimeoutSeconds,
+       "HTTP/1.1 504 Gateway Timeout\r\n"},
+      {"answer", "GET http://" + origin + "/ HTTP/1.1\r\n\r\n", limits.idleTimeoutSeconds,
+       "HTTP/1.1 504 Gateway Timeout\r\n"},
+      {"tunnel", "CONNECT " + origin + " HTTP/1.1\r\n\r\n", limits.idleTimeoutSeconds,
+       "HTTP/1.1 200 Connection Established\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    LoopbackClient client(network_, proxy_->port(), c.request);
+    loop_.advance(c.limit - 1);
+    ASSERT_TRUE(settled([&] { return !client.ended; })) << c.name;
+    if (c.answer.starts_with("HTTP/1.1 200")) {
+      client.send("still here");  // traffic moves the tunnel's limit on
+      loop_.advance(c.limit - 1);
+      ASSERT_TRUE(settled([&] { return !client.ended; })) << c.name;
+    }
+    loop_.advance(2);
+    EXPECT_TRUE(settled([&] { return client.ended; })) << c.name;
+    EXPECT_EQ(client.received.rfind(c.answer, 0), 0u) << c.name << ": " << client.received;
+    client.close();
+    EXPECT_TRUE(allClosed()) << c.name;
+  }
+  EXPECT_EQ(silent.peers.size(), 2u);
+  for (const auto& peer : silent.peers) EXPECT_TRUE(peer->ended);
+}
 
-  Origin silent(loop_, [](Origin::Peer&) {});
-  LoopbackClient tunnel(loop_, proxy_->port(),
-                        "CONNECT 127.0.0.1:" + std::to_string(silent.port()) + " HTTP/1.1\r\n\r\n");
-  ASSERT_TRUE(runLoopUntil(loop_, [&] { return tunnel.ended; }));
-  EXPECT_EQ(tunnel.received, "HTTP/1.1 200 Connection Established\r\n\r\n");
-  EXPECT_TRUE(
-      runLoopUntil(loop_, [&] { return silent.peers.size() == 1 && silent.peers[0]->ended; }));
-  EXPECT_EQ(proxy_->connectionCount(), 0u);
+// A side that stops sending still gets everything meant for it, and the connection ends once
+// both sides are done.
+TEST_F(ProxyServerTest, HalfClosedConnectionsFinishWhatIsUnderWay) {
+  std::string request;
+  Origin origin(network_, [&](Origin::Peer& peer) {
+    request = peer.received;
+    if (request.find("\r\n\r\n") != npos) peer.stream->write(answerTo("/a"));
+  });
+  startProxy();
+  const std::string base = "127.0.0.1:" + std::to_string(origin.port());
+  LoopbackClient client(network_, proxy_->port(), "GET http://" + base + "/a HTTP/1.1\r\n\r\n");
+  client.shutdownAfterFirstBytes = true;
+  ASSERT_TRUE(settled([&] { return client.ended; }));
+  EXPECT_EQ(client.received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << client.received;
+  EXPECT_NE(client.received.find("Connection: close"), npos) << client.received;
+  EXPECT_TRUE(allClosed());
+
+  // A tunnel: each side's end reaches the other; bytes still flow the other way meanwhile.
+  Origin echo(network_,
+              [](Origin::Peer& peer) { peer.stream->write(std::exchange(peer.received, {})); });
+  echo.onEnd = [](Origin::Peer& peer) { peer.stream->shutdown(); };
+  LoopbackClient tunnel(network_, proxy_->port(),
+                        "CONNECT 127.0.0.1:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(settled([&] { return proxy_->connectionCount() == 1; }));
+  tunnel.send("last words");
+  tunnel.shutdown();
+  ASSERT_TRUE(settled([&] { return tunnel.ended; }));
+  EXPECT_EQ(tunnel.received, "HTTP/1.1 200 Connection Established\r\n\r\nlast words");
+  EXPECT_TRUE(allClosed());
+}
+
+// Out of descriptors, new connections wait in the queue (none is taken only to be dropped), the
+// episode is logged once, and they are served once descriptors are back; an upstream connect
+// that can't get one is answered 502.
+TEST_F(ProxyServerTest, ConnectionsWaitWhileDescriptorsRunOut) {
+  testing::LogCapture logs;
+  std::vector<std::string> heads;
+  Origin origin(network_.outside(), Origin::keepAlive(heads));
+  startProxy();
+  const std::string port = std::to_string(origin.port());
+  const std::string request = "GET http://127.0.0.1:" + port + "/x HTTP/1.1\r\n\r\n";
+  LoopbackClient early(network_.outside(), proxy_->port(), request);
+  ASSERT_TRUE(settled([&] { return early.received == answerTo("/x"); }));
+  network_.setOutOfDescriptors(true);
+  early.send("GET http://origin.test:" + port + "/y HTTP/1.1\r\n\r\n");  // a new upstream
+  LoopbackClient first(network_.outside(), proxy_->port(), request);
+  LoopbackClient second(network_.outside(), proxy_->port(), request);
+  loop_.advance(3);
+  EXPECT_TRUE(settled([&] { return first.received.empty() && !first.ended && !second.ended; }));
+  EXPECT_NE(early.received.find("HTTP/1.1 502 "), npos) << early.received;
+  EXPECT_EQ(logs.countStartingWith("Proxy overloaded: cannot accept"), 1u);
+
+  network_.setOutOfDescriptors(false);
+  loop_.advance(1.5);
+  EXPECT_TRUE(settled([&] { return first.received == answerTo("/x"); })) << first.received;
+  EXPECT_EQ(second.received, first.received);
 }
 
 TEST(ProxyRequestHandlerTest, RewritesHeadsFromTheUrlAndKnowsItsOwnAddress) {

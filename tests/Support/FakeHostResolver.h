@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Linux/HostResolver.h"
+#include "Platform/HostResolver.h"
 #include "Platform/RunLoop.h"
 
 namespace zelto::testing {

@@ -1,6 +1,7 @@
-// LoopbackClient: a TCP client for the server tests, on the test's own UvRunLoop: connects to a
-// port on 127.0.0.1 (or ::1), sends what it is given and keeps everything it receives until the
-// server closes. Reading can be held back, to leave the server with bytes it can't deliver.
+// LoopbackClient: a TCP client for the server tests, through the test's Network (real sockets or
+// FakeNetwork): connects to a port on 127.0.0.1 (or ::1), sends what it is given and keeps
+// everything it receives until the server closes. Reading can be held back, to leave the server
+// with bytes it can't deliver.
 //
 // The loop's thread (the test's); destroy before the loop.
 #pragma once
@@ -10,19 +11,18 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Linux/TcpStream.h"
-#include "Platform/Linux/UvRunLoop.h"
+#include "Platform/Network.h"
 
 namespace zelto::testing {
 
 class LoopbackClient {
  public:
-  LoopbackClient(UvRunLoop& loop, int port, std::string firstBytes = {},
+  LoopbackClient(Network& network, int port, std::string firstBytes = {},
                  const std::string& ip = "127.0.0.1", bool holdReading = false)
       : firstBytes_(std::move(firstBytes)), holdReading_(holdReading) {
     std::vector<SocketAddress> addresses;
     if (auto address = SocketAddress::parse(ip, port); address.ok()) addresses.push_back(*address);
-    step_ = TcpStream::connect(loop, addresses, [this](Result<std::unique_ptr<TcpStream>> stream) {
+    step_ = network.connect(addresses, [this](Result<std::unique_ptr<TcpStream>> stream) {
       if (!stream.ok()) {
         ended = true;
         return;
@@ -33,6 +33,7 @@ class LoopbackClient {
                             [this](const Status&) { ended = true; });
       if (holdReading_) stream_->pauseReading();
       send(std::exchange(firstBytes_, {}));
+      if (shutdownAfterFirstBytes) stream_->shutdown();
     });
   }
 
@@ -43,7 +44,12 @@ class LoopbackClient {
     if (stream_) stream_->resumeReading();
   }
   void close() { stream_.reset(); }
+  // Ends sending; the server may still answer.
+  void shutdown() {
+    if (stream_) stream_->shutdown();
+  }
 
+  bool shutdownAfterFirstBytes = false;  // set before the connection is made
   bool connected = false;
   bool ended = false;  // the server closed (or the connection failed)
   std::string received;

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "Platform/Clock.h"
-#include "Platform/Linux/HostResolver.h"
+#include "Platform/HostResolver.h"
 #include "Platform/Linux/UvRunLoop.h"
 
 namespace zelto {

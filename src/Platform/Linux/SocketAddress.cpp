@@ -1,4 +1,4 @@
-#include "Platform/Linux/SocketAddress.h"
+#include "Platform/SocketAddress.h"
 
 #include <arpa/inet.h>
 #include <uv.h>

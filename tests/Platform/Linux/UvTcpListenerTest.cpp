@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Platform/Linux/FileDescriptor.h"
-#include "Platform/Linux/TcpListener.h"
+#include "Platform/Linux/UvTcpListener.h"
 #include "Support/RunLoopUntil.h"
 
 namespace zelto {
@@ -26,11 +26,11 @@ FileDescriptor connectTo(int port) {
 
 // Connections wait in the queue while the listener is paused and while descriptors run out;
 // none is accepted only to be dropped, and the listener takes them once it can.
-TEST(TcpListenerTest, LeavesConnectionsQueuedWhilePausedOrOutOfDescriptors) {
+TEST(UvTcpListenerTest, LeavesConnectionsQueuedWhilePausedOrOutOfDescriptors) {
   UvRunLoop loop;
   std::vector<std::unique_ptr<TcpStream>> accepted;
-  auto listener = TcpListener::listen(loop, "127.0.0.1", 0,
-                                      [&](auto stream) { accepted.push_back(std::move(stream)); });
+  auto listener = UvTcpListener::listen(
+      loop, "127.0.0.1", 0, [&](auto stream) { accepted.push_back(std::move(stream)); });
   ASSERT_TRUE(listener.ok());
   int exhausted = 0;
   (*listener)->onExhausted([&](const Status& reason) {

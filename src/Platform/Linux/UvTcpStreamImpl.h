@@ -1,4 +1,4 @@
-// TcpStreamImpl: the state behind a TcpStream, shared by TcpStream and TcpListener only. It
+// UvTcpStream::Impl: the state behind a UvTcpStream, shared with UvTcpListener only. It
 // outlives its stream until libuv has closed the handle; `closed` keeps callbacks from running
 // once the owner has let go.
 //
@@ -9,11 +9,11 @@
 
 #include <memory>
 
-#include "Platform/Linux/TcpStream.h"
+#include "Platform/Linux/UvTcpStream.h"
 
 namespace zelto {
 
-struct TcpStream::Impl {
+struct UvTcpStream::Impl {
   uv_tcp_t handle{};
   DataCallback onData;
   EndCallback onEnd;
@@ -30,6 +30,6 @@ struct TcpStream::Impl {
   static void tryNext(const std::shared_ptr<void>& step);
 };
 
-using TcpStreamImpl = TcpStream::Impl;
+using TcpStreamImpl = UvTcpStream::Impl;
 
 }  // namespace zelto

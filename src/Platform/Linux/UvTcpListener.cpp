@@ -1,4 +1,4 @@
-#include "Platform/Linux/TcpListener.h"
+#include "Platform/Linux/UvTcpListener.h"
 
 #include <errno.h>
 #include <netinet/in.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "Platform/Linux/FileDescriptor.h"
-#include "Platform/Linux/TcpStreamImpl.h"
+#include "Platform/Linux/UvTcpStreamImpl.h"
 
 namespace zelto {
 
@@ -31,7 +31,7 @@ bool isExhaustion(int error) {
 
 // The socket is our own (not libuv's listening stream): libuv would accept and close
 // connections when descriptors run out, where this leaves them queued.
-struct TcpListener::State {
+struct UvTcpListener::State {
   uv_poll_t poll{};
   uv_timer_t retry{};  // tries again after running out of descriptors
   FileDescriptor socket;
@@ -94,13 +94,13 @@ struct TcpListener::State {
         continue;
       }
       (void)accepted.release();  // the stream's handle owns it now
-      onAccept(std::unique_ptr<TcpStream>(new TcpStream(impl)));
+      onAccept(std::unique_ptr<TcpStream>(new UvTcpStream(impl)));
     }
   }
 };
 
-Result<std::unique_ptr<TcpListener>> TcpListener::listen(UvRunLoop& loop, const std::string& ip,
-                                                         int port, AcceptCallback onAccept) {
+Result<std::unique_ptr<TcpListener>> UvTcpListener::listen(UvRunLoop& loop, const std::string& ip,
+                                                           int port, AcceptCallback onAccept) {
   Result<SocketAddress> address = SocketAddress::parse(ip, port);
   if (!address.ok()) return address.status();
   const int family = address->family();
@@ -135,23 +135,23 @@ Result<std::unique_ptr<TcpListener>> TcpListener::listen(UvRunLoop& loop, const 
   state->poll.data = state;
   state->retry.data = state;
   state->follow();
-  std::unique_ptr<TcpListener> listener(new TcpListener(state));
+  std::unique_ptr<UvTcpListener> listener(new UvTcpListener(state));
   listener->port_ = SocketAddress::fromSockaddr(reinterpret_cast<sockaddr*>(&bound))->port();
-  return listener;
+  return std::unique_ptr<TcpListener>(std::move(listener));
 }
 
-TcpListener::~TcpListener() { state_->close(); }
+UvTcpListener::~UvTcpListener() { state_->close(); }
 
-void TcpListener::onExhausted(ExhaustedCallback callback) {
+void UvTcpListener::onExhausted(ExhaustedCallback callback) {
   state_->onExhausted = std::move(callback);
 }
 
-void TcpListener::pause() {
+void UvTcpListener::pause() {
   state_->paused = true;
   state_->follow();
 }
 
-void TcpListener::resume() {
+void UvTcpListener::resume() {
   if (!state_->paused && !state_->exhausted) return;
   state_->paused = false;
   state_->exhausted = false;
@@ -159,6 +159,6 @@ void TcpListener::resume() {
   state_->follow();
 }
 
-bool TcpListener::isPaused() const { return state_->paused || state_->exhausted; }
+bool UvTcpListener::isPaused() const { return state_->paused || state_->exhausted; }
 
 }  // namespace zelto

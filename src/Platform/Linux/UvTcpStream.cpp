@@ -1,11 +1,11 @@
-#include "Platform/Linux/TcpStream.h"
+#include "Platform/Linux/UvTcpStream.h"
 
 #include <uv.h>
 
 #include <array>
 #include <utility>
 
-#include "Platform/Linux/TcpStreamImpl.h"
+#include "Platform/Linux/UvTcpStreamImpl.h"
 
 namespace zelto {
 
@@ -42,28 +42,28 @@ void TcpStreamImpl::close() {
 }
 
 // ---------------------------------------------------------------------------
-// TcpStream
+// UvTcpStream
 
-TcpStream::TcpStream(Impl* impl) : impl_(impl) { uv_tcp_nodelay(&impl_->handle, 1); }
+UvTcpStream::UvTcpStream(Impl* impl) : impl_(impl) { uv_tcp_nodelay(&impl_->handle, 1); }
 
-TcpStream::~TcpStream() { close(); }
+UvTcpStream::~UvTcpStream() { close(); }
 
-void TcpStream::close() {
+void UvTcpStream::close() {
   if (impl_ == nullptr) return;
   impl_->close();
   impl_ = nullptr;
 }
 
-bool TcpStream::isOpen() const { return impl_ != nullptr; }
+bool UvTcpStream::isOpen() const { return impl_ != nullptr; }
 
-void TcpStream::startReading(DataCallback onData, EndCallback onEnd) {
+void UvTcpStream::startReading(DataCallback onData, EndCallback onEnd) {
   if (impl_ == nullptr) return;
   impl_->onData = std::move(onData);
   impl_->onEnd = std::move(onEnd);
   resumeReading();
 }
 
-void TcpStream::resumeReading() {
+void UvTcpStream::resumeReading() {
   if (impl_ == nullptr || impl_->reading || impl_->ended) return;
   impl_->reading = true;
   uv_read_start(
@@ -89,13 +89,13 @@ void TcpStream::resumeReading() {
       });
 }
 
-void TcpStream::pauseReading() {
+void UvTcpStream::pauseReading() {
   if (impl_ == nullptr || !impl_->reading) return;
   impl_->reading = false;
   uv_read_stop(reinterpret_cast<uv_stream_t*>(&impl_->handle));
 }
 
-void TcpStream::write(std::string bytes, WriteCallback done) {
+void UvTcpStream::write(std::string bytes, WriteCallback done) {
   if (impl_ == nullptr || impl_->shutDown || bytes.empty()) return;
   auto* request = new WriteRequest{{}, std::move(bytes), std::move(done), impl_};
   request->request.data = request;
@@ -119,11 +119,7 @@ void TcpStream::write(std::string bytes, WriteCallback done) {
   impl_->queued += request->bytes.size();
 }
 
-size_t TcpStream::writeNow(std::string_view bytes, WriteCallback done) {
-  return writeNow(std::span<const std::string_view>(&bytes, 1), std::move(done));
-}
-
-size_t TcpStream::writeNow(std::span<const std::string_view> pieces, WriteCallback done) {
+size_t UvTcpStream::writeNow(std::span<const std::string_view> pieces, WriteCallback done) {
   size_t total = 0;
   for (std::string_view piece : pieces) total += piece.size();
   if (impl_ == nullptr || impl_->shutDown || total == 0) return 0;
@@ -158,9 +154,9 @@ size_t TcpStream::writeNow(std::span<const std::string_view> pieces, WriteCallba
   return total - written;
 }
 
-size_t TcpStream::queuedBytes() const { return impl_ == nullptr ? 0 : impl_->queued; }
+size_t UvTcpStream::queuedBytes() const { return impl_ == nullptr ? 0 : impl_->queued; }
 
-void TcpStream::shutdown() {
+void UvTcpStream::shutdown() {
   if (impl_ == nullptr || impl_->shutDown) return;
   impl_->shutDown = true;
   auto* request = new uv_shutdown_t();
@@ -170,7 +166,7 @@ void TcpStream::shutdown() {
   }
 }
 
-std::optional<SocketAddress> TcpStream::peerAddress() const {
+std::optional<SocketAddress> UvTcpStream::peerAddress() const {
   if (impl_ == nullptr) return std::nullopt;
   sockaddr_storage storage{};
   int length = sizeof(storage);
@@ -180,7 +176,7 @@ std::optional<SocketAddress> TcpStream::peerAddress() const {
   return SocketAddress::fromSockaddr(reinterpret_cast<sockaddr*>(&storage));
 }
 
-std::optional<SocketAddress> TcpStream::localAddress() const {
+std::optional<SocketAddress> UvTcpStream::localAddress() const {
   if (impl_ == nullptr) return std::nullopt;
   sockaddr_storage storage{};
   int length = sizeof(storage);
@@ -196,7 +192,7 @@ std::optional<SocketAddress> TcpStream::localAddress() const {
 namespace {
 
 struct ResolveState {
-  TcpStream::ResolveCallback callback;
+  UvTcpStream::ResolveCallback callback;
   uv_getaddrinfo_t* request = nullptr;  // while libuv has it
   bool cancelled = false;
 };
@@ -230,8 +226,8 @@ struct ResolveStep : ResolveState {
 
 }  // namespace
 
-std::unique_ptr<Registration> TcpStream::resolve(UvRunLoop& loop, const std::string& host, int port,
-                                                 ResolveCallback callback) {
+std::unique_ptr<Registration> UvTcpStream::resolve(UvRunLoop& loop, const std::string& host,
+                                                   int port, ResolveCallback callback) {
   auto state = std::make_shared<ResolveStep>();
   state->callback = std::move(callback);
   auto* request = new ResolveRequest{{}, state};
@@ -286,7 +282,7 @@ struct ConnectStep {
   UvRunLoop* loop;
   std::vector<SocketAddress> addresses;
   size_t next = 0;
-  TcpStream::ConnectCallback callback;
+  Network::ConnectCallback callback;
   TcpStreamImpl* current = nullptr;  // the socket being connected
   std::string lastFailure = "no address to connect to";
   bool cancelled = false;
@@ -322,7 +318,7 @@ void TcpStreamImpl::tryNext(const std::shared_ptr<void>& opaque) {
           if (step->cancelled) return;  // the socket is already closing
           step->current = nullptr;
           if (status == 0) {
-            step->callback(std::unique_ptr<TcpStream>(new TcpStream(impl)));
+            step->callback(std::unique_ptr<TcpStream>(new UvTcpStream(impl)));
             return;
           }
           impl->close();
@@ -344,9 +340,9 @@ void TcpStreamImpl::tryNext(const std::shared_ptr<void>& opaque) {
   });
 }
 
-std::unique_ptr<Registration> TcpStream::connect(UvRunLoop& loop,
-                                                 std::vector<SocketAddress> addresses,
-                                                 ConnectCallback callback) {
+std::unique_ptr<Registration> UvTcpStream::connect(UvRunLoop& loop,
+                                                   std::vector<SocketAddress> addresses,
+                                                   Network::ConnectCallback callback) {
   auto step = std::make_shared<ConnectStep>();
   step->loop = &loop;
   step->addresses = std::move(addresses);

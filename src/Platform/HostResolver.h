@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Linux/SocketAddress.h"
 #include "Platform/Registration.h"
+#include "Platform/SocketAddress.h"
 #include "Platform/Status.h"
 
 namespace zelto {
