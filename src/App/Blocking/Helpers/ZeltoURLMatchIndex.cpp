@@ -78,6 +78,12 @@ uint64_t pieceKey(const char* bytes, uint32_t length) {
 // Fibonacci hashing: the high bits are the good ones.
 uint64_t mix(uint64_t key) { return key * 0x9e3779b97f4a7c15ULL; }
 
+// The first two bytes of `text`, zeros after its end, as a number that orders as they do.
+size_t bucketOf(std::string_view text) {
+  return (text.size() > 0 ? static_cast<unsigned char>(text[0]) << 8 : 0u) |
+         (text.size() > 1 ? static_cast<unsigned char>(text[1]) : 0u);
+}
+
 // The first eight bytes of `text`, zeros after its end, as a number that orders as they do:
 // a smaller head means a smaller text, an equal one says nothing.
 uint64_t headOf(std::string_view text) {
@@ -343,7 +349,6 @@ void ZeltoURLMatchIndex::buildPrefixTable(
     const auto id = static_cast<int32_t>(keyParent_.size());
     keyText_ += text;
     keyBegin_.push_back(static_cast<uint32_t>(keyText_.size()));
-    keyHead_.push_back(headOf(text));
     for (; i < prefixKeys.size() && prefixKeys[i].first == text; ++i) {
       keyMatchers_.push_back(prefixKeys[i].second);
     }
@@ -354,9 +359,10 @@ void ZeltoURLMatchIndex::buildPrefixTable(
     keyParent_.push_back(chain.empty() ? -1 : chain.back());
     chain.push_back(id);
   }
-  if (keyHead_.size() < kKeysForBuckets) return;
+  keyText_.shrink_to_fit();
+  if (keyParent_.size() < kKeysForBuckets) return;
   keyBucket_.assign(kBuckets + 1, 0);
-  for (uint64_t head : keyHead_) ++keyBucket_[(head >> 48) + 1];
+  for (size_t k = 0; k < keyParent_.size(); ++k) ++keyBucket_[bucketOf(key(k)) + 1];
   for (size_t b = 0; b < kBuckets; ++b) keyBucket_[b + 1] += keyBucket_[b];
 }
 
@@ -445,16 +451,15 @@ void ZeltoURLMatchIndex::addPrefixCandidates(std::string_view url,
   const std::string_view rest = hostAndRest(url);
   // The last key not after `rest`. Every key that begins `rest` begins that one too (a key
   // between the two would differ from `rest` before its end), so they are on its chain.
-  const uint64_t head = headOf(rest);
   size_t low = 0;
   size_t high = keyParent_.size();
   if (!keyBucket_.empty()) {
-    low = keyBucket_[head >> 48];
-    high = keyBucket_[(head >> 48) + 1];
+    low = keyBucket_[bucketOf(rest)];
+    high = keyBucket_[bucketOf(rest) + 1];
   }
   while (low < high) {
     const size_t middle = low + (high - low) / 2;
-    if (keyHead_[middle] < head || (keyHead_[middle] == head && key(middle) <= rest)) {
+    if (key(middle) <= rest) {
       low = middle + 1;
     } else {
       high = middle;

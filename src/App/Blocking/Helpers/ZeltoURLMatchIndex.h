@@ -108,7 +108,6 @@ class ZeltoURLMatchIndex {
   // its matchers (keyMatchers_ from keyMatchersBegin_[i] to keyMatchersBegin_[i + 1]).
   std::string keyText_;
   std::vector<uint32_t> keyBegin_{0};
-  std::vector<uint64_t> keyHead_;  // the first bytes of each, for quicker comparisons
   // For a long table, where the keys begin with each pair of first bytes: those beginning
   // with bytes b1 b2 are from keyBucket_[b1 * 256 + b2] on.
   std::vector<uint32_t> keyBucket_;

@@ -1,9 +1,11 @@
 #include "App/Blocking/Helpers/ZeltoURLMatcher.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
 #include "App/Blocking/Helpers/ZeltoURL.h"
+#include "Platform/Check.h"
 #include "Platform/Text.h"
 
 namespace zelto {
@@ -23,14 +25,30 @@ struct ZeltoURLMatcher::LazyRegex {
   std::optional<Regex> regex;     // set by the compilation, when it succeeded
 };
 
+// Lists of many thousand hosts are mostly matchers: keep them small.
+static_assert(sizeof(ZeltoURLMatcher) <= 64);
+
+const std::vector<std::pair<std::string, std::string>>& ZeltoURLMatcher::replacements() {
+  static const auto* table = [] {
+    const auto whole = ZeltoURL::wholeReplacements();
+    auto* sorted = new std::vector<std::pair<std::string, std::string>>(whole.begin(), whole.end());
+    ZELTO_CHECK(sorted->size() < 255, "patterns replaced whole: one byte indexes them");
+    return sorted;
+  }();
+  return *table;
+}
+
 ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
-    : isWhitelisted_(isWhitelisted), originalPattern_(Text::lowercase(pattern)) {
+    : originalPattern_(Text::lowercase(pattern)), isWhitelisted_(isWhitelisted) {
   if (originalPattern_.empty()) return;  // matches nothing
   std::string_view text = originalPattern_;
 
-  static const auto whole = ZeltoURL::wholeReplacements();
-  if (auto replaced = whole.find(originalPattern_); replaced != whole.end()) {
-    replacedText_ = &replaced->second;
+  const auto& table = replacements();
+  auto replaced =
+      std::lower_bound(table.begin(), table.end(), originalPattern_,
+                       [](const auto& entry, const std::string& key) { return entry.first < key; });
+  if (replaced != table.end() && replaced->first == originalPattern_) {
+    replaced_ = static_cast<uint8_t>(replaced - table.begin() + 1);
     text = replaced->second;
   }
 
@@ -38,7 +56,7 @@ ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
     isWhitelisted_ = text.front() == '+';
     priority_ = true;
     text.remove_prefix(1);
-    if (replacedText_ == nullptr) textBegin_ = 1;
+    if (replaced_ == 0) textBegin_ = 1;
   }
 
   if ((text.starts_with('/') && text.ends_with('/')) || text.find('*') != std::string::npos) {
@@ -86,9 +104,10 @@ ZeltoURLMatcher::ZeltoURLMatcher(const std::string& pattern, bool isWhitelisted)
 
 ZeltoURLMatcher::Prefix ZeltoURLMatcher::prefix(size_t i) const {
   const uint8_t code = prefixCodes_[i];
-  std::string_view rest = replacedText_ != nullptr
-                              ? std::string_view(*replacedText_).substr(priority_ ? 1 : 0)
-                              : std::string_view(originalPattern_).substr(textBegin_);
+  std::string_view rest =
+      replaced_ != 0
+          ? std::string_view(replacements()[replaced_ - 1].second).substr(priority_ ? 1 : 0)
+          : std::string_view(originalPattern_).substr(textBegin_);
   if ((code & kStem) != 0) rest.remove_suffix(1);
   return {kBefore[code & 0x7], rest};
 }

@@ -26,6 +26,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Platform/Regex.h"
@@ -78,23 +79,27 @@ class ZeltoURLMatcher {
   const std::optional<Regex>& regex() const;
 
  private:
-  bool isWhitelisted_ = false;
-  bool exactMatch_ = false;
-  bool isRegex_ = false;
-  bool priority_ = false;
+  // The table of patterns replaced whole, in order, for `replaced_` to point into.
+  static const std::vector<std::pair<std::string, std::string>>& replacements();
+
   std::string originalPattern_;
+  struct LazyRegex;
+  std::shared_ptr<LazyRegex> regex_;  // regex matchers only
   // A plain pattern's prefixes are not stored but described, a byte each: which scheme and
   // "www." part comes first (an index into a table of five), and whether the stem follows
   // rather than the whole text. The text is originalPattern_ from textBegin_ on, or, for a
-  // pattern replaced whole, replacedText_ (a table entry that outlives every matcher). A list of
-  // many thousand hosts is held in little more than their own bytes.
+  // pattern replaced whole, the replacement (replaced_ is one more than its index in the
+  // table; 0: none). A list of many thousand hosts is held in little more than their own bytes:
+  // a matcher is 64 bytes.
   static constexpr size_t kMostPrefixes = 9;
-  const std::string* replacedText_ = nullptr;
-  uint32_t textBegin_ = 0;
   std::array<uint8_t, kMostPrefixes> prefixCodes_{};
   uint8_t prefixCount_ = 0;
-  struct LazyRegex;
-  std::shared_ptr<LazyRegex> regex_;  // regex matchers only
+  uint8_t replaced_ = 0;
+  uint8_t textBegin_ = 0;
+  bool isWhitelisted_ : 1 = false;
+  bool exactMatch_ : 1 = false;
+  bool isRegex_ : 1 = false;
+  bool priority_ : 1 = false;
 };
 
 }  // namespace zelto

@@ -128,8 +128,9 @@ void ZeltoURLMatcherManager::updateMatches() {
   isWhitelisted_ = profile != nullptr && profile->enableWhitelistWebsites;
   sites_ = profile != nullptr ? profile->websiteListInForce() : std::vector<std::string>();
   built_ = false;
-  matches_ = {};
-  index_ = {};
+  // Assigned afresh, not `= {}`, which would keep the old buffers.
+  matches_ = std::vector<ZeltoURLMatcher>();
+  index_ = ZeltoURLMatchIndex();
 }
 
 void ZeltoURLMatcherManager::build() const {
@@ -150,7 +151,7 @@ void ZeltoURLMatcherManager::build() const {
   }
   matches_ = std::move(matches);
   index_ = ZeltoURLMatchIndex(matches_);
-  sites_ = {};
+  sites_ = std::vector<std::string>();  // the buffer too: a long list is megabytes
   built_ = true;
 }
 
