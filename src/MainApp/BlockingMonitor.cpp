@@ -1,7 +1,6 @@
 #include "MainApp/BlockingMonitor.h"
 
 #include "Platform/Log.h"
-#include "Tools/zeltoctl/BlockState.h"
 
 namespace zelto {
 
@@ -28,9 +27,11 @@ BlockingMonitor::Phase BlockingMonitor::phaseNamed(const std::string& name) {
 
 void BlockingMonitor::evaluate() {
   zelto_.refreshPrefs();
-  const BlockState state = BlockState::observe(zelto_);
-  const Phase next =
-      !state.running ? Phase::kOff : (state.breaking ? Phase::kBreak : Phase::kEnforcing);
+  const BlockingPhase observed = BlockingPhase::of(zelto_);
+  zelto_.isZeltoing = observed.running;
+  const Phase next = observed.kind == BlockingPhase::Kind::kEnforcing ? Phase::kEnforcing
+                     : observed.kind == BlockingPhase::Kind::kBreak   ? Phase::kBreak
+                                                                      : Phase::kOff;
   const Phase previous = phase_;
   phase_ = next;
   if (next != previous) {
@@ -39,7 +40,7 @@ void BlockingMonitor::evaluate() {
   }
 
   timer_.reset();
-  nextMoment_ = foreseeNextMoment(state);
+  nextMoment_ = foreseeNextMoment(observed);
   if (!nextMoment_) {
     log::debug("No change of the blocking phase foreseen");
     return;
@@ -49,7 +50,7 @@ void BlockingMonitor::evaluate() {
   timer_ = loop_.addTimer(delay, 0, [this] { evaluate(); });
 }
 
-std::optional<Date> BlockingMonitor::foreseeNextMoment(const BlockState& state) {
+std::optional<Date> BlockingMonitor::foreseeNextMoment(const BlockingPhase& observed) {
   const Date now = zelto_.now();
   std::optional<Date> earliest;
   auto consider = [&](std::optional<Date> moment) {
@@ -57,14 +58,13 @@ std::optional<Date> BlockingMonitor::foreseeNextMoment(const BlockState& state) 
     if (!moment || !moment->isGreaterDate(now)) return;
     if (!earliest || earliest->isGreaterDate(*moment)) earliest = moment;
   };
-  consider(state.endsAt);
-  consider(state.breakEndsAt);
+  consider(observed.endsAt);
+  consider(observed.breakEndsAt);
   const ZeltoPreferences* prefs = zelto_.prefs();
   // A timer's own end, even when a schedule keeps the period going past it: the phase doesn't
   // change then, but the evaluation costs nothing and keeps the rule simple.
-  if (state.running && zelto_.isTimer() && prefs) consider(prefs->zeltoUnblockDate);
-  const double untilBlock = zelto_.getTimeIntervalUntilBlock();
-  if (untilBlock >= 0) consider(now.addingTimeInterval(untilBlock));
+  if (observed.running && zelto_.isTimer() && prefs) consider(prefs->zeltoUnblockDate);
+  consider(observed.startsAt);
   return earliest;
 }
 

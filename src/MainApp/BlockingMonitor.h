@@ -2,8 +2,10 @@
 // off, and tells its owner each time that changes.
 //
 // Each evaluation decides from scratch: it reads the configuration again (a file that fails to
-// load keeps the last good record), asks the controller whether a period runs and whether a
-// break runs, and, when the phase differs from the last one, calls the handler with both. It
+// load keeps the last good record), takes the blocking phase (BlockingPhase, the answer every
+// program gives; an imminent period is still off here), tells the controller whether a period
+// runs (`isZeltoing`), and, when the phase differs from the last one, calls the handler with
+// both. It
 // then sets one timer for the next moment the phase could change on its own: the end of the
 // timer or of the scheduled run in force, the end of the break, or the start of the next
 // scheduled period. There is no polling: the owner evaluates again when the configuration file
@@ -21,13 +23,12 @@
 #include <optional>
 #include <string>
 
+#include "App/Controller/BlockingPhase.h"
 #include "App/Controller/Zelto.h"
 #include "Platform/Date.h"
 #include "Platform/RunLoop.h"
 
 namespace zelto {
-
-struct BlockState;
 
 class BlockingMonitor {
  public:
@@ -53,8 +54,8 @@ class BlockingMonitor {
   static Phase phaseNamed(const std::string& name);
 
  private:
-  // From the state this evaluation observed.
-  std::optional<Date> foreseeNextMoment(const BlockState& state);
+  // From the phase this evaluation observed.
+  std::optional<Date> foreseeNextMoment(const BlockingPhase& observed);
 
   RunLoop& loop_;
   Zelto& zelto_;

@@ -320,7 +320,9 @@ std::optional<BlockingMonitor::Phase> MainAppDelegate::rememberedPhase() const {
   if (runtimeDirectory_.empty()) return std::nullopt;
   auto text = Env::fileSystem().readFile(phaseFile(), 64);
   if (!text.ok()) return std::nullopt;
-  return BlockingMonitor::phaseNamed(Text::trimBlanks(*text));
+  // One line: the phase's name and a line end (which a trim of blanks would keep).
+  const std::string_view line = std::string_view(*text).substr(0, text->find_first_of("\r\n"));
+  return BlockingMonitor::phaseNamed(Text::trimBlanks(line));
 }
 
 }  // namespace zelto

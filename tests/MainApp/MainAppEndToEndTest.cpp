@@ -121,6 +121,31 @@ TEST_F(MainAppEndToEndTest, ScriptsRunAtStartAndEndAndEverythingPassesAfterwards
 
 // A program started during blocking is ended at once; a hidden one is frozen, and thawed when
 // blocking ends.
+// A restart in the middle of a period is no new start; a period that ended while the program
+// was down ends at its next start.
+TEST_F(MainAppEndToEndTest, RelaunchesMidPeriodStartNothingAndAMissedEndRunsAtTheNextStart) {
+  const std::string marks = app_.dir() / "marks";
+  const json profile = {{"zeltoScript", "echo start >> " + marks},
+                        {"unzeltoScript", "echo end >> " + marks}};
+  startWith(profile, 3600);
+  ASSERT_TRUE(eventually([&] { return readWholeFile(marks) == "start\n"; }))
+      << readWholeFile(marks);
+  auto killAndStart = [&](const json& config) {
+    app_.process().signal(SIGKILL);
+    app_.process().waitForExit();
+    app_.writeConfig(config);
+    return app_.start();
+  };
+  json config = MainAppUnderTest::timer(3600);
+  config["profiles"] = json::array({profile});
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(killAndStart(config)) << app_.log();
+  json ended = MainAppUnderTest::timer(-30);
+  ended["profiles"] = config["profiles"];
+  ASSERT_TRUE(killAndStart(ended)) << app_.log();
+  EXPECT_TRUE(eventually([&] { return readWholeFile(marks) == "start\nend\n"; }))
+      << readWholeFile(marks);
+}
+
 TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
   const std::string ended = app_.dir() / "ended", hidden = app_.dir() / "hidden";
   SleepingChild::copyProgram(ended);

@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "App/Blocking/Helpers/ZeltoUtils.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Schedules/NSTimeIntervalFormatter.h"
 #include "Platform/DateCalendar.h"
@@ -13,33 +12,8 @@ namespace zelto {
 
 BlockState BlockState::observe(Zelto& zelto) {
   BlockState state;
-  const ZeltoPreferences* prefs = zelto.prefs();
-  state.mode = ZeltoUtils::getZeltoTypeAsString(prefs ? prefs->zeltoType : 0);
-  state.scheduled = zelto.isScheduleBlocked();
-  state.running = zelto.shouldZelto() || state.scheduled;
+  static_cast<BlockingPhase&>(state) = BlockingPhase::of(zelto);
   zelto.isZeltoing = state.running;
-  if (!state.running) return state;
-
-  const Date now = zelto.now();
-  if (zelto.isTimer() && prefs && prefs->zeltoUnblockDate &&
-      prefs->zeltoUnblockDate->isGreaterDate(now)) {
-    state.endsAt = prefs->zeltoUnblockDate;
-  }
-  if (state.scheduled) {
-    if (auto end = zelto.getActiveEndSchedule();
-        end && (!state.endsAt || end->toDate().isGreaterDate(*state.endsAt))) {
-      state.endsAt = end->toDate();
-    }
-  }
-  if (zelto.isBreaking() && prefs && prefs->zeltoUnbreakDate) {
-    state.breaking = true;
-    state.breakEndsAt = prefs->zeltoUnbreakDate;
-  }
-  if (!zelto.canHardcoreUnzelto()) {
-    state.locked = true;
-    state.lockReason = state.scheduled ? "a scheduled period can't be ended early in hardcore mode"
-                                       : "this session must be completed (hardcore mode)";
-  }
   return state;
 }
 

@@ -4,8 +4,7 @@
 
 #include <algorithm>
 
-#include "Agent/App/Watchdog/LaunchDecision.h"
-#include "App/Blocking/Helpers/ZeltoUtils.h"
+#include "App/Controller/BlockingPhase.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Schedules/Schedule.h"
 #include "App/Data/Schedules/ScheduleHelpers.h"
@@ -37,8 +36,12 @@ std::string dayLabel(Date date, const std::string& zone) {
 
 nlohmann::json StatusReport::status(Zelto& zelto, Date now) {
   nlohmann::json out;
-  const ZeltoPreferences* prefs = zelto.prefs();
-  out["mode"] = ZeltoUtils::getZeltoTypeAsString(prefs ? prefs->zeltoType : 0);
+  // The answer the agent and the application give too.
+  const BlockingPhase phase = BlockingPhase::of(zelto);
+  out["phase"] = BlockingPhase::kindName(phase.kind);
+  out["locked"] = phase.locked;
+  if (phase.locked) out["lockReason"] = phase.lockReason;
+  out["mode"] = phase.mode;
   out["shouldZelto"] = zelto.shouldZelto();
   out["timeUntilUnblock"] = zelto.getTimeIntervalUntilUnblock();
   out["timeUntilBlock"] = zelto.getTimeIntervalUntilBlock();
@@ -49,9 +52,10 @@ nlohmann::json StatusReport::status(Zelto& zelto, Date now) {
   // How the end reads for the user while the schedule blocks (the main application shows it).
   out["scheduleEndText"] = ScheduleHelpers::unblockScheduleTimeWithDate(
       now, end ? std::optional<Date>(end->toDate()) : std::nullopt, zelto.timeZone());
-  out["canHardcoreUnzelto"] = zelto.canHardcoreUnzelto();
+  out["canHardcoreUnzelto"] = !phase.locked;
   out["shouldUnzelto"] = zelto.shouldUnzelto();
-  out["watchdog"] = LaunchDecision::decide(zelto).launch ? "launch" : "wait";
+  // The watchdog launches the application in every phase but off.
+  out["watchdog"] = phase.kind != BlockingPhase::Kind::kOff ? "launch" : "wait";
   return out;
 }
 
@@ -60,6 +64,11 @@ std::string StatusReport::statusText(const nlohmann::json& s) {
     return value < 0 ? std::string("none") : fmt::format("{:.0f} s", value);
   };
   std::string text;
+  text += fmt::format("Phase:                {}", s["phase"].get<std::string>());
+  if (s["locked"].get<bool>()) {
+    text += fmt::format(" (locked: {})", s["lockReason"].get<std::string>());
+  }
+  text += "\n";
   text += fmt::format("Mode:                 {}\n", s["mode"].get<std::string>());
   text += fmt::format("Blocking should be on: {}\n", s["shouldZelto"].get<bool>() ? "yes" : "no");
   text += fmt::format("Until unblock:        {}\n", seconds(s["timeUntilUnblock"].get<double>()));

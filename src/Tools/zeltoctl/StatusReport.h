@@ -14,11 +14,12 @@ namespace zelto {
 
 class StatusReport {
  public:
-  // The controller's answers at `now` (the controller's clock must read `now`):
-  // "mode", "shouldZelto", "timeUntilUnblock", "timeUntilBlock", "countDown",
-  // "isScheduleBlocked", "scheduleEnd", "scheduleEndText", "canHardcoreUnzelto",
-  // "shouldUnzelto" and "watchdog" ("launch" or "wait": the watchdog's own rule, for a main
-  // application that isn't running).
+  // The controller's answers at `now` (the controller's clock must read `now`): the blocking
+  // phase ("phase": off, imminent, break or blocking; "locked" and, when locked,
+  // "lockReason"), "mode", "shouldZelto", "timeUntilUnblock", "timeUntilBlock", "countDown",
+  // "isScheduleBlocked", "scheduleEnd", "scheduleEndText", "canHardcoreUnzelto" (not locked),
+  // "shouldUnzelto" and "watchdog" ("launch" or "wait": what the watchdog does, read off the
+  // same phase, for a main application that isn't running).
   static nlohmann::json status(Zelto& zelto, Date now);
   static std::string statusText(const nlohmann::json& status);
 

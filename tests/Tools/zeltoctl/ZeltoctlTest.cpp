@@ -50,7 +50,9 @@ class ZeltoctlTest : public ::testing::Test {
 
 TEST_F(ZeltoctlTest, AnswersForAWeekdaySchedule) {
   json midday = status("2026-12-09T12:00:00+01:00");  // a Wednesday
-  EXPECT_EQ(midday.size(), 11u);
+  EXPECT_EQ(midday.size(), 13u);
+  EXPECT_EQ(midday["phase"], "blocking");
+  EXPECT_EQ(midday["watchdog"], "launch");  // a period under way keeps the application running
   EXPECT_EQ(midday["isScheduleBlocked"], true);
   EXPECT_EQ(midday["scheduleEnd"], "2026-12-09T16:00:00.000Z");  // 17:00 in Berlin
   EXPECT_EQ(midday["mode"], "normal");
@@ -59,6 +61,7 @@ TEST_F(ZeltoctlTest, AnswersForAWeekdaySchedule) {
   EXPECT_EQ(soon["timeUntilBlock"], 240);
   EXPECT_EQ(soon["countDown"], 240);
   EXPECT_EQ(soon["watchdog"], "launch");
+  EXPECT_EQ(soon["phase"], "imminent");
   EXPECT_EQ(soon["scheduleEnd"], nullptr);
 
   json later = status("2026-12-09T08:54:00+01:00");

@@ -2,16 +2,15 @@
 
 namespace zelto {
 
-LaunchDecision LaunchDecision::decide(Zelto& zelto) {
-  if (zelto.shouldZelto()) return {true, Reason::kBlockingOn, -1};
-  // One moment for the whole decision: the schedule is made for it and asked about it.
-  const Date now = zelto.now();
-  zelto.updateScheduleWithDate(now);
-  const double untilBlock = zelto.getTimeIntervalUntilBlockWithDate(now);
-  if (untilBlock < 0) return {false, Reason::kNoSchedule, -1};
-  if (untilBlock <= Zelto::kScheduleLookAheadInterval) {
+LaunchDecision LaunchDecision::decide(Zelto& zelto) { return from(BlockingPhase::of(zelto)); }
+
+LaunchDecision LaunchDecision::from(const BlockingPhase& phase) {
+  if (phase.started) return {true, Reason::kBlockingOn, -1};
+  if (phase.scheduled) return {true, Reason::kScheduleInForce, -1};
+  if (!phase.startsAt) return {false, Reason::kNoSchedule, -1};
+  const double untilBlock = phase.startsAt->timeIntervalSinceDate(phase.at);
+  if (phase.kind == BlockingPhase::Kind::kImminent)
     return {true, Reason::kScheduleSoon, untilBlock};
-  }
   return {false, Reason::kScheduleTooFar, untilBlock};
 }
 

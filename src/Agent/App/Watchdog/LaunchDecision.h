@@ -1,26 +1,26 @@
-// LaunchDecision: the watchdog's one rule for starting a main application that isn't running.
-// Launch when blocking should be on now (`shouldZelto`), or when the next scheduled period
-// starts within the schedule look-ahead (300 seconds, inclusive); otherwise wait.
+// LaunchDecision: the watchdog's one rule for starting a main application that isn't running,
+// read off the blocking phase (BlockingPhase), so that it always agrees with what the
+// application enforces and zeltoctl reports. Launch when a block started by hand should be on
+// now (`shouldZelto`), when a scheduled period is in force, or when the next one starts within
+// the schedule look-ahead (300 seconds, inclusive); otherwise wait.
 //
-// `decide` asks the controller afresh: when blocking is not already on, it reads the controller's
-// "now" once, rebuilds the controller's generated schedule for that moment and asks it about
-// that same moment, so the schedule is built once per decision. Whether the main application runs
-// is not part of the rule; the caller asks that first. The watchdog acts on the answer, and
-// zeltoctl shows it, so both always agree.
+// Whether the main application runs is not part of the rule; the caller asks that first.
 //
 // Threads: the controller's thread.
 #pragma once
 
+#include "App/Controller/BlockingPhase.h"
 #include "App/Controller/Zelto.h"
 
 namespace zelto {
 
 struct LaunchDecision {
   enum class Reason {
-    kBlockingOn,      // blocking should be on now: launch
-    kScheduleSoon,    // the next scheduled period starts within the look-ahead: launch
-    kNoSchedule,      // no scheduled period ahead: wait
-    kScheduleTooFar,  // the next scheduled period starts later: wait
+    kBlockingOn,       // a block started by hand should be on now: launch
+    kScheduleInForce,  // a scheduled period is under way: launch
+    kScheduleSoon,     // the next scheduled period starts within the look-ahead: launch
+    kNoSchedule,       // no scheduled period ahead: wait
+    kScheduleTooFar,   // the next scheduled period starts later: wait
   };
 
   bool launch = false;
@@ -29,6 +29,7 @@ struct LaunchDecision {
   double untilBlock = -1;
 
   static LaunchDecision decide(Zelto& zelto);
+  static LaunchDecision from(const BlockingPhase& phase);
 };
 
 }  // namespace zelto

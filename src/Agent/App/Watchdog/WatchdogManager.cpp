@@ -64,6 +64,9 @@ void WatchdogManager::check() {
     case LaunchDecision::Reason::kBlockingOn:
       log::info("Detected that Zelto should be enabled");
       break;
+    case LaunchDecision::Reason::kScheduleInForce:
+      log::info("Launching Zelto ....a scheduled period is under way");
+      break;
     case LaunchDecision::Reason::kScheduleSoon:
       log::info("Launching Zelto ....next schedule happening soon {:f}s", decision.untilBlock);
       break;

@@ -122,26 +122,37 @@ TEST_F(WatchdogManagerTest, LaunchesTwoSecondsApartGoAheadAndEachSkippedOneIsRec
   EXPECT_EQ(loop_.scheduledTimers(), 0u);  // re-checks that have run are gone
 }
 
+// A scheduled period under way, and the next one within 300 s (inclusive), launch.
 TEST_F(WatchdogManagerTest, TheNextScheduledPeriodCountsWithinThreeHundredSecondsInclusive) {
-  start(weekdaySchedule(), "2026-12-09T08:55:00+01:00");
+  // An agent started at 10:00 into a 09:00-17:00 period, as at a login.
+  start(weekdaySchedule(), "2026-12-09T10:00:00+01:00");
   mainApplicationRuns(false);
+  {
+    LogCapture capture;
+    watchdog_->check();
+    EXPECT_TRUE(
+        capture.has(spdlog::level::info, "Launching Zelto ....a scheduled period is under way"));
+  }
+  EXPECT_EQ(workspace_.launches().size(), 1u);
+
+  start(weekdaySchedule(), "2026-12-09T08:55:00+01:00");
   LogCapture capture;
   watchdog_->check();
   EXPECT_TRUE(capture.has(spdlog::level::info,
                           "Launching Zelto ....next schedule happening soon 300.000000s"));
-  EXPECT_EQ(workspace_.launches().size(), 1u);
+  EXPECT_EQ(workspace_.launches().size(), 2u);
 
   start(weekdaySchedule(), "2026-12-09T08:54:59+01:00");
   watchdog_->check();
   EXPECT_TRUE(capture.has(
       spdlog::level::debug,
       "Next schedule is in 301.000000s ...too far out in the future to do anything about"));
-  EXPECT_EQ(workspace_.launches().size(), 1u);
+  EXPECT_EQ(workspace_.launches().size(), 2u);
 
   start(json::object());
   watchdog_->check();
   EXPECT_TRUE(capture.has(spdlog::level::debug, "Zelto doesn't need launching"));
-  EXPECT_EQ(workspace_.launches().size(), 1u);
+  EXPECT_EQ(workspace_.launches().size(), 2u);
 }
 
 TEST_F(WatchdogManagerTest, ChecksComeFromTheTimerTheFileAndTheStoppedApplication) {
