@@ -54,10 +54,12 @@ bool isExecutableFile(const FileSystem& fs, const std::string& path) {
   return status && status->kind == FileStatus::Kind::kRegular && (status->permissions & 0111);
 }
 
-// Whether the file starts with "#!": run through an interpreter.
-bool isScript(const FileSystem& fs, const std::string& path) {
-  Result<std::string> text = fs.readFile(path, FileSystem::kMaxResourceBytes);
-  return !text.ok() || text->starts_with("#!");
+// Whether the file starts with "#!": run through an interpreter. Only its first two bytes are
+// read, whatever its size (a browser's program is hundreds of megabytes).
+Result<bool> isScript(const FileSystem& fs, const std::string& path) {
+  Result<std::string> start = fs.readStart(path, 2);
+  if (!start.ok()) return start.status();
+  return *start == "#!";
 }
 
 void addExecutable(const FileSystem& fs, const std::string& path,
@@ -71,7 +73,12 @@ void addExecutable(const FileSystem& fs, const std::string& path,
     out.problems.push_back(canonical.status().message());
     return;
   }
-  if (isScript(fs, *canonical)) {
+  Result<bool> script = isScript(fs, *canonical);
+  if (!script.ok()) {
+    out.problems.push_back(script.status().message());
+    return;
+  }
+  if (*script) {
     out.problems.push_back(path + ": a script, whose running copies show only its interpreter");
     return;
   }

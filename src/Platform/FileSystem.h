@@ -72,9 +72,13 @@ class FileSystem {
   // too, told by reading (at most maxBytes + 1 bytes), whatever size the file claims; each
   // caller bounds its kind of file (see kMaxResourceBytes).
   virtual Result<std::string> readFile(const std::string& path, uint64_t maxBytes) const = 0;
+  // The first `bytes` bytes of a regular file, or all of a shorter one; whatever its size.
+  // Anything else at the path is a failure, as for readFile.
+  virtual Result<std::string> readStart(const std::string& path, size_t bytes) const = 0;
 
   // Replaces `path` with `contents` atomically: a new file in the same directory, written whole
-  // and flushed to disk, then renamed over the target. The target keeps its permission bits; a
+  // and flushed to disk, then renamed over the target. The target keeps its permission bits,
+  // less those `newFileMode` lacks (a private file made readable by others is private again); a
   // new file gets `newFileMode`. On failure the old file stays as it was and nothing is left
   // behind.
   virtual Status writeFileAtomically(const std::string& path, const std::string& contents,
@@ -133,6 +137,7 @@ class LocalFileSystem final : public FileSystem {
 
   Result<std::optional<FileStatus>> inspect(const std::string& path) const override;
   Result<std::string> readFile(const std::string& path, uint64_t maxBytes) const override;
+  Result<std::string> readStart(const std::string& path, size_t bytes) const override;
   Status writeFileAtomically(const std::string& path, const std::string& contents,
                              uint32_t newFileMode) override;
   Result<std::optional<FileStatus>> writeFileAtomicallyWithStatus(const std::string& path,

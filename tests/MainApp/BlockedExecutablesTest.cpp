@@ -58,6 +58,13 @@ TEST_F(BlockedExecutablesFilesTest, EachKindOfEntryGivesItsExecutablesAsTheKerne
   const std::string b = executable("Tool.app/Contents/MacOS/b");
   dir_.write("Tool.app/Contents/MacOS/readme", "not run");
   EXPECT_THAT(resolve(dir_ / "Tool.app").executables, ElementsAre(a, b));
+
+  // A program of any size: a browser's is hundreds of megabytes.
+  const std::string big = executable("bin/browser",
+                                     "\x7f"
+                                     "ELF" +
+                                         std::string(3 << 20, 'x'));
+  EXPECT_THAT(resolve(big).executables, ElementsAre(big));
 }
 
 TEST_F(BlockedExecutablesFilesTest, WhatCantBeToldApartIsNamedNotGuessed) {

@@ -42,6 +42,9 @@ TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesTheFileAndKeepsItsPermissions
   EXPECT_EQ(fs.readFile(file, FileSystem::kMaxResourceBytes).valueOr(""), contents);
   EXPECT_EQ(fs.status(file)->permissions, 0640u);  // the existing file's mode, not the new one
   EXPECT_THAT(*fs.listDirectory(dir.path()), ElementsAre("settings"));  // no temporary file left
+  // ... less what the new mode lacks: a private file opened up to others is private again.
+  ASSERT_TRUE(fs.writeFileAtomically(file, "secret", FileSystem::kPrivateFileMode).ok());
+  EXPECT_EQ(fs.status(file)->permissions, 0600u);
 }
 
 TEST_F(LocalFileSystemTest, FailedWriteReportsAndLeavesNothingBehind) {

@@ -69,6 +69,7 @@ class FaultyFileSystem final : public FileSystem {
     }
     return real_.readFile(p, maxBytes);
   }
+  Result<S> readStart(const S& p, size_t bytes) const override { return real_.readStart(p, bytes); }
   Status createDirectories(const S& p) override { return real_.createDirectories(p); }
   Status appendToFile(const S& p, const S& t) override { return real_.appendToFile(p, t); }
   Status renameFile(const S& a, const S& b) override { return real_.renameFile(a, b); }

@@ -42,7 +42,9 @@ BlockingPhase BlockingPhase::of(Zelto& zelto) {
     if (phase.scheduled) {
       phase.locked = true;
       phase.lockReason = "a scheduled period can't be ended early in hardcore mode";
-    } else if (timerRuns && prefs->zeltoMustCompleteSession) {
+    }
+    phase.mustComplete = timerRuns && prefs->zeltoMustCompleteSession;
+    if (phase.mustComplete && !phase.locked) {
       phase.locked = true;
       phase.lockReason = "this session must be completed (hardcore mode)";
     }

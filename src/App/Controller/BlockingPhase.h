@@ -37,6 +37,8 @@ struct BlockingPhase {
   bool started = false;    // a block started by hand runs (the controller's shouldZelto)
   bool scheduled = false;  // a scheduled period is in force
   bool locked = false;     // running, and hardcore mode won't let it end early
+  // A hardcore timer that must be completed runs: it can't be shortened, by breaks either.
+  bool mustComplete = false;
   std::string lockReason;  // why, when locked
   // When the running period ends: the timer's end or the end of the scheduled run in force,
   // whichever is later; nothing when it runs until stopped (or nothing runs).

@@ -87,12 +87,13 @@ Status replaceAtomically(const FileSystemCalls& calls, const std::string& path,
   std::string name = path::lastComponent(path);
   std::string temp = path::appendingComponent(directory, "." + name + ".XXXXXX");
 
-  // Only a regular file standing at the path lends its mode: a symbolic link there is replaced,
-  // not followed, and its target's mode is none of the new file's business.
+  // Only a regular file standing at the path lends its mode, less what the new file's mode
+  // doesn't grant (a private file that someone opened up is private again): a symbolic link
+  // there is replaced, not followed, and its target's mode is none of the new file's business.
   uint32_t mode = newFileMode;
   struct stat existing {};
   if (calls.lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-    mode = existing.st_mode & 07777;
+    mode = existing.st_mode & 0777 & newFileMode;
   }
 
   FileDescriptor fd(calls.mkostemp(temp.data(), O_CLOEXEC));
@@ -186,6 +187,25 @@ Result<std::string> LocalFileSystem::readFile(const std::string& path, uint64_t 
   } catch (const std::bad_alloc&) {
     return Status::failure("Not enough memory to read " + path);
   }
+}
+
+Result<std::string> LocalFileSystem::readStart(const std::string& path, size_t bytes) const {
+  FileDescriptor fd(calls_->open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0));
+  if (fd.get() < 0) return failure("Can't open", path, errno);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return failure("Can't inspect", path, errno);
+  if (!S_ISREG(st.st_mode)) return Status::failure("Not a regular file: " + path);
+  std::string contents(bytes, '\0');
+  size_t got = 0;
+  while (got < bytes) {
+    const ssize_t n = calls_->read(fd.get(), contents.data() + got, bytes - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return failure("Can't read", path, errno);
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  contents.resize(got);
+  return contents;
 }
 
 Status LocalFileSystem::writeFileAtomically(const std::string& path, const std::string& contents,

@@ -44,7 +44,7 @@ json* entryFor(json& list, const std::string& path) {
 // The three ways of ending an application exclude each other: the one asked for is switched
 // on and the other two off, so an entry never asks for two at once.
 json withFlags(json entry, const AppCommands::Options& options) {
-  if (options.hide || options.forceQuit || options.softQuit) {
+  if (options.quit || options.hide || options.forceQuit || options.softQuit) {
     entry[kHide] = options.hide;
     entry[kForceQuit] = options.forceQuit;
     entry[kSoftQuit] = options.softQuit;
@@ -135,7 +135,7 @@ CommandOutcome AppCommands::add(Zelto& zelto, const Options& options) {
       continue;
     }
     changed.push_back(withFlags(
-        {{"path", path}, {kHide, true}, {kForceQuit, false}, {kReopen, true}, {kSoftQuit, false}},
+        {{"path", path}, {kHide, false}, {kForceQuit, false}, {kReopen, true}, {kSoftQuit, false}},
         options));
     added.push_back(path);
     text += fmt::format("Added {} to the blocked applications.\n", inQuotes(path));
@@ -208,15 +208,19 @@ void AppCommands::addTo(CLI::App& app, CommandRunner::Action& chosen) {
   CLI::App* add = apps->add_subcommand(
       "add",
       "Block applications, e.g. zeltoctl apps add /usr/bin/firefox --force-quit\n"
-      "A path already listed gets the flags given. Without flags a new application is hidden\n"
-      "rather than quit, and reopened when blocking ends.");
+      "A path already listed gets the flags given. Without flags a new application is made to\n"
+      "quit, and reopened when blocking ends.");
   add->add_option("PATH", options->paths,
                   "An executable, a .desktop file or an application bundle directory")
       ->required();
-  CLI::Option* hide = add->add_flag("--hide", options->hide, "Hide it instead of quitting it");
+  CLI::Option* quit = add->add_flag(
+      "--quit", options->quit, "Ask it to quit, and force it if it doesn't (the default when new)");
+  CLI::Option* hide =
+      add->add_flag("--hide", options->hide, "Hide it (stop it, frozen) instead of quitting it");
   CLI::Option* force = add->add_flag("--force-quit", options->forceQuit, "Always force it to quit");
   CLI::Option* soft = add->add_flag("--soft-quit", options->softQuit,
                                     "Only ask it to quit, and leave it open if it doesn't");
+  quit->excludes(hide)->excludes(force)->excludes(soft);
   hide->excludes(force)->excludes(soft);
   force->excludes(soft);
   CLI::Option* yes = add->add_flag("--reopen", *reopen, "Start it again when blocking ends");

@@ -27,13 +27,14 @@ class AppCommands {
     std::vector<std::string> paths;
     // Relative paths are taken against it.
     std::string workingDirectory;
-    // At most one of the three quit flags.
+    // At most one of the four ways to end it (none: quit, for a new application).
+    bool quit = false;
     bool hide = false;
     bool forceQuit = false;
     bool softQuit = false;
     std::optional<bool> reopen;
 
-    bool setsFlags() const { return hide || forceQuit || softQuit || reopen; }
+    bool setsFlags() const { return quit || hide || forceQuit || softQuit || reopen; }
   };
 
   // Adds the commands to `app`; the parse of one sets `chosen` to what is to run.

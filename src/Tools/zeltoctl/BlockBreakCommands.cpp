@@ -26,6 +26,11 @@ CommandOutcome BlockCommands::takeBreak(Zelto& zelto, const BreakOptions& option
     return CommandOutcome::refused("Blocking is not on: there is nothing to break from.");
   if (prefs->disableBreaks)
     return CommandOutcome::refused("Breaks are switched off in the settings.");
+  if (before.mustComplete) {
+    return CommandOutcome::refused(
+        "This session must be completed (hardcore mode): it takes no breaks; it ends " +
+        BlockState::whenText(zelto, before.endsAt) + ".");
+  }
   if (before.breaking) {
     return CommandOutcome::refused("A break is already running; it ends " +
                                        BlockState::whenText(zelto, before.breakEndsAt) + ".",

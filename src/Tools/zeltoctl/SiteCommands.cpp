@@ -102,6 +102,17 @@ CommandOutcome SiteCommands::add(Zelto& zelto, const Options& options) {
   const std::vector<std::string> patterns = distinct(options.patterns);
   for (const std::string& pattern : patterns) {
     if (pattern.empty()) return CommandOutcome::usage("An empty pattern can't be added");
+    // No address holds a space or a control character (they are percent-encoded): such a
+    // pattern would never match.
+    const bool expression = pattern.size() > 1 && pattern.front() == '/' && pattern.back() == '/';
+    if (!expression && std::any_of(pattern.begin(), pattern.end(), [](char c) {
+          return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f;
+        })) {
+      return CommandOutcome::usage(
+          fmt::format("The pattern {} holds a space or a control character, which no address "
+                      "has: it would never match (give each address as a pattern of its own)",
+                      inQuotes(pattern)));
+    }
     // Only patterns the matchers take for expressions ("/.../", or with a "*") are compiled;
     // any other is a plain address, whatever characters it holds.
     ZeltoURLMatcher matcher(pattern);

@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Agent/App/LoggingManager.h"
+#include "App/Controller/BlockingPhase.h"
 #include "App/Controller/Zelto.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
@@ -35,22 +37,6 @@ std::unique_ptr<zelto::UserDefaults> agentDefaults() {
   auto store = std::make_shared<zelto::PlistDefaultsStore>(
       zelto::Env::fileSystem(), [] { return zelto::Env::directories().preferencesDirectory(); });
   return std::make_unique<zelto::UserDefaults>(kAgentDomain, store);
-}
-
-int logLevelCommand(zelto::UserDefaults& defaults, const std::string& level) {
-  if (level.empty()) {
-    auto stored = defaults.stringForKey("logLevel");
-    uint64_t mask = zelto::LoggingManager::getLogLevelFromName(stored.value_or(""));
-    std::printf("%s\n", zelto::LoggingManager::getNameFromLogLevel(mask).c_str());
-    return 0;
-  }
-  defaults.setObject(level, "logLevel");
-  if (zelto::Status stored = defaults.synchronize(); !stored.ok()) {
-    std::fprintf(stderr, "zeltoctl: could not store the log level: %s\n", stored.message().c_str());
-    return 1;
-  }
-  std::printf("The agent logs at level \"%s\" from its next start.\n", level.c_str());
-  return 0;
 }
 
 int dumpCommand(bool pretty) {
@@ -124,6 +110,35 @@ int withController(const std::string& when,
     return 1;
   }
   command(controller, *moment);
+  return 0;
+}
+
+int logLevelCommand(zelto::UserDefaults& defaults, const std::string& level) {
+  if (level.empty()) {
+    auto stored = defaults.stringForKey("logLevel");
+    uint64_t mask = zelto::LoggingManager::getLogLevelFromName(stored.value_or(""));
+    std::printf("%s\n", zelto::LoggingManager::getNameFromLogLevel(mask).c_str());
+    return 0;
+  }
+  // Switching the log off would hide what a locked period is meant to show.
+  if (level == "off") {
+    std::optional<std::string> lock;
+    withController("", [&](zelto::Zelto& controller, zelto::Date) {
+      const zelto::BlockingPhase phase = zelto::BlockingPhase::of(controller);
+      if (phase.locked) lock = phase.lockReason;
+    });
+    if (lock) {
+      std::fprintf(stderr, "zeltoctl: the log can't be switched off while blocking is locked: %s\n",
+                   lock->c_str());
+      return zelto::CommandOutcome::kRefused;
+    }
+  }
+  defaults.setObject(level, "logLevel");
+  if (zelto::Status stored = defaults.synchronize(); !stored.ok()) {
+    std::fprintf(stderr, "zeltoctl: could not store the log level: %s\n", stored.message().c_str());
+    return 1;
+  }
+  std::printf("The agent logs at level \"%s\" from its next start.\n", level.c_str());
   return 0;
 }
 

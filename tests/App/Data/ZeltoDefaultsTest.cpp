@@ -1,8 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
+#include "App/Blocking/Helpers/ZeltoURLMatcher.h"
 #include "App/Data/ZeltoDefaults.h"
 #include "Support/FaultyFileSystem.h"
 #include "Support/LogCapture.h"
@@ -133,6 +135,13 @@ TEST(ZeltoDefaultsTest, TheBuiltBundleShipsItsDefaults) {
   auto hosts = ZeltoDefaults::getDefaultHosts();
   EXPECT_GE(hosts.size(), 25u);
   for (const auto& host : hosts) EXPECT_EQ(host.find_first_of(" \r\t#"), std::string::npos) << host;
+  // The sites' other faces are blocked with them.
+  for (const char* url :
+       {"https://old.reddit.com/r/x", "https://m.youtube.com/", "https://web.whatsapp.com/"}) {
+    EXPECT_TRUE(std::any_of(hosts.begin(), hosts.end(), [&](const std::string& host) {
+      return ZeltoURLMatcher(host).isMatch(url);
+    })) << url;
+  }
   auto quotes = ZeltoDefaults::getDefaultQuotes();
   EXPECT_GE(quotes.size(), 18u);
   for (const auto& quote : quotes) {

@@ -62,11 +62,11 @@ TEST_F(AppCommandsTest, OnlyApplicationsAreTakenAndStoredByTheirAbsolutePath) {
   CommandOutcome added = AppCommands::add(zelto, good);
   ASSERT_TRUE(added.ok()) << added.text;
   EXPECT_EQ(storedProfile()["blockedApplications"],
-            json({entry(home + "/bin/tool", true, false, true, false),
-                  entry(home + "/link", true, false, true, false),
-                  entry(home + "/runs.desktop", true, false, true, false),
-                  entry(home + "/Info.app", true, false, true, false),
-                  entry(home + "/Exe.app", true, false, true, false)}));
+            json({entry(home + "/bin/tool", false, false, true, false),  // made to quit
+                  entry(home + "/link", false, false, true, false),
+                  entry(home + "/runs.desktop", false, false, true, false),
+                  entry(home + "/Info.app", false, false, true, false),
+                  entry(home + "/Exe.app", false, false, true, false)}));
 
   EXPECT_EQ(*ApplicationPath::absolute("/a/../../b/", ""), "/b");
   EXPECT_FALSE(ApplicationPath::absolute("b", "").ok());
@@ -102,12 +102,17 @@ TEST_F(AppCommandsTest, AddingAgainUpdatesTheFlagsGivenAndRemoveTakesEntriesOut)
       storedProfile()["blockedApplications"],
       json({entry(tool, true, false, false, false), 3, entry(other, false, false, false, true)}));
 
+  Options quit = paths({other});
+  quit.quit = true;
+  ASSERT_TRUE(AppCommands::add(zelto, quit).ok());
+  EXPECT_EQ(storedProfile()["blockedApplications"][2], entry(other, false, false, false, false));
+
   CommandOutcome missing = AppCommands::remove(zelto, paths({tool, "/not/listed"}));
   EXPECT_EQ(missing.exitCode, CommandOutcome::kRefused);
   EXPECT_EQ(missing.text, "\"/not/listed\" is not among the blocked applications\n");
   ASSERT_TRUE(AppCommands::remove(zelto, paths({tool})).ok());
   EXPECT_EQ(storedProfile()["blockedApplications"],
-            json({3, entry(other, false, false, false, true)}));
+            json({3, entry(other, false, false, false, false)}));
 }
 
 TEST_F(AppCommandsTest, ALockedPeriodKeepsEntriesAndTheirFlags) {
@@ -127,7 +132,7 @@ TEST_F(AppCommandsTest, ALockedPeriodKeepsEntriesAndTheirFlags) {
   change.reopen = true;
   ASSERT_TRUE(AppCommands::add(zelto, change).ok());
   EXPECT_EQ(storedProfile()["blockedApplications"],
-            json({entry(tool, true, false, true, false), entry(other, true, false, true, false)}));
+            json({entry(tool, true, false, true, false), entry(other, false, false, true, false)}));
 }
 
 }  // namespace

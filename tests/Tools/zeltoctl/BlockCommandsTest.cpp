@@ -205,7 +205,7 @@ TEST_F(BlockCommandsTest, StopIsRefusedExactlyWhenHardcoreModeLocksThePeriod) {
 }
 
 TEST_F(BlockCommandsTest, BreaksStayWithinTheAllowanceAndUnusedTimeReturns) {
-  open(timer(true, true));  // locked: a break is still allowed
+  open(timer(true, false));  // hardcore: a break is still allowed
   CommandOutcome outcome = takeBreak();
   ASSERT_TRUE(outcome.ok()) << outcome.text;
   EXPECT_EQ(outcome.text,
@@ -248,6 +248,12 @@ TEST_F(BlockCommandsTest, BreaksStayWithinTheAllowanceAndUnusedTimeReturns) {
   noBreaks["disableBreaks"] = true;
   open(noBreaks);
   EXPECT_EQ(takeBreak().text, "Breaks are switched off in the settings.\n");
+  EXPECT_FALSE(stored().contains("zeltoUnbreakDate"));
+  // A session that must be completed can't be spent on a break.
+  open(timer(true, true));
+  EXPECT_EQ(takeBreak("29m59s").text,
+            "This session must be completed (hardcore mode): it takes no breaks; it ends at "
+            "13:00 (in 1 hour).\n");
   EXPECT_FALSE(stored().contains("zeltoUnbreakDate"));
 }
 

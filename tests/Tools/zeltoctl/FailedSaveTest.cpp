@@ -43,6 +43,10 @@ TEST_F(FailedSaveTest, EveryEditReportsTheFailureAndTheFileStays) {
     CommandOutcome outcome = edit(zelto);
     EXPECT_EQ(outcome.exitCode, CommandOutcome::kRefused) << name;
     EXPECT_NE(outcome.text.find("default.cfg"), std::string::npos) << name << ": " << outcome.text;
+    // The cause, not the whole record.
+    EXPECT_NE(outcome.text.find("(injected)"), std::string::npos) << name << ": " << outcome.text;
+    EXPECT_EQ(outcome.text.find("blockedWebsites"), std::string::npos)
+        << name << ": " << outcome.text;
     EXPECT_EQ(fileText(), before) << name;
   }
 }

@@ -54,7 +54,7 @@ TEST_F(SiteCommandsTest, BadPatternsAreNamedAndChangeNothing) {
   EXPECT_EQ(bad.exitCode, CommandOutcome::kUsage);
   EXPECT_NE(bad.text.find("\"/a(/\""), std::string::npos) << bad.text;
   EXPECT_NE(bad.text.find("U_REGEX_MISMATCHED_PAREN"), std::string::npos) << bad.text;
-  for (const char* pattern : {"", "/", "+*.x[.com"}) {
+  for (const char* pattern : {"", "/", "+*.x[.com", "a.com b.com", "tab\t.com", "*.x .com"}) {
     EXPECT_EQ(SiteCommands::add(zelto, {true, {"ok.com", pattern}}).exitCode,
               CommandOutcome::kUsage)
         << pattern;

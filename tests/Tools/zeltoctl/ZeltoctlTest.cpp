@@ -69,6 +69,18 @@ TEST_F(ZeltoctlTest, AnswersForAWeekdaySchedule) {
   EXPECT_EQ(later["watchdog"], "wait");
 }
 
+// The log is evidence: it can't be switched off while blocking is locked.
+TEST_F(ZeltoctlTest, TheLogStaysOnWhileBlockingIsLocked) {
+  home_.write(".local/share/Zelto/default.cfg",
+              R"({"zeltoType": 1, "zeltoUnblockDate": "2099-01-01T00:00:00Z",
+                  "zeltoHardcoreMode": true, "zeltoMustCompleteSession": true})");
+  auto [refused, why] = run({"log-level", "off"});
+  EXPECT_EQ(refused, 1);
+  EXPECT_THAT(why, HasSubstr("can't be switched off while blocking is locked"));
+  EXPECT_EQ(run({"log-level"}).second, "info\n");  // unchanged
+  EXPECT_EQ(run({"log-level", "debug"}).first, 0);
+}
+
 TEST_F(ZeltoctlTest, ScheduleListsThePeriodsAndAGrid) {
   auto [code, output] = run({"schedule", "--now", "2026-12-11T12:00:00+01:00", "--days", "3"});
   EXPECT_EQ(code, 0);

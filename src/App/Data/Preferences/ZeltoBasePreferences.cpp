@@ -107,7 +107,7 @@ Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFileOrThro
   // that can't be read, not no file.
   Result<std::optional<FileStatus>> found = fs.inspect(path);
   if (!found.ok()) {
-    log::debug("{}", found.status().message());
+    log::warning("{}", found.status().message());  // the cause, for whoever reads the next line
     return logged(unreadable);
   }
   if (!*found) {
@@ -117,7 +117,7 @@ Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFileOrThro
   // Only a regular file is read, and reading never blocks (a FIFO at the path is refused).
   Result<std::string> text = fs.readFile(path, kMaxConfigurationBytes);
   if (!text.ok()) {
-    log::debug("{}", text.status().message());
+    log::warning("{}", text.status().message());
     return logged(unreadable);
   }
   // Nesting deeper than JsonText::kMaxDepth is refused here, so that no later copy, comparison
@@ -209,10 +209,11 @@ Result<std::optional<FileStatus>> ZeltoBasePreferences::writeDictionary(
   auto written =
       Env::fileSystem().writeFileAtomicallyWithStatus(path, bytes, FileSystem::kPrivateFileMode);
   if (!written.ok()) {
-    std::string reason = fmt::format("Error while writing config object {} to {} ({})",
-                                     describe(dictionary), path, written.status().message());
-    log::error("{}", reason);
-    return Status::failure(reason);
+    log::error("Error while writing config object {} to {} ({})", describe(dictionary), path,
+               written.status().message());
+    // The caller shows the cause, not the whole record.
+    return Status::failure(
+        fmt::format("Can't save the configuration to {}: {}", path, written.status().message()));
   }
   return written;
 }

@@ -323,7 +323,7 @@ TEST_F(ZeltoPreferencesTest, UnusableFilesAreReportedInTheirOwnWords) {
          std::filesystem::remove(file);
          std::filesystem::create_directories(file);
        },
-       "Unable to load configuration file at " + file + ". Something bad has happened."},
+       "Not a regular file: " + file},  // the cause, beside the line below
       {[&] {
          std::filesystem::remove_all(file);
          ::mkfifo(file.c_str(), 0600);  // must not block
