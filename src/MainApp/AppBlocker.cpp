@@ -112,6 +112,7 @@ void AppBlocker::stopEnforcing() {
   watch_.clear();
   rescanTimer_.reset();
   settleTimer_.reset();
+  holdTimer_.reset();
   thaw();
   // A quit still waiting for its SIGKILL is left as it is: the program may stay now.
   handled_.clear();
@@ -192,6 +193,10 @@ void AppBlocker::end(std::unique_ptr<ProcessTable::Process> process, const std::
   handled.process = std::move(process);
   handled.ending = rule.ending;
   handled.executable = executable;
+  if (rule.ending == Ending::kHide && !holdTimer_ && options_.holdSeconds > 0) {
+    holdTimer_ =
+        loop_.addTimer(options_.holdSeconds, options_.holdSeconds, [this] { holdHidden(); });
+  }
   if (rule.ending == Ending::kQuit) {
     handled.killTimer =
         loop_.addTimer(options_.quitGraceSeconds, 0, [this, pid] { killIfStillThere(pid); });
@@ -200,6 +205,16 @@ void AppBlocker::end(std::unique_ptr<ProcessTable::Process> process, const std::
   if (quit && rule.reopen &&
       std::find(reopen_.begin(), reopen_.end(), executable) == reopen_.end()) {
     reopen_.push_back(executable);
+  }
+}
+
+// A hidden program continued by hand (SIGCONT) is stopped again; stopping a stopped one does
+// nothing.
+void AppBlocker::holdHidden() {
+  for (auto& [pid, handled] : handled_) {
+    if (handled.ending == Ending::kHide && !handled.process->hasEnded()) {
+      handled.process->signal(SIGSTOP).ignoreError();  // it ended meanwhile: nothing to hold
+    }
   }
 }
 

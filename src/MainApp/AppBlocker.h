@@ -8,11 +8,11 @@
 // While enforcing, every process of the user running a blocked executable is ended the way its
 // entry says: quit (SIGTERM, then SIGKILL when it is still there after the grace period), force
 // quit (SIGKILL at once), soft quit (SIGTERM once, then left alone), or hide (SIGSTOP, until
-// enforcing ends). Processes are looked at when enforcing starts, when the entries change, as
-// soon as a blocked executable is opened (an exec: a program started during blocking is ended at
-// once), and at a modest interval in case a start went unnoticed. Signals go through pinned
-// processes, so a number reused by another program is never signalled; neither are this
-// process and process 1.
+// enforcing ends, sent again every `holdSeconds`: one continued by hand stops again). Processes are
+// looked at when enforcing starts, when the entries change, as soon as a blocked executable is
+// opened (an exec: a program started during blocking is ended at once), and at a modest interval in
+// case a start went unnoticed. Signals go through pinned processes, so a number reused by another
+// program is never signalled; neither are this process and process 1.
 //
 // Leaving enforcing wakes every hidden process. Going to kOff from kEnforcing or kBreak (the
 // blocking period is over) launches again, detached, each executable whose process was quit or
@@ -47,6 +47,7 @@ class AppBlocker {
   struct Options {
     double quitGraceSeconds = 3;  // from SIGTERM to SIGKILL for a plain quit
     double rescanSeconds = 5;     // the look at every process, in case a start went unnoticed
+    double holdSeconds = 0.5;     // hidden programs are stopped again this often
   };
 
   AppBlocker(RunLoop& loop, ProcessTable& processes, ExecutableWatch& watch)
@@ -80,6 +81,7 @@ class AppBlocker {
     std::unique_ptr<Registration> killTimer;  // a quit's SIGKILL, pending
   };
 
+  void holdHidden();
   void startEnforcing();
   void stopEnforcing();
   void watchExecutables();
@@ -105,6 +107,7 @@ class AppBlocker {
   std::map<int, Handled> handled_;   // by pid, this enforcing period
   std::vector<std::string> reopen_;  // executables to launch again at kOff, no repeats
   std::unique_ptr<Registration> rescanTimer_;
+  std::unique_ptr<Registration> holdTimer_;  // while a hidden program is held
   std::unique_ptr<Registration> settleTimer_;
   size_t settleStep_ = 0;
   bool watchFailureLogged_ = false;

@@ -1,9 +1,39 @@
 #include "MainApp/InstanceLock.h"
 
+#include <unistd.h>
+
+#include <charconv>
+
 #include "Platform/Directories.h"
+#include "Platform/Env.h"
 #include "Platform/FileSystem.h"
+#include "Platform/Linux/LinuxProcessTable.h"
+#include "Platform/Log.h"
 
 namespace zelto {
+
+namespace {
+
+// This process's number, beside the lock, for whoever finds the lock held.
+void recordSelf(const std::string& record) {
+  Status written = Env::fileSystem().writeFileAtomically(record, std::to_string(::getpid()) + "\n",
+                                                         FileSystem::kPrivateFileMode);
+  if (!written.ok()) log::warning("Can't record this instance: {}", written.message());
+}
+
+// Whether the process recorded beside the lock runs this program's executable.
+bool recordedHolderIsThisProgram(const std::string& record) {
+  Result<std::string> text = Env::fileSystem().readFile(record, 64);
+  if (!text.ok()) return false;
+  int pid = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), pid);
+  if (error != std::errc() || pid <= 0) return false;
+  const auto holder = LinuxProcessTable::executableOf(pid);
+  const auto self = LinuxProcessTable::executableOf(::getpid());
+  return holder && self && holder->path == self->path;
+}
+
+}  // namespace
 
 Result<std::string> InstanceLock::lockPath(const Directories& directories, FileSystem& fs) {
   if (auto runtime = directories.runtimeDirectory(); runtime && fs.isDirectory(*runtime)) {
@@ -26,9 +56,15 @@ InstanceLock InstanceLock::acquire(const Directories& directories, FileSystem& f
 InstanceLock InstanceLock::acquireAt(const std::string& path) {
   auto lock = FileLock::tryAcquire(path);
   if (!lock.ok()) return InstanceLock(Outcome::kFailed, path, lock.status().message());
-  if (!lock->has_value()) return InstanceLock(Outcome::kHeldByAnother, path);
+  const std::string record = path + kRecordSuffix;
+  if (!lock->has_value()) {
+    if (recordedHolderIsThisProgram(record)) return InstanceLock(Outcome::kHeldByAnother, path);
+    recordSelf(record);
+    return InstanceLock(Outcome::kHeldByStranger, path);
+  }
   InstanceLock acquired(Outcome::kAcquired, path);
   acquired.lock_ = std::move(*lock);
+  recordSelf(record);
   return acquired;
 }
 

@@ -7,8 +7,14 @@
 // are writable by no one else, so no other user can take or hold the lock. The lock lasts as long
 // as the object (or until the process ends, whichever way it ends).
 //
-// The outcome: acquired; held by another instance (the caller says so and exits with 0); or
-// failed, with the reason.
+// The instance that takes the lock records its process number beside it ("zelto.lock.pid"). The
+// lock counts only when its holder is this program: when the lock is held but the recorded
+// process isn't running this program's executable (another program holds the lock file, to
+// keep Zelto from starting), the outcome says so and the application runs anyway, recording
+// itself, so that a later start finds it.
+//
+// The outcome: acquired; held by another instance (the caller says so and exits with 0); held
+// by another program (the caller runs anyway); or failed, with the reason.
 //
 // Ownership: move-only; the holder keeps it for the life of the application. Threads: any,
 // one owner at a time.
@@ -29,7 +35,9 @@ class InstanceLock {
  public:
   static constexpr const char* kFileName = "zelto.lock";
 
-  enum class Outcome { kAcquired, kHeldByAnother, kFailed };
+  static constexpr const char* kRecordSuffix = ".pid";
+
+  enum class Outcome { kAcquired, kHeldByAnother, kHeldByStranger, kFailed };
 
   // The lock in the user's runtime folder.
   static InstanceLock acquire(const Directories& directories, FileSystem& fs);

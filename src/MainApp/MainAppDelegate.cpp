@@ -280,6 +280,18 @@ ProxyVerdict MainAppDelegate::decide(const ProxyRequest& request) {
 
 void MainAppDelegate::phaseChanged(BlockingMonitor::Phase from, BlockingMonitor::Phase to) {
   using Phase = BlockingMonitor::Phase;
+  // Remembered first: a restart after this moment, however soon, is no new change of phase, so
+  // its scripts run at most once.
+  rememberPhase(to);
+  // Enforcement before scripts and notifications, which may take their time.
+  appBlocker_->setMode(to == Phase::kEnforcing ? AppBlocker::Mode::kEnforcing
+                       : to == Phase::kBreak   ? AppBlocker::Mode::kBreak
+                                               : AppBlocker::Mode::kOff);
+  // Kept up to date through breaks, so that addresses are known the moment blocking resumes.
+  blockedAddresses_->setActive(to != Phase::kOff);
+  // Tunnels and kept connections opened while everything passed are decided again.
+  if (to == Phase::kEnforcing) proxy_->redecide();
+
   ZeltoPreferences* prefs = zelto_->prefs();
   ProfileZeltoPreferences* profile = prefs != nullptr ? prefs->defaultProfile() : nullptr;
   auto script = [&](const char* name, const std::string ProfileZeltoPreferences::*field) {
@@ -295,14 +307,6 @@ void MainAppDelegate::phaseChanged(BlockingMonitor::Phase from, BlockingMonitor:
     script("unzeltoScript", &ProfileZeltoPreferences::unzeltoScript);
     notifier_->notify("Zelto: blocking ended", "Everything is open again.");
   }
-  appBlocker_->setMode(to == Phase::kEnforcing ? AppBlocker::Mode::kEnforcing
-                       : to == Phase::kBreak   ? AppBlocker::Mode::kBreak
-                                               : AppBlocker::Mode::kOff);
-  // Kept up to date through breaks, so that addresses are known the moment blocking resumes.
-  blockedAddresses_->setActive(to != Phase::kOff);
-  // Tunnels and kept connections opened while everything passed are decided again.
-  if (to == Phase::kEnforcing) proxy_->redecide();
-  rememberPhase(to);
 }
 
 std::string MainAppDelegate::phaseFile() const {

@@ -57,6 +57,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "Zelto is already running for this user (it holds %s).\n",
                    lock.path().c_str());
       return 0;
+    case zelto::InstanceLock::Outcome::kHeldByStranger:
+      // A lock held by something else must not keep blocking from being enforced.
+      std::fprintf(stderr, "Zelto: %s is held by a program that is not Zelto; running anyway.\n",
+                   lock.path().c_str());
+      break;
     case zelto::InstanceLock::Outcome::kFailed:
       // Enforcing matters more than uniqueness: run unlocked (a second copy would find the
       // ports taken), without remembering the phase between runs.

@@ -110,6 +110,11 @@ TEST_F(AppBlockerTest, HiddenProgramsStayStoppedOnlyWhileEnforcing) {
   SleepingChild child(hidden);
   blocker->setMode(AppBlocker::Mode::kEnforcing);
   EXPECT_TRUE(eventually([&] { return child.state() == 'T'; }));
+  // Continued by hand, it is stopped again.
+  ASSERT_EQ(::kill(child.pid(), SIGCONT), 0);
+  EXPECT_TRUE(eventually([&] { return child.state() != 'T'; }));
+  EXPECT_TRUE(runLoopUntil(
+      loop, [&] { return child.state() == 'T'; }, 2));
   blocker->setMode(AppBlocker::Mode::kBreak);
   EXPECT_TRUE(eventually([&] { return child.state() != 'T'; }));
   blocker->setMode(AppBlocker::Mode::kEnforcing);

@@ -7,6 +7,7 @@
 
 #include "MainApp/InstanceLock.h"
 #include "Platform/Directories.h"
+#include "Platform/FileLock.h"
 #include "Platform/FileSystem.h"
 #include "Support/TempDir.h"
 
@@ -30,6 +31,21 @@ TEST(InstanceLockTest, ASecondHolderIsKeptOutUntilTheFirstLetsGo) {
   InstanceLock failed = InstanceLock::acquireAt(dir / "missing/zelto.lock");
   EXPECT_EQ(failed.outcome(), Outcome::kFailed);
   EXPECT_THAT(failed.error(), HasSubstr("missing/zelto.lock"));
+}
+
+// A lock held by a program that isn't this one (its holder not recorded, or recorded as a
+// process running another executable) keeps nothing out; the instance that runs anyway records
+// itself, and keeps the next one out.
+TEST(InstanceLockTest, ALockHeldByAnotherProgramKeepsNothingOut) {
+  TempDir dir;
+  const std::string path = dir / "zelto.lock";
+  auto stranger = FileLock::tryAcquire(path);
+  ASSERT_TRUE(stranger.ok() && stranger->has_value());
+  for (const char* record : {"", "1\n", "not a number"}) {
+    dir.write("zelto.lock.pid", record);
+    EXPECT_EQ(InstanceLock::acquireAt(path).outcome(), Outcome::kHeldByStranger) << record;
+  }
+  EXPECT_EQ(InstanceLock::acquireAt(path).outcome(), Outcome::kHeldByAnother);
 }
 
 TEST(InstanceLockTest, AnotherProcessHoldingTheLockKeepsThisOneOut) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <fstream>
 
+#include "Platform/FileLock.h"
 #include "Support/CurlFetch.h"
 #include "Support/HttpOrigin.h"
 #include "Support/MainAppUnderTest.h"
@@ -168,6 +169,15 @@ TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
   app_.writeConfig({{"profiles", json::array({profile})}});
   EXPECT_TRUE(eventually([&] { return frozen.state() == 'S'; })) << app_.log();
   EXPECT_FALSE(frozen.ended());
+}
+
+// Another program holding the instance lock (flock on it) can't keep blocking from being enforced.
+TEST_F(MainAppEndToEndTest, ALockHeldByAnotherProgramDoesNotStopEnforcement) {
+  auto held = FileLock::tryAcquire(app_.dir() / "run/zelto.lock");
+  ASSERT_TRUE(held.ok() && held->has_value());
+  startWith({{"blockedWebsites", {blocked_.pattern()}}});
+  EXPECT_TRUE(redirected(blocked_));
+  EXPECT_TRUE(app_.logHas("is held by a program that is not Zelto; running anyway")) << app_.log();
 }
 
 TEST_F(MainAppEndToEndTest, ASecondInstanceSaysSoAndSigtermEndsTheFirstCleanly) {
