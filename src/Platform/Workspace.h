@@ -47,6 +47,10 @@ class Workspace {
   // reason, when it can't.
   virtual Status launchApplication(const std::string& bundlePath) = 0;
 
+  // Continues process `processIdentifier` when it is stopped (SIGSTOP, SIGTSTP) and answers
+  // whether it was; a stopped application does nothing it is there for.
+  virtual bool resumeIfStopped(int processIdentifier) = 0;
+
   // Reads the whole list afresh now, so that an application whose start went unnoticed is
   // listed; a change found is told like any other.
   virtual void refreshRunningApplications() = 0;

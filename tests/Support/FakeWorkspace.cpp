@@ -29,6 +29,12 @@ void FakeWorkspace::watchForStarts(const std::string& bundlePath) {
   watchedForStarts_.push_back(bundlePath);
 }
 
+bool FakeWorkspace::resumeIfStopped(int processIdentifier) {
+  if (stopped_.erase(processIdentifier) == 0) return false;
+  resumed_.push_back(processIdentifier);
+  return true;
+}
+
 void FakeWorkspace::notifyChange() { notifyObservers(); }
 
 }  // namespace zelto

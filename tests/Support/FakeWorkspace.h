@@ -12,6 +12,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ class FakeWorkspace final : public Workspace {
   void startUnnoticed(RunningApplication application);
   std::vector<RunningApplication> runningApplications() override;
   Status launchApplication(const std::string& bundlePath) override;
+  bool resumeIfStopped(int processIdentifier) override;
   void refreshRunningApplications() override;
   void watchForStarts(const std::string& bundlePath) override;
 
@@ -32,6 +34,9 @@ class FakeWorkspace final : public Workspace {
   void notifyChange();
 
   void setLaunchResult(bool result) { launchResult_ = result; }
+  void setStopped(int processIdentifier) { stopped_.insert(processIdentifier); }
+  // The processes continued, in order.
+  const std::vector<int>& resumed() const { return resumed_; }
   const std::vector<std::string>& launches() const { return launches_; }
   const std::vector<std::string>& watchedForStarts() const { return watchedForStarts_; }
   // How often `runningApplications` has been asked.
@@ -42,6 +47,8 @@ class FakeWorkspace final : public Workspace {
   std::vector<RunningApplication> unnoticed_;
   std::vector<std::string> launches_;
   std::vector<std::string> watchedForStarts_;
+  std::set<int> stopped_;
+  std::vector<int> resumed_;
   bool launchResult_ = true;
   int queries_ = 0;
 };

@@ -103,6 +103,16 @@ std::optional<LinuxProcessTable::Executable> LinuxProcessTable::executableOf(pid
   return executable;
 }
 
+bool LinuxProcessTable::isStopped(pid_t pid) {
+  std::ifstream stat(procPath(pid, "stat"));
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  // "PID (COMMAND) STATE ...": the command may hold spaces and parentheses; the state follows
+  // the last ')'.
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'T';
+}
+
 std::optional<std::vector<pid_t>> LinuxProcessTable::processNumbers() {
   std::error_code error;
   std::filesystem::directory_iterator proc("/proc", error);

@@ -35,6 +35,9 @@ class LinuxProcessTable final : public ProcessTable {
   // The executable of process `pid`; nothing when it has ended, is a zombie or a kernel thread,
   // or can't be read.
   static std::optional<Executable> executableOf(pid_t pid);
+  // Whether process `pid` is stopped (by SIGSTOP or SIGTSTP: state "T"); not when it has ended
+  // or can't be read.
+  static bool isStopped(pid_t pid);
   // The numbers of the processes /proc lists now, of every user; nothing when /proc can't be
   // read. Both failures are logged.
   static std::optional<std::vector<pid_t>> processNumbers();

@@ -85,6 +85,15 @@ LinuxWorkspace::~LinuxWorkspace() {
   inotifyWatch_.reset();
 }
 
+bool LinuxWorkspace::resumeIfStopped(int processIdentifier) {
+  if (!LinuxProcessTable::isStopped(processIdentifier)) return false;
+  if (::kill(processIdentifier, SIGCONT) != 0) {
+    log::warning("Can't continue process {}: {}", processIdentifier, std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
   readExecutableEvents();  // an exec under way asks for the whole table
   bool changed = (!listRead_ || settleTimer_) ? rescan() : review();

@@ -70,6 +70,7 @@ class LinuxWorkspace final : public Workspace {
 
   std::vector<RunningApplication> runningApplications() override;
   Status launchApplication(const std::string& bundlePath) override;
+  bool resumeIfStopped(int processIdentifier) override;
   void refreshRunningApplications() override;
   void watchForStarts(const std::string& bundlePath) override;
 

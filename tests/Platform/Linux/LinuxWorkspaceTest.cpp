@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "Platform/Linux/LinuxProcessTable.h"
 #include "Platform/Linux/LinuxWorkspace.h"
 #include "Platform/Linux/UvRunLoop.h"
 #include "Support/ChildProcess.h"
@@ -284,6 +285,17 @@ TEST_F(LinuxWorkspaceTest, AKilledApplicationIsToldAtOnceAndReaped) {
   EXPECT_FALSE(listedWhenTold);
   EXPECT_TRUE(ours().empty());
   ASSERT_TRUE(runLoopUntil(loop, [&] { return !processExists(pid); }));  // no zombie left
+}
+
+TEST_F(LinuxWorkspaceTest, AStoppedApplicationIsContinued) {
+  pid_t pid = launchAndWait();
+  ASSERT_GT(pid, 0);
+  EXPECT_FALSE(workspace.resumeIfStopped(pid));  // running: left alone
+  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  ASSERT_TRUE(eventually([&] { return LinuxProcessTable::isStopped(pid); }));
+  EXPECT_TRUE(workspace.resumeIfStopped(pid));
+  EXPECT_TRUE(eventually([&] { return !LinuxProcessTable::isStopped(pid); }));
+  EXPECT_FALSE(workspace.resumeIfStopped(999999999));  // no such process
 }
 
 TEST_F(LinuxWorkspaceTest, AStartBySomeoneElseOfAWatchedExecutableIsToldWithoutReadingTheList) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "Platform/Linux/LinuxProcessTable.h"
 #include "Support/AgentUnderTest.h"
 
 namespace zelto {
@@ -53,6 +54,21 @@ TEST(ZeltoctlAgentTest, StartedAndStoppedBlocksAreKeptRunningAndLetGo) {
   EXPECT_THAT(refusedText, HasSubstr("locked"));
   EXPECT_TRUE(agent.killStandInAndAwaitRelaunch()) << agent.log();
   EXPECT_GE(agent.count(kCheck), 3u);
+}
+
+// An application stopped with a signal enforces nothing: the agent continues it (rather than
+// counting it as running), without a second launch.
+TEST(ZeltoctlAgentTest, AStoppedApplicationIsContinued) {
+  AgentUnderTest agent;
+  agent.writeConfig(AgentUnderTest::timerRunning());
+  agent.start();
+  ASSERT_TRUE(eventually([&] { return agent.launchedPids().size() == 1; })) << agent.log();
+  const int pid = agent.launchedPids().back();
+  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  EXPECT_TRUE(eventually([&] { return agent.count("was stopped; continued it") > 0; }))
+      << agent.log();
+  EXPECT_TRUE(eventually([&] { return !LinuxProcessTable::isStopped(pid); }));
+  EXPECT_EQ(agent.launchedPids().size(), 1u);
 }
 
 }  // namespace

@@ -69,6 +69,17 @@ void RunningAppController::waitForStoppedApplication(Callback block) {
 
 bool RunningAppController::getIsRunning() { return getRunningApplicationPath().has_value(); }
 
+std::vector<int> RunningAppController::getRunningProcessIdentifiers() {
+  std::vector<int> found;
+  for (const auto& application :
+       workspace_.runningApplicationsWithBundleIdentifier(bundleIdentifier_)) {
+    if (application.isTerminated) continue;
+    if (bundlePath_ && withoutTrailingSlashes(application.bundlePath) != *bundlePath_) continue;
+    found.push_back(application.processIdentifier);
+  }
+  return found;
+}
+
 std::optional<std::string> RunningAppController::getRunningApplicationPath() {
   for (const auto& application :
        workspace_.runningApplicationsWithBundleIdentifier(bundleIdentifier_)) {

@@ -59,6 +59,8 @@ class RunningAppController {
   // Whether at least one application with the identifier (of the bundle, when given) runs and is
   // not terminated.
   bool getIsRunning();
+  // The process numbers of every such application.
+  std::vector<int> getRunningProcessIdentifiers();
   // The bundle path of the first such application; nothing when none runs.
   std::optional<std::string> getRunningApplicationPath();
 

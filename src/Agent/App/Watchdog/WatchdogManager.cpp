@@ -15,6 +15,7 @@ WatchdogManager::WatchdogManager(RunLoop& loop, Clock& clock, Workspace& workspa
 
 WatchdogManager::~WatchdogManager() {
   checkTimer_.reset();
+  stoppedTimer_.reset();
   rechecks_.clear();
   fileMonitor_.reset();
 }
@@ -33,7 +34,17 @@ void WatchdogManager::setup() {
     workspace_.refreshRunningApplications();
     check();
   });
+  stoppedTimer_ = loop_.addTimer(kStoppedCheckInterval, kStoppedCheckInterval,
+                                 [this] { resumeStoppedApplication(); });
   check();
+}
+
+void WatchdogManager::resumeStoppedApplication() {
+  if (!runningAppController_) return;
+  for (int pid : runningAppController_->getRunningProcessIdentifiers()) {
+    if (workspace_.resumeIfStopped(pid))
+      log::warning("Zelto (pid {}) was stopped; continued it", pid);
+  }
 }
 
 void WatchdogManager::setupPreferencesFileMonitor() {
@@ -54,7 +65,17 @@ void WatchdogManager::check() {
   log::info("Checking if Zelto needs launching");
   if (runningAppController_ && runningAppController_->getIsRunning()) {
     log::debug("Zelto is already running");
+    if (lastLaunchDate && clock_.now().timeIntervalSinceDate(*lastLaunchDate) >= kQuickEndSeconds) {
+      quickEnds_ = 0;
+    }
     return;
+  }
+  if (lastLaunchDate && clock_.now().timeIntervalSinceDate(*lastLaunchDate) < kQuickEndSeconds &&
+      ++quickEnds_ == kQuickEndsWarned) {
+    log::warning(
+        "Zelto ended within {:g} s of each of its last {} launches: something keeps it from "
+        "running (see its own log)",
+        kQuickEndSeconds, kQuickEndsWarned);
   }
   Zelto& zelto = zelto_ ? *zelto_ : Zelto::shared();
   // What the main application last saved; a record that failed to load gets one more attempt.

@@ -8,6 +8,9 @@
 // previous one. Each check decides from scratch: if the main application doesn't run, reload the
 // preferences and apply the launch rule (LaunchDecision).
 //
+// A stopped main application (SIGSTOP) enforces nothing: every second the watchdog continues it
+// when it finds it stopped, and says so.
+//
 // Only the main application of the bundle the agent lives in counts as running: a process of
 // another bundle claiming the same identifier can't hold off a launch. The workspace watches for
 // starts of that application from set-up on, and reports its end at once; a start it could not
@@ -41,6 +44,11 @@ class WatchdogManager {
   static constexpr int kCheckInterval = Zelto::kScheduleLookAheadInterval / 4;  // 75 seconds
   static constexpr double kMinimumLaunchSpacing = 2.0;
   static constexpr double kRecheckDelayAfterSkippedLaunch = 3.0;
+  static constexpr double kStoppedCheckInterval = 1.0;
+  // Launches whose application is gone again within kQuickEndSeconds, this many in a row, are
+  // worth a warning: something keeps it from running.
+  static constexpr double kQuickEndSeconds = 5.0;
+  static constexpr int kQuickEndsWarned = 3;
 
   // `zelto` defaults to the shared controller.
   WatchdogManager(RunLoop& loop, Clock& clock, Workspace& workspace, FileWatcher& fileWatcher,
@@ -54,6 +62,8 @@ class WatchdogManager {
   void check();
   void launchZeltoIfNotRunning();
   void launchZelto();
+  // Continues the main application when it is stopped.
+  void resumeStoppedApplication();
 
   std::optional<Date> lastLaunchDate;
 
@@ -65,6 +75,8 @@ class WatchdogManager {
   Zelto* zelto_;
   std::unique_ptr<RunningAppController> runningAppController_;
   std::unique_ptr<Registration> checkTimer_;
+  std::unique_ptr<Registration> stoppedTimer_;  // continues a stopped main application
+  int quickEnds_ = 0;  // launches in a row whose application was gone again at once
   std::unique_ptr<Registration> fileMonitor_;
   // One re-check per skipped launch, each 3 seconds after its skip; dropped once it has run.
   std::list<std::unique_ptr<Registration>> rechecks_;

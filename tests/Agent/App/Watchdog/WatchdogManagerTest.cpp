@@ -155,6 +155,33 @@ TEST_F(WatchdogManagerTest, TheNextScheduledPeriodCountsWithinThreeHundredSecond
   EXPECT_EQ(workspace_.launches().size(), 2u);
 }
 
+// An application that keeps ending as soon as it is launched is worth one warning.
+TEST_F(WatchdogManagerTest, LaunchesThatEndAtOnceAreWarnedOfOnce) {
+  start(timerEndingIn(3600));
+  mainApplicationRuns(false);
+  LogCapture capture;
+  for (int i = 0; i < 6; ++i) {
+    watchdog_->check();
+    clock_.advance(WatchdogManager::kMinimumLaunchSpacing + 0.1);
+  }
+  EXPECT_EQ(workspace_.launches().size(), 6u);
+  EXPECT_EQ(capture.countStartingWith("Zelto ended within 5 s of each of its last 3 launches"), 1u);
+}
+
+// A main application stopped by a signal enforces nothing: it is continued within a second.
+TEST_F(WatchdogManagerTest, AStoppedApplicationIsContinuedWithinASecond) {
+  start(timerEndingIn(3600));
+  mainApplicationRuns(true);
+  watchdog_->setup();
+  workspace_.setStopped(4242);
+  LogCapture capture;
+  loop_.advance(WatchdogManager::kStoppedCheckInterval);
+  EXPECT_EQ(workspace_.resumed(), std::vector<int>{4242});
+  EXPECT_TRUE(capture.has(spdlog::level::warn, "Zelto (pid 4242) was stopped; continued it"));
+  loop_.advance(WatchdogManager::kStoppedCheckInterval);
+  EXPECT_EQ(workspace_.resumed().size(), 1u);  // running again: left alone
+}
+
 TEST_F(WatchdogManagerTest, ChecksComeFromTheTimerTheFileAndTheStoppedApplication) {
   start(json::object());
   mainApplicationRuns(false);
