@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 
-#include "MainApp/BlockedExecutables.h"
+#include "App/Blocking/BlockedExecutables.h"
 #include "Platform/Log.h"
 #include "Platform/ProcessInfo.h"
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "App/Blocking/BlockedExecutables.h"
 #include "Platform/Env.h"
 #include "Platform/ProcessInfo.h"
 #include "Tools/zeltoctl/ApplicationPath.h"
@@ -104,6 +105,21 @@ CommandOutcome AppCommands::add(Zelto& zelto, const Options& options) {
     if (Status found = ApplicationPath::check(path, Env::fileSystem()); !found.ok()) {
       return CommandOutcome::usage(
           fmt::format("{} can't be blocked: {}", inQuotes(path), found.message()));
+    }
+    // Resolved as the application resolves it: an entry that gives it no program to end would
+    // be listed and never enforced.
+    const BlockedExecutables::Resolved resolved = BlockedExecutables::resolve(
+        path, Env::fileSystem(), ProcessInfo::environmentValue("PATH").value_or(""));
+    if (resolved.executables.empty()) {
+      std::string reasons;
+      bool script = false;
+      for (const std::string& problem : resolved.problems) {
+        reasons += (reasons.empty() ? "" : "; ") + problem;
+        script = script || problem.find("a script") != std::string::npos;
+      }
+      return CommandOutcome::refused(
+          fmt::format("{} can't be blocked: {}{}", inQuotes(path), reasons,
+                      script ? ". Name the program the script starts instead" : ""));
     }
   }
   ProfileZeltoPreferences& profile = *zelto.prefs()->defaultProfile();

@@ -15,9 +15,11 @@ namespace fs = std::filesystem;
 
 class AppCommandsTest : public testing::CommandsFixture {
  protected:
-  // An executable file under the home, by its absolute path.
-  std::string executable(const std::string& name) {
-    std::string path = env_.temp().write(name, "#!/bin/sh\n");
+  // An executable program under the home (a script with `text`), by its absolute path.
+  std::string executable(const std::string& name, const std::string& text =
+                                                      "\x7f"
+                                                      "ELF") {
+    std::string path = env_.temp().write(name, text);
     fs::permissions(path, fs::perms::owner_all);
     return path;
   }
@@ -41,17 +43,37 @@ TEST_F(AppCommandsTest, OnlyApplicationsAreTakenAndStoredByTheirAbsolutePath) {
   executable("bin/tool");
   fs::create_symlink(home + "/bin/tool", home + "/link");
   env_.temp().write("plain", "text");
-  env_.temp().write("runs.desktop", "[Desktop Entry]\nName=Ed\nExec = ed %f\n");
+  env_.temp().write("runs.desktop", "[Desktop Entry]\nName=T\nExec = " + home + "/bin/tool %f\n");
   env_.temp().write("idle.desktop", "[Desktop Entry]\nName=No\n[Desktop Action New]\nExec=ed\n");
+  executable("Info.app/Contents/MacOS/info");
   env_.temp().write("Info.app/Contents/Info.plist", "<plist/>");
-  fs::create_directories(home + "/Exe.app/Contents/MacOS");
+  executable("Exe.app/Contents/MacOS/exe");
   fs::create_directories(home + "/folder");
+  // What the application couldn't end: a script (it shows only its interpreter while it runs),
+  // a bundle with no program, an entry whose program is nowhere.
+  executable("bin/launcher", "#!/bin/sh\nexec tool\n");
+  fs::create_directories(home + "/Empty.app/Contents/MacOS");
+  env_.temp().write("Empty.app/Contents/Info.plist", "<plist/>");
+  env_.temp().write("gone.desktop", "[Desktop Entry]\nExec=" + home + "/nowhere\n");
 
-  for (const char* bad : {"plain", "idle.desktop", "folder", "missing"}) {
-    CommandOutcome outcome = AppCommands::add(zelto, paths({home + "/bin/tool", home + "/" + bad}));
-    EXPECT_EQ(outcome.exitCode, CommandOutcome::kUsage) << bad;
-    EXPECT_NE(outcome.text.find(home + "/" + bad + "\" can't be blocked: "), std::string::npos)
+  struct Bad {
+    const char* name;
+    int exitCode;
+    const char* reason;
+  };
+  for (const Bad& bad : std::vector<Bad>{{"plain", CommandOutcome::kUsage, ""},
+                                         {"idle.desktop", CommandOutcome::kUsage, ""},
+                                         {"folder", CommandOutcome::kUsage, ""},
+                                         {"missing", CommandOutcome::kUsage, ""},
+                                         {"bin/launcher", CommandOutcome::kRefused, "a script"},
+                                         {"Empty.app", CommandOutcome::kRefused, "no executable"},
+                                         {"gone.desktop", CommandOutcome::kRefused, "nowhere"}}) {
+    CommandOutcome outcome =
+        AppCommands::add(zelto, paths({home + "/bin/tool", home + "/" + bad.name}));
+    EXPECT_EQ(outcome.exitCode, bad.exitCode) << bad.name;
+    EXPECT_NE(outcome.text.find(home + "/" + bad.name + "\" can't be blocked: "), std::string::npos)
         << outcome.text;
+    EXPECT_NE(outcome.text.find(bad.reason), std::string::npos) << outcome.text;
   }
   EXPECT_EQ(storedProfile().value("blockedApplications", json::array()), json::array());
 

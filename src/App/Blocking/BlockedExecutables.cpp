@@ -1,4 +1,4 @@
-#include "MainApp/BlockedExecutables.h"
+#include "App/Blocking/BlockedExecutables.h"
 
 #include <algorithm>
 #include <sstream>

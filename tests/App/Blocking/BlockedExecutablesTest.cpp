@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "MainApp/BlockedExecutables.h"
+#include "App/Blocking/BlockedExecutables.h"
 #include "Support/TempDir.h"
 
 namespace zelto {
