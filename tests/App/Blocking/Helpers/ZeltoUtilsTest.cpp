@@ -3,6 +3,9 @@
 
 #include "App/Blocking/Helpers/ZeltoUtils.h"
 #include "App/Controller/Helpers/Sync/SyncManager.h"
+#include "Platform/DefaultsStore.h"
+#include "Platform/Env.h"
+#include "Platform/UserDefaults.h"
 #include "Support/FakeWorkspace.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
@@ -35,6 +38,20 @@ TEST(ZeltoUtilsTest, ConfigurationLivesInApplicationSupportUnlessOverridden) {
   SyncManager::removeSyncDirectorySetting();
   EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), std::nullopt);
   EXPECT_FALSE(env.store().load("Quarnix.zelto.agent").contains("ConfigurationDir"));
+}
+
+// The application reads the agent's setting, not one of its own: pointing its own at an empty
+// folder moves nothing.
+TEST(ZeltoUtilsTest, EveryProgramTakesTheAgentsConfigurationDirectory) {
+  TestEnv env;
+  auto store = std::make_shared<InMemoryDefaultsStore>();
+  UserDefaults application("Quarnix.zelto", store);
+  Env::ScopedOverride asTheApplication(Env::Services{.standardUserDefaults = &application});
+  application.setObject(env.home() + "/empty", "ConfigurationDir");
+  ASSERT_TRUE(application.synchronize().ok());
+  EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), std::nullopt);
+  ASSERT_TRUE(store->save("Quarnix.zelto.agent", {{"ConfigurationDir", "/srv/zelto"}}).ok());
+  EXPECT_EQ(ZeltoUtils::getConfigurationPath("default"), "/srv/zelto/default.cfg");
 }
 
 TEST(ZeltoUtilsTest, UnknownHomeMeansNoConfigurationDirectory) {

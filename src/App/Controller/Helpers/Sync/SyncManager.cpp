@@ -10,11 +10,14 @@ constexpr const char* kConfigurationDirKey = "ConfigurationDir";
 }
 
 std::optional<std::string> SyncManager::getConfiguredSyncDirectory() {
-  // Each program's own setting: the agent never takes the main application's (its suite is
-  // searched for other keys), so it always uses the directory zeltoctl shows.
-  auto directory = UserDefaults::standard().ownStringForKey(kConfigurationDirKey);
-  if (!directory || directory->empty()) return std::nullopt;
-  return directory;
+  // The agent's setting in every program (with its unsaved change, in the agent itself); never
+  // the main application's, which the agent's suite would otherwise find.
+  const nlohmann::json values = UserDefaults::standard().persistentDomainForName(kSettingDomain);
+  const auto found = values.find(kConfigurationDirKey);
+  if (found == values.end() || !found->is_string() || found->get<std::string>().empty()) {
+    return std::nullopt;
+  }
+  return found->get<std::string>();
 }
 
 void SyncManager::setConfiguredSyncDirectory(const std::string& path) {
