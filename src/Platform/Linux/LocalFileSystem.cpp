@@ -153,13 +153,25 @@ Result<std::optional<FileStatus>> LocalFileSystem::inspect(const std::string& pa
   return failure("Can't inspect", path, errno);
 }
 
-Result<std::string> LocalFileSystem::readFile(const std::string& path, uint64_t maxBytes) const {
-  // O_NONBLOCK so that a FIFO at the path can't hang us; it is refused below anyway.
-  FileDescriptor fd(calls_->open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0));
+namespace {
+
+// The regular file at `path` opened for reading, with its status in `st`; anything else at the
+// path is a failure. O_NONBLOCK so that a FIFO at the path can't hang us; it is refused anyway.
+Result<FileDescriptor> openRegularFile(const FileSystemCalls& calls, const std::string& path,
+                                       struct stat& st) {
+  FileDescriptor fd(calls.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0));
   if (fd.get() < 0) return failure("Can't open", path, errno);
-  struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return failure("Can't inspect", path, errno);
   if (!S_ISREG(st.st_mode)) return Status::failure("Not a regular file: " + path);
+  return fd;
+}
+
+}  // namespace
+
+Result<std::string> LocalFileSystem::readFile(const std::string& path, uint64_t maxBytes) const {
+  struct stat st {};
+  Result<FileDescriptor> fd = openRegularFile(*calls_, path, st);
+  if (!fd.ok()) return fd.status();
   auto tooLarge = [&] {
     return Status::failure("Larger than " + std::to_string(maxBytes) + " bytes: " + path);
   };
@@ -174,7 +186,7 @@ Result<std::string> LocalFileSystem::readFile(const std::string& path, uint64_t 
       // At most one byte beyond the bound: enough to tell a larger file.
       const uint64_t left = maxBytes - contents.size();
       const size_t ask = left >= sizeof buffer ? sizeof buffer : static_cast<size_t>(left) + 1;
-      ssize_t n = calls_->read(fd.get(), buffer, ask);
+      ssize_t n = calls_->read(fd->get(), buffer, ask);
       if (n < 0) {
         if (errno == EINTR) continue;
         return failure("Can't read", path, errno);
@@ -190,15 +202,13 @@ Result<std::string> LocalFileSystem::readFile(const std::string& path, uint64_t 
 }
 
 Result<std::string> LocalFileSystem::readStart(const std::string& path, size_t bytes) const {
-  FileDescriptor fd(calls_->open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0));
-  if (fd.get() < 0) return failure("Can't open", path, errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return failure("Can't inspect", path, errno);
-  if (!S_ISREG(st.st_mode)) return Status::failure("Not a regular file: " + path);
+  Result<FileDescriptor> fd = openRegularFile(*calls_, path, st);
+  if (!fd.ok()) return fd.status();
   std::string contents(bytes, '\0');
   size_t got = 0;
   while (got < bytes) {
-    const ssize_t n = calls_->read(fd.get(), contents.data() + got, bytes - got);
+    const ssize_t n = calls_->read(fd->get(), contents.data() + got, bytes - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return failure("Can't read", path, errno);
     if (n == 0) break;

@@ -166,24 +166,27 @@ void UvTcpStream::shutdown() {
   }
 }
 
-std::optional<SocketAddress> UvTcpStream::peerAddress() const {
-  if (impl_ == nullptr) return std::nullopt;
+namespace {
+
+// The address `get` (uv_tcp_getpeername or uv_tcp_getsockname) gives for `handle`.
+std::optional<SocketAddress> addressOf(const uv_tcp_t& handle,
+                                       int (*get)(const uv_tcp_t*, sockaddr*, int*)) {
   sockaddr_storage storage{};
   int length = sizeof(storage);
-  if (uv_tcp_getpeername(&impl_->handle, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
-    return std::nullopt;
-  }
+  if (get(&handle, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return std::nullopt;
   return SocketAddress::fromSockaddr(reinterpret_cast<sockaddr*>(&storage));
+}
+
+}  // namespace
+
+std::optional<SocketAddress> UvTcpStream::peerAddress() const {
+  if (impl_ == nullptr) return std::nullopt;
+  return addressOf(impl_->handle, uv_tcp_getpeername);
 }
 
 std::optional<SocketAddress> UvTcpStream::localAddress() const {
   if (impl_ == nullptr) return std::nullopt;
-  sockaddr_storage storage{};
-  int length = sizeof(storage);
-  if (uv_tcp_getsockname(&impl_->handle, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
-    return std::nullopt;
-  }
-  return SocketAddress::fromSockaddr(reinterpret_cast<sockaddr*>(&storage));
+  return addressOf(impl_->handle, uv_tcp_getsockname);
 }
 
 // ---------------------------------------------------------------------------

@@ -3,17 +3,9 @@
 #include <sstream>
 #include <vector>
 
+#include "App/Blocking/BlockedExecutables.h"
+
 namespace zelto {
-
-namespace {
-
-std::string trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-}  // namespace
 
 Result<std::string> ApplicationPath::absolute(const std::string& path,
                                               const std::string& workingDirectory) {
@@ -38,24 +30,6 @@ Result<std::string> ApplicationPath::absolute(const std::string& path,
   return out.empty() ? std::string("/") : out;
 }
 
-bool ApplicationPath::desktopEntryRuns(const std::string& text) {
-  bool inEntry = false;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    line = trimmed(line);
-    if (line.starts_with('[')) {
-      inEntry = line == "[Desktop Entry]";
-      continue;
-    }
-    const size_t equals = line.find('=');
-    if (inEntry && equals != std::string::npos && trimmed(line.substr(0, equals)) == "Exec" &&
-        !trimmed(line.substr(equals + 1)).empty()) {
-      return true;
-    }
-  }
-  return false;
-}
-
 Status ApplicationPath::check(const std::string& path, const FileSystem& fs) {
   Result<std::optional<FileStatus>> found = fs.inspect(path);
   if (!found.ok()) return found.status();
@@ -76,7 +50,8 @@ Status ApplicationPath::check(const std::string& path, const FileSystem& fs) {
   if (path.ends_with(".desktop")) {
     Result<std::string> text = fs.readFile(path, FileSystem::kMaxResourceBytes);
     if (!text.ok()) return text.status();
-    if (desktopEntryRuns(*text)) return Status::success();
+    // Read as the application reads it.
+    if (BlockedExecutables::desktopEntryProgram(*text)) return Status::success();
     return Status::failure("a .desktop file without an Exec= line in its [Desktop Entry] group");
   }
   if ((status.permissions & 0111) == 0) {

@@ -24,8 +24,6 @@ class ApplicationPath {
   static Result<std::string> absolute(const std::string& path, const std::string& workingDirectory);
   // Success when an application stands at `path`, else a failure saying what stands there.
   static Status check(const std::string& path, const FileSystem& fs);
-  // Whether the text of a desktop entry has an Exec= line (with a value) in [Desktop Entry].
-  static bool desktopEntryRuns(const std::string& text);
 };
 
 }  // namespace zelto
