@@ -87,6 +87,7 @@ void MainAppDelegate::applicationDidFinishLaunching() {
   auto* uvLoop = dynamic_cast<UvRunLoop*>(&loop);
   ZELTO_CHECK(uvLoop != nullptr, "the main loop is a libuv loop");
   zelto_ = &Zelto::shared();
+  zelto_->keepLockedPeriods();
   zelto_->refreshPrefs();
 
   fileWatcher_ = std::make_unique<InotifyFileWatcher>(loop);

@@ -48,10 +48,16 @@ std::optional<std::string> Directories::cachesDirectory() const {
   return path::appendingComponent(*base, kProductFolder);
 }
 
-std::optional<std::string> Directories::logsDirectory() const {
+std::optional<std::string> Directories::stateDirectory() const {
   auto base = baseDirectory("XDG_STATE_HOME", ".local/state");
   if (!base) return std::nullopt;
-  return path::appendingComponent(path::appendingComponent(*base, kProductFolder), "Logs");
+  return path::appendingComponent(*base, kProductFolder);
+}
+
+std::optional<std::string> Directories::logsDirectory() const {
+  auto state = stateDirectory();
+  if (!state) return std::nullopt;
+  return path::appendingComponent(*state, "Logs");
 }
 
 std::optional<std::string> Directories::preferencesDirectory() const {

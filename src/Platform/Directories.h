@@ -5,6 +5,7 @@
 //   Application Support   ${XDG_DATA_HOME:-$HOME/.local/share}
 //   Library               ${XDG_DATA_HOME:-$HOME/.local/share}/Zelto/Library
 //   Caches                ${XDG_CACHE_HOME:-$HOME/.cache}/Zelto
+//   state                 ${XDG_STATE_HOME:-$HOME/.local/state}/Zelto (kept between runs)
 //   Logs                  ${XDG_STATE_HOME:-$HOME/.local/state}/Zelto/Logs
 //   Preferences           ${XDG_CONFIG_HOME:-$HOME/.config}/Zelto/Preferences  (user defaults)
 //   runtime               $XDG_RUNTIME_DIR (the session's own folder; nothing when not set)
@@ -42,6 +43,7 @@ class Directories {
   Result<std::string> applicationSupportDirectory() const;
   std::optional<std::string> libraryDirectory() const;
   std::optional<std::string> cachesDirectory() const;
+  std::optional<std::string> stateDirectory() const;
   std::optional<std::string> logsDirectory() const;
   std::optional<std::string> preferencesDirectory() const;
   std::optional<std::string> runtimeDirectory() const;

@@ -1,6 +1,7 @@
 #include "Agent/App/AgentAppDelegate.h"
 
 #include "Agent/App/LoggingManager.h"
+#include "App/Controller/Zelto.h"
 #include "Platform/ClockChangeWatcher.h"
 #include "Platform/Env.h"
 #include "Platform/Linux/InotifyFileWatcher.h"
@@ -20,6 +21,7 @@ void AgentAppDelegate::setup() {
   LoggingManager::setup();
   log::info("Loading watchdog agent");
   RunLoop& loop = Application::mainRunLoop();
+  Zelto::shared().keepLockedPeriods();
   workspace_ = std::make_unique<LinuxWorkspace>(loop);
   fileWatcher_ = std::make_unique<InotifyFileWatcher>(loop);
   watchdogManager =

@@ -4,7 +4,7 @@
 
 namespace zelto {
 
-BlockingPhase BlockingPhase::of(Zelto& zelto) {
+BlockingPhase BlockingPhase::ofRecord(Zelto& zelto) {
   BlockingPhase phase;
   const Date now = zelto.now();
   phase.at = now;
@@ -49,6 +49,27 @@ BlockingPhase BlockingPhase::of(Zelto& zelto) {
       phase.lockReason = "this session must be completed (hardcore mode)";
     }
   }
+  return phase;
+}
+
+BlockingPhase BlockingPhase::of(Zelto& zelto) {
+  BlockingPhase phase = ofRecord(zelto);
+  HeldLock* held = zelto.heldLock();
+  if (held == nullptr) return phase;
+  if (phase.locked && phase.endsAt) held->hold(phase.at, *phase.endsAt, phase.lockReason);
+  std::optional<HeldLock::Period> period = held->inForce(phase.at);
+  if (!period || (phase.locked && phase.endsAt && !period->until.isGreaterDate(*phase.endsAt))) {
+    return phase;
+  }
+  // The record no longer shows the locked period seen in force (or shows it ending sooner): it
+  // runs on, locked, to its end.
+  phase.held = true;
+  phase.running = true;
+  phase.locked = true;
+  if (phase.lockReason.empty()) phase.lockReason = period->reason;
+  if (!phase.endsAt || period->until.isGreaterDate(*phase.endsAt)) phase.endsAt = period->until;
+  phase.startsAt.reset();
+  phase.kind = phase.breaking ? Kind::kBreak : Kind::kEnforcing;
   return phase;
 }
 

@@ -7,8 +7,8 @@
 // a break not yet ended makes it a break, otherwise it enforces. It is locked when hardcore
 // mode won't let it end early: a scheduled period in force, or a timer that must be completed.
 // Not running, the next scheduled period makes it imminent when it starts within the schedule
-// look-ahead. Nothing in the controller changes but its cache of the generated schedule; in
-// particular `isZeltoing` is left to the caller.
+// look-ahead. Nothing in the controller changes but its cache of the generated schedule and the
+// locked period it keeps; in particular `isZeltoing` is left to the caller.
 //
 // A plain value. Threads: the thread that owns the controller.
 #pragma once
@@ -47,8 +47,16 @@ struct BlockingPhase {
   // When the next scheduled period starts, when nothing runs and one is ahead.
   std::optional<Date> startsAt;
 
-  // At the controller's now.
+  // A locked period seen in force earlier and kept (HeldLock) runs on though the record no
+  // longer shows it so (edited, replaced, read in another zone): it is locked and enforcing
+  // (or on the record's own break) until its end.
+  bool held = false;
+
+  // At the controller's now: the record's phase, with the locked period the controller keeps
+  // (when it keeps one) remembered when the record shows one in force, and applied.
   static BlockingPhase of(Zelto& zelto);
+  // The record's phase alone.
+  static BlockingPhase ofRecord(Zelto& zelto);
 
   // "off", "imminent", "break", "blocking".
   static const char* kindName(Kind kind);

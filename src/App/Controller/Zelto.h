@@ -34,6 +34,7 @@
 
 #include "App/Blocking/Helpers/ZeltoURL.h"
 #include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
+#include "App/Controller/HeldLock.h"
 #include "App/Data/Preferences/ConfigurationLock.h"
 #include "App/Data/Preferences/ProfileZeltoPreferences.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
@@ -57,6 +58,13 @@ class Zelto {
 
   // The current moment of the controller's clock, the "now" of every decision here.
   Date now() const { return clock_.now(); }
+
+  // From now on locked periods seen in force are kept in `heldLock` until their end (see
+  // HeldLock and BlockingPhase). Without one, as in tests, only the record decides.
+  void keepLockedPeriodsIn(std::unique_ptr<HeldLock> heldLock) { heldLock_ = std::move(heldLock); }
+  // The standard one, in the user's state directory (programs call this once at their start).
+  void keepLockedPeriods();
+  HeldLock* heldLock() { return heldLock_.get(); }
 
   // The preferences record in use, or nullptr while it can't be loaded.
   ZeltoPreferences* prefs();
@@ -183,6 +191,7 @@ class Zelto {
   std::optional<ScheduleSource> scheduleSource_;
   std::unique_ptr<ZeltoURL> zeltoURL_;
   std::unique_ptr<ZeltoURLMatcherManager> urlMatchManager_;
+  std::unique_ptr<HeldLock> heldLock_;
 };
 
 }  // namespace zelto

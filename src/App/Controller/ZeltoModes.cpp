@@ -12,6 +12,10 @@ Zelto& Zelto::shared() {
   return *instance;
 }
 
+void Zelto::keepLockedPeriods() {
+  if (auto path = HeldLock::standardPath()) keepLockedPeriodsIn(std::make_unique<HeldLock>(*path));
+}
+
 Zelto::Zelto(Clock& clock) : clock_(clock), prefs_(ZeltoPreferences::standardPreferences()) {
   // Both site objects follow the record in use, which may be loaded only later.
   zeltoURL_ = std::make_unique<ZeltoURL>([this] { return prefs(); });

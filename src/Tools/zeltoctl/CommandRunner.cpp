@@ -13,6 +13,7 @@ namespace {
 int run(bool asJson, bool locked, const CommandRunner::Command& command) {
   QuietLog quiet;
   Zelto controller(Env::clock());
+  controller.keepLockedPeriods();
   if (controller.prefs() == nullptr) {
     return CommandRunner::print(
         CommandOutcome::refused("The configuration can't be loaded:\n" + quiet.lines()), asJson);

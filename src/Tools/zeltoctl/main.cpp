@@ -105,6 +105,9 @@ int withController(const std::string& when,
   zelto::QuietLog quiet;
   zelto::FixedClock clock(*moment);
   zelto::Zelto controller(clock);
+  // A locked period kept from an earlier sight counts now; a look at another moment is a
+  // question about the record alone, and keeps nothing.
+  if (when.empty()) controller.keepLockedPeriods();
   if (controller.prefs() == nullptr) {
     std::fprintf(stderr, "%s", quiet.lines().c_str());
     return 1;

@@ -361,5 +361,64 @@ TEST_F(ZeltoTest, EveryProgramReadsTheSamePhase) {
   }
 }
 
+// A locked period, once seen in force, runs to its end whatever becomes of the record that
+// started it (edited, replaced, read in another zone) and across restarts; never past its end.
+TEST_F(ZeltoTest, ALockedPeriodSeenInForceRunsToItsEnd) {
+  const std::string kept = env_.home() + "/.local/state/Zelto/locked-period";
+  json lockedSchedule = withSchedules({weekdays("W", 9, 17)});
+  lockedSchedule["zeltoHardcoreMode"] = true;
+  auto phaseOf = [&](const json& config, const std::string& now, const char* zone = nullptr) {
+    Zelto& zelto = start(config, now);  // a new controller: a restart of the program
+    zelto.keepLockedPeriodsIn(std::make_unique<HeldLock>(kept));
+    if (zone != nullptr) zelto.prefs()->currentTimeZone = zone;
+    return BlockingPhase::of(zelto);
+  };
+  // Nothing kept yet: the record alone decides.
+  EXPECT_EQ(phaseOf(json::object(), "2026-12-09T12:00:00+01:00").kind, BlockingPhase::Kind::kOff);
+  ASSERT_TRUE(phaseOf(lockedSchedule, "2026-12-09T12:00:00+01:00").locked);
+  EXPECT_TRUE(std::filesystem::exists(kept));
+
+  struct Case {
+    const char* name;
+    json config;
+    std::string now;
+    const char* zone;
+    BlockingPhase::Kind kind;
+  };
+  using Kind = BlockingPhase::Kind;
+  json unlocked = lockedSchedule;
+  unlocked["zeltoHardcoreMode"] = false;
+  const std::vector<Case> cases = {
+      {"file emptied", json::object(), "2026-12-09T12:30:00+01:00", nullptr, Kind::kEnforcing},
+      {"lock taken out", unlocked, "2026-12-09T13:00:00+01:00", nullptr, Kind::kEnforcing},
+      // 09:00-17:00 in Tokyo is 01:00-09:00 in Berlin: the period in force would have ended.
+      {"another zone", lockedSchedule, "2026-12-09T14:00:00+01:00", "Asia/Tokyo", Kind::kEnforcing},
+      {"at its end", json::object(), "2026-12-09T17:00:00+01:00", nullptr, Kind::kOff},
+      {"a clock set far back", json::object(), "2026-12-07T12:00:00+01:00", nullptr, Kind::kOff},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const BlockingPhase phase = phaseOf(c.config, c.now, c.zone);
+    EXPECT_EQ(phase.kind, c.kind);
+    EXPECT_EQ(phase.locked, c.kind != Kind::kOff);
+    EXPECT_EQ(phase.held, c.kind != Kind::kOff);
+    if (c.kind == Kind::kOff) continue;
+    EXPECT_EQ(phase.endsAt, at("2026-12-09T17:00:00+01:00"));
+    EXPECT_TRUE(LaunchDecision::from(phase).launch);
+    EXPECT_EQ(BlockState::observe(*controller_).locked, true);  // zeltoctl refuses to stop it
+  }
+
+  // A longer locked period seen later moves the end on; a file that can't be read is ignored.
+  json lockedTimer = {{"zeltoType", 1},
+                      {"zeltoUnblockDate", "2026-12-09T19:00:00+01:00"},
+                      {"zeltoHardcoreMode", true},
+                      {"zeltoMustCompleteSession", true}};
+  ASSERT_TRUE(phaseOf(lockedTimer, "2026-12-09T12:00:00+01:00").locked);
+  EXPECT_EQ(phaseOf(json::object(), "2026-12-09T18:00:00+01:00").endsAt,
+            at("2026-12-09T19:00:00+01:00"));
+  env_.temp().write(".local/state/Zelto/locked-period", "{\"until\": 5");
+  EXPECT_EQ(phaseOf(json::object(), "2026-12-09T18:00:00+01:00").kind, Kind::kOff);
+}
+
 }  // namespace
 }  // namespace zelto

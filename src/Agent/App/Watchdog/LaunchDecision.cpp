@@ -7,6 +7,7 @@ LaunchDecision LaunchDecision::decide(Zelto& zelto) { return from(BlockingPhase:
 LaunchDecision LaunchDecision::from(const BlockingPhase& phase) {
   if (phase.started) return {true, Reason::kBlockingOn, -1};
   if (phase.scheduled) return {true, Reason::kScheduleInForce, -1};
+  if (phase.held) return {true, Reason::kLockedPeriodKept, -1};
   if (!phase.startsAt) return {false, Reason::kNoSchedule, -1};
   const double untilBlock = phase.startsAt->timeIntervalSinceDate(phase.at);
   if (phase.kind == BlockingPhase::Kind::kImminent)

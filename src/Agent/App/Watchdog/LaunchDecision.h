@@ -1,7 +1,8 @@
 // LaunchDecision: the watchdog's one rule for starting a main application that isn't running,
 // read off the blocking phase (BlockingPhase), so that it always agrees with what the
 // application enforces and zeltoctl reports. Launch when a block started by hand should be on
-// now (`shouldZelto`), when a scheduled period is in force, or when the next one starts within
+// now (`shouldZelto`), when a scheduled period is in force, when a locked period kept from an
+// earlier sight runs on (BlockingPhase::held), or when the next one starts within
 // the schedule look-ahead (300 seconds, inclusive); otherwise wait.
 //
 // Whether the main application runs is not part of the rule; the caller asks that first.
@@ -16,11 +17,12 @@ namespace zelto {
 
 struct LaunchDecision {
   enum class Reason {
-    kBlockingOn,       // a block started by hand should be on now: launch
-    kScheduleInForce,  // a scheduled period is under way: launch
-    kScheduleSoon,     // the next scheduled period starts within the look-ahead: launch
-    kNoSchedule,       // no scheduled period ahead: wait
-    kScheduleTooFar,   // the next scheduled period starts later: wait
+    kBlockingOn,        // a block started by hand should be on now: launch
+    kScheduleInForce,   // a scheduled period is under way: launch
+    kLockedPeriodKept,  // a locked period seen earlier runs on to its end: launch
+    kScheduleSoon,      // the next scheduled period starts within the look-ahead: launch
+    kNoSchedule,        // no scheduled period ahead: wait
+    kScheduleTooFar,    // the next scheduled period starts later: wait
   };
 
   bool launch = false;

@@ -88,6 +88,9 @@ void WatchdogManager::check() {
     case LaunchDecision::Reason::kScheduleInForce:
       log::info("Launching Zelto ....a scheduled period is under way");
       break;
+    case LaunchDecision::Reason::kLockedPeriodKept:
+      log::info("Launching Zelto ....a locked period runs until its end");
+      break;
     case LaunchDecision::Reason::kScheduleSoon:
       log::info("Launching Zelto ....next schedule happening soon {:f}s", decision.untilBlock);
       break;

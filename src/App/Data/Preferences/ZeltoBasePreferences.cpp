@@ -4,6 +4,7 @@
 
 #include "App/Blocking/Helpers/ZeltoUtils.h"
 #include "App/Data/Preferences/JSONValues.h"
+#include "App/Data/Preferences/LastGoodConfiguration.h"
 #include "Platform/Clock.h"
 #include "Platform/DateCalendar.h"
 #include "Platform/Env.h"
@@ -166,6 +167,7 @@ Status ZeltoBasePreferences::saveWithBackup(bool backup) {
   auto saved = writeDictionary(dictionary, *path);
   if (!saved.ok()) return saved.status();
   fileLoaded_ = true;
+  LastGoodConfiguration::remember(ns, dictionary);
   if (*saved) {
     heldFile_ = HeldFile{FileVersion{*path, **saved}, std::move(dictionary)};
     JSONValues::asReadBack(*heldFile_->unreadSave);
@@ -256,7 +258,10 @@ Status ZeltoBasePreferences::discardUnsavedChanges() {
       !merged.ok()) {
     return merged;
   }
-  if (fromFile) fileLoaded_ = true;
+  if (fromFile) {
+    fileLoaded_ = true;
+    LastGoodConfiguration::remember(ns, toDictionary());
+  }
   // A merge that made a default anew (a new identifier, say) would make another one next time.
   if (version && FieldDefault::generatedOnThisThread() == generated) {
     holdVersion(std::move(*version));

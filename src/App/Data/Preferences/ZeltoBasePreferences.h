@@ -20,7 +20,9 @@
 // read or parsed, or its values don't fit the record, the record stays exactly as it was; so
 // it does when the file is gone after the record was once read from it or saved to it (the
 // record keeps the last configuration it knew, and says so in the log). Only a record that
-// never knew a file starts from what it has when there is none.
+// never knew a file starts from what it has when there is none. Every record read from its file
+// or saved to it is also remembered as the last good configuration (LastGoodConfiguration),
+// from which a program starting without a usable file loads instead.
 //
 // Plain value like every record; no lock. Any thread, one at a time per record.
 #pragma once

@@ -6,6 +6,8 @@
 #include <limits>
 #include <mutex>
 
+#include "App/Blocking/Helpers/ZeltoUtils.h"
+#include "App/Data/Preferences/LastGoodConfiguration.h"
 #include "Platform/BundleInfo.h"
 #include "Platform/Clock.h"
 #include "Platform/DateCalendar.h"
@@ -157,20 +159,50 @@ void ZeltoPreferences::resetSharedInstanceForTesting() {
   sharedLoadAttempted = false;
 }
 
+std::optional<ZeltoPreferences> ZeltoPreferences::lastGoodRecord(const std::string& configNamespace,
+                                                                 const std::string& why) {
+  Result<std::optional<nlohmann::json>> copy = LastGoodConfiguration::recall(configNamespace);
+  if (!copy.ok() || !*copy) return std::nullopt;
+  Result<ZeltoPreferences> record = initWithNamespace(configNamespace, **copy);
+  if (!record.ok()) return std::nullopt;
+  log::warning("The configuration file {} {}: using the last good configuration, kept at {}",
+               ZeltoUtils::getConfigurationPath(configNamespace).value_or("(null)"), why,
+               LastGoodConfiguration::pathFor(configNamespace).value_or("(null)"));
+  // Held like a loaded file: a reload that finds no file keeps it, and the next save writes it.
+  record->noteFileLoaded();
+  return std::move(record).value();
+}
+
 Result<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(const std::string& configNamespace) {
   std::optional<FileVersion> version;
   const uint64_t generated = FieldDefault::generatedOnThisThread();
   Result<std::optional<nlohmann::json>> stored = readNamespace(configNamespace, version);
   if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", configNamespace);
-    return stored.status();
+  }
+  // A file that can't be used, or none: the last configuration that could be used, when there
+  // is one, rather than the defaults (a block must not end with the file).
+  if (!stored.ok() || !*stored) {
+    if (auto copy = lastGoodRecord(configNamespace, stored.ok() ? "is gone" : "can't be used")) {
+      return std::move(*copy);
+    }
+    if (!stored.ok()) return stored.status();
   }
   Result<ZeltoPreferences> record =
       initWithNamespace(configNamespace, stored->value_or(nlohmann::json::object()));
-  if (record.ok() && *stored) record->noteFileLoaded();
+  if (!record.ok()) {
+    if (auto copy = lastGoodRecord(configNamespace, "doesn't fit the record")) {
+      return std::move(*copy);
+    }
+    return record;
+  }
+  if (*stored) {
+    record->noteFileLoaded();
+    LastGoodConfiguration::remember(configNamespace, record->toDictionary());
+  }
   // Only a record that a reload would leave as it is holds the file's version: none that took
   // a default made anew (a new identifier, the time now, a resource's text).
-  if (record.ok() && version && FieldDefault::generatedOnThisThread() == generated) {
+  if (version && FieldDefault::generatedOnThisThread() == generated) {
     record->holdVersion(std::move(*version));
   }
   return record;

@@ -93,8 +93,10 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
   static ZeltoPreferences* standardPreferences();
   // The shared record, loading it again first when it is absent.
   static ZeltoPreferences* retryStandardPreferences();
-  // The record of a namespace's file (defaults alone when there is none). A failure is logged;
-  // its reason is that of the file or of the record.
+  // The record of a namespace's file (defaults alone when there is none). When the file can't
+  // be used or is gone, the last good copy of the configuration (LastGoodConfiguration) stands
+  // in for it, when there is one. A failure is logged; its reason is that of the file or of the
+  // record.
   static Result<ZeltoPreferences> loadWithNamespace(const std::string& configNamespace);
   static Result<ZeltoPreferences> initWithNamespace(const std::string& configNamespace,
                                                     const nlohmann::json& preferences);
@@ -123,6 +125,10 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
 
  private:
   void clearVolatileFields();
+  // The record of the last good copy, with a warning saying the file `why`; nothing when there
+  // is no usable copy.
+  static std::optional<ZeltoPreferences> lastGoodRecord(const std::string& configNamespace,
+                                                        const std::string& why);
 };
 
 }  // namespace zelto

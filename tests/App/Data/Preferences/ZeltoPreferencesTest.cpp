@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "App/Controller/Helpers/Sync/SyncManager.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
@@ -18,6 +19,7 @@ namespace zelto {
 namespace {
 
 using json = nlohmann::json;
+using ::testing::Contains;
 using ::testing::HasSubstr;
 using testing::LogCapture;
 using ::testing::Not;
@@ -41,6 +43,9 @@ class ZeltoPreferencesTest : public ::testing::Test {
     env_.temp().write(".local/share/Zelto/default.cfg", text);
   }
   json storedConfig() const { return json::parse(readWholeFile(configFile())); }
+  std::string lastGoodFile() const {
+    return env_.home() + "/.local/state/Zelto/LastGood/default.cfg";
+  }
 
   Result<ZeltoPreferences> load() { return ZeltoPreferences::loadWithNamespace("default"); }
 
@@ -84,6 +89,60 @@ TEST_F(ZeltoPreferencesTest, EveryFileTheStoreAcceptsSurvivesSaveAndLoadUnchange
   ASSERT_TRUE(second);
   EXPECT_EQ(second->toDictionary(), first->toDictionary());
   EXPECT_EQ(storedConfig(), first->toDictionary());
+}
+
+// A file that can't be used, or none, after a good one was loaded or saved: a program starting
+// then loads the last good configuration instead of the defaults (or nothing).
+TEST_F(ZeltoPreferencesTest, AStartWithoutAUsableFileTakesTheLastGoodConfiguration) {
+  const std::string timer = R"({"zeltoType": 1, "zeltoUnblockDate": "2026-12-06T10:00:00Z"})";
+  struct Case {
+    const char* name;
+    std::function<void()> spoil;
+  };
+  const std::vector<Case> cases = {
+      {"garbage", [&] { writeConfig("{\"zeltoType\": "); }},
+      {"deleted", [&] { std::filesystem::remove(configFile()); }},
+      {"no object", [&] { writeConfig("[1]"); }},
+      {"unreadable folder",
+       [&] { std::filesystem::permissions(configDir(), std::filesystem::perms::none); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(env_.home() + "/.local/state");
+    writeConfig(timer);
+    ASSERT_TRUE(load());  // remembered, private
+    EXPECT_EQ(std::filesystem::status(lastGoodFile()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    c.spoil();
+    if (::geteuid() == 0 && std::string(c.name) == "unreadable folder") continue;  // root reads on
+    LogCapture capture;
+    auto prefs = load();
+    std::filesystem::permissions(configDir(), std::filesystem::perms::owner_all);
+    ASSERT_TRUE(prefs);
+    EXPECT_EQ(prefs->zeltoType, 1);
+    EXPECT_EQ(prefs->zeltoUnblockDate, JSONValues::parseDate("2026-12-06T10:00:00Z"));
+    EXPECT_THAT(capture.texts(), Contains(HasSubstr("using the last good configuration, kept at " +
+                                                    lastGoodFile())));
+  }
+
+  // A file that parses but doesn't fit the record is no good configuration: the copy stays.
+  writeConfig(R"({"sessions": [{"zeltoType": 4}]})");
+  EXPECT_EQ(load()->zeltoType, 1);
+  // A save and a reload are remembered too.
+  writeConfig(R"({"zeltoType": 0})");
+  auto prefs = load();
+  ASSERT_TRUE(prefs);
+  prefs->zeltoType = 2;
+  ASSERT_TRUE(prefs->save().ok());
+  EXPECT_EQ(json::parse(readWholeFile(lastGoodFile()))["zeltoType"], 2);
+  writeConfig(R"({"zeltoType": 3})");
+  ASSERT_TRUE(prefs->discardUnsavedChanges().ok());
+  EXPECT_EQ(json::parse(readWholeFile(lastGoodFile()))["zeltoType"], 3);
+
+  // Neither a file nor a copy: the defaults, as at a first start.
+  std::filesystem::remove(configFile());
+  std::filesystem::remove(lastGoodFile());
+  EXPECT_EQ(load()->zeltoType, 0);
 }
 
 TEST_F(ZeltoPreferencesTest, ASessionWithoutIntervalFailsTheWholeLoad) {
@@ -137,8 +196,10 @@ TEST_F(ZeltoPreferencesTest, ReloadEmptiesExactlyTheVolatileFieldsAndKeepsTheRes
   EXPECT_TRUE(capture.has(spdlog::level::info, "Keeping the last loaded configuration: its file " +
                                                    configFile() + " is gone"));
 
-  // A record that never knew a file still takes a reload without one as before.
+  // A record that never knew a file (nor a copy of one) still takes a reload without one as
+  // before.
   std::filesystem::remove(configFile());
+  std::filesystem::remove(lastGoodFile());
   auto fresh = load();
   ASSERT_TRUE(fresh);
   fresh->password = "unsaved";
