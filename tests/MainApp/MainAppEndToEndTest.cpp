@@ -165,6 +165,10 @@ TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
                                          .count()));
   SleepingChild frozen(hidden);
   EXPECT_TRUE(eventually([&] { return frozen.state() == 'T'; })) << app_.log();
+  // Continued by hand, it is stopped again.
+  ASSERT_EQ(::kill(frozen.pid(), SIGCONT), 0);
+  EXPECT_TRUE(eventually([&] { return frozen.state() == 'S'; })) << app_.log();
+  EXPECT_TRUE(eventually([&] { return frozen.state() == 'T'; })) << app_.log();
   // Blocking is stopped (as `zeltoctl stop` would write it): the program runs again.
   app_.writeConfig({{"profiles", json::array({profile})}});
   EXPECT_TRUE(eventually([&] { return frozen.state() == 'S'; })) << app_.log();

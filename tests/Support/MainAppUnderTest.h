@@ -114,7 +114,7 @@ class MainAppUnderTest {
     return ntohs(address.sin_port);
   }
 
- private:
+  // The environment the program runs in (and the agent, when a test starts it).
   std::map<std::string, std::optional<std::string>> environment() const {
     return {{"HOME", dir_ / "home"},
             {"XDG_DATA_HOME", std::nullopt},
@@ -125,6 +125,7 @@ class MainAppUnderTest {
             {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}};
   }
 
+ private:
   TempDir dir_;
   int blockPort_;
   int proxyPort_;

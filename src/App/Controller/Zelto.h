@@ -133,6 +133,9 @@ class Zelto {
 
   // Schedules.
   std::string timeZone();
+  // Whether `schedule` must be rebuilt to answer for `date`: none yet, under two periods, another
+  // zone, `date` outside its window, or schedule records that make other periods than those it
+  // was built from.
   bool scheduleNeedsUpdate(Date date);
   void updateScheduleWithDate(Date date);
   void updateSchedule();

@@ -36,7 +36,13 @@ bool Zelto::scheduleNeedsUpdate(Date date) {
   if (schedule->timeZone() != timeZone()) return true;
   auto first = schedule->getFromDate();
   auto last = schedule->getToDate();
-  return !first || !last || !date.isGreaterDate(*first) || !date.isLessDate(*last);
+  if (!first || !last || !date.isGreaterDate(*first) || !date.isLessDate(*last)) return true;
+  // The records changed since it was built (a reload of the file, an edit): a schedule switched
+  // off, removed or added must count at once in a program that runs for days, not when the
+  // window next moves.
+  std::vector<ScheduleZeltoPreferences> records;
+  if (ZeltoPreferences* record = prefs()) records = record->getAllSortedSchedules();
+  return !scheduleSource_ || !makeTheSamePeriods(scheduleSource_->records, records);
 }
 
 void Zelto::updateScheduleWithDate(Date date) {

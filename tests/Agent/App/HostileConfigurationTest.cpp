@@ -1,7 +1,7 @@
 // End-to-end: the agent against configuration files made to break it. Each time, with a timer
 // running before the damage, the agent stays up within bounded memory, keeps the block (a
-// killed application comes back), logs why it can't use the file, and follows a good file
-// written afterwards at once, through its file watch.
+// killed application comes back, also after a restart of the agent), logs why it can't use the
+// file, and follows a good file written afterwards at once, through its file watch.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -28,6 +28,9 @@ class HostileConfigurationTest : public ::testing::Test {
     std::string what;
     std::function<void(AgentUnderTest&)> apply;
     std::vector<std::string> messages;  // one of them must be logged
+    // Whether to restart the agent with the damage in place (not when the damage is to its own
+    // settings, from which a restarted agent would take no log level for the later steps).
+    bool restart = true;
   };
 
   // A timer running, the damage, then a good file: the whole story for each damage, each with
@@ -52,6 +55,18 @@ class HostileConfigurationTest : public ::testing::Test {
     EXPECT_EQ(agent.count("does not exist"), damage.what == "deleted" ? agent.count("Keeping") : 0u)
         << agent.log();
     EXPECT_LT(agent.memoryKilobytes("VmHWM:"), kMemoryBoundKilobytes);
+
+    // Nor does a restart of the agent with the damage in place (systemd restarting it, a new
+    // login) with the application gone: it starts from the last good configuration.
+    if (damage.restart) {
+      agent.process().signal(SIGTERM);
+      ASSERT_TRUE(agent.process().waitForExit());
+      ::kill(agent.launchedPids().back(), SIGKILL);
+      const size_t beforeRestart = agent.launchedPids().size();
+      agent.start();
+      ASSERT_TRUE(eventually([&] { return agent.launchedPids().size() > beforeRestart; }))
+          << agent.log();
+    }
 
     // A good file with blocking off (in a folder the agent may read again): the next stop of
     // the application is final...
@@ -145,7 +160,8 @@ TEST_F(HostileConfigurationTest, NestingTwoHundredThousandDeep) {
              // up.
              a.writeConfig(AgentUnderTest::timerRunning());
            },
-           {"Ignoring unreadable settings file"}});
+           {"Ignoring unreadable settings file"},
+           /*restart=*/false});
 }
 
 // Depends on a bound on the size of a file read whole.

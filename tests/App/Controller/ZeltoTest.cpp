@@ -191,14 +191,20 @@ TEST_F(ZeltoTest, ScheduledBlockingAndItsChain) {
   EXPECT_EQ(zelto.getActiveEndSchedule(), std::nullopt);
 }
 
-TEST_F(ZeltoTest, TheScheduleIsRebuiltOnlyWhenItsWindowNoLongerFits) {
+TEST_F(ZeltoTest, TheScheduleIsRebuiltWhenItsWindowNoLongerFitsOrItsRecordsChange) {
   Zelto& zelto = start(withSchedules({weekdays("W", 9, 17)}));
   EXPECT_TRUE(zelto.scheduleNeedsUpdate(clock_.now()));  // never built
   zelto.updateSchedule();
   EXPECT_FALSE(zelto.scheduleNeedsUpdate(clock_.now()));
   EXPECT_TRUE(zelto.scheduleNeedsUpdate(clock_.now().addingTimeInterval(9 * 86400)));
+  // A record switched off (a reload, `zeltoctl stop`) counts at the next question.
+  ASSERT_TRUE(zelto.isScheduleBlocked());
+  zelto.prefs()->profiles[0].schedules[0].isEnabled = false;
+  EXPECT_FALSE(zelto.isScheduleBlocked());
+  zelto.prefs()->profiles[0].schedules[0].isEnabled = true;
   // Built again for the same moment, it follows changed records and a changed zone.
   zelto.prefs()->profiles[0].schedules[0].toDate = {.hour = 18, .minute = 0};
+  EXPECT_TRUE(zelto.scheduleNeedsUpdate(clock_.now()));
   zelto.updateSchedule();
   EXPECT_EQ(zelto.schedule->items()[0].toDate(), at("2026-12-09T18:00:00+01:00"));
   zelto.prefs()->currentTimeZone = "Asia/Tokyo";

@@ -1,0 +1,214 @@
+// End to end, as a user who wants out would try it: the built agent and the built application
+// in a private copy of the bundle, the agent launching the application, and the block tried
+// through the application's proxy after each attempt.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "Platform/Linux/LinuxProcessTable.h"
+#include "Support/CurlFetch.h"
+#include "Support/HttpOrigin.h"
+#include "Support/MainAppUnderTest.h"
+
+namespace zelto::testing {
+namespace {
+
+using json = nlohmann::json;
+
+class BlockHoldsEndToEndTest : public ::testing::Test {
+ protected:
+  BlockHoldsEndToEndTest() {
+    writeSettings("Quarnix.zelto.agent", {{"logLevel", "debug"}});
+    app_.writeConfig({{"profiles", json::array({{{"blockedWebsites", {blocked_.pattern()}}}})}});
+  }
+  ~BlockHoldsEndToEndTest() override {
+    stopAgent();
+    for (int pid : appPids()) ::kill(pid, SIGKILL);
+  }
+
+  // A user-defaults domain of this copy, holding `values` (strings; "ProxyPort" an integer).
+  void writeSettings(const std::string& domain, const std::map<std::string, std::string>& values) {
+    std::string plist = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>";
+    for (const auto& [key, value] : values) {
+      const bool number = key == "ProxyPort";
+      plist += "<key>" + key + "</key>" + (number ? "<integer>" : "<string>") + value +
+               (number ? "</integer>" : "</string>");
+    }
+    app_.dir().write("home/.config/Zelto/Preferences/" + domain + ".plist",
+                     plist + "</dict></plist>\n");
+  }
+  std::map<std::string, std::optional<std::string>> environment(const std::string& zone) const {
+    auto environment = app_.environment();
+    environment["TZ"] = zone;
+    return environment;
+  }
+  void startAgent(const std::string& zone = "UTC") {
+    agent_ =
+        std::make_unique<ChildProcess>(bundle_ + "/Contents/MacOS/Agent.app/Contents/MacOS/Agent",
+                                       environment(zone), app_.dir() / "agent.err");
+    ASSERT_TRUE(agent_->started());
+  }
+  void stopAgent() {
+    if (!agent_) return;
+    agent_->signal(SIGTERM);
+    agent_->waitForExit();
+    agent_.reset();
+  }
+  std::string agentLog() const { return readWholeFile(app_.dir() / "agent.err"); }
+  size_t agentSaid(const std::string& text) const {
+    const std::string log = agentLog();
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+  std::pair<int, std::string> zeltoctl(std::vector<std::string> arguments) const {
+    ChildProcess tool(bundle_ + "/Contents/MacOS/zeltoctl", environment("UTC"),
+                      app_.dir() / "zeltoctl.err", std::move(arguments),
+                      app_.dir() / "zeltoctl.out");
+    auto status = tool.waitForExit();
+    return {
+        status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1,
+        readWholeFile(app_.dir() / "zeltoctl.out") + readWholeFile(app_.dir() / "zeltoctl.err")};
+  }
+  json stored() const { return json::parse(readWholeFile(configFile_)); }
+
+  // The processes running this copy's application.
+  std::vector<int> appPids() const {
+    std::vector<int> pids;
+    for (pid_t pid : LinuxProcessTable::processNumbers().value_or(std::vector<pid_t>{})) {
+      auto executable = LinuxProcessTable::executableOf(pid);
+      if (executable && executable->path == executable_) pids.push_back(pid);
+    }
+    return pids;
+  }
+  // One copy of the application runs and refuses the blocked site.
+  bool blocks() {
+    return eventually([&] {
+      if (appPids().size() != 1) return false;
+      Fetched got = curlFetch(blocked_.url("/page"), app_.proxy());
+      return got.status == 302 && blocked_.hits() == 0;
+    });
+  }
+  void killApp() {
+    const std::vector<int> pids = appPids();
+    for (int pid : pids) ::kill(pid, SIGKILL);
+    eventually([&] { return appPids().empty(); });
+  }
+  // A daily schedule in force from an hour ago for two more hours, local time being UTC.
+  void scheduleInForce(bool locked) {
+    const time_t now = ::time(nullptr);
+    auto hhmm = [](time_t t) {
+      struct tm utc {};
+      ::gmtime_r(&t, &utc);
+      char text[8];
+      std::snprintf(text, sizeof text, "%02d:%02d", utc.tm_hour, utc.tm_min);
+      return std::string(text);
+    };
+    auto [added, text] = zeltoctl({"schedules", "add", "--days", "daily", "--from",
+                                   hhmm(now - 3600), "--to", hhmm(now + 7200)});
+    ASSERT_EQ(added, 0) << text;
+    if (!locked) return;
+    json config = stored();
+    config["zeltoHardcoreMode"] = true;
+    app_.writeConfig(config);
+  }
+
+  MainAppUnderTest app_;
+  HttpOrigin blocked_;
+  const std::string bundle_ = std::filesystem::canonical(app_.dir() / "Zelto.app").string();
+  const std::string executable_ = bundle_ + "/Contents/MacOS/Zelto";
+  const std::string configFile_ = app_.dir() / "home/.local/share/Zelto/default.cfg";
+  std::unique_ptr<ChildProcess> agent_;
+};
+
+TEST_F(BlockHoldsEndToEndTest, AScheduleInForceKeepsTheApplicationRunningUntilStopped) {
+  scheduleInForce(/*locked=*/false);
+  startAgent();
+  ASSERT_TRUE(blocks()) << agentLog();
+  EXPECT_GT(agentSaid("Launching Zelto ....a scheduled period is under way"), 0u);
+
+  // Frozen, it is continued; killed, it comes back.
+  const int pid = appPids().front();
+  const auto stoppedAt = std::chrono::steady_clock::now();
+  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  EXPECT_TRUE(eventually([&] {
+    return LinuxProcessTable::isStopped(pid) == false && agentSaid("was stopped; continued it");
+  })) << agentLog();
+  std::printf("continued %lld ms after SIGSTOP\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - stoppedAt)
+                                         .count()));
+  killApp();
+  EXPECT_TRUE(blocks()) << agentLog();
+
+  // Stopped (it isn't locked), the schedule no longer keeps it running.
+  auto [stopped, text] = zeltoctl({"stop"});
+  ASSERT_EQ(stopped, 0) << text;
+  const size_t idle = agentSaid("Zelto doesn't need launching");
+  killApp();
+  ASSERT_TRUE(eventually([&] { return agentSaid("Zelto doesn't need launching") > idle; }))
+      << agentLog() << text << readWholeFile(configFile_);
+  EXPECT_TRUE(appPids().empty());
+}
+
+TEST_F(BlockHoldsEndToEndTest, ABrokenOrDeletedFileAndAKillOrARestartEndNothing) {
+  auto [started, text] = zeltoctl({"start", "--for", "1h", "--hardcore", "--must-complete"});
+  ASSERT_EQ(started, 0) << text;
+  startAgent();
+  ASSERT_TRUE(blocks()) << agentLog();
+
+  for (const char* damage : {"broken", "deleted"}) {
+    SCOPED_TRACE(damage);
+    if (std::string(damage) == "broken") {
+      app_.writeConfigText("{\"zeltoType\": 1, \"profiles\": [");
+    } else {
+      std::filesystem::remove(configFile_);
+    }
+    killApp();
+    EXPECT_TRUE(blocks()) << agentLog();
+  }
+
+  // An edit on the deleted file starts from the last good configuration: the lock is kept.
+  auto [added, addText] = zeltoctl({"sites", "add", "extra.example"});
+  ASSERT_EQ(added, 0) << addText;
+  EXPECT_EQ(stored()["zeltoHardcoreMode"], true);
+  EXPECT_EQ(stored()["zeltoType"], 1);
+  EXPECT_EQ(zeltoctl({"stop"}).first, 1);
+
+  // The agent restarted with a broken file and the application gone launches it.
+  stopAgent();
+  app_.writeConfigText("not a configuration");
+  killApp();
+  startAgent();
+  EXPECT_TRUE(blocks()) << agentLog();
+}
+
+TEST_F(BlockHoldsEndToEndTest, ALockedScheduleOutlastsAnotherFolderAndAnotherZone) {
+  scheduleInForce(/*locked=*/true);
+  startAgent();
+  ASSERT_TRUE(blocks()) << agentLog();
+
+  // The application's own folder setting pointed at an empty folder moves nothing.
+  std::filesystem::create_directories(app_.dir() / "empty");
+  writeSettings("Quarnix.zelto", {{"ProxyPort", std::to_string(app_.proxyPort())},
+                                  {"logLevel", "debug"},
+                                  {"ConfigurationDir", app_.dir() / "empty"}});
+  killApp();
+  EXPECT_TRUE(blocks()) << agentLog();
+
+  // Nine hours east the schedule isn't in force now; the period seen in force runs on.
+  stopAgent();
+  startAgent("Asia/Tokyo");
+  killApp();
+  EXPECT_TRUE(blocks()) << agentLog();
+  EXPECT_GT(agentSaid("Launching Zelto ....a locked period runs until its end"), 0u) << agentLog();
+  EXPECT_EQ(zeltoctl({"stop"}).first, 1);
+}
+
+}  // namespace
+}  // namespace zelto::testing
