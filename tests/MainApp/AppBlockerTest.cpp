@@ -25,10 +25,21 @@ using testing::SleepingChild;
 using testing::TempDir;
 using ::testing::UnorderedElementsAre;
 
-// The machine's processes, but launches are only written down.
+// The machine's processes, but launches are only written down, and so are the listings and the
+// digests read.
 class LaunchRecordingTable final : public ProcessTable {
  public:
-  std::vector<Entry> processesOfCurrentUser() override { return real.processesOfCurrentUser(); }
+  std::vector<Entry> processesOfCurrentUser() override {
+    ++listings;
+    return real.processesOfCurrentUser();
+  }
+  std::optional<Entry> describe(int pid) override { return real.describe(pid); }
+  Result<std::vector<std::string>> commandLine(int pid) override { return real.commandLine(pid); }
+  Result<std::string> workingDirectory(int pid) override { return real.workingDirectory(pid); }
+  Result<std::string> executableDigest(int pid) override {
+    ++digests;
+    return real.executableDigest(pid);
+  }
   Result<std::unique_ptr<Process>> open(int pid, const std::string& executable) override {
     return real.open(pid, executable);
   }
@@ -38,6 +49,7 @@ class LaunchRecordingTable final : public ProcessTable {
   }
   LinuxProcessTable real;
   std::vector<std::string> launched;
+  int listings = 0, digests = 0;
 };
 
 // A watch that never tells anything: starts are found by the regular look only.
