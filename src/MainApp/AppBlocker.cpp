@@ -37,7 +37,7 @@ AppBlocker::~AppBlocker() { shutdown(); }
 void AppBlocker::setEntries(const nlohmann::json& blockedApplications, const FileSystem& fs,
                             const std::string& searchPath) {
   std::map<std::string, Rule> rules;
-  std::vector<std::string> problems;
+  std::vector<std::string> problems, scripts, interpreters;
   if (!blockedApplications.is_array()) {
     if (!blockedApplications.is_null()) problems.push_back("the list of entries is no array");
   } else {
@@ -68,6 +68,9 @@ void AppBlocker::setEntries(const nlohmann::json& blockedApplications, const Fil
       for (auto& problem : resolved.problems) problems.push_back(std::move(problem));
       // An executable named by several entries is ended the way the first one says.
       for (const auto& executable : resolved.executables) rules.emplace(executable, rule);
+      scripts.insert(scripts.end(), resolved.scripts.begin(), resolved.scripts.end());
+      interpreters.insert(interpreters.end(), resolved.interpreters.begin(),
+                          resolved.interpreters.end());
     }
   }
   std::set<std::string> current;
@@ -79,6 +82,14 @@ void AppBlocker::setEntries(const nlohmann::json& blockedApplications, const Fil
   }
   problems_ = std::move(current);
   rules_ = std::move(rules);
+  std::vector<std::string> programs;
+  for (const auto& [executable, rule] : rules_) programs.push_back(executable);
+  // Kept across changes of the entries, with the digests it has read.
+  if (!recogniser_ || recogniserFs_ != &fs) {
+    recogniser_ = std::make_unique<ProgramRecogniser>(processes_, fs);
+    recogniserFs_ = &fs;
+  }
+  recogniser_->setFiles(programs, scripts, interpreters);
   if (mode_ != Mode::kEnforcing) return;
   watchExecutables();
   scan();
@@ -146,23 +157,37 @@ void AppBlocker::settle() {
 }
 
 void AppBlocker::scan() {
-  if (mode_ != Mode::kEnforcing || rules_.empty()) return;
+  if (mode_ != Mode::kEnforcing || rules_.empty() || !recogniser_) return;
   std::erase_if(handled_, [](const auto& item) { return item.second.process->hasEnded(); });
+  recogniser_->refresh();
   for (const auto& entry : processes_.processesOfCurrentUser()) {
     if (entry.pid <= 1 || entry.pid == ownPid_) continue;
-    auto rule = rules_.find(entry.executable);
-    if (rule == rules_.end()) continue;
     auto known = handled_.find(entry.pid);
-    if (known != handled_.end()) {
-      if (!known->second.process->hasEnded()) continue;  // being ended already, or left alone
-      handled_.erase(known);
+    if (known != handled_.end() && !known->second.process->hasEnded()) {
+      continue;  // being ended already, or left alone
     }
+    std::optional<std::string> blocked = recogniser_->blockedFileOf(entry);
+    if (!blocked) continue;
+    auto rule = rules_.find(*blocked);
+    if (rule == rules_.end()) continue;
+    if (known != handled_.end()) handled_.erase(known);
     auto process = processes_.open(entry.pid, entry.executable);
     if (!process.ok()) {
-      log::debug("Not ending {}: {}", entry.executable, process.status().message());
+      log::debug("Not ending {}: {}", *blocked, process.status().message());
       continue;
     }
-    end(std::move(*process), entry.executable, rule->second);
+    // Looked at again once pinned: a process that has become another program since (an exec
+    // that kept the executable, a loader or interpreter now running something else) is left
+    // alone.
+    std::optional<ProcessTable::Entry> now = processes_.describe(entry.pid);
+    if (!now || (*process)->hasEnded() || recogniser_->blockedFileOf(*now) != blocked) {
+      log::debug("Not ending {} (pid {}): it runs something else now", *blocked, entry.pid);
+      continue;
+    }
+    if (entry.executable != *blocked) {
+      log::info("Process {} runs {} as {}", entry.pid, *blocked, entry.executable);
+    }
+    end(std::move(*process), *blocked, rule->second);
   }
 }
 

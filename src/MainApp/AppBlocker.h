@@ -6,13 +6,16 @@
 // that can't be resolved, is logged once per change of the entries, not at every look.
 //
 // While enforcing, every process of the user running a blocked executable is ended the way its
-// entry says: quit (SIGTERM, then SIGKILL when it is still there after the grace period), force
-// quit (SIGKILL at once), soft quit (SIGTERM once, then left alone), or hide (SIGSTOP, until
-// enforcing ends, sent again every `holdSeconds`: one continued by hand stops again). Processes are
-// looked at when enforcing starts, when the entries change, as soon as a blocked executable is
-// opened (an exec: a program started during blocking is ended at once), and at a modest interval in
-// case a start went unnoticed. Signals go through pinned processes, so a number reused by another
-// program is never signalled; neither are this process and process 1.
+// entry says (a process runs it when ProgramRecogniser says so: under another name, as a copy,
+// through the dynamic loader, or, for a script, through an interpreter): quit (SIGTERM, then
+// SIGKILL when it is still there after the grace period), force quit (SIGKILL at once), soft quit
+// (SIGTERM once, then left alone), or hide (SIGSTOP, until enforcing ends, sent again every
+// `holdSeconds`: one continued by hand stops again). Processes are looked at when enforcing starts,
+// when the entries change, as soon as a blocked executable is opened (an exec: a program started
+// during blocking is ended at once), and at a modest interval in case a start went unnoticed.
+// Signals go through pinned processes, and what a pinned process runs is recognised once more
+// before it is signalled, so a number reused by another program, or a process that has become
+// another program since, is never signalled; neither are this process and process 1.
 //
 // Leaving enforcing wakes every hidden process. Going to kOff from kEnforcing or kBreak (the
 // blocking period is over) launches again, detached, each executable whose process was quit or
@@ -33,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "App/Blocking/ProgramRecogniser.h"
 #include "Platform/ExecutableWatch.h"
 #include "Platform/FileSystem.h"
 #include "Platform/ProcessTable.h"
@@ -58,7 +62,8 @@ class AppBlocker {
   AppBlocker& operator=(const AppBlocker&) = delete;
 
   // `blockedApplications`: the default profile's raw array. `searchPath`: PATH, for desktop
-  // entries naming a program without a directory.
+  // entries naming a program without a directory. `fs` is looked at again at every look at the
+  // processes: it must outlive the blocker.
   void setEntries(const nlohmann::json& blockedApplications, const FileSystem& fs,
                   const std::string& searchPath);
   void setMode(Mode mode);
@@ -101,8 +106,10 @@ class AppBlocker {
   Options options_;
   const int ownPid_;
 
-  std::map<std::string, Rule> rules_;  // by canonical executable
-  std::set<std::string> problems_;     // as logged for the current entries
+  std::map<std::string, Rule> rules_;              // by canonical executable
+  std::unique_ptr<ProgramRecogniser> recogniser_;  // knows the executables of rules_
+  const FileSystem* recogniserFs_ = nullptr;       // the one recogniser_ reads
+  std::set<std::string> problems_;                 // as logged for the current entries
   Mode mode_ = Mode::kOff;
   std::map<int, Handled> handled_;   // by pid, this enforcing period
   std::vector<std::string> reopen_;  // executables to launch again at kOff, no repeats

@@ -1,9 +1,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "MainApp/AppBlocker.h"
+#include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/InotifyExecutableWatch.h"
 #include "Platform/Linux/LinuxProcessTable.h"
 #include "Platform/Linux/UvRunLoop.h"
@@ -17,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using testing::ChildProcess;
 using testing::eventually;
 using ::testing::IsEmpty;
 using testing::LogCapture;
@@ -25,10 +30,21 @@ using testing::SleepingChild;
 using testing::TempDir;
 using ::testing::UnorderedElementsAre;
 
-// The machine's processes, but launches are only written down.
+// The machine's processes, but launches are only written down, and so are the listings and the
+// digests read.
 class LaunchRecordingTable final : public ProcessTable {
  public:
-  std::vector<Entry> processesOfCurrentUser() override { return real.processesOfCurrentUser(); }
+  std::vector<Entry> processesOfCurrentUser() override {
+    ++listings;
+    return real.processesOfCurrentUser();
+  }
+  std::optional<Entry> describe(int pid) override { return real.describe(pid); }
+  Result<std::vector<std::string>> commandLine(int pid) override { return real.commandLine(pid); }
+  Result<std::string> workingDirectory(int pid) override { return real.workingDirectory(pid); }
+  Result<std::string> executableDigest(int pid) override {
+    ++digests;
+    return real.executableDigest(pid);
+  }
   Result<std::unique_ptr<Process>> open(int pid, const std::string& executable) override {
     return real.open(pid, executable);
   }
@@ -38,7 +54,10 @@ class LaunchRecordingTable final : public ProcessTable {
   }
   LinuxProcessTable real;
   std::vector<std::string> launched;
+  int listings = 0, digests = 0;
 };
+
+constexpr const char* kLoader = "/lib64/ld-linux-x86-64.so.2";
 
 // A watch that never tells anything: starts are found by the regular look only.
 class DeafWatch final : public ExecutableWatch {
@@ -173,6 +192,64 @@ TEST_F(AppBlockerTest, ReopensEachQuitProgramOnceWhenBlockingEnds) {
   blocker->setMode(AppBlocker::Mode::kEnforcing);
   blocker->setMode(AppBlocker::Mode::kOff);
   EXPECT_THAT(processes.launched, IsEmpty());
+}
+
+// A blocked program run under another name, as a copy, from memory or through the loader, and a
+// launcher script run by its interpreter, are all ended; a program of the same size but other
+// content, and a script that isn't blocked, are left alone. Each program file is read once.
+TEST_F(AppBlockerTest, ProgramsAreRecognisedByTheirFileAndScriptsByTheirInterpretersArguments) {
+  if (!fs::exists(kLoader)) GTEST_SKIP() << "no " << kLoader << " here";
+  makeBlocker({0.2, 0.02});
+  // Past a megabyte, and a size of its own: no other test's program shares it.
+  const size_t padding = (1 << 20) + static_cast<size_t>(::getpid() % 4096);
+  const std::string blocked = program("blocked"), other = temp / "other";
+  std::ofstream(blocked, std::ios::app) << std::string(padding, '\0');
+  fs::copy_file(blocked, other);
+  std::fstream(other, std::ios::in | std::ios::out).seekp(-1, std::ios::end).put('\1');
+  fs::create_hard_link(blocked, temp / "link");
+  fs::copy_file(blocked, temp / "copy");
+  FileDescriptor memory(::memfd_create("blocked", 0));
+  const std::string bytes = testing::readWholeFile(blocked);
+  ASSERT_EQ(::write(memory.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  auto script = [&](const std::string& name) {
+    const std::string fifo = temp / (name + ".fifo");
+    ::mkfifo(fifo.c_str(), 0600);  // never written: reading it waits for good
+    const std::string path = temp.write(name, "#!/bin/sh -u\nread line < '" + fifo + "'\n");
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+  };
+  const std::string launcher = script("launcher"), unblocked = script("unblocked");
+  block(json::array({entry(blocked), entry(launcher)}));
+
+  std::vector<std::unique_ptr<ChildProcess>> ended, left;
+  auto run = [](const std::string& program, std::vector<std::string> arguments) {
+    return std::make_unique<ChildProcess>(program,
+                                          std::map<std::string, std::optional<std::string>>{},
+                                          "/dev/null", std::move(arguments));
+  };
+  ended.push_back(run(temp / "link", {"1000"}));
+  ended.push_back(run(temp / "copy", {"1000"}));
+  ended.push_back(run("/proc/self/fd/" + std::to_string(memory.get()), {"1000"}));
+  ended.push_back(run(kLoader, {"--argv0", "x", "--inhibit-cache", blocked, "1000"}));
+  ended.push_back(run(launcher, {}));
+  ended.push_back(run("/bin/sh", {"-e", launcher}));
+  left.push_back(run(other, {"1000"}));
+  left.push_back(run(unblocked, {}));
+  left.push_back(run(kLoader, {"--library-path", blocked, "/bin/sleep", "1000"}));
+  memory.reset();
+  blocker->setMode(AppBlocker::Mode::kEnforcing);
+  for (auto& child : ended) {
+    EXPECT_TRUE(runLoopUntil(loop, [&] { return !child->running(); })) << child->pid();
+  }
+  // Regular looks later, the same-size programs (the copy, the one in memory, the other one)
+  // were each read once.
+  const int listings = processes.listings;
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return processes.listings > listings + 3; }));
+  for (auto& child : left) EXPECT_TRUE(child->running()) << child->pid();
+  EXPECT_EQ(processes.digests, 3);
+  // A new version of the file is read again.
+  fs::last_write_time(other, fs::last_write_time(other) - std::chrono::hours(1));
+  EXPECT_TRUE(runLoopUntil(loop, [&] { return processes.digests == 4; }));
 }
 
 TEST_F(AppBlockerTest, EntriesOfTheWrongShapeAreLeftOutOrReadAsFalse) {

@@ -2,8 +2,10 @@
 // origin servers on loopback, libcurl as the browser.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 
 #include "Platform/FileLock.h"
@@ -173,6 +175,39 @@ TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
   app_.writeConfig({{"profiles", json::array({profile})}});
   EXPECT_TRUE(eventually([&] { return frozen.state() == 'S'; })) << app_.log();
   EXPECT_FALSE(frozen.ended());
+}
+
+// A blocked program of some size is ended whatever name or route it is run by: a hard link, a
+// copy, the dynamic loader; and a blocked launcher script run by its interpreter.
+TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedUnderOtherNamesAndLauncherScriptsToo) {
+  const std::string loader = "/lib64/ld-linux-x86-64.so.2";
+  if (!std::filesystem::exists(loader)) GTEST_SKIP() << "no " << loader << " here";
+  const std::string blocked = app_.dir() / "big", launcher = app_.dir() / "launcher";
+  SleepingChild::copyProgram(blocked);
+  // Past a megabyte, with a size of its own (no other test's program shares it).
+  std::ofstream(blocked, std::ios::app) << std::string((3 << 20) + ::getpid() % 4096, '\0');
+  const std::string fifo = app_.dir() / "never-written";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  app_.dir().write("launcher", "#!/bin/sh\nread line < '" + fifo + "'\n");
+  std::filesystem::permissions(launcher, std::filesystem::perms::owner_all);
+  startWith({{"blockedApplications", {{{"path", blocked}}, {{"path", launcher}}}}});
+  ASSERT_TRUE(eventually([&] { return app_.logHas("Blocking phase: off -> blocking"); }));
+  std::filesystem::create_hard_link(blocked, app_.dir() / "link");
+  std::filesystem::copy_file(blocked, app_.dir() / "copy");
+
+  struct Run {
+    std::string program;
+    std::vector<std::string> arguments;
+  };
+  for (const Run& run : std::vector<Run>{{blocked, {"1000"}},
+                                         {app_.dir() / "link", {"1000"}},
+                                         {app_.dir() / "copy", {"1000"}},
+                                         {loader, {"--inhibit-cache", blocked, "1000"}},
+                                         {launcher, {}}}) {
+    ChildProcess child(run.program, {}, "/dev/null", run.arguments);
+    ASSERT_TRUE(child.started()) << run.program;
+    EXPECT_TRUE(eventually([&] { return !child.running(); })) << run.program << app_.log();
+  }
 }
 
 // Another program holding the instance lock (flock on it) can't keep blocking from being enforced.

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 
@@ -20,10 +21,14 @@ namespace zelto::testing {
 
 class SleepingChild {
  public:
-  // Copies sleep to `path` (canonical, absolute), made executable.
+  // Copies sleep to `path` (canonical, absolute), made executable. The path is appended to the
+  // copy (past the end of the program, where nothing reads it), so that its content is its own:
+  // a blocker recognises copies of a blocked program, and must not take another test's copy, or
+  // sleep itself, for this one.
   static void copyProgram(const std::string& path) {
     std::filesystem::copy_file("/bin/sleep", path,
                                std::filesystem::copy_options::overwrite_existing);
+    std::ofstream(path, std::ios::app) << '\n' << path << '\n';
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
   }
 

@@ -54,15 +54,37 @@ bool isExecutableFile(const FileSystem& fs, const std::string& path) {
   return status && status->kind == FileStatus::Kind::kRegular && (status->permissions & 0111);
 }
 
-// Whether the file starts with "#!": run through an interpreter. Only its first two bytes are
-// read, whatever its size (a browser's program is hundreds of megabytes).
-Result<bool> isScript(const FileSystem& fs, const std::string& path) {
-  Result<std::string> start = fs.readStart(path, 2);
-  if (!start.ok()) return start.status();
-  return *start == "#!";
+// A script's first line is read up to this many bytes, whatever the file's size (a browser's
+// program is hundreds of megabytes).
+constexpr size_t kMaxFirstLineBytes = 256;
+
+void addOnce(std::vector<std::string>& list, const std::string& item) {
+  if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
 }
 
-void addExecutable(const FileSystem& fs, const std::string& path,
+// The interpreter a script names, canonical; nothing when it can't be found.
+std::optional<std::string> interpreterPath(const FileSystem& fs, const std::string& start,
+                                           const std::string& searchPath) {
+  std::optional<std::string> name = BlockedExecutables::scriptInterpreter(start);
+  if (!name) return std::nullopt;
+  std::vector<std::string> places;
+  if (name->find('/') != std::string::npos) {
+    places.push_back(*name);
+  } else {
+    std::istringstream directories(searchPath);
+    for (std::string directory; std::getline(directories, directory, ':');) {
+      if (directory.starts_with('/')) places.push_back(directory + "/" + *name);
+    }
+  }
+  for (const std::string& place : places) {
+    if (!isExecutableFile(fs, place)) continue;
+    Result<std::string> canonical = fs.canonicalPath(place);
+    if (canonical.ok()) return *canonical;
+  }
+  return std::nullopt;
+}
+
+void addExecutable(const FileSystem& fs, const std::string& path, const std::string& searchPath,
                    BlockedExecutables::Resolved& out) {
   if (!isExecutableFile(fs, path)) {
     out.problems.push_back(path + ": not an executable file");
@@ -73,22 +95,33 @@ void addExecutable(const FileSystem& fs, const std::string& path,
     out.problems.push_back(canonical.status().message());
     return;
   }
-  Result<bool> script = isScript(fs, *canonical);
-  if (!script.ok()) {
-    out.problems.push_back(script.status().message());
+  Result<std::string> start = fs.readStart(*canonical, kMaxFirstLineBytes);
+  if (!start.ok()) {
+    out.problems.push_back(start.status().message());
     return;
   }
-  if (*script) {
-    out.problems.push_back(path + ": a script, whose running copies show only its interpreter");
-    return;
-  }
-  if (std::find(out.executables.begin(), out.executables.end(), *canonical) ==
-      out.executables.end()) {
-    out.executables.push_back(*canonical);
+  addOnce(out.executables, *canonical);
+  if (!start->starts_with("#!")) return;
+  addOnce(out.scripts, *canonical);
+  if (auto interpreter = interpreterPath(fs, *start, searchPath)) {
+    addOnce(out.interpreters, *interpreter);
   }
 }
 
 }  // namespace
+
+std::optional<std::string> BlockedExecutables::scriptInterpreter(const std::string& start) {
+  if (!start.starts_with("#!")) return std::nullopt;
+  std::istringstream line(start.substr(2, start.find('\n') - 2));
+  std::vector<std::string> words;
+  for (std::string word; line >> word;) words.push_back(word);
+  if (words.empty()) return std::nullopt;
+  if (words[0] != "/usr/bin/env" && words[0] != "/bin/env") return words[0];
+  for (size_t at = 1; at < words.size(); ++at) {
+    if (!words[at].starts_with('-') && !isAssignment(words[at])) return words[at];
+  }
+  return std::nullopt;
+}
 
 std::optional<std::string> BlockedExecutables::desktopEntryProgram(const std::string& text) {
   bool inEntry = false;
@@ -133,7 +166,8 @@ BlockedExecutables::Resolved BlockedExecutables::resolve(const std::string& entr
     }
     std::sort(names->begin(), names->end());
     for (const std::string& name : *names) {
-      if (isExecutableFile(fs, folder + "/" + name)) addExecutable(fs, folder + "/" + name, out);
+      if (isExecutableFile(fs, folder + "/" + name))
+        addExecutable(fs, folder + "/" + name, searchPath, out);
     }
     if (out.executables.empty() && out.problems.empty()) {
       out.problems.push_back(folder + ": no executable in it");
@@ -141,7 +175,7 @@ BlockedExecutables::Resolved BlockedExecutables::resolve(const std::string& entr
     return out;
   }
   if (!entryPath.ends_with(".desktop")) {
-    addExecutable(fs, entryPath, out);
+    addExecutable(fs, entryPath, searchPath, out);
     return out;
   }
   Result<std::string> text = fs.readFile(entryPath, FileSystem::kMaxResourceBytes);
@@ -152,14 +186,14 @@ BlockedExecutables::Resolved BlockedExecutables::resolve(const std::string& entr
     return out;
   }
   if (program->find('/') != std::string::npos) {
-    addExecutable(fs, *program, out);
+    addExecutable(fs, *program, searchPath, out);
     return out;
   }
   std::istringstream directories(searchPath);
   for (std::string directory; std::getline(directories, directory, ':');) {
     if (!directory.starts_with('/')) continue;  // a relative PATH entry names nothing fixed
     if (isExecutableFile(fs, directory + "/" + *program)) {
-      addExecutable(fs, directory + "/" + *program, out);
+      addExecutable(fs, directory + "/" + *program, searchPath, out);
       return out;
     }
   }

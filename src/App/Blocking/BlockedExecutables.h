@@ -3,9 +3,11 @@
 //
 // An entry's path is an executable (itself), a desktop entry (the program of its Exec= line,
 // looked up on the search path when it has no "/"), or an application bundle (every executable
-// regular file in its Contents/MacOS). A program run through an interpreter (a "#!" script)
-// shows the interpreter as its executable and can't be told apart by it: such a path is left
-// out, with the reason.
+// regular file in its Contents/MacOS). A "#!" script is an executable too, and is also listed
+// among the scripts: its running copies show its interpreter as their executable, and are told
+// by the script their command line names. The interpreter its "#!" line names (past an "env",
+// found on the search path) is listed as well, when it can be found, so that a copy of it under
+// another name is still known for one.
 //
 // Class operations only; any thread.
 #pragma once
@@ -21,8 +23,10 @@ namespace zelto {
 class BlockedExecutables {
  public:
   struct Resolved {
-    std::vector<std::string> executables;  // canonical paths, no repeats
-    std::vector<std::string> problems;     // one line each: what couldn't be resolved, and why
+    std::vector<std::string> executables;   // canonical paths, no repeats
+    std::vector<std::string> scripts;       // those of them that are "#!" scripts
+    std::vector<std::string> interpreters;  // canonical paths of the scripts' interpreters
+    std::vector<std::string> problems;      // one line each: what couldn't be resolved, and why
   };
 
   // `searchPath`: the directories of PATH, colon-separated.
@@ -32,6 +36,11 @@ class BlockedExecutables {
   // The program a desktop entry runs: the first word of the Exec= value of its [Desktop Entry]
   // group, unquoted, past an "env" and its NAME=value words. Nothing when there is none.
   static std::optional<std::string> desktopEntryProgram(const std::string& text);
+
+  // The interpreter a script's first line names: the word after "#!", or the word after
+  // "env" (and its options and NAME=value words) when that is what it names. Nothing when the
+  // text doesn't start with "#!" or names none.
+  static std::optional<std::string> scriptInterpreter(const std::string& start);
 };
 
 }  // namespace zelto

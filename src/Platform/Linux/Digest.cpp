@@ -1,9 +1,36 @@
 #include "Platform/Digest.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
 // libmd: the message digests alone, without a whole crypto library mapped for them.
 #include <md5.h>
+#include <sha2.h>
+
+#include "Platform/Linux/FileDescriptor.h"
 
 namespace zelto {
+
+namespace {
+
+constexpr size_t kChunkBytes = 1 << 20;
+
+std::string hex(const uint8_t* digest, size_t length) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(length * 2);
+  for (size_t i = 0; i < length; ++i) {
+    text.push_back(kHex[digest[i] >> 4]);
+    text.push_back(kHex[digest[i] & 0x0f]);
+  }
+  return text;
+}
+
+}  // namespace
 
 std::string Digest::md5Hex(const std::string& bytes) {
   MD5_CTX context;
@@ -11,14 +38,25 @@ std::string Digest::md5Hex(const std::string& bytes) {
   MD5Update(&context, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   uint8_t digest[MD5_DIGEST_LENGTH];
   MD5Final(digest, &context);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(sizeof(digest) * 2);
-  for (uint8_t byte : digest) {
-    text.push_back(kHex[byte >> 4]);
-    text.push_back(kHex[byte & 0x0f]);
+  return hex(digest, sizeof digest);
+}
+
+Result<std::string> Digest::sha256HexOfFile(const std::string& path) {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!file.valid()) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
+  SHA2_CTX context;
+  SHA256Init(&context);
+  std::vector<uint8_t> chunk(kChunkBytes);
+  for (;;) {
+    ssize_t length = ::read(file.get(), chunk.data(), chunk.size());
+    if (length < 0 && errno == EINTR) continue;
+    if (length < 0) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
+    if (length == 0) break;
+    SHA256Update(&context, chunk.data(), static_cast<size_t>(length));
   }
-  return text;
+  uint8_t digest[SHA256_DIGEST_LENGTH];
+  SHA256Final(digest, &context);
+  return hex(digest, sizeof digest);
 }
 
 }  // namespace zelto

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <vector>
 
+#include "Platform/Digest.h"
 #include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/ProcessWatch.h"
 #include "Platform/Log.h"
@@ -23,6 +25,9 @@ namespace zelto {
 namespace {
 
 constexpr const char* kDeletedSuffix = " (deleted)";
+// Enough for the interpreter or loader, its options and the file it runs; the rest of a long
+// command line is of no use here.
+constexpr size_t kMaxCommandLineBytes = 16 * 1024;
 
 std::string procPath(pid_t pid, const char* leaf) {
   return "/proc/" + std::to_string(pid) + "/" + leaf;
@@ -39,6 +44,25 @@ std::optional<uid_t> realUserOf(pid_t pid) {
     return static_cast<uid_t>(uid);
   }
   return std::nullopt;
+}
+
+// The file process `pid` runs, followed through /proc/PID/exe.
+std::optional<FileStatus> executableFileOf(pid_t pid) {
+  struct stat st {};
+  if (::stat(procPath(pid, "exe").c_str(), &st) != 0) return std::nullopt;
+  FileStatus status;
+  status.kind = S_ISREG(st.st_mode)   ? FileStatus::Kind::kRegular
+                : S_ISDIR(st.st_mode) ? FileStatus::Kind::kDirectory
+                                      : FileStatus::Kind::kOther;
+  status.size = static_cast<uint64_t>(st.st_size);
+  status.modifiedNanoseconds =
+      static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  status.changedNanoseconds =
+      static_cast<int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+  status.permissions = st.st_mode & 07777;
+  status.fileNumber = static_cast<uint64_t>(st.st_ino);
+  status.device = static_cast<uint64_t>(st.st_dev);
+  return status;
 }
 
 // A process pinned by its pidfd.
@@ -132,6 +156,47 @@ std::optional<std::vector<pid_t>> LinuxProcessTable::processNumbers() {
   return pids;
 }
 
+Result<std::vector<std::string>> LinuxProcessTable::commandLineOf(pid_t pid) {
+  const std::string path = procPath(pid, "cmdline");
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
+  std::string bytes(kMaxCommandLineBytes, '\0');
+  size_t filled = 0;
+  while (filled < bytes.size()) {
+    ssize_t length = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
+    if (length < 0 && errno == EINTR) continue;
+    if (length < 0) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
+    if (length == 0) break;
+    filled += static_cast<size_t>(length);
+  }
+  // Every argument ends with a NUL; what follows the last one was cut at the bound.
+  std::vector<std::string> arguments;
+  size_t start = 0;
+  for (size_t end; start < filled && (end = bytes.find('\0', start)) < filled; start = end + 1) {
+    arguments.push_back(bytes.substr(start, end - start));
+  }
+  return arguments;
+}
+
+Result<std::string> LinuxProcessTable::workingDirectoryOf(pid_t pid) {
+  std::vector<char> buffer(4096);
+  const std::string path = procPath(pid, "cwd");
+  ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+  if (length <= 0) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
+  if (static_cast<size_t>(length) >= buffer.size()) return Status::failure(path + ": too long");
+  return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+Result<std::string> LinuxProcessTable::executableDigest(int pid) {
+  return Digest::sha256HexOfFile(procPath(pid, "exe"));
+}
+
+std::optional<ProcessTable::Entry> LinuxProcessTable::describe(int pid) {
+  auto executable = executableOf(pid);
+  if (!executable || realUserOf(pid) != ::getuid()) return std::nullopt;
+  return Entry{pid, std::move(executable->path), executable->replaced, executableFileOf(pid)};
+}
+
 std::vector<ProcessTable::Entry> LinuxProcessTable::processesOfCurrentUser() {
   std::vector<Entry> entries;
   const uid_t uid = ::getuid();
@@ -140,7 +205,8 @@ std::vector<ProcessTable::Entry> LinuxProcessTable::processesOfCurrentUser() {
     // it is cheaper than reading the status.
     auto executable = executableOf(pid);
     if (!executable || realUserOf(pid) != uid) continue;
-    entries.push_back(Entry{pid, std::move(executable->path), executable->replaced});
+    entries.push_back(
+        Entry{pid, std::move(executable->path), executable->replaced, executableFileOf(pid)});
   }
   return entries;
 }

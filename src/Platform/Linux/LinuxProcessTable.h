@@ -3,7 +3,9 @@
 // A process is the current user's when the first (real) user of the Uid: line of
 // /proc/PID/status is this process's real user. Its executable is the target of /proc/PID/exe,
 // whose " (deleted)" suffix says the file was replaced or removed; a zombie has none and is left
-// out.
+// out. The executable's file status is a stat of /proc/PID/exe, which reaches the file the
+// process runs even when it was removed or lives in memory only; its digest reads that same
+// file.
 //
 // Processes are pinned by pidfds (ProcessWatch) and signalled through them. Where the system
 // offers no pidfd, a process is signalled by its number, once its executable has been read
@@ -41,8 +43,16 @@ class LinuxProcessTable final : public ProcessTable {
   // The numbers of the processes /proc lists now, of every user; nothing when /proc can't be
   // read. Both failures are logged.
   static std::optional<std::vector<pid_t>> processNumbers();
+  // The arguments of process `pid` (/proc/PID/cmdline), read up to a bound of some kilobytes.
+  static Result<std::vector<std::string>> commandLineOf(pid_t pid);
+  // The working directory of process `pid`.
+  static Result<std::string> workingDirectoryOf(pid_t pid);
 
   std::vector<Entry> processesOfCurrentUser() override;
+  std::optional<Entry> describe(int pid) override;
+  Result<std::vector<std::string>> commandLine(int pid) override { return commandLineOf(pid); }
+  Result<std::string> workingDirectory(int pid) override { return workingDirectoryOf(pid); }
+  Result<std::string> executableDigest(int pid) override;
   Result<std::unique_ptr<Process>> open(int pid, const std::string& executable) override;
   Status launchDetached(const std::string& executable) override;
 };

@@ -14,6 +14,7 @@
 #include <set>
 #include <vector>
 
+#include "Platform/CommandLineProgram.h"
 #include "Platform/Linux/InotifyReader.h"
 #include "Platform/Linux/LinuxProcessTable.h"
 #include "Platform/Log.h"
@@ -165,16 +166,41 @@ std::optional<LinuxWorkspace::Found> LinuxWorkspace::recognise(pid_t pid) {
   if (child != children_.end() && !child->second.process.hasEnded()) {
     auto identifier = identifierOfBundle(child->second.bundlePath);
     if (!identifier) return std::nullopt;
-    return Found{child->second.bundlePath, *identifier, ""};
+    return Found{child->second.bundlePath, *identifier, "", ""};
   }
   auto executable = executableOf(pid);
   if (!executable) return std::nullopt;
+  std::string script;
   auto bundle = bundleOfExecutable(*executable);
+  if (!bundle && CommandLineProgram::isInterpreterName(*executable)) {
+    if (auto found = bundleScriptOf(pid)) {
+      script = *found;
+      bundle = bundleOfExecutable(script);
+    }
+  }
   if (!bundle) return std::nullopt;
-  // The kernel names the executable by its canonical path, so its bundle's path is canonical.
+  // The kernel names the executable by its canonical path, so its bundle's path is canonical;
+  // the script's path was made canonical.
   auto identifier = identifierOfBundle(*bundle);
   if (!identifier) return std::nullopt;
-  return Found{*bundle, *identifier, *executable};
+  return Found{*bundle, *identifier, *executable, script};
+}
+
+std::optional<std::string> LinuxWorkspace::bundleScriptOf(pid_t pid) const {
+  auto arguments = LinuxProcessTable::commandLineOf(pid);
+  if (!arguments.ok()) return std::nullopt;  // ended meanwhile, most likely
+  auto workingDirectory = LinuxProcessTable::workingDirectoryOf(pid);
+  for (const auto& candidate : CommandLineProgram::scriptCandidates(*arguments)) {
+    const std::string path = CommandLineProgram::absoluteAgainst(
+        candidate, workingDirectory.ok() ? *workingDirectory : std::string());
+    if (path.empty()) continue;
+    auto canonical = canonicalPath(path);
+    if (!canonical.ok() || !bundleOfExecutable(*canonical) || !regularFileVersion(*canonical)) {
+      continue;
+    }
+    return *canonical;
+  }
+  return std::nullopt;
 }
 
 bool LinuxWorkspace::rescan() {
@@ -232,6 +258,7 @@ bool LinuxWorkspace::lookAt(pid_t pid) {
     // pidfd has not ended, running the same executable of the same bundle.
     Listed& entry = known->second;
     if (found && found->executablePath == entry.executablePath &&
+        found->scriptPath == entry.scriptPath &&
         found->bundlePath == entry.application.bundlePath && !entry.process.hasEnded()) {
       if (entry.application.bundleIdentifier == found->identifier) return false;
       entry.application.bundleIdentifier = found->identifier;
@@ -248,12 +275,13 @@ bool LinuxWorkspace::list(pid_t pid, const Found& found) {
   Listed listed;
   listed.application = RunningApplication{pid, found.identifier, found.bundlePath, false};
   listed.executablePath = found.executablePath;
+  listed.scriptPath = found.scriptPath;
   if (!found.executablePath.empty()) {
-    // The pidfd pins the process; reading the executable again afterwards and finding the
-    // process still alive proves both answers are about that same process, not a new one that
-    // has taken over the number.
+    // The pidfd pins the process; recognising it again afterwards and finding the process still
+    // alive proves both answers are about that same process, not a new one that has taken over
+    // the number.
     auto process = ProcessWatch::open(pid);
-    if (executableOf(pid) != found.executablePath) return false;  // ended or changed meanwhile
+    if (recognise(pid) != found) return false;  // ended or changed meanwhile
     if (process.ok()) {
       if (process->hasEnded()) return false;
       listed.process = std::move(*process);
@@ -261,7 +289,8 @@ bool LinuxWorkspace::list(pid_t pid, const Found& found) {
     } else {
       endsUnwatched(process.status());  // still listed; its end is found by a later reading
     }
-    watchExecutable(found.executablePath);
+    // A script is opened by its interpreter when it starts; the interpreter by every script.
+    watchExecutable(found.scriptPath.empty() ? found.executablePath : found.scriptPath);
   }
   listed_[pid] = std::move(listed);
   return true;

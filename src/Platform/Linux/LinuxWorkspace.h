@@ -5,7 +5,11 @@
 //   as long as it lives (its pidfd says so), whatever it runs: a CFBundleExecutable that is a
 //   script runs an interpreter, and may exec yet another program;
 // - any other process is the application of bundle B when its executable (/proc/PID/exe) lies
-//   at B/Contents/MacOS/NAME.
+//   at B/Contents/MacOS/NAME;
+// - or when its executable is an interpreter (by its name, see CommandLineProgram) and the
+//   script its command line names (relative to its working directory) is a regular file at
+//   B/Contents/MacOS/NAME, links resolved: a CFBundleExecutable that is a script, started by
+//   hand, which doesn't exec another program. Only such processes have their command line read.
 // Either way B must have a Contents/Info.plist; the identifier comes from it (empty when it names
 // none) and is cached per bundle until the file changes. `bundlePath` is canonical (see
 // Workspace). A process that has ended, zombie or gone, is simply not listed, so no entry is
@@ -80,10 +84,13 @@ class LinuxWorkspace final : public Workspace {
     std::string bundlePath;  // canonical
     std::string identifier;
     std::string executablePath;  // empty for a child: it is known by its pidfd instead
+    std::string scriptPath;      // the script an interpreter runs; empty for any other process
+    bool operator==(const Found&) const = default;
   };
   struct Listed {
     RunningApplication application;
     std::string executablePath;  // empty for a child
+    std::string scriptPath;      // see Found
     ProcessWatch process;        // empty for a child: the child's own watch tells its end
   };
   struct Child {
@@ -117,6 +124,9 @@ class LinuxWorkspace final : public Workspace {
   // Brings the list up to date about `pid`, a process of the current user; true when it changed.
   bool lookAt(pid_t pid);
   std::optional<Found> recognise(pid_t pid);
+  // The script at B/Contents/MacOS/NAME that process `pid`, an interpreter, runs, canonical;
+  // nothing when it runs none.
+  std::optional<std::string> bundleScriptOf(pid_t pid) const;
   // Adds a process not listed before; false when it turned out not to be the one recognised.
   bool list(pid_t pid, const Found& found);
   // What the Info.plist of bundle B says, read again only when the file has changed; nothing

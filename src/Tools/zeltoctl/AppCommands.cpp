@@ -112,14 +112,13 @@ CommandOutcome AppCommands::add(Zelto& zelto, const Options& options) {
         path, Env::fileSystem(), ProcessInfo::environmentValue("PATH").value_or(""));
     if (resolved.executables.empty()) {
       std::string reasons;
-      bool script = false;
       for (const std::string& problem : resolved.problems) {
         reasons += (reasons.empty() ? "" : "; ") + problem;
-        script = script || problem.find("a script") != std::string::npos;
       }
       return CommandOutcome::refused(
-          fmt::format("{} can't be blocked: {}{}", inQuotes(path), reasons,
-                      script ? ". Name the program the script starts instead" : ""));
+          fmt::format("{} can't be blocked: {}. Name the program itself (its executable file, or "
+                      "the script that starts it) instead",
+                      inQuotes(path), reasons));
     }
   }
   ProfileZeltoPreferences& profile = *zelto.prefs()->defaultProfile();

@@ -2,6 +2,7 @@
 // the stand-in main application running while blocking should be on.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -124,6 +125,32 @@ TEST_F(WatchdogEndToEndTest, AnApplicationStartedThroughAScriptIsLaunchedOnce) {
   writeConfig(timerRunning());
   ASSERT_TRUE(eventually([&] { return checks() > before; })) << readWholeFile(dir_ / "agent.err");
   EXPECT_EQ(launchedPids().size(), 1u) << readWholeFile(dir_ / "agent.err");
+}
+
+TEST_F(WatchdogEndToEndTest, AnApplicationScriptStartedByHandIsSeenRunning) {
+  // The bundle's executable is a script that stays the interpreter's (it execs nothing).
+  const std::string fifo = dir_ / "never-written";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  dir_.write("Zelto.app/Contents/MacOS/start.sh",
+             "#!/bin/sh\necho $$ >> \"$ZELTO_STANDIN_LOG\"\nread line < '" + fifo + "'\n");
+  std::filesystem::permissions(app_ + "/Contents/MacOS/start.sh",
+                               std::filesystem::perms::owner_all);
+  std::string plist = readWholeFile(app_ + "/Contents/Info.plist");
+  plist.replace(plist.find("<string>Zelto</string>"), 23, "<string>start.sh</string>");
+  dir_.write("Zelto.app/Contents/Info.plist", plist);
+  ChildProcess byHand(app_ + "/Contents/MacOS/start.sh", {{"ZELTO_STANDIN_LOG", launches_}},
+                      dir_ / "by-hand.err");
+  ASSERT_TRUE(eventually([&] { return launchedPids().size() == 1; }));
+
+  writeConfig(timerRunning());
+  startAgent();
+  // A check at the start, and one more after a change: neither launches anything.
+  ASSERT_TRUE(eventually([&] { return checks() >= 1; })) << readWholeFile(dir_ / "agent.err");
+  writeConfig(timerRunning());
+  ASSERT_TRUE(eventually([&] { return checks() >= 2; })) << readWholeFile(dir_ / "agent.err");
+  const std::string log = readWholeFile(dir_ / "agent.err");
+  EXPECT_EQ(log.find("Launching Zelto at"), std::string::npos) << log;
+  EXPECT_TRUE(byHand.running());
 }
 
 TEST_F(WatchdogEndToEndTest, AnotherBundleClaimingTheIdentifierDoesNotStopTheLaunch) {

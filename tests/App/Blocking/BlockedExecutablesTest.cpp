@@ -67,12 +67,27 @@ TEST_F(BlockedExecutablesFilesTest, EachKindOfEntryGivesItsExecutablesAsTheKerne
   EXPECT_THAT(resolve(big).executables, ElementsAre(big));
 }
 
-TEST_F(BlockedExecutablesFilesTest, WhatCantBeToldApartIsNamedNotGuessed) {
-  const std::string script = executable("bin/wrapper", "#!/bin/sh\nexec real\n");
-  BlockedExecutables::Resolved scripted = resolve(script);
-  EXPECT_THAT(scripted.executables, IsEmpty());
-  EXPECT_THAT(scripted.problems, ElementsAre(HasSubstr("a script")));
+TEST_F(BlockedExecutablesFilesTest, ScriptsAreTakenWithTheInterpreterTheirFirstLineNames) {
+  const std::string shell = executable("bin/shell");
+  struct Case {
+    std::string firstLine;
+    std::vector<std::string> interpreters;
+  };
+  for (const Case& c : std::vector<Case>{{"#!bin/relative", {}},
+                                         {"#! /usr/bin/env -S A=1 shell -e", {shell}},
+                                         {"#!", {}},
+                                         {"#!" + shell + " -e", {shell}}}) {
+    const std::string script = executable("bin/wrapper", c.firstLine + "\nexec x\n");
+    BlockedExecutables::Resolved resolved = resolve(script);
+    EXPECT_THAT(resolved.executables, ElementsAre(script)) << c.firstLine;
+    EXPECT_THAT(resolved.scripts, ElementsAre(script)) << c.firstLine;
+    EXPECT_EQ(resolved.interpreters, c.interpreters) << c.firstLine;
+    EXPECT_THAT(resolved.problems, IsEmpty()) << c.firstLine;
+  }
+  EXPECT_THAT(resolve(shell).scripts, IsEmpty());
+}
 
+TEST_F(BlockedExecutablesFilesTest, WhatCantBeToldApartIsNamedNotGuessed) {
   dir_.write("gone.desktop", "[Desktop Entry]\nExec=nowhere-to-be-found\n");
   EXPECT_THAT(resolve(dir_ / "gone.desktop").problems,
               ElementsAre(HasSubstr("not on the search path")));

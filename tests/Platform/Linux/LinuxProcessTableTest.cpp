@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "Platform/Digest.h"
 #include "Platform/Linux/LinuxProcessTable.h"
 #include "Support/SleepingChild.h"
 #include "Support/TempDir.h"
@@ -62,11 +63,24 @@ TEST(LinuxProcessTableTest, ListsAndPinsTheUsersProcessesEvenWhenTheirFileIsRepl
   EXPECT_FALSE(find(table, 1)) << "process 1 is not the user's";
   EXPECT_FALSE(table.open(child.pid(), "/bin/true").ok());
 
+  // The file itself is followed, removed or not: its inode, and its content through the process.
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  const std::string copy = temp / "copy";
+  fs::copy_file(path, copy);
   fs::remove(path);
   listed = find(table, child.pid());
   ASSERT_TRUE(listed);
   EXPECT_EQ(listed->executable, path);
   EXPECT_TRUE(listed->executableReplaced);
+  ASSERT_TRUE(listed->file);
+  EXPECT_EQ(listed->file->fileNumber, before.st_ino);
+  EXPECT_EQ(listed->file->size, static_cast<uint64_t>(before.st_size));
+  auto digest = table.executableDigest(child.pid());
+  ASSERT_TRUE(digest.ok()) << digest.status().message();
+  EXPECT_EQ(*digest, *Digest::sha256HexOfFile(copy));
+  EXPECT_EQ(*table.commandLine(child.pid()), (std::vector<std::string>{path, "1000"}));
+  EXPECT_EQ(*table.workingDirectory(child.pid()), fs::current_path().string());
 
   auto process = table.open(child.pid(), path);
   ASSERT_TRUE(process.ok()) << process.status().message();
