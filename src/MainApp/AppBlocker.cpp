@@ -86,7 +86,7 @@ void AppBlocker::setEntries(const nlohmann::json& blockedApplications, const Fil
   for (const auto& [executable, rule] : rules_) programs.push_back(executable);
   // Kept across changes of the entries, with the digests it has read.
   if (!recogniser_ || recogniserFs_ != &fs) {
-    recogniser_ = std::make_unique<ProgramRecogniser>(processes_, fs);
+    recogniser_ = std::make_unique<ProgramRecogniser>(processes_, fs, options_.digestBytesPerLook);
     recogniserFs_ = &fs;
   }
   recogniser_->setFiles(programs, scripts, interpreters);

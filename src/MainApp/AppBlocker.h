@@ -52,6 +52,8 @@ class AppBlocker {
     double quitGraceSeconds = 3;  // from SIGTERM to SIGKILL for a plain quit
     double rescanSeconds = 5;     // the look at every process, in case a start went unnoticed
     double holdSeconds = 0.5;     // hidden programs are stopped again this often
+    // Bytes of same-size files read for digests in one look (see ProgramRecogniser).
+    uint64_t digestBytesPerLook = ProgramRecogniser::kDigestBytesPerLook;
   };
 
   AppBlocker(RunLoop& loop, ProcessTable& processes, ExecutableWatch& watch)

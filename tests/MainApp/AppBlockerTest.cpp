@@ -199,7 +199,8 @@ TEST_F(AppBlockerTest, ReopensEachQuitProgramOnceWhenBlockingEnds) {
 // content, and a script that isn't blocked, are left alone. Each program file is read once.
 TEST_F(AppBlockerTest, ProgramsAreRecognisedByTheirFileAndScriptsByTheirInterpretersArguments) {
   if (!fs::exists(kLoader)) GTEST_SKIP() << "no " << kLoader << " here";
-  makeBlocker({0.2, 0.02});
+  // One file read for a digest per look: many same-size files can't hold the loop for long.
+  makeBlocker({.quitGraceSeconds = 0.2, .rescanSeconds = 0.02, .digestBytesPerLook = 1});
   // Past a megabyte, and a size of its own: no other test's program shares it.
   const size_t padding = (1 << 20) + static_cast<size_t>(::getpid() % 4096);
   const std::string blocked = program("blocked"), other = temp / "other";
@@ -238,6 +239,7 @@ TEST_F(AppBlockerTest, ProgramsAreRecognisedByTheirFileAndScriptsByTheirInterpre
   left.push_back(run(kLoader, {"--library-path", blocked, "/bin/sleep", "1000"}));
   memory.reset();
   blocker->setMode(AppBlocker::Mode::kEnforcing);
+  EXPECT_EQ(processes.digests, 1);  // the first look read one of the three same-size programs
   for (auto& child : ended) {
     EXPECT_TRUE(runLoopUntil(loop, [&] { return !child->running(); })) << child->pid();
   }

@@ -22,8 +22,9 @@ bool isRegular(const std::optional<FileStatus>& status) {
 
 }  // namespace
 
-ProgramRecogniser::ProgramRecogniser(ProcessTable& processes, const FileSystem& fs)
-    : processes_(processes), fs_(fs) {}
+ProgramRecogniser::ProgramRecogniser(ProcessTable& processes, const FileSystem& fs,
+                                     uint64_t digestBytesPerLook)
+    : processes_(processes), fs_(fs), digestBytesPerLook_(digestBytesPerLook) {}
 
 void ProgramRecogniser::setFiles(const std::vector<std::string>& programs,
                                  const std::vector<std::string>& scripts,
@@ -48,6 +49,7 @@ void ProgramRecogniser::setFiles(const std::vector<std::string>& programs,
 }
 
 void ProgramRecogniser::refresh() {
+  digestedThisLook_ = 0;
   for (Known& known : known_) {
     known.status = fs_.status(known.path);
     if (!isRegular(known.status)) known.status.reset();
@@ -149,6 +151,11 @@ std::optional<std::string> ProgramRecogniser::digestOf(
   const VersionKey key{status.device, status.fileNumber, status.size, status.modifiedNanoseconds};
   auto cached = digests_.find(key);
   if (cached != digests_.end()) return cached->second;
+  if (digestedThisLook_ > 0 && digestedThisLook_ + status.size > digestBytesPerLook_) {
+    log::debug("Comparing {} with the blocked programs at a later look", what);
+    return std::nullopt;
+  }
+  digestedThisLook_ += status.size;
   Result<std::string> digest = read();
   if (!digest.ok()) {
     log::debug("Can't compare {} with the blocked programs: {}", what, digest.status().message());

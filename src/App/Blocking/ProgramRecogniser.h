@@ -25,7 +25,10 @@
 // only while there is something they could run (a blocked program, a blocked script).
 //
 // `refresh` reads the status of every known file again; call it once per look at the
-// processes, before `blockedFileOf`.
+// processes, before `blockedFileOf`. Reading files for digests runs on the caller's thread; so
+// that many large same-size files (made to stall the blocker) can't hold it for long, a look
+// reads at most about `digestBytesPerLook` of them (always one whole file), and a file left out
+// is read at a later look.
 //
 // Ownership: the creator owns it; the process table and the file system must outlive it.
 // Threads: one thread at a time.
@@ -45,7 +48,11 @@ namespace zelto {
 
 class ProgramRecogniser {
  public:
-  ProgramRecogniser(ProcessTable& processes, const FileSystem& fs);
+  // Past the first file digested in a look, no more than this is read in it (by default).
+  static constexpr uint64_t kDigestBytesPerLook = 256 * 1024 * 1024;
+
+  ProgramRecogniser(ProcessTable& processes, const FileSystem& fs,
+                    uint64_t digestBytesPerLook = kDigestBytesPerLook);
 
   // `programs` and `scripts`: the blocked files (canonical paths; a script in both lists is a
   // script). `interpreters`: the files blocked scripts name as their interpreters.
@@ -78,7 +85,8 @@ class ProgramRecogniser {
                                              size_t programAt, Role role, int pid,
                                              const std::string& workingDirectory, int depth);
   // The digest of one file version, read with `read` unless it is known already; nothing when
-  // it can't be read (logged).
+  // it can't be read (logged), or not yet: past the first file, one look reads no more than
+  // digestBytesPerLook_, and the rest waits for the next looks.
   std::optional<std::string> digestOf(const FileStatus& status, const std::string& what,
                                       const std::function<Result<std::string>()>& read);
 
@@ -86,6 +94,8 @@ class ProgramRecogniser {
   const FileSystem& fs_;
   std::vector<Known> known_;
   std::map<VersionKey, std::string> digests_;
+  const uint64_t digestBytesPerLook_;
+  uint64_t digestedThisLook_ = 0;  // bytes read for digests since the last refresh
 };
 
 }  // namespace zelto
