@@ -25,10 +25,10 @@ constexpr std::array<std::string_view, 5> kLoaderOptionsRunningNothing = {
 }  // namespace
 
 bool CommandLineProgram::isInterpreterName(const std::string& executablePath) {
-  static constexpr std::array<std::string_view, 22> kNames = {
-      "sh",   "bash", "dash",   "zsh",   "ksh",  "ksh93",   "mksh",   "pdksh",
-      "yash", "posh", "fish",   "csh",   "tcsh", "busybox", "python", "perl",
-      "ruby", "node", "nodejs", "tclsh", "lua",  "php"};
+  static constexpr std::array<std::string_view, 23> kNames = {
+      "sh",    "ash",  "bash", "dash",   "zsh",   "ksh",  "ksh93",   "mksh",
+      "pdksh", "yash", "posh", "fish",   "csh",   "tcsh", "busybox", "python",
+      "perl",  "ruby", "node", "nodejs", "tclsh", "lua",  "php"};
   std::string_view name = fileName(executablePath);
   // A version after the name: python3, python3.11, lua5.4, perl5.36.0.
   while (!name.empty() &&
@@ -66,7 +66,11 @@ std::vector<std::string> CommandLineProgram::scriptCandidates(
     }
     if (options && argument.starts_with('-')) continue;
     options = false;
-    if (!argument.empty()) candidates.push_back(argument);
+    if (argument.empty()) break;
+    candidates.push_back(argument);
+    // Only an interpreter named first runs the next one ("busybox sh script"); otherwise the
+    // next argument is the script's own, and the program it names may merely be read.
+    if (!isInterpreterName(argument)) break;
   }
   return candidates;
 }

@@ -30,8 +30,9 @@ class CommandLineProgram {
   static std::vector<std::string> commonLoaderPaths();
 
   // The arguments that may name the script an interpreter runs: the first one that is no
-  // option ("-e", "-x -u"), and the one after it (an interpreter started as "busybox sh
-  // script"). At most two; none when every argument is an option.
+  // option ("-e", "-x -u"), and, when that one names an interpreter, the one after it (an
+  // interpreter started as "busybox sh script"). At most two; none when every argument is an
+  // option.
   static std::vector<std::string> scriptCandidates(const std::vector<std::string>& arguments);
   // The index in `arguments` (arguments[0] being the loader) of the program the loader runs,
   // past the loader's options; nothing when there is none (the loader asked for its help or

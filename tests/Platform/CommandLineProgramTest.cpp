@@ -25,19 +25,24 @@ TEST(CommandLineProgramTest, InterpretersAndLoadersAreToldByName) {
   }
 }
 
-TEST(CommandLineProgramTest, TheScriptIsAmongTheFirstTwoArgumentsPastTheOptions) {
+// The first argument past the options; the second only after an interpreter's name (a program
+// given the script as its argument, an editor or a copy, is not running it).
+TEST(CommandLineProgramTest, TheScriptIsTheFirstArgumentPastTheOptions) {
   struct Case {
     Words arguments;
     Words candidates;
   };
-  for (const Case& c : std::vector<Case>{
-           {{"/bin/sh", "/opt/run", "--flag"}, {"/opt/run", "--flag"}},
-           {{"/bin/sh", "-e -u", "run", "a"}, {"run", "a"}},  // a "#!" line's one argument
-           {{"bash", "-x", "--", "-named", "a", "b"}, {"-named", "a"}},
-           {{"busybox", "sh", "script"}, {"sh", "script"}},
-           {{"python3", "-I"}, {}},
-           {{"sh"}, {}},
-           {{}, {}}}) {
+  for (const Case& c :
+       std::vector<Case>{{{"/bin/sh", "/opt/run", "--flag"}, {"/opt/run"}},
+                         {{"/bin/sh", "-e -u", "run", "a"}, {"run"}},  // a "#!" line's one argument
+                         {{"bash", "-x", "--", "-named", "a", "b"}, {"-named"}},
+                         {{"busybox", "sh", "script"}, {"sh", "script"}},
+                         {{"/bin/busybox", "/bin/ash", "script", "a"}, {"/bin/ash", "script"}},
+                         {{"python3", "editor.py", "/opt/blocked"}, {"editor.py"}},
+                         {{"sh", "-c", "cp", "/opt/blocked", "/tmp"}, {"cp"}},
+                         {{"python3", "-I"}, {}},
+                         {{"sh"}, {}},
+                         {{}, {}}}) {
     EXPECT_EQ(CommandLineProgram::scriptCandidates(c.arguments), c.candidates)
         << ::testing::PrintToString(c.arguments);
   }
