@@ -14,7 +14,13 @@
 
 #include <functional>
 
+#include "Platform/FileSystem.h"
+
 namespace zelto {
+
+// What a stat call filled in, as a FileStatus (for LocalFileSystem and whoever else stats a file
+// the system's way, such as a process's executable through /proc).
+FileStatus statusOf(const struct stat& st);
 
 struct FileSystemCalls {
   std::function<int(const char* path, int flags, mode_t mode)> open;

@@ -15,6 +15,7 @@
 
 #include "Platform/Digest.h"
 #include "Platform/Linux/FileDescriptor.h"
+#include "Platform/Linux/FileSystemCalls.h"
 #include "Platform/Linux/ProcessWatch.h"
 #include "Platform/Log.h"
 
@@ -50,19 +51,7 @@ std::optional<uid_t> realUserOf(pid_t pid) {
 std::optional<FileStatus> executableFileOf(pid_t pid) {
   struct stat st {};
   if (::stat(procPath(pid, "exe").c_str(), &st) != 0) return std::nullopt;
-  FileStatus status;
-  status.kind = S_ISREG(st.st_mode)   ? FileStatus::Kind::kRegular
-                : S_ISDIR(st.st_mode) ? FileStatus::Kind::kDirectory
-                                      : FileStatus::Kind::kOther;
-  status.size = static_cast<uint64_t>(st.st_size);
-  status.modifiedNanoseconds =
-      static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-  status.changedNanoseconds =
-      static_cast<int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
-  status.permissions = st.st_mode & 07777;
-  status.fileNumber = static_cast<uint64_t>(st.st_ino);
-  status.device = static_cast<uint64_t>(st.st_dev);
-  return status;
+  return statusOf(st);
 }
 
 // A process pinned by its pidfd.

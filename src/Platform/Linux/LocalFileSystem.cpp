@@ -57,6 +57,8 @@ bool writeAll(const FileSystemCalls& calls, int fd, const std::string& contents)
   return true;
 }
 
+}  // namespace
+
 FileStatus statusOf(const struct stat& st) {
   FileStatus result;
   if (S_ISREG(st.st_mode)) {
@@ -74,6 +76,8 @@ FileStatus statusOf(const struct stat& st) {
   result.device = static_cast<uint64_t>(st.st_dev);
   return result;
 }
+
+namespace {
 
 // Writes `contents` to a new file beside `path` and renames it over `path`. On success, when
 // `written` is given, it receives what stands at `path` after the rename if that is still the
