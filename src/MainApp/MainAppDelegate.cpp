@@ -1,8 +1,9 @@
 #include "MainApp/MainAppDelegate.h"
 
-#include "Agent/App/LoggingManager.h"
-#include "Agent/App/Watchdog/NUIFileMonitor.h"
 #include "App/Blocking/Helpers/NormalizedURL.h"
+#include "App/Data/BundleIdentifiers.h"
+#include "App/Helpers/LoggingManager.h"
+#include "App/Helpers/NUIFileMonitor.h"
 #include "MainApp/BlockPage.h"
 #include "Platform/Check.h"
 #include "Platform/ClockChangeWatcher.h"
@@ -28,8 +29,6 @@
 namespace zelto {
 
 namespace {
-
-constexpr const char* kMainApplicationIdentifier = "Quarnix.zelto";
 
 // Looks names up on libuv's thread pool: only when c-ares can't be set up.
 class ThreadPoolResolver final : public HostResolver {
@@ -68,7 +67,7 @@ MainAppDelegate::~MainAppDelegate() {
 
 int MainAppDelegate::proxyPort() {
   UserDefaults& defaults = UserDefaults::standard();
-  defaults.addSuiteNamed(kMainApplicationIdentifier);
+  defaults.addSuiteNamed(BundleIdentifiers::kMain);
   auto value = defaults.objectForKey("ProxyPort");
   if (!value) return BlockPage::kDefaultProxyPort;
   const int port = ZeltoURL::portNumber(*value, 0);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Agent/App/LoggingManager.h"
+#include "App/Helpers/LoggingManager.h"
 #include "MainApp/InstanceLock.h"
 #include "MainApp/MainAppDelegate.h"
 #include "Platform/Application.h"

@@ -6,10 +6,10 @@
 #include "App/Blocking/Helpers/ZeltoURL.h"
 #include "MainApp/BlockPage.h"
 #include "MainApp/BlockPageServer.h"
+#include "Support/ControllerFixture.h"
 #include "Support/FakeNetwork.h"
 #include "Support/FakeRunLoop.h"
 #include "Support/LoopbackClient.h"
-#include "Tools/zeltoctl/CommandsFixture.h"
 
 namespace zelto {
 namespace {
@@ -18,7 +18,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using json = nlohmann::json;
 
-class BlockPageTest : public testing::CommandsFixture {
+class BlockPageTest : public testing::ControllerFixture {
  protected:
   // The target of the block page at `address` (less scheme, host and port).
   static std::string targetOf(const std::string& address) {

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "MainApp/BlockingMonitor.h"
+#include "Support/ControllerFixture.h"
 #include "Support/FakeRunLoop.h"
-#include "Tools/zeltoctl/CommandsFixture.h"
 
 namespace zelto {
 namespace {
@@ -12,7 +12,7 @@ namespace {
 using Phase = BlockingMonitor::Phase;
 using json = nlohmann::json;
 
-class BlockingMonitorTest : public testing::CommandsFixture {
+class BlockingMonitorTest : public testing::ControllerFixture {
  protected:
   BlockingMonitor& monitor(Zelto& zelto, Phase initial = Phase::kOff) {
     monitor_ = std::make_unique<BlockingMonitor>(loop_, zelto, initial, [this](Phase, Phase to) {

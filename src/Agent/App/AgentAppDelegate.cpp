@@ -1,7 +1,7 @@
 #include "Agent/App/AgentAppDelegate.h"
 
-#include "Agent/App/LoggingManager.h"
 #include "App/Controller/Zelto.h"
+#include "App/Helpers/LoggingManager.h"
 #include "Platform/ClockChangeWatcher.h"
 #include "Platform/Env.h"
 #include "Platform/Linux/InotifyFileWatcher.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "Agent/App/AgentAppDelegate.h"
-#include "Agent/App/LoggingManager.h"
+#include "App/Helpers/LoggingManager.h"
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {

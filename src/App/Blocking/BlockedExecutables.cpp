@@ -13,14 +13,54 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+// A desktop entry's string value with its escapes undone: "\s", "\n", "\t", "\r", "\\". Other
+// backslashes stay, for the Exec= quoting rules.
+std::string unescaped(const std::string& value) {
+  std::string out;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      out += value[i];
+      continue;
+    }
+    const char next = value[++i];
+    switch (next) {
+      case 's':
+        out += ' ';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      default:
+        out += '\\';
+        out += next;
+    }
+  }
+  return out;
+}
+
 // The words of an Exec= value: separated by blanks, double quotes grouping, backslash escaping
-// inside them (the desktop entry rules).
-std::vector<std::string> execWords(const std::string& value) {
+// inside them (the desktop entry rules); "%%" is a "%".
+std::vector<std::string> execWords(const std::string& escaped) {
+  const std::string value = unescaped(escaped);
   std::vector<std::string> words;
   std::string word;
   bool quoted = false, inWord = false;
   for (size_t i = 0; i < value.size(); ++i) {
     const char c = value[i];
+    if (c == '%' && i + 1 < value.size() && value[i + 1] == '%') {
+      word += value[++i];
+      inWord = true;
+      continue;
+    }
     if (quoted) {
       if (c == '"') {
         quoted = false;
@@ -47,6 +87,16 @@ std::vector<std::string> execWords(const std::string& value) {
 bool isAssignment(const std::string& word) {
   const size_t equals = word.find('=');
   return equals != std::string::npos && equals > 0 && word.find('/') > equals;
+}
+
+// Programs that start other programs: blocking one would end everything it starts.
+bool isLauncher(const std::string& program) {
+  const std::string name = program.substr(program.rfind('/') + 1);
+  for (const char* launcher : {"flatpak", "snap", "sh", "bash", "dash", "zsh", "xdg-open",
+                               "gtk-launch", "gio", "exo-open", "kioclient5", "kioclient"}) {
+    if (name == launcher) return true;
+  }
+  return false;
 }
 
 bool isExecutableFile(const FileSystem& fs, const std::string& path) {
@@ -123,7 +173,7 @@ std::optional<std::string> BlockedExecutables::scriptInterpreter(const std::stri
   return std::nullopt;
 }
 
-std::optional<std::string> BlockedExecutables::desktopEntryProgram(const std::string& text) {
+Result<std::string> BlockedExecutables::desktopEntryProgram(const std::string& text) {
   bool inEntry = false;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
@@ -138,14 +188,52 @@ std::optional<std::string> BlockedExecutables::desktopEntryProgram(const std::st
     }
     std::vector<std::string> words = execWords(trimmed(line.substr(equals + 1)));
     size_t at = 0;
-    if (at < words.size() && (words[at] == "env" || words[at] == "/usr/bin/env")) {
+    if (at < words.size() &&
+        (words[at] == "env" || words[at] == "/usr/bin/env" || words[at] == "/bin/env")) {
       ++at;
-      while (at < words.size() && isAssignment(words[at])) ++at;
+      // Its options ("-u NAME" takes the next word) and the variables it sets.
+      while (at < words.size() && (isAssignment(words[at]) || words[at].starts_with('-'))) {
+        const bool takesWord = words[at] == "-u" || words[at] == "-C" || words[at] == "-S";
+        const bool last = words[at] == "--";
+        at += takesWord ? 2 : 1;
+        if (last) break;
+      }
     }
-    if (at < words.size() && !words[at].empty()) return words[at];
-    return std::nullopt;
+    if (at >= words.size() || words[at].empty()) {
+      return Status::failure("no program in its Exec= line");
+    }
+    if (isLauncher(words[at])) {
+      return Status::failure("its Exec= line runs \"" + words[at] +
+                             "\", which starts other programs");
+    }
+    return words[at];
   }
-  return std::nullopt;
+  return Status::failure("no Exec= line in its [Desktop Entry] group");
+}
+
+Status BlockedExecutables::checkEntry(const std::string& path, const FileSystem& fs) {
+  Result<std::optional<FileStatus>> found = fs.inspect(path);
+  if (!found.ok()) return found.status();
+  if (!*found) return Status::failure("nothing stands at this path");
+  const FileStatus& status = **found;
+  if (status.kind == FileStatus::Kind::kDirectory) {
+    if (fs.isDirectory(path + "/Contents/MacOS")) return Status::success();
+    return Status::failure("a directory, but no application bundle (no Contents/MacOS in it)");
+  }
+  if (status.kind != FileStatus::Kind::kRegular) {
+    return Status::failure("neither a regular file nor a directory");
+  }
+  if (path.ends_with(".desktop")) {
+    Result<std::string> text = fs.readFile(path, FileSystem::kMaxResourceBytes);
+    if (!text.ok()) return text.status();
+    Result<std::string> program = desktopEntryProgram(*text);
+    if (!program.ok()) return Status::failure("a .desktop file, but " + program.status().message());
+    return Status::success();
+  }
+  if ((status.permissions & 0111) == 0) {
+    return Status::failure("a file that is not executable (nor a .desktop file)");
+  }
+  return Status::success();
 }
 
 BlockedExecutables::Resolved BlockedExecutables::resolve(const std::string& entryPath,
@@ -179,10 +267,13 @@ BlockedExecutables::Resolved BlockedExecutables::resolve(const std::string& entr
     return out;
   }
   Result<std::string> text = fs.readFile(entryPath, FileSystem::kMaxResourceBytes);
-  std::optional<std::string> program =
-      text.ok() ? desktopEntryProgram(*text) : std::optional<std::string>();
-  if (!program) {
-    out.problems.push_back(entryPath + ": no program in its Exec= line");
+  if (!text.ok()) {
+    out.problems.push_back(text.status().message());
+    return out;
+  }
+  Result<std::string> program = desktopEntryProgram(*text);
+  if (!program.ok()) {
+    out.problems.push_back(entryPath + ": " + program.status().message());
     return out;
   }
   if (program->find('/') != std::string::npos) {

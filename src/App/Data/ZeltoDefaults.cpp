@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "App/Data/BundleIdentifiers.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Log.h"
@@ -13,8 +14,6 @@ namespace zelto {
 
 namespace {
 
-constexpr const char* kMainBundleIdentifier = "Quarnix.zelto";
-constexpr const char* kAgentBundleIdentifier = "Quarnix.zelto.agent";
 constexpr const char* kAgentBundleName = "Agent.app";
 
 std::optional<std::string> resourcePath(const std::string& relativePath) {
@@ -67,9 +66,9 @@ std::vector<std::string> splitAll(const std::string& text, char separator) {
 std::optional<std::string> ZeltoDefaults::getZeltoApplicationPath() {
   BundleInfo bundle = Env::mainBundle();
   const std::string& bundlePath = bundle.bundlePath;
-  if (bundle.bundleIdentifier == kMainBundleIdentifier) return bundlePath;
+  if (bundle.bundleIdentifier == BundleIdentifiers::kMain) return bundlePath;
 
-  if (bundle.bundleIdentifier == kAgentBundleIdentifier) {
+  if (bundle.bundleIdentifier == BundleIdentifiers::kAgent) {
     const std::string agentPart = fmt::format("/Contents/MacOS/{}", kAgentBundleName);
     if (bundlePath.find(agentPart) != std::string::npos) {
       std::string application = bundlePath;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "App/Blocking/BlockedExecutables.h"
+#include "App/Controller/ChangePolicy.h"
 #include "Platform/Env.h"
 #include "Platform/ProcessInfo.h"
 #include "Tools/zeltoctl/ApplicationPath.h"
@@ -17,6 +18,7 @@ namespace zelto {
 namespace {
 
 using json = nlohmann::json;
+using Kind = ChangePolicy::Change::Kind;
 
 constexpr const char* kHide = "shouldHideInsteadOfQuit";
 constexpr const char* kForceQuit = "shouldAlwaysForceQuit";
@@ -102,7 +104,7 @@ CommandOutcome AppCommands::add(Zelto& zelto, const Options& options) {
   Result<std::vector<std::string>> paths = absolutePaths(options);
   if (!paths.ok()) return CommandOutcome::usage(paths.status().message());
   for (const std::string& path : *paths) {
-    if (Status found = ApplicationPath::check(path, Env::fileSystem()); !found.ok()) {
+    if (Status found = BlockedExecutables::checkEntry(path, Env::fileSystem()); !found.ok()) {
       return CommandOutcome::usage(
           fmt::format("{} can't be blocked: {}", inQuotes(path), found.message()));
     }
@@ -140,7 +142,8 @@ CommandOutcome AppCommands::add(Zelto& zelto, const Options& options) {
         text += fmt::format("{} is already blocked.\n", inQuotes(path));
         continue;
       }
-      if (state.locked) {
+      if (!ChangePolicy::decide(zelto, state, {.kind = Kind::kChangeApplication, .subject = path})
+               .allowed()) {
         return LockRefusal::refuse(zelto, state,
                                    fmt::format("Changing how {} is blocked", inQuotes(path)));
       }
@@ -178,7 +181,9 @@ CommandOutcome AppCommands::remove(Zelto& zelto, const Options& options) {
     }
   }
   const BlockState state = BlockState::observe(zelto);
-  if (state.locked) {
+  if (!ChangePolicy::decide(zelto, state,
+                            {.kind = Kind::kRemoveApplication, .subject = paths->front()})
+           .allowed()) {
     return LockRefusal::refuse(
         zelto, state,
         fmt::format("Removing {} from the blocked applications", inQuotes(paths->front())));

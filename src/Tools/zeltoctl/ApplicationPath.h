@@ -1,17 +1,14 @@
-// ApplicationPath: what zeltoctl takes for an application to block, and the path it stores.
+// ApplicationPath: the path zeltoctl stores for an application to block. What it takes for one is
+// the core's to say (BlockedExecutables::checkEntry, as the application reads entries).
 //
-// An application is an executable regular file, a desktop entry (a regular file named
-// "*.desktop" whose [Desktop Entry] group has an Exec= line) or an application bundle (a
-// directory with Contents/Info.plist or Contents/MacOS). Paths are stored absolute and
-// lexically normalised; symbolic links are kept as written (the watchdog matches the path the
-// user knows).
+// Paths are stored absolute and lexically normalised; symbolic links are kept as written (the
+// watchdog matches the path the user knows).
 //
 // Class operations only; any thread.
 #pragma once
 
 #include <string>
 
-#include "Platform/FileSystem.h"
 #include "Platform/Status.h"
 
 namespace zelto {
@@ -22,8 +19,6 @@ class ApplicationPath {
   // components, repeated or trailing slashes; "/.." is "/". A failure when `path` is empty, or
   // relative and there is no working directory.
   static Result<std::string> absolute(const std::string& path, const std::string& workingDirectory);
-  // Success when an application stands at `path`, else a failure saying what stands there.
-  static Status check(const std::string& path, const FileSystem& fs);
 };
 
 }  // namespace zelto

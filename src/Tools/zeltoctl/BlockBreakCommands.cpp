@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "App/Controller/ChangePolicy.h"
 #include "App/Data/Schedules/NSTimeIntervalFormatter.h"
 #include "Tools/zeltoctl/BlockCommands.h"
 #include "Tools/zeltoctl/BlockReport.h"
@@ -26,7 +27,8 @@ CommandOutcome BlockCommands::takeBreak(Zelto& zelto, const BreakOptions& option
     return CommandOutcome::refused("Blocking is not on: there is nothing to break from.");
   if (prefs->disableBreaks)
     return CommandOutcome::refused("Breaks are switched off in the settings.");
-  if (before.mustComplete) {
+  if (ChangePolicy::decide(zelto, before, {.kind = ChangePolicy::Change::Kind::kTakeBreak})
+          .refusal == ChangePolicy::Decision::Refusal::kMustComplete) {
     return CommandOutcome::refused(
         "This session must be completed (hardcore mode): it takes no breaks; it ends " +
         BlockState::whenText(zelto, before.endsAt) + ".");

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 
+#include "App/Controller/ChangePolicy.h"
 #include "Tools/zeltoctl/BlockReport.h"
 #include "Tools/zeltoctl/BlockState.h"
 #include "Tools/zeltoctl/TimeArguments.h"
@@ -16,14 +17,6 @@ namespace zelto {
 namespace {
 
 constexpr int32_t kTimerType = 1;
-
-// Whether `after` holds blocking at least as firmly as the locked `before`: still locked, and
-// not ending sooner.
-bool keepsLock(const BlockState& before, const BlockState& after) {
-  if (!after.locked) return false;
-  if (!before.endsAt) return true;
-  return after.endsAt && !after.endsAt->isLessDate(*before.endsAt);
-}
 
 }  // namespace
 
@@ -64,7 +57,11 @@ CommandOutcome BlockCommands::start(Zelto& zelto, const StartOptions& options) {
     prefs->lastUnzeltoDate.reset();
     prefs->zeltoUnblockDate.reset();
   }
-  if (before.locked && !keepsLock(before, BlockState::observe(zelto))) {
+  // Only a locked period needs the phase the start would make.
+  if (before.locked && !ChangePolicy::decide(zelto, before,
+                                             {.kind = ChangePolicy::Change::Kind::kStart,
+                                              .after = BlockState::observe(zelto)})
+                            .allowed()) {
     prefs->discardUnsavedChanges().ignoreError();
     BlockState::observe(zelto);
     return BlockReport::lockedRefusal(zelto, before, "A start that would loosen blocking");
@@ -89,7 +86,9 @@ CommandOutcome BlockCommands::stop(Zelto& zelto) {
     return CommandOutcome::done({{"stopped", false}, {"state", before.toJson()}},
                                 "Blocking is not on.\n");
   }
-  if (before.locked) return BlockReport::lockedRefusal(zelto, before, "Stopping");
+  if (!ChangePolicy::decide(zelto, before, {.kind = ChangePolicy::Change::Kind::kStop}).allowed()) {
+    return BlockReport::lockedRefusal(zelto, before, "Stopping");
+  }
 
   const Date now = zelto.now();
   const int32_t type = prefs->zeltoType;

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "App/Data/Preferences/JSONValues.h"
+#include "Tools/zeltoctl/LockRefusal.h"
 
 namespace zelto {
 
@@ -41,10 +42,8 @@ nlohmann::json BlockReport::dateJson(std::optional<Date> date) {
 
 CommandOutcome BlockReport::lockedRefusal(Zelto& zelto, const BlockState& state,
                                           const std::string& what) {
-  return CommandOutcome::refused(
-      fmt::format("{} is refused while blocking is locked: {}; it ends {}.", what, state.lockReason,
-                  BlockState::whenText(zelto, state.endsAt)),
-      {{"endsAt", dateJson(state.endsAt)}, {"state", state.toJson()}});
+  return CommandOutcome::refused(LockRefusal::message(zelto, state, what),
+                                 {{"endsAt", dateJson(state.endsAt)}, {"state", state.toJson()}});
 }
 
 CommandOutcome BlockReport::saved(Zelto& zelto, nlohmann::json report, std::string text) {

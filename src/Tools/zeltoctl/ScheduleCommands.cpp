@@ -6,12 +6,14 @@
 #include <memory>
 #include <set>
 
+#include "App/Controller/ChangePolicy.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Schedules/NSDateComponentsHelpers.h"
 #include "App/Data/Schedules/Schedule.h"
 #include "Platform/DateCalendar.h"
 #include "Platform/UUID.h"
 #include "Tools/zeltoctl/BlockState.h"
+#include "Tools/zeltoctl/LockRefusal.h"
 #include "Tools/zeltoctl/ScheduleArguments.h"
 #include "Tools/zeltoctl/ScheduleZoneShift.h"
 
@@ -46,11 +48,6 @@ std::optional<std::pair<Date, Date>> nextRun(Zelto& zelto, const ScheduleZeltoPr
     return std::make_pair(period.fromDate(), last ? last->toDate() : period.toDate());
   }
   return std::nullopt;
-}
-
-std::string lockedRefusal(Zelto& zelto, const BlockState& state, const std::string& what) {
-  return fmt::format("{} is refused while blocking is locked: {}; it ends {}.", what,
-                     state.lockReason, BlockState::whenText(zelto, state.endsAt));
 }
 
 }  // namespace
@@ -186,14 +183,17 @@ CommandOutcome ScheduleCommands::change(Zelto& zelto, const std::string& id, Cha
         "There is no schedule with ID \"{}\"; \"zeltoctl schedules list\" shows them.", id));
   }
 
-  // Only taking away a schedule that keeps the locked period going loosens blocking.
   zelto.updateSchedule();
   const BlockState state = BlockState::observe(zelto);
-  if (what != Change::kEnable && state.locked && inForceIds(zelto).count(id) > 0) {
+  using Kind = ChangePolicy::Change::Kind;
+  const Kind kind = what == Change::kEnable   ? Kind::kEnableSchedule
+                    : what == Change::kRemove ? Kind::kRemoveSchedule
+                                              : Kind::kDisableSchedule;
+  if (!ChangePolicy::decide(zelto, state, {.kind = kind, .subject = id}).allowed()) {
     const std::string action = what == Change::kRemove ? "Removing" : "Disabling";
     json report = {{"endsAt", state.toJson()["endsAt"]}};
     return CommandOutcome::refused(
-        lockedRefusal(zelto, state, fmt::format("{} schedule {}", action, id)), report);
+        LockRefusal::message(zelto, state, fmt::format("{} schedule {}", action, id)), report);
   }
 
   const bool enable = what == Change::kEnable;

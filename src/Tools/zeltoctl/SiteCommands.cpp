@@ -7,6 +7,7 @@
 
 #include "App/Blocking/Helpers/ZeltoURLMatcher.h"
 #include "App/Blocking/Helpers/ZeltoURLMatcherManager.h"
+#include "App/Controller/ChangePolicy.h"
 #include "Platform/Env.h"
 #include "Tools/zeltoctl/BlockState.h"
 #include "Tools/zeltoctl/LockRefusal.h"
@@ -29,15 +30,7 @@ bool isListed(const json& list, const std::string& pattern) {
   });
 }
 
-// The matchers decide what a pattern does (see ZeltoURLMatcher): "+" first allows, "-" first
-// blocks (in either list); an empty pattern does nothing.
-bool allows(const std::string& pattern) { return ZeltoURLMatcher(pattern).isWhitelisted(); }
-bool blocksInAllowList(const std::string& pattern) {
-  return !ZeltoURLMatcher(pattern, /*isWhitelisted=*/true).isWhitelisted();
-}
-bool blocksInBlockedList(const std::string& pattern) {
-  return !pattern.empty() && !allows(pattern);
-}
+using Kind = ChangePolicy::Change::Kind;
 
 // The list as a report and as text: a line telling what is in force, then one pattern a line.
 CommandOutcome listOutcome(ProfileZeltoPreferences& profile, bool allow, json report = {},
@@ -134,8 +127,9 @@ CommandOutcome SiteCommands::add(Zelto& zelto, const Options& options) {
       already.push_back(pattern);
       continue;
     }
-    // Anything on the allow list may let a site through (now, or once the list is on).
-    if (state.locked && (options.allow || allows(pattern))) {
+    if (!ChangePolicy::decide(
+             zelto, state, {.kind = Kind::kAddSite, .subject = pattern, .allowList = options.allow})
+             .allowed()) {
       return LockRefusal::refuse(
           zelto, state,
           options.allow ? fmt::format("Adding {} to the allow list", inQuotes(pattern))
@@ -175,19 +169,16 @@ CommandOutcome SiteCommands::remove(Zelto& zelto, const Options& options) {
     }
   }
   const BlockState state = BlockState::observe(zelto);
-  if (state.locked) {
-    for (const std::string& pattern : patterns) {
-      // The allow list blocks only with its "-" patterns, and only while it is in force (it
-      // can't be switched on during a locked period).
-      if (!options.allow && blocksInBlockedList(pattern)) {
-        return LockRefusal::refuse(
-            zelto, state, fmt::format("Removing {} from the blocked sites", inQuotes(pattern)));
-      }
-      if (options.allow && profile.enableWhitelistWebsites && blocksInAllowList(pattern)) {
-        return LockRefusal::refuse(
-            zelto, state,
-            fmt::format("Removing the blocking pattern {} from the allow list", inQuotes(pattern)));
-      }
+  for (const std::string& pattern : patterns) {
+    if (!ChangePolicy::decide(
+             zelto, state,
+             {.kind = Kind::kRemoveSite, .subject = pattern, .allowList = options.allow})
+             .allowed()) {
+      return LockRefusal::refuse(
+          zelto, state,
+          options.allow ? fmt::format("Removing the blocking pattern {} from the allow list",
+                                      inQuotes(pattern))
+                        : fmt::format("Removing {} from the blocked sites", inQuotes(pattern)));
     }
   }
   const json blocked = profile.blockedWebsites;
@@ -218,10 +209,8 @@ CommandOutcome SiteCommands::setAllowList(Zelto& zelto, bool on) {
     return listOutcome(profile, on, {{"changed", false}},
                        fmt::format("The allow list is already {}.\n", onOff));
   }
-  // Either way can let sites through: on, whatever the allow list holds is allowed although it
-  // may be on the blocked list; off, every site the blocked list leaves out is allowed.
   const BlockState state = BlockState::observe(zelto);
-  if (state.locked) {
+  if (!ChangePolicy::decide(zelto, state, {.kind = Kind::kSwitchAllowList}).allowed()) {
     return LockRefusal::refuse(zelto, state, fmt::format("Switching the allow list {}", onOff));
   }
   profile.enableWhitelistWebsites = on;

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "Agent/App/LoggingManager.h"
 #include "App/Controller/BlockingPhase.h"
+#include "App/Controller/ChangePolicy.h"
 #include "App/Controller/Zelto.h"
+#include "App/Data/BundleIdentifiers.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
+#include "App/Helpers/LoggingManager.h"
 #include "Platform/DefaultsStore.h"
 #include "Platform/Directories.h"
 #include "Platform/Env.h"
@@ -29,14 +31,13 @@
 
 namespace {
 
-constexpr const char* kAgentDomain = "Quarnix.zelto.agent";
 constexpr const char* kLevelNames[] = {"off", "error", "warning", "info", "debug", "all"};
 
 // The agent's own settings, as the agent reads them.
 std::unique_ptr<zelto::UserDefaults> agentDefaults() {
   auto store = std::make_shared<zelto::PlistDefaultsStore>(
       zelto::Env::fileSystem(), [] { return zelto::Env::directories().preferencesDirectory(); });
-  return std::make_unique<zelto::UserDefaults>(kAgentDomain, store);
+  return std::make_unique<zelto::UserDefaults>(zelto::BundleIdentifiers::kAgent, store);
 }
 
 int dumpCommand(bool pretty) {
@@ -127,8 +128,10 @@ int logLevelCommand(zelto::UserDefaults& defaults, const std::string& level) {
   if (level == "off") {
     std::optional<std::string> lock;
     withController("", [&](zelto::Zelto& controller, zelto::Date) {
-      const zelto::BlockingPhase phase = zelto::BlockingPhase::of(controller);
-      if (phase.locked) lock = phase.lockReason;
+      const zelto::ChangePolicy::Decision decision =
+          zelto::ChangePolicy::decide(controller, zelto::BlockingPhase::of(controller),
+                                      {.kind = zelto::ChangePolicy::Change::Kind::kSwitchLogOff});
+      if (!decision.allowed()) lock = decision.reason;
     });
     if (lock) {
       std::fprintf(stderr, "zeltoctl: the log can't be switched off while blocking is locked: %s\n",

@@ -14,18 +14,40 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-TEST(BlockedExecutablesTest, DesktopEntryProgramIsTheFirstWordPastEnv) {
-  auto program = [](const std::string& exec) {
-    return BlockedExecutables::desktopEntryProgram("[Other]\nExec=wrong\n[Desktop Entry]\n" + exec +
-                                                   "\n");
+// What zeltoctl takes and what the application ends are read by these rules alone.
+TEST(BlockedExecutablesTest, DesktopEntryProgramIsTheFirstWordPastEnvAndNoLauncher) {
+  struct Case {
+    const char* exec;
+    const char* program;  // nullptr: refused, with `reason`
+    const char* reason;
   };
-  EXPECT_EQ(program("Exec=firefox %u"), "firefox");
-  EXPECT_EQ(program("Exec = \"/opt/My App/run\" --flag"), "/opt/My App/run");
-  EXPECT_EQ(program("Exec=env GDK_BACKEND=x11 A=1 /usr/bin/app %F"), "/usr/bin/app");
-  EXPECT_EQ(program("Exec=\"/a \\\"b\\\"\""), "/a \"b\"");
-  EXPECT_EQ(program("Exec="), std::nullopt);
-  EXPECT_EQ(program("Exec=env"), std::nullopt);
-  EXPECT_EQ(BlockedExecutables::desktopEntryProgram("[Other]\nExec=x\n"), std::nullopt);
+  for (const Case& c : std::vector<Case>{
+           {"Exec=firefox %u", "firefox", ""},
+           {"Exec = \"/opt/My App/run\" --flag", "/opt/My App/run", ""},
+           {"Exec=env GDK_BACKEND=x11 A=1 /usr/bin/app %F", "/usr/bin/app", ""},
+           {"Exec=env -u DISPLAY -i -- app", "app", ""},
+           {"Exec=\"/a \\\"b\\\"\"", "/a \"b\"", ""},
+           {"Exec=/opt/My\\sApp", "/opt/My", ""},  // "\s" is a blank: it ends the word
+           {"Exec=\"/opt/My\\sApp\"", "/opt/My App", ""},
+           {"Exec=\"/opt/a\\\\\\\\b\"", "/opt/a\\b", ""},  // four backslashes are one
+           {"Exec=/opt/100%%", "/opt/100%", ""},
+           {"Exec=", nullptr, "no program"},
+           {"Exec=env", nullptr, "no program"},
+           {"Name=x", nullptr, "no Exec= line"},
+           {"Exec=flatpak run org.example.App", nullptr, "\"flatpak\", which starts other"},
+           {"Exec=/bin/sh -c \"app --x\"", nullptr, "starts other programs"},
+           {"Exec=env A=1 bash -c app", nullptr, "starts other programs"},
+       }) {
+    SCOPED_TRACE(c.exec);
+    Result<std::string> program = BlockedExecutables::desktopEntryProgram(
+        "[Other]\nExec=wrong\n[Desktop Entry]\n" + std::string(c.exec) + "\n");
+    ASSERT_EQ(program.ok(), c.program != nullptr) << program.status().message();
+    if (c.program != nullptr) {
+      EXPECT_EQ(*program, c.program);
+    } else {
+      EXPECT_THAT(program.status().message(), HasSubstr(c.reason));
+    }
+  }
 }
 
 class BlockedExecutablesFilesTest : public ::testing::Test {
@@ -89,11 +111,29 @@ TEST_F(BlockedExecutablesFilesTest, ScriptsAreTakenWithTheInterpreterTheirFirstL
 
 TEST_F(BlockedExecutablesFilesTest, WhatCantBeToldApartIsNamedNotGuessed) {
   dir_.write("gone.desktop", "[Desktop Entry]\nExec=nowhere-to-be-found\n");
+  dir_.write("wrapped.desktop", "[Desktop Entry]\nExec=flatpak run org.example.App\n");
+  executable("bin/flatpak");
+  EXPECT_THAT(resolve(dir_ / "wrapped.desktop").problems,
+              ElementsAre(HasSubstr("starts other programs")));
   EXPECT_THAT(resolve(dir_ / "gone.desktop").problems,
               ElementsAre(HasSubstr("not on the search path")));
   dir_.write("plain", "data");
   EXPECT_THAT(resolve(dir_ / "plain").problems, ElementsAre(HasSubstr("not an executable")));
   EXPECT_THAT(resolve(dir_ / "missing").problems, ElementsAre(HasSubstr("nothing stands")));
+
+  // What is taken for an entry at all.
+  dir_.write("Plist.app/Contents/Info.plist", "<plist/>");  // nothing the application could end
+  for (auto [name, reason] : std::vector<std::pair<std::string, std::string>>{
+           {"plain", "not executable"},
+           {"missing", "nothing stands"},
+           {"Plist.app", "no Contents/MacOS"},
+           {"wrapped.desktop", "starts other programs"},
+           {"gone.desktop", ""},  // its program is for `resolve` to find
+       }) {
+    const Status checked = BlockedExecutables::checkEntry(dir_ / name, fs_);
+    EXPECT_EQ(checked.ok(), reason.empty()) << name;
+    EXPECT_THAT(checked.message(), HasSubstr(reason)) << name;
+  }
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
+#include "Support/ControllerFixture.h"
 #include "Tools/zeltoctl/AppCommands.h"
 #include "Tools/zeltoctl/ApplicationPath.h"
-#include "Tools/zeltoctl/CommandsFixture.h"
 
 namespace zelto {
 namespace {
@@ -13,7 +13,7 @@ using json = nlohmann::json;
 using Options = AppCommands::Options;
 namespace fs = std::filesystem;
 
-class AppCommandsTest : public testing::CommandsFixture {
+class AppCommandsTest : public testing::ControllerFixture {
  protected:
   // An executable program under the home (a script with `text`), by its absolute path.
   std::string executable(const std::string& name, const std::string& text =

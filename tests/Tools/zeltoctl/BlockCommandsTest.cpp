@@ -3,11 +3,11 @@
 #include "App/Controller/Zelto.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "Support/ChildProcess.h"
+#include "Support/ControllerFixture.h"
 #include "Support/FakeClock.h"
 #include "Support/TestEnv.h"
 #include "Tools/zeltoctl/BlockCommands.h"
 #include "Tools/zeltoctl/BlockState.h"
-#include "Tools/zeltoctl/CommandsFixture.h"
 
 namespace zelto {
 namespace {
@@ -20,7 +20,7 @@ std::string iso(const std::string& text) { return JSONValues::formatDate(at(text
 
 // The commands run on a controller over a private home, as CommandRunner runs them: the period
 // observed first. Times are in Europe/Berlin; 2026-12-09 is a Wednesday.
-class BlockCommandsTest : public testing::CommandsFixture {
+class BlockCommandsTest : public testing::ControllerFixture {
  protected:
   // Reads the file afresh, as zeltoctl's edit does, in the zone of the tests.
   void reread() {

@@ -2,17 +2,17 @@
 // leaves the file as it was.
 #include <gtest/gtest.h>
 
+#include "Support/ControllerFixture.h"
 #include "Support/FaultyFileSystem.h"
 #include "Tools/zeltoctl/AppCommands.h"
 #include "Tools/zeltoctl/BlockCommands.h"
-#include "Tools/zeltoctl/CommandsFixture.h"
 #include "Tools/zeltoctl/ScheduleCommands.h"
 #include "Tools/zeltoctl/SiteCommands.h"
 
 namespace zelto {
 namespace {
 
-class FailedSaveTest : public testing::CommandsFixture {};
+class FailedSaveTest : public testing::ControllerFixture {};
 
 TEST_F(FailedSaveTest, EveryEditReportsTheFailureAndTheFileStays) {
   const std::vector<std::pair<std::string, std::function<CommandOutcome(Zelto&)>>> edits = {

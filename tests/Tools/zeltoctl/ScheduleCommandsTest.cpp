@@ -5,10 +5,10 @@
 #include "Agent/App/Watchdog/LaunchDecision.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "Support/ChildProcess.h"
+#include "Support/ControllerFixture.h"
 #include "Support/FakeClock.h"
 #include "Support/TestEnv.h"
 #include "Tools/zeltoctl/BlockState.h"
-#include "Tools/zeltoctl/CommandsFixture.h"
 #include "Tools/zeltoctl/ScheduleArguments.h"
 #include "Tools/zeltoctl/ScheduleCommands.h"
 #include "Tools/zeltoctl/ScheduleZoneShift.h"
@@ -25,7 +25,7 @@ Date at(const std::string& text) { return *JSONValues::parseDate(text); }
 
 // A controller over a private home, as the command runner gives one, in Europe/Berlin;
 // 2026-12-09 is a Wednesday.
-class ScheduleCommandsTest : public testing::CommandsFixture {
+class ScheduleCommandsTest : public testing::ControllerFixture {
  protected:
   Zelto& start(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
     return open(config, now);

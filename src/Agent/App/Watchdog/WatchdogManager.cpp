@@ -1,8 +1,8 @@
 #include "Agent/App/Watchdog/WatchdogManager.h"
 
 #include "Agent/App/Watchdog/LaunchDecision.h"
-#include "Agent/App/Watchdog/NUIFileMonitor.h"
 #include "App/Data/ZeltoDefaults.h"
+#include "App/Helpers/NUIFileMonitor.h"
 #include "Platform/Check.h"
 #include "Platform/Log.h"
 #include "Platform/UserDefaults.h"

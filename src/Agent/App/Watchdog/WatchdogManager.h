@@ -31,6 +31,7 @@
 
 #include "Agent/App/Watchdog/RunningAppController.h"
 #include "App/Controller/Zelto.h"
+#include "App/Data/BundleIdentifiers.h"
 #include "Platform/Clock.h"
 #include "Platform/FileWatcher.h"
 #include "Platform/RunLoop.h"
@@ -40,7 +41,7 @@ namespace zelto {
 
 class WatchdogManager {
  public:
-  static constexpr const char* kMainApplicationIdentifier = "Quarnix.zelto";
+  static constexpr const char* kMainApplicationIdentifier = BundleIdentifiers::kMain;
   static constexpr int kCheckInterval = Zelto::kScheduleLookAheadInterval / 4;  // 75 seconds
   static constexpr double kMinimumLaunchSpacing = 2.0;
   static constexpr double kRecheckDelayAfterSkippedLaunch = 3.0;

@@ -13,12 +13,14 @@
 #include <optional>
 #include <string>
 
+#include "App/Data/BundleIdentifiers.h"
+
 namespace zelto {
 
 class SyncManager {
  public:
   // The domain the setting is read from, in every program.
-  static constexpr const char* kSettingDomain = "Quarnix.zelto.agent";
+  static constexpr const char* kSettingDomain = BundleIdentifiers::kAgent;
 
   // The directory stored under "ConfigurationDir", used as it stands; nothing when unset or "".
   static std::optional<std::string> getConfiguredSyncDirectory();

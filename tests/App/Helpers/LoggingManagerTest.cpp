@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "Agent/App/LoggingManager.h"
+#include "App/Helpers/LoggingManager.h"
 #include "Platform/Log.h"
 #include "Support/TestEnv.h"
 

@@ -1,4 +1,4 @@
-#include "Agent/App/LoggingManager.h"
+#include "App/Helpers/LoggingManager.h"
 
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/sinks/syslog_sink.h>

@@ -1,6 +1,7 @@
-// CommandsFixture: a controller over a private home whose configuration the test writes first,
-// for zeltoctl's commands, given as the command runner gives it: the running period observed.
-// Times are in Europe/Berlin; 2026-12-09 is a Wednesday.
+// ControllerFixture: a controller over a private home whose configuration the test writes first,
+// given as a program gives it to its parts: the running period observed (`isZeltoing` set from
+// the phase, as zeltoctl's command runner and the application's blocking monitor do). Times are in
+// Europe/Berlin; 2026-12-09 is a Wednesday.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,34 +10,39 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "App/Controller/BlockingPhase.h"
 #include "App/Controller/Zelto.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "Support/ChildProcess.h"
 #include "Support/FakeClock.h"
 #include "Support/TestEnv.h"
-#include "Tools/zeltoctl/BlockState.h"
 
 namespace zelto::testing {
 
-class CommandsFixture : public ::testing::Test {
+class ControllerFixture : public ::testing::Test {
  protected:
   using json = nlohmann::json;
 
-  CommandsFixture() { ZeltoPreferences::resetSharedInstanceForTesting(); }
-  ~CommandsFixture() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
+  ControllerFixture() { ZeltoPreferences::resetSharedInstanceForTesting(); }
+  ~ControllerFixture() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
 
   static constexpr const char* kFile = ".local/share/Zelto/default.cfg";
 
-  // Writes the configuration and makes the controller at `now`.
-  Zelto& open(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
+  // Writes the configuration and makes the controller at `now`, the phase not yet observed.
+  Zelto& make(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
     controller_.reset();
     ZeltoPreferences::resetSharedInstanceForTesting();
     env_.temp().write(kFile, config.dump());
     clock_.setNow(*JSONValues::parseDate(now));
     controller_ = std::make_unique<Zelto>(clock_);
     if (controller_->prefs()) controller_->prefs()->currentTimeZone = "Europe/Berlin";
-    BlockState::observe(*controller_);
     return *controller_;
+  }
+  // The same, the phase observed.
+  Zelto& open(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
+    Zelto& zelto = make(config, now);
+    zelto.isZeltoing = BlockingPhase::of(zelto).running;
+    return zelto;
   }
   // The same with the default profile `profile` (and `top` besides), at 12:00.
   Zelto& start(const json& profile, json top = json::object()) {
@@ -50,7 +56,7 @@ class CommandsFixture : public ::testing::Test {
                                    {"zeltoHardcoreMode", true},
                                    {"zeltoMustCompleteSession", true},
                                    {"lastZeltoDate", "2026-12-09T11:00:00+01:00"}});
-    EXPECT_TRUE(BlockState::observe(zelto).locked);
+    EXPECT_TRUE(BlockingPhase::of(zelto).locked);
     return zelto;
   }
   std::string fileText() const { return readWholeFile(env_.home() + "/" + kFile); }

@@ -1,4 +1,4 @@
-#include "Agent/App/Watchdog/NUIFileMonitor.h"
+#include "App/Helpers/NUIFileMonitor.h"
 
 namespace zelto {
 
