@@ -3,6 +3,10 @@
 
   typical.json  3 profiles, 20 schedules, 500 site patterns
   large.json    50 profiles, 2,000 schedules, 50,000 site patterns
+  medium.json   30 profiles, 1,000 schedules, 41,500 site patterns (1.2 MB)
+  sparse.json   50 profiles, 2,000 schedules, 141,500 site patterns (3.4 MB), without the keys
+                that have defaults (identifiers, scripts, quotes, flags): as an older or
+                hand-written file holds it
   urls.txt      100,000 URLs, one a line, for the URL-decision benchmarks
 
 Both configurations are whole records as the main application saves them (every field present,
@@ -16,7 +20,7 @@ Every schedule lies between 07:00 and 23:00 or, overnight, between 22:00 and 02:
 02:00 to 07:00 (any day, any zone) nothing is blocked and nothing starts within five minutes:
 a check at 03:00 decides "wait" after evaluating every schedule.
 
-Usage: generate.py [--out DIR] [NAME...]   (names: typical.json large.json urls.txt; default all)
+Usage: generate.py [--out DIR] [NAME...]   (names: the files above; default all)
 Only the standard library: a private generator (splitmix64) keeps the output independent of the
 Python version.
 """
@@ -281,6 +285,26 @@ def record(seed, profiles, schedules, patterns, sessions):
     }
 
 
+# What a sparse record keeps: only what the defaults can't give. Everything else (identifiers,
+# flags, scripts, quotes, timers) is left for the reader to fill in.
+SPARSE_KEPT = {"zeltoType", "profiles", "sessions"}
+SPARSE_PROFILE_KEPT = {"blockedWebsites", "blockedApplications", "name", "schedules"}
+SPARSE_SCHEDULE_DROPPED = {"uniqueID"}
+
+
+def sparse_record(seed, profiles, schedules, patterns, sessions):
+    full = record(seed, profiles, schedules, patterns, sessions)
+    sparse = {key: value for key, value in full.items() if key in SPARSE_KEPT}
+    for profile_entry in sparse["profiles"]:
+        for key in list(profile_entry):
+            if key not in SPARSE_PROFILE_KEPT:
+                del profile_entry[key]
+        for entry in profile_entry["schedules"]:
+            for key in SPARSE_SCHEDULE_DROPPED:
+                entry.pop(key, None)
+    return sparse
+
+
 def url_for(rng, pattern):
     """An address the pattern was written for (it may still not match: "/" pages, regexes)."""
     text = pattern.lstrip("+-")
@@ -346,6 +370,8 @@ def write_lines(path, lines):
 OUTPUTS = {
     "typical.json": lambda path: write_json(path, record(SEED + 1, 3, 20, 500, 20)),
     "large.json": lambda path: write_json(path, record(SEED + 2, 50, 2000, 50000, 200)),
+    "medium.json": lambda path: write_json(path, record(SEED + 3, 30, 1000, 41500, 200)),
+    "sparse.json": lambda path: write_json(path, sparse_record(SEED + 4, 50, 2000, 142000, 500)),
     "urls.txt": lambda path: write_lines(path, urls(100000)),
 }
 
