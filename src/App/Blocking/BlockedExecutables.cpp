@@ -50,7 +50,7 @@ bool isAssignment(const std::string& word) {
 }
 
 bool isExecutableFile(const FileSystem& fs, const std::string& path) {
-  auto status = fs.status(path);
+  auto status = fs.inspect(path).toOptional();
   return status && status->kind == FileStatus::Kind::kRegular && (status->permissions & 0111);
 }
 
@@ -152,7 +152,7 @@ BlockedExecutables::Resolved BlockedExecutables::resolve(const std::string& entr
                                                          const FileSystem& fs,
                                                          const std::string& searchPath) {
   Resolved out;
-  auto status = fs.status(entryPath);
+  auto status = fs.inspect(entryPath).toOptional();
   if (!status) {
     out.problems.push_back(entryPath + ": nothing stands there");
     return out;

@@ -31,10 +31,10 @@ Result<std::string> ApplicationPath::absolute(const std::string& path,
 }
 
 Status ApplicationPath::check(const std::string& path, const FileSystem& fs) {
-  Result<std::optional<FileStatus>> found = fs.inspect(path);
+  Result<FileStatus> found = fs.inspect(path);
+  if (found.status().isNotFound()) return Status::notFound("nothing stands at this path");
   if (!found.ok()) return found.status();
-  if (!*found) return Status::failure("nothing stands at this path");
-  const FileStatus& status = **found;
+  const FileStatus& status = *found;
   if (status.kind == FileStatus::Kind::kDirectory) {
     if (fs.isRegularFile(path + "/Contents/Info.plist") ||
         fs.isDirectory(path + "/Contents/MacOS")) {
