@@ -8,20 +8,9 @@
 #include "MainApp/HttpResponse.h"
 #include "Platform/Linux/PortOwner.h"
 #include "Platform/Log.h"
+#include "Platform/Text.h"
 
 namespace zelto {
-
-namespace {
-
-// The system's words for EADDRINUSE, as strerror and libuv write them.
-bool isAddressInUse(const Status& status) {
-  std::string message = status.message();
-  std::transform(message.begin(), message.end(), message.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return message.find("address already in use") != std::string::npos;
-}
-
-}  // namespace
 
 class BlockPageServer::Connection {
  public:
@@ -58,7 +47,14 @@ class BlockPageServer::Connection {
   // The answer, then the end of the connection; what else the client sends is not read.
   void answer(std::string bytes) {
     client_->pauseReading();
-    client_->write(std::move(bytes), [this](const Status&) { end(); });
+    Status queued = client_->write(std::move(bytes), [this](const Status& written) {
+      if (!written.ok()) log::debug("Block page: {}", written.message());
+      end();
+    });
+    if (!queued.ok()) {
+      log::debug("Block page: {}", queued.message());
+      end();
+    }
   }
 
   BlockPageServer& server_;
@@ -112,7 +108,8 @@ Status BlockPageServer::listen() {
   auto onAccept = [this](std::unique_ptr<TcpStream> client) { accept(std::move(client)); };
   auto listener4 = network_.listen("127.0.0.1", wantedPort_, onAccept);
   if (!listener4.ok()) {
-    if (isAddressInUse(listener4.status()) && !ownerLogged_) {
+    // Held by another (EADDRINUSE): who holds it is worth saying once.
+    if (listener4.status().isBusy() && !ownerLogged_) {
       ownerLogged_ = true;
       log::warning("Port {} of the block page is held by {}; trying again every second",
                    wantedPort_, PortOwner::describe(wantedPort_));

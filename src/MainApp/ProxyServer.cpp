@@ -62,6 +62,10 @@ class ProxyServer::Connection {
   const ProxyRequest& current() const { return current_; }
 
   void onTimeout() {
+    if (brokenWrite_) {
+      end();
+      return;
+    }
     switch (state_) {
       case State::kConnecting:
         answer(HttpResponse::plain(504, "timed out connecting to " + current_.host));
@@ -197,7 +201,13 @@ class ProxyServer::Connection {
     step_.reset();
     upstream_.reset();
     deadline_ = now() + kDrainSeconds;
-    client_->write(std::move(bytes), [this](const Status& written) { onClientWritten(written); });
+    Status queued = client_->write(std::move(bytes),
+                                   [this](const Status& written) { onClientWritten(written); });
+    if (!queued.ok()) {
+      log::debug("Proxy: can't answer: {}", queued.message());
+      end();
+      return;
+    }
     client_->shutdown();
     if (clientEnded_) {
       endWhenWritten();
@@ -291,7 +301,12 @@ class ProxyServer::Connection {
     upstream_->startReading([this](std::string_view bytes) { onUpstreamData(bytes); },
                             [this](Status end) { onUpstreamEnd(end); });
     if (current_.isConnect) {
-      client_->write("HTTP/1.1 200 Connection Established\r\n\r\n");
+      if (Status queued = client_->write("HTTP/1.1 200 Connection Established\r\n\r\n");
+          !queued.ok()) {
+        log::debug("Proxy: can't open a tunnel: {}", queued.message());
+        end();
+        return;
+      }
       startTunnel();
       return;
     }
@@ -445,14 +460,22 @@ class ProxyServer::Connection {
   void send(TcpStream& to, std::span<const std::string_view> pieces) {
     const bool toClient = &to == client_.get();
     // Most chunks go straight to the socket; only what it can't take now is copied and waits.
-    const size_t queued = to.writeNow(pieces, [this, toClient](const Status& written) {
+    const Result<size_t> queued = to.writeNow(pieces, [this, toClient](const Status& written) {
       if (toClient) {
         onClientWritten(written);
       } else {
         onUpstreamWritten(written);
       }
     });
-    if (queued > 0 && to.queuedBytes() > options().highWaterBytes) {
+    if (!queued.ok()) {
+      // Nothing more can go that way. The caller still holds the streams, so the connection
+      // ends at the next sweep, not here.
+      log::debug("Proxy: {} ({})", queued.status().message(), toClient ? "client" : "upstream");
+      brokenWrite_ = true;
+      deadline_ = now();
+      return;
+    }
+    if (*queued > 0 && to.queuedBytes() > options().highWaterBytes) {
       (toClient ? upstreamHeld_ : clientHeld_) = true;
       updateReading();
     }
@@ -528,6 +551,7 @@ class ProxyServer::Connection {
   bool clientHeld_ = false;    // the upstream has too much waiting: the client isn't read
   bool upstreamHeld_ = false;  // the client has too much waiting: the upstream isn't read
   bool ending_ = false;
+  bool brokenWrite_ = false;  // a stream refused a write: the connection ends at the next sweep
 };
 
 ProxyServer::ProxyServer(RunLoop& loop, const Clock& clock, Network& network,

@@ -288,8 +288,8 @@ void CurlHttpClient::send(HttpRequest request, Completion completion) {
   }
   complete(transfer->completion,
            failure(HttpResponse::ErrorCode::kOther,
-                   CurlLibrary::get() == nullptr
-                       ? std::string("libcurl is unavailable: ") + CurlLibrary::loadError()
+                   !CurlLibrary::load().ok()
+                       ? "libcurl is unavailable: " + CurlLibrary::load().status().message()
                        : std::string("the HTTP client is not running")));
 }
 
