@@ -75,7 +75,7 @@ bool BlockPageServer::acceptsPeer(const std::optional<SocketAddress>& peer) {
 bool BlockPageServer::namesThisServer(const HttpRequestHead& head, int port) {
   std::optional<std::string_view> host;
   for (const auto& [name, value] : head.headers) {
-    if (!HttpRequestParser::equalsIgnoringCase(name, "Host")) continue;
+    if (!Text::equalsIgnoringAsciiCase(name, "Host")) continue;
     if (host) return false;  // more than one
     host = value;
   }
@@ -91,7 +91,7 @@ bool BlockPageServer::namesThisServer(const HttpRequestHead& head, int port) {
   const std::string_view rest = nameEnd < host->size() ? host->substr(nameEnd) : "";
   if (!rest.empty() && rest != ":" + std::to_string(port)) return false;
   for (std::string_view served : {"localhost", "127.0.0.1", "[::1]"}) {
-    if (HttpRequestParser::equalsIgnoringCase(name, served)) return true;
+    if (Text::equalsIgnoringAsciiCase(name, served)) return true;
   }
   return false;
 }
