@@ -23,6 +23,13 @@ class BlockPageServer::Connection {
                           [this](const Status&) { end(); });
   }
 
+  // Stops the timer and closes the stream (ConnectionSet::remove): none of its callbacks runs
+  // after this.
+  void close() {
+    timer_.reset();
+    client_->close();
+  }
+
  private:
   void end() { server_.remove(this); }
 
@@ -64,7 +71,10 @@ class BlockPageServer::Connection {
 };
 
 BlockPageServer::BlockPageServer(RunLoop& loop, Network& network, Responder responder)
-    : loop_(loop), network_(network), responder_(std::move(responder)) {}
+    : loop_(loop),
+      network_(network),
+      responder_(std::move(responder)),
+      connections_(loop, kMaxConnections) {}
 
 BlockPageServer::~BlockPageServer() { stop(); }
 
@@ -147,29 +157,18 @@ void BlockPageServer::stop() {
 
 void BlockPageServer::accept(std::unique_ptr<TcpStream> client) {
   if (!acceptsPeer(client->peerAddress())) return;
-  auto connection = std::make_unique<Connection>(*this, std::move(client));
-  Connection* raw = connection.get();
-  connections_.emplace(raw, std::move(connection));
-  raw->start();
+  connections_.add(std::make_unique<Connection>(*this, std::move(client))).start();
   followCapacity();
 }
 
 void BlockPageServer::remove(Connection* connection) {
-  connections_.erase(connection);
+  connections_.remove(connection);
   followCapacity();
 }
 
 // At the cap, and while descriptors run out, new connections wait in the kernel's queue.
 void BlockPageServer::followCapacity() {
-  const bool full = connections_.size() >= maxConnections_;
-  for (TcpListener* listener : {listener4_.get(), listener6_.get()}) {
-    if (listener == nullptr) continue;
-    if (full) {
-      listener->pause();
-    } else {
-      listener->resume();
-    }
-  }
+  connections_.followCapacity({listener4_.get(), listener6_.get()});
 }
 
 }  // namespace zelto

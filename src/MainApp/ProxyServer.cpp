@@ -26,8 +26,8 @@ constexpr double kOverloadLogSeconds = 60;
 }  // namespace
 
 // One client connection: its requests, the upstream connection they go to, and the responses
-// coming back. Every callback of its streams and steps runs only while it exists; a callback
-// that ends the connection (end) returns right after.
+// coming back. Every callback of its streams and steps runs only while it is in the server's
+// set; a callback that ends the connection (end) returns right after.
 class ProxyServer::Connection {
  public:
   using Step = ProxyRequestHandler::Step;
@@ -46,6 +46,14 @@ class ProxyServer::Connection {
   }
 
   bool expired(double now) const { return now >= deadline_; }
+
+  // Closes both streams and cancels what it waits for (ConnectionSet::remove): none of its
+  // callbacks runs after this.
+  void close() {
+    step_.reset();
+    if (upstream_) upstream_->close();
+    client_->close();
+  }
 
   // Waiting for a head (a new or kept-alive connection, or one whose head is still arriving)
   // for `seconds` or more.
@@ -561,7 +569,8 @@ ProxyServer::ProxyServer(RunLoop& loop, const Clock& clock, Network& network,
       network_(network),
       resolver_(resolver),
       decider_(std::move(decider)),
-      options_(options) {}
+      options_(options),
+      connections_(loop, options.maxConnections) {}
 
 ProxyServer::~ProxyServer() { stop(); }
 
@@ -621,15 +630,12 @@ void ProxyServer::stop() {
 
 void ProxyServer::accept(std::unique_ptr<TcpStream> client) {
   outOfDescriptors_ = false;
-  auto connection = std::make_unique<Connection>(*this, std::move(client));
-  Connection* raw = connection.get();
-  connections_.emplace(raw, std::move(connection));
-  raw->start();
+  connections_.add(std::make_unique<Connection>(*this, std::move(client))).start();
   followCapacity();
 }
 
 void ProxyServer::remove(Connection* connection) {
-  connections_.erase(connection);
+  connections_.remove(connection);
   // A descriptor was freed: accepting is tried again (the listener pauses itself again when
   // there is still none).
   if (outOfDescriptors_ && listener_) listener_->resume();
@@ -638,22 +644,16 @@ void ProxyServer::remove(Connection* connection) {
 
 void ProxyServer::followCapacity() {
   if (!listener_) return;
-  const size_t cap = std::max<size_t>(options_.maxConnections, 1);
-  if (connections_.size() * 2 >= cap) closeSlowHeads(now());
-  if (connections_.size() >= cap) {
-    listener_->pause();
+  if (connections_.size() * 2 >= connections_.limit()) closeSlowHeads(now());
+  if (connections_.followCapacity({listener_.get()}, !outOfDescriptors_)) {
     logOverload(
         fmt::format("at its limit of {} connections; new ones wait until some close, "
                     "and heads that don't come whole make room",
-                    cap));
-  } else if (!outOfDescriptors_) {
-    listener_->resume();
+                    connections_.limit()));
   }
 }
 
-bool ProxyServer::isFull() const {
-  return connections_.size() >= std::max<size_t>(options_.maxConnections, 1);
-}
+bool ProxyServer::isFull() const { return connections_.full(); }
 
 void ProxyServer::shed(Connection* connection) { remove(connection); }
 
@@ -666,40 +666,35 @@ void ProxyServer::logOverload(const std::string& what) {
 }
 
 void ProxyServer::closeSlowHeads(double now) {
-  std::vector<Connection*> slow;
-  for (const auto& [raw, connection] : connections_) {
-    if (connection->waitingForHead(now, options_.slowHeadSeconds)) slow.push_back(raw);
-  }
+  std::vector<Connection*> slow = connections_.select([&](const Connection& connection) {
+    return connection.waitingForHead(now, options_.slowHeadSeconds);
+  });
   if (slow.empty()) return;
   logOverload(fmt::format(
       "{} of {} connections; closing {} still without a whole request after "
       "{} s",
       connections_.size(), options_.maxConnections, slow.size(), options_.slowHeadSeconds));
-  for (Connection* connection : slow) connections_.erase(connection);
+  for (Connection* connection : slow) connections_.remove(connection);
 }
 
 void ProxyServer::sweep() {
   const double at = now();
-  std::vector<Connection*> expired;
-  for (const auto& [raw, connection] : connections_) {
-    if (connection->expired(at)) expired.push_back(raw);
-  }
+  std::vector<Connection*> expired =
+      connections_.select([&](const Connection& connection) { return connection.expired(at); });
   for (Connection* connection : expired) {
     // An earlier one's timeout may have ended it already (it never ends others, but be sure).
-    if (connections_.count(connection) != 0) connection->onTimeout();
+    if (connections_.contains(connection)) connection->onTimeout();
   }
   if (outOfDescriptors_ && listener_) listener_->resume();
   followCapacity();
 }
 
 void ProxyServer::redecide() {
-  std::vector<Connection*> refused;
-  for (const auto& [raw, connection] : connections_) {
-    if (connection->refusedNow()) refused.push_back(raw);
-  }
+  std::vector<Connection*> refused =
+      connections_.select([](const Connection& connection) { return connection.refusedNow(); });
   for (Connection* connection : refused) {
     log::info("Proxy: closing an open connection to {}, blocked now", connection->current().url);
-    connections_.erase(connection);
+    connections_.remove(connection);
   }
   followCapacity();
 }
