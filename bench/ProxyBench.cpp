@@ -163,7 +163,7 @@ class Proxy {
         sinkStream_->startReading(
             [this](std::string_view bytes) {
               for (sunk_ += bytes.size(); sunk_ >= kTunnelChunk; sunk_ -= kTunnelChunk) {
-                sinkStream_->write("k");
+                sinkStream_->write("k").ignoreError();
               }
             },
             [this](const Status&) { sinkStream_.reset(); });

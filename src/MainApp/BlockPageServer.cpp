@@ -8,20 +8,9 @@
 #include "MainApp/HttpResponse.h"
 #include "Platform/Linux/PortOwner.h"
 #include "Platform/Log.h"
+#include "Platform/Text.h"
 
 namespace zelto {
-
-namespace {
-
-// The system's words for EADDRINUSE, as strerror and libuv write them.
-bool isAddressInUse(const Status& status) {
-  std::string message = status.message();
-  std::transform(message.begin(), message.end(), message.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return message.find("address already in use") != std::string::npos;
-}
-
-}  // namespace
 
 class BlockPageServer::Connection {
  public:
@@ -32,6 +21,13 @@ class BlockPageServer::Connection {
     timer_ = server_.loop_.addTimer(kHeadTimeoutSeconds, 0, [this] { end(); });
     client_->startReading([this](std::string_view bytes) { onData(bytes); },
                           [this](const Status&) { end(); });
+  }
+
+  // Stops the timer and closes the stream (ConnectionSet::remove): none of its callbacks runs
+  // after this.
+  void close() {
+    timer_.reset();
+    client_->close();
   }
 
  private:
@@ -58,7 +54,14 @@ class BlockPageServer::Connection {
   // The answer, then the end of the connection; what else the client sends is not read.
   void answer(std::string bytes) {
     client_->pauseReading();
-    client_->write(std::move(bytes), [this](const Status&) { end(); });
+    Status queued = client_->write(std::move(bytes), [this](const Status& written) {
+      if (!written.ok()) log::debug("Block page: {}", written.message());
+      end();
+    });
+    if (!queued.ok()) {
+      log::debug("Block page: {}", queued.message());
+      end();
+    }
   }
 
   BlockPageServer& server_;
@@ -68,7 +71,10 @@ class BlockPageServer::Connection {
 };
 
 BlockPageServer::BlockPageServer(RunLoop& loop, Network& network, Responder responder)
-    : loop_(loop), network_(network), responder_(std::move(responder)) {}
+    : loop_(loop),
+      network_(network),
+      responder_(std::move(responder)),
+      connections_(loop, kMaxConnections) {}
 
 BlockPageServer::~BlockPageServer() { stop(); }
 
@@ -79,7 +85,7 @@ bool BlockPageServer::acceptsPeer(const std::optional<SocketAddress>& peer) {
 bool BlockPageServer::namesThisServer(const HttpRequestHead& head, int port) {
   std::optional<std::string_view> host;
   for (const auto& [name, value] : head.headers) {
-    if (!HttpRequestParser::equalsIgnoringCase(name, "Host")) continue;
+    if (!Text::equalsIgnoringAsciiCase(name, "Host")) continue;
     if (host) return false;  // more than one
     host = value;
   }
@@ -95,7 +101,7 @@ bool BlockPageServer::namesThisServer(const HttpRequestHead& head, int port) {
   const std::string_view rest = nameEnd < host->size() ? host->substr(nameEnd) : "";
   if (!rest.empty() && rest != ":" + std::to_string(port)) return false;
   for (std::string_view served : {"localhost", "127.0.0.1", "[::1]"}) {
-    if (HttpRequestParser::equalsIgnoringCase(name, served)) return true;
+    if (Text::equalsIgnoringAsciiCase(name, served)) return true;
   }
   return false;
 }
@@ -112,7 +118,8 @@ Status BlockPageServer::listen() {
   auto onAccept = [this](std::unique_ptr<TcpStream> client) { accept(std::move(client)); };
   auto listener4 = network_.listen("127.0.0.1", wantedPort_, onAccept);
   if (!listener4.ok()) {
-    if (isAddressInUse(listener4.status()) && !ownerLogged_) {
+    // Held by another (EADDRINUSE): who holds it is worth saying once.
+    if (listener4.status().isBusy() && !ownerLogged_) {
       ownerLogged_ = true;
       log::warning("Port {} of the block page is held by {}; trying again every second",
                    wantedPort_, PortOwner::describe(wantedPort_));
@@ -150,29 +157,18 @@ void BlockPageServer::stop() {
 
 void BlockPageServer::accept(std::unique_ptr<TcpStream> client) {
   if (!acceptsPeer(client->peerAddress())) return;
-  auto connection = std::make_unique<Connection>(*this, std::move(client));
-  Connection* raw = connection.get();
-  connections_.emplace(raw, std::move(connection));
-  raw->start();
+  connections_.add(std::make_unique<Connection>(*this, std::move(client))).start();
   followCapacity();
 }
 
 void BlockPageServer::remove(Connection* connection) {
-  connections_.erase(connection);
+  connections_.remove(connection);
   followCapacity();
 }
 
 // At the cap, and while descriptors run out, new connections wait in the kernel's queue.
 void BlockPageServer::followCapacity() {
-  const bool full = connections_.size() >= maxConnections_;
-  for (TcpListener* listener : {listener4_.get(), listener6_.get()}) {
-    if (listener == nullptr) continue;
-    if (full) {
-      listener->pause();
-    } else {
-      listener->resume();
-    }
-  }
+  connections_.followCapacity({listener4_.get(), listener6_.get()});
 }
 
 }  // namespace zelto

@@ -15,17 +15,17 @@
 // listens (or stops); when another program holds the port, it logs which, once per run of
 // failures.
 //
-// Owns its listeners, connections and retry timer; the loop's thread only; destroy before the
-// loop.
+// Owns its listeners, connections (a ConnectionSet: a connection that ends is closed at once and
+// destroyed from the loop) and retry timer; the loop's thread only; destroy before the loop.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
 #include "MainApp/BlockPage.h"
+#include "MainApp/ConnectionSet.h"
 #include "MainApp/HttpRequestParser.h"
 #include "Platform/Network.h"
 #include "Platform/RunLoop.h"
@@ -63,7 +63,7 @@ class BlockPageServer {
   // Whether a connection from `peer` is answered: loopback peers only.
   static bool acceptsPeer(const std::optional<SocketAddress>& peer);
   // The most connections served at once (kMaxConnections unless set); more wait to be accepted.
-  void setMaxConnections(size_t count) { maxConnections_ = count > 0 ? count : 1; }
+  void setMaxConnections(size_t count) { connections_.setLimit(count); }
   // Whether `head` is addressed to this server at `port`: exactly one Host field, naming
   // localhost, 127.0.0.1 or [::1] (any case), with `port` or no port.
   static bool namesThisServer(const HttpRequestHead& head, int port);
@@ -84,8 +84,7 @@ class BlockPageServer {
   std::unique_ptr<Registration> retryTimer_;
   std::unique_ptr<TcpListener> listener4_;
   std::unique_ptr<TcpListener> listener6_;
-  std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
-  size_t maxConnections_ = kMaxConnections;
+  ConnectionSet<Connection> connections_;
 };
 
 }  // namespace zelto

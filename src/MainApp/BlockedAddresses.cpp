@@ -9,6 +9,8 @@
 #include <cstring>
 #include <span>
 
+#include "Platform/Text.h"
+
 namespace zelto {
 
 namespace {
@@ -115,11 +117,11 @@ std::optional<std::string> BlockedAddresses::plainHost(std::string_view pattern)
   if (text.starts_with('/')) return std::nullopt;  // an expression
 
   if (const size_t scheme = text.find("://"); scheme != std::string_view::npos) {
-    std::string name;
-    for (char c : text.substr(0, scheme)) {
-      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string_view name = text.substr(0, scheme);
+    if (!Text::equalsIgnoringAsciiCase(name, "http") &&
+        !Text::equalsIgnoringAsciiCase(name, "https")) {
+      return std::nullopt;
     }
-    if (name != "http" && name != "https") return std::nullopt;
     text.remove_prefix(scheme + 3);
   }
   text = text.substr(0, text.find_first_of("/?#\\"));
@@ -133,8 +135,7 @@ std::optional<std::string> BlockedAddresses::plainHost(std::string_view pattern)
 
   std::string host;
   if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
-    host.assign(text);
-    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    host = Text::asciiLowercase(text);
   } else {
     std::optional<std::string> ascii = toAscii(text);
     if (!ascii) return std::nullopt;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "Platform/Text.h"
+
 namespace zelto {
 
 namespace {
@@ -44,7 +46,7 @@ void trimBlanks(std::string& text) {
 
 std::optional<std::string_view> HttpRequestHead::header(std::string_view name) const {
   for (const auto& [field, value] : headers) {
-    if (HttpRequestParser::equalsIgnoringCase(field, name)) return std::string_view(value);
+    if (Text::equalsIgnoringAsciiCase(field, name)) return std::string_view(value);
   }
   return std::nullopt;
 }
@@ -185,9 +187,9 @@ Status HttpRequestParser::finishHead() {
   head.host = field(UF_HOST);
   if (url.field_set & (1 << UF_PORT)) {
     head.port = url.port;
-  } else if (equalsIgnoringCase(field(UF_SCHEMA), "http")) {
+  } else if (Text::equalsIgnoringAsciiCase(field(UF_SCHEMA), "http")) {
     head.port = 80;
-  } else if (equalsIgnoringCase(field(UF_SCHEMA), "https")) {
+  } else if (Text::equalsIgnoringAsciiCase(field(UF_SCHEMA), "https")) {
     head.port = 443;
   }
   return Status::success();
@@ -220,13 +222,6 @@ Result<HttpRequestParser::Fed> HttpRequestParser::feed(std::string_view bytes) {
   headBytes_ += parsed;
   if (bytes.size() > room) return fail(431, "request head too large");
   return Fed{};
-}
-
-bool HttpRequestParser::equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 }  // namespace zelto

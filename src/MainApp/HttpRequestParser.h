@@ -53,9 +53,6 @@ struct HttpRequestHead {
 
 class HttpRequestParser {
  public:
-  // Header names, schemes and host names compare without regard to ASCII case.
-  static bool equalsIgnoringCase(std::string_view a, std::string_view b);
-
   struct Limits {
     size_t maxHeadBytes = 16 * 1024;  // request line, header fields and the blank line
     size_t maxHeaders = 100;

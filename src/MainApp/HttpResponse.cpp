@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "MainApp/HttpRequestParser.h"
+#include "Platform/Text.h"
 
 namespace zelto {
 
@@ -52,12 +53,7 @@ std::vector<std::string_view> HttpResponse::connectionTokens(const Fields& field
   };
   std::vector<std::string_view> tokens;
   for (const auto& [name, value] : fields) {
-    if (name.size() != 10 ||
-        !std::equal(name.begin(), name.end(), "connection", [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) == b;
-        })) {
-      continue;
-    }
+    if (!Text::equalsIgnoringAsciiCase(name, "connection")) continue;
     std::string_view rest = value;
     while (!rest.empty()) {
       const size_t comma = rest.find(',');
@@ -110,7 +106,7 @@ void HttpResponse::appendFields(std::string& text, const Fields& fields,
                                 const std::vector<std::string_view>& dropped) {
   for (const auto& field : fields) {
     if (std::any_of(dropped.begin(), dropped.end(), [&](std::string_view hop) {
-          return HttpRequestParser::equalsIgnoringCase(field.first, hop);
+          return Text::equalsIgnoringAsciiCase(field.first, hop);
         })) {
       continue;
     }

@@ -47,23 +47,17 @@ Result<std::string> InstanceLock::lockPath(const Directories& directories, FileS
   return path::appendingComponent(*caches, kFileName);
 }
 
-InstanceLock InstanceLock::acquire(const Directories& directories, FileSystem& fs) {
-  auto path = lockPath(directories, fs);
-  if (!path.ok()) return InstanceLock(Outcome::kFailed, {}, path.status().message());
-  return acquireAt(*path);
-}
-
-InstanceLock InstanceLock::acquireAt(const std::string& path) {
+Result<InstanceLock> InstanceLock::acquireAt(const std::string& path) {
   auto lock = FileLock::tryAcquire(path);
-  if (!lock.ok()) return InstanceLock(Outcome::kFailed, path, lock.status().message());
   const std::string record = path + kRecordSuffix;
-  if (!lock->has_value()) {
+  if (!lock.ok()) {
+    if (!lock.status().isBusy()) return lock.status();
     if (recordedHolderIsThisProgram(record)) return InstanceLock(Outcome::kHeldByAnother, path);
     recordSelf(record);
     return InstanceLock(Outcome::kHeldByStranger, path);
   }
   InstanceLock acquired(Outcome::kAcquired, path);
-  acquired.lock_ = std::move(*lock);
+  acquired.lock_.emplace(std::move(*lock));
   recordSelf(record);
   return acquired;
 }

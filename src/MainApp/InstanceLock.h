@@ -13,8 +13,9 @@
 // keep Zelto from starting), the outcome says so and the application runs anyway, recording
 // itself, so that a later start finds it.
 //
-// The outcome: acquired; held by another instance (the caller says so and exits with 0); held
-// by another program (the caller runs anyway); or failed, with the reason.
+// The outcome: acquired; held by another instance (the caller says so and exits with 0); or held
+// by another program (the caller runs anyway). Taking the lock can also fail (the folder or the
+// file can't be made or locked): a failed Result, with the reason.
 //
 // Ownership: move-only; the holder keeps it for the life of the application. Threads: any,
 // one owner at a time.
@@ -37,28 +38,22 @@ class InstanceLock {
 
   static constexpr const char* kRecordSuffix = ".pid";
 
-  enum class Outcome { kAcquired, kHeldByAnother, kHeldByStranger, kFailed };
+  enum class Outcome { kAcquired, kHeldByAnother, kHeldByStranger };
 
-  // The lock in the user's runtime folder.
-  static InstanceLock acquire(const Directories& directories, FileSystem& fs);
-  // The lock on the file at `path`.
-  static InstanceLock acquireAt(const std::string& path);
-  // Where the lock file is: the runtime folder's "zelto.lock", the fallback folder made when
-  // missing. Fails when neither folder is known or the fallback can't be made.
+  // The lock on the file at `path` (see lockPath).
+  static Result<InstanceLock> acquireAt(const std::string& path);
+  // Where the lock file is in the user's runtime folder: its "zelto.lock", the fallback folder
+  // made when missing. Fails when neither folder is known or the fallback can't be made.
   static Result<std::string> lockPath(const Directories& directories, FileSystem& fs);
 
   Outcome outcome() const { return outcome_; }
   const std::string& path() const { return path_; }
-  // The reason, when kFailed.
-  const std::string& error() const { return error_; }
 
  private:
-  InstanceLock(Outcome outcome, std::string path, std::string error = {})
-      : outcome_(outcome), path_(std::move(path)), error_(std::move(error)) {}
+  InstanceLock(Outcome outcome, std::string path) : outcome_(outcome), path_(std::move(path)) {}
 
   Outcome outcome_;
   std::string path_;
-  std::string error_;
   std::optional<FileLock> lock_;  // held when kAcquired
 };
 

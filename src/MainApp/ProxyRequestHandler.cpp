@@ -6,6 +6,7 @@
 
 #include "MainApp/HttpResponse.h"
 #include "Platform/SocketAddress.h"
+#include "Platform/Text.h"
 
 namespace zelto {
 
@@ -35,8 +36,8 @@ ProxyRequestHandler::~ProxyRequestHandler() = default;
 
 bool ProxyRequestHandler::isLoopTarget(std::string_view host, int port, int proxyPort) {
   if (port != proxyPort) return false;
-  if (HttpRequestParser::equalsIgnoringCase(host, "localhost") ||
-      HttpRequestParser::equalsIgnoringCase(host, "localhost.")) {
+  if (Text::equalsIgnoringAsciiCase(host, "localhost") ||
+      Text::equalsIgnoringAsciiCase(host, "localhost.")) {
     return true;
   }
   std::string_view bare = host;
@@ -57,7 +58,7 @@ std::string ProxyRequestHandler::rewriteHead(const HttpRequestHead& head,
     dropped.push_back(token);
   if (upgrade) {
     std::erase_if(dropped, [](std::string_view name) {
-      return HttpRequestParser::equalsIgnoringCase(name, "Upgrade");
+      return Text::equalsIgnoringAsciiCase(name, "Upgrade");
     });
   }
   std::string text = head.method + ' ' + url.requestTarget() + " HTTP/" +

@@ -26,8 +26,8 @@ constexpr double kOverloadLogSeconds = 60;
 }  // namespace
 
 // One client connection: its requests, the upstream connection they go to, and the responses
-// coming back. Every callback of its streams and steps runs only while it exists; a callback
-// that ends the connection (end) returns right after.
+// coming back. Every callback of its streams and steps runs only while it is in the server's
+// set; a callback that ends the connection (end) returns right after.
 class ProxyServer::Connection {
  public:
   using Step = ProxyRequestHandler::Step;
@@ -47,6 +47,14 @@ class ProxyServer::Connection {
 
   bool expired(double now) const { return now >= deadline_; }
 
+  // Closes both streams and cancels what it waits for (ConnectionSet::remove): none of its
+  // callbacks runs after this.
+  void close() {
+    step_.reset();
+    if (upstream_) upstream_->close();
+    client_->close();
+  }
+
   // Waiting for a head (a new or kept-alive connection, or one whose head is still arriving)
   // for `seconds` or more.
   bool waitingForHead(double now, double seconds) const {
@@ -62,6 +70,10 @@ class ProxyServer::Connection {
   const ProxyRequest& current() const { return current_; }
 
   void onTimeout() {
+    if (brokenWrite_) {
+      end();
+      return;
+    }
     switch (state_) {
       case State::kConnecting:
         answer(HttpResponse::plain(504, "timed out connecting to " + current_.host));
@@ -197,7 +209,13 @@ class ProxyServer::Connection {
     step_.reset();
     upstream_.reset();
     deadline_ = now() + kDrainSeconds;
-    client_->write(std::move(bytes), [this](const Status& written) { onClientWritten(written); });
+    Status queued = client_->write(std::move(bytes),
+                                   [this](const Status& written) { onClientWritten(written); });
+    if (!queued.ok()) {
+      log::debug("Proxy: can't answer: {}", queued.message());
+      end();
+      return;
+    }
     client_->shutdown();
     if (clientEnded_) {
       endWhenWritten();
@@ -291,7 +309,12 @@ class ProxyServer::Connection {
     upstream_->startReading([this](std::string_view bytes) { onUpstreamData(bytes); },
                             [this](Status end) { onUpstreamEnd(end); });
     if (current_.isConnect) {
-      client_->write("HTTP/1.1 200 Connection Established\r\n\r\n");
+      if (Status queued = client_->write("HTTP/1.1 200 Connection Established\r\n\r\n");
+          !queued.ok()) {
+        log::debug("Proxy: can't open a tunnel: {}", queued.message());
+        end();
+        return;
+      }
       startTunnel();
       return;
     }
@@ -445,14 +468,22 @@ class ProxyServer::Connection {
   void send(TcpStream& to, std::span<const std::string_view> pieces) {
     const bool toClient = &to == client_.get();
     // Most chunks go straight to the socket; only what it can't take now is copied and waits.
-    const size_t queued = to.writeNow(pieces, [this, toClient](const Status& written) {
+    const Result<size_t> queued = to.writeNow(pieces, [this, toClient](const Status& written) {
       if (toClient) {
         onClientWritten(written);
       } else {
         onUpstreamWritten(written);
       }
     });
-    if (queued > 0 && to.queuedBytes() > options().highWaterBytes) {
+    if (!queued.ok()) {
+      // Nothing more can go that way. The caller still holds the streams, so the connection
+      // ends at the next sweep, not here.
+      log::debug("Proxy: {} ({})", queued.status().message(), toClient ? "client" : "upstream");
+      brokenWrite_ = true;
+      deadline_ = now();
+      return;
+    }
+    if (*queued > 0 && to.queuedBytes() > options().highWaterBytes) {
       (toClient ? upstreamHeld_ : clientHeld_) = true;
       updateReading();
     }
@@ -528,6 +559,7 @@ class ProxyServer::Connection {
   bool clientHeld_ = false;    // the upstream has too much waiting: the client isn't read
   bool upstreamHeld_ = false;  // the client has too much waiting: the upstream isn't read
   bool ending_ = false;
+  bool brokenWrite_ = false;  // a stream refused a write: the connection ends at the next sweep
 };
 
 ProxyServer::ProxyServer(RunLoop& loop, const Clock& clock, Network& network,
@@ -537,7 +569,8 @@ ProxyServer::ProxyServer(RunLoop& loop, const Clock& clock, Network& network,
       network_(network),
       resolver_(resolver),
       decider_(std::move(decider)),
-      options_(options) {}
+      options_(options),
+      connections_(loop, options.maxConnections) {}
 
 ProxyServer::~ProxyServer() { stop(); }
 
@@ -597,15 +630,12 @@ void ProxyServer::stop() {
 
 void ProxyServer::accept(std::unique_ptr<TcpStream> client) {
   outOfDescriptors_ = false;
-  auto connection = std::make_unique<Connection>(*this, std::move(client));
-  Connection* raw = connection.get();
-  connections_.emplace(raw, std::move(connection));
-  raw->start();
+  connections_.add(std::make_unique<Connection>(*this, std::move(client))).start();
   followCapacity();
 }
 
 void ProxyServer::remove(Connection* connection) {
-  connections_.erase(connection);
+  connections_.remove(connection);
   // A descriptor was freed: accepting is tried again (the listener pauses itself again when
   // there is still none).
   if (outOfDescriptors_ && listener_) listener_->resume();
@@ -614,22 +644,16 @@ void ProxyServer::remove(Connection* connection) {
 
 void ProxyServer::followCapacity() {
   if (!listener_) return;
-  const size_t cap = std::max<size_t>(options_.maxConnections, 1);
-  if (connections_.size() * 2 >= cap) closeSlowHeads(now());
-  if (connections_.size() >= cap) {
-    listener_->pause();
+  if (connections_.size() * 2 >= connections_.limit()) closeSlowHeads(now());
+  if (connections_.followCapacity({listener_.get()}, !outOfDescriptors_)) {
     logOverload(
         fmt::format("at its limit of {} connections; new ones wait until some close, "
                     "and heads that don't come whole make room",
-                    cap));
-  } else if (!outOfDescriptors_) {
-    listener_->resume();
+                    connections_.limit()));
   }
 }
 
-bool ProxyServer::isFull() const {
-  return connections_.size() >= std::max<size_t>(options_.maxConnections, 1);
-}
+bool ProxyServer::isFull() const { return connections_.full(); }
 
 void ProxyServer::shed(Connection* connection) { remove(connection); }
 
@@ -642,40 +666,35 @@ void ProxyServer::logOverload(const std::string& what) {
 }
 
 void ProxyServer::closeSlowHeads(double now) {
-  std::vector<Connection*> slow;
-  for (const auto& [raw, connection] : connections_) {
-    if (connection->waitingForHead(now, options_.slowHeadSeconds)) slow.push_back(raw);
-  }
+  std::vector<Connection*> slow = connections_.select([&](const Connection& connection) {
+    return connection.waitingForHead(now, options_.slowHeadSeconds);
+  });
   if (slow.empty()) return;
   logOverload(fmt::format(
       "{} of {} connections; closing {} still without a whole request after "
       "{} s",
       connections_.size(), options_.maxConnections, slow.size(), options_.slowHeadSeconds));
-  for (Connection* connection : slow) connections_.erase(connection);
+  for (Connection* connection : slow) connections_.remove(connection);
 }
 
 void ProxyServer::sweep() {
   const double at = now();
-  std::vector<Connection*> expired;
-  for (const auto& [raw, connection] : connections_) {
-    if (connection->expired(at)) expired.push_back(raw);
-  }
+  std::vector<Connection*> expired =
+      connections_.select([&](const Connection& connection) { return connection.expired(at); });
   for (Connection* connection : expired) {
     // An earlier one's timeout may have ended it already (it never ends others, but be sure).
-    if (connections_.count(connection) != 0) connection->onTimeout();
+    if (connections_.contains(connection)) connection->onTimeout();
   }
   if (outOfDescriptors_ && listener_) listener_->resume();
   followCapacity();
 }
 
 void ProxyServer::redecide() {
-  std::vector<Connection*> refused;
-  for (const auto& [raw, connection] : connections_) {
-    if (connection->refusedNow()) refused.push_back(raw);
-  }
+  std::vector<Connection*> refused =
+      connections_.select([](const Connection& connection) { return connection.refusedNow(); });
   for (Connection* connection : refused) {
     log::info("Proxy: closing an open connection to {}, blocked now", connection->current().url);
-    connections_.erase(connection);
+    connections_.remove(connection);
   }
   followCapacity();
 }

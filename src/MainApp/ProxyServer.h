@@ -21,14 +21,15 @@
 // incomplete is closed at once, so that complete requests keep being served even behind a
 // queue of slow ones. Each overload is logged once, with "Proxy overloaded:".
 //
-// Owns its listener and every connection; the loop's thread only; destroy before the loop.
+// Owns its listener and every connection (a ConnectionSet: a connection that ends is closed at
+// once and destroyed from the loop); the loop's thread only; destroy before the loop.
 #pragma once
 
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <unordered_map>
 
+#include "MainApp/ConnectionSet.h"
 #include "MainApp/HttpRequestParser.h"
 #include "MainApp/ProxyRequest.h"
 #include "MainApp/ProxyVerdict.h"
@@ -103,7 +104,7 @@ class ProxyServer {
   Decider decider_;
   Options options_;
   std::unique_ptr<TcpListener> listener_;
-  std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
+  ConnectionSet<Connection> connections_;
   std::unique_ptr<Registration> sweeper_;
   std::unique_ptr<Registration> retryTimer_;
   int wantedPort_ = 0;

@@ -49,30 +49,34 @@ int main(int argc, char** argv) {
     return 2;
   }
   zelto::FileSystem& fs = zelto::Env::fileSystem();
-  zelto::InstanceLock lock = zelto::InstanceLock::acquire(zelto::Directories(fs), fs);
-  switch (lock.outcome()) {
-    case zelto::InstanceLock::Outcome::kAcquired:
-      break;
-    case zelto::InstanceLock::Outcome::kHeldByAnother:
-      std::fprintf(stderr, "Zelto is already running for this user (it holds %s).\n",
-                   lock.path().c_str());
-      return 0;
-    case zelto::InstanceLock::Outcome::kHeldByStranger:
-      // A lock held by something else must not keep blocking from being enforced.
-      std::fprintf(stderr, "Zelto: %s is held by a program that is not Zelto; running anyway.\n",
-                   lock.path().c_str());
-      break;
-    case zelto::InstanceLock::Outcome::kFailed:
-      // Enforcing matters more than uniqueness: run unlocked (a second copy would find the
-      // ports taken), without remembering the phase between runs.
-      std::fprintf(stderr, "Zelto: can't take the single-instance lock, running anyway: %s\n",
-                   lock.error().c_str());
-      break;
+  const zelto::Result<std::string> lockPath =
+      zelto::InstanceLock::lockPath(zelto::Directories(fs), fs);
+  zelto::Result<zelto::InstanceLock> lock =
+      lockPath.ok() ? zelto::InstanceLock::acquireAt(*lockPath) : lockPath.status();
+  if (!lock.ok()) {
+    // Enforcing matters more than uniqueness: run unlocked (a second copy would find the
+    // ports taken), without remembering the phase between runs.
+    std::fprintf(stderr, "Zelto: can't take the single-instance lock, running anyway: %s\n",
+                 lock.status().message().c_str());
+  } else {
+    switch (lock->outcome()) {
+      case zelto::InstanceLock::Outcome::kAcquired:
+        break;
+      case zelto::InstanceLock::Outcome::kHeldByAnother:
+        std::fprintf(stderr, "Zelto is already running for this user (it holds %s).\n",
+                     lock->path().c_str());
+        return 0;
+      case zelto::InstanceLock::Outcome::kHeldByStranger:
+        // A lock held by something else must not keep blocking from being enforced.
+        std::fprintf(stderr, "Zelto: %s is held by a program that is not Zelto; running anyway.\n",
+                     lock->path().c_str());
+        break;
+    }
   }
   int status = 0;
   {
-    zelto::MainAppDelegate delegate(
-        lock.path().empty() ? std::string() : zelto::path::deletingLastComponent(lock.path()));
+    zelto::MainAppDelegate delegate(lockPath.ok() ? zelto::path::deletingLastComponent(*lockPath)
+                                                  : std::string());
     status = zelto::Application::main(argc, argv, delegate);
   }
   zelto::LoggingManager::shutdown();

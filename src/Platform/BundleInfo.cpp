@@ -76,7 +76,7 @@ BundleInfo BundleInfo::current(const FileSystem& fs) {
   static std::mutex mutex;
   static std::optional<Parsed> parsed;
 
-  std::optional<FileStatus> status = plist ? fs.status(*plist) : std::nullopt;
+  std::optional<FileStatus> status = plist ? fs.inspect(*plist).toOptional() : std::nullopt;
   std::lock_guard<std::mutex> lock(mutex);
   if (!parsed || !isSameFileVersion(parsed->plistStatus, status)) {
     // Status first, then the read: a plist replaced in between shows at the next call.

@@ -37,8 +37,7 @@ nlohmann::json PlistDefaultsStore::load(const std::string& domain) {
   if (!bytes) {
     // No file is no settings; a file that is there but can't be read (too large, no
     // permission) is ignored as loudly as one that doesn't parse.
-    auto found = fs_.inspect(*path);
-    if (!found.ok() || *found) log::warning("Ignoring unreadable settings file {}", *path);
+    if (!bytes.status().isNotFound()) log::warning("Ignoring unreadable settings file {}", *path);
     return nlohmann::json::object();
   }
   auto values = PropertyList::parse(*bytes);
@@ -64,8 +63,8 @@ Status PlistDefaultsStore::save(const std::string& domain, const nlohmann::json&
 std::string PlistDefaultsStore::stamp(const std::string& domain) {
   auto path = pathForDomain(domain);
   if (!path) return "";
-  auto st = fs_.status(*path);
-  if (!st) return "absent";
+  Result<FileStatus> st = fs_.inspect(*path);
+  if (!st.ok()) return "absent";
   // Modification times may be as coarse as the kernel's tick, so two saves of the same size
   // can share one; every save renames a new file into place, which gets a new inode.
   return std::to_string(st->fileNumber) + ":" + std::to_string(st->modifiedNanoseconds) + ":" +

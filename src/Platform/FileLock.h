@@ -23,9 +23,9 @@ class FileLock {
   // The lock on the file at `path`, or a failure naming the path: the file can't be opened or
   // created, or someone else held the lock for all of `wait`.
   static Result<FileLock> acquire(const std::string& path, std::chrono::milliseconds wait);
-  // The lock without waiting: nothing when someone else holds it; a failure naming the path
-  // when the file can't be opened, created or locked.
-  static Result<std::optional<FileLock>> tryAcquire(const std::string& path);
+  // The lock without waiting: a busy failure (isBusy()) when someone else holds it; another
+  // failure naming the path when the file can't be opened, created or locked.
+  static Result<FileLock> tryAcquire(const std::string& path);
 
   FileLock(FileLock&&) noexcept = default;
   FileLock& operator=(FileLock&&) noexcept = default;

@@ -5,13 +5,13 @@
 namespace zelto {
 
 bool FileSystem::isDirectory(const std::string& path) const {
-  auto st = status(path);
-  return st && st->kind == FileStatus::Kind::kDirectory;
+  auto st = inspect(path);
+  return st.ok() && st->kind == FileStatus::Kind::kDirectory;
 }
 
 bool FileSystem::isRegularFile(const std::string& path) const {
-  auto st = status(path);
-  return st && st->kind == FileStatus::Kind::kRegular;
+  auto st = inspect(path);
+  return st.ok() && st->kind == FileStatus::Kind::kRegular;
 }
 
 Result<std::string> FileSystem::readUTF8File(const std::string& path, uint64_t maxBytes) const {

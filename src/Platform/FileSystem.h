@@ -1,10 +1,10 @@
 // FileSystem: the file operations the rest of the program needs, behind one narrow interface.
 //
 // Paths are plain UTF-8 texts. Operations that can fail return a Status or a Result whose
-// failure carries a one-line reason (the system's message, naming the path). Nothing standing
-// at a path is an answer, not an error: `inspect` tells it apart from a path that can't be
-// inspected (no permission on the way, a loop of links, an I/O error); `status` is for callers
-// to whom both mean the same.
+// failure carries a one-line reason (the system's message, naming the path) and the kind the
+// system's error gives it. Nothing standing at a path is a not-found failure (isNotFound()), told
+// apart from a path that can't be inspected (no permission on the way, a loop of links, an I/O
+// error); callers to whom both mean the same take `inspect(path).toOptional()`.
 // LocalFileSystem is the real one; tests may wrap it, or give it failing system calls
 // (FileSystemCalls), to inject faults.
 //
@@ -62,10 +62,10 @@ class FileSystem {
 
   virtual ~FileSystem() = default;
 
-  // The status of whatever stands at `path` (links followed): nothing when there is nothing
-  // (no such entry, or a component on the way that is no directory); a failure when the path
-  // can't be inspected.
-  virtual Result<std::optional<FileStatus>> inspect(const std::string& path) const = 0;
+  // The status of whatever stands at `path` (links followed): a not-found failure when there is
+  // nothing (no such entry, an empty path, or a component on the way that is no directory);
+  // another failure when the path can't be inspected.
+  virtual Result<FileStatus> inspect(const std::string& path) const = 0;
 
   // Reads a regular file whole. Anything else at the path (a directory, a FIFO, a device) is a
   // failure, and reading never blocks on it. A file of more than `maxBytes` bytes is a failure
@@ -113,13 +113,9 @@ class FileSystem {
     return Status::failure("Can't resolve " + path + " here");
   }
 
-  // Conveniences on top of the operations above.
-  // inspect, with a path that can't be inspected taken for one where nothing stands.
-  std::optional<FileStatus> status(const std::string& path) const {
-    Result<std::optional<FileStatus>> found = inspect(path);
-    return found.ok() ? *found : std::nullopt;
-  }
-  bool exists(const std::string& path) const { return status(path).has_value(); }
+  // Conveniences on top of the operations above, with a path that can't be inspected taken for
+  // one where nothing stands.
+  bool exists(const std::string& path) const { return inspect(path).ok(); }
   bool isDirectory(const std::string& path) const;
   bool isRegularFile(const std::string& path) const;
   // Reads a file as UTF-8 text; text that isn't valid UTF-8 is a failure.
@@ -135,7 +131,7 @@ class LocalFileSystem final : public FileSystem {
   // Tests: every system call goes through (a copy of) `calls`.
   explicit LocalFileSystem(const FileSystemCalls& calls);
 
-  Result<std::optional<FileStatus>> inspect(const std::string& path) const override;
+  Result<FileStatus> inspect(const std::string& path) const override;
   Result<std::string> readFile(const std::string& path, uint64_t maxBytes) const override;
   Result<std::string> readStart(const std::string& path, size_t bytes) const override;
   Status writeFileAtomically(const std::string& path, const std::string& contents,

@@ -70,7 +70,7 @@ std::string zoneFilePath(const std::string& name) {
 // path is refused without blocking.
 Result<std::string> readZoneFile(const std::string& path) {
   LocalFileSystem fs;
-  std::optional<FileStatus> status = fs.status(path);
+  std::optional<FileStatus> status = fs.inspect(path).toOptional();
   if (status && status->kind == FileStatus::Kind::kRegular && status->size > kMaxZoneFileBytes) {
     return Status::failure("Too large for a zone file: " + path);
   }

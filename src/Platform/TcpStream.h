@@ -37,14 +37,18 @@ class TcpStream {
   virtual void resumeReading() = 0;
   virtual void pauseReading() = 0;
 
-  // Queues `bytes`; `done` (optional) runs once they are written or the write failed.
-  virtual void write(std::string bytes, WriteCallback done = {}) = 0;
+  // Queues `bytes`; `done` (optional) runs once they are written or the write failed. A write
+  // the stream can't take at all (it is closed or shut down, or the system refuses it) fails
+  // here, of the kind closed when the stream is, and `done` doesn't run: every failure reaches
+  // the caller one way, never neither. Writing nothing succeeds at once and `done` doesn't run.
+  virtual Status write(std::string bytes, WriteCallback done = {}) = 0;
   // Writes what the connection takes now without copying, in order and in one system call
   // where it can, and queues only the rest (a copy), as write() does; `done` runs once that
   // rest is written or failed, and never when nothing had to wait. Answers how many bytes were
-  // queued.
-  virtual size_t writeNow(std::span<const std::string_view> pieces, WriteCallback done = {}) = 0;
-  size_t writeNow(std::string_view bytes, WriteCallback done = {}) {
+  // queued, or fails as write() does.
+  virtual Result<size_t> writeNow(std::span<const std::string_view> pieces,
+                                  WriteCallback done = {}) = 0;
+  Result<size_t> writeNow(std::string_view bytes, WriteCallback done = {}) {
     return writeNow(std::span<const std::string_view>(&bytes, 1), std::move(done));
   }
   // Bytes queued and not yet handed to the system.

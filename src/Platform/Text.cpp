@@ -19,6 +19,8 @@ bool isAscii(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // The code point that begins at `at`, and its length in bytes; invalid sequences read as a
@@ -45,14 +47,25 @@ UChar32 codePointBefore(std::string_view text, size_t end, size_t& length) {
 
 }  // namespace
 
+bool Text::equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return asciiLower(x) == asciiLower(y);
+         });
+}
+
+bool Text::startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string Text::asciiLowercase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = asciiLower(c);
+  return out;
+}
+
 std::string Text::lowercase(std::string_view text) {
-  if (isAscii(text)) {
-    std::string out(text);
-    for (char& c : out) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-  }
+  if (isAscii(text)) return asciiLowercase(text);
   std::string out;
   out.reserve(text.size());
   for (size_t start = 0; start < text.size();) {

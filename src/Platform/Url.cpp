@@ -6,6 +6,8 @@
 #include <array>
 #include <charconv>
 
+#include "Platform/Text.h"
+
 namespace zelto {
 namespace {
 
@@ -22,13 +24,6 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isSpaceOrControl(char c) {
   const auto byte = static_cast<unsigned char>(c);
   return byte <= 0x20 || byte == 0x7F;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    return lower(x) == lower(y);
-  });
 }
 
 // The length of the scheme `text` begins with (ALPHA *( ALPHA / DIGIT / "+" / "-" / "." )
@@ -134,8 +129,9 @@ Result<Url> Url::parse(std::string_view text) {
   if (!rest.starts_with("//")) {
     // No authority: "mailto:a@b.c", "localhost:8919/x" (scheme "localhost"), "a.com/x?y".
     if (url.scheme_ &&
-        std::any_of(kSchemesWithHost.begin(), kSchemesWithHost.end(),
-                    [&](std::string_view s) { return equalsIgnoringCase(s, *url.scheme_); })) {
+        std::any_of(kSchemesWithHost.begin(), kSchemesWithHost.end(), [&](std::string_view s) {
+          return Text::equalsIgnoringAsciiCase(s, *url.scheme_);
+        })) {
       return failure("a " + *url.scheme_ + " URL needs a host (\"" + *url.scheme_ + "://\")");
     }
     const Tail tail = splitTail(rest);
@@ -149,7 +145,7 @@ Result<Url> Url::parse(std::string_view text) {
   const std::string_view afterSlashes = rest.substr(2);
   const size_t authorityEnd = std::min(afterSlashes.find_first_of("/?#"), afterSlashes.size());
   const std::string_view authority = afterSlashes.substr(0, authorityEnd);
-  const bool isFile = url.scheme_ && equalsIgnoringCase(*url.scheme_, "file");
+  const bool isFile = url.scheme_ && Text::equalsIgnoringAsciiCase(*url.scheme_, "file");
   // "http:///a.com" names no host ("a.com" is its path); only file URLs go without one.
   if (authority.empty() && !isFile) return failure("it has no host");
   // userinfo "@" host [":" port]; the last "@" ends the userinfo, as browsers read it.
@@ -172,7 +168,7 @@ Result<Url> Url::parse(std::string_view text) {
       url.port_ = number;
     }
   }
-  if (writtenHost.empty() || (isFile && equalsIgnoringCase(writtenHost, "localhost"))) {
+  if (writtenHost.empty() || (isFile && Text::equalsIgnoringAsciiCase(writtenHost, "localhost"))) {
     // A file URL may name no host ("file:///etc"), or this machine.
     if (!isFile) return failure("it has no host");
     url.host_ = "";

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include "Platform/Directories.h"
 #include "Platform/FileLock.h"
 #include "Platform/FileSystem.h"
+#include "Platform/Linux/FileDescriptor.h"
 #include "Support/TempDir.h"
 
 namespace zelto {
@@ -18,19 +20,27 @@ using ::testing::HasSubstr;
 using testing::TempDir;
 using Outcome = InstanceLock::Outcome;
 
+// The outcome of taking the lock at `path`; the test fails when taking it fails.
+Outcome outcomeAt(const std::string& path) {
+  Result<InstanceLock> lock = InstanceLock::acquireAt(path);
+  EXPECT_TRUE(lock.ok()) << lock.status().message();
+  return lock.ok() ? lock->outcome() : Outcome::kHeldByStranger;
+}
+
 TEST(InstanceLockTest, ASecondHolderIsKeptOutUntilTheFirstLetsGo) {
   TempDir dir;
   const std::string path = dir / "zelto.lock";
   {
-    InstanceLock first = InstanceLock::acquireAt(path);
-    ASSERT_EQ(first.outcome(), Outcome::kAcquired) << first.error();
-    EXPECT_EQ(InstanceLock::acquireAt(path).outcome(), Outcome::kHeldByAnother);
+    Result<InstanceLock> first = InstanceLock::acquireAt(path);
+    ASSERT_TRUE(first.ok()) << first.status().message();
+    ASSERT_EQ(first->outcome(), Outcome::kAcquired);
+    EXPECT_EQ(outcomeAt(path), Outcome::kHeldByAnother);
   }
-  EXPECT_EQ(InstanceLock::acquireAt(path).outcome(), Outcome::kAcquired);
+  EXPECT_EQ(outcomeAt(path), Outcome::kAcquired);
 
-  InstanceLock failed = InstanceLock::acquireAt(dir / "missing/zelto.lock");
-  EXPECT_EQ(failed.outcome(), Outcome::kFailed);
-  EXPECT_THAT(failed.error(), HasSubstr("missing/zelto.lock"));
+  Result<InstanceLock> failed = InstanceLock::acquireAt(dir / "missing/zelto.lock");
+  EXPECT_TRUE(failed.status().isNotFound());
+  EXPECT_THAT(failed.status().message(), HasSubstr("missing/zelto.lock"));
 }
 
 // A lock held by a program that isn't this one (its holder not recorded, or recorded as a
@@ -40,41 +50,44 @@ TEST(InstanceLockTest, ALockHeldByAnotherProgramKeepsNothingOut) {
   TempDir dir;
   const std::string path = dir / "zelto.lock";
   auto stranger = FileLock::tryAcquire(path);
-  ASSERT_TRUE(stranger.ok() && stranger->has_value());
+  ASSERT_TRUE(stranger.ok());
+  EXPECT_TRUE(FileLock::tryAcquire(path).status().isBusy());
   for (const char* record : {"", "1\n", "not a number"}) {
     dir.write("zelto.lock.pid", record);
-    EXPECT_EQ(InstanceLock::acquireAt(path).outcome(), Outcome::kHeldByStranger) << record;
+    EXPECT_EQ(outcomeAt(path), Outcome::kHeldByStranger) << record;
   }
-  EXPECT_EQ(InstanceLock::acquireAt(path).outcome(), Outcome::kHeldByAnother);
+  EXPECT_EQ(outcomeAt(path), Outcome::kHeldByAnother);
 }
 
 TEST(InstanceLockTest, AnotherProcessHoldingTheLockKeepsThisOneOut) {
   TempDir dir;
   const std::string path = dir / "zelto.lock";
   int ready[2], release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
+  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+  FileDescriptor readyRead(ready[0]), readyWrite(ready[1]);
+  ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
+  FileDescriptor releaseRead(release[0]), releaseWrite(release[1]);
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    ::close(release[1]);  // so that the parent's close is the end of the pipe
-    InstanceLock lock = InstanceLock::acquireAt(path);
-    char byte = lock.outcome() == Outcome::kAcquired ? 'y' : 'n';
-    (void)!::write(ready[1], &byte, 1);
-    (void)!::read(release[0], &byte, 1);  // until the parent closes its end
+    releaseWrite.reset();  // so that the parent's close is the end of the pipe
+    Result<InstanceLock> lock = InstanceLock::acquireAt(path);
+    char byte = lock.ok() && lock->outcome() == Outcome::kAcquired ? 'y' : 'n';
+    (void)readyWrite.write(&byte, 1);
+    (void)releaseRead.read(&byte, 1);  // until the parent closes its end
     ::_exit(0);
   }
-  ::close(ready[1]);
-  ::close(release[0]);
+  readyWrite.reset();
+  releaseRead.reset();
   char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  Result<size_t> got = readyRead.read(&byte, 1);
+  ASSERT_TRUE(got.ok() && *got == 1);
   EXPECT_EQ(byte, 'y');
-  EXPECT_EQ(InstanceLock::acquireAt(path).outcome(), Outcome::kHeldByAnother);
-  ::close(release[1]);
+  EXPECT_EQ(outcomeAt(path), Outcome::kHeldByAnother);
+  releaseWrite.reset();
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ::close(ready[0]);
-  EXPECT_EQ(InstanceLock::acquireAt(path).outcome(), Outcome::kAcquired);
+  EXPECT_EQ(outcomeAt(path), Outcome::kAcquired);
 }
 
 TEST(InstanceLockTest, TheLockLivesInTheRuntimeFolderElseInTheUsersCaches) {
@@ -95,9 +108,10 @@ TEST(InstanceLockTest, TheLockLivesInTheRuntimeFolderElseInTheUsersCaches) {
   variables["XDG_RUNTIME_DIR"] = home / "run";  // not there: not used
   EXPECT_EQ(*InstanceLock::lockPath(directories, fs), home / ".cache/Zelto/zelto.lock");
   ASSERT_TRUE(fs.createDirectories(home / "run").ok());
-  InstanceLock lock = InstanceLock::acquire(directories, fs);
-  EXPECT_EQ(lock.outcome(), Outcome::kAcquired) << lock.error();
-  EXPECT_EQ(lock.path(), home / "run/zelto.lock");
+  Result<std::string> path = InstanceLock::lockPath(directories, fs);
+  ASSERT_TRUE(path.ok()) << path.status().message();
+  EXPECT_EQ(*path, home / "run/zelto.lock");
+  EXPECT_EQ(outcomeAt(*path), Outcome::kAcquired);
 }
 
 }  // namespace

@@ -59,8 +59,10 @@ struct Origin {
         const std::string target =
             head.substr(head.find(' ') + 1, head.find(" HTTP/") - head.find(' ') - 1);
         const std::string body = "hit " + target;
-        peer.stream->write("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                           "\r\nKeep-Alive: timeout=5\r\n\r\n" + body);
+        peer.stream
+            ->write("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                    "\r\nKeep-Alive: timeout=5\r\n\r\n" + body)
+            .ignoreError();
       }
     };
   }
@@ -170,7 +172,7 @@ TEST_F(ProxyServerTest, PassesARequestUpstreamByteForByte) {
     if (answered || peer.received.size() < peer.received.find("\r\n\r\n") + 4 + requestBody.size())
       return;
     answered = true;
-    peer.stream->write(response);
+    peer.stream->write(response).ignoreError();
   });
   startProxy();
   const std::string authority = "127.0.0.1:" + std::to_string(origin.port());
@@ -250,8 +252,9 @@ TEST_F(ProxyServerTest, DecidesEveryRequestOnAKeptConnection) {
 }
 
 TEST_F(ProxyServerTest, TunnelsConnectWithTheBytesSentEarly) {
-  Origin echo(network_,
-              [](Origin::Peer& peer) { peer.stream->write(std::exchange(peer.received, {})); });
+  Origin echo(network_, [](Origin::Peer& peer) {
+    peer.stream->write(std::exchange(peer.received, {})).ignoreError();
+  });
   startProxy();
   LoopbackClient client(
       network_, proxy_->port(),
@@ -384,7 +387,7 @@ TEST_F(ProxyServerTest, HalfClosedConnectionsFinishWhatIsUnderWay) {
   std::string request;
   Origin origin(network_, [&](Origin::Peer& peer) {
     request = peer.received;
-    if (request.find("\r\n\r\n") != npos) peer.stream->write(answerTo("/a"));
+    if (request.find("\r\n\r\n") != npos) peer.stream->write(answerTo("/a")).ignoreError();
   });
   startProxy();
   const std::string base = "127.0.0.1:" + std::to_string(origin.port());
@@ -396,8 +399,9 @@ TEST_F(ProxyServerTest, HalfClosedConnectionsFinishWhatIsUnderWay) {
   EXPECT_TRUE(allClosed());
 
   // A tunnel: each side's end reaches the other; bytes still flow the other way meanwhile.
-  Origin echo(network_,
-              [](Origin::Peer& peer) { peer.stream->write(std::exchange(peer.received, {})); });
+  Origin echo(network_, [](Origin::Peer& peer) {
+    peer.stream->write(std::exchange(peer.received, {})).ignoreError();
+  });
   echo.onEnd = [](Origin::Peer& peer) { peer.stream->shutdown(); };
   LoopbackClient tunnel(network_, proxy_->port(),
                         "CONNECT 127.0.0.1:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\n");

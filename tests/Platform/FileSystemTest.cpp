@@ -29,22 +29,22 @@ class LocalFileSystemTest : public ::testing::Test {
 TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesTheFileAndKeepsItsPermissions) {
   std::string file = dir / "settings";
   ASSERT_TRUE(fs.writeFileAtomically(file, std::string(100'000, 'x'), 0600).ok());
-  EXPECT_EQ(fs.status(file)->permissions, 0600u);
+  EXPECT_EQ(fs.inspect(file)->permissions, 0600u);
   // Binary contents, a NUL included, and longer than one read buffer.
   std::string contents = std::string("a\0b", 3) + std::string(70'000, 'y');
   ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
-  auto before = fs.status(file);
+  auto before = fs.inspect(file).toOptional();
   auto written = fs.writeFileAtomicallyWithStatus(file, contents, 0644);
   ASSERT_TRUE(written.ok() && *written);
   // The status of the file written, as a later look finds it, and not the one it replaced.
-  EXPECT_TRUE(isSameFileVersion(*written, fs.status(file)));
+  EXPECT_TRUE(isSameFileVersion(*written, fs.inspect(file).toOptional()));
   EXPECT_FALSE(isSameFileVersion(*written, before));
   EXPECT_EQ(fs.readFile(file, FileSystem::kMaxResourceBytes).valueOr(""), contents);
-  EXPECT_EQ(fs.status(file)->permissions, 0640u);  // the existing file's mode, not the new one
+  EXPECT_EQ(fs.inspect(file)->permissions, 0640u);  // the existing file's mode, not the new one
   EXPECT_THAT(*fs.listDirectory(dir.path()), ElementsAre("settings"));  // no temporary file left
   // ... less what the new mode lacks: a private file opened up to others is private again.
   ASSERT_TRUE(fs.writeFileAtomically(file, "secret", FileSystem::kPrivateFileMode).ok());
-  EXPECT_EQ(fs.status(file)->permissions, 0600u);
+  EXPECT_EQ(fs.inspect(file)->permissions, 0600u);
 }
 
 TEST_F(LocalFileSystemTest, FailedWriteReportsAndLeavesNothingBehind) {
@@ -72,7 +72,7 @@ TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesASymbolicLinkWithAPrivateFile
     EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link is replaced, not followed";
     EXPECT_EQ(st.st_mode & 07777, 0600u) << std::oct << targetMode;
     EXPECT_EQ(fs.readFile(target, FileSystem::kMaxResourceBytes).valueOr(""), "theirs");
-    EXPECT_EQ(fs.status(target)->permissions, targetMode);
+    EXPECT_EQ(fs.inspect(target)->permissions, targetMode);
     ASSERT_TRUE(fs.removeFile(link).ok() && fs.removeFile(target).ok());
   }
 }
@@ -80,13 +80,13 @@ TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesASymbolicLinkWithAPrivateFile
 TEST_F(LocalFileSystemTest, InspectTellsNothingThereFromCannotLook) {
   dir.write("plain", "x");
   for (const std::string& absent : {dir / "absent", dir / "plain/below"}) {
-    auto found = fs.inspect(absent);
-    ASSERT_TRUE(found.ok()) << absent;
-    EXPECT_FALSE(*found) << absent;
+    EXPECT_TRUE(fs.inspect(absent).status().isNotFound()) << absent;
   }
   std::string loop = dir / "loop";
   ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
-  EXPECT_THAT(fs.inspect(loop).status().message(), StartsWith("Can't inspect " + loop + ": "));
+  Status looped = fs.inspect(loop).status();
+  EXPECT_THAT(looped.message(), StartsWith("Can't inspect " + loop + ": "));
+  EXPECT_FALSE(looped.ok() || looped.isNotFound());
   EXPECT_FALSE(fs.exists(loop));
 
   FileSystemCalls calls = FileSystemCalls::real();
@@ -94,8 +94,9 @@ TEST_F(LocalFileSystemTest, InspectTellsNothingThereFromCannotLook) {
     errno = EACCES;
     return -1;
   };
-  EXPECT_EQ(LocalFileSystem(calls).inspect(dir / "plain").status().message(),
-            "Can't inspect " + (dir / "plain") + ": Permission denied");
+  Status denied = LocalFileSystem(calls).inspect(dir / "plain").status();
+  EXPECT_EQ(denied.message(), "Can't inspect " + (dir / "plain") + ": Permission denied");
+  EXPECT_TRUE(denied.isPermissionDenied());
 }
 
 TEST_F(LocalFileSystemTest, ReadFileRefusesAnythingButARegularFileWithoutBlocking) {
@@ -127,7 +128,7 @@ TEST_F(LocalFileSystemTest, ReadFileRefusesMoreThanTheBound) {
   ASSERT_EQ(::truncate(sparse.c_str(), 100LL << 30), 0);
   EXPECT_EQ(fs.readFile(sparse, 1 << 20).status().message(),
             "Larger than 1048576 bytes: " + sparse);
-  ASSERT_EQ(fs.status("/proc/self/status")->size, 0u);
+  ASSERT_EQ(fs.inspect("/proc/self/status")->size, 0u);
   EXPECT_FALSE(fs.readFile("/proc/self/status", 10).ok());
   EXPECT_TRUE(fs.readFile("/proc/self/status", 1 << 20).ok());
 }
@@ -149,7 +150,7 @@ TEST_F(LocalFileSystemTest, AppendRemoveRenameAndListReportTheirPaths) {
   ASSERT_TRUE(fs.appendToFile(log, "a\n").ok());
   ASSERT_TRUE(fs.appendToFile(log, "b\n").ok());
   EXPECT_EQ(fs.readFile(log, FileSystem::kMaxResourceBytes).valueOr(""), "a\nb\n");
-  EXPECT_EQ(fs.status(log)->permissions, 0644u);
+  EXPECT_EQ(fs.inspect(log)->permissions, 0644u);
   ASSERT_TRUE(fs.renameFile(log, dir / "moved").ok());
   EXPECT_EQ(fs.renameFile(log, dir / "again").message(),
             "Can't move " + log + " to " + (dir / "again") + ": No such file or directory");

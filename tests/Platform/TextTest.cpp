@@ -25,6 +25,24 @@ TEST(TextTest, LowercaseUsesFullUnicodeMappingInTheRootLocaleAndChangesNothingEl
   LocaleDateFormatter::setDefaultLocale(locale);
 }
 
+// Protocol names: ASCII letters without case, every other byte as it is.
+TEST(TextTest, AsciiCaseBlindComparisonFoldsOnlyAsciiLetters) {
+  struct Case {
+    std::string_view a, b;
+    bool equal;
+  };
+  for (const Case& c : std::initializer_list<Case>{{"Content-LENGTH", "content-length", true},
+                                                   {"host", "hosts", false},
+                                                   {"@[`{", "`{@[", false},  // not letters
+                                                   {"ÄB", "äb", false},      // not ASCII
+                                                   {"İ", "i", false}}) {
+    EXPECT_EQ(Text::equalsIgnoringAsciiCase(c.a, c.b), c.equal) << c.a << " " << c.b;
+  }
+  EXPECT_TRUE(Text::startsWithIgnoringAsciiCase("HTTPS://a", "https://"));
+  EXPECT_FALSE(Text::startsWithIgnoringAsciiCase("http", "https://"));
+  EXPECT_EQ(Text::asciiLowercase("WWW.ÄB.Com"), "www.Äb.com");
+}
+
 TEST(TextTest, TrimBlanksRemovesHorizontalSpaceOfEveryKindAtBothEndsOnly) {
   EXPECT_EQ(Text::trimBlanks(" \t\u00A0\u3000a b\u2003c\u2009\t  "), "a b\u2003c");
   // Line ends and other white space that isn't blank stay, and so does what's inside them.

@@ -45,10 +45,10 @@ class FakeNetwork::Stream final : public TcpStream {
   }
   void pauseReading() override { paused_ = true; }
 
-  void write(std::string bytes, WriteCallback done) override {
-    send(bytes, std::move(done), /*always=*/true);
+  Status write(std::string bytes, WriteCallback done) override {
+    return send(bytes, std::move(done), /*always=*/true).status();
   }
-  size_t writeNow(std::span<const std::string_view> pieces, WriteCallback done) override {
+  Result<size_t> writeNow(std::span<const std::string_view> pieces, WriteCallback done) override {
     std::string bytes;
     for (std::string_view piece : pieces) bytes.append(piece);
     return send(bytes, std::move(done), /*always=*/false);
@@ -88,12 +88,13 @@ class FakeNetwork::Stream final : public TcpStream {
   std::optional<SocketAddress> localAddress() const override { return local_; }
 
  private:
-  size_t send(const std::string& bytes, WriteCallback done, bool always) {
-    if (closed_ || shutDown_ || (bytes.empty() && !always)) return 0;
+  Result<size_t> send(const std::string& bytes, WriteCallback done, bool always) {
+    if (closed_ || shutDown_) return Status::closed("cannot write: the stream is closed");
+    if (bytes.empty() && !always) return size_t{0};
     Link::Direction& out = link_->in[1 - side_];
     if (out.readerGone) {
       if (done) fail(link_, side_, done);
-      return 0;
+      return size_t{0};
     }
     auto over = [&] {
       return out.written - out.read > kWindow ? out.written - out.read - kWindow : 0;
@@ -109,7 +110,7 @@ class FakeNetwork::Stream final : public TcpStream {
 
   void fail(const std::shared_ptr<Link>& link, int writer, const WriteCallback& done) {
     network_.loop_.post([link, writer, done] {
-      if (link->ends[writer] != nullptr) done(Status::failure("cannot write: broken pipe"));
+      if (link->ends[writer] != nullptr) done(Status::closed("cannot write: broken pipe"));
     });
   }
 
@@ -259,7 +260,7 @@ Result<std::unique_ptr<TcpListener>> FakeNetwork::listen(const std::string& ip, 
   if (!address.ok()) return address.status();
   const std::string key = address->toString();
   if (listeners_.count(key) != 0) {
-    return Status::failure("cannot bind " + key + ": Address already in use");
+    return Status::busy("cannot bind " + key + ": Address already in use");
   }
   return std::unique_ptr<TcpListener>(
       std::make_unique<Listener>(*this, key, port, std::move(onAccept), outside));

@@ -44,9 +44,9 @@ class FaultyFileSystem final : public FileSystem {
     failingRemovals_.insert(path);
   }
 
-  Result<std::optional<FileStatus>> inspect(const S& path) const override {
+  Result<FileStatus> inspect(const S& path) const override {
     auto st = real_.inspect(path);
-    if (st.ok() && *st) coarsen(**st);
+    if (st.ok()) coarsen(*st);
     return st;
   }
   Status writeFileAtomically(const S& path, const S& contents, uint32_t mode) override {

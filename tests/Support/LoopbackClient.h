@@ -38,7 +38,7 @@ class LoopbackClient {
   }
 
   void send(std::string bytes) {
-    if (stream_) stream_->write(std::move(bytes));
+    if (stream_) stream_->write(std::move(bytes)).ignoreError();
   }
   void readNow() {
     if (stream_) stream_->resumeReading();

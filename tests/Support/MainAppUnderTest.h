@@ -23,6 +23,7 @@
 
 #include "App/Data/Preferences/JSONValues.h"
 #include "Platform/Clock.h"
+#include "Platform/Linux/FileDescriptor.h"
 #include "Support/ChildProcess.h"
 #include "Support/TempDir.h"
 
@@ -103,14 +104,13 @@ class MainAppUnderTest {
 
   // A port nothing listens on now (the kernel's pick of a free one).
   static int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    FileDescriptor socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
+    ::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length);
     return ntohs(address.sin_port);
   }
 

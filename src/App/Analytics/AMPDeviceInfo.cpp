@@ -34,7 +34,7 @@ std::string below(const std::string& root, const char* relative) {
 
 std::optional<std::string> readSystemFile(const std::string& path) {
   const FileSystem& fs = Env::fileSystem();
-  auto status = fs.status(path);
+  auto status = fs.inspect(path).toOptional();
   if (!status || status->kind != FileStatus::Kind::kRegular || status->size > kLargestSystemFile) {
     return std::nullopt;
   }

@@ -280,7 +280,7 @@ Status Amplitude::moveFileIfNotExists(const std::string& from, const std::string
 
 std::optional<json> Amplitude::deserializePList(const std::string& path) {
   if (path.empty()) return std::nullopt;
-  std::optional<FileStatus> status = fs_.status(path);
+  std::optional<FileStatus> status = fs_.inspect(path).toOptional();
   if (!status) return std::nullopt;
   Result<json> propertyList = [&]() -> Result<json> {
     Result<std::string> bytes = readStoredFile(fs_, path, *status, kMaxPropertyListBytes);
@@ -300,7 +300,7 @@ std::optional<json> Amplitude::deserializePList(const std::string& path) {
 
 std::optional<json> Amplitude::unarchive(const std::string& path) {
   if (path.empty()) return std::nullopt;
-  std::optional<FileStatus> status = fs_.status(path);
+  std::optional<FileStatus> status = fs_.inspect(path).toOptional();
   if (!status) return std::nullopt;
   Result<json> eventsData = [&]() -> Result<json> {
     Result<std::string> text = readStoredFile(fs_, path, *status, kMaxEventsDataBytes);

@@ -100,7 +100,7 @@ bool isLauncher(const std::string& program) {
 }
 
 bool isExecutableFile(const FileSystem& fs, const std::string& path) {
-  auto status = fs.status(path);
+  auto status = fs.inspect(path).toOptional();
   return status && status->kind == FileStatus::Kind::kRegular && (status->permissions & 0111);
 }
 
@@ -212,10 +212,10 @@ Result<std::string> BlockedExecutables::desktopEntryProgram(const std::string& t
 }
 
 Status BlockedExecutables::checkEntry(const std::string& path, const FileSystem& fs) {
-  Result<std::optional<FileStatus>> found = fs.inspect(path);
+  Result<FileStatus> found = fs.inspect(path);
+  if (found.status().isNotFound()) return Status::notFound("nothing stands at this path");
   if (!found.ok()) return found.status();
-  if (!*found) return Status::failure("nothing stands at this path");
-  const FileStatus& status = **found;
+  const FileStatus& status = *found;
   if (status.kind == FileStatus::Kind::kDirectory) {
     if (fs.isDirectory(path + "/Contents/MacOS")) return Status::success();
     return Status::failure("a directory, but no application bundle (no Contents/MacOS in it)");
@@ -240,7 +240,7 @@ BlockedExecutables::Resolved BlockedExecutables::resolve(const std::string& entr
                                                          const FileSystem& fs,
                                                          const std::string& searchPath) {
   Resolved out;
-  auto status = fs.status(entryPath);
+  auto status = fs.inspect(entryPath).toOptional();
   if (!status) {
     out.problems.push_back(entryPath + ": nothing stands there");
     return out;

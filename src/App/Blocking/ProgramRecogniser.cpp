@@ -51,7 +51,7 @@ void ProgramRecogniser::setFiles(const std::vector<std::string>& programs,
 void ProgramRecogniser::refresh() {
   digestedThisLook_ = 0;
   for (Known& known : known_) {
-    known.status = fs_.status(known.path);
+    known.status = fs_.inspect(known.path).toOptional();
     if (!isRegular(known.status)) known.status.reset();
   }
 }
@@ -97,7 +97,8 @@ std::optional<std::string> ProgramRecogniser::fromCommandLine(
   auto fileNamed = [&](const std::string& argument) -> std::pair<std::string, const Known*> {
     const std::string path = CommandLineProgram::absoluteAgainst(argument, workingDirectory);
     if (path.empty()) return {path, nullptr};
-    return {path, knownFile(path, fs_.status(path), [&] { return Digest::sha256HexOfFile(path); })};
+    return {path, knownFile(path, fs_.inspect(path).toOptional(),
+                            [&] { return Digest::sha256HexOfFile(path); })};
   };
   if (role == Role::kInterpreter) {
     for (const std::string& candidate : CommandLineProgram::scriptCandidates(own)) {

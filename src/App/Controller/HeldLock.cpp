@@ -27,7 +27,7 @@ std::optional<std::string> HeldLock::standardPath() {
 }
 
 std::optional<HeldLock::Period> HeldLock::inForce(Date now) {
-  load();
+  loadOnce();
   if (!period_ || !period_->until.isGreaterDate(now) ||
       period_->from.timeIntervalSinceDate(now) > kEarliestBeforeSighting) {
     return std::nullopt;
@@ -36,7 +36,7 @@ std::optional<HeldLock::Period> HeldLock::inForce(Date now) {
 }
 
 void HeldLock::hold(Date now, Date until, const std::string& reason) {
-  load();
+  loadOnce();
   if (!until.isGreaterDate(now)) return;
   if (auto held = inForce(now)) {
     if (!until.isGreaterDate(held->until)) return;  // never moved back
@@ -45,19 +45,23 @@ void HeldLock::hold(Date now, Date until, const std::string& reason) {
     period_ = Period{now, until, reason};
     log::info("Locked period in force until {}: {}", JSONValues::formatDate(until), reason);
   }
-  store();
+  if (Status stored = store(); !stored.ok()) {
+    log::warning("Can't keep the locked period at {}: {}", path_, stored.message());
+  }
 }
 
-void HeldLock::load() {
+void HeldLock::loadOnce() {
   if (loaded_) return;
   loaded_ = true;
-  FileSystem& fs = Env::fileSystem();
-  if (!fs.exists(path_)) return;
-  Result<std::string> text = fs.readFile(path_, kMaxFileBytes);
+  if (Status loaded = load(); !loaded.ok()) log::warning("{}", loaded.message());
+}
+
+Status HeldLock::load() {
+  Result<std::string> text = Env::fileSystem().readFile(path_, kMaxFileBytes);
+  if (text.status().isNotFound()) return Status::success();
   Result<nlohmann::json> parsed = text.ok() ? JsonText::parse(*text) : text.status();
   if (!parsed.ok()) {
-    log::warning("Can't read the locked period kept at {}: {}", path_, parsed.status().message());
-    return;
+    return parsed.status().withContext("Can't read the locked period kept at " + path_);
   }
   auto date = [&](const char* key) -> std::optional<Date> {
     auto value = parsed->is_object() ? parsed->find(key) : parsed->end();
@@ -66,30 +70,26 @@ void HeldLock::load() {
   };
   auto from = date("from"), until = date("until");
   if (!from || !until) {
-    log::warning("The locked period kept at {} is malformed; ignored", path_);
-    return;
+    return Status::invalidInput("The locked period kept at " + path_ + " is malformed; ignored");
   }
   auto reason = parsed->find("reason");
   period_ = Period{
       *from, *until,
       reason != parsed->end() && reason->is_string() ? reason->get<std::string>() : std::string()};
+  return Status::success();
 }
 
-void HeldLock::store() const {
-  if (!period_) return;
+Status HeldLock::store() const {
+  if (!period_) return Status::success();
   nlohmann::json object = {{"from", JSONValues::formatDate(period_->from)},
                            {"until", JSONValues::formatDate(period_->until)},
                            {"reason", period_->reason}};
   FileSystem& fs = Env::fileSystem();
   Status made = fs.createDirectories(path::deletingLastComponent(path_));
-  Status written =
-      made.ok() ? fs.writeFileAtomically(
-                      path_, object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                      FileSystem::kPrivateFileMode)
-                : made;
-  if (!written.ok()) {
-    log::warning("Can't keep the locked period at {}: {}", path_, written.message());
-  }
+  if (!made.ok()) return made;
+  return fs.writeFileAtomically(
+      path_, object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+      FileSystem::kPrivateFileMode);
 }
 
 }  // namespace zelto

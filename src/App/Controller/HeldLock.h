@@ -23,6 +23,7 @@
 #include <string>
 
 #include "Platform/Date.h"
+#include "Platform/Status.h"
 
 namespace zelto {
 
@@ -48,8 +49,12 @@ class HeldLock {
   void hold(Date now, Date until, const std::string& reason);
 
  private:
-  void load();
-  void store() const;
+  // Reads the file once (the first call): no file is no period; a file that can't be read or
+  // is malformed keeps no period and fails, naming the file.
+  Status load();
+  Status store() const;
+  // load, with its failure logged.
+  void loadOnce();
 
   std::string path_;
   bool loaded_ = false;

@@ -35,7 +35,8 @@ std::optional<std::string> resourceText(const std::string& path) {
   constexpr size_t kMostKept = 32;          // other bundles (tests) come and go
 
   const FileSystem& fs = Env::fileSystem();
-  std::optional<FileStatus> status = fs.status(path);  // first: a later change shows next time
+  std::optional<FileStatus> status =
+      fs.inspect(path).toOptional();  // first: a later change shows next time
   std::lock_guard<std::mutex> lock(mutex);
   if (auto found = kept.find(path);
       found != kept.end() && isSameFileVersion(found->second.status, status)) {

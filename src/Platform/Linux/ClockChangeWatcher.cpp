@@ -37,7 +37,7 @@ class TimerfdClockWatch final : public Registration {
 
   Status start(RunLoop& loop) {
     fd_.reset(::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
-    if (!fd_.valid() || !arm()) return Status::failure(std::string("timerfd: ") + strerror(errno));
+    if (!fd_.valid() || !arm()) return Status::fromErrno("timerfd");
     auto watch = loop.watchReadable(fd_.get(), [this] { onReadable(); });
     if (!watch.ok()) return watch.status();
     watch_ = std::move(*watch);

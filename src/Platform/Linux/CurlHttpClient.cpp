@@ -14,6 +14,7 @@
 
 #include "Platform/Linux/CurlLibrary.h"
 #include "Platform/Status.h"
+#include "Platform/Text.h"
 
 namespace zelto {
 
@@ -57,13 +58,6 @@ bool isToken(std::string_view text) {
 
 bool isSafeHeaderValue(std::string_view value) {
   return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 // The request's timeout in whole milliseconds, at least 1: curl reads 0 as "no timeout", which
@@ -117,7 +111,7 @@ struct Transfer {
       if (!isToken(name) || !isSafeHeaderValue(value)) {
         return Status::failure("invalid header \"" + name + "\"");
       }
-      if (equalsIgnoringCase(name, "Content-Length") &&
+      if (Text::equalsIgnoringAsciiCase(name, "Content-Length") &&
           value != std::to_string(request.body.size())) {
         return Status::failure("Content-Length " + value + " differs from the body's " +
                                std::to_string(request.body.size()) + " bytes");
@@ -131,7 +125,7 @@ struct Transfer {
       // "Name;" is how curl sends a header with an empty value ("Name:" would remove it).
       std::string line = value.empty() ? name + ";" : name + ": " + value;
       if (!appendHeader(line)) return Status::failure("out of memory");
-      hasExpect = hasExpect || equalsIgnoringCase(name, "Expect");
+      hasExpect = hasExpect || Text::equalsIgnoringAsciiCase(name, "Expect");
     }
     // curl would otherwise add "Expect: 100-continue" to larger bodies and wait for the server.
     if (!hasExpect && !appendHeader("Expect:")) return Status::failure("out of memory");
@@ -288,8 +282,8 @@ void CurlHttpClient::send(HttpRequest request, Completion completion) {
   }
   complete(transfer->completion,
            failure(HttpResponse::ErrorCode::kOther,
-                   CurlLibrary::get() == nullptr
-                       ? std::string("libcurl is unavailable: ") + CurlLibrary::loadError()
+                   !CurlLibrary::load().ok()
+                       ? "libcurl is unavailable: " + CurlLibrary::load().status().message()
                        : std::string("the HTTP client is not running")));
 }
 

@@ -12,6 +12,8 @@
 
 #include <curl/curl.h>
 
+#include "Platform/Status.h"
+
 namespace zelto {
 
 struct CurlLibrary {
@@ -32,10 +34,12 @@ struct CurlLibrary {
   CURLMcode (*multi_wakeup)(CURLM*);
   CURLMsg* (*multi_info_read)(CURLM*, int*);
 
-  // The loaded library, initialised; nothing when it can't be loaded or lacks a function (the
-  // reason is logged once as an error and given by `loadError`).
-  static const CurlLibrary* get();
-  static const char* loadError();
+  // The loaded library, initialised; a failure (logged once as an error) when it can't be
+  // loaded, lacks a function or can't be initialised. The same answer for the life of the
+  // process.
+  static const Result<const CurlLibrary*>& load();
+  // The loaded library; nothing when `load` failed.
+  static const CurlLibrary* get() { return load().valueOr(nullptr); }
 };
 
 }  // namespace zelto

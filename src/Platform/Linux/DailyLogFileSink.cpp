@@ -22,7 +22,7 @@ constexpr mode_t kFileMode = 0600;
 constexpr mode_t kFolderMode = 0700;
 
 Status failure(const std::string& what, const std::string& path, int err) {
-  return Status::failure(what + " " + path + ": " + strerror(err));
+  return Status::fromErrno(err, what + " " + path);
 }
 
 std::tm localDate(spdlog::log_clock::time_point moment) {
@@ -57,7 +57,9 @@ Status DailyLogFileSink::createFolder(const std::string& path) {
     }
     return failure("Can't create directory", path, err);
   }
-  if (::fstat(folder.get(), &st) != 0) return failure("Can't inspect", path, errno);
+  Result<struct stat> folderStatus = folder.stat();
+  if (!folderStatus.ok()) return folderStatus.status().withContext("Can't inspect " + path);
+  st = *folderStatus;
   if ((st.st_mode & 07777) != kFolderMode && st.st_uid == ::geteuid() &&
       ::fchmod(folder.get(), kFolderMode) != 0) {
     return failure("Can't make private", path, errno);
@@ -96,8 +98,9 @@ Status DailyLogFileSink::openDay(spdlog::log_clock::time_point day) {
     }
   }
   if (!fd.valid()) return failure("Can't open log file", filename_, errno);
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return failure("Can't inspect log file", filename_, errno);
+  Result<struct stat> status = fd.stat();
+  if (!status.ok()) return status.status().withContext("Can't inspect log file " + filename_);
+  const struct stat& st = *status;
   if (!S_ISREG(st.st_mode)) {
     return Status::failure("Can't open log file " + filename_ + ": not a regular file");
   }
@@ -155,14 +158,9 @@ void DailyLogFileSink::sink_it_(const spdlog::details::log_msg& msg) {
   }
   spdlog::memory_buf_t formatted;
   formatter_->format(msg, formatted);
-  const char* data = formatted.data();
-  size_t left = formatted.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd_.get(), data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) spdlog::throw_spdlog_ex("Failed writing to file " + filename_, errno);
-    data += n;
-    left -= static_cast<size_t>(n);
+  if (Status written = fd_.writeAll(std::string_view(formatted.data(), formatted.size()));
+      !written.ok()) {
+    spdlog::throw_spdlog_ex("Failed writing to file " + filename_ + ": " + written.message());
   }
   // Old files go only once the line is written, since removing them may fail.
   if (rotate && maxFiles_ > 0) removeOldest();

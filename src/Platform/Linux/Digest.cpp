@@ -43,16 +43,15 @@ std::string Digest::md5Hex(const std::string& bytes) {
 
 Result<std::string> Digest::sha256HexOfFile(const std::string& path) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!file.valid()) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
+  if (!file.valid()) return Status::fromErrno("Can't read " + path);
   SHA2_CTX context;
   SHA256Init(&context);
   std::vector<uint8_t> chunk(kChunkBytes);
   for (;;) {
-    ssize_t length = ::read(file.get(), chunk.data(), chunk.size());
-    if (length < 0 && errno == EINTR) continue;
-    if (length < 0) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
-    if (length == 0) break;
-    SHA256Update(&context, chunk.data(), static_cast<size_t>(length));
+    Result<size_t> length = file.read(chunk.data(), chunk.size());
+    if (!length.ok()) return length.status().withContext("Can't read " + path);
+    if (*length == 0) break;
+    SHA256Update(&context, chunk.data(), *length);
   }
   uint8_t digest[SHA256_DIGEST_LENGTH];
   SHA256Final(digest, &context);

@@ -1,12 +1,24 @@
-// FileDescriptor: owns one open file descriptor and closes it when destroyed.
+// FileDescriptor: owns one open file descriptor, closes it when destroyed, and carries the
+// operations done on it (read, write, nonblocking mode, stat), each saying how it failed.
 //
-// Every descriptor the Linux layer opens (files, inotify, pidfds, timerfds) is held in one of
-// these; nothing else closes descriptors. Move-only. Any thread, one owner at a time.
+// Every descriptor the Linux layer opens (files, pipes, inotify, pidfds, timerfds) is held in one
+// of these; nothing else closes descriptors. The operations retry a call the system interrupted
+// (EINTR); a failure's message is the system's own, for the caller to put its context before
+// (withContext), and its kind comes from the error number: a nonblocking descriptor with nothing
+// to read or no room to write now is busy (isBusy()). An operation on no descriptor fails as
+// closed.
+//
+// Move-only. Any thread, one owner at a time.
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <string_view>
 #include <utility>
+
+#include "Platform/Status.h"
 
 namespace zelto {
 
@@ -28,6 +40,18 @@ class FileDescriptor {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+
+  // Up to `size` bytes into `buffer`: how many were read, 0 at the end.
+  Result<size_t> read(void* buffer, size_t size) const;
+  // Up to `size` bytes of `data`: how many were written.
+  Result<size_t> write(const void* data, size_t size) const;
+  // All of `bytes`, in as many writes as it takes; a write that makes no progress is an I/O
+  // error rather than a spin.
+  Status writeAll(std::string_view bytes) const;
+  // Sets or clears O_NONBLOCK.
+  Status setNonBlocking(bool nonBlocking = true) const;
+  // What fstat tells of the open file.
+  Result<struct stat> stat() const;
 
   // Closes the descriptor now (if any) and holds `fd` instead.
   void reset(int fd = -1) {

@@ -18,22 +18,22 @@ Result<FileDescriptor> openLockFile(const std::string& path) {
   // so that closing it is no write for a watcher of the folder to report.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd.valid()) {
-    return Status::failure("Can't open the lock file " + path + ": " + std::strerror(errno));
+    return Status::fromErrno("Can't open the lock file " + path);
   }
   return fd;
 }
 
 }  // namespace
 
-Result<std::optional<FileLock>> FileLock::tryAcquire(const std::string& path) {
+Result<FileLock> FileLock::tryAcquire(const std::string& path) {
   auto fd = openLockFile(path);
   if (!fd.ok()) return fd.status();
   while (::flock(fd->get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
-    if (errno == EWOULDBLOCK) return std::optional<FileLock>();
-    return Status::failure("Can't lock " + path + ": " + std::strerror(errno));
+    if (errno == EWOULDBLOCK) return Status::busy(path + " is locked by another holder");
+    return Status::fromErrno("Can't lock " + path);
   }
-  return std::optional<FileLock>(FileLock(std::move(*fd)));
+  return FileLock(std::move(*fd));
 }
 
 Result<FileLock> FileLock::acquire(const std::string& path, std::chrono::milliseconds wait) {
@@ -46,10 +46,10 @@ Result<FileLock> FileLock::acquire(const std::string& path, std::chrono::millise
   while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) {
-      return Status::failure("Can't lock " + path + ": " + std::strerror(errno));
+      return Status::fromErrno("Can't lock " + path);
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      return Status::failure(fmt::format(
+      return Status::busy(fmt::format(
           "Another program has kept {} locked for longer than {:g} s; try again when it is done",
           path, wait.count() / 1000.0));
     }

@@ -43,7 +43,7 @@ Status InotifyExecutableWatch::startListening() {
   inotify_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   Status status;
   if (!inotify_.valid()) {
-    status = Status::failure(std::string("inotify: ") + std::strerror(errno));
+    status = Status::fromErrno("inotify");
   } else if (auto readable = loop_.watchReadable(inotify_.get(), [this] { readEvents(); });
              readable.ok()) {
     readable_ = std::move(*readable);

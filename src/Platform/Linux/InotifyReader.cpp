@@ -15,7 +15,7 @@ Status InotifyReader::drain(int fd, const EventHandler& onEvent) {
     ssize_t length = ::read(fd, buffer, sizeof buffer);
     if (length < 0 && errno == EINTR) continue;
     if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Status::success();
-    if (length < 0) return Status::failure(std::string("reading events: ") + std::strerror(errno));
+    if (length < 0) return Status::fromErrno("reading events");
     if (length == 0) return Status::failure("reading events: end of file");
     const size_t size = static_cast<size_t>(length);
     for (size_t offset = 0; offset < size;) {

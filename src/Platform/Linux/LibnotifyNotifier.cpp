@@ -28,35 +28,33 @@ struct Libnotify {
 };
 
 template <typename Function>
-bool resolve(void* library, const char* name, Function& function, std::string& error) {
+Status resolve(void* library, const char* name, Function& function) {
   function = reinterpret_cast<Function>(::dlsym(library, name));
-  if (function == nullptr) error = std::string(kLibraryName) + " has no " + name;
-  return function != nullptr;
+  if (function != nullptr) return Status::success();
+  return Status::unavailable(std::string(kLibraryName) + " has no " + name);
 }
 
-// The library, loaded once for the process and never unloaded; nothing (and the reason) when it
-// can't be loaded.
-const Libnotify* loadLibnotify(std::string& error) {
-  static std::once_flag once;
-  static const Libnotify* loaded = nullptr;
-  static std::string loadError;
-  std::call_once(once, [] {
-    void* library = ::dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-      const char* why = ::dlerror();
-      loadError = why != nullptr ? why : std::string("cannot load ") + kLibraryName;
-      return;
-    }
-    static Libnotify functions{};
-    if (resolve(library, "notify_init", functions.init, loadError) &&
-        resolve(library, "notify_notification_new", functions.notificationNew, loadError) &&
-        resolve(library, "notify_notification_show", functions.show, loadError) &&
-        resolve(library, "g_object_unref", functions.objectUnref, loadError) &&
-        resolve(library, "g_error_free", functions.errorFree, loadError)) {
-      loaded = &functions;
-    }
-  });
-  error = loadError;
+Result<const Libnotify*> openLibnotify() {
+  void* library = ::dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    const char* why = ::dlerror();
+    return Status::unavailable(why != nullptr ? why : std::string("cannot load ") + kLibraryName);
+  }
+  static Libnotify functions{};
+  for (Status resolved : {resolve(library, "notify_init", functions.init),
+                          resolve(library, "notify_notification_new", functions.notificationNew),
+                          resolve(library, "notify_notification_show", functions.show),
+                          resolve(library, "g_object_unref", functions.objectUnref),
+                          resolve(library, "g_error_free", functions.errorFree)}) {
+    if (!resolved.ok()) return resolved;
+  }
+  return &functions;
+}
+
+// The library, loaded once for the process and never unloaded; the same failure every time
+// when it can't be loaded.
+const Result<const Libnotify*>& loadLibnotify() {
+  static const Result<const Libnotify*> loaded = openLibnotify();
   return loaded;
 }
 
@@ -70,9 +68,9 @@ std::optional<std::string> processEnvironment(const std::string& name) {
 // on the workers only.
 Status showWithLibnotify(const std::string& applicationName, const std::string& title,
                          const std::string& body) {
-  std::string error;
-  const Libnotify* library = loadLibnotify(error);
-  if (library == nullptr) return Status::failure(error);
+  const Result<const Libnotify*>& loaded = loadLibnotify();
+  if (!loaded.ok()) return loaded.status();
+  const Libnotify* library = *loaded;
   static std::mutex initMutex;
   static bool initialised = false;
   {

@@ -88,8 +88,7 @@ class NumberedProcess final : public ProcessTable::Process {
       if (::kill(pid_, number) == 0) return Status::success();
       const int reason = errno;
       if (reason != ESRCH) {
-        return Status::failure("signalling process " + std::to_string(pid_) + ": " +
-                               std::strerror(reason));
+        return Status::fromErrno(reason, "signalling process " + std::to_string(pid_));
       }
     }
     log::debug("Process {} had ended before signal {} reached it", pid_, number);
@@ -148,15 +147,14 @@ std::optional<std::vector<pid_t>> LinuxProcessTable::processNumbers() {
 Result<std::vector<std::string>> LinuxProcessTable::commandLineOf(pid_t pid) {
   const std::string path = procPath(pid, "cmdline");
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
+  if (!file.valid()) return Status::fromErrno("Can't read " + path);
   std::string bytes(kMaxCommandLineBytes, '\0');
   size_t filled = 0;
   while (filled < bytes.size()) {
-    ssize_t length = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
-    if (length < 0 && errno == EINTR) continue;
-    if (length < 0) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
-    if (length == 0) break;
-    filled += static_cast<size_t>(length);
+    Result<size_t> length = file.read(bytes.data() + filled, bytes.size() - filled);
+    if (!length.ok()) return length.status().withContext("Can't read " + path);
+    if (*length == 0) break;
+    filled += *length;
   }
   // Every argument ends with a NUL; what follows the last one was cut at the bound.
   std::vector<std::string> arguments;
@@ -171,7 +169,7 @@ Result<std::string> LinuxProcessTable::workingDirectoryOf(pid_t pid) {
   std::vector<char> buffer(4096);
   const std::string path = procPath(pid, "cwd");
   ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
-  if (length <= 0) return Status::failure("Can't read " + path + ": " + std::strerror(errno));
+  if (length <= 0) return Status::fromErrno(length < 0 ? errno : EIO, "Can't read " + path);
   if (static_cast<size_t>(length) >= buffer.size()) return Status::failure(path + ": too long");
   return std::string(buffer.data(), static_cast<size_t>(length));
 }

@@ -35,7 +35,7 @@ namespace {
 
 // "what path: the system's reason".
 Status failure(const std::string& what, const std::string& path, int err) {
-  return Status::failure(what + " " + path + ": " + strerror(err));
+  return Status::fromErrno(err, what + " " + path);
 }
 
 bool writeAll(const FileSystemCalls& calls, int fd, const std::string& contents) {
@@ -111,8 +111,7 @@ Status replaceAtomically(const FileSystemCalls& calls, const std::string& path,
   if (calls.fchmod(fd.get(), mode) != 0) return fail("Can't set permissions for");
   if (!writeAll(calls, fd.get(), contents)) return fail("Can't write");
   if (calls.fsync(fd.get()) != 0) return fail("Can't flush");
-  struct stat ours {};
-  const bool known = written != nullptr && ::fstat(fd.get(), &ours) == 0;
+  Result<struct stat> ours = written != nullptr ? fd.stat() : Status::failure("not asked");
   if (!fd.close()) {
     int err = errno;
     calls.unlink(temp.c_str());
@@ -128,8 +127,8 @@ Status replaceAtomically(const FileSystemCalls& calls, const std::string& path,
     // renamed over ours in between is told apart by its inode.
     struct stat now {};
     written->reset();
-    if (known && calls.lstat(path.c_str(), &now) == 0 && now.st_dev == ours.st_dev &&
-        now.st_ino == ours.st_ino) {
+    if (ours.ok() && calls.lstat(path.c_str(), &now) == 0 && now.st_dev == ours->st_dev &&
+        now.st_ino == ours->st_ino) {
       *written = statusOf(now);
     }
   }
@@ -148,12 +147,12 @@ LocalFileSystem::LocalFileSystem()
 LocalFileSystem::LocalFileSystem(const FileSystemCalls& calls)
     : calls_(std::make_shared<const FileSystemCalls>(calls)) {}
 
-Result<std::optional<FileStatus>> LocalFileSystem::inspect(const std::string& path) const {
-  if (path.empty()) return std::optional<FileStatus>();
+Result<FileStatus> LocalFileSystem::inspect(const std::string& path) const {
+  if (path.empty()) return Status::notFound("No path to inspect");
   struct stat st {};
-  if (calls_->stat(path.c_str(), &st) == 0) return std::optional<FileStatus>(statusOf(st));
-  // Only these say that nothing stands there; anything else leaves the question open.
-  if (errno == ENOENT || errno == ENOTDIR) return std::optional<FileStatus>();
+  if (calls_->stat(path.c_str(), &st) == 0) return statusOf(st);
+  // Only ENOENT and ENOTDIR say that nothing stands there (not-found); anything else leaves the
+  // question open.
   return failure("Can't inspect", path, errno);
 }
 
@@ -165,8 +164,10 @@ Result<FileDescriptor> openRegularFile(const FileSystemCalls& calls, const std::
                                        struct stat& st) {
   FileDescriptor fd(calls.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0));
   if (fd.get() < 0) return failure("Can't open", path, errno);
-  if (::fstat(fd.get(), &st) != 0) return failure("Can't inspect", path, errno);
-  if (!S_ISREG(st.st_mode)) return Status::failure("Not a regular file: " + path);
+  Result<struct stat> status = fd.stat();
+  if (!status.ok()) return status.status().withContext("Can't inspect " + path);
+  st = *status;
+  if (!S_ISREG(st.st_mode)) return Status::invalidInput("Not a regular file: " + path);
   return fd;
 }
 
@@ -177,7 +178,7 @@ Result<std::string> LocalFileSystem::readFile(const std::string& path, uint64_t 
   Result<FileDescriptor> fd = openRegularFile(*calls_, path, st);
   if (!fd.ok()) return fd.status();
   auto tooLarge = [&] {
-    return Status::failure("Larger than " + std::to_string(maxBytes) + " bytes: " + path);
+    return Status::invalidInput("Larger than " + std::to_string(maxBytes) + " bytes: " + path);
   };
   // The size is only a hint: the file may grow or shrink while it is read, so the bound is
   // kept by counting what is read.
@@ -281,7 +282,7 @@ Result<std::string> LocalFileSystem::canonicalPath(const std::string& path) cons
   // realpath with no buffer allocates one of the size needed.
   std::unique_ptr<char, decltype(&::free)> resolved(::realpath(path.c_str(), nullptr), &::free);
   if (resolved == nullptr) {
-    return Status::failure("Can't resolve " + path + ": " + ::strerror(errno));
+    return Status::fromErrno("Can't resolve " + path);
   }
   return std::string(resolved.get());
 }

@@ -23,8 +23,7 @@ Result<ProcessWatch> ProcessWatch::open(pid_t pid) {
 #ifdef SYS_pidfd_open
   int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   if (pidfd < 0) {
-    return Status::failure("no pidfd for process " + std::to_string(pid) + ": " +
-                           std::strerror(errno));
+    return Status::fromErrno("no pidfd for process " + std::to_string(pid));
   }
   return ProcessWatch(FileDescriptor(pidfd));
 #else
@@ -44,8 +43,7 @@ Status ProcessWatch::sendSignal(int number) const {
   if (!pidfd_.valid()) return Status::failure("no pidfd to signal");
 #ifdef SYS_pidfd_send_signal
   if (::syscall(SYS_pidfd_send_signal, pidfd_.get(), number, nullptr, 0) != 0) {
-    return Status::failure(std::string("sending signal ") + std::to_string(number) + ": " +
-                           std::strerror(errno));
+    return Status::fromErrno("sending signal " + std::to_string(number));
   }
   return Status::success();
 #else

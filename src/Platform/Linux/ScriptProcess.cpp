@@ -40,10 +40,14 @@ FileDescriptor openPidfd(pid_t pid) {
 Result<std::unique_ptr<ScriptProcess>> ScriptProcess::start(const std::string& script) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) {
-    return Status::failure(std::string("Can't make a pipe for a script: ") + std::strerror(errno));
+    return Status::fromErrno("Can't make a pipe for a script");
   }
   FileDescriptor readEnd(ends[0]);
   FileDescriptor writeEnd(ends[1]);
+  // Only this end: the script's output stays a blocking pipe.
+  if (Status nonBlocking = readEnd.setNonBlocking(); !nonBlocking.ok()) {
+    return nonBlocking.withContext("Can't make a pipe for a script");
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -69,10 +73,9 @@ Result<std::unique_ptr<ScriptProcess>> ScriptProcess::start(const std::string& s
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (result != 0) {
-    return Status::failure(std::string("Can't start /bin/sh: ") + std::strerror(result));
+    return Status::fromErrno(result, "Can't start /bin/sh");
   }
   writeEnd.reset();  // the pipe ends when the script and its children have closed theirs
-  ::fcntl(readEnd.get(), F_SETFL, ::fcntl(readEnd.get(), F_GETFL) | O_NONBLOCK);
   // Not yet reaped, so the number is still this child's.
   FileDescriptor pidfd = openPidfd(pid);
   return std::unique_ptr<ScriptProcess>(
@@ -92,14 +95,13 @@ ScriptProcess::~ScriptProcess() {
 bool ScriptProcess::drain(const std::function<void(std::string_view)>& onOutput, size_t maxBytes) {
   char buffer[4096];
   for (size_t read = 0; read < maxBytes;) {
-    ssize_t n = ::read(output_.get(), buffer, sizeof buffer);
-    if (n > 0) {
-      onOutput(std::string_view(buffer, static_cast<size_t>(n)));
-      read += static_cast<size_t>(n);
+    Result<size_t> n = output_.read(buffer, sizeof buffer);
+    if (n.ok() && *n > 0) {
+      onOutput(std::string_view(buffer, *n));
+      read += *n;
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);  // else the end, or a failure
+    return n.status().isBusy();  // nothing now; else the end, or a failure
   }
   return true;
 }

@@ -19,9 +19,7 @@ constexpr int kAcceptsPerTurn = 64;
 // Out of descriptors, accepting is tried again after this long (or at the owner's resume).
 constexpr uint64_t kRetryMilliseconds = 1000;
 
-Status errnoFailure(const std::string& what, int error) {
-  return Status::failure(what + ": " + std::strerror(error));
-}
+Status errnoFailure(const std::string& what, int error) { return Status::fromErrno(error, what); }
 
 bool isExhaustion(int error) {
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
@@ -127,7 +125,8 @@ Result<std::unique_ptr<TcpListener>> UvTcpListener::listen(UvRunLoop& loop, cons
   state->onAccept = std::move(onAccept);
   if (const int error = uv_poll_init(loop.loop(), &state->poll, socket.get()); error != 0) {
     delete state;
-    return Status::failure("cannot watch " + address->toString() + ": " + uv_strerror(error));
+    return Status::failure(Status::kindOfErrno(-error),
+                           "cannot watch " + address->toString() + ": " + uv_strerror(error));
   }
   uv_timer_init(loop.loop(), &state->retry);
   state->handles = 2;

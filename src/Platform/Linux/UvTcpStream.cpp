@@ -11,8 +11,9 @@ namespace zelto {
 
 namespace {
 
+// libuv's errors are the system's error numbers, negated.
 Status uvFailure(const std::string& what, int error) {
-  return Status::failure(what + ": " + uv_strerror(error));
+  return Status::failure(Status::kindOfErrno(-error), what + ": " + uv_strerror(error));
 }
 
 struct WriteRequest {
@@ -95,8 +96,10 @@ void UvTcpStream::pauseReading() {
   uv_read_stop(reinterpret_cast<uv_stream_t*>(&impl_->handle));
 }
 
-void UvTcpStream::write(std::string bytes, WriteCallback done) {
-  if (impl_ == nullptr || impl_->shutDown || bytes.empty()) return;
+Status UvTcpStream::write(std::string bytes, WriteCallback done) {
+  if (impl_ == nullptr) return Status::closed("write: the connection is closed");
+  if (impl_->shutDown) return Status::closed("write: the connection is shut down");
+  if (bytes.empty()) return Status::success();
   auto* request = new WriteRequest{{}, std::move(bytes), std::move(done), impl_};
   request->request.data = request;
   uv_buf_t buffer = uv_buf_init(request->bytes.data(), request->bytes.size());
@@ -112,17 +115,21 @@ void UvTcpStream::write(std::string bytes, WriteCallback done) {
                  delete request;
                });
   if (error != 0) {
-    // The connection is already failing: its reading side reports it.
     delete request;
-    return;
+    return uvFailure("write", error);
   }
   impl_->queued += request->bytes.size();
+  return Status::success();
 }
 
-size_t UvTcpStream::writeNow(std::span<const std::string_view> pieces, WriteCallback done) {
+Result<size_t> UvTcpStream::writeNow(std::span<const std::string_view> pieces, WriteCallback done) {
   size_t total = 0;
   for (std::string_view piece : pieces) total += piece.size();
-  if (impl_ == nullptr || impl_->shutDown || total == 0) return 0;
+  if (total == 0 || impl_ == nullptr || impl_->shutDown) {
+    // Nothing to write succeeds; a closed or shut down stream fails, as write says.
+    if (Status taken = write(std::string()); !taken.ok()) return taken;
+    return size_t{0};
+  }
   size_t written = 0;
   if (impl_->queued == 0) {
     // Only with nothing queued, so that the bytes keep their order. Pieces past the first
@@ -137,7 +144,7 @@ size_t UvTcpStream::writeNow(std::span<const std::string_view> pieces, WriteCall
     const int sent =
         uv_try_write(reinterpret_cast<uv_stream_t*>(&impl_->handle), buffers.data(), count);
     if (sent > 0) written = static_cast<size_t>(sent);
-    if (written == total) return 0;
+    if (written == total) return size_t{0};
   }
   std::string rest;
   rest.reserve(total - written);
@@ -150,7 +157,7 @@ size_t UvTcpStream::writeNow(std::span<const std::string_view> pieces, WriteCall
     rest.append(piece.substr(skip));
     skip = 0;
   }
-  write(std::move(rest), std::move(done));
+  if (Status queued = write(std::move(rest), std::move(done)); !queued.ok()) return queued;
   return total - written;
 }
 

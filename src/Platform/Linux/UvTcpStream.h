@@ -45,9 +45,10 @@ class UvTcpStream final : public TcpStream {
   void startReading(DataCallback onData, EndCallback onEnd) override;
   void resumeReading() override;
   void pauseReading() override;
-  void write(std::string bytes, WriteCallback done = {}) override;
+  Status write(std::string bytes, WriteCallback done = {}) override;
   using TcpStream::writeNow;
-  size_t writeNow(std::span<const std::string_view> pieces, WriteCallback done = {}) override;
+  Result<size_t> writeNow(std::span<const std::string_view> pieces,
+                          WriteCallback done = {}) override;
   size_t queuedBytes() const override;
   void shutdown() override;
   void close() override;

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <set>
 
+#include "Platform/Text.h"
+
 namespace zelto {
 
 namespace {
@@ -24,10 +26,8 @@ std::string lowerTrimmed(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
     text.remove_suffix(1);
   }
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
+  // Day and time words are ASCII; anything else is left as it is, and matches none.
+  return Text::asciiLowercase(text);
 }
 
 // Minutes since midnight; -1 for a part out of range (such a record never blocks).

@@ -120,8 +120,8 @@ TEST_F(AmplitudeTest, EventsAreNumberedInBothFilesAcrossRunsAndCarryTheirFields)
                                                {"max_id", 3}}));
   EXPECT_EQ(amplitude.eventsData()["max_id"], 3);
   EXPECT_EQ(storedPropertyList(), json({{"max_id", 3}}));
-  EXPECT_EQ(fs_.status(plistPath())->permissions, FileSystem::kPrivateFileMode);
-  EXPECT_EQ(fs_.status(archivePath())->permissions, FileSystem::kPrivateFileMode);
+  EXPECT_EQ(fs_.inspect(plistPath())->permissions, FileSystem::kPrivateFileMode);
+  EXPECT_EQ(fs_.inspect(archivePath())->permissions, FileSystem::kPrivateFileMode);
 
   // Going away saves the queue; the next run reads it and goes on counting.
   const std::string deviceId = amplitude.getDeviceId();

@@ -11,17 +11,6 @@ namespace {
 
 bool present(const std::optional<std::string>& part) { return part && !part->empty(); }
 
-// Whether `text` begins with `prefix`, ASCII letters compared without case.
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool URLHelpers::isValidURL(const Url& url) {
@@ -34,7 +23,8 @@ bool URLHelpers::isValidEmptyDomain(const Url& url) {
 
 Result<Url> URLHelpers::URLByNormalizing(std::string_view text) {
   std::string address = Text::trimBlanks(text);
-  if (!startsWithIgnoringCase(address, "http://") && !startsWithIgnoringCase(address, "https://")) {
+  if (!Text::startsWithIgnoringAsciiCase(address, "http://") &&
+      !Text::startsWithIgnoringAsciiCase(address, "https://")) {
     address.insert(0, "http://");
   }
   Result<Url> url = Url::parse(address);

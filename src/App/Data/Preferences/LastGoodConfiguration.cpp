@@ -37,13 +37,14 @@ void LastGoodConfiguration::remember(const std::string& configNamespace,
   }
 }
 
-Result<std::optional<nlohmann::json>> LastGoodConfiguration::recall(
-    const std::string& configNamespace) {
+Result<nlohmann::json> LastGoodConfiguration::recall(const std::string& configNamespace) {
   auto path = pathFor(configNamespace);
-  if (!path || !Env::fileSystem().exists(*path)) return std::optional<nlohmann::json>();
-  Result<nlohmann::json> object = ZeltoBasePreferences::configObjectAtPath(*path);
-  if (!object.ok()) return object.status();
-  return std::optional<nlohmann::json>(std::move(object).value());
+  if (!path) return Status::notFound("No last good configuration: the home directory is unknown");
+  // A copy that can't be looked at is one that can't be used, not none.
+  if (Result<FileStatus> found = Env::fileSystem().inspect(*path); !found.ok()) {
+    return found.status();
+  }
+  return ZeltoBasePreferences::configObjectAtPath(*path);
 }
 
 }  // namespace zelto

@@ -32,8 +32,9 @@ class LastGoodConfiguration {
   // passed on: the copy is a spare, and the load or save it follows has succeeded.
   static void remember(const std::string& configNamespace, const nlohmann::json& dictionary);
 
-  // The copy's object; nothing when there is no copy; a failure when it can't be used.
-  static Result<std::optional<nlohmann::json>> recall(const std::string& configNamespace);
+  // The copy's object; a not-found failure when there is no copy (or the user's home is
+  // unknown); another failure when it can't be used.
+  static Result<nlohmann::json> recall(const std::string& configNamespace);
 };
 
 }  // namespace zelto

@@ -72,7 +72,7 @@ Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readNamespace(
         fmt::format("Unable to use configuration at {} because directory doesn't exist", shown));
   }
   // Taken before the read: a file replaced meanwhile shows another status at the next look.
-  std::optional<FileStatus> before = Env::fileSystem().status(*path);
+  std::optional<FileStatus> before = Env::fileSystem().inspect(*path).toOptional();
   Result<std::optional<nlohmann::json>> object = readConfigFile(*path);
   if (object.ok() && *object && before && before->kind == FileStatus::Kind::kRegular) {
     version = FileVersion{*path, *before};
@@ -106,14 +106,14 @@ Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFileOrThro
       fmt::format("Unable to load configuration file at {}. Something bad has happened.", path);
   // A path that can't be looked at (no permission on the way, a loop of links) holds a file
   // that can't be read, not no file.
-  Result<std::optional<FileStatus>> found = fs.inspect(path);
+  Result<FileStatus> found = fs.inspect(path);
+  if (found.status().isNotFound()) {
+    log::info("Configuration file does not exist at {}...starting from defaults", path);
+    return std::optional<nlohmann::json>();
+  }
   if (!found.ok()) {
     log::warning("{}", found.status().message());  // the cause, for whoever reads the next line
     return logged(unreadable);
-  }
-  if (!*found) {
-    log::info("Configuration file does not exist at {}...starting from defaults", path);
-    return std::optional<nlohmann::json>();
   }
   // Only a regular file is read, and reading never blocks (a FIFO at the path is refused).
   Result<std::string> text = fs.readFile(path, kMaxConfigurationBytes);
@@ -273,7 +273,7 @@ Status ZeltoBasePreferences::discardUnsavedChangesIfFileChanged() {
   if (!heldFile_) return discardUnsavedChanges();
   auto path = configFilePath();
   if (!path || *path != heldFile_->version.path) return discardUnsavedChanges();
-  auto now = Env::fileSystem().status(*path);
+  auto now = Env::fileSystem().inspect(*path).toOptional();
   if (!now || !now->isSameVersionAs(heldFile_->version.status)) return discardUnsavedChanges();
   if (!heldFile_->unreadSave) return Status::success();
 

@@ -161,10 +161,18 @@ void ZeltoPreferences::resetSharedInstanceForTesting() {
 
 std::optional<ZeltoPreferences> ZeltoPreferences::lastGoodRecord(const std::string& configNamespace,
                                                                  const std::string& why) {
-  Result<std::optional<nlohmann::json>> copy = LastGoodConfiguration::recall(configNamespace);
-  if (!copy.ok() || !*copy) return std::nullopt;
-  Result<ZeltoPreferences> record = initWithNamespace(configNamespace, **copy);
-  if (!record.ok()) return std::nullopt;
+  Result<nlohmann::json> copy = LastGoodConfiguration::recall(configNamespace);
+  if (!copy.ok()) {
+    if (!copy.status().isNotFound()) {
+      log::warning("The last good configuration can't be used: {}", copy.status().message());
+    }
+    return std::nullopt;
+  }
+  Result<ZeltoPreferences> record = initWithNamespace(configNamespace, *copy);
+  if (!record.ok()) {
+    log::warning("The last good configuration can't be used: {}", record.status().message());
+    return std::nullopt;
+  }
   log::warning("The configuration file {} {}: using the last good configuration, kept at {}",
                ZeltoUtils::getConfigurationPath(configNamespace).value_or("(null)"), why,
                LastGoodConfiguration::pathFor(configNamespace).value_or("(null)"));

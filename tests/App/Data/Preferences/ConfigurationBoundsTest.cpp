@@ -73,7 +73,7 @@ TEST_F(ConfigurationBoundsTest, AFileLargerThanTheBoundIsNotRead) {
 class ThrowingFileSystem final : public FileSystem {
  public:
   using S = std::string;
-  Result<std::optional<FileStatus>> inspect(const S& p) const override { return real_.inspect(p); }
+  Result<FileStatus> inspect(const S& p) const override { return real_.inspect(p); }
   Result<S> readFile(const S&, uint64_t) const override { throw std::bad_alloc(); }
   Result<S> readStart(const S&, size_t) const override { throw std::bad_alloc(); }
   Status writeFileAtomically(const S& p, const S& c, uint32_t m) override {

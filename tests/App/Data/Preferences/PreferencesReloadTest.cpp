@@ -135,9 +135,9 @@ TEST_F(PreferencesReloadTest, AWatcherEventMakesTheControllerReadAFileWhoseStatu
   for (int attempt = 0; attempt < 5; ++attempt) {
     written = zelto.prefs()->zeltoType == 1 ? 2 : 1;
     config["zeltoType"] = written;
-    auto held = fs_.status(configFile());
+    auto held = fs_.inspect(configFile()).toOptional();
     rewriteInPlace(config);
-    if (isSameFileVersion(held, fs_.status(configFile()))) break;
+    if (isSameFileVersion(held, fs_.inspect(configFile()).toOptional())) break;
     zelto.refreshPrefs();  // a new second: take it and try again
   }
   zelto.refreshPrefs();
