@@ -66,20 +66,6 @@ TEST_F(AmplitudeUploadTest, OnlySuccessRemovesTheBatchAndEveryOtherAnswerKeepsIt
   EXPECT_EQ(storedArchive()["events"], json::array());
 }
 
-TEST_F(AmplitudeUploadTest, AnAnswerForEventsAlreadyDroppedRemovesNothing) {
-  Amplitude& amplitude = startWithKey();
-  logEvents(1, "lonely");
-  amplitude.uploadEvents();
-  ASSERT_TRUE(http_.waitForRequests(1));
-  // Meanwhile the queue moved on past the limit: the batch's one event was dropped.
-  logEvents(static_cast<int>(Amplitude::kQueueLimit) - 1);
-  ASSERT_EQ(queued().size(), 980u);
-  EXPECT_EQ(queued()[0]["event_id"], 21);
-  http_.answer(FakeHttpClient::status(200, "success"));
-  settle();
-  EXPECT_EQ(queued().size(), 980u);
-}
-
 TEST_F(AmplitudeUploadTest, ValuesJSONCannotHoldAreSentAsNullOrReadableText) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double infinity = std::numeric_limits<double>::infinity();

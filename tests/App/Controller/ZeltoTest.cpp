@@ -156,10 +156,12 @@ TEST_F(ZeltoTest, BreakAllowance) {
                         {{"date", "2026-12-09T11:43:20Z"}, {"interval", 300}, {"zeltoType", 4}},
                         {{"date", "2026-12-09T10:53:20Z"}, {"interval", 200}, {"zeltoType", 4}},
                         {{"date", "2026-12-09T11:50:00Z"}, {"interval", 900}, {"zeltoType", 1}},
+                        {{"date", "2026-12-09T11:00:00Z"}, {"interval", 100}, {"zeltoType", 4}},
                     })}},
       "2026-12-09T12:00:00Z");
-  EXPECT_EQ(zelto.getZeltoBreaks().size(), 2u);
-  EXPECT_EQ(zelto.getAllowedBreakTime(), 300);  // the break 4000 s ago no longer counts
+  EXPECT_EQ(zelto.getZeltoBreaks().size(), 3u);
+  // The break 4000 s ago no longer counts; the one exactly the timeout ago still does.
+  EXPECT_EQ(zelto.getAllowedBreakTime(), 200);
   EXPECT_EQ(zelto.getTimeIntervalToNextBreak(500), 2600);
   EXPECT_EQ(zelto.getTimeIntervalToNextBreak(700), -1);
   EXPECT_EQ(zelto.getTimeIntervalToNextBreak(200), 0);  // already available

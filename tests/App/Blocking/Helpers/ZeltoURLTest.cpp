@@ -195,26 +195,5 @@ TEST(ZeltoURLTest, TheBlockedURLComesBackFromTheBlockPageAddress) {
             std::nullopt);
 }
 
-TEST(ZeltoURLTest, HostOperations) {
-  EXPECT_TRUE(ZeltoURL::isBareDomain("example.com"));
-  EXPECT_FALSE(ZeltoURL::isBareDomain("HTTPS://example.com"));
-
-  EXPECT_EQ(ZeltoURL::wrapBareDomain("News.YCombinator.com"), "https://News.YCombinator.com/");
-  EXPECT_EQ(ZeltoURL::wrapBareDomain("WWW.Example.com"), "http://WWW.Example.com/");
-  EXPECT_EQ(ZeltoURL::wrapBareDomain("Example.com"), "http://www.Example.com/");
-
-  EXPECT_EQ(ZeltoURL::normalizeHost("I.Imgur.COM"), "imgur.com");
-  EXPECT_EQ(ZeltoURL::normalizeHost("WWW.Example.com"), "example.com");
-
-  auto parts = [](const std::string& text) {
-    return ZeltoURL::commonURLBlockParts(*Url::parse(text));
-  };
-  EXPECT_THAT(parts("https://www.example.com/a?b"),
-              ElementsAre("example.com", "https://www.example.com/a?b"));
-  EXPECT_THAT(parts("https://WWW.example.com/"),
-              ElementsAre("WWW.example.com", "https://WWW.example.com/"));
-  EXPECT_THAT(parts("https://www.example.com"), IsEmpty());
-}
-
 }  // namespace
 }  // namespace zelto

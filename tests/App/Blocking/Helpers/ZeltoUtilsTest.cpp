@@ -6,7 +6,6 @@
 #include "Platform/DefaultsStore.h"
 #include "Platform/Env.h"
 #include "Platform/UserDefaults.h"
-#include "Support/FakeWorkspace.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
 
@@ -117,22 +116,6 @@ TEST(ZeltoUtilsTest, AFailedFlushIsLoggedAndTheSettingStillHolds) {
       capture.has(spdlog::level::err,
                   "Error while synchronizing settings after removing configuration sync dir"));
   EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), std::nullopt);
-}
-
-TEST(ZeltoUtilsTest, RunningCountsOnlyInstancesNotTerminated) {
-  FakeWorkspace workspace;
-  workspace.setRunningApplications({{11, "Quarnix.zelto", "/Old/Zelto.app", true},
-                                    {12, "Quarnix.beta", "/Apps/Zelto.app Beta.app", false}});
-  // By identifier: exactly.
-  EXPECT_FALSE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix.zelto"));
-  EXPECT_TRUE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix.beta"));
-  EXPECT_FALSE(ZeltoUtils::isApplicationRunning(workspace, "Quarnix"));
-  // By path: a plain case-sensitive prefix, so a sibling bundle whose name extends it counts.
-  EXPECT_TRUE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Apps/Zelto.app"));
-  EXPECT_TRUE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Apps/Zelto.app Beta.app"));
-  EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/apps/zelto.app"));
-  EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Apps/Zelto.app Beta.app/"));
-  EXPECT_FALSE(ZeltoUtils::isApplicationRunningByAppPath(workspace, "/Old/Zelto.app"));
 }
 
 }  // namespace
