@@ -27,8 +27,6 @@ struct HttpAnswer {
 
 class BlockPage {
  public:
-  // The proxy's port when the user default "ProxyPort" doesn't say.
-  static constexpr int kDefaultProxyPort = 8920;
   // At most this many bytes of a blocked address travel in the block page's address: percent-
   // encoded (three bytes each at worst) they stay well under the server's 8 KB target limit.
   static constexpr size_t kMaxEmbeddedUrlBytes = 2000;

@@ -1,6 +1,7 @@
 #include "MainApp/MainAppDelegate.h"
 
 #include "App/Blocking/Helpers/NormalizedURL.h"
+#include "App/Data/ApplicationPorts.h"
 #include "App/Data/BundleIdentifiers.h"
 #include "App/Helpers/LoggingManager.h"
 #include "App/Helpers/NUIFileMonitor.h"
@@ -23,7 +24,6 @@
 #include "Platform/Memory.h"
 #include "Platform/NotificationCenter.h"
 #include "Platform/ProcessInfo.h"
-#include "Platform/Text.h"
 #include "Platform/UserDefaults.h"
 
 namespace zelto {
@@ -46,7 +46,7 @@ class ThreadPoolResolver final : public HostResolver {
 }  // namespace
 
 MainAppDelegate::MainAppDelegate(std::string runtimeDirectory)
-    : runtimeDirectory_(std::move(runtimeDirectory)) {}
+    : phaseMemory_(Env::fileSystem(), std::move(runtimeDirectory)) {}
 
 MainAppDelegate::~MainAppDelegate() {
   // The monitor and the watches call into the components: they go first.
@@ -54,9 +54,10 @@ MainAppDelegate::~MainAppDelegate() {
   clockChanges_.reset();
   fileMonitor_.reset();
   proxy_.reset();
+  blockPage_.reset();
+  web_.reset();  // what both servers answered with
   blockedAddresses_.reset();
   resolver_.reset();
-  blockPage_.reset();
   appBlocker_.reset();  // thaws what it froze
   scripts_.reset();     // ends what still runs
   notifier_.reset();
@@ -67,16 +68,13 @@ MainAppDelegate::~MainAppDelegate() {
 
 int MainAppDelegate::proxyPort() {
   UserDefaults& defaults = UserDefaults::standard();
-  defaults.addSuiteNamed(BundleIdentifiers::kMain);
-  auto value = defaults.objectForKey("ProxyPort");
-  if (!value) return BlockPage::kDefaultProxyPort;
-  const int port = ZeltoURL::portNumber(*value, 0);
-  if (port == 0) {
-    log::warning("The ProxyPort default ({}) is no port; using {}", value->dump(),
-                 BlockPage::kDefaultProxyPort);
-    return BlockPage::kDefaultProxyPort;
+  defaults.addSuiteNamed(ApplicationPorts::kDomain);
+  const ApplicationPorts::Port port = ApplicationPorts::proxy(defaults);
+  if (port.storedIsNoPort()) {
+    log::warning("The ProxyPort default ({}) is no port; using {}", port.stored->dump(),
+                 port.number);
   }
-  return port;
+  return port.number;
 }
 
 void MainAppDelegate::applicationDidFinishLaunching() {
@@ -101,7 +99,7 @@ void MainAppDelegate::applicationDidFinishLaunching() {
   followBlockedSites();
   followBlockedApplications();
   monitor_ = std::make_unique<BlockingMonitor>(
-      loop, *zelto_, rememberedPhase().value_or(BlockingMonitor::Phase::kOff),
+      loop, *zelto_, phaseMemory_.recalled().value_or(BlockingMonitor::Phase::kOff),
       [this](BlockingMonitor::Phase from, BlockingMonitor::Phase to) { phaseChanged(from, to); });
 
   if (auto path = ZeltoPreferences::standardConfigurationPath()) {
@@ -128,7 +126,7 @@ void MainAppDelegate::applicationDidFinishLaunching() {
       : monitor_->phase() == BlockingMonitor::Phase::kBreak   ? AppBlocker::Mode::kBreak
                                                               : AppBlocker::Mode::kOff);
   blockedAddresses_->setActive(monitor_->phase() != BlockingMonitor::Phase::kOff);
-  rememberPhase(monitor_->phase());
+  phaseMemory_.remember(monitor_->phase());
 }
 
 void MainAppDelegate::startServers(UvRunLoop& loop) {
@@ -144,8 +142,7 @@ void MainAppDelegate::startServers(UvRunLoop& loop) {
   network_ = std::make_unique<UvNetwork>(loop);
   blockPage_ = std::make_unique<BlockPageServer>(
       loop, *network_, [this](const std::string& method, const std::string& target) {
-        return BlockPage::respond(*zelto_, method, target, proxy_ ? proxy_->port() : 0,
-                                  quoteIndex_++);
+        return web_->blockPage(method, target);
       });
   blockPage_->setMaxConnections(pageConnections);
   followBlockPagePort();
@@ -159,11 +156,16 @@ void MainAppDelegate::startServers(UvRunLoop& loop) {
     resolver_ = std::make_unique<ThreadPoolResolver>(loop);
   }
   blockedAddresses_ = std::make_unique<BlockedAddresses>(loop, *resolver_);
+  // Made before the loop dispatches anything: no request reaches either server earlier.
+  web_ = std::make_unique<WebDecider>(
+      *zelto_, *blockedAddresses_,
+      [this] { return monitor_ && monitor_->phase() == BlockingMonitor::Phase::kEnforcing; },
+      [this] { return proxy_ ? proxy_->port() : 0; });
   ProxyServer::Options options;
   options.maxConnections = proxyConnections;
   proxy_ = std::make_unique<ProxyServer>(
       loop, Env::clock(), *network_, *resolver_,
-      [this](const ProxyRequest& request) { return decide(request); }, options);
+      [this](const ProxyRequest& request) { return web_->decide(request); }, options);
   blockedAddresses_->onChange([this] { proxy_->redecide(); });
   const int port = proxyPort();
   if (Status started = proxy_->start(port); !started.ok()) {
@@ -192,7 +194,7 @@ void MainAppDelegate::configurationChanged() {
 }
 
 void MainAppDelegate::followBlockPagePort() {
-  const int port = zelto_->zeltoURL().getZeltoBlockedPagePort();
+  const int port = ApplicationPorts::blockPage(zelto_->prefs()).number;
   if (port == blockPagePort_) return;
   blockPagePort_ = port;
   if (Status started = blockPage_->start(port); started.ok()) {
@@ -249,40 +251,11 @@ void MainAppDelegate::followBlockedApplications() {
                           ProcessInfo::environmentValue("PATH").value_or("/usr/bin:/bin"));
 }
 
-bool MainAppDelegate::isBlocked(const ProxyRequest& request) {
-  if (zelto_->urlIsBlocked(request.url)) return true;
-  if (!request.hostIsAddress) return false;
-  // An address is blocked as any of the blocked hosts last seen there would be.
-  const std::vector<std::string> names = blockedAddresses_->hostsAt(request.host);
-  if (names.empty()) return false;
-  Result<NormalizedURL> url = NormalizedURL::parse(request.url);
-  if (!url.ok()) return false;
-  return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
-    return zelto_->urlIsBlocked(url->withHost(name).decisionURL());
-  });
-}
-
-ProxyVerdict MainAppDelegate::decide(const ProxyRequest& request) {
-  ProxyVerdict verdict;
-  verdict.kind = ProxyVerdict::Kind::kPass;
-  if (!monitor_ || monitor_->phase() != BlockingMonitor::Phase::kEnforcing) return verdict;
-  if (!isBlocked(request)) return verdict;
-  if (request.isConnect) {
-    verdict.kind = ProxyVerdict::Kind::kRefuse;
-    verdict.reason = "Zelto blocks " + request.host + " until blocking ends.";
-  } else {
-    verdict.kind = ProxyVerdict::Kind::kRedirect;
-    verdict.location = BlockPage::locationFor(*zelto_, request.url);
-  }
-  log::debug("Blocked {}", request.url);
-  return verdict;
-}
-
 void MainAppDelegate::phaseChanged(BlockingMonitor::Phase from, BlockingMonitor::Phase to) {
   using Phase = BlockingMonitor::Phase;
   // Remembered first: a restart after this moment, however soon, is no new change of phase, so
   // its scripts run at most once.
-  rememberPhase(to);
+  phaseMemory_.remember(to);
   // Enforcement before scripts and notifications, which may take their time.
   appBlocker_->setMode(to == Phase::kEnforcing ? AppBlocker::Mode::kEnforcing
                        : to == Phase::kBreak   ? AppBlocker::Mode::kBreak
@@ -307,26 +280,6 @@ void MainAppDelegate::phaseChanged(BlockingMonitor::Phase from, BlockingMonitor:
     script("unzeltoScript", &ProfileZeltoPreferences::unzeltoScript);
     notifier_->notify("Zelto: blocking ended", "Everything is open again.");
   }
-}
-
-std::string MainAppDelegate::phaseFile() const {
-  return path::appendingComponent(runtimeDirectory_, "zelto.phase");
-}
-
-void MainAppDelegate::rememberPhase(BlockingMonitor::Phase phase) {
-  if (runtimeDirectory_.empty()) return;
-  Status written = Env::fileSystem().writeFileAtomically(
-      phaseFile(), std::string(BlockingMonitor::phaseName(phase)) + "\n", 0600);
-  if (!written.ok()) log::warning("Can't remember the blocking phase: {}", written.message());
-}
-
-std::optional<BlockingMonitor::Phase> MainAppDelegate::rememberedPhase() const {
-  if (runtimeDirectory_.empty()) return std::nullopt;
-  auto text = Env::fileSystem().readFile(phaseFile(), 64);
-  if (!text.ok()) return std::nullopt;
-  // One line: the phase's name and a line end (which a trim of blanks would keep).
-  const std::string_view line = std::string_view(*text).substr(0, text->find_first_of("\r\n"));
-  return BlockingMonitor::phaseNamed(Text::trimBlanks(line));
 }
 
 }  // namespace zelto

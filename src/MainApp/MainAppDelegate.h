@@ -4,9 +4,8 @@
 // ended while blocking is on and no break runs, and the profile's scripts and a desktop
 // notification mark each start and end.
 //
-// The phase is remembered in the runtime folder ("zelto.phase"), so a restart in the middle of
-// a period (the agent relaunching a killed application) runs no start script again, while a
-// period that began while the program was away still gets its start.
+// What the proxy and the block page answer is WebDecider's; the phase is remembered between
+// runs by PhaseMemory; both ports are read through ApplicationPorts.
 //
 // Ownership: `main` owns the one delegate for the life of the process; the delegate owns every
 // component and the platform services they use, all bound to the main loop. Main thread only.
@@ -21,8 +20,10 @@
 #include "MainApp/BlockPageServer.h"
 #include "MainApp/BlockedAddresses.h"
 #include "MainApp/BlockingMonitor.h"
+#include "MainApp/PhaseMemory.h"
 #include "MainApp/ProxyServer.h"
 #include "MainApp/ScriptRunner.h"
+#include "MainApp/WebDecider.h"
 #include "Platform/Application.h"
 #include "Platform/DesktopNotifier.h"
 #include "Platform/ExecutableWatch.h"
@@ -45,7 +46,7 @@ class MainAppDelegate final : public ApplicationDelegate {
   void applicationWillTerminate() override;
 
   // The proxy's port: the user default "ProxyPort" of the main application's domain, else
-  // 8920.
+  // 8920 (ApplicationPorts).
   static int proxyPort();
 
  private:
@@ -54,14 +55,9 @@ class MainAppDelegate final : public ApplicationDelegate {
   void followBlockPagePort();
   void followBlockedSites();
   void followBlockedApplications();
-  ProxyVerdict decide(const ProxyRequest& request);
-  bool isBlocked(const ProxyRequest& request);
   void startServers(UvRunLoop& loop);
-  void rememberPhase(BlockingMonitor::Phase phase);
-  std::optional<BlockingMonitor::Phase> rememberedPhase() const;
-  std::string phaseFile() const;
 
-  std::string runtimeDirectory_;
+  PhaseMemory phaseMemory_;
   Zelto* zelto_ = nullptr;
   std::unique_ptr<FileWatcher> fileWatcher_;
   std::unique_ptr<Registration> fileMonitor_;
@@ -79,12 +75,12 @@ class MainAppDelegate final : public ApplicationDelegate {
   std::unique_ptr<BlockPageServer> blockPage_;
   std::unique_ptr<HostResolver> resolver_;
   std::unique_ptr<BlockedAddresses> blockedAddresses_;
+  std::unique_ptr<WebDecider> web_;
   std::unique_ptr<ProxyServer> proxy_;
   std::unique_ptr<BlockingMonitor> monitor_;
   int blockPagePort_ = 0;
   std::optional<std::string> blockedSites_;  // a digest of the site settings in force
   std::string blockedApplications_;          // the entries last handed over, as JSON text
-  size_t quoteIndex_ = 0;
 };
 
 }  // namespace zelto

@@ -29,7 +29,8 @@ void printHelp() {
       "  - the profile's zelto/unzelto/break/unbreak scripts run at each start and end.\n"
       "Outside blocking it passes everything through. One instance runs per user; a second\n"
       "start says so and exits 0. It runs until it receives SIGTERM or SIGINT.\n\n"
-      "Log level: the \"logLevel\" user default, set with zeltoctl. Lines go to the journal\n"
+      "Log level: the \"logLevel\" user default of the domain Quarnix.zelto, set with\n"
+      "zeltoctl log-level LEVEL (--app for this program alone). Lines go to the journal\n"
       "(stderr and syslog) and to a daily file in ~/.local/state/Zelto/Logs.\n");
 }
 

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "Platform/FileLock.h"
+#include "Platform/Linux/FileDescriptor.h"
 #include "Support/CurlFetch.h"
 #include "Support/HttpOrigin.h"
 #include "Support/MainAppUnderTest.h"
@@ -230,6 +231,37 @@ TEST_F(MainAppEndToEndTest, ASecondInstanceSaysSoAndSigtermEndsTheFirstCleanly) 
   auto ended = app_.stop();
   ASSERT_TRUE(ended && WIFEXITED(*ended));
   EXPECT_EQ(WEXITSTATUS(*ended), 0);
+}
+
+// The application takes what zeltoctl sets at its start: the proxy's port and its own log level
+// ("error" here: the port it can't listen on is told, its start is not).
+TEST_F(MainAppEndToEndTest, TakesTheProxyPortAndTheLogLevelZeltoctlSets) {
+  FileDescriptor busy(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(busy.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(busy.get(), 1), 0);
+  ::getsockname(busy.get(), reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+
+  app_.writeConfig(json::object());
+  for (std::vector<std::string> arguments :
+       {std::vector<std::string>{"ports", "--proxy", port}, {"log-level", "error", "--app"}}) {
+    ChildProcess zeltoctl(app_.dir() / "Zelto.app/Contents/MacOS/zeltoctl", app_.environment(),
+                          app_.dir() / "zeltoctl.err", arguments);
+    auto status = zeltoctl.waitForExit();
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << readWholeFile(app_.dir() / "zeltoctl.err");
+  }
+  auto app = app_.launch("zelto.err");
+  ASSERT_TRUE(eventually([&] {
+    return app_.logHas("Can't start the filtering proxy on port " + port + " yet");
+  })) << app_.log();
+  EXPECT_FALSE(app_.logHas("Loading Zelto")) << app_.log();
+  app->signal(SIGTERM);
+  EXPECT_TRUE(app->waitForExit().has_value());
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ bool loosens(Zelto& zelto, const BlockingPhase& phase, const ChangePolicy::Chang
     case Kind::kChangeApplication:
     case Kind::kRemoveApplication:
     case Kind::kSwitchLogOff:
+    case Kind::kChangePorts:
       return true;
     case Kind::kAddSite:
       // Anything on the allow list may let a site through (now, or once the list is on).

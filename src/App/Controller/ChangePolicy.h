@@ -37,6 +37,8 @@ class ChangePolicy {
       kDisableSchedule,    // schedule `subject` switched off
       kRemoveSchedule,     // schedule `subject` removed
       kSwitchLogOff,       // the log switched off (it would hide what a locked period shows)
+      kChangePorts,        // the proxy's or the block page's port moved (a browser left on the
+                           // old one would reach the sites directly)
     };
     Kind kind = Kind::kStop;
     std::string subject{};

@@ -24,21 +24,15 @@
 #include "Tools/zeltoctl/AppCommands.h"
 #include "Tools/zeltoctl/BlockCommands.h"
 #include "Tools/zeltoctl/CommandOutcome.h"
+#include "Tools/zeltoctl/LogLevelCommand.h"
+#include "Tools/zeltoctl/PortCommand.h"
+#include "Tools/zeltoctl/ProgramDefaults.h"
 #include "Tools/zeltoctl/QuietLog.h"
 #include "Tools/zeltoctl/ScheduleCommands.h"
 #include "Tools/zeltoctl/SiteCommands.h"
 #include "Tools/zeltoctl/StatusReport.h"
 
 namespace {
-
-constexpr const char* kLevelNames[] = {"off", "error", "warning", "info", "debug", "all"};
-
-// The agent's own settings, as the agent reads them.
-std::unique_ptr<zelto::UserDefaults> agentDefaults() {
-  auto store = std::make_shared<zelto::PlistDefaultsStore>(
-      zelto::Env::fileSystem(), [] { return zelto::Env::directories().preferencesDirectory(); });
-  return std::make_unique<zelto::UserDefaults>(zelto::BundleIdentifiers::kAgent, store);
-}
 
 int dumpCommand(bool pretty) {
   zelto::QuietLog quiet;
@@ -117,37 +111,6 @@ int withController(const std::string& when,
   return 0;
 }
 
-int logLevelCommand(zelto::UserDefaults& defaults, const std::string& level) {
-  if (level.empty()) {
-    auto stored = defaults.stringForKey("logLevel");
-    uint64_t mask = zelto::LoggingManager::getLogLevelFromName(stored.value_or(""));
-    std::printf("%s\n", zelto::LoggingManager::getNameFromLogLevel(mask).c_str());
-    return 0;
-  }
-  // Switching the log off would hide what a locked period is meant to show.
-  if (level == "off") {
-    std::optional<std::string> lock;
-    withController("", [&](zelto::Zelto& controller, zelto::Date) {
-      const zelto::ChangePolicy::Decision decision =
-          zelto::ChangePolicy::decide(controller, zelto::BlockingPhase::of(controller),
-                                      {.kind = zelto::ChangePolicy::Change::Kind::kSwitchLogOff});
-      if (!decision.allowed()) lock = decision.reason;
-    });
-    if (lock) {
-      std::fprintf(stderr, "zeltoctl: the log can't be switched off while blocking is locked: %s\n",
-                   lock->c_str());
-      return zelto::CommandOutcome::kRefused;
-    }
-  }
-  defaults.setObject(level, "logLevel");
-  if (zelto::Status stored = defaults.synchronize(); !stored.ok()) {
-    std::fprintf(stderr, "zeltoctl: could not store the log level: %s\n", stored.message().c_str());
-    return 1;
-  }
-  std::printf("The agent logs at level \"%s\" from its next start.\n", level.c_str());
-  return 0;
-}
-
 int statusCommand(const std::string& when, bool asJson) {
   return withController(when, [asJson](zelto::Zelto& controller, zelto::Date moment) {
     nlohmann::json status = zelto::StatusReport::status(controller, moment);
@@ -200,13 +163,6 @@ int main(int argc, char** argv) {
       "${XDG_CONFIG_HOME:-~/.config}/Zelto/Preferences, logs in\n"
       "${XDG_STATE_HOME:-~/.local/state}/Zelto/Logs.");
 
-  std::string level;
-  CLI::App* logLevel = app.add_subcommand(
-      "log-level", "Show the agent's log level, or set it (takes effect when the agent starts)");
-  logLevel->add_option("LEVEL", level, "off, error, warning, info, debug or all")
-      ->check(
-          CLI::IsMember(std::vector<std::string>(std::begin(kLevelNames), std::end(kLevelNames))));
-
   bool pretty = false;
   CLI::App* dump = app.add_subcommand(
       "dump",
@@ -256,6 +212,8 @@ int main(int argc, char** argv) {
   zelto::SiteCommands::addTo(app, chosen);
   zelto::AppCommands::addTo(app, chosen);
   zelto::ScheduleCommands::addTo(app, chosen);
+  zelto::PortCommand::addTo(app, chosen);
+  zelto::LogLevelCommand::addTo(app, chosen);
 
   try {
     app.parse(argc, argv);
@@ -267,11 +225,10 @@ int main(int argc, char** argv) {
 
   // Work with the agent's own settings (its "ConfigurationDir" above all), so that what is
   // shown is what the agent sees.
-  auto defaults = agentDefaults();
+  auto defaults = zelto::ProgramDefaults::of(zelto::ProgramDefaults::kAgentDomain);
   zelto::Env::ScopedOverride asTheAgent(
       zelto::Env::Services{.standardUserDefaults = defaults.get()});
 
-  if (logLevel->parsed()) return logLevelCommand(*defaults, level);
   if (dump->parsed()) return dumpCommand(pretty);
   if (validate->parsed()) return validateCommand(file);
   if (status->parsed()) return statusCommand(when, asJson);

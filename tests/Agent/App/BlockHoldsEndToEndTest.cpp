@@ -131,6 +131,12 @@ TEST_F(BlockHoldsEndToEndTest, AScheduleInForceKeepsTheApplicationRunningUntilSt
   startAgent();
   ASSERT_TRUE(blocks()) << agentLog();
   EXPECT_GT(agentSaid("Launching Zelto ....a scheduled period is under way"), 0u);
+  // zeltoctl's account of the watchdog agrees with what the agent does, now and once stopped.
+  auto watchdog = [&] {
+    const json status = json::parse(zeltoctl({"status", "--json"}).second, nullptr, false);
+    return status.is_object() ? status.value("watchdog", "") : "not JSON";
+  };
+  EXPECT_EQ(watchdog(), "launch");
 
   // Frozen, it is continued; killed, it comes back.
   const int pid = appPids().front();
@@ -154,6 +160,7 @@ TEST_F(BlockHoldsEndToEndTest, AScheduleInForceKeepsTheApplicationRunningUntilSt
   ASSERT_TRUE(eventually([&] { return agentSaid("Zelto doesn't need launching") > idle; }))
       << agentLog() << text << readWholeFile(configFile_);
   EXPECT_TRUE(appPids().empty());
+  EXPECT_EQ(watchdog(), "wait");
 }
 
 TEST_F(BlockHoldsEndToEndTest, ABrokenOrDeletedFileAndAKillOrARestartEndNothing) {

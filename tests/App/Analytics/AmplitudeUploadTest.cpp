@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "App/Analytics/AmplitudeFixture.h"
-#include "Platform/Digest.h"
 #include "Support/TestEnv.h"
 
 namespace zelto {
@@ -183,6 +182,10 @@ TEST(AmplitudeServerTest, QueuedEventsReachTheServerInTwoBatchesWithTheirChecksu
   ASSERT_EQ(uploads.size(), 2u);
   const std::string uploadTime =
       std::to_string(static_cast<int64_t>(clock.now().secondsSince1970() * 1000));
+  // MD5 of "2", the key, the batch's JSON and the upload time, worked out apart from this code
+  // (md5sum over the text each batch must be).
+  const std::string checksums[] = {"1561ad06c6f087cd1b13de31ce5b23dd",
+                                   "a58d799e760b4850bb83f447552142c2"};
   int64_t nextId = 1;
   for (size_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
@@ -225,7 +228,7 @@ TEST(AmplitudeServerTest, QueuedEventsReachTheServerInTwoBatchesWithTheirChecksu
       EXPECT_EQ(event["event_id"], nextId++);
       EXPECT_EQ(event["event_properties"]["s"], awkward);
     }
-    EXPECT_EQ(fields[4], "checksum=" + Digest::md5Hex("2" + key + text + uploadTime));
+    EXPECT_EQ(fields[4], "checksum=" + checksums[i]);
   }
   EXPECT_EQ(json::parse(
                 env.fs()

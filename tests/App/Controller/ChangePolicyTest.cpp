@@ -79,6 +79,8 @@ TEST_F(ChangePolicyTest, ALockedPeriodRefusesExactlyWhatLoosensIt) {
       {{.kind = Kind::kAddSchedule}, kLockedSchedule, Refusal::kNone},
       {{.kind = Kind::kSwitchLogOff}, kLockedSchedule, Refusal::kLocked},
       {{.kind = Kind::kSwitchLogOff}, kFree, Refusal::kNone},
+      {{.kind = Kind::kChangePorts}, kLockedSchedule, Refusal::kLocked},
+      {{.kind = Kind::kChangePorts}, kFree, Refusal::kNone},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "change " << static_cast<int>(c.change.kind) << " \""

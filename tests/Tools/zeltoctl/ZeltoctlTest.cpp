@@ -77,8 +77,55 @@ TEST_F(ZeltoctlTest, TheLogStaysOnWhileBlockingIsLocked) {
   auto [refused, why] = run({"log-level", "off"});
   EXPECT_EQ(refused, 1);
   EXPECT_THAT(why, HasSubstr("can't be switched off while blocking is locked"));
-  EXPECT_EQ(run({"log-level"}).second, "info\n");  // unchanged
-  EXPECT_EQ(run({"log-level", "debug"}).first, 0);
+  EXPECT_EQ(run({"log-level"}).second, "agent: info\napplication: info\n");  // unchanged
+  EXPECT_EQ(run({"log-level", "debug", "--app"}).first, 0);
+  EXPECT_EQ(run({"log-level"}).second, "agent: info\napplication: debug\n");
+  EXPECT_EQ(run({"log-level", "--agent"}).second, "info\n");
+}
+
+// Each port is kept where the application reads it; a bad value is named and changes nothing,
+// and no port moves while blocking is locked (a browser would be left pointing at nothing).
+TEST_F(ZeltoctlTest, PortsAreShownAndSetWhereTheApplicationReadsThem) {
+  const std::string settings =
+      home_.write(".config/Zelto/Preferences/Quarnix.zelto.plist",
+                  "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                  "<key>logLevel</key><string>debug</string></dict></plist>");
+  const std::string config = home_ / ".local/share/Zelto/default.cfg";
+  auto [code, shown] = run({"ports"});
+  EXPECT_EQ(code, 0);
+  EXPECT_THAT(shown, HasSubstr("8919  (the default, nothing stored; \"httpPort\" in " + config));
+  EXPECT_THAT(shown, HasSubstr("8920  (the default, nothing stored; \"ProxyPort\" in " + settings));
+
+  const std::pair<std::vector<std::string>, std::string> bad[] = {
+      {{"--http", "70000"}, "--http \"70000\" is no port"},
+      {{"--proxy", "80a"}, "--proxy \"80a\" is no port"},
+      {{"--proxy", "0"}, "--proxy \"0\" is no port"},
+      {{"--http", "9000", "--proxy", "9000"}, "both 9000"},
+      {{"--http", "8920"}, "--http 8920 is the proxy's port"}};
+  for (auto [arguments, named] : bad) {
+    arguments.insert(arguments.begin(), "ports");
+    auto [refused, why] = run(arguments);
+    EXPECT_EQ(refused, 2) << why;
+    EXPECT_THAT(why, HasSubstr(named));
+  }
+  EXPECT_EQ(json::parse(run({"ports", "--json"}).second)["proxy"]["stored"], nullptr);
+
+  auto [set, setText] = run({"ports", "--http", "9001", "--proxy", "9002"});
+  ASSERT_EQ(set, 0) << setText;
+  EXPECT_EQ(json::parse(readWholeFile(config))["httpPort"], 9001);
+  EXPECT_THAT(readWholeFile(settings), HasSubstr("9002"));
+  EXPECT_THAT(readWholeFile(settings), HasSubstr("debug"));  // the other settings stay
+
+  json locked = json::parse(readWholeFile(config));
+  locked.update(json::parse(R"({"zeltoType": 1, "zeltoUnblockDate": "2099-01-01T00:00:00Z",
+                                 "zeltoHardcoreMode": true, "zeltoMustCompleteSession": true})"));
+  home_.write(".local/share/Zelto/default.cfg", locked.dump());
+  auto [refused, why] = run({"ports", "--proxy", "9100", "--json"});
+  EXPECT_EQ(refused, 1);
+  EXPECT_THAT(why, HasSubstr("Changing the proxy's port is refused while blocking is locked"));
+  const json now = json::parse(run({"ports", "--json"}).second);
+  EXPECT_EQ(now["blockPage"]["port"], 9001);
+  EXPECT_EQ(now["proxy"]["port"], 9002);
 }
 
 TEST_F(ZeltoctlTest, ScheduleListsThePeriodsAndAGrid) {
