@@ -283,9 +283,10 @@ Status ZeltoBasePreferences::discardUnsavedChanges() {
   // Defaults made for absent keys (a new identifier, say) are no change of the record's own: the
   // file is not read again until it changes.
   if (version) holdVersion(std::move(*version));
-  const size_t read = text.size();
-  text = std::string();  // gone before the heap is trimmed
-  releaseMemoryAfterReading(read);
+  // What the record held before is gone too, however small the new file: a large record
+  // replaced by a small one leaves the most behind.
+  text = std::string();
+  if (fromFile) Memory::releaseFree();
   return Status::success();
 }
 
