@@ -68,8 +68,9 @@ Status Zelto::edit(const std::function<void()>& change, std::chrono::millisecond
   Result<ConfigurationLock> lock = ConfigurationLock::acquire(*path, wait);
   if (!lock.ok()) return lock.status();
   // Whatever another writer saved before the lock was ours is read now, so that the change is
-  // made to it and nothing of it is lost.
-  if (Status read = record->discardUnsavedChanges(); !read.ok()) return read;
+  // made to it and nothing of it is lost (the bytes are compared: a file as this record holds
+  // it is not parsed again).
+  if (Status read = record->discardUnsavedChangesIfContentChanged(); !read.ok()) return read;
   change();
   return Status::success();
 }

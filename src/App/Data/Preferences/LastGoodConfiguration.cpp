@@ -1,5 +1,10 @@
 #include "App/Data/Preferences/LastGoodConfiguration.h"
 
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string_view>
+
 #include "App/Data/Preferences/ZeltoBasePreferences.h"
 #include "Platform/Directories.h"
 #include "Platform/Env.h"
@@ -15,26 +20,47 @@ std::optional<std::string> LastGoodConfiguration::pathFor(const std::string& con
                                   configNamespace + ".cfg");
 }
 
-void LastGoodConfiguration::remember(const std::string& configNamespace,
-                                     const nlohmann::json& dictionary) {
+void LastGoodConfiguration::remember(const std::string& configNamespace, const std::string& bytes) {
+  // What this process last wrote or found at each copy: the copy's status then, and the digest
+  // of its bytes. While the copy's status stays the same it holds those bytes.
+  struct Known {
+    FileStatus status;
+    size_t digest;
+  };
+  static std::mutex mutex;
+  static std::map<std::string, Known> known;  // by path; one or two namespaces
+
   auto path = pathFor(configNamespace);
   if (!path) return;
-  std::string bytes;
-  try {
-    bytes = dictionary.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
-  } catch (const std::exception&) {
-    return;  // not valid UTF-8: such a record can't be saved either, and the copy stays as it is
-  }
   FileSystem& fs = Env::fileSystem();
-  // Most loads find what the copy already holds: one small read saves a write.
-  Result<std::string> held = fs.readFile(*path, ZeltoBasePreferences::kMaxConfigurationBytes);
-  if (held.ok() && *held == bytes) return;
-  Status made = fs.createDirectories(path::deletingLastComponent(*path));
-  Status written =
-      made.ok() ? fs.writeFileAtomically(*path, bytes, FileSystem::kPrivateFileMode) : made;
-  if (!written.ok()) {
-    log::warning("Can't keep a copy of the configuration at {}: {}", *path, written.message());
+  const size_t digest = std::hash<std::string_view>{}(bytes);
+  const std::optional<FileStatus> now = fs.status(*path);
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = known.find(*path);
+  if (now && found != known.end() && found->second.status.isSameVersionAs(*now) &&
+      found->second.digest == digest && now->size == bytes.size()) {
+    return;
   }
+  // Another program may have left the same bytes there (every program loads the same file): one
+  // read of a copy of the same size saves a write.
+  if (now && now->kind == FileStatus::Kind::kRegular && now->size == bytes.size()) {
+    Result<std::string> held = fs.readFile(*path, bytes.size());
+    if (held.ok() && *held == bytes) {
+      known[*path] = Known{*now, digest};
+      return;
+    }
+  }
+  known.erase(*path);
+  Status made = fs.createDirectories(path::deletingLastComponent(*path));
+  Result<std::optional<FileStatus>> written =
+      made.ok() ? fs.writeFileAtomicallyWithStatus(*path, bytes, FileSystem::kPrivateFileMode)
+                : Result<std::optional<FileStatus>>(made);
+  if (!written.ok()) {
+    log::warning("Can't keep a copy of the configuration at {}: {}", *path,
+                 written.status().message());
+    return;
+  }
+  if (*written) known[*path] = Known{**written, digest};
 }
 
 Result<nlohmann::json> LastGoodConfiguration::recall(const std::string& configNamespace) {

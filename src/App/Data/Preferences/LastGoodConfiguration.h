@@ -1,8 +1,10 @@
 // LastGoodConfiguration: a private copy of the last configuration a program of this user could
 // use, kept outside the configuration folder, for when the configuration file can't be used.
 //
-// Every successful load, reload or save of a record from or to its file remembers the record
-// here (written atomically, mode 0600, only when it differs from what is there). When the file
+// Every successful load, reload or save of a record from or to its file remembers it here: the
+// file's bytes as read or saved (written atomically, mode 0600, only when they differ from what
+// is there). An unchanged copy costs one stat and a digest: this process knows what it last
+// wrote or found there. When the file
 // can't be read or parsed, or is gone, a program that is starting takes the copy instead of
 // starting from defaults, so that a broken, unreadable or deleted file plus one restart doesn't
 // end a running block. Only when there is neither a file nor a copy (a first start) do the
@@ -28,9 +30,10 @@ class LastGoodConfiguration {
   // Where the copy of `configNamespace` is; nothing when the user's home is unknown.
   static std::optional<std::string> pathFor(const std::string& configNamespace);
 
-  // Keeps `dictionary` (a record as it is saved) as the copy. A failure is logged, never
-  // passed on: the copy is a spare, and the load or save it follows has succeeded.
-  static void remember(const std::string& configNamespace, const nlohmann::json& dictionary);
+  // Keeps `bytes` (a configuration file that was loaded whole, or a record as it was saved) as
+  // the copy. A failure is logged, never passed on: the copy is a spare, and the load or save
+  // it follows has succeeded.
+  static void remember(const std::string& configNamespace, const std::string& bytes);
 
   // The copy's object; a not-found failure when there is no copy (or the user's home is
   // unknown); another failure when it can't be used.

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <functional>
+
 #include "App/Blocking/Helpers/ZeltoUtils.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Preferences/LastGoodConfiguration.h"
@@ -11,6 +13,7 @@
 #include "Platform/FileSystem.h"
 #include "Platform/JsonText.h"
 #include "Platform/Log.h"
+#include "Platform/Memory.h"
 
 namespace zelto {
 
@@ -51,6 +54,10 @@ Status logged(const std::string& line) {
 
 std::string ZeltoBasePreferences::standardNamespace() { return "default"; }
 
+size_t ZeltoBasePreferences::contentDigest(std::string_view bytes) {
+  return std::hash<std::string_view>{}(bytes);
+}
+
 std::optional<std::string> ZeltoBasePreferences::standardConfigurationPath() {
   return ZeltoUtils::getConfigurationPath(standardNamespace());
 }
@@ -58,13 +65,13 @@ std::optional<std::string> ZeltoBasePreferences::standardConfigurationPath() {
 Result<nlohmann::json> ZeltoBasePreferences::configObjectForNamespace(
     const std::string& configNamespace) {
   std::optional<FileVersion> unused;
-  Result<std::optional<nlohmann::json>> object = readNamespace(configNamespace, unused);
+  Result<std::optional<nlohmann::json>> object = readNamespace(configNamespace, unused, nullptr);
   if (!object.ok()) return object.status();
   return object->value_or(nlohmann::json::object());
 }
 
 Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readNamespace(
-    const std::string& configNamespace, std::optional<FileVersion>& version) {
+    const std::string& configNamespace, std::optional<FileVersion>& version, std::string* text) {
   auto path = ZeltoUtils::getConfigurationPath(configNamespace);
   const std::string shown = path.value_or("(null)");
   if (!path || !ZeltoUtils::createApplicationSupportDirectoryIfNecessary().ok()) {
@@ -73,25 +80,27 @@ Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readNamespace(
   }
   // Taken before the read: a file replaced meanwhile shows another status at the next look.
   std::optional<FileStatus> before = Env::fileSystem().inspect(*path).toOptional();
-  Result<std::optional<nlohmann::json>> object = readConfigFile(*path);
+  std::string read;
+  Result<std::optional<nlohmann::json>> object = readConfigFile(*path, &read);
   if (object.ok() && *object && before && before->kind == FileStatus::Kind::kRegular) {
-    version = FileVersion{*path, *before};
+    version = FileVersion{*path, *before, contentDigest(read)};
   }
+  if (text != nullptr) *text = std::move(read);
   return object;
 }
 
 Result<nlohmann::json> ZeltoBasePreferences::configObjectAtPath(const std::string& path) {
-  Result<std::optional<nlohmann::json>> object = readConfigFile(path);
+  Result<std::optional<nlohmann::json>> object = readConfigFile(path, nullptr);
   if (!object.ok()) return object.status();
   return object->value_or(nlohmann::json::object());
 }
 
-Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFile(
-    const std::string& path) {
+Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFile(const std::string& path,
+                                                                           std::string* text) {
   // Nothing below should throw; memory running out while a large file is read or parsed is
   // a file that can't be loaded, not the end of the process.
   try {
-    return readConfigFileOrThrow(path);
+    return readConfigFileOrThrow(path, text);
   } catch (const std::exception&) {
     return logged(
         fmt::format("Unable to load configuration file at {}. Something bad has happened.", path));
@@ -99,7 +108,7 @@ Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFile(
 }
 
 Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFileOrThrow(
-    const std::string& path) {
+    const std::string& path, std::string* text) {
   log::info("Looking up configuration file at {}", path);
   FileSystem& fs = Env::fileSystem();
   const std::string unreadable =
@@ -116,14 +125,14 @@ Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFileOrThro
     return logged(unreadable);
   }
   // Only a regular file is read, and reading never blocks (a FIFO at the path is refused).
-  Result<std::string> text = fs.readFile(path, kMaxConfigurationBytes);
-  if (!text.ok()) {
-    log::warning("{}", text.status().message());
+  Result<std::string> bytes = fs.readFile(path, kMaxConfigurationBytes);
+  if (!bytes.ok()) {
+    log::warning("{}", bytes.status().message());
     return logged(unreadable);
   }
   // Nesting deeper than JsonText::kMaxDepth is refused here, so that no later copy, comparison
   // or print of the value recurses too deep.
-  Result<nlohmann::json> read = JsonText::parse(*text);
+  Result<nlohmann::json> read = JsonText::parse(*bytes);
   if (!read.ok()) {
     return logged(
         fmt::format("Error while unserializing file at {}: {}", path, read.status().message()));
@@ -139,6 +148,7 @@ Result<std::optional<nlohmann::json>> ZeltoBasePreferences::readConfigFileOrThro
     return logged(
         fmt::format("Error while unserializing file at {}. Invalid configuration object.", path));
   }
+  if (text != nullptr) *text = std::move(bytes).value();
   return std::optional<nlohmann::json>(std::move(parsed));
 }
 
@@ -159,17 +169,19 @@ Status ZeltoBasePreferences::saveWithBackup(bool backup) {
   auto path = configFilePath();
   if (!path) return Status::failure("No configuration directory to save " + ns + " in");
   nlohmann::json dictionary = toDictionary();
+  Result<std::string> bytes = serialize(dictionary);
+  if (!bytes.ok()) return bytes.status();
   if (backup) {
-    if (auto saved = writeDictionary(dictionary, *path + ".bak"); !saved.ok()) {
+    if (auto saved = writeBytes(dictionary, *bytes, *path + ".bak"); !saved.ok()) {
       return saved.status();
     }
   }
-  auto saved = writeDictionary(dictionary, *path);
+  auto saved = writeBytes(dictionary, *bytes, *path);
   if (!saved.ok()) return saved.status();
   fileLoaded_ = true;
-  LastGoodConfiguration::remember(ns, dictionary);
+  LastGoodConfiguration::remember(ns, *bytes);
   if (*saved) {
-    heldFile_ = HeldFile{FileVersion{*path, **saved}, std::move(dictionary)};
+    heldFile_ = HeldFile{FileVersion{*path, **saved, contentDigest(*bytes)}, std::move(dictionary)};
     JSONValues::asReadBack(*heldFile_->unreadSave);
   }
   if (backup) {
@@ -193,21 +205,27 @@ Status ZeltoBasePreferences::saveSnapshot() {
 }
 
 Status ZeltoBasePreferences::saveToPath(const std::string& path) {
-  return writeDictionary(toDictionary(), path).status();
+  nlohmann::json dictionary = toDictionary();
+  Result<std::string> bytes = serialize(dictionary);
+  if (!bytes.ok()) return bytes.status();
+  return writeBytes(dictionary, *bytes, path).status();
 }
 
-Result<std::optional<FileStatus>> ZeltoBasePreferences::writeDictionary(
-    const nlohmann::json& dictionary, const std::string& path) {
-  std::string bytes;
+Result<std::string> ZeltoBasePreferences::serialize(const nlohmann::json& dictionary) {
   try {
     // Compact UTF-8; text that isn't valid UTF-8 fails here rather than reaching the file.
-    bytes = dictionary.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+    return dictionary.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
   } catch (const nlohmann::json::exception& e) {
     std::string reason = fmt::format("Error while serializing config object {} (error = {})",
                                      describe(dictionary), e.what());
     log::error("{}", reason);
     return Status::failure(reason);
   }
+}
+
+Result<std::optional<FileStatus>> ZeltoBasePreferences::writeBytes(const nlohmann::json& dictionary,
+                                                                   const std::string& bytes,
+                                                                   const std::string& path) {
   auto written =
       Env::fileSystem().writeFileAtomicallyWithStatus(path, bytes, FileSystem::kPrivateFileMode);
   if (!written.ok()) {
@@ -241,8 +259,8 @@ Status ZeltoBasePreferences::mergeStored(nlohmann::json stored) {
 Status ZeltoBasePreferences::discardUnsavedChanges() {
   heldFile_.reset();
   std::optional<FileVersion> version;
-  const uint64_t generated = FieldDefault::generatedOnThisThread();
-  Result<std::optional<nlohmann::json>> stored = readNamespace(ns, version);
+  std::string text;
+  Result<std::optional<nlohmann::json>> stored = readNamespace(ns, version, &text);
   // Until the file has been read and parsed nothing of the record changes.
   if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", ns);
@@ -260,13 +278,36 @@ Status ZeltoBasePreferences::discardUnsavedChanges() {
   }
   if (fromFile) {
     fileLoaded_ = true;
-    LastGoodConfiguration::remember(ns, toDictionary());
+    LastGoodConfiguration::remember(ns, text);
   }
-  // A merge that made a default anew (a new identifier, say) would make another one next time.
-  if (version && FieldDefault::generatedOnThisThread() == generated) {
-    holdVersion(std::move(*version));
-  }
+  // Defaults made for absent keys (a new identifier, say) are no change of the record's own: the
+  // file is not read again until it changes.
+  if (version) holdVersion(std::move(*version));
+  // What the record held before is gone too, however small the new file: a large record
+  // replaced by a small one leaves the most behind.
+  text = std::string();
+  if (fromFile) Memory::releaseFree();
   return Status::success();
+}
+
+void ZeltoBasePreferences::releaseMemoryAfterReading(size_t bytes) {
+  if (bytes >= kReleaseAfterBytes) Memory::releaseFree();
+}
+
+Status ZeltoBasePreferences::discardUnsavedChangesIfContentChanged() {
+  if (!heldFile_) return discardUnsavedChanges();
+  auto path = configFilePath();
+  if (!path || *path != heldFile_->version.path) return discardUnsavedChanges();
+  FileSystem& fs = Env::fileSystem();
+  std::optional<FileStatus> now = fs.status(*path);
+  if (!now || now->kind != FileStatus::Kind::kRegular) return discardUnsavedChanges();
+  Result<std::string> bytes = fs.readFile(*path, kMaxConfigurationBytes);
+  if (!bytes.ok() || contentDigest(*bytes) != heldFile_->version.digest) {
+    return discardUnsavedChanges();
+  }
+  // The same bytes: what the record holds, perhaps under a new status.
+  heldFile_->version.status = *now;
+  return discardUnsavedChangesIfFileChanged();
 }
 
 Status ZeltoBasePreferences::discardUnsavedChangesIfFileChanged() {
@@ -280,9 +321,8 @@ Status ZeltoBasePreferences::discardUnsavedChangesIfFileChanged() {
   // The file still holds what this record saved: take it back as a read would, unread.
   HeldFile held = std::move(*heldFile_);
   heldFile_.reset();
-  const uint64_t generated = FieldDefault::generatedOnThisThread();
   if (Status merged = mergeStored(std::move(*held.unreadSave)); !merged.ok()) return merged;
-  if (FieldDefault::generatedOnThisThread() == generated) holdVersion(std::move(held.version));
+  holdVersion(std::move(held.version));
   return Status::success();
 }
 

@@ -8,13 +8,16 @@
 //
 // A record remembers the version of its file it holds (the file's status when it was last read
 // whole, or right after its own save) so that `discardUnsavedChangesIfFileChanged` can skip a
-// file that hasn't changed. A version is remembered only when reading it again would give the
-// same record: not after a read that made a default anew (an identifier, the time now, a
-// resource file's text), nor after a failure. The record's own methods that change it without
-// saving (resetToDefaults, and ZeltoPreferences' defaultProfile when it adds one and
-// syncBlockedApplicationsArrays) forget the version, so their changes are discarded as before;
-// a field changed directly and not saved survives a skipped read, so such a change must be
-// saved or followed by `fileMayHaveChanged`.
+// file that hasn't changed. Defaults filled in for keys the file lacks (an identifier made
+// anew, the time now) are no unsaved change: the version is held all the same, the record
+// keeps the values it made, and nothing is written for them. A failure holds no version. The
+// record's own methods that change it without saving (resetToDefaults, and ZeltoPreferences'
+// defaultProfile when it adds one and syncBlockedApplicationsArrays) forget the version, so
+// their changes are discarded as before; a field changed directly and not saved survives a
+// skipped read, so such a change must be saved or followed by `fileMayHaveChanged`.
+//
+// A large file read whole leaves its text and parsed form behind as free memory; the heap is
+// trimmed after such a read, so that a record replaced by a small one gives it back.
 //
 // A reload never loses what the record holds to a file it can't use: when the file can't be
 // read or parsed, or its values don't fit the record, the record stays exactly as it was; so
@@ -30,6 +33,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "App/Data/Preferences/ZeltoBaseJSONModel.h"
 #include "Platform/FileSystem.h"
@@ -77,23 +81,39 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
   // read). After this record's own save the saved content is taken back once, as a read of
   // the file would give it, without reading the file.
   Status discardUnsavedChangesIfFileChanged();
+  // The same for a writer holding the configuration's lock, which must see every other
+  // writer's save: the file is read (no stat can tell a rewrite in place within the file
+  // system's clock tick), but parsed and merged only when its bytes differ from those of the
+  // version this record holds.
+  Status discardUnsavedChangesIfContentChanged();
   // Forgets the version held: the next discardUnsavedChangesIfFileChanged reads the file, even
   // when its status looks the same (a rewrite in place within the file system's clock tick
   // can keep it). For a file watcher's event.
   void fileMayHaveChanged() { heldFile_.reset(); }
 
  protected:
-  // A version of a configuration file: where, and its status when it was read or written.
+  // A version of a configuration file: where, its status when it was read or written, and the
+  // digest of its bytes (contentDigest).
   struct FileVersion {
     std::string path;
     FileStatus status;
+    size_t digest = 0;
   };
 
+  static size_t contentDigest(std::string_view bytes);
+
+  // The read of a file at least this large is followed by trimming the heap.
+  static constexpr size_t kReleaseAfterBytes = 256 * 1024;
+
   // configObjectForNamespace, but nothing when there is no file; and the version of the file,
-  // its status taken before the read: nothing when there was no regular file to read.
-  // `version` is set on success only.
+  // its status taken before the read: nothing when there was no regular file to read; and,
+  // when `text` is given, the file's bytes. `version` and `text` are set on success only.
   static Result<std::optional<nlohmann::json>> readNamespace(const std::string& configNamespace,
-                                                             std::optional<FileVersion>& version);
+                                                             std::optional<FileVersion>& version,
+                                                             std::string* text);
+  // Gives the free memory back to the system after a read of `bytes` bytes, when that many
+  // leave much behind (see kReleaseAfterBytes).
+  static void releaseMemoryAfterReading(size_t bytes);
   // From now on this record holds `version` of its file (see above).
   void holdVersion(FileVersion version) { heldFile_ = HeldFile{std::move(version), std::nullopt}; }
   // The record's content came from its file (or went there): a reload finding no file keeps it.
@@ -113,14 +133,21 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
 
   // The merge of a discard (prepareDiscard applied first), with its failure logged.
   Status mergeStored(nlohmann::json stored);
-  // The parsed object of the file at `path`, nothing when there is no file; each failure logged.
-  static Result<std::optional<nlohmann::json>> readConfigFile(const std::string& path);
+  // The parsed object of the file at `path`, nothing when there is no file; each failure
+  // logged. On success the file's bytes go to `text` when it is given.
+  static Result<std::optional<nlohmann::json>> readConfigFile(const std::string& path,
+                                                              std::string* text);
   // readConfigFile, letting exceptions out.
-  static Result<std::optional<nlohmann::json>> readConfigFileOrThrow(const std::string& path);
-  // saveToPath for `dictionary` (this record's): on success the status of the file written,
-  // when it can be told.
-  Result<std::optional<FileStatus>> writeDictionary(const nlohmann::json& dictionary,
-                                                    const std::string& path);
+  static Result<std::optional<nlohmann::json>> readConfigFileOrThrow(const std::string& path,
+                                                                     std::string* text);
+  // The bytes a file holding `dictionary` is written with; a failure (logged) for text that
+  // isn't valid UTF-8.
+  static Result<std::string> serialize(const nlohmann::json& dictionary);
+  // Writes `bytes` (`dictionary` serialized) to `path`: on success the status of the file
+  // written, when it can be told.
+  static Result<std::optional<FileStatus>> writeBytes(const nlohmann::json& dictionary,
+                                                      const std::string& bytes,
+                                                      const std::string& path);
 
   std::optional<HeldFile> heldFile_;
   bool fileLoaded_ = false;

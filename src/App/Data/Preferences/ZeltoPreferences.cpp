@@ -183,8 +183,8 @@ std::optional<ZeltoPreferences> ZeltoPreferences::lastGoodRecord(const std::stri
 
 Result<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(const std::string& configNamespace) {
   std::optional<FileVersion> version;
-  const uint64_t generated = FieldDefault::generatedOnThisThread();
-  Result<std::optional<nlohmann::json>> stored = readNamespace(configNamespace, version);
+  std::string text;
+  Result<std::optional<nlohmann::json>> stored = readNamespace(configNamespace, version, &text);
   if (!stored.ok()) {
     log::info("Invalid configuration option returned for namespace: {}", configNamespace);
   }
@@ -197,7 +197,7 @@ Result<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(const std::string& 
     if (!stored.ok()) return stored.status();
   }
   Result<ZeltoPreferences> record =
-      initWithNamespace(configNamespace, stored->value_or(nlohmann::json::object()));
+      initWithNamespace(configNamespace, std::move(*stored).value_or(nlohmann::json::object()));
   if (!record.ok()) {
     if (auto copy = lastGoodRecord(configNamespace, "doesn't fit the record")) {
       return std::move(*copy);
@@ -206,13 +206,14 @@ Result<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(const std::string& 
   }
   if (*stored) {
     record->noteFileLoaded();
-    LastGoodConfiguration::remember(configNamespace, record->toDictionary());
+    LastGoodConfiguration::remember(configNamespace, text);
   }
-  // Only a record that a reload would leave as it is holds the file's version: none that took
-  // a default made anew (a new identifier, the time now, a resource's text).
-  if (version && FieldDefault::generatedOnThisThread() == generated) {
-    record->holdVersion(std::move(*version));
-  }
+  // Defaults made for absent keys (a new identifier, the time now) are the record's own: the
+  // file is read again only once it has changed.
+  if (version) record->holdVersion(std::move(*version));
+  const size_t read = text.size();
+  text = std::string();  // gone before the heap is trimmed
+  releaseMemoryAfterReading(read);
   return record;
 }
 

@@ -74,18 +74,36 @@ TEST_F(PreferencesReloadTest, OnlyAChangedFileIsReadAgain) {
   EXPECT_EQ(prefs.zeltoType, 2);
   EXPECT_EQ(reads(), loaded + 2);
 
-  // A profile without identifier gets a new one at every read, so such a file is always read.
+  // A profile without identifier gets one made for it, which is no change of the record's own:
+  // it stays, and the file is not read again.
   replaceFile({{"profiles", json::array({{{"name", "Work"}}})}});
   ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
   const std::string made = prefs.profiles.at(0).uniqueID;
   ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
-  EXPECT_NE(prefs.profiles.at(0).uniqueID, made);
-  EXPECT_EQ(reads(), loaded + 4);
+  EXPECT_EQ(prefs.profiles.at(0).uniqueID, made);
+  EXPECT_EQ(reads(), loaded + 3);
 
   // Another configuration directory is another file.
   env_.defaults().setObject(env_.home() + "/elsewhere", "ConfigurationDir");
   ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
   EXPECT_TRUE(std::filesystem::is_directory(env_.home() + "/elsewhere"));
+}
+
+// What the agent does at each check: a file lacking keys that have defaults (the identifiers
+// among them) is loaded once, then neither read again nor written while it stays the same.
+TEST_F(PreferencesReloadTest, AFileMissingDefaultedKeysIsReadOnceAcrossChecksAndNeverWritten) {
+  const json sparse = {
+      {"zeltoType", 2},
+      {"profiles", json::array({{{"name", "Work"}, {"blockedWebsites", {"a.com"}}}})}};
+  env_.temp().write(".local/share/Zelto/default.cfg", sparse.dump());
+  Zelto zelto(clock_);
+  ASSERT_NE(zelto.prefs(), nullptr);
+  const std::string made = zelto.prefs()->uniqueIdentifier;
+  for (int check = 0; check < 10; ++check) zelto.refreshPrefs();
+  EXPECT_EQ(reads(), 1);
+  EXPECT_EQ(zelto.prefs()->uniqueIdentifier, made);
+  EXPECT_EQ(fs_.writes(configFile()), 0);
+  EXPECT_EQ(stored(), sparse);
 }
 
 TEST_F(PreferencesReloadTest, AnOwnSaveIsTakenBackUnreadAndWhatOthersWriteIsRead) {
@@ -123,27 +141,40 @@ TEST_F(PreferencesReloadTest, AnOwnSaveIsTakenBackUnreadAndWhatOthersWriteIsRead
   EXPECT_EQ(prefs.zeltoType, 2);
 }
 
-TEST_F(PreferencesReloadTest, AWatcherEventMakesTheControllerReadAFileWhoseStatusLooksTheSame) {
+// A rewrite in place within the file system's clock tick keeps the file's status: a watcher's
+// event makes the next reload read it, and an edit (under the lock) compares the bytes.
+TEST_F(PreferencesReloadTest, ARewriteKeepingTheStatusIsReadAfterAWatcherEventAndByAnEdit) {
   fs_.coarseTimes = true;  // times to the second, as some file systems keep them
   loadSaved();
   Zelto zelto(clock_);
   ASSERT_NE(zelto.prefs(), nullptr);
+  const int unchanged = reads();
+  ASSERT_TRUE(zelto.edit([] {}).ok());
+  EXPECT_EQ(reads(), unchanged + 1);  // read, not loaded: nothing else changed
   json config = stored();
   // Rewrites in place with the same size until one lands within the same second as the version
-  // the record holds.
-  int32_t written = 0;
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    written = zelto.prefs()->zeltoType == 1 ? 2 : 1;
-    config["zeltoType"] = written;
-    auto held = fs_.inspect(configFile()).toOptional();
-    rewriteInPlace(config);
-    if (isSameFileVersion(held, fs_.inspect(configFile()).toOptional())) break;
-    zelto.refreshPrefs();  // a new second: take it and try again
-  }
-  zelto.refreshPrefs();
-  ASSERT_NE(zelto.prefs()->zeltoType, written);  // the status can't tell
+  // the record holds; the value written.
+  auto rewriteKeepingStatus = [&] {
+    int32_t written = 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      written = zelto.prefs()->zeltoType == 1 ? 2 : 1;
+      config["zeltoType"] = written;
+      auto held = fs_.inspect(configFile()).toOptional();
+      rewriteInPlace(config);
+      if (isSameFileVersion(held, fs_.inspect(configFile()).toOptional())) break;
+      zelto.refreshPrefs();  // a new second: take it and try again
+    }
+    zelto.refreshPrefs();
+    EXPECT_NE(zelto.prefs()->zeltoType, written);  // the status can't tell
+    return written;
+  };
+  int32_t written = rewriteKeepingStatus();
   zelto.preferencesFileChanged();
   zelto.refreshPrefs();
+  EXPECT_EQ(zelto.prefs()->zeltoType, written);
+
+  written = rewriteKeepingStatus();
+  ASSERT_TRUE(zelto.edit([] {}).ok());
   EXPECT_EQ(zelto.prefs()->zeltoType, written);
 }
 
