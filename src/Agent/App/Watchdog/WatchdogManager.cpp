@@ -62,31 +62,25 @@ void WatchdogManager::setupPreferencesFileMonitor() {
 
 void WatchdogManager::check() {
   ZELTO_CHECK(loop_.isLoopThread(), "watchdog checks run on the main loop");
+  log::info("Checking if Zelto needs launching");
   if (runningAppController_ && runningAppController_->getIsRunning()) {
-    log::info("Checking if Zelto needs launching");
     log::debug("Zelto is already running");
     if (lastLaunchDate && clock_.now().timeIntervalSinceDate(*lastLaunchDate) >= kQuickEndSeconds) {
       quickEnds_ = 0;
     }
     return;
   }
-  const bool endsQuickly = lastLaunchDate &&
-                           clock_.now().timeIntervalSinceDate(*lastLaunchDate) < kQuickEndSeconds &&
-                           ++quickEnds_ == kQuickEndsWarned;
-  Zelto& zelto = zelto_ ? *zelto_ : Zelto::shared();
-  // What the main application last saved; a record that failed to load gets one more attempt.
-  zelto.refreshPrefs();
-  const LaunchDecision decision = LaunchDecision::decide(zelto);
-  // A relaunch waits for no log sink: the application is on its way (its absence was seen just
-  // above) before the lines saying why are written.
-  if (decision.launch) launchZelto();
-  log::info("Checking if Zelto needs launching");
-  if (endsQuickly) {
+  if (lastLaunchDate && clock_.now().timeIntervalSinceDate(*lastLaunchDate) < kQuickEndSeconds &&
+      ++quickEnds_ == kQuickEndsWarned) {
     log::warning(
         "Zelto ended within {:g} s of each of its last {} launches: something keeps it from "
         "running (see its own log)",
         kQuickEndSeconds, kQuickEndsWarned);
   }
+  Zelto& zelto = zelto_ ? *zelto_ : Zelto::shared();
+  // What the main application last saved; a record that failed to load gets one more attempt.
+  zelto.refreshPrefs();
+  const LaunchDecision decision = LaunchDecision::decide(zelto);
   switch (decision.reason) {
     case LaunchDecision::Reason::kBlockingOn:
       log::info("Detected that Zelto should be enabled");
@@ -108,6 +102,7 @@ void WatchdogManager::check() {
                  decision.untilBlock);
       break;
   }
+  if (decision.launch) launchZeltoIfNotRunning();
 }
 
 void WatchdogManager::launchZeltoIfNotRunning() {
@@ -135,11 +130,11 @@ void WatchdogManager::launchZelto() {
     }
   }
   auto path = ZeltoDefaults::getZeltoApplicationPath();
+  log::info("Launching Zelto at {}", path.value_or("(null)"));
   // The outcome is not consulted: a failure is logged, and the next check tries again if a
-  // launch is still needed. Logged once under way, as above.
+  // launch is still needed.
   if (path) workspace_.launchApplication(*path).ignoreError();
   lastLaunchDate = now;
-  log::info("Launching Zelto at {}", path.value_or("(null)"));
 }
 
 }  // namespace zelto

@@ -34,7 +34,7 @@ void LastGoodConfiguration::remember(const std::string& configNamespace, const s
   if (!path) return;
   FileSystem& fs = Env::fileSystem();
   const size_t digest = std::hash<std::string_view>{}(bytes);
-  const std::optional<FileStatus> now = fs.status(*path);
+  const std::optional<FileStatus> now = fs.inspect(*path).toOptional();
   std::lock_guard<std::mutex> lock(mutex);
   auto found = known.find(*path);
   if (now && found != known.end() && found->second.status.isSameVersionAs(*now) &&

@@ -299,7 +299,7 @@ Status ZeltoBasePreferences::discardUnsavedChangesIfContentChanged() {
   auto path = configFilePath();
   if (!path || *path != heldFile_->version.path) return discardUnsavedChanges();
   FileSystem& fs = Env::fileSystem();
-  std::optional<FileStatus> now = fs.status(*path);
+  std::optional<FileStatus> now = fs.inspect(*path).toOptional();
   if (!now || now->kind != FileStatus::Kind::kRegular) return discardUnsavedChanges();
   Result<std::string> bytes = fs.readFile(*path, kMaxConfigurationBytes);
   if (!bytes.ok() || contentDigest(*bytes) != heldFile_->version.digest) {
