@@ -30,6 +30,27 @@ std::optional<std::string> PlistDefaultsStore::pathForDomain(const std::string& 
   return path::appendingComponent(*directory, domain + ".plist");
 }
 
+// A settings file that is there but can't be read as settings was loaded as empty, so the values
+// about to be saved hold none of it: the file is moved aside to PATH.unreadable (the newest one
+// kept) rather than replaced, so that what it held can still be mended by hand.
+Status PlistDefaultsStore::keepUnreadableAside(const std::string& path) {
+  Result<std::string> bytes = fs_.readFile(path, PropertyList::kMaxBytes);
+  if (bytes.status().isNotFound()) return Status::success();
+  if (bytes.ok()) {
+    auto values = PropertyList::parse(*bytes);
+    if (values && values->is_object()) return Status::success();
+  }
+  const std::string aside = path + ".unreadable";
+  Status moved = fs_.renameFile(path, aside);
+  if (!moved.ok()) {
+    return Status::failure(
+        "The settings file " + path +
+        " can't be read and can't be moved aside, so it is not replaced: " + moved.message());
+  }
+  log::warning("The settings file {} could not be read: kept as {}, and replaced", path, aside);
+  return Status::success();
+}
+
 nlohmann::json PlistDefaultsStore::load(const std::string& domain) {
   auto path = pathForDomain(domain);
   if (!path) return nlohmann::json::object();
@@ -55,6 +76,7 @@ Status PlistDefaultsStore::save(const std::string& domain, const nlohmann::json&
   auto xml = PropertyList::toXML(values.is_object() ? values : nlohmann::json::object());
   if (!xml) return Status::failure("Can't write the settings of " + domain + " as a property list");
   Status stored = fs_.createDirectories(path::deletingLastComponent(*path));
+  if (stored.ok()) stored = keepUnreadableAside(*path);
   if (stored.ok()) stored = fs_.writeFileAtomically(*path, *xml, FileSystem::kPrivateFileMode);
   if (!stored.ok()) log::debug("Can't store settings: {}", stored.message());
   return stored;

@@ -3,7 +3,8 @@
 // A domain is a JSON object of settings, stored whole. `stamp` changes whenever the stored
 // domain changes (also when another process wrote it), so readers can tell when to reload.
 // PlistDefaultsStore keeps each domain D as an XML property list, D.plist, in one directory,
-// replaced atomically on every save; InMemoryDefaultsStore is for tests.
+// replaced atomically on every save (one that can't be read as settings is first moved aside to
+// D.plist.unreadable, never lost); InMemoryDefaultsStore is for tests.
 //
 // Thread safety: any thread; PlistDefaultsStore has no state of its own, and
 // InMemoryDefaultsStore locks.
@@ -48,6 +49,8 @@ class PlistDefaultsStore final : public DefaultsStore {
   std::optional<std::string> pathForDomain(const std::string& domain) const;
 
  private:
+  Status keepUnreadableAside(const std::string& path);
+
   FileSystem& fs_;
   std::function<std::optional<std::string>()> directory_;
 };

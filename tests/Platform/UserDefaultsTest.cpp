@@ -141,6 +141,21 @@ TEST_F(PlistUserDefaultsTest, AStoreThatCantSaveSaysWhyAndKeepsTheChangesPending
   EXPECT_EQ(UserDefaults("app", store(fs)).stringForKey("k"), "x");
 }
 
+TEST_F(PlistUserDefaultsTest, AnUnreadableFileIsKeptAsideNotReplaced) {
+  const std::string broken = "<?xml version=\"1.0\"?><plist><dict><key>ProxyPort</key>";
+  dir.write("Preferences/app.plist", broken);
+  UserDefaults defaults("app", store(fs));
+  EXPECT_EQ(defaults.stringForKey("logLevel"), std::nullopt);
+  defaults.setObject("debug", "logLevel");
+  ASSERT_TRUE(defaults.synchronize().ok());
+  EXPECT_EQ(fs.readFile(dir / "Preferences/app.plist.unreadable", 4096).valueOr(""), broken);
+  EXPECT_EQ(UserDefaults("app", store(fs)).stringForKey("logLevel"), "debug");
+  // A readable file is merged into, not moved.
+  defaults.setObject("info", "logLevel");
+  ASSERT_TRUE(defaults.synchronize().ok());
+  EXPECT_EQ(fs.readFile(dir / "Preferences/app.plist.unreadable", 4096).valueOr(""), broken);
+}
+
 TEST_F(PlistUserDefaultsTest, InvalidDomainNamesNeverReachTheDisk) {
   dir.write("secret.plist", *PropertyList::toXML({{"k", 1}}));
   for (const std::string& name : {std::string(""), std::string(".."), std::string("a/b"),
