@@ -32,8 +32,6 @@ TEST(HttpRequestParserTest, AbsoluteFormGetSplitAtEveryByte) {
     const HttpRequestHead& head = *first->head;
     EXPECT_EQ(head.method, "GET");
     EXPECT_EQ(head.target, "http://example.com:8080/a/b?q=1");
-    EXPECT_EQ(head.host, "example.com");
-    EXPECT_EQ(head.port, 8080);
     EXPECT_EQ(head.versionMinor, 1);
     EXPECT_EQ(head.headers,
               (Headers{{"Host", "example.com:8080"}, {"X-Empty", ""}, {"Accept", "text/html"}}));
@@ -56,8 +54,6 @@ TEST(HttpRequestParserTest, ConnectLeavesTheTunnelsBytesAndPipelinedRequestsFoll
   EXPECT_TRUE(connect->head->isConnect);
   EXPECT_TRUE(connect->head->upgrade);
   EXPECT_EQ(connect->head->target, "example.com:443");
-  EXPECT_EQ(connect->head->host, "example.com");
-  EXPECT_EQ(connect->head->port, 443);
   EXPECT_EQ(connect->rest, tls);
 
   // Two requests in one chunk: the second is left for the next feed, and parses as well.
@@ -66,8 +62,7 @@ TEST(HttpRequestParserTest, ConnectLeavesTheTunnelsBytesAndPipelinedRequestsFoll
       "GET http://a.example/ HTTP/1.1\r\nHost: a.example\r\n\r\n"
       "HEAD http://b.example/x HTTP/1.0\r\n\r\n");
   ASSERT_TRUE(first.ok() && first->head);
-  EXPECT_EQ(first->head->host, "a.example");
-  EXPECT_EQ(first->head->port, 80);
+  EXPECT_EQ(first->head->target, "http://a.example/");
   auto second = pipelined.feed(first->rest);
   ASSERT_TRUE(second.ok()) << second.status().message();
   ASSERT_TRUE(second->head);

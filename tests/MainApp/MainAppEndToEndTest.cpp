@@ -45,20 +45,14 @@ class MainAppEndToEndTest : public ::testing::Test {
   HttpOrigin allowed_;
 };
 
-TEST_F(MainAppEndToEndTest, ServesTheBlockPageAndThePacFileOnly) {
-  startWith({{"quotes", {{{"quote", "Focus <now>"}, {"author", "Q"}}}}});
-  Fetched pac = curlFetch(app_.blockBase() + "/proxy.pac");
-  EXPECT_EQ(pac.status, 200);
-  EXPECT_THAT(pac.body, HasSubstr("PROXY 127.0.0.1:" + std::to_string(app_.proxyPort())));
-  Fetched page = curlFetch(app_.blockBase() + "/block/?zelto_url=http%3A%2F%2Fx.example%2F%3Cb%3E");
-  EXPECT_EQ(page.status, 200);
-  EXPECT_THAT(page.body, HasSubstr("http://x.example/&lt;b&gt;"));
-  EXPECT_THAT(page.body, HasSubstr("Focus &lt;now&gt;"));
-  EXPECT_EQ(curlFetch(app_.blockBase() + "/other").status, 404);
-}
-
 TEST_F(MainAppEndToEndTest, BlockingRedirectsOrRefusesBlockedSitesAndPassesTheRest) {
-  startWith({{"blockedWebsites", {blocked_.pattern()}}});
+  // Another program holding the instance lock (flock on it) can't keep blocking from being
+  // enforced.
+  auto held = FileLock::tryAcquire(app_.dir() / "run/zelto.lock");
+  ASSERT_TRUE(held.ok()) << held.status().message();
+  startWith({{"blockedWebsites", {blocked_.pattern()}},
+             {"quotes", {{{"quote", "Focus <now>"}, {"author", "Q"}}}}});
+  EXPECT_TRUE(app_.logHas("is held by a program that is not Zelto; running anyway")) << app_.log();
   Fetched got = curlFetch(blocked_.url("/page?q=1"), app_.proxy());
   EXPECT_EQ(got.status, 302) << got.error;
   EXPECT_EQ(got.location, "http://localhost:" + std::to_string(app_.blockPort()) +
@@ -73,6 +67,16 @@ TEST_F(MainAppEndToEndTest, BlockingRedirectsOrRefusesBlockedSitesAndPassesTheRe
   EXPECT_EQ(blocked_.hits(), 0);
   EXPECT_TRUE(passes(allowed_, true));
 
+  // The block page server serves the page and the PAC file only.
+  Fetched pac = curlFetch(app_.blockBase() + "/proxy.pac");
+  EXPECT_EQ(pac.status, 200);
+  EXPECT_THAT(pac.body, HasSubstr("PROXY 127.0.0.1:" + std::to_string(app_.proxyPort())));
+  Fetched page = curlFetch(app_.blockBase() + "/block/?zelto_url=http%3A%2F%2Fx.example%2F%3Cb%3E");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_THAT(page.body, HasSubstr("http://x.example/&lt;b&gt;"));
+  EXPECT_THAT(page.body, HasSubstr("Focus &lt;now&gt;"));
+  EXPECT_EQ(curlFetch(app_.blockBase() + "/other").status, 404);
+
   // A damaged configuration doesn't end the block: the last good one stays.
   const size_t changes = app_.log().size();
   app_.writeConfigText("{\"zeltoType\": 1, \"profiles\": [");
@@ -86,45 +90,38 @@ TEST_F(MainAppEndToEndTest, BlockingRedirectsOrRefusesBlockedSitesAndPassesTheRe
       json::array({{{"blockedWebsites", {blocked_.pattern(), allowed_.pattern()}}}});
   app_.writeConfig(config);
   EXPECT_TRUE(eventually([&] { return redirected(allowed_); })) << app_.log();
-}
 
-TEST_F(MainAppEndToEndTest, AllowListModeLetsOnlyTheListedThrough) {
-  startWith({{"enableWhitelistWebsites", true}, {"whitelistedWebsites", {allowed_.pattern()}}});
-  EXPECT_TRUE(passes(allowed_));
+  // The allow list lets only the listed through.
+  config["profiles"] = json::array(
+      {{{"enableWhitelistWebsites", true}, {"whitelistedWebsites", {allowed_.pattern()}}}});
+  app_.writeConfig(config);
+  EXPECT_TRUE(eventually([&] { return passes(allowed_); })) << app_.log();
   EXPECT_TRUE(redirected(blocked_));
   EXPECT_EQ(curlFetch(blocked_.url("/"), app_.proxy(), true).connectStatus, 403);
 }
 
-TEST_F(MainAppEndToEndTest, ABreakLiftsBlockingAndItsEndRestoresItWithTheScripts) {
-  const std::string marks = app_.dir() / "marks";
-  startWith({{"blockedWebsites", {blocked_.pattern()}},
-             {"zeltoScript", "echo start >> " + marks},
-             {"breakScript", "echo break >> " + marks},
-             {"unbreakScript", "echo unbreak >> " + marks}},
-            3600, {{"zeltoUnbreakDate", MainAppUnderTest::in(3)}});
-  EXPECT_TRUE(passes(blocked_)) << app_.log();
-  EXPECT_TRUE(eventually([&] { return redirected(blocked_); })) << app_.log();
-  // Scripts run side by side: the start's two may finish in either order.
-  EXPECT_TRUE(eventually([&] {
-    const std::string text = readWholeFile(marks);
-    return text == "start\nbreak\nunbreak\n" || text == "break\nstart\nunbreak\n";
-  })) << readWholeFile(marks);
-}
-
-TEST_F(MainAppEndToEndTest, ScriptsRunAtStartAndEndAndEverythingPassesAfterwards) {
+// A break lifts blocking and its end restores it; the scripts run at the start, at the break,
+// at its end and at the end of blocking, after which everything passes.
+TEST_F(MainAppEndToEndTest, ABreakAndTheEndOfBlockingRunTheirScripts) {
   const std::string marks = app_.dir() / "marks";
   startWith({{"blockedWebsites", {blocked_.pattern()}},
              {"zeltoScript", "read line; echo \"start $?\" >> " + marks},
+             {"breakScript", "echo break >> " + marks},
+             {"unbreakScript", "echo unbreak >> " + marks},
              {"unzeltoScript", "echo end >> " + marks + "; echo said-to-the-log"}},
-            3);
-  EXPECT_TRUE(eventually([&] { return readWholeFile(marks) == "start 1\nend\n"; }))
-      << readWholeFile(marks);  // `read` met the end of /dev/null
+            8, {{"zeltoUnbreakDate", MainAppUnderTest::in(3)}});
+  EXPECT_TRUE(passes(blocked_)) << app_.log();
+  EXPECT_TRUE(eventually([&] { return redirected(blocked_); })) << app_.log();
+  // Scripts run side by side: the start's two may finish in either order; `read` met the end
+  // of /dev/null.
+  EXPECT_TRUE(eventually([&] {
+    const std::string text = readWholeFile(marks);
+    return text == "start 1\nbreak\nunbreak\nend\n" || text == "break\nstart 1\nunbreak\nend\n";
+  })) << readWholeFile(marks);
   EXPECT_TRUE(passes(blocked_));
   EXPECT_TRUE(eventually([&] { return app_.logHas("said-to-the-log"); })) << app_.log();
 }
 
-// A program started during blocking is ended at once; a hidden one is frozen, and thawed when
-// blocking ends.
 // A restart in the middle of a period is no new start; a period that ended while the program
 // was down ends at its next start.
 TEST_F(MainAppEndToEndTest, RelaunchesMidPeriodStartNothingAndAMissedEndRunsAtTheNextStart) {
@@ -150,6 +147,8 @@ TEST_F(MainAppEndToEndTest, RelaunchesMidPeriodStartNothingAndAMissedEndRunsAtTh
       << readWholeFile(marks);
 }
 
+// A program started during blocking is ended at once; a hidden one is frozen, and thawed when
+// blocking ends.
 TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
   const std::string ended = app_.dir() / "ended", hidden = app_.dir() / "hidden";
   SleepingChild::copyProgram(ended);
@@ -209,15 +208,6 @@ TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedUnderOtherNamesAndLauncherScr
     ASSERT_TRUE(child.started()) << run.program;
     EXPECT_TRUE(eventually([&] { return !child.running(); })) << run.program << app_.log();
   }
-}
-
-// Another program holding the instance lock (flock on it) can't keep blocking from being enforced.
-TEST_F(MainAppEndToEndTest, ALockHeldByAnotherProgramDoesNotStopEnforcement) {
-  auto held = FileLock::tryAcquire(app_.dir() / "run/zelto.lock");
-  ASSERT_TRUE(held.ok()) << held.status().message();
-  startWith({{"blockedWebsites", {blocked_.pattern()}}});
-  EXPECT_TRUE(redirected(blocked_));
-  EXPECT_TRUE(app_.logHas("is held by a program that is not Zelto; running anyway")) << app_.log();
 }
 
 TEST_F(MainAppEndToEndTest, ASecondInstanceSaysSoAndSigtermEndsTheFirstCleanly) {

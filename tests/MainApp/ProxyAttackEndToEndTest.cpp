@@ -242,12 +242,6 @@ std::vector<std::string> alternatives(const std::string& answers) {
   return out;
 }
 
-size_t countOf(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
 // The soft limit on open files of process `pid`.
 long softFileLimit(pid_t pid) {
   std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
@@ -619,9 +613,9 @@ TEST_F(ProxyAttackEndToEndTest, SlowHeadsDontStarveACompleteRequest) {
     }
     if (load.overloaded) {
       EXPECT_TRUE(eventually([&] { return app_->logHas("Proxy overloaded:"); })) << app_->log();
-      EXPECT_EQ(countOf(app_->log(), "Proxy overloaded:"), 1u) << app_->log();
+      EXPECT_EQ(occurrences(app_->log(), "Proxy overloaded:"), 1u) << app_->log();
     } else {
-      EXPECT_LE(countOf(app_->log(), "Proxy overloaded:"), 1u) << app_->log();
+      EXPECT_LE(occurrences(app_->log(), "Proxy overloaded:"), 1u) << app_->log();
       EXPECT_GT(softFileLimit(app_->process().pid()), 256) << "the limit wasn't raised";
     }
   }

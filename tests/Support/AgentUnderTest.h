@@ -30,9 +30,7 @@ class AgentUnderTest {
     std::filesystem::create_directories(dir_ / "home/.local/share/Zelto");
     std::filesystem::copy(ZELTO_TEST_APP_DIR, dir_ / "Zelto.app",
                           std::filesystem::copy_options::recursive);
-    ChildProcess zeltoctl(dir_ / "Zelto.app/Contents/MacOS/zeltoctl", environment(),
-                          dir_ / "zeltoctl.err", {"log-level", "debug"});
-    zeltoctl.waitForExit();
+    zeltoctl({"log-level", "debug"});
   }
   ~AgentUnderTest() {
     agent_.reset();
@@ -63,11 +61,8 @@ class AgentUnderTest {
   // Runs this copy's zeltoctl as the agent's user, with the agent's environment: its exit
   // status (-1 when it didn't exit) and what it printed.
   std::pair<int, std::string> zeltoctl(std::vector<std::string> arguments) const {
-    ChildProcess tool(dir_ / "Zelto.app/Contents/MacOS/zeltoctl", environment(),
-                      dir_ / "zeltoctl.err", std::move(arguments), dir_ / "zeltoctl.out", runAs_);
-    auto status = tool.waitForExit();
-    int code = status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
-    return {code, readWholeFile(dir_ / "zeltoctl.out") + readWholeFile(dir_ / "zeltoctl.err")};
+    return runToEnd(dir_ / "Zelto.app/Contents/MacOS/zeltoctl", environment(), dir_.path(),
+                    std::move(arguments), runAs_);
   }
 
   const TempDir& dir() const { return dir_; }
@@ -93,12 +88,7 @@ class AgentUnderTest {
   }
   std::string log() const { return readWholeFile(dir_ / "agent.err"); }
   // Lines of the agent's log holding `text`.
-  size_t count(const std::string& text) const {
-    std::string all = log();
-    size_t n = 0;
-    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-    return n;
-  }
+  size_t count(const std::string& text) const { return occurrences(log(), text); }
 
   // Kills the running stand-in and waits for the next launch; false when none comes.
   bool killStandInAndAwaitRelaunch() {

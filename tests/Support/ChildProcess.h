@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +41,13 @@ inline std::string readWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// How many times `part` occurs in `text`.
+inline size_t occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 struct UserIds {
   uid_t user;
   gid_t group;
@@ -69,23 +75,25 @@ class ChildProcess {
     for (auto& text : texts) envp.push_back(text.data());
     envp.push_back(nullptr);
 
-    if (runAs) {
-      spawnAs(*runAs, executable, arguments, envp, stdoutPath, stderrPath);
-      return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
     std::string path = executable;
-    std::vector<char*> argv = argvOf(path, arguments);
-    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
-      pid_ = -1;
+    std::vector<char*> argv{path.data()};
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    // fork and exec (posix_spawn can't change the user). Between the two the child makes only
+    // async-signal-safe calls.
+    pid_ = ::fork();
+    if (pid_ != 0) return;
+    int in = ::open("/dev/null", O_RDONLY);
+    int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+        ::dup2(err, 2) < 0 ||
+        (runAs && (::setgroups(0, nullptr) != 0 || ::setgid(runAs->group) != 0 ||
+                   ::setuid(runAs->user) != 0))) {
+      ::_exit(126);
     }
-    posix_spawn_file_actions_destroy(&actions);
+    ::execve(path.c_str(), argv.data(), envp.data());
+    ::_exit(127);
   }
 
   ~ChildProcess() {
@@ -118,37 +126,27 @@ class ChildProcess {
     eventually([this] { return !running(); }, bound);
     return status_;
   }
+  // The signal that ended it; 0 while it runs or when it exited.
+  int endingSignal() {
+    return !running() && status_ && WIFSIGNALED(*status_) ? WTERMSIG(*status_) : 0;
+  }
 
  private:
-  static std::vector<char*> argvOf(std::string& path, std::vector<std::string>& arguments) {
-    std::vector<char*> argv{path.data()};
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    return argv;
-  }
-
-  // fork and exec: posix_spawn can't change the user. Between the two the child makes only
-  // async-signal-safe calls.
-  void spawnAs(UserIds ids, std::string path, std::vector<std::string>& arguments,
-               std::vector<char*>& envp, const std::string& stdoutPath,
-               const std::string& stderrPath) {
-    std::vector<char*> argv = argvOf(path, arguments);
-    pid_ = ::fork();
-    if (pid_ != 0) return;
-    int in = ::open("/dev/null", O_RDONLY);
-    int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-        ::dup2(err, 2) < 0 || ::setgroups(0, nullptr) != 0 || ::setgid(ids.group) != 0 ||
-        ::setuid(ids.user) != 0) {
-      ::_exit(126);
-    }
-    ::execve(path.c_str(), argv.data(), envp.data());
-    ::_exit(127);
-  }
-
   pid_t pid_ = -1;
   std::optional<int> status_;
 };
+
+// Runs `executable` to its end: its exit code (-1 when it didn't exit) and what it wrote,
+// standard output then standard error (kept in `dir`).
+inline std::pair<int, std::string> runToEnd(
+    const std::string& executable,
+    const std::map<std::string, std::optional<std::string>>& environment, const std::string& dir,
+    std::vector<std::string> arguments, std::optional<UserIds> runAs = std::nullopt) {
+  const std::string out = dir + "/run.out", err = dir + "/run.err";
+  ChildProcess child(executable, environment, err, std::move(arguments), out, runAs);
+  auto status = child.waitForExit();
+  return {status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1,
+          readWholeFile(out) + readWholeFile(err)};
+}
 
 }  // namespace zelto::testing

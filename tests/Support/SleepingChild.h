@@ -5,21 +5,19 @@
 // program). Threads: the test's.
 #pragma once
 
+#include <pthread.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 
 #include "Support/ChildProcess.h"
 
 namespace zelto::testing {
 
-class SleepingChild {
+class SleepingChild : public ChildProcess {
  public:
   // Copies sleep to `path` (canonical, absolute), made executable. The path is appended to the
   // copy (past the end of the program, where nothing reads it), so that its content is its own:
@@ -32,52 +30,30 @@ class SleepingChild {
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
   }
 
-  // `blockTerm`: SIGTERM stays pending, as in a program that doesn't quit when asked to.
-  explicit SleepingChild(const std::string& path, bool blockTerm = false) {
-    std::string program = path, seconds = "1000";
-    char* argv[] = {program.data(), seconds.data(), nullptr};
-    sigset_t term;
-    sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      if (blockTerm) ::sigprocmask(SIG_BLOCK, &term, nullptr);
-      ::execv(program.c_str(), argv);
-      ::_exit(127);
-    }
+  // `blockTerm`: SIGTERM stays pending, as in a program that doesn't quit when asked to (the
+  // child inherits the mask the test's thread has while it starts it).
+  explicit SleepingChild(const std::string& path, bool blockTerm = false)
+      : ChildProcess((maskTerm(blockTerm ? SIG_BLOCK : SIG_UNBLOCK), path), {}, "/dev/null",
+                     {"1000"}) {
+    maskTerm(SIG_UNBLOCK);
     eventually([&] {
       std::error_code error;
-      return std::filesystem::read_symlink("/proc/" + std::to_string(pid_) + "/exe", error) == path;
+      return std::filesystem::read_symlink("/proc/" + std::to_string(pid()) + "/exe", error) ==
+             path;
     });
   }
-  ~SleepingChild() {
-    if (pid_ > 0 && !status_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  SleepingChild(const SleepingChild&) = delete;
-  SleepingChild& operator=(const SleepingChild&) = delete;
-
-  pid_t pid() const { return pid_; }
 
   // True once the child has ended (it is reaped then).
-  bool ended() {
-    int status = 0;
-    if (!status_ && ::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-    return status_.has_value();
-  }
-  // The signal that ended it; 0 when it is still running or exited.
-  int endingSignal() { return ended() && WIFSIGNALED(*status_) ? WTERMSIG(*status_) : 0; }
+  bool ended() { return !running(); }
   // Its state letter in /proc/PID/stat: 'S' asleep, 'T' stopped...
   char state() const {
-    std::string stat = readWholeFile("/proc/" + std::to_string(pid_) + "/stat");
+    std::string stat = readWholeFile("/proc/" + std::to_string(pid()) + "/stat");
     size_t at = stat.rfind(") ");
     return at == std::string::npos || at + 2 >= stat.size() ? '?' : stat[at + 2];
   }
   // Whether a SIGTERM waits for it (blocked).
   bool termPending() const {
-    std::string status = readWholeFile("/proc/" + std::to_string(pid_) + "/status");
+    std::string status = readWholeFile("/proc/" + std::to_string(pid()) + "/status");
     for (const char* key : {"\nSigPnd:\t", "\nShdPnd:\t"}) {
       size_t at = status.find(key);
       if (at == std::string::npos) continue;
@@ -88,8 +64,12 @@ class SleepingChild {
   }
 
  private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
+  static void maskTerm(int how) {
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    ::pthread_sigmask(how, &term, nullptr);
+  }
 };
 
 }  // namespace zelto::testing

@@ -60,20 +60,10 @@ class BlockHoldsEndToEndTest : public ::testing::Test {
     agent_.reset();
   }
   std::string agentLog() const { return readWholeFile(app_.dir() / "agent.err"); }
-  size_t agentSaid(const std::string& text) const {
-    const std::string log = agentLog();
-    size_t n = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  }
+  size_t agentSaid(const std::string& text) const { return occurrences(agentLog(), text); }
   std::pair<int, std::string> zeltoctl(std::vector<std::string> arguments) const {
-    ChildProcess tool(bundle_ + "/Contents/MacOS/zeltoctl", environment("UTC"),
-                      app_.dir() / "zeltoctl.err", std::move(arguments),
-                      app_.dir() / "zeltoctl.out");
-    auto status = tool.waitForExit();
-    return {
-        status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1,
-        readWholeFile(app_.dir() / "zeltoctl.out") + readWholeFile(app_.dir() / "zeltoctl.err")};
+    return runToEnd(bundle_ + "/Contents/MacOS/zeltoctl", environment("UTC"), app_.dir().path(),
+                    std::move(arguments));
   }
   json stored() const { return json::parse(readWholeFile(configFile_)); }
 

@@ -13,9 +13,7 @@ namespace zelto {
 namespace {
 
 using json = nlohmann::json;
-using testing::ChildProcess;
 using ::testing::HasSubstr;
-using testing::readWholeFile;
 
 class ZeltoctlTest : public ::testing::Test {
  protected:
@@ -27,16 +25,13 @@ class ZeltoctlTest : public ::testing::Test {
 
   // zeltoctl's output and exit status.
   std::pair<int, std::string> run(std::vector<std::string> arguments) {
-    ChildProcess zeltoctl(std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/zeltoctl",
-                          {{"HOME", home_.path()},
-                           {"TZ", "Europe/Berlin"},
-                           {"LANG", "C"},
-                           {"XDG_DATA_HOME", std::nullopt},
-                           {"XDG_CONFIG_HOME", std::nullopt}},
-                          home_ / "err", std::move(arguments), home_ / "out");
-    auto status = zeltoctl.waitForExit();
-    int code = status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
-    return {code, readWholeFile(home_ / "out") + readWholeFile(home_ / "err")};
+    return testing::runToEnd(std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/zeltoctl",
+                             {{"HOME", home_.path()},
+                              {"TZ", "Europe/Berlin"},
+                              {"LANG", "C"},
+                              {"XDG_DATA_HOME", std::nullopt},
+                              {"XDG_CONFIG_HOME", std::nullopt}},
+                             home_.path(), std::move(arguments));
   }
 
   json status(const std::string& now) {

@@ -61,14 +61,17 @@ TEST_F(RunningAppControllerTest, RunsWhileAnInstanceWithTheExactIdentifierIsNotT
 
 // --- Callbacks -------------------------------------------------------------------------------
 
-TEST_F(RunningAppControllerTest, StoppedCallbackRunsAtOnceAndOnEveryLaterChangeWhileStopped) {
+TEST_F(RunningAppControllerTest,
+       StoppedCallbackRunsAtOnceAndOnEveryChangeWhileStoppedUntilDestroyed) {
   setStopped();
-  RunningAppController controller(workspace, loop, "Quarnix.zelto");
+  auto controller = std::make_unique<RunningAppController>(workspace, loop, "Quarnix.zelto");
   int stopped = 0;
-  controller.waitForStoppedApplication([&] { ++stopped; });
+  controller->setup();
+  controller->setup();
+  controller->waitForStoppedApplication([&] { ++stopped; });
   EXPECT_EQ(stopped, 1);  // before the method returned
-  EXPECT_TRUE(controller.hasPerformedSetup());
-  EXPECT_EQ(workspace.observerCount(), 1u);
+  EXPECT_TRUE(controller->hasPerformedSetup());
+  EXPECT_EQ(workspace.observerCount(), 1u);  // observed once, however often set up
 
   setRunning();
   workspace.notifyChange();
@@ -76,14 +79,22 @@ TEST_F(RunningAppControllerTest, StoppedCallbackRunsAtOnceAndOnEveryLaterChangeW
   setStopped();
   workspace.notifyChange();
   EXPECT_EQ(stopped, 2);
+
+  controller.reset();
+  EXPECT_EQ(workspace.observerCount(), 0u);
+  workspace.notifyChange();
+  EXPECT_EQ(stopped, 2);
 }
 
+// With both callbacks and the application running, only the running one is scheduled.
 TEST_F(RunningAppControllerTest, RunningCallbackRunsOneSecondLaterOnTheLoop) {
   setRunning();
   FakeClock clock;
   FakeRunLoop simulated(clock);
   RunningAppController controller(workspace, simulated, "Quarnix.zelto");
+  int stopped = 0;
   int running = 0;
+  controller.waitForStoppedApplication([&] { ++stopped; });
   controller.waitForRunningApplication([&] { ++running; });
   EXPECT_EQ(running, 0);  // not before the method returned
   simulated.advance(0.999);
@@ -92,37 +103,10 @@ TEST_F(RunningAppControllerTest, RunningCallbackRunsOneSecondLaterOnTheLoop) {
   EXPECT_EQ(running, 1);
   simulated.advance(10);
   EXPECT_EQ(running, 1);  // once per check
-}
-
-TEST_F(RunningAppControllerTest, WithBothCallbacksAndTheApplicationRunningOnlyRunningIsScheduled) {
-  setRunning();
-  RunningAppController controller(workspace, loop, "Quarnix.zelto");
-  int stopped = 0;
-  int running = 0;
-  controller.waitForStoppedApplication([&] { ++stopped; });
-  controller.waitForRunningApplication([&] { ++running; });
   workspace.notifyChange();
-  ASSERT_TRUE(runLoopUntil(loop, [&] { return running == 2; }));
+  simulated.advance(1);
+  EXPECT_EQ(running, 2);
   EXPECT_EQ(stopped, 0);
-}
-
-// --- Observation and destruction -------------------------------------------------------------
-
-TEST_F(RunningAppControllerTest, SetupObservesOnceEvenWhenCalledAgainAndDestructionEndsIt) {
-  setStopped();
-  auto controller = std::make_unique<RunningAppController>(workspace, loop, "Quarnix.zelto");
-  int stopped = 0;
-  controller->setup();
-  controller->setup();
-  controller->waitForStoppedApplication([&] { ++stopped; });
-  EXPECT_EQ(workspace.observerCount(), 1u);
-  workspace.notifyChange();
-  EXPECT_EQ(stopped, 2);
-
-  controller.reset();
-  EXPECT_EQ(workspace.observerCount(), 0u);
-  workspace.notifyChange();
-  EXPECT_EQ(stopped, 2);
 }
 
 TEST_F(RunningAppControllerTest, DestroyedWithARunningCallbackPendingNothingIsCalled) {
