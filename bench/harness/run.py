@@ -466,11 +466,13 @@ def listening(port):
 def app_rest_phase(setup, config, seconds):
     """The wake-ups of the real main application at rest during a block whose profiles block no
     program: from a copy of the built bundle, under the private home, with ports of its own, as
-    the rest user."""
+    the rest user. Nor any site: the addresses of blocked sites are looked up, paced, for a while
+    after the start, which is work, not rest."""
     record = json.loads(setup.config_text(config))
     for profile in record.get("profiles", []):
         if isinstance(profile, dict):
             profile["blockedApplications"] = []
+            profile["blockedWebsites"] = []
     started = datetime.datetime.now(datetime.timezone.utc) - datetime.timedelta(minutes=1)
     record["lastZeltoDate"] = started.strftime("%Y-%m-%dT%H:%M:%S.000Z")
     record.pop("lastUnzeltoDate", None)
