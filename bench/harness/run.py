@@ -23,6 +23,7 @@ import re
 import select
 import shutil
 import signal
+import socket
 import statistics
 import subprocess
 import sys
@@ -41,6 +42,7 @@ CHECK_INTERVAL = 75.0  # the agent's periodic check
 STRACE_WINDOW = 5.0  # covers what a relaunch sets off, delayed looks at the process table too
 REPLACED_SETTLE = 3.0  # after the agent read a new configuration, before its memory is measured
 SITES_ADD_CONFIG = "medium.json"  # a 1.2 MB record
+APP_REST_LEAD_IN = 5.0  # after the main application listens: its first looks are over
 
 
 def log(message):
@@ -251,6 +253,10 @@ class Setup:
 
         self.bundle = os.path.join(self.root, "Zelto.app")
         shutil.copytree(os.path.join(self.build, "Zelto.app"), self.bundle, symlinks=True)
+        # The real main application, in a bundle of its own, for its figures at rest.
+        real = os.path.join(self.root, "real", "Zelto.app")
+        shutil.copytree(os.path.join(self.build, "Zelto.app"), real, symlinks=True)
+        self.real_app = os.path.join(real, "Contents/MacOS/Zelto")
         main_app = os.path.join(self.bundle, "Contents/MacOS/Zelto")
         os.remove(main_app)
         shutil.copy2(self.tinyapp, main_app)
@@ -474,6 +480,81 @@ def replaced_rss(setup, agent, reads):
         time.sleep(0.1)
     time.sleep(REPLACED_SETTLE)
     return process_figures(agent.process.pid)["rss_kb"]
+
+
+def free_port():
+    """A port nothing listens on now (the kernel's pick of a free one)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def listening(port):
+    with socket.socket() as s:
+        s.settimeout(1.0)
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
+def app_rest_phase(setup, config, seconds):
+    """The wake-ups of the real main application at rest during a block whose profiles block no
+    program: from a copy of the built bundle, under the private home, with ports of its own, as
+    the rest user. Nor any site: the addresses of blocked sites are looked up, paced, for a while
+    after the start, which is work, not rest."""
+    record = json.loads(setup.config_text(config))
+    for profile in record.get("profiles", []):
+        if isinstance(profile, dict):
+            profile["blockedApplications"] = []
+            profile["blockedWebsites"] = []
+    started = datetime.datetime.now(datetime.timezone.utc) - datetime.timedelta(minutes=1)
+    record["lastZeltoDate"] = started.strftime("%Y-%m-%dT%H:%M:%S.000Z")
+    record.pop("lastUnzeltoDate", None)
+    proxy_port, page_port = free_port(), free_port()
+    record["httpPort"] = page_port
+    setup.write_config(json.dumps(record, ensure_ascii=False, separators=(",", ":")))
+    prefs = os.path.join(setup.env["XDG_CONFIG_HOME"], "Zelto", "Preferences")
+    os.makedirs(prefs, exist_ok=True)
+    with open(os.path.join(prefs, "Quarnix.zelto.plist"), "w", encoding="utf-8") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
+                "<key>ProxyPort</key><integer>%d</integer></dict></plist>\n" % proxy_port)
+    run = os.path.join(setup.root, "app-run")
+    os.makedirs(run, mode=0o700, exist_ok=True)
+    user = setup.rest_user
+    if user is not None:
+        for path in (setup.config_path, prefs, os.path.join(prefs, "Quarnix.zelto.plist"), run):
+            os.chown(path, user.pw_uid, user.pw_gid)
+    env = {k: v for k, v in setup.env.items() if k != "DBUS_SESSION_BUS_ADDRESS"}
+    env["XDG_RUNTIME_DIR"] = run
+    err_path = os.path.join(setup.root, "app.err")
+    as_user = {} if user is None else {"user": user.pw_uid, "group": user.pw_gid,
+                                       "extra_groups": []}
+    with open(err_path, "wb") as err:
+        app = subprocess.Popen([setup.real_app], env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=err, cwd=setup.root, **as_user)
+    try:
+        deadline = now() + 60
+        while not listening(proxy_port):
+            if app.poll() is not None or now() > deadline:
+                raise Failure("the main application did not listen on port %d; its standard "
+                              "error ends with:\n%s" % (proxy_port, "\n".join(
+                                  read_text(err_path).splitlines()[-15:])))
+            time.sleep(0.1)
+        log("%s, a block without blocked programs: the main application at rest for %.0f s"
+            % (config, seconds))
+        time.sleep(APP_REST_LEAD_IN)
+        before = process_figures(app.pid)
+        time.sleep(seconds)
+        after = process_figures(app.pid)
+        if before is None or after is None or app.poll() is not None:
+            raise Failure("the main application ended while at rest")
+        return {"wakeups": after["switches"] - before["switches"],
+                "cpu": after["cpu"] - before["cpu"], "threads": after["threads"]}
+    finally:
+        app.terminate()
+        try:
+            app.wait(10)
+        except subprocess.TimeoutExpired:
+            app.kill()
+            app.wait()
 
 
 def relaunch_phase(setup, config, samples, trace, replace=False):
@@ -771,6 +852,13 @@ def build_table(results, samples):
         table.add("At rest: RSS, typical.json (%d threads)" % a["threads"], "≤ 10 MB",
                   "%.1f MB" % (a["rss_kb"] / 1024), "%.1f MB" % (m["rss_kb"] / 1024),
                   a["rss_kb"] <= 10 * 1024)
+    app_rest = results.get("app_rest")
+    if app_rest:
+        seconds = results["rest_seconds"]
+        table.add("Application at rest %.0f s, a block without blocked programs: wake-ups a "
+                  "minute (context switches, all %d threads)" % (seconds, app_rest["threads"]),
+                  "0", "%.1f" % (app_rest["wakeups"] * 60.0 / seconds), "",
+                  app_rest["wakeups"] == 0)
     if large.get("rss_kb"):
         table.add("RSS after the relaunches, large.json", "—",
                   "%.1f MB" % (large["rss_kb"]["agent"] / 1024),
@@ -901,6 +989,7 @@ def main():
         validate_configs(setup)
         if args.rest > 0:
             results["rest"] = rest_phase(setup, "typical.json", args.rest)
+            results["app_rest"] = app_rest_phase(setup, "typical.json", args.rest)
         results["typical"] = relaunch_phase(setup, "typical.json", args.samples,
                                             not args.no_strace)
         results["large"] = relaunch_phase(setup, "large.json", args.samples, False)

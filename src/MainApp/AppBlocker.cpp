@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <array>
 
 #include "App/Blocking/BlockedExecutables.h"
 #include "Platform/Log.h"
@@ -12,10 +11,6 @@
 namespace zelto {
 
 namespace {
-
-// The looks after a blocked executable was opened, after the one at once: an exec opens its
-// file just before the process runs it.
-constexpr std::array<double, 5> kSettleDelaysSeconds = {0.01, 0.03, 0.1, 0.3, 1.0};
 
 bool flag(const nlohmann::json& entry, const char* key) {
   auto value = entry.find(key);
@@ -30,7 +25,11 @@ AppBlocker::AppBlocker(RunLoop& loop, ProcessTable& processes, ExecutableWatch& 
       processes_(processes),
       watch_(watch),
       options_(options),
-      ownPid_(ProcessInfo::processIdentifier()) {}
+      ownPid_(ProcessInfo::processIdentifier()),
+      settle_(loop, [this] {
+        scan();
+        return false;  // one blocked start may follow another: every look is made
+      }) {}
 
 AppBlocker::~AppBlocker() { shutdown(); }
 
@@ -92,6 +91,7 @@ void AppBlocker::setEntries(const nlohmann::json& blockedApplications, const Fil
   recogniser_->setFiles(programs, scripts, interpreters);
   if (mode_ != Mode::kEnforcing) return;
   watchExecutables();
+  followRescan();
   scan();
 }
 
@@ -112,17 +112,23 @@ void AppBlocker::shutdown() {
 
 void AppBlocker::startEnforcing() {
   watchExecutables();
-  if (options_.rescanSeconds > 0) {
+  followRescan();
+  scan();
+}
+
+void AppBlocker::followRescan() {
+  if (mode_ != Mode::kEnforcing || rules_.empty() || options_.rescanSeconds <= 0) {
+    rescanTimer_.reset();
+  } else if (!rescanTimer_) {
     rescanTimer_ =
         loop_.addTimer(options_.rescanSeconds, options_.rescanSeconds, [this] { scan(); });
   }
-  scan();
 }
 
 void AppBlocker::stopEnforcing() {
   watch_.clear();
   rescanTimer_.reset();
-  settleTimer_.reset();
+  settle_.stop();
   holdTimer_.reset();
   thaw();
   // A quit still waiting for its SIGKILL is left as it is: the program may stay now.
@@ -143,17 +149,7 @@ void AppBlocker::watchExecutables() {
 void AppBlocker::onExecutableOpened() {
   if (mode_ != Mode::kEnforcing) return;
   scan();
-  settleStep_ = 0;
-  settleTimer_ = loop_.addTimer(kSettleDelaysSeconds[0], 0, [this] { settle(); });
-}
-
-void AppBlocker::settle() {
-  scan();
-  if (++settleStep_ >= kSettleDelaysSeconds.size()) {
-    settleTimer_.reset();
-    return;
-  }
-  settleTimer_ = loop_.addTimer(kSettleDelaysSeconds[settleStep_], 0, [this] { settle(); });
+  settle_.start();
 }
 
 void AppBlocker::scan() {

@@ -12,7 +12,10 @@
 // (SIGTERM once, then left alone), or hide (SIGSTOP, until enforcing ends, sent again every
 // `holdSeconds`: one continued by hand stops again). Processes are looked at when enforcing starts,
 // when the entries change, as soon as a blocked executable is opened (an exec: a program started
-// during blocking is ended at once), and at a modest interval in case a start went unnoticed.
+// during blocking is ended at once, and looked for again a few times while the exec completes,
+// see SettleSchedule), and at a modest interval in case a start went unnoticed. That interval's
+// timer runs only while there is a blocked program to look for: a block without blocked programs
+// leaves the application asleep.
 // Signals go through pinned processes, and what a pinned process runs is recognised once more
 // before it is signalled, so a number reused by another program, or a process that has become
 // another program since, is never signalled; neither are this process and process 1.
@@ -41,6 +44,7 @@
 #include "Platform/FileSystem.h"
 #include "Platform/ProcessTable.h"
 #include "Platform/RunLoop.h"
+#include "Platform/SettleSchedule.h"
 
 namespace zelto {
 
@@ -93,8 +97,8 @@ class AppBlocker {
   void stopEnforcing();
   void watchExecutables();
   void onExecutableOpened();
-  // One of the looks that follow an open, each scheduling the next.
-  void settle();
+  // Arms the regular look while enforcing with something to look for; disarms it otherwise.
+  void followRescan();
   void scan();
   void end(std::unique_ptr<ProcessTable::Process> process, const std::string& executable,
            const Rule& rule);
@@ -117,8 +121,7 @@ class AppBlocker {
   std::vector<std::string> reopen_;  // executables to launch again at kOff, no repeats
   std::unique_ptr<Registration> rescanTimer_;
   std::unique_ptr<Registration> holdTimer_;  // while a hidden program is held
-  std::unique_ptr<Registration> settleTimer_;
-  size_t settleStep_ = 0;
+  SettleSchedule settle_;
   bool watchFailureLogged_ = false;
 };
 

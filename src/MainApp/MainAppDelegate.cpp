@@ -91,7 +91,7 @@ void MainAppDelegate::applicationDidFinishLaunching() {
   processes_ = std::make_unique<LinuxProcessTable>();
   executableWatch_ = std::make_unique<InotifyExecutableWatch>(loop);
   notifier_ = std::make_unique<LibnotifyNotifier>("Zelto");
-  scripts_ = std::make_unique<ScriptRunner>();
+  scripts_ = std::make_unique<ScriptRunner>(loop);
   appBlocker_ = std::make_unique<AppBlocker>(loop, *processes_, *executableWatch_);
 
   startServers(*uvLoop);

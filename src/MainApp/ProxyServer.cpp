@@ -602,13 +602,23 @@ Status ProxyServer::listen() {
     outOfDescriptors_ = true;
     logOverload(fmt::format("{} ({} connections open); new connections wait until some close",
                             reason.message(), connections_.size()));
+    followSweeper();
   });
   log::info("Filtering proxy listening on 127.0.0.1:{}", listener_->port());
+  return Status::success();
+}
+
+void ProxyServer::followSweeper() {
+  // Nothing to time out and nothing to resume: no timer, so an idle proxy sleeps.
+  if (!listener_ || (connections_.empty() && !outOfDescriptors_)) {
+    sweeper_.reset();
+    return;
+  }
+  if (sweeper_) return;
   const double shortest = std::min({options_.headTimeoutSeconds, options_.connectTimeoutSeconds,
                                     options_.idleTimeoutSeconds, options_.slowHeadSeconds});
   const double interval = std::clamp(shortest / 4, 0.01, 1.0);
   sweeper_ = loop_.addTimer(interval, interval, [this] { sweep(); });
-  return Status::success();
 }
 
 void ProxyServer::retry() {
@@ -643,6 +653,7 @@ void ProxyServer::remove(Connection* connection) {
 }
 
 void ProxyServer::followCapacity() {
+  followSweeper();
   if (!listener_) return;
   if (connections_.size() * 2 >= connections_.limit()) closeSlowHeads(now());
   if (connections_.followCapacity({listener_.get()}, !outOfDescriptors_)) {
@@ -675,6 +686,7 @@ void ProxyServer::closeSlowHeads(double now) {
       "{} s",
       connections_.size(), options_.maxConnections, slow.size(), options_.slowHeadSeconds));
   for (Connection* connection : slow) connections_.remove(connection);
+  followSweeper();
 }
 
 void ProxyServer::sweep() {
@@ -687,6 +699,7 @@ void ProxyServer::sweep() {
   }
   if (outOfDescriptors_ && listener_) listener_->resume();
   followCapacity();
+  followSweeper();
 }
 
 void ProxyServer::redecide() {

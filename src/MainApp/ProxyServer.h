@@ -19,7 +19,9 @@
 // other side pauses until half of it is written. Above half the cap, heads that are still
 // incomplete after `slowHeadSeconds` are closed first, and at the cap a head that arrives
 // incomplete is closed at once, so that complete requests keep being served even behind a
-// queue of slow ones. Each overload is logged once, with "Proxy overloaded:".
+// queue of slow ones. Each overload is logged once, with "Proxy overloaded:". The time limits
+// are swept by a timer that runs only while connections are open (or accepting waits for
+// descriptors): an idle proxy has no timer.
 //
 // Owns its listener and every connection (a ConnectionSet: a connection that ends is closed at
 // once and destroyed from the loop); the loop's thread only; destroy before the loop.
@@ -90,6 +92,8 @@ class ProxyServer {
   void accept(std::unique_ptr<TcpStream> client);
   void remove(Connection* connection);
   void sweep();
+  // Arms the sweep while connections are open or accepting waits for descriptors; else none.
+  void followSweeper();
   void closeSlowHeads(double now);
   bool isFull() const;
   void shed(Connection* connection);

@@ -15,8 +15,11 @@ bool isBlank(const std::string& text) {
                      [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
 }
 
-// Splits a script's output into lines and logs them, within the run's caps.
-class OutputLogger {
+}  // namespace
+
+// Splits a script's output into lines and logs them, within the run's caps: it keeps at most one
+// line of `maxLineBytes`, whatever the script writes.
+class ScriptRunner::OutputLogger {
  public:
   OutputLogger(const std::string& name, size_t maxLineBytes, size_t maxLoggedBytes)
       : name_(name), maxLine_(maxLineBytes), budget_(maxLoggedBytes) {}
@@ -63,86 +66,60 @@ class OutputLogger {
   bool silenced_ = false;
 };
 
-}  // namespace
+ScriptRunner::ScriptRunner(RunLoop& loop) : ScriptRunner(loop, Options{}) {}
 
-ScriptRunner::ScriptRunner() : ScriptRunner(Options{}) {}
-
-ScriptRunner::ScriptRunner(Options options) : options_(options) {}
+ScriptRunner::ScriptRunner(RunLoop& loop, Options options) : loop_(loop), options_(options) {}
 
 ScriptRunner::~ScriptRunner() { shutdown(); }
 
 void ScriptRunner::run(const std::string& name, const std::string& script) {
   if (isBlank(script)) return;
-  std::lock_guard lock(mutex_);
-  collectEndedLocked();
   if (shutDown_) {
     log::warning("{}: not run, the application is quitting", name);
     return;
   }
-  auto process = ScriptProcess::start(script);
+  auto run = runs_.emplace(runs_.end());
+  run->name = name;
+  run->output =
+      std::make_unique<OutputLogger>(run->name, options_.maxLineBytes, options_.maxLoggedBytes);
+  auto process = ScriptProcess::start(
+      loop_, script, std::chrono::duration<double>(options_.timeLimit).count(),
+      [output = run->output.get()](std::string_view text) { output->add(text); },
+      [this, run](const ScriptProcess::Ending& ending) { ended(run, ending); });
   if (!process.ok()) {
     log::error("{}: {}", name, process.status().message());
+    runs_.erase(run);
     return;
   }
-  log::info("{}: started as process {}", name, (*process)->pid());
-  Run& run = runs_.emplace_back();
-  run.name = name;
-  run.process = std::move(*process);
-  // Started while mutex_ is held, so `run.thread` is set before the thread can look at its run.
-  run.thread = std::thread([this, &run] { wait(run); });
+  run->process = std::move(*process);
+  log::info("{}: started as process {}", name, run->process->pid());
 }
 
-void ScriptRunner::wait(Run& run) {
-  OutputLogger output(run.name, options_.maxLineBytes, options_.maxLoggedBytes);
-  ScriptProcess::Ending ending =
-      run.process->wait(options_.timeLimit, [&output](std::string_view text) { output.add(text); });
-  output.finish();
+void ScriptRunner::ended(std::list<Run>::iterator run, const ScriptProcess::Ending& ending) {
+  run->output->finish();
   if (ending.timedOut) {
-    log::warning("{}: still running after {} s; killed it and its processes", run.name,
+    log::warning("{}: still running after {} s; killed it and its processes", run->name,
                  std::chrono::duration<double>(options_.timeLimit).count());
   } else if (ending.killed) {
-    log::info("{}: killed, the application is quitting", run.name);
+    log::info("{}: killed, the application is quitting", run->name);
   } else if (ending.exited) {
-    log::info("{}: exited with status {}", run.name, ending.code);
+    log::info("{}: exited with status {}", run->name, ending.code);
   } else if (ending.signal != 0) {
-    log::warning("{}: ended by signal {}", run.name, ending.signal);
+    log::warning("{}: ended by signal {}", run->name, ending.signal);
   } else {
-    log::warning("{}: ended, how is unknown", run.name);
+    log::warning("{}: ended, how is unknown", run->name);
   }
-  std::lock_guard lock(mutex_);
-  run.ended = true;
-}
-
-void ScriptRunner::collectEndedLocked() {
-  for (auto it = runs_.begin(); it != runs_.end();) {
-    if (it->ended) {
-      it->thread.join();  // its last step was to set `ended`
-      it = runs_.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  runs_.erase(run);  // the process too: it has told its end and touches nothing more
 }
 
 void ScriptRunner::shutdown() {
-  std::list<Run> runs;
-  {
-    std::lock_guard lock(mutex_);
-    shutDown_ = true;
-    for (Run& run : runs_) {
-      if (!run.ended) run.process->kill();
-    }
-    runs.splice(runs.end(), runs_);
+  shutDown_ = true;
+  // Each kill tells the run's end, which forgets the run.
+  while (!runs_.empty()) {
+    const Run* first = &runs_.front();
+    runs_.front().process->kill();
+    if (!runs_.empty() && &runs_.front() == first) runs_.pop_front();
   }
-  // Joined without the lock: each thread takes it once more to say it has ended. The list's
-  // nodes keep their addresses when spliced.
-  for (Run& run : runs) run.thread.join();
-}
-
-size_t ScriptRunner::runningCount() const {
-  std::lock_guard lock(mutex_);
-  return static_cast<size_t>(
-      std::count_if(runs_.begin(), runs_.end(), [](const Run& run) { return !run.ended; }));
 }
 
 }  // namespace zelto

@@ -8,28 +8,27 @@
 // after the time limit is killed with its whole process group. The start, the exit status or
 // signal and a time-out are logged. A script that is empty or blank runs nothing.
 //
-// Each run has a thread of its own that waits for the script: scripts are few (one at each
-// start or end), the thread's blocking reads keep the code plain, and the run loop is never
-// involved, so a slow script can't hold up anything else. Runs are independent.
+// Runs go on the run loop (see ScriptProcess): their output and their ends are watched there,
+// a bounded amount of output read per turn, so a slow or chatty script holds up nothing else.
+// Runs are independent.
 //
-// `shutdown` (also done by the destructor) kills every script still running and joins every
-// run's thread, so no thread or unreaped process outlives the runner; later runs are refused.
+// `shutdown` (also done by the destructor) kills every script still running and reaps its
+// shell, so no unreaped process outlives the runner; later runs are refused.
 //
-// Ownership: the caller owns the runner. Threads: any thread may call `run`; `shutdown` from
-// any thread but a run's own.
+// Ownership: the caller owns the runner; the loop must outlive it. Threads: the loop's thread
+// only.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
+
+#include "Platform/Linux/ScriptProcess.h"
+#include "Platform/RunLoop.h"
 
 namespace zelto {
-
-class ScriptProcess;
 
 class ScriptRunner {
  public:
@@ -39,8 +38,8 @@ class ScriptRunner {
     size_t maxLoggedBytes = 64 * 1024;
   };
 
-  ScriptRunner();
-  explicit ScriptRunner(Options options);
+  explicit ScriptRunner(RunLoop& loop);
+  ScriptRunner(RunLoop& loop, Options options);
   ~ScriptRunner();
   ScriptRunner(const ScriptRunner&) = delete;
   ScriptRunner& operator=(const ScriptRunner&) = delete;
@@ -48,24 +47,22 @@ class ScriptRunner {
   void run(const std::string& name, const std::string& script);
   void shutdown();
 
-  // How many runs have not yet ended (for tests and the shutdown's log).
-  size_t runningCount() const;
+  // How many runs have not yet ended (for tests).
+  size_t runningCount() const { return runs_.size(); }
 
  private:
+  class OutputLogger;
   struct Run {
     std::string name;
+    std::unique_ptr<OutputLogger> output;
     std::unique_ptr<ScriptProcess> process;
-    std::thread thread;
-    bool ended = false;
   };
 
-  void wait(Run& run);
-  // Joins and forgets the runs that have ended; with mutex_ held.
-  void collectEndedLocked();
+  void ended(std::list<Run>::iterator run, const ScriptProcess::Ending& ending);
 
+  RunLoop& loop_;
   const Options options_;
-  mutable std::mutex mutex_;
-  std::list<Run> runs_;  // stable addresses: each run's thread uses its own entry
+  std::list<Run> runs_;  // stable addresses: each run's callbacks use their own entry
   bool shutDown_ = false;
 };
 

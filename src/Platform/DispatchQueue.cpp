@@ -14,15 +14,27 @@ namespace zelto {
 // Everything the workers touch. Each worker holds its own reference, so a worker that outlives
 // its queue object (see the destructor) still finds its state alive.
 struct DispatchQueue::State {
+  std::string name;  // empty for a concurrent queue
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<Task> tasks;
   bool stopping = false;
 };
 
+// A serial queue: its tasks, and whether a drain of them is handed to the global queue. The
+// drain holds its own reference, so it outlives a queue destroyed by one of its tasks.
+struct DispatchQueue::Serial {
+  std::string name;
+  std::mutex mutex;
+  std::condition_variable drained;
+  std::deque<Task> tasks;
+  bool suspended = false;
+  bool scheduled = false;  // a drain is queued or running
+};
+
 namespace {
 
-// The state of the queue whose worker is the current thread; null on other threads.
+// The state of the queue whose work the current thread runs now; null on other threads.
 thread_local const void* currentWorkerState = nullptr;
 
 // One `apply` call, shared by the caller and the helper tasks it queues. Participants claim
@@ -72,9 +84,20 @@ struct ApplyRun {
 
 }  // namespace
 
-DispatchQueue::DispatchQueue(size_t threadCount) : state_(std::make_shared<State>()) {
-  if (threadCount == 0) threadCount = std::thread::hardware_concurrency();
-  threadCount = std::max<size_t>(threadCount, 2);
+DispatchQueue::DispatchQueue(size_t threadCount)
+    : DispatchQueue(
+          std::max<size_t>(threadCount == 0 ? std::thread::hardware_concurrency() : threadCount, 2),
+          std::string()) {}
+
+DispatchQueue::DispatchQueue(std::string name, bool startSuspended)
+    : serial_(std::make_shared<Serial>()) {
+  serial_->name = std::move(name);
+  serial_->suspended = startSuspended;
+}
+
+DispatchQueue::DispatchQueue(size_t threadCount, std::string name)
+    : state_(std::make_shared<State>()) {
+  state_->name = std::move(name);
   workers_.reserve(threadCount);
   for (size_t i = 0; i < threadCount; ++i) {
     workers_.emplace_back([state = state_] { workerLoop(state); });
@@ -82,6 +105,19 @@ DispatchQueue::DispatchQueue(size_t threadCount) : state_(std::make_shared<State
 }
 
 DispatchQueue::~DispatchQueue() {
+  if (serial_) {
+    std::unique_lock<std::mutex> lock(serial_->mutex);
+    serial_->suspended = false;
+    if (serial_->tasks.empty() && !serial_->scheduled) return;
+    if (!serial_->scheduled) {
+      serial_->scheduled = true;
+      global()->async([serial = serial_] { drainSerial(serial); });
+    }
+    // Destroyed by one of its own tasks: the drain finishes alone.
+    if (currentWorkerState == serial_.get()) return;
+    serial_->drained.wait(lock, [&] { return !serial_->scheduled; });
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->stopping = true;
@@ -102,8 +138,77 @@ std::shared_ptr<DispatchQueue> DispatchQueue::global() {
   return *queue;
 }
 
+DispatchQueue& DispatchQueue::blocking() {
+  // Intentionally leaked, like the global queue: a call may still block at exit.
+  static auto* const queue = new DispatchQueue(1, "blocking calls");
+  return *queue;
+}
+
+const std::string& DispatchQueue::name() const { return serial_ ? serial_->name : state_->name; }
+
+bool DispatchQueue::isSerial() const { return serial_ || workers_.size() == 1; }
+
+void DispatchQueue::resume() {
+  if (!serial_) return;
+  bool schedule = false;
+  {
+    std::lock_guard<std::mutex> lock(serial_->mutex);
+    serial_->suspended = false;
+    if (!serial_->tasks.empty() && !serial_->scheduled) schedule = serial_->scheduled = true;
+  }
+  if (schedule) global()->async([serial = serial_] { drainSerial(serial); });
+}
+
+void DispatchQueue::drainSerial(const std::shared_ptr<Serial>& serial) {
+  const void* outer = currentWorkerState;
+  currentWorkerState = serial.get();
+  for (;;) {
+    Task task;
+    {
+      std::lock_guard<std::mutex> lock(serial->mutex);
+      if (serial->tasks.empty() || serial->suspended) {
+        serial->scheduled = false;
+        serial->drained.notify_all();
+        break;
+      }
+      task = std::move(serial->tasks.front());
+      serial->tasks.pop_front();
+    }
+    runTask(task, serial->name, true);
+  }
+  currentWorkerState = outer;
+}
+
+void DispatchQueue::runTask(const Task& task, const std::string& name, bool serial) {
+  try {
+    task();
+  } catch (const std::exception& e) {
+    if (serial) {
+      log::error("DispatchQueue {}: a task threw: {}", name, e.what());
+    } else {
+      log::error("DispatchQueue: a task threw: {}", e.what());
+    }
+  } catch (...) {
+    if (serial) {
+      log::error("DispatchQueue {}: a task threw an unknown exception", name);
+    } else {
+      log::error("DispatchQueue: a task threw an unknown exception");
+    }
+  }
+}
+
 void DispatchQueue::async(Task task) {
   if (!task) return;
+  if (serial_) {
+    bool schedule = false;
+    {
+      std::lock_guard<std::mutex> lock(serial_->mutex);
+      serial_->tasks.push_back(std::move(task));
+      if (!serial_->suspended && !serial_->scheduled) schedule = serial_->scheduled = true;
+    }
+    if (schedule) global()->async([serial = serial_] { drainSerial(serial); });
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->tasks.push_back(std::move(task));
@@ -112,6 +217,7 @@ void DispatchQueue::async(Task task) {
 }
 
 void DispatchQueue::apply(size_t count, const Step& step) {
+  if (serial_) return global()->apply(count, step);
   if (count == 0) return;
   const size_t helpers = std::min(count - 1, workers_.size());
   auto run = std::make_shared<ApplyRun>(count, helpers + 1, step);
@@ -122,7 +228,9 @@ void DispatchQueue::apply(size_t count, const Step& step) {
   if (run->firstFailure) std::rethrow_exception(run->firstFailure);
 }
 
-bool DispatchQueue::isCurrentWorker() const { return currentWorkerState == state_.get(); }
+bool DispatchQueue::isCurrent() const {
+  return currentWorkerState == (serial_ ? static_cast<const void*>(serial_.get()) : state_.get());
+}
 
 void DispatchQueue::workerLoop(const std::shared_ptr<State>& state) {
   currentWorkerState = state.get();
@@ -135,13 +243,7 @@ void DispatchQueue::workerLoop(const std::shared_ptr<State>& state) {
       task = std::move(state->tasks.front());
       state->tasks.pop_front();
     }
-    try {
-      task();
-    } catch (const std::exception& e) {
-      log::error("DispatchQueue: a task threw: {}", e.what());
-    } catch (...) {
-      log::error("DispatchQueue: a task threw an unknown exception");
-    }
+    runTask(task, state->name, !state->name.empty());
     // `task` (and whatever it captured) is released here, before the next wait.
   }
 }

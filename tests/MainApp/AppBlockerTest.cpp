@@ -11,6 +11,7 @@
 #include "Platform/Linux/InotifyExecutableWatch.h"
 #include "Platform/Linux/LinuxProcessTable.h"
 #include "Platform/Linux/UvRunLoop.h"
+#include "Support/FakeRunLoop.h"
 #include "Support/LogCapture.h"
 #include "Support/RunLoopUntil.h"
 #include "Support/SleepingChild.h"
@@ -167,6 +168,22 @@ TEST_F(AppBlockerTest, StartTheWatchMissedIsFoundByTheRegularLook) {
   SleepingChild child(path);
   EXPECT_TRUE(runLoopUntil(loop, [&] { return child.ended(); }));
   blocker.reset();  // before the watch it uses
+}
+
+// A block without blocked programs arms no timer: the application sleeps; one with some looks at
+// the processes regularly, and stops again when its entries are gone.
+TEST_F(AppBlockerTest, TheRegularLookRunsOnlyWhileThereIsABlockedProgramToLookFor) {
+  FakeClock clock;
+  FakeRunLoop fakeLoop(clock);
+  DeafWatch deaf;
+  AppBlocker idle(fakeLoop, processes, deaf);
+  idle.setEntries(json::array(), localFs, "");
+  idle.setMode(AppBlocker::Mode::kEnforcing);
+  EXPECT_EQ(fakeLoop.scheduledTimers(), 0u);
+  idle.setEntries(json::array({entry(program("watched"))}), localFs, "");
+  EXPECT_EQ(fakeLoop.scheduledTimers(), 1u);
+  idle.setEntries(json::array({entry(temp / "missing")}), localFs, "");
+  EXPECT_EQ(fakeLoop.scheduledTimers(), 0u);
 }
 
 TEST_F(AppBlockerTest, ReopensEachQuitProgramOnceWhenBlockingEnds) {

@@ -6,8 +6,10 @@
 #include <cerrno>
 
 #include "MainApp/ScriptRunner.h"
+#include "Platform/Linux/UvRunLoop.h"
 #include "Support/ChildProcess.h"
 #include "Support/LogCapture.h"
+#include "Support/RunLoopUntil.h"
 
 namespace zelto {
 namespace {
@@ -27,13 +29,17 @@ pid_t loggedNumber(const LogCapture& log, const std::string& prefix) {
 
 bool processGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
-bool ended(const ScriptRunner& runner) {
-  return eventually([&] { return runner.runningCount() == 0; });
-}
+class ScriptRunnerTest : public ::testing::Test {
+ protected:
+  bool ended(const ScriptRunner& runner) {
+    return testing::runLoopUntil(loop, [&] { return runner.runningCount() == 0; });
+  }
+  UvRunLoop loop;
+};
 
-TEST(ScriptRunnerTest, OutputLinesAndTheExitStatusAreLogged) {
+TEST_F(ScriptRunnerTest, OutputLinesAndTheExitStatusAreLogged) {
   LogCapture log;
-  ScriptRunner runner;
+  ScriptRunner runner(loop);
   runner.run("zeltoScript", "echo one; echo two >&2; readlink /proc/$$/fd/0; printf tail; exit 3");
   runner.run("blank", " \n\t ");
   ASSERT_TRUE(ended(runner));
@@ -46,10 +52,10 @@ TEST(ScriptRunnerTest, OutputLinesAndTheExitStatusAreLogged) {
   EXPECT_EQ(log.countStartingWith("blank"), 0u);
 }
 
-TEST(ScriptRunnerTest, AChattyScriptIsCutShortInTheLogButRunsToItsEnd) {
+TEST_F(ScriptRunnerTest, AChattyScriptIsCutShortInTheLogButRunsToItsEnd) {
   LogCapture log;
   ScriptRunner runner(
-      {.timeLimit = std::chrono::seconds(60), .maxLineBytes = 10, .maxLoggedBytes = 30});
+      loop, {.timeLimit = std::chrono::seconds(60), .maxLineBytes = 10, .maxLoggedBytes = 30});
   runner.run("chatty",
              "echo 0123456789abcdef; echo short; yes "
              " | head -n 500000");
@@ -61,23 +67,27 @@ TEST(ScriptRunnerTest, AChattyScriptIsCutShortInTheLogButRunsToItsEnd) {
   EXPECT_LT(log.texts().size(), 30u);
 }
 
-TEST(ScriptRunnerTest, AScriptPastItsLimitIsKilledWithItsChildren) {
+TEST_F(ScriptRunnerTest, AScriptPastItsLimitIsKilledWithItsChildren) {
   LogCapture log;
-  ScriptRunner runner({.timeLimit = std::chrono::milliseconds(300)});
+  ScriptRunner runner(loop, {.timeLimit = std::chrono::milliseconds(300), .maxLoggedBytes = 1024});
   runner.run("slow", "sleep 1000 & echo child $!; sleep 1000");
+  // One that writes without pause leaves the loop its turns: its limit ends it too.
+  runner.run("flood", "yes");
   ASSERT_TRUE(ended(runner));
   EXPECT_THAT(log.texts(), Contains(HasSubstr("slow: still running after 0.3 s; killed")));
+  EXPECT_THAT(log.texts(), Contains(HasSubstr("flood: still running after 0.3 s; killed")));
+  EXPECT_EQ(log.count("flood: more output than the log takes; the rest is left out"), 1u);
   pid_t child = loggedNumber(log, "slow: child ");
   ASSERT_GT(child, 0);
   EXPECT_TRUE(eventually([&] { return processGone(child); }));
 }
 
-TEST(ScriptRunnerTest, ShutdownEndsEveryRunningScriptAndLeavesNoProcess) {
+TEST_F(ScriptRunnerTest, ShutdownEndsEveryRunningScriptAndLeavesNoProcess) {
   LogCapture log;
-  ScriptRunner runner;
+  ScriptRunner runner(loop);
   runner.run("first", "sleep 1000 & echo child $!; sleep 1000");
   runner.run("second", "sleep 1000");
-  ASSERT_TRUE(eventually([&] { return loggedNumber(log, "first: child ") > 0; }));
+  ASSERT_TRUE(testing::runLoopUntil(loop, [&] { return loggedNumber(log, "first: child ") > 0; }));
   EXPECT_EQ(runner.runningCount(), 2u);
   pid_t first = loggedNumber(log, "first: started as process ");
   pid_t second = loggedNumber(log, "second: started as process ");

@@ -9,13 +9,13 @@
 #include "Platform/Application.h"
 #include "Platform/Clock.h"
 #include "Platform/Directories.h"
+#include "Platform/DispatchQueue.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
 #include "Platform/JsonText.h"
 #include "Platform/Log.h"
 #include "Platform/PropertyList.h"
 #include "Platform/RunLoop.h"
-#include "Platform/SerialQueue.h"
 #include "Platform/SystemLog.h"
 
 namespace zelto {
@@ -167,8 +167,8 @@ Amplitude::Amplitude(RunLoop& mainLoop, HttpClient& http, Clock& clock, FileSyst
               : std::string()),
       deviceInfo_(std::make_unique<AMPDeviceInfo>()),
       lifeline_(std::make_shared<Lifeline>()),
-      backgroundQueue_(std::make_unique<SerialQueue>(kBackgroundQueueName, /*suspended=*/true)),
-      initializerQueue_(std::make_unique<SerialQueue>("Amplitude initializer")) {
+      backgroundQueue_(std::make_unique<DispatchQueue>(kBackgroundQueueName, /*suspended=*/true)),
+      initializerQueue_(std::make_unique<DispatchQueue>("Amplitude initializer")) {
   initializerQueue_->async([this] { initialize(); });
   observers_.push_back(notifications_.addObserver(
       kDidBecomeActiveNotification, [this](const Notification&) { enterForeground(); }));

@@ -58,7 +58,7 @@ class Clock;
 class Directories;
 class FileSystem;
 class RunLoop;
-class SerialQueue;
+class DispatchQueue;
 
 class Amplitude {
  public:
@@ -266,8 +266,8 @@ class Amplitude {
   // only while `alive_` (dropped first thing by the destructor) still stands.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   const std::weak_ptr<int> aliveWatch_ = alive_;
-  std::unique_ptr<SerialQueue> backgroundQueue_;
-  std::unique_ptr<SerialQueue> initializerQueue_;
+  std::unique_ptr<DispatchQueue> backgroundQueue_;
+  std::unique_ptr<DispatchQueue> initializerQueue_;
 };
 
 }  // namespace zelto

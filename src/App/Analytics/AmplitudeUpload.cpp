@@ -6,9 +6,9 @@
 
 #include "App/Analytics/Amplitude.h"
 #include "Platform/Digest.h"
+#include "Platform/DispatchQueue.h"
 #include "Platform/FileSystem.h"
 #include "Platform/RunLoop.h"
-#include "Platform/SerialQueue.h"
 #include "Platform/SystemLog.h"
 #include "Platform/Url.h"
 

@@ -8,10 +8,10 @@
 #include <map>
 #include <mutex>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "Platform/DispatchQueue.h"
 #include "Platform/Linux/CurlLibrary.h"
 #include "Platform/Status.h"
 #include "Platform/Text.h"
@@ -36,8 +36,8 @@ using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
 using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
 using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
 
-// How long an idle worker sleeps between looks at its queue; `send` and destruction wake it at
-// once, so this only bounds a missed wake-up.
+// How long a drive sleeps at most between looks at its requests while some are in flight;
+// `send` wakes it at once, so this only bounds a missed wake-up.
 constexpr int kIdlePollMilliseconds = 1000;
 
 HttpResponse failure(HttpResponse::ErrorCode code, std::string message) {
@@ -198,23 +198,29 @@ struct CurlHttpClient::State {
   MultiHandle multi;
 
   std::mutex mutex;
-  std::vector<std::unique_ptr<Transfer>> queue;  // sent, not yet taken by the worker
+  std::condition_variable idle;
+  std::vector<std::unique_ptr<Transfer>> queue;  // sent, not yet taken by the drive
+  bool driving = false;                          // a drive is queued or running
   bool stopping = false;
 
-  std::thread worker;  // last: started once everything above is in place
-
-  void run();
+  void drive();
   void wake() { curl().multi_wakeup(multi.get()); }
 };
 
-void CurlHttpClient::State::run() {
+// Runs on the blocking calls' queue for as long as requests are in flight, then returns: an idle
+// client takes no thread and wakes nobody.
+void CurlHttpClient::State::drive() {
   std::map<CURL*, std::unique_ptr<Transfer>> active;
   for (;;) {
     std::vector<std::unique_ptr<Transfer>> incoming;
     {
       std::lock_guard<std::mutex> lock(mutex);
       incoming.swap(queue);
-      if (stopping && incoming.empty() && active.empty()) return;
+      if (incoming.empty() && active.empty()) {
+        driving = false;
+        idle.notify_all();
+        return;
+      }
     }
     for (auto& transfer : incoming) {
       Status setUp = transfer->setUp();
@@ -243,26 +249,24 @@ void CurlHttpClient::State::run() {
       HttpResponse response = done->response(result);
       complete(done->completion, std::move(response));
     }
-    // Sleeps until a socket is ready, curl's next timeout, or a wake-up from send/destruction.
+    if (active.empty()) continue;  // done, unless more were sent meanwhile
+    // Sleeps until a socket is ready, curl's next timeout, or a wake-up from `send`.
     curl().multi_poll(multi.get(), nullptr, 0, kIdlePollMilliseconds, nullptr);
   }
 }
 
-CurlHttpClient::CurlHttpClient(size_t maxBodyBytes) : state_(std::make_unique<State>()) {
+CurlHttpClient::CurlHttpClient(size_t maxBodyBytes) : state_(std::make_shared<State>()) {
   state_->maxBodyBytes = maxBodyBytes;
   if (CurlLibrary::get() == nullptr) return;  // logged; every request fails, saying why
   state_->multi.reset(curl().multi_init());
-  if (state_->multi) state_->worker = std::thread([state = state_.get()] { state->run(); });
 }
 
 CurlHttpClient::~CurlHttpClient() {
-  if (!state_->worker.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->stopping = true;
-  }
-  state_->wake();
-  state_->worker.join();
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->stopping = true;
+  // Destroyed by a completion: the drive finishes alone, with its own reference to the state.
+  if (DispatchQueue::blocking().isCurrent()) return;
+  state_->idle.wait(lock, [&] { return !state_->driving; });
 }
 
 void CurlHttpClient::send(HttpRequest request, Completion completion) {
@@ -270,14 +274,21 @@ void CurlHttpClient::send(HttpRequest request, Completion completion) {
   transfer->request = std::move(request);
   transfer->completion = std::move(completion);
   transfer->maxBodyBytes = state_->maxBodyBytes;
+  bool startDrive = false;
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    if (state_->worker.joinable() && !state_->stopping) {
+    if (state_->multi && !state_->stopping) {
       state_->queue.push_back(std::move(transfer));
+      startDrive = !state_->driving;
+      state_->driving = true;
     }
   }
   if (!transfer) {
-    state_->wake();
+    if (startDrive) {
+      DispatchQueue::blocking().async([state = state_] { state->drive(); });
+    } else {
+      state_->wake();
+    }
     return;
   }
   complete(transfer->completion,

@@ -1,9 +1,9 @@
 // CurlHttpClient: the HttpClient of this program, on libcurl.
 //
-// Every request of a client runs on one worker thread of its own, which drives all of them at
-// once through one curl multi handle. One thread suffices for any number of concurrent
-// requests (curl waits on all their sockets together), no thread is made per request, and
-// waiting for the requests in flight is joining that thread.
+// The requests of a client are driven all at once through one curl multi handle, on the
+// blocking calls' queue (DispatchQueue::blocking), for as long as some are in flight: one thread
+// suffices for any number of concurrent requests (curl waits on all their sockets together), no
+// thread is made per request, and an idle client holds no thread and wakes nobody.
 //
 // Each request: HTTP or HTTPS only, the server's certificate and host name verified, redirects
 // not followed, the request's timeout bounding the whole exchange, headers sent as given (a
@@ -13,7 +13,8 @@
 //
 // Ownership: the owner destroys the client; destruction waits for the requests in flight and
 // calls their completions; a request sent meanwhile fails at once (kOther). Thread safety:
-// `send` from any thread; completions run on the worker thread and may call `send` again.
+// `send` from any thread; completions run on the blocking calls' queue and may call `send`
+// again.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +38,7 @@ class CurlHttpClient final : public HttpClient {
 
  private:
   struct State;
-  std::unique_ptr<State> state_;
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace zelto

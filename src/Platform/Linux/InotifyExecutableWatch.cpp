@@ -73,19 +73,29 @@ void InotifyExecutableWatch::add(const std::string& path) {
   watched_[path] = wd;
 }
 
-void InotifyExecutableWatch::readEvents() {
+void InotifyExecutableWatch::readNow(const std::string& ownExec) {
+  if (!inotify_.valid()) return;
+  auto own = watched_.find(ownExec);
+  readEvents(own != watched_.end() ? own->second : -1);
+}
+
+void InotifyExecutableWatch::readEvents(int ownExec) {
   bool opened = false;
   std::set<int> moved;
   Status read = InotifyReader::drain(inotify_.get(), [&](const inotify_event& event) {
-    if (event.mask & (IN_OPEN | IN_Q_OVERFLOW)) opened = true;
-    if (event.mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+    uint32_t mask = event.mask;
+    if ((mask & IN_OPEN) && event.wd == ownExec) {
+      mask &= ~static_cast<uint32_t>(IN_OPEN);  // that exec opens its file once
+      ownExec = -1;
+    }
+    if (mask & (IN_OPEN | IN_Q_OVERFLOW)) opened = true;
+    if (mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
       moved.insert(event.wd);
     }
   });
   if (!read.ok()) {
     failure_ = read.message();
-    log::warning("Program starts are noticed only by the regular look at every process: {}",
-                 failure_);
+    log::warning("{}: {}", unwatchedLine_, failure_);
     stopListening();
   } else if (!moved.empty()) {
     std::vector<std::string> paths;

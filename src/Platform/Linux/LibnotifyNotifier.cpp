@@ -4,11 +4,9 @@
 #include <libnotify/notify.h>
 #include <sys/stat.h>
 
-#include <condition_variable>
 #include <cstdlib>
-#include <deque>
-#include <thread>
 
+#include "Platform/DispatchQueue.h"
 #include "Platform/Log.h"
 
 namespace zelto {
@@ -94,34 +92,24 @@ Status showWithLibnotify(const std::string& applicationName, const std::string& 
 
 }  // namespace
 
-// What the worker thread shares with its notifier; the thread keeps it alive after the notifier.
+// What the notifier shares with the notifications it handed to the blocking calls' queue; they
+// keep it alive after the notifier.
 struct LibnotifyNotifier::Worker {
-  struct Notification {
-    std::string title;
-    std::string body;
-  };
-
   explicit Worker(Show show) : show(std::move(show)) {}
 
   const Show show;
   std::mutex mutex;
-  std::condition_variable changed;
-  std::deque<Notification> pending;
+  size_t pending = 0;  // handed over, not yet taken to be shown (or dropped)
   bool stopping = false;
 
-  void run() {
-    for (;;) {
-      Notification next;
-      {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return stopping || !pending.empty(); });
-        if (stopping) return;
-        next = std::move(pending.front());
-        pending.pop_front();
-      }
-      if (Status shown = show(next.title, next.body); !shown.ok()) {
-        log::debug("Notification \"{}\" not shown: {}", next.title, shown.message());
-      }
+  void showNext(const std::string& title, const std::string& body) {
+    {
+      std::lock_guard lock(mutex);
+      --pending;
+      if (stopping) return;
+    }
+    if (Status shown = show(title, body); !shown.ok()) {
+      log::debug("Notification \"{}\" not shown: {}", title, shown.message());
     }
   }
 };
@@ -138,12 +126,8 @@ LibnotifyNotifier::LibnotifyNotifier(EnvironmentReader environment, Show show)
 LibnotifyNotifier::~LibnotifyNotifier() {
   std::lock_guard lock(mutex_);
   if (!worker_) return;
-  {
-    std::lock_guard workerLock(worker_->mutex);
-    worker_->stopping = true;
-    worker_->pending.clear();
-  }
-  worker_->changed.notify_all();
+  std::lock_guard workerLock(worker_->mutex);
+  worker_->stopping = true;  // what still waits is dropped
 }
 
 bool LibnotifyNotifier::hasSessionBus() const {
@@ -162,19 +146,17 @@ void LibnotifyNotifier::notify(const std::string& title, const std::string& body
     return;
   }
   std::lock_guard lock(mutex_);
-  if (!worker_) {
-    worker_ = std::make_shared<Worker>(show_);
-    std::thread([worker = worker_] { worker->run(); }).detach();
-  }
+  if (!worker_) worker_ = std::make_shared<Worker>(show_);
   {
     std::lock_guard workerLock(worker_->mutex);
-    if (worker_->pending.size() >= kMaxPending) {
+    if (worker_->pending >= kMaxPending) {
       log::debug("Notification \"{}\" not shown: too many wait to be shown", title);
       return;
     }
-    worker_->pending.push_back({title, body});
+    ++worker_->pending;
   }
-  worker_->changed.notify_one();
+  DispatchQueue::blocking().async(
+      [worker = worker_, title, body] { worker->showNext(title, body); });
 }
 
 }  // namespace zelto

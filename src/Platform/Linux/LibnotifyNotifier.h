@@ -9,10 +9,10 @@
 // Notifications go only where a session bus is: DBUS_SESSION_BUS_ADDRESS is set, or
 // $XDG_RUNTIME_DIR/bus exists. Without one, GLib would try to start a bus of its own. libnotify's
 // calls are synchronous D-Bus calls that a stuck bus holds for as long as D-Bus's own time-out
-// (25 s), so they are made on a worker thread of the notifier's: `notify` only queues. At most
-// `kMaxPending` notifications wait; more are dropped, so a dead bus can't pile them up. The
-// worker is detached and owns what it uses: destroying the notifier drops what still waits and
-// returns at once, and a call in progress ends on the worker alone.
+// (25 s), so they are made on the blocking calls' queue (DispatchQueue::blocking): `notify` only
+// queues. At most `kMaxPending` notifications wait; more are dropped, so a dead bus can't pile
+// them up. What is queued owns what it uses: destroying the notifier drops what still waits and
+// returns at once, and a call in progress ends on that queue alone.
 //
 // Ownership: the caller owns the notifier. Threads: any thread may call `notify`.
 #pragma once
@@ -34,8 +34,8 @@ class LibnotifyNotifier : public DesktopNotifier {
 
   // Reads one environment variable; nothing when it is not set.
   using EnvironmentReader = std::function<std::optional<std::string>(const std::string&)>;
-  // Shows one notification, on the worker; the reason when it can't. The real one goes through
-  // libnotify; tests give one of their own.
+  // Shows one notification, on the blocking calls' queue; the reason when it can't. The real one
+  // goes through libnotify; tests give one of their own.
   using Show = std::function<Status(const std::string& title, const std::string& body)>;
 
   // `applicationName` is what the desktop shows as the sender. The process's environment.

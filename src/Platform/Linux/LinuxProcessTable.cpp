@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,10 +15,9 @@
 #include "Platform/Digest.h"
 #include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/FileSystemCalls.h"
+#include "Platform/Linux/ProcessSpawner.h"
 #include "Platform/Linux/ProcessWatch.h"
 #include "Platform/Log.h"
-
-extern char** environ;
 
 namespace zelto {
 
@@ -214,55 +212,8 @@ Result<std::unique_ptr<ProcessTable::Process>> LinuxProcessTable::open(
 }
 
 Status LinuxProcessTable::launchDetached(const std::string& executable) {
-  const std::string couldNot = "Could not launch " + executable + ": ";
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return Status::failure(couldNot + std::strerror(errno));
-  FileDescriptor readEnd(ends[0]), writeEnd(ends[1]);
-  // Everything the children need is made before the fork: between fork and exec they make only
-  // async-signal-safe calls.
-  std::string path = executable;
-  char* argv[] = {path.data(), nullptr};
-  const int errorPipe = writeEnd.get();
-
-  pid_t middle = ::fork();
-  if (middle < 0) return Status::failure(couldNot + std::strerror(errno));
-  if (middle == 0) {
-    auto fail = [errorPipe](int number) {
-      ssize_t ignored = ::write(errorPipe, &number, sizeof number);
-      (void)ignored;
-      ::_exit(127);
-    };
-    if (::setsid() < 0) fail(errno);
-    pid_t program = ::fork();
-    if (program < 0) fail(errno);
-    if (program > 0) ::_exit(0);
-    int null = ::open("/dev/null", O_RDWR);
-    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0) {
-      fail(errno);
-    }
-    if (null > 2) ::close(null);
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
-    for (int number = 1; number < NSIG; ++number) ::sigaction(number, &byDefault, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(path.c_str(), argv, environ);
-    fail(errno);
-  }
-  writeEnd.reset();
-  int status = 0;
-  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-  }
-  // Nothing comes through the pipe once the program runs: its exec closed the last write end.
-  int reason = 0;
-  ssize_t length;
-  do {
-    length = ::read(readEnd.get(), &reason, sizeof reason);
-  } while (length < 0 && errno == EINTR);
-  if (length == static_cast<ssize_t>(sizeof reason)) {
-    return Status::failure(couldNot + std::strerror(reason));
-  }
+  auto spawned = ProcessSpawner::spawn({executable}, {.newSession = true, .detach = true});
+  if (!spawned.ok()) return spawned.status().withContext("Could not launch " + executable);
   log::debug("Launched {}", executable);
   return Status::success();
 }

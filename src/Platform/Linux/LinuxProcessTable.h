@@ -11,9 +11,8 @@
 // offers no pidfd, a process is signalled by its number, once its executable has been read
 // again and found unchanged.
 //
-// Launching forks twice: the first child starts a session of its own, forks the program's
-// process and exits at once, so this process reaps only that short-lived child and the program
-// is nobody's child here. A close-on-exec pipe carries the reason back when the exec fails.
+// Launching starts the program detached, in a session of its own (see ProcessSpawner): it is
+// nobody's child here.
 //
 // Ownership and threads: see ProcessTable. Holds no descriptor between calls.
 #pragma once

@@ -1,11 +1,7 @@
 #include "Platform/Linux/LinuxWorkspace.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,21 +11,13 @@
 #include <vector>
 
 #include "Platform/CommandLineProgram.h"
-#include "Platform/Linux/InotifyReader.h"
 #include "Platform/Linux/LinuxProcessTable.h"
 #include "Platform/Log.h"
 #include "Platform/PropertyList.h"
 
-extern char** environ;
-
 namespace zelto {
 
 namespace {
-
-// The first re-read of the list after an executable was opened, and the last one: an exec that
-// has opened its file has not always replaced the process image yet.
-constexpr double kFirstSettleDelaySeconds = 0.05;
-constexpr double kLastSettleDelaySeconds = 3.2;
 
 // The path with every link resolved and no "." or ".." left.
 Result<std::string> canonicalPath(const std::string& path) {
@@ -51,40 +39,19 @@ std::optional<std::string> bundleOfExecutable(const std::string& executablePath)
   return bundle;
 }
 
-// A name that stays inside Contents/MacOS.
-bool isPlainFileName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
-}
-
 }  // namespace
 
-LinuxWorkspace::LinuxWorkspace(RunLoop& loop) : loop_(loop) {
-  inotify_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-  if (!inotify_.valid()) {
-    log::warning("Application starts are noticed only when the list is read: inotify: {}",
-                 std::strerror(errno));
-    return;
-  }
-  auto watch = loop_.watchReadable(inotify_.get(), [this] { readExecutableEvents(); });
-  if (!watch.ok()) {
-    log::warning("Application starts are noticed only when the list is read: {}",
-                 watch.status().message());
-    inotify_.reset();
-    return;
-  }
-  inotifyWatch_ = std::move(*watch);
-}
+// Without a watch of the executables, starts are found by the readings of the list.
+constexpr const char* kStartsUnwatchedLine =
+    "Application starts are noticed only when the list is read";
 
-LinuxWorkspace::~LinuxWorkspace() {
-  settleTimer_.reset();
-  listed_.clear();
-  for (auto& [pid, child] : children_) {
-    child.process.reset();
-    ::waitpid(pid, nullptr, WNOHANG);  // one that has just ended is not left behind
-  }
-  inotifyWatch_.reset();
-}
+LinuxWorkspace::LinuxWorkspace(RunLoop& loop)
+    : loop_(loop),
+      children_(
+          loop, [this](pid_t pid) { onChildExit(pid); },
+          [this](const Status& why) { endsUnwatched(why); }),
+      executableWatch_(loop, kStartsUnwatchedLine),
+      settle_(loop, [this] { return settle(); }) {}
 
 bool LinuxWorkspace::resumeIfStopped(int processIdentifier) {
   if (!LinuxProcessTable::isStopped(processIdentifier)) return false;
@@ -96,8 +63,8 @@ bool LinuxWorkspace::resumeIfStopped(int processIdentifier) {
 }
 
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
-  readExecutableEvents();  // an exec under way asks for the whole table
-  bool changed = (!listRead_ || settleTimer_) ? rescan() : review();
+  executableWatch_.readNow();  // an exec under way asks for the whole table
+  bool changed = (!listRead_ || settle_.isActive()) ? rescan() : review();
   if (changed) postNotification();
   std::vector<RunningApplication> applications;
   for (const auto& [pid, entry] : listed_) applications.push_back(entry.application);
@@ -112,61 +79,11 @@ std::optional<std::string> LinuxWorkspace::executableOf(pid_t pid) const {
   return executable->path;
 }
 
-std::optional<LinuxWorkspace::FileVersion> LinuxWorkspace::regularFileVersion(
-    const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return FileVersion{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                     static_cast<uint64_t>(st.st_size),
-                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
-}
-
-const LinuxWorkspace::BundleFacts* LinuxWorkspace::factsOfBundle(const std::string& bundlePath) {
-  std::string infoPath = path::appendingComponent(bundlePath, "Contents/Info.plist");
-  auto version = regularFileVersion(infoPath);
-  if (!version) {
-    bundles_.erase(bundlePath);
-    return nullptr;
-  }
-  auto cached = bundles_.find(bundlePath);
-  if (cached != bundles_.end() && cached->second.version == *version) return &cached->second;
-  // Read after the stat: a file changed in between reads as changed again next time.
-  BundleFacts facts;
-  facts.version = *version;
-  if (auto bytes = fs_.readFile(infoPath, PropertyList::kMaxBytes)) {
-    auto plist = PropertyList::parse(*bytes);
-    if (plist && plist->is_object()) {
-      facts.isPropertyList = true;
-      auto identifier = plist->find("CFBundleIdentifier");
-      if (identifier != plist->end() && identifier->is_string()) {
-        facts.identifier = identifier->get<std::string>();
-      }
-      auto executable = plist->find("CFBundleExecutable");
-      if (executable != plist->end() && executable->is_string()) {
-        facts.executableName = executable->get<std::string>();
-      }
-    }
-  } else {
-    facts.readFailure = bytes.status().message();
-  }
-  BundleFacts& stored = bundles_[bundlePath];
-  stored = std::move(facts);
-  return &stored;
-}
-
-std::optional<std::string> LinuxWorkspace::identifierOfBundle(const std::string& bundlePath) {
-  const BundleFacts* facts = factsOfBundle(bundlePath);
-  if (!facts) return std::nullopt;
-  return facts->identifier;
-}
-
 std::optional<LinuxWorkspace::Found> LinuxWorkspace::recognise(pid_t pid) {
-  // A child not reaped yet keeps its number, so the number still means the process launched.
-  auto child = children_.find(pid);
-  if (child != children_.end() && !child->second.process.hasEnded()) {
-    auto identifier = identifierOfBundle(child->second.bundlePath);
+  if (auto bundle = children_.bundleOf(pid)) {
+    auto identifier = bundles_.identifierOf(*bundle);
     if (!identifier) return std::nullopt;
-    return Found{child->second.bundlePath, *identifier, "", ""};
+    return Found{*bundle, *identifier, "", ""};
   }
   auto executable = executableOf(pid);
   if (!executable) return std::nullopt;
@@ -181,7 +98,7 @@ std::optional<LinuxWorkspace::Found> LinuxWorkspace::recognise(pid_t pid) {
   if (!bundle) return std::nullopt;
   // The kernel names the executable by its canonical path, so its bundle's path is canonical;
   // the script's path was made canonical.
-  auto identifier = identifierOfBundle(*bundle);
+  auto identifier = bundles_.identifierOf(*bundle);
   if (!identifier) return std::nullopt;
   return Found{*bundle, *identifier, *executable, script};
 }
@@ -195,7 +112,8 @@ std::optional<std::string> LinuxWorkspace::bundleScriptOf(pid_t pid) const {
         candidate, workingDirectory.ok() ? *workingDirectory : std::string());
     if (path.empty()) continue;
     auto canonical = canonicalPath(path);
-    if (!canonical.ok() || !bundleOfExecutable(*canonical) || !regularFileVersion(*canonical)) {
+    if (!canonical.ok() || !bundleOfExecutable(*canonical) ||
+        !BundleFactsCache::regularFileVersion(*canonical)) {
       continue;
     }
     return *canonical;
@@ -204,7 +122,7 @@ std::optional<std::string> LinuxWorkspace::bundleScriptOf(pid_t pid) const {
 }
 
 bool LinuxWorkspace::rescan() {
-  reapUnwatchedChildren();
+  children_.reapUnwatched();
   bool changed = false;
   std::set<pid_t> present;
   const uid_t uid = ::getuid();
@@ -232,7 +150,7 @@ bool LinuxWorkspace::rescan() {
 }
 
 bool LinuxWorkspace::review() {
-  reapUnwatchedChildren();
+  children_.reapUnwatched();
   bool changed = false;
   const uid_t uid = ::getuid();
   std::vector<pid_t> pids;
@@ -285,7 +203,8 @@ bool LinuxWorkspace::list(pid_t pid, const Found& found) {
     if (process.ok()) {
       if (process->hasEnded()) return false;
       listed.process = std::move(*process);
-      watchEnd(listed.process, [this, pid] { onListedExit(pid); });
+      Status watched = listed.process.watchEnd(loop_, [this, pid] { onListedExit(pid); });
+      if (!watched.ok()) endsUnwatched(watched);
     } else {
       endsUnwatched(process.status());  // still listed; its end is found by a later reading
     }
@@ -294,11 +213,6 @@ bool LinuxWorkspace::list(pid_t pid, const Found& found) {
   }
   listed_[pid] = std::move(listed);
   return true;
-}
-
-void LinuxWorkspace::watchEnd(ProcessWatch& process, std::function<void()> onEnd) {
-  Status watched = process.watchEnd(loop_, std::move(onEnd));
-  if (!watched.ok()) endsUnwatched(watched);
 }
 
 void LinuxWorkspace::endsUnwatched(const Status& why) {
@@ -316,24 +230,9 @@ void LinuxWorkspace::onListedExit(pid_t pid) {
 }
 
 void LinuxWorkspace::onChildExit(pid_t pid) {
-  int status = 0;
-  pid_t reaped = ::waitpid(pid, &status, WNOHANG);
-  if (reaped == 0) return;  // not ended after all
-  if (reaped == pid) {
-    log::debug("Launched process {} ended with status {:#x}", pid, status);
-  }
-  children_.erase(pid);
   if (!listed_.contains(pid)) return;
   forget(pid);
   notifyObservers();
-}
-
-void LinuxWorkspace::reapUnwatchedChildren() {
-  std::vector<pid_t> ended;
-  for (const auto& [pid, child] : children_) {
-    if (!child.process.isWatched() && ::waitpid(pid, nullptr, WNOHANG) != 0) ended.push_back(pid);
-  }
-  for (pid_t pid : ended) children_.erase(pid);
 }
 
 Status LinuxWorkspace::launchApplication(const std::string& bundlePath) {
@@ -347,16 +246,16 @@ Status LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   auto bundle = canonicalPath(bundlePath);
   if (!bundle.ok()) return fail(couldNot + bundle.status().message());
   std::string infoPath = path::appendingComponent(*bundle, "Contents/Info.plist");
-  const BundleFacts* facts = factsOfBundle(*bundle);
+  const BundleFactsCache::Facts* facts = bundles_.factsOf(*bundle);
   if (!facts) {
     auto bytes =
-        fs_.readFile(infoPath, PropertyList::kMaxBytes);  // for the reason it is no file to read
+        LocalFileSystem().readFile(infoPath, PropertyList::kMaxBytes);  // why it is no file
     return fail(couldNot +
                 (bytes ? infoPath + " changed while it was read" : bytes.status().message()));
   }
   if (!facts->readFailure.empty()) return fail(couldNot + facts->readFailure);
   if (!facts->isPropertyList) return fail(couldNot + infoPath + " is not a property list");
-  if (!facts->executableName || !isPlainFileName(*facts->executableName)) {
+  if (!facts->executableName || !BundleFactsCache::isPlainFileName(*facts->executableName)) {
     return fail(couldNot + infoPath + " names no executable file");
   }
   const std::string identifier = facts->identifier;
@@ -367,60 +266,23 @@ Status LinuxWorkspace::launchApplication(const std::string& bundlePath) {
   // Watched before the exec, so that no start by someone else slips in between; and the events
   // queued so far read now, so that the exec's own open is the only new one on that watch.
   watchExecutable(executable);
-  readExecutableEvents();
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  // A session of its own, and none of this process's blocked or ignored signals (an ignored
-  // SIGPIPE, say, would otherwise carry over). Naming every signal is also the cheapest: the
-  // child goes through all of them either way, and asks about each one left out before
-  // setting it.
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  std::string argument0 = executable;
-  char* argv[] = {argument0.data(), nullptr};
-  pid_t pid = -1;
-  int result = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv, environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  if (result != 0) return fail(couldNot + executable + ": " + std::strerror(result));
-  log::debug("Launched {} as process {}", executable, pid);
-  // posix_spawn returns once the exec has happened, so its open of the executable is queued.
-  auto watched = watchedExecutables_.find(executable);
-  readExecutableEvents(watched != watchedExecutables_.end() ? watched->second : -1);
-
-  Child& child = children_[pid];
-  child.bundlePath = *bundle;
-  // A child that has already ended still has its pidfd; without one (or without its watch) the
-  // child is reaped by the next reading of the list.
-  if (auto process = ProcessWatch::open(pid); process.ok()) {
-    child.process = std::move(*process);
-    watchEnd(child.process, [this, pid] { onChildExit(pid); });
-  } else {
-    endsUnwatched(process.status());
-  }
+  executableWatch_.readNow();
+  auto pid = children_.launch(executable, *bundle);
+  if (!pid.ok()) return fail(couldNot + executable + ": " + pid.status().message());
+  // The spawn returns once the exec has happened, so its open of the executable is queued.
+  executableWatch_.readNow(executable);
 
   // Listed as what it was launched from: no need to read the process table for it.
-  Listed& listed = listed_[pid];
+  Listed& listed = listed_[*pid];
   listed = Listed{};
-  listed.application = RunningApplication{pid, identifier, *bundle, false};
+  listed.application = RunningApplication{*pid, identifier, *bundle, false};
   postNotification();
   return Status::success();
 }
 
 void LinuxWorkspace::refreshRunningApplications() {
   for (const auto& bundle : startsWatched_) watchStartsOf(bundle);
-  readExecutableEvents();
+  executableWatch_.readNow();
   if (rescan()) postNotification();
 }
 
@@ -430,86 +292,33 @@ void LinuxWorkspace::watchForStarts(const std::string& bundlePath) {
 }
 
 void LinuxWorkspace::watchStartsOf(const std::string& bundlePath) {
-  if (!inotifyWatch_) return;
   // Found again each time: the bundle may be missing for now, or name another executable later.
   auto bundle = canonicalPath(bundlePath);
   if (!bundle.ok()) return;
-  const BundleFacts* facts = factsOfBundle(*bundle);
-  if (!facts || !facts->executableName || !isPlainFileName(*facts->executableName)) return;
-  watchExecutable(path::appendingComponent(*bundle, "Contents/MacOS/" + *facts->executableName));
+  if (auto executable = bundles_.executableOf(*bundle)) watchExecutable(*executable);
 }
 
 void LinuxWorkspace::watchExecutable(const std::string& executablePath) {
-  if (!inotifyWatch_ || watchedExecutables_.contains(executablePath)) return;
-  // IN_OPEN: an exec opens the file. The others: the file was replaced or removed, so the watch
-  // must move to whatever stands at the path now.
-  int wd = ::inotify_add_watch(inotify_.get(), executablePath.c_str(),
-                               IN_OPEN | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
-  if (wd < 0) {
-    log::debug("Not watching {} for starts: {}", executablePath, std::strerror(errno));
-    return;
+  if (startWatchFailureLogged_ || !watchedExecutables_.insert(executablePath).second) return;
+  Status watched = executableWatch_.watch(
+      std::vector<std::string>(watchedExecutables_.begin(), watchedExecutables_.end()),
+      [this] { onExecutableOpened(); });
+  if (!watched.ok()) {
+    startWatchFailureLogged_ = true;
+    log::warning("{}: {}", kStartsUnwatchedLine, watched.message());
   }
-  watchedExecutables_[executablePath] = wd;
 }
 
-void LinuxWorkspace::readExecutableEvents(int ownExec) {
-  if (!inotifyWatch_) return;
-  bool opened = false;
-  std::set<int> moved;
-  Status read = InotifyReader::drain(inotify_.get(), [&](const inotify_event& event) {
-    uint32_t mask = event.mask;
-    if ((mask & IN_OPEN) && event.wd == ownExec) {
-      mask &= ~static_cast<uint32_t>(IN_OPEN);  // that exec opens its file once
-      ownExec = -1;
-    }
-    if (mask & (IN_OPEN | IN_Q_OVERFLOW)) opened = true;
-    if (mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) moved.insert(event.wd);
-  });
-  if (!read.ok()) {
-    log::warning("Application starts are noticed only when the list is read: {}", read.message());
-    inotifyWatch_.reset();
-    watchedExecutables_.clear();
-    inotify_.reset();
-    moved.clear();
-  }
-  if (!moved.empty()) {
-    std::vector<std::string> paths;
-    for (auto it = watchedExecutables_.begin(); it != watchedExecutables_.end();) {
-      if (moved.contains(it->second)) {
-        paths.push_back(it->first);
-        it = watchedExecutables_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    for (int wd : moved) ::inotify_rm_watch(inotify_.get(), wd);  // an ended one just fails
-    for (const auto& path : paths) watchExecutable(path);
-  }
-  if (!opened) return;
-  if (settleTimer_) {
-    openedWhileSettling_ = true;  // start the spacing over at the next look
-    return;
-  }
-  settleDelaySeconds_ = kFirstSettleDelaySeconds;
-  settleTimer_ = loop_.addTimer(settleDelaySeconds_, 0, [this] { settle(); });
+void LinuxWorkspace::onExecutableOpened() {
+  // Another exec opened a watched file while looking: the spacing starts over.
+  settle_.start();
 }
 
-void LinuxWorkspace::settle() {
-  bool changed = rescan();
-  // Another exec opened a watched file meanwhile: keep looking, briefly spaced again. A change
-  // found ends the looking; so does a few looks finding nothing (the open was no exec).
-  if (openedWhileSettling_) {
-    openedWhileSettling_ = false;
-    settleDelaySeconds_ = kFirstSettleDelaySeconds;
-  } else {
-    settleDelaySeconds_ = changed ? kLastSettleDelaySeconds * 2 : settleDelaySeconds_ * 4;
-  }
-  if (settleDelaySeconds_ > kLastSettleDelaySeconds) {
-    settleTimer_.reset();
-  } else {
-    settleTimer_ = loop_.addTimer(settleDelaySeconds_, 0, [this] { settle(); });
-  }
-  if (changed) notifyObservers();
+bool LinuxWorkspace::settle() {
+  // A change found ends the looking; so does a few looks finding nothing (the open was no exec).
+  if (!rescan()) return false;
+  notifyObservers();
+  return true;
 }
 
 void LinuxWorkspace::postNotification() {

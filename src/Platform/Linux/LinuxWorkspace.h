@@ -11,7 +11,8 @@
 //   B/Contents/MacOS/NAME, links resolved: a CFBundleExecutable that is a script, started by
 //   hand, which doesn't exec another program. Only such processes have their command line read.
 // Either way B must have a Contents/Info.plist; the identifier comes from it (empty when it names
-// none) and is cached per bundle until the file changes. `bundlePath` is canonical (see
+// none) and is cached per bundle until the file changes (BundleFactsCache). `bundlePath` is
+// canonical (see
 // Workspace). A process that has ended, zombie or gone, is simply not listed, so no entry is
 // ever reported with isTerminated set.
 //
@@ -27,11 +28,11 @@
 // - A launch at once: the child is listed as it is spawned.
 // - The start of an application whose executable the workspace has launched, listed, or been
 //   asked to watch (`watchForStarts`): the exec opens that executable, which an inotify watch on
-//   it reports; the list is then read whole a few times, briefly spaced, while the exec
-//   completes, and at every reading meanwhile. The open made by the exec of the workspace's own
-//   launch is no such start (a script's interpreter opening the script afterwards still looks
-//   like one). Without inotify, or once its events can't be read (logged), such a start is found
-//   by the next full reading.
+//   it reports (InotifyExecutableWatch); the list is then read whole a few times, briefly
+//   spaced, while the exec completes (SettleSchedule), and at every reading meanwhile. The open
+//   made by the exec of the workspace's own launch is no such start (a script's interpreter opening
+//   the script afterwards still looks like one). Without inotify, or once its events can't be read
+//   (logged), such a start is found by the next full reading.
 // - A change found while reading the list for a caller, told later on the loop.
 // The first reading establishes the list and tells nobody. Nothing reports the start of an
 // application from any other bundle: Linux offers no unprivileged notice of every exec; the
@@ -42,11 +43,11 @@
 // this process's environment. A CFBundleExecutable naming anything outside Contents/MacOS is
 // refused. The Info.plist is read again only when the file has changed (the launched child is
 // listed with the identifier it gave). Every child is reaped when it ends, so none is left a
-// zombie.
+// zombie (LaunchedChildren).
 //
 // Ownership: the creator owns the workspace; the loop must outlive it. It owns its descriptors
-// (pidfds, the inotify descriptor) and closes them when destroyed. Threads: the loop's thread
-// only.
+// (pidfds, through its parts the inotify descriptor) and closes them when destroyed. Threads:
+// the loop's thread only.
 #pragma once
 
 #include <sys/types.h>
@@ -57,10 +58,12 @@
 #include <set>
 #include <string>
 
-#include "Platform/FileSystem.h"
-#include "Platform/Linux/FileDescriptor.h"
+#include "Platform/Linux/BundleFactsCache.h"
+#include "Platform/Linux/InotifyExecutableWatch.h"
+#include "Platform/Linux/LaunchedChildren.h"
 #include "Platform/Linux/ProcessWatch.h"
 #include "Platform/RunLoop.h"
+#include "Platform/SettleSchedule.h"
 #include "Platform/Workspace.h"
 
 namespace zelto {
@@ -68,7 +71,7 @@ namespace zelto {
 class LinuxWorkspace final : public Workspace {
  public:
   explicit LinuxWorkspace(RunLoop& loop);
-  ~LinuxWorkspace() override;
+  ~LinuxWorkspace() override = default;
   LinuxWorkspace(const LinuxWorkspace&) = delete;
   LinuxWorkspace& operator=(const LinuxWorkspace&) = delete;
 
@@ -93,28 +96,6 @@ class LinuxWorkspace final : public Workspace {
     std::string scriptPath;      // see Found
     ProcessWatch process;        // empty for a child: the child's own watch tells its end
   };
-  struct Child {
-    std::string bundlePath;  // canonical
-    ProcessWatch process;
-  };
-  // Which file a path named when it was read, and which version of it.
-  struct FileVersion {
-    uint64_t device = 0;
-    uint64_t fileNumber = 0;
-    uint64_t size = 0;
-    int64_t modifiedNanoseconds = 0;
-    bool operator==(const FileVersion&) const = default;
-  };
-  // The file at `path` (links followed) as it stands now; nothing when it is no regular file.
-  static std::optional<FileVersion> regularFileVersion(const std::string& path);
-  // What a bundle's Info.plist says, as of one version of the file.
-  struct BundleFacts {
-    FileVersion version;
-    std::string readFailure;  // why the file could not be read; empty when it was
-    bool isPropertyList = false;
-    std::string identifier;                     // empty when it names none
-    std::optional<std::string> executableName;  // CFBundleExecutable, when a string
-  };
 
   // Reads the process table and updates the list; true when it changed (never on the first
   // reading).
@@ -129,47 +110,37 @@ class LinuxWorkspace final : public Workspace {
   std::optional<std::string> bundleScriptOf(pid_t pid) const;
   // Adds a process not listed before; false when it turned out not to be the one recognised.
   bool list(pid_t pid, const Found& found);
-  // What the Info.plist of bundle B says, read again only when the file has changed; nothing
-  // when B has no Info.plist. Valid until the next call.
-  const BundleFacts* factsOfBundle(const std::string& bundlePath);
-  std::optional<std::string> identifierOfBundle(const std::string& bundlePath);
   std::optional<std::string> executableOf(pid_t pid) const;
   void forget(pid_t pid);
   void onListedExit(pid_t pid);
   void onChildExit(pid_t pid);
-  void reapUnwatchedChildren();
-  void watchEnd(ProcessWatch& process, std::function<void()> onEnd);
   // Logs, once per workspace, that ends of applications are seen only by readings of the list.
   void endsUnwatched(const Status& why);
   void watchExecutable(const std::string& executablePath);
   // Watches the executable of a bundle given to `watchForStarts`, when it can be found.
   void watchStartsOf(const std::string& bundlePath);
-  // Reads what the inotify watches have queued: moves the watch of a file replaced, and starts
-  // looking for a start when a watched executable was opened. One open on watch `ownExec` is
-  // the exec of the workspace's own launch, no start.
-  void readExecutableEvents(int ownExec = -1);
-  void settle();
+  // A watched executable was opened: the list is read again while the exec completes.
+  void onExecutableOpened();
+  // One of those readings; true once it found a change.
+  bool settle();
   void postNotification();
 
   RunLoop& loop_;
-  LocalFileSystem fs_;
+  BundleFactsCache bundles_;
   std::map<pid_t, Listed> listed_;
-  std::map<pid_t, Child> children_;
-  std::map<std::string, BundleFacts> bundles_;  // by canonical bundle path
-  std::set<std::string> startsWatched_;         // bundle paths given to watchForStarts
+  std::set<std::string> startsWatched_;  // bundle paths given to watchForStarts
   bool listRead_ = false;
   bool endWatchFailureLogged_ = false;
-
-  FileDescriptor inotify_;
-  std::unique_ptr<Registration> inotifyWatch_;     // destroyed before inotify_
-  std::map<std::string, int> watchedExecutables_;  // path -> watch descriptor
-  std::unique_ptr<Registration> settleTimer_;
-  double settleDelaySeconds_ = 0;
-  bool openedWhileSettling_ = false;
-
+  bool startWatchFailureLogged_ = false;
   bool notificationPosted_ = false;
   // Work posted to the loop checks this first: the workspace may be gone by the time it runs.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+  // Their callbacks reach into the list: destroyed first.
+  LaunchedChildren children_;
+  std::set<std::string> watchedExecutables_;
+  InotifyExecutableWatch executableWatch_;
+  SettleSchedule settle_;
 };
 
 }  // namespace zelto

@@ -7,15 +7,15 @@
 #include <stdexcept>
 #include <vector>
 
-#include "Platform/SerialQueue.h"
+#include "Platform/DispatchQueue.h"
 
 namespace zelto {
 namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SerialQueueTest, SuspendedQueueRunsNothingUntilResumedThenEverythingInOrder) {
-  SerialQueue queue("BACKGROUND", /*startSuspended=*/true);
+TEST(SerialDispatchQueueTest, SuspendedQueueRunsNothingUntilResumedThenEverythingInOrder) {
+  DispatchQueue queue("BACKGROUND", /*startSuspended=*/true);
   std::mutex mutex;
   std::vector<int> order;
   std::atomic<bool> ranEarly{false};
@@ -27,7 +27,7 @@ TEST(SerialQueueTest, SuspendedQueueRunsNothingUntilResumedThenEverythingInOrder
   }
   // A queue that runs while suspended would have started on these by the time the probe below
   // has been answered by a second, running queue.
-  SerialQueue probe("probe");
+  DispatchQueue probe("probe");
   std::promise<void> probed;
   probe.async([&] { probed.set_value(); });
   ASSERT_EQ(probed.get_future().wait_for(10s), std::future_status::ready);
@@ -46,8 +46,8 @@ TEST(SerialQueueTest, SuspendedQueueRunsNothingUntilResumedThenEverythingInOrder
   EXPECT_EQ(order, expected);
 }
 
-TEST(SerialQueueTest, KnowsItsOwnWorkerAndSurvivesThrowingTasks) {
-  SerialQueue queue("BACKGROUND");
+TEST(SerialDispatchQueueTest, KnowsItsOwnWorkerAndSurvivesThrowingTasks) {
+  DispatchQueue queue("BACKGROUND");
   EXPECT_FALSE(queue.isCurrent());
   std::promise<bool> inside;
   queue.async([] { throw std::runtime_error("task"); });
@@ -55,16 +55,21 @@ TEST(SerialQueueTest, KnowsItsOwnWorkerAndSurvivesThrowingTasks) {
   auto answer = inside.get_future();
   ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
   EXPECT_TRUE(answer.get());
-  SerialQueue other("other");
+  DispatchQueue other("other");
   std::promise<bool> onOther;
   other.async([&] { onOther.set_value(queue.isCurrent()); });
   EXPECT_FALSE(onOther.get_future().get());
+  // The blocking calls' worker, likewise.
+  std::promise<bool> onBlocking;
+  DispatchQueue::blocking().async(
+      [&] { onBlocking.set_value(DispatchQueue::blocking().isCurrent() && !queue.isCurrent()); });
+  EXPECT_TRUE(onBlocking.get_future().get());
 }
 
-TEST(SerialQueueTest, DestructionDrainsEvenASuspendedQueueAndWorkQueuedByItsTasks) {
+TEST(SerialDispatchQueueTest, DestructionDrainsEvenASuspendedQueueAndWorkQueuedByItsTasks) {
   std::atomic<int> ran{0};
   {
-    SerialQueue queue("BACKGROUND", /*startSuspended=*/true);
+    DispatchQueue queue("BACKGROUND", /*startSuspended=*/true);
     for (int i = 0; i < 20; ++i) {
       queue.async([&] {
         ran.fetch_add(1);

@@ -1,0 +1,121 @@
+#include "Platform/Linux/ProcessSpawner.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "Platform/Linux/FileDescriptor.h"
+
+extern char** environ;
+
+namespace zelto {
+
+Result<ProcessSpawner::Spawned> ProcessSpawner::spawn(const std::vector<std::string>& arguments,
+                                                      const Options& options) {
+  if (arguments.empty() || arguments[0].empty()) return Status::failure("no program given");
+  // Copies: between fork and exec nothing may allocate.
+  std::vector<std::string> copies = arguments;
+  std::vector<char*> argv;
+  for (auto& argument : copies) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  return options.detach ? spawnDetached(argv, options) : spawnChild(argv, options);
+}
+
+Result<ProcessSpawner::Spawned> ProcessSpawner::spawnChild(std::vector<char*>& argv,
+                                                           const Options& options) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (options.outputFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, options.outputFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, options.outputFd, 2);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // Naming every signal is also the cheapest: the child goes through all of them either way, and
+  // asks about each one left out before setting it.
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (options.newSession) flags |= POSIX_SPAWN_SETSID;
+  if (options.newProcessGroup) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
+  posix_spawnattr_setflags(&attributes, flags);
+  pid_t pid = -1;
+  int result = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  if (result != 0) return Status::failure(std::strerror(result));
+  Spawned spawned;
+  spawned.pid = pid;
+  // Not reaped yet, so the number is still this child's.
+  if (auto process = ProcessWatch::open(pid); process.ok()) {
+    spawned.process = std::move(*process);
+  } else {
+    spawned.pidfd = process.status();
+  }
+  return spawned;
+}
+
+Result<ProcessSpawner::Spawned> ProcessSpawner::spawnDetached(std::vector<char*>& argv,
+                                                              const Options& options) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return Status::failure(std::strerror(errno));
+  FileDescriptor readEnd(ends[0]), writeEnd(ends[1]);
+  const int errorPipe = writeEnd.get();
+  const int outputFd = options.outputFd;
+
+  pid_t middle = ::fork();
+  if (middle < 0) return Status::failure(std::strerror(errno));
+  if (middle == 0) {
+    auto fail = [errorPipe](int number) {
+      ssize_t ignored = ::write(errorPipe, &number, sizeof number);
+      (void)ignored;
+      ::_exit(127);
+    };
+    if (options.newSession && ::setsid() < 0) fail(errno);
+    pid_t program = ::fork();
+    if (program < 0) fail(errno);
+    if (program > 0) ::_exit(0);
+    if (options.newProcessGroup && ::setpgid(0, 0) < 0) fail(errno);
+    int null = ::open("/dev/null", O_RDWR);
+    const int out = outputFd >= 0 ? outputFd : null;
+    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) fail(errno);
+    if (null > 2) ::close(null);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number) ::sigaction(number, &byDefault, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(argv[0], argv.data(), environ);
+    fail(errno);
+  }
+  writeEnd.reset();
+  int status = 0;
+  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+  // Nothing comes through the pipe once the program runs: its exec closed the last write end.
+  int reason = 0;
+  ssize_t length;
+  do {
+    length = ::read(readEnd.get(), &reason, sizeof reason);
+  } while (length < 0 && errno == EINTR);
+  if (length == static_cast<ssize_t>(sizeof reason)) return Status::failure(std::strerror(reason));
+  return Spawned{};
+}
+
+}  // namespace zelto
