@@ -65,6 +65,7 @@ class ConnectionSet {
 
   bool contains(Connection* connection) const { return live_.count(connection) != 0; }
   size_t size() const { return live_.size(); }
+  bool empty() const { return live_.empty(); }
   size_t limit() const { return limit_; }
   void setLimit(size_t limit) { limit_ = std::max<size_t>(limit, 1); }
   bool full() const { return live_.size() >= limit_; }
