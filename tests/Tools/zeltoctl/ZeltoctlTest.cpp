@@ -14,6 +14,7 @@ namespace {
 
 using json = nlohmann::json;
 using ::testing::HasSubstr;
+using testing::readWholeFile;
 
 class ZeltoctlTest : public ::testing::Test {
  protected:
