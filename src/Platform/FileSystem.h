@@ -94,6 +94,17 @@ class FileSystem {
     return std::optional<FileStatus>();
   }
 
+  // The same for a spare copy of data that is kept elsewhere too (a backup, the last good
+  // configuration): replaced atomically, so a reader finds the old copy or the new one whole,
+  // but not flushed to disk first, so a save waits for the disk once, for its own file. After a
+  // crash the copy may be the one before, or on some file systems empty: its readers take it
+  // for possibly unusable anyway. The base class writes it as any other file.
+  virtual Result<std::optional<FileStatus>> writeSpareCopy(const std::string& path,
+                                                           const std::string& contents,
+                                                           uint32_t newFileMode) {
+    return writeFileAtomicallyWithStatus(path, contents, newFileMode);
+  }
+
   // Creates `path` and every missing parent. A directory that already exists is success.
   virtual Status createDirectories(const std::string& path) = 0;
 
@@ -139,6 +150,9 @@ class LocalFileSystem final : public FileSystem {
   Result<std::optional<FileStatus>> writeFileAtomicallyWithStatus(const std::string& path,
                                                                   const std::string& contents,
                                                                   uint32_t newFileMode) override;
+  Result<std::optional<FileStatus>> writeSpareCopy(const std::string& path,
+                                                   const std::string& contents,
+                                                   uint32_t newFileMode) override;
   Status createDirectories(const std::string& path) override;
   Status appendToFile(const std::string& path, const std::string& text) override;
   Status removeFile(const std::string& path) override;

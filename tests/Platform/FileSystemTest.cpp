@@ -61,6 +61,24 @@ TEST_F(LocalFileSystemTest, FailedWriteReportsAndLeavesNothingBehind) {
   EXPECT_EQ(fs.readFile(dir / "plain", FileSystem::kMaxResourceBytes).valueOr(""), "keep");
 }
 
+// A save waits for the disk for its own file (the file, then the rename), never for a spare copy.
+TEST_F(LocalFileSystemTest, OnlyFilesOfTheirOwnAreFlushedToDisk) {
+  auto flushes = std::make_shared<int>(0);
+  FileSystemCalls calls = FileSystemCalls::real();
+  calls.fsync = [flushes](int fd) {
+    ++*flushes;
+    return ::fsync(fd);
+  };
+  LocalFileSystem counted(calls);
+  ASSERT_TRUE(counted.writeFileAtomically(dir / "own", "1", 0600).ok());
+  EXPECT_EQ(*flushes, 2);
+  auto spare = counted.writeSpareCopy(dir / "spare", "2", 0600);
+  ASSERT_TRUE(spare.ok() && spare->has_value());
+  EXPECT_EQ(*flushes, 2);
+  EXPECT_EQ(fs.readFile(dir / "spare", 10).valueOr(""), "2");
+  EXPECT_THAT(*fs.listDirectory(dir.path()), UnorderedElementsAre("own", "spare"));
+}
+
 TEST_F(LocalFileSystemTest, WriteAtomicallyReplacesASymbolicLinkWithAPrivateFile) {
   for (uint32_t targetMode : {0640u, 0644u, 0755u}) {
     std::string target = dir.write("target", "theirs"), link = dir / "settings";

@@ -125,14 +125,13 @@ bool LinuxWorkspace::rescan() {
   children_.reapUnwatched();
   bool changed = false;
   std::set<pid_t> present;
-  const uid_t uid = ::getuid();
 
   auto pids = LinuxProcessTable::processNumbers();
   if (!pids) return false;
   for (pid_t pid : *pids) {
     struct stat st {};
     const std::string dir = "/proc/" + std::to_string(pid);
-    if (::stat(dir.c_str(), &st) != 0 || st.st_uid != uid) continue;
+    if (::stat(dir.c_str(), &st) != 0 || st.st_uid != uid_) continue;
     if (lookAt(pid)) changed = true;
     if (listed_.contains(pid)) present.insert(pid);
   }
@@ -152,12 +151,13 @@ bool LinuxWorkspace::rescan() {
 bool LinuxWorkspace::review() {
   children_.reapUnwatched();
   bool changed = false;
-  const uid_t uid = ::getuid();
   std::vector<pid_t> pids;
-  for (const auto& [pid, entry] : listed_) pids.push_back(pid);
+  for (const auto& [pid, entry] : listed_) {
+    if (pid != self_) pids.push_back(pid);
+  }
   for (pid_t pid : pids) {
     struct stat st {};
-    if (::stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0 || st.st_uid != uid) {
+    if (::stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0 || st.st_uid != uid_) {
       forget(pid);
       changed = true;
     } else if (lookAt(pid)) {

@@ -79,12 +79,13 @@ FileStatus statusOf(const struct stat& st) {
 
 namespace {
 
-// Writes `contents` to a new file beside `path` and renames it over `path`. On success, when
-// `written` is given, it receives what stands at `path` after the rename if that is still the
-// file written here (same device and inode), else nothing.
+// Writes `contents` to a new file beside `path` and renames it over `path`; with `flush`, the
+// file and then the rename are flushed to disk. On success, when `written` is given, it
+// receives what stands at `path` after the rename if that is still the file written here (same
+// device and inode), else nothing.
 Status replaceAtomically(const FileSystemCalls& calls, const std::string& path,
                          const std::string& contents, uint32_t newFileMode,
-                         std::optional<FileStatus>* written) {
+                         std::optional<FileStatus>* written, bool flush) {
   if (path.empty()) return Status::failure("No path to write to");
   std::string parent = path::deletingLastComponent(path);
   const std::string directory = parent.empty() ? std::string(".") : std::move(parent);
@@ -110,7 +111,7 @@ Status replaceAtomically(const FileSystemCalls& calls, const std::string& path,
   };
   if (calls.fchmod(fd.get(), mode) != 0) return fail("Can't set permissions for");
   if (!writeAll(calls, fd.get(), contents)) return fail("Can't write");
-  if (calls.fsync(fd.get()) != 0) return fail("Can't flush");
+  if (flush && calls.fsync(fd.get()) != 0) return fail("Can't flush");
   Result<struct stat> ours = written != nullptr ? fd.stat() : Status::failure("not asked");
   if (!fd.close()) {
     int err = errno;
@@ -132,6 +133,7 @@ Status replaceAtomically(const FileSystemCalls& calls, const std::string& path,
       *written = statusOf(now);
     }
   }
+  if (!flush) return Status::success();
   // Make the rename itself durable.
   FileDescriptor dir(calls.open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (dir.get() >= 0) calls.fsync(dir.get());
@@ -225,13 +227,24 @@ Result<std::string> LocalFileSystem::readStart(const std::string& path, size_t b
 
 Status LocalFileSystem::writeFileAtomically(const std::string& path, const std::string& contents,
                                             uint32_t newFileMode) {
-  return replaceAtomically(*calls_, path, contents, newFileMode, nullptr);
+  return replaceAtomically(*calls_, path, contents, newFileMode, nullptr, true);
 }
 
 Result<std::optional<FileStatus>> LocalFileSystem::writeFileAtomicallyWithStatus(
     const std::string& path, const std::string& contents, uint32_t newFileMode) {
   std::optional<FileStatus> written;
-  if (Status replaced = replaceAtomically(*calls_, path, contents, newFileMode, &written);
+  if (Status replaced = replaceAtomically(*calls_, path, contents, newFileMode, &written, true);
+      !replaced.ok()) {
+    return replaced;
+  }
+  return written;
+}
+
+Result<std::optional<FileStatus>> LocalFileSystem::writeSpareCopy(const std::string& path,
+                                                                  const std::string& contents,
+                                                                  uint32_t newFileMode) {
+  std::optional<FileStatus> written;
+  if (Status replaced = replaceAtomically(*calls_, path, contents, newFileMode, &written, false);
       !replaced.ok()) {
     return replaced;
   }

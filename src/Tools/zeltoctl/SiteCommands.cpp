@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "App/Blocking/Helpers/ZeltoURLMatcher.h"
@@ -54,14 +55,12 @@ CommandOutcome listOutcome(ProfileZeltoPreferences& profile, bool allow, json re
   return CommandOutcome::done(std::move(report), std::move(text));
 }
 
-// Saves the changed profile and lets the matchers follow; on failure the lists are put back.
-Status saveSites(Zelto& zelto, ProfileZeltoPreferences& profile, const json& blocked,
-                 const json& allowed, bool allowListOn) {
+// Saves the changed profile and lets the matchers follow; on failure `undo` puts the change
+// back (a list of tens of thousands of patterns is not copied to be able to).
+Status saveSites(Zelto& zelto, const std::function<void()>& undo) {
   Status saved = zelto.save();
   if (!saved.ok()) {
-    profile.blockedWebsites = blocked;
-    profile.whitelistedWebsites = allowed;
-    profile.enableWhitelistWebsites = allowListOn;
+    undo();
     return saved;
   }
   Env::notificationCenter().post(ZeltoURLMatcherManager::kDidUpdateBlockSettings);
@@ -142,11 +141,10 @@ CommandOutcome SiteCommands::add(Zelto& zelto, const Options& options) {
     text += fmt::format("{} is already in {}.\n", inQuotes(pattern), listTitle(options.allow));
   }
   if (!added.empty()) {
-    const json blocked = profile.blockedWebsites;
-    const json allowed = profile.whitelistedWebsites;
+    const size_t before = list.size();
     for (const std::string& pattern : added) list.push_back(pattern);
-    if (Status saved = saveSites(zelto, profile, blocked, allowed, profile.enableWhitelistWebsites);
-        !saved.ok()) {
+    auto undo = [&] { list.erase(list.begin() + static_cast<std::ptrdiff_t>(before), list.end()); };
+    if (Status saved = saveSites(zelto, undo); !saved.ok()) {
       return CommandOutcome::refused(saved.message());
     }
     for (const std::string& pattern : added) {
@@ -181,8 +179,7 @@ CommandOutcome SiteCommands::remove(Zelto& zelto, const Options& options) {
                         : fmt::format("Removing {} from the blocked sites", inQuotes(pattern)));
     }
   }
-  const json blocked = profile.blockedWebsites;
-  const json allowed = profile.whitelistedWebsites;
+  json before = list;
   list.erase(std::remove_if(list.begin(), list.end(),
                             [&](const json& entry) {
                               return entry.is_string() &&
@@ -191,8 +188,7 @@ CommandOutcome SiteCommands::remove(Zelto& zelto, const Options& options) {
                                          patterns.end();
                             }),
              list.end());
-  if (Status saved = saveSites(zelto, profile, blocked, allowed, profile.enableWhitelistWebsites);
-      !saved.ok()) {
+  if (Status saved = saveSites(zelto, [&] { list = std::move(before); }); !saved.ok()) {
     return CommandOutcome::refused(saved.message());
   }
   std::string text;
@@ -214,8 +210,7 @@ CommandOutcome SiteCommands::setAllowList(Zelto& zelto, bool on) {
     return LockRefusal::refuse(zelto, state, fmt::format("Switching the allow list {}", onOff));
   }
   profile.enableWhitelistWebsites = on;
-  if (Status saved =
-          saveSites(zelto, profile, profile.blockedWebsites, profile.whitelistedWebsites, !on);
+  if (Status saved = saveSites(zelto, [&] { profile.enableWhitelistWebsites = !on; });
       !saved.ok()) {
     return CommandOutcome::refused(saved.message());
   }

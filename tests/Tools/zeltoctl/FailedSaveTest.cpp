@@ -1,5 +1,5 @@
 // A configuration that can't be saved: every editing command says so (exit 1, the reason) and
-// leaves the file as it was.
+// leaves the file, and the record in memory, as they were.
 #include <gtest/gtest.h>
 
 #include "Support/ControllerFixture.h"
@@ -21,6 +21,11 @@ TEST_F(FailedSaveTest, EveryEditReportsTheFailureAndTheFileStays) {
        [](Zelto& z) {
          return SiteCommands::add(z, {false, {"b.com"}});
        }},
+      {"sites remove",
+       [](Zelto& z) {
+         return SiteCommands::remove(z, {false, {"a.com"}});
+       }},
+      {"sites allow-list on", [](Zelto& z) { return SiteCommands::setAllowList(z, true); }},
       {"apps add",
        [](Zelto& z) {
          AppCommands::Options options;
@@ -48,6 +53,10 @@ TEST_F(FailedSaveTest, EveryEditReportsTheFailureAndTheFileStays) {
     EXPECT_EQ(outcome.text.find("blockedWebsites"), std::string::npos)
         << name << ": " << outcome.text;
     EXPECT_EQ(fileText(), before) << name;
+    // Nor does the record in memory keep what could not be saved.
+    const ProfileZeltoPreferences& profile = *zelto.prefs()->defaultProfile();
+    EXPECT_EQ(profile.blockedWebsiteList(), std::vector<std::string>{"a.com"}) << name;
+    EXPECT_FALSE(profile.enableWhitelistWebsites) << name;
   }
 }
 

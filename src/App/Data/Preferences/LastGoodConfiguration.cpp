@@ -53,7 +53,7 @@ void LastGoodConfiguration::remember(const std::string& configNamespace, const s
   known.erase(*path);
   Status made = fs.createDirectories(path::deletingLastComponent(*path));
   Result<std::optional<FileStatus>> written =
-      made.ok() ? fs.writeFileAtomicallyWithStatus(*path, bytes, FileSystem::kPrivateFileMode)
+      made.ok() ? fs.writeSpareCopy(*path, bytes, FileSystem::kPrivateFileMode)
                 : Result<std::optional<FileStatus>>(made);
   if (!written.ok()) {
     log::warning("Can't keep a copy of the configuration at {}: {}", *path,

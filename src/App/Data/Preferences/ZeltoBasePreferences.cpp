@@ -172,11 +172,11 @@ Status ZeltoBasePreferences::saveWithBackup(bool backup) {
   Result<std::string> bytes = serialize(dictionary);
   if (!bytes.ok()) return bytes.status();
   if (backup) {
-    if (auto saved = writeBytes(dictionary, *bytes, *path + ".bak"); !saved.ok()) {
+    if (auto saved = writeBytes(dictionary, *bytes, *path + ".bak", true); !saved.ok()) {
       return saved.status();
     }
   }
-  auto saved = writeBytes(dictionary, *bytes, *path);
+  auto saved = writeBytes(dictionary, *bytes, *path, false);
   if (!saved.ok()) return saved.status();
   fileLoaded_ = true;
   LastGoodConfiguration::remember(ns, *bytes);
@@ -208,7 +208,7 @@ Status ZeltoBasePreferences::saveToPath(const std::string& path) {
   nlohmann::json dictionary = toDictionary();
   Result<std::string> bytes = serialize(dictionary);
   if (!bytes.ok()) return bytes.status();
-  return writeBytes(dictionary, *bytes, path).status();
+  return writeBytes(dictionary, *bytes, path, false).status();
 }
 
 Result<std::string> ZeltoBasePreferences::serialize(const nlohmann::json& dictionary) {
@@ -225,9 +225,12 @@ Result<std::string> ZeltoBasePreferences::serialize(const nlohmann::json& dictio
 
 Result<std::optional<FileStatus>> ZeltoBasePreferences::writeBytes(const nlohmann::json& dictionary,
                                                                    const std::string& bytes,
-                                                                   const std::string& path) {
-  auto written =
-      Env::fileSystem().writeFileAtomicallyWithStatus(path, bytes, FileSystem::kPrivateFileMode);
+                                                                   const std::string& path,
+                                                                   bool spare) {
+  FileSystem& fs = Env::fileSystem();
+  auto written = spare
+                     ? fs.writeSpareCopy(path, bytes, FileSystem::kPrivateFileMode)
+                     : fs.writeFileAtomicallyWithStatus(path, bytes, FileSystem::kPrivateFileMode);
   if (!written.ok()) {
     log::error("Error while writing config object {} to {} ({})", describe(dictionary), path,
                written.status().message());

@@ -143,11 +143,11 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
   // The bytes a file holding `dictionary` is written with; a failure (logged) for text that
   // isn't valid UTF-8.
   static Result<std::string> serialize(const nlohmann::json& dictionary);
-  // Writes `bytes` (`dictionary` serialized) to `path`: on success the status of the file
-  // written, when it can be told.
+  // Writes `bytes` (`dictionary` serialized) to `path`, flushed to disk unless it is a spare
+  // copy (the backup): on success the status of the file written, when it can be told.
   static Result<std::optional<FileStatus>> writeBytes(const nlohmann::json& dictionary,
                                                       const std::string& bytes,
-                                                      const std::string& path);
+                                                      const std::string& path, bool spare);
 
   std::optional<HeldFile> heldFile_;
   bool fileLoaded_ = false;
