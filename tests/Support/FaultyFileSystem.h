@@ -2,12 +2,14 @@
 //
 // Writes and removals of chosen paths fail; modification and change times can be kept to the
 // second (as on file systems that keep them no finer than the kernel's tick); a hook runs right
-// after the next write (another process storing the same file, say). Thread safety: any thread.
+// after the next write (another process storing the same file, say); reads can throw, as running
+// out of memory would make them. Thread safety: any thread.
 #pragma once
 
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <utility>
@@ -21,6 +23,7 @@ class FaultyFileSystem final : public FileSystem {
 
  public:
   bool coarseTimes = false;
+  bool throwOnRead = false;
   std::function<void()> afterNextWrite;
 
   // How many times writeFileAtomically has replaced `path`.
@@ -63,13 +66,17 @@ class FaultyFileSystem final : public FileSystem {
     return real_.removeFile(path);
   }
   Result<S> readFile(const S& p, uint64_t maxBytes) const override {
+    if (throwOnRead) throw std::bad_alloc();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++reads_[p];
     }
     return real_.readFile(p, maxBytes);
   }
-  Result<S> readStart(const S& p, size_t bytes) const override { return real_.readStart(p, bytes); }
+  Result<S> readStart(const S& p, size_t bytes) const override {
+    if (throwOnRead) throw std::bad_alloc();
+    return real_.readStart(p, bytes);
+  }
   Status createDirectories(const S& p) override { return real_.createDirectories(p); }
   Status appendToFile(const S& p, const S& t) override { return real_.appendToFile(p, t); }
   Status renameFile(const S& a, const S& b) override { return real_.renameFile(a, b); }

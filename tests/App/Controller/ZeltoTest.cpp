@@ -2,65 +2,37 @@
 
 #include <filesystem>
 
-#include "App/Controller/BlockingPhase.h"
 #include "App/Controller/ChangePolicy.h"
-#include "App/Controller/Zelto.h"
-#include "App/Data/Preferences/JSONValues.h"
 #include "Platform/NotificationCenter.h"
-#include "Support/ChildProcess.h"
-#include "Support/FakeClock.h"
+#include "Support/ControllerFixture.h"
 #include "Support/LogCapture.h"
-#include "Support/TestEnv.h"
 
 namespace zelto {
 namespace {
 
 using json = nlohmann::json;
 using testing::LogCapture;
-using testing::TestEnv;
 
 Date at(const std::string& text) { return *JSONValues::parseDate(text); }
 
-// A controller over a private home whose configuration the test writes first. Times are in
-// Europe/Berlin (the record's zone); 2026-12-09 is a Wednesday.
-class ZeltoTest : public ::testing::Test {
- protected:
-  ZeltoTest() { ZeltoPreferences::resetSharedInstanceForTesting(); }
-  ~ZeltoTest() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
+json weekdays(const std::string& id, int from, int to, int type = 8) {
+  return {{"isEnabled", true},
+          {"scheduleType", type},
+          {"fromDate", {{"hour", from}}},
+          {"toDate", {{"hour", to}}},
+          {"uniqueID", id}};
+}
+json withSchedules(json schedules) {
+  return {{"profiles", json::array({{{"schedules", std::move(schedules)}}})}};
+}
 
-  // Writes the configuration and makes the controller, at `now`.
-  Zelto& start(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
-    controller_.reset();
-    ZeltoPreferences::resetSharedInstanceForTesting();
-    env_.temp().write(".local/share/Zelto/default.cfg", config.dump());
-    clock_.setNow(at(now));
-    controller_ = std::make_unique<Zelto>(clock_);
-    if (controller_->prefs()) controller_->prefs()->currentTimeZone = "Europe/Berlin";
-    return *controller_;
-  }
-  json stored() const {
-    return json::parse(testing::readWholeFile(env_.home() + "/.local/share/Zelto/default.cfg"));
-  }
-  static json weekdays(const std::string& id, int from, int to, int type = 8) {
-    return {{"isEnabled", true},
-            {"scheduleType", type},
-            {"fromDate", {{"hour", from}}},
-            {"toDate", {{"hour", to}}},
-            {"uniqueID", id}};
-  }
-  static json withSchedules(json schedules) {
-    return {{"profiles", json::array({{{"schedules", std::move(schedules)}}})}};
-  }
-
-  TestEnv env_;
-  FakeClock clock_;
-  Env::ScopedOverride clockOverride_{Env::Services{.clock = &clock_}};
-  std::unique_ptr<Zelto> controller_;
-};
+// Controllers made with ControllerFixture::make: the phase not observed, so that each test sets
+// `isZeltoing` itself.
+class ZeltoTest : public testing::ControllerFixture {};
 
 TEST_F(ZeltoTest, ShouldZeltoInEveryMode) {
   const std::string now = "2026-12-09T12:00:00Z";
-  auto decide = [&](json config) { return start(config, now).shouldZelto(); };
+  auto decide = [&](json config) { return make(config, now).shouldZelto(); };
   EXPECT_TRUE(decide({{"zeltoType", 1}, {"zeltoUnblockDate", "2026-12-09T12:00:01Z"}}));
   EXPECT_FALSE(decide({{"zeltoType", 1},
                        {"zeltoUnblockDate", "2026-12-09T12:00:00Z"},
@@ -72,12 +44,12 @@ TEST_F(ZeltoTest, ShouldZeltoInEveryMode) {
   // A future unblock date outside timer mode doesn't count.
   EXPECT_FALSE(decide({{"zeltoType", 0}, {"zeltoUnblockDate", "2026-12-10T12:00:00Z"}}));
 
-  Zelto& other = start({{"zeltoType", 3}}, now);
+  Zelto& other = make({{"zeltoType", 3}}, now);
   EXPECT_FALSE(other.isNormal() || other.isTimer() || other.isSchedule() || other.isTimeBased());
 }
 
 TEST_F(ZeltoTest, AnAbsentRecordReadsAsEmptyUntilRefreshed) {
-  Zelto& zelto = start(json::array());  // not an object: the load fails
+  Zelto& zelto = make(json::array());  // not an object: the load fails
   LogCapture capture;
   EXPECT_EQ(zelto.prefs(), nullptr);
   EXPECT_FALSE(zelto.shouldZelto());
@@ -95,7 +67,7 @@ TEST_F(ZeltoTest, AnAbsentRecordReadsAsEmptyUntilRefreshed) {
 }
 
 TEST_F(ZeltoTest, TimersAreSetUpAndResetAndSaved) {
-  Zelto& zelto = start({{"zeltoType", 1}, {"zeltoMustCompleteSession", true}});
+  Zelto& zelto = make({{"zeltoType", 1}, {"zeltoMustCompleteSession", true}});
   zelto.timerInterval = 1500;
   EXPECT_EQ(zelto.getTimeIntervalUntilUnblock(), 1500);
   zelto.setupTimerInformation();
@@ -122,18 +94,17 @@ TEST_F(ZeltoTest, TimersAreSetUpAndResetAndSaved) {
 }
 
 TEST_F(ZeltoTest, RemainingTimesRoundUp) {
-  Zelto& zelto = start({{"zeltoType", 1}, {"zeltoUnblockDate", "2026-12-09T12:00:00.300Z"}},
-                       "2026-12-09T12:00:00Z");
+  Zelto& zelto = make({{"zeltoType", 1}, {"zeltoUnblockDate", "2026-12-09T12:00:00.300Z"}},
+                      "2026-12-09T12:00:00Z");
   EXPECT_EQ(zelto.getTimeIntervalUntilUnblock(), 1);
   clock_.setNow(at("2026-12-09T12:00:10.800Z"));
   EXPECT_EQ(zelto.getTimeIntervalUntilUnblock(), -10);
-  EXPECT_EQ(zelto.getShortReadableTimeUntilUnblock(), "00:-10");
   zelto.prefs()->zeltoType = 0;
   EXPECT_EQ(zelto.getTimeIntervalUntilUnblock(), 0);
 }
 
 TEST_F(ZeltoTest, TheCountdownCoversTheNextThreeHundredSecondsBothEndsIncluded) {
-  Zelto& zelto = start(withSchedules({weekdays("W", 9, 17)}), "2026-12-09T08:55:00+01:00");
+  Zelto& zelto = make(withSchedules({weekdays("W", 9, 17)}), "2026-12-09T08:55:00+01:00");
   EXPECT_EQ(zelto.getTimeIntervalUntilBlock(), 300);
   EXPECT_EQ(zelto.getCountDownInterval(), 300);
   EXPECT_TRUE(zelto.isCountingDown());
@@ -149,7 +120,7 @@ TEST_F(ZeltoTest, TheCountdownCoversTheNextThreeHundredSecondsBothEndsIncluded) 
 }
 
 TEST_F(ZeltoTest, BreakAllowance) {
-  Zelto& zelto = start(
+  Zelto& zelto = make(
       {{"breakTotalAllowedInterval", 600},
        {"breakTimeoutInterval", 3600},
        {"sessions", json::array({
@@ -167,16 +138,11 @@ TEST_F(ZeltoTest, BreakAllowance) {
   EXPECT_EQ(zelto.getTimeIntervalToNextBreak(200), 0);  // already available
   zelto.prefs()->breakTotalAllowedInterval = 100;
   EXPECT_EQ(zelto.getAllowedBreakTime(), 0);  // never negative
-
-  zelto.prefs()->lastBreakDate = at("2026-12-09T11:00:00Z");
-  EXPECT_EQ(zelto.getActualBreakTimeInterval(), 0);
-  zelto.prefs()->lastUnbreakDate = at("2026-12-09T11:05:00Z");
-  EXPECT_EQ(zelto.getActualBreakTimeInterval(), 300);
 }
 
 TEST_F(ZeltoTest, ScheduledBlockingAndItsChain) {
-  Zelto& zelto = start(withSchedules({weekdays("AM", 9, 12), weekdays("PM", 12, 17)}),
-                       "2026-12-09T10:00:00+01:00");
+  Zelto& zelto = make(withSchedules({weekdays("AM", 9, 12), weekdays("PM", 12, 17)}),
+                      "2026-12-09T10:00:00+01:00");
   EXPECT_TRUE(zelto.isScheduleBlocked());
   ASSERT_EQ(zelto.activeScheduleChain->items().size(), 2u);
   EXPECT_EQ(zelto.getActiveEndSchedule()->toDate(), at("2026-12-09T17:00:00+01:00"));
@@ -190,7 +156,7 @@ TEST_F(ZeltoTest, ScheduledBlockingAndItsChain) {
 }
 
 TEST_F(ZeltoTest, TheScheduleIsRebuiltWhenItsWindowNoLongerFitsOrItsRecordsChange) {
-  Zelto& zelto = start(withSchedules({weekdays("W", 9, 17)}));
+  Zelto& zelto = make(withSchedules({weekdays("W", 9, 17)}));
   EXPECT_TRUE(zelto.scheduleNeedsUpdate(clock_.now()));  // never built
   zelto.updateSchedule();
   EXPECT_FALSE(zelto.scheduleNeedsUpdate(clock_.now()));
@@ -211,7 +177,7 @@ TEST_F(ZeltoTest, TheScheduleIsRebuiltWhenItsWindowNoLongerFitsOrItsRecordsChang
   EXPECT_EQ(zelto.schedule->items()[0].toDate(), at("2026-12-09T18:00:00+09:00"));
 
   // Fewer than two periods: rebuilt on every question.
-  Zelto& single = start(withSchedules({weekdays("M", 9, 17, 1)}));
+  Zelto& single = make(withSchedules({weekdays("M", 9, 17, 1)}));
   single.updateSchedule();
   ASSERT_EQ(single.schedule->items().size(), 1u);
   EXPECT_TRUE(single.scheduleNeedsUpdate(clock_.now()));
@@ -219,8 +185,8 @@ TEST_F(ZeltoTest, TheScheduleIsRebuiltWhenItsWindowNoLongerFitsOrItsRecordsChang
 
 TEST_F(ZeltoTest, DisablingTheActiveChainSwitchesOffItsSchedulesOnce) {
   Zelto& zelto =
-      start(withSchedules({weekdays("AM", 9, 12), weekdays("PM", 12, 17), weekdays("EVE", 19, 21)}),
-            "2026-12-09T10:00:00+01:00");
+      make(withSchedules({weekdays("AM", 9, 12), weekdays("PM", 12, 17), weekdays("EVE", 19, 21)}),
+           "2026-12-09T10:00:00+01:00");
   int posted = 0;
   auto token = NotificationCenter::defaultCenter().addObserver(
       "ShouldUpdateScheduleItems", [&](const Notification& n) {
@@ -242,7 +208,7 @@ TEST_F(ZeltoTest, DisablingTheActiveChainSwitchesOffItsSchedulesOnce) {
 }
 
 TEST_F(ZeltoTest, EndingARunningPeriod) {
-  Zelto& zelto = start({{"zeltoType", 0}, {"isUserInitiated", true}});
+  Zelto& zelto = make({{"zeltoType", 0}, {"isUserInitiated", true}});
   EXPECT_FALSE(zelto.shouldUnzelto());  // not zeltoing
   zelto.isZeltoing = true;
   EXPECT_FALSE(zelto.shouldUnzelto());  // started by the user
@@ -261,23 +227,12 @@ TEST_F(ZeltoTest, EndingARunningPeriod) {
   EXPECT_TRUE(zelto.shouldUnzelto());
   zelto.prefs()->zeltoUnblockDate = clock_.now().addingTimeInterval(60);
   EXPECT_FALSE(zelto.shouldUnzelto());
-
-  // Hardcore mode: a timer holds only a session that must be completed.
-  EXPECT_TRUE(zelto.canHardcoreUnzelto());  // hardcore off
-  zelto.prefs()->zeltoHardcoreMode = true;
-  LogCapture capture;
-  EXPECT_TRUE(zelto.canHardcoreUnzelto());
-  EXPECT_TRUE(
-      capture.has(spdlog::level::info, "canHardcoreUnzelto because !zeltoMustCompleteSession"));
-  zelto.prefs()->zeltoMustCompleteSession = true;
-  EXPECT_FALSE(zelto.canHardcoreUnzelto());
 }
 
 TEST_F(ZeltoTest, HardcoreModeAlwaysHoldsAScheduledPeriod) {
-  Zelto& zelto =
-      start({{"zeltoHardcoreMode", true},
-             {"profiles", json::array({{{"schedules", json::array({weekdays("W", 9, 17)})}}})}});
-  EXPECT_FALSE(zelto.canHardcoreUnzelto());
+  json config = withSchedules({weekdays("W", 9, 17)});
+  config["zeltoHardcoreMode"] = true;
+  Zelto& zelto = make(config);
   zelto.isZeltoing = true;
   EXPECT_FALSE(zelto.shouldUnzelto());  // the schedule still blocks
 }
@@ -289,7 +244,7 @@ TEST_F(ZeltoTest, ALockedPeriodSeenInForceRunsToItsEnd) {
   json lockedSchedule = withSchedules({weekdays("W", 9, 17)});
   lockedSchedule["zeltoHardcoreMode"] = true;
   auto phaseOf = [&](const json& config, const std::string& now, const char* zone = nullptr) {
-    Zelto& zelto = start(config, now);  // a new controller: a restart of the program
+    Zelto& zelto = make(config, now);  // a new controller: a restart of the program
     zelto.keepLockedPeriodsIn(std::make_unique<HeldLock>(kept));
     if (zone != nullptr) zelto.prefs()->currentTimeZone = zone;
     return BlockingPhase::of(zelto);
@@ -341,6 +296,98 @@ TEST_F(ZeltoTest, ALockedPeriodSeenInForceRunsToItsEnd) {
             at("2026-12-09T19:00:00+01:00"));
   env_.temp().write(".local/state/Zelto/locked-period", "{\"until\": 5");
   EXPECT_EQ(phaseOf(json::object(), "2026-12-09T18:00:00+01:00").kind, Kind::kOff);
+}
+
+class ChangePolicyTest : public testing::ControllerFixture {};
+
+// Every kind of change against a free period, a hardcore timer that must be completed (its allow
+// list off) and a locked scheduled period (schedule "W", 09:00-17:00, its allow list on).
+TEST_F(ChangePolicyTest, ALockedPeriodRefusesExactlyWhatLoosensIt) {
+  using Kind = ChangePolicy::Change::Kind;
+  using Refusal = ChangePolicy::Decision::Refusal;
+  enum Phase { kFree, kLockedTimer, kLockedSchedule };
+  const json sites = {{"blockedWebsites", {"a.com", "+ok.com"}},
+                      {"whitelistedWebsites", {"w.com", "-bad.com"}}};
+  BlockingPhase later;  // a start keeping the lock, ending after 17:00
+  later.locked = true;
+  later.endsAt = JSONValues::parseDate("2026-12-09T18:00:00+01:00");
+  BlockingPhase sooner = later;
+  sooner.endsAt = JSONValues::parseDate("2026-12-09T12:30:00+01:00");
+  BlockingPhase unlocked = later;
+  unlocked.locked = false;
+  struct Case {
+    ChangePolicy::Change change;
+    Phase phase;
+    Refusal refusal;
+  };
+  const std::vector<Case> cases = {
+      {{.kind = Kind::kStop}, kFree, Refusal::kNone},
+      {{.kind = Kind::kStop}, kLockedTimer, Refusal::kLocked},
+      {{.kind = Kind::kStop}, kLockedSchedule, Refusal::kLocked},
+      {{.kind = Kind::kStart, .after = later}, kLockedSchedule, Refusal::kNone},
+      {{.kind = Kind::kStart, .after = sooner}, kLockedTimer, Refusal::kLocked},
+      {{.kind = Kind::kStart, .after = unlocked}, kLockedTimer, Refusal::kLocked},
+      {{.kind = Kind::kStart, .after = unlocked}, kFree, Refusal::kNone},
+      {{.kind = Kind::kTakeBreak}, kLockedTimer, Refusal::kMustComplete},
+      {{.kind = Kind::kTakeBreak}, kLockedSchedule, Refusal::kNone},
+      {{.kind = Kind::kAddSite, .subject = "c.com"}, kLockedTimer, Refusal::kNone},
+      {{.kind = Kind::kAddSite, .subject = "+x.com"}, kLockedTimer, Refusal::kLocked},
+      {{.kind = Kind::kAddSite, .subject = "-y.com", .allowList = true},
+       kLockedTimer,
+       Refusal::kLocked},
+      {{.kind = Kind::kAddSite, .subject = "+x.com"}, kFree, Refusal::kNone},
+      {{.kind = Kind::kRemoveSite, .subject = "a.com"}, kLockedTimer, Refusal::kLocked},
+      {{.kind = Kind::kRemoveSite, .subject = "+ok.com"}, kLockedTimer, Refusal::kNone},
+      {{.kind = Kind::kRemoveSite, .subject = ""}, kLockedTimer, Refusal::kNone},
+      // The allow list blocks with its "-" patterns only while it is in force.
+      {{.kind = Kind::kRemoveSite, .subject = "-bad.com", .allowList = true},
+       kLockedTimer,
+       Refusal::kNone},
+      {{.kind = Kind::kRemoveSite, .subject = "-bad.com", .allowList = true},
+       kLockedSchedule,
+       Refusal::kLocked},
+      {{.kind = Kind::kRemoveSite, .subject = "w.com", .allowList = true},
+       kLockedSchedule,
+       Refusal::kNone},
+      {{.kind = Kind::kSwitchAllowList}, kLockedSchedule, Refusal::kLocked},
+      {{.kind = Kind::kSwitchAllowList}, kFree, Refusal::kNone},
+      {{.kind = Kind::kAddApplication, .subject = "/usr/bin/x"}, kLockedTimer, Refusal::kNone},
+      {{.kind = Kind::kChangeApplication, .subject = "/usr/bin/x"}, kLockedTimer, Refusal::kLocked},
+      {{.kind = Kind::kRemoveApplication, .subject = "/usr/bin/x"}, kLockedTimer, Refusal::kLocked},
+      {{.kind = Kind::kRemoveApplication, .subject = "/usr/bin/x"}, kFree, Refusal::kNone},
+      // Only a schedule keeping the locked period going can't be taken away.
+      {{.kind = Kind::kRemoveSchedule, .subject = "W"}, kLockedSchedule, Refusal::kLocked},
+      {{.kind = Kind::kDisableSchedule, .subject = "W"}, kLockedSchedule, Refusal::kLocked},
+      {{.kind = Kind::kRemoveSchedule, .subject = "other"}, kLockedSchedule, Refusal::kNone},
+      {{.kind = Kind::kRemoveSchedule, .subject = "W"}, kLockedTimer, Refusal::kNone},
+      {{.kind = Kind::kEnableSchedule, .subject = "W"}, kLockedSchedule, Refusal::kNone},
+      {{.kind = Kind::kAddSchedule}, kLockedSchedule, Refusal::kNone},
+      {{.kind = Kind::kSwitchLogOff}, kLockedSchedule, Refusal::kLocked},
+      {{.kind = Kind::kSwitchLogOff}, kFree, Refusal::kNone},
+      {{.kind = Kind::kChangePorts}, kLockedSchedule, Refusal::kLocked},
+      {{.kind = Kind::kChangePorts}, kFree, Refusal::kNone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "change " << static_cast<int>(c.change.kind) << " \""
+                                      << c.change.subject << "\" in phase " << c.phase);
+    json profile = sites;
+    Zelto* zelto = nullptr;
+    if (c.phase == kFree) {
+      zelto = &start(profile, {{"zeltoType", 0}, {"lastZeltoDate", "2026-12-09T11:00:00+01:00"}});
+    } else if (c.phase == kLockedTimer) {
+      zelto = &startLocked(profile);
+    } else {
+      profile["schedules"] = json::array({weekdays("W", 9, 17)});
+      profile["enableWhitelistWebsites"] = true;
+      zelto = &start(profile, {{"zeltoHardcoreMode", true}});
+    }
+    const BlockingPhase phase = BlockingPhase::of(*zelto);
+    ASSERT_EQ(phase.locked, c.phase != kFree);
+    const ChangePolicy::Decision decision = ChangePolicy::decide(*zelto, phase, c.change);
+    EXPECT_EQ(decision.refusal, c.refusal);
+    EXPECT_EQ(decision.allowed(), c.refusal == Refusal::kNone);
+    EXPECT_EQ(decision.reason, decision.allowed() ? "" : phase.lockReason);
+  }
 }
 
 }  // namespace

@@ -28,15 +28,9 @@ TEST(ZeltoUtilsTest, ConfigurationLivesInApplicationSupportUnlessOverridden) {
   // The override is used as it stands: nothing appended, no "~" expanded.
   SyncManager::setConfiguredSyncDirectory("~/Sync/zelto");
   EXPECT_EQ(ZeltoUtils::getConfigurationPath("work"), "~/Sync/zelto/work.cfg");
-  EXPECT_EQ(env.store().load("Quarnix.zelto.agent")["ConfigurationDir"], "~/Sync/zelto");
 
   SyncManager::setConfiguredSyncDirectory("");
   EXPECT_EQ(ZeltoUtils::getConfigurationPath("default"), env.home() + "/data/Zelto/default.cfg");
-
-  SyncManager::setConfiguredSyncDirectory("/srv/zelto");
-  SyncManager::removeSyncDirectorySetting();
-  EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), std::nullopt);
-  EXPECT_FALSE(env.store().load("Quarnix.zelto.agent").contains("ConfigurationDir"));
 }
 
 // The application reads the agent's setting, not one of its own: pointing its own at an empty
@@ -99,23 +93,6 @@ TEST(ZeltoUtilsTest, CreatingDirectories) {
   SyncManager::setConfiguredSyncDirectory(env.home() + "/sync/here");
   EXPECT_TRUE(ZeltoUtils::createApplicationSupportDirectoryIfNecessary().ok());
   EXPECT_TRUE(env.fs().isDirectory(env.home() + "/sync/here"));
-}
-
-TEST(ZeltoUtilsTest, AFailedFlushIsLoggedAndTheSettingStillHolds) {
-  TestEnv env;
-  env.store().setFailSaves(true);
-  LogCapture capture;
-  SyncManager::setConfiguredSyncDirectory("/srv/zelto");
-  EXPECT_TRUE(
-      capture.has(spdlog::level::err,
-                  "Error while synchronizing settings after setting configuration sync dir"));
-  EXPECT_EQ(ZeltoUtils::getConfigurationPath("default"), "/srv/zelto/default.cfg");
-
-  SyncManager::removeSyncDirectorySetting();
-  EXPECT_TRUE(
-      capture.has(spdlog::level::err,
-                  "Error while synchronizing settings after removing configuration sync dir"));
-  EXPECT_EQ(SyncManager::getConfiguredSyncDirectory(), std::nullopt);
 }
 
 }  // namespace

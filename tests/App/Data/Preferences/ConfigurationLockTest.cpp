@@ -5,13 +5,10 @@
 #include <filesystem>
 #include <future>
 
-#include "App/Controller/Zelto.h"
 #include "App/Data/Preferences/ConfigurationLock.h"
 #include "Platform/FileLock.h"
-#include "Support/ChildProcess.h"
-#include "Support/FakeClock.h"
+#include "Support/ControllerFixture.h"
 #include "Support/TempDir.h"
-#include "Support/TestEnv.h"
 
 namespace zelto {
 namespace {
@@ -76,49 +73,38 @@ TEST(ConfigurationLockTest, ReentrantInAThreadExclusiveBetweenThreadsAndFiles) {
   EXPECT_TRUE(otherThreadGets(0ms));  // the failed attempt left nothing held
 }
 
-class ZeltoEditTest : public ::testing::Test {
+class ZeltoEditTest : public testing::ControllerFixture {
  protected:
-  ZeltoEditTest() { ZeltoPreferences::resetSharedInstanceForTesting(); }
-  ~ZeltoEditTest() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
-
-  std::string configPath() const { return env_.home() + "/.local/share/Zelto/default.cfg"; }
   void writeSites(const json& sites) const {
-    env_.temp().write(".local/share/Zelto/default.cfg",
-                      json{{"profiles", {{{"blockedWebsites", sites}}}}}.dump());
+    env_.temp().write(kFile, json{{"profiles", {{{"blockedWebsites", sites}}}}}.dump());
   }
-  json storedSites() const {
-    return json::parse(testing::readWholeFile(configPath()))["profiles"][0]["blockedWebsites"];
-  }
-  void addSite(Zelto& zelto, const std::string& site) {
-    zelto.prefs()->defaultProfile()->blockedWebsites.push_back(site);
-    ASSERT_TRUE(zelto.save().ok());
-  }
-
-  testing::TestEnv env_;
-  FakeClock clock_;
 };
 
 TEST_F(ZeltoEditTest, AChangeIsMadeToWhatAnotherWriterSavedMeanwhile) {
-  writeSites({"a.example"});
-  Zelto zelto(clock_);
+  Zelto& zelto = start({{"blockedWebsites", {"a.example"}}});
   ASSERT_NE(zelto.prefs(), nullptr);
   writeSites({"a.example", "theirs.example"});  // another writer, after our load
 
-  ASSERT_TRUE(zelto.edit([&] { addSite(zelto, "ours.example"); }).ok());
-  EXPECT_EQ(storedSites(), json({"a.example", "theirs.example", "ours.example"}));
+  auto addOurs = [&] {
+    zelto.prefs()->defaultProfile()->blockedWebsites.push_back("ours.example");
+    ASSERT_TRUE(zelto.save().ok());
+  };
+  ASSERT_TRUE(zelto.edit(addOurs).ok());
+  EXPECT_EQ(storedProfile()["blockedWebsites"],
+            json({"a.example", "theirs.example", "ours.example"}));
 }
 
 TEST_F(ZeltoEditTest, NothingRunsWhenTheFileCantBeReadOrTheLockCantBeHad) {
-  writeSites({"a.example"});
-  Zelto zelto(clock_);
+  Zelto& zelto = start({{"blockedWebsites", {"a.example"}}});
   bool ran = false;
 
-  env_.temp().write(".local/share/Zelto/default.cfg", "{\"profiles\": [");  // broken
+  env_.temp().write(kFile, "{\"profiles\": [");  // broken
   EXPECT_FALSE(zelto.edit([&] { ran = true; }).ok());
-  EXPECT_EQ(testing::readWholeFile(configPath()), "{\"profiles\": [");
+  EXPECT_EQ(fileText(), "{\"profiles\": [");
 
   writeSites({"a.example"});
-  Result<FileLock> elsewhere = FileLock::acquire(ConfigurationLock::lockPathFor(configPath()), 0ms);
+  const std::string path = env_.home() + "/" + kFile;
+  Result<FileLock> elsewhere = FileLock::acquire(ConfigurationLock::lockPathFor(path), 0ms);
   ASSERT_TRUE(elsewhere.ok());
   Status locked = zelto.edit([&] { ran = true; }, 30ms);
   EXPECT_FALSE(locked.ok());

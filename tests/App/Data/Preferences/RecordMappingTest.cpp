@@ -1,12 +1,23 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "App/Data/Preferences/JSONValues.h"
+#include "App/Data/Preferences/QuoteZeltoPreferences.h"
+#include "App/Data/Preferences/ScheduleZeltoPreferences.h"
 #include "App/Data/Preferences/TimerZeltoPreferences.h"
 #include "App/Data/Preferences/ZeltoBaseJSONModel.h"
+#include "App/Data/Preferences/ZeltoPreferences.h"
+#include "App/Data/Preferences/ZeltoSessionPreferences.h"
+#include "Platform/DateCalendar.h"
+#include "Platform/Env.h"
+#include "Support/FakeClock.h"
+#include "Support/TestTimeZone.h"
 
 namespace zelto {
 namespace {
@@ -106,8 +117,6 @@ TEST(RecordMappingTest, DefaultsComeFromTheTableWithGeneratedOnesMadeAtEachUse) 
   EXPECT_EQ(sample->valueForKey("scratch"), std::nullopt);
   ASSERT_TRUE(sample->mergeFromDictionary({{"scratch", true}}).ok());
   EXPECT_FALSE(sample->scratch);
-  EXPECT_TRUE(Sample::keyIsIgnored("scratch"));
-  EXPECT_FALSE(Sample::keyIsIgnored("title"));
 }
 
 TEST(RecordMappingTest, OptionalFieldsMayBeMissingRequiredOnesMayNot) {
@@ -210,6 +219,161 @@ TEST(RecordMappingTest, DatesReadInIsoFormsAndWriteAsUtcWithMilliseconds) {
   // Beyond the readable years: written as the nearest readable date.
   EXPECT_EQ(JSONValues::formatDate(Date::fromSecondsSince1970(1e20)), "9999-12-31T23:59:59.999Z");
   EXPECT_EQ(JSONValues::formatDate(Date::fromSecondsSince1970(-1e20)), "0000-01-01T00:00:00.000Z");
+}
+
+TEST(RecordDefaultsTest, TheMainRecordsDefaultsAreItsThirtyNineAndTheComputedOnesAreLocal) {
+  // 2026-05-28 20:26:40 UTC: 05:26:40 the next morning in the tests' zone.
+  FakeClock clock{Date::fromSecondsSince1970(1'780'000'000)};
+  Env::ScopedOverride clockOverride(Env::Services{.clock = &clock});
+  json main = ZeltoPreferences::defaultValues();
+  EXPECT_EQ(main.size(), 39u);
+  EXPECT_THAT(
+      main["uniqueIdentifier"].get<std::string>(),
+      ::testing::MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"));
+  // Local wall-clock time with a literal Z, not the UTC time.
+  ASSERT_EQ(DateCalendar::systemTimeZoneName(), testing::kTestTimeZone);
+  EXPECT_EQ(main["lastCrashReportCheckDate"], "2026-05-29T05:26:40Z");
+  // The defaults that are not zero, false or empty; every number stays an integer.
+  EXPECT_EQ(main["blockSpeedThrottle"].dump(), "1");
+  EXPECT_EQ(main["breakInterval"].dump(), "300");
+  EXPECT_EQ(main["breakTotalAllowedInterval"].dump(), "1800");
+  EXPECT_EQ(main["breakTimeoutInterval"].dump(), "86400");
+  EXPECT_EQ(main["disableDoNotDisturbMode"], true);
+  EXPECT_EQ(main["profiles"], json::parse("[{}]"));
+  EXPECT_EQ(TimerZeltoPreferences::defaultValues()["interval"].dump(), "1500");
+}
+
+// Where `value` (at `path`) is anything but false, zero, empty or the zero date, a failure.
+void expectZero(const json& value, const std::string& path) {
+  if (value.is_object()) {
+    for (const auto& [key, item] : value.items()) expectZero(item, path + "." + key);
+  } else if (value.is_array()) {
+    EXPECT_TRUE(value.empty()) << path << " = " << value.dump();
+  } else {
+    bool zero = value == json(false) || value == json(0) || value == json("") ||
+                value == json(JSONValues::formatDate(Date()));
+    EXPECT_TRUE(zero) << path << " = " << value.dump();
+  }
+}
+
+TEST(RecordDefaultsTest, PlainConstructionLeavesEveryFieldZeroOrEmpty) {
+  expectZero(ZeltoPreferences().toDictionary(), "ZeltoPreferences");
+  expectZero(ProfileZeltoPreferences().toDictionary(), "ProfileZeltoPreferences");
+  expectZero(ScheduleZeltoPreferences().toDictionary(), "ScheduleZeltoPreferences");
+  expectZero(TimerZeltoPreferences().toDictionary(), "TimerZeltoPreferences");
+  expectZero(QuoteZeltoPreferences().toDictionary(), "QuoteZeltoPreferences");
+  expectZero(ZeltoSessionPreferences().toDictionary(), "ZeltoSessionPreferences");
+  // Fields that are not stored start empty as well.
+  ScheduleZeltoPreferences schedule;
+  EXPECT_FALSE(schedule.isDirty);
+  EXPECT_FALSE(ZeltoPreferences().currentTimeZone);
+}
+
+Date at(const std::string& text) { return *JSONValues::parseDate(text); }
+
+TEST(SmallRecordsTest, SessionNeverStoresItsFingerprint) {
+  auto session = ZeltoSessionPreferences::initWithDictionary(
+      {{"date", "2024-03-07T08:05:00Z"}, {"interval", 300}, {"zeltoType", 7}});
+  ASSERT_TRUE(session) << session.status().message();
+  json written = session->toDictionary();
+  EXPECT_TRUE(written["interval"].is_number_integer());
+  EXPECT_FALSE(written.contains("fingerprint"));
+  EXPECT_EQ(session->valueForKey("fingerprint"), std::nullopt);
+}
+
+TEST(SmallRecordsTest, InitWithDateKeepsOnlyFiniteNumbersSoTheSessionReadsBack) {
+  auto session = ZeltoSessionPreferences::initWithDate(at("2024-03-07T08:05:00Z"), 0.5, 1);
+  EXPECT_EQ(session.interval, json(0.5));
+  EXPECT_EQ(session.zeltoType, 1);
+
+  for (json bad : {json(std::numeric_limits<double>::infinity()), json("300")}) {
+    session = ZeltoSessionPreferences::initWithDate(at("2024-03-07T08:05:00Z"), bad, 1);
+    EXPECT_EQ(session.interval, json(0)) << bad.dump();
+    auto again = ZeltoSessionPreferences::initWithDictionary(session.toDictionary());
+    EXPECT_TRUE(again) << again.status().message();
+  }
+}
+
+constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+
+ScheduleZeltoPreferences read(const json& input) {
+  auto schedule = ScheduleZeltoPreferences::initWithDictionary(input);
+  EXPECT_TRUE(schedule) << schedule.status().message();
+  return schedule.valueOr(ScheduleZeltoPreferences{});
+}
+
+CalendarComponents time(int64_t hour, int64_t minute) {
+  CalendarComponents components;
+  components.hour = hour;
+  components.minute = minute;
+  return components;
+}
+
+// The start time read from a schedule whose "fromDate" holds `value`.
+CalendarComponents fromDate(const json& value) { return read({{"fromDate", value}}).fromDate; }
+
+TEST(ScheduleZeltoPreferencesTest,
+     AnEmptyObjectReadsAsDefaultsAndIsDirtyAndBadSortIndexesNeverPass) {
+  auto schedule = read(json::object());
+  EXPECT_EQ(schedule.uniqueID.size(), 36u);
+  EXPECT_EQ(schedule.toDictionary(), json({{"isEnabled", false},
+                                           {"sortIndex", 0},
+                                           {"scheduleType", 0},
+                                           {"fromDate", json::object()},
+                                           {"toDate", json::object()},
+                                           {"uniqueID", schedule.uniqueID}}));
+  // Without a stored identifier every read makes a new one.
+  EXPECT_NE(read(json::object()).uniqueID, schedule.uniqueID);
+
+  // "isDirty" is never read nor written.
+  schedule = read({{"isDirty", true}, {"uniqueID", "A"}});
+  EXPECT_FALSE(schedule.isDirty);
+  schedule.isDirty = true;
+  EXPECT_FALSE(schedule.toDictionary().contains("isDirty"));
+  EXPECT_EQ(schedule.valueForKey("isDirty"), std::nullopt);
+  // A negative sort index fails, naming the key path.
+  EXPECT_EQ(
+      ScheduleZeltoPreferences::initWithDictionary({{"sortIndex", -1}}, "profiles[0].schedules[2]")
+          .status()
+          .message(),
+      "profiles[0].schedules[2].sortIndex: -1 is negative");
+}
+
+TEST(ScheduleZeltoPreferencesTest, TimesOfDayLeaveZeroPartsOutAndReadBackTheSame) {
+  EXPECT_EQ(fromDate({{"minute", 5}}), time(0, 5));
+  EXPECT_EQ(read({{"fromDate", {{"hour", 0}, {"minute", 0}}}}).toDictionary()["fromDate"],
+            json::object());
+  json stored = {{"isEnabled", true},        {"sortIndex", 3},
+                 {"scheduleType", 8},        {"fromDate", {{"hour", 9}, {"minute", 30}}},
+                 {"toDate", {{"hour", 17}}}, {"uniqueID", "A"}};
+  EXPECT_EQ(read(stored).toDictionary(), stored);
+  // Null takes the default {}; a value that is not an object reads as 00:00 too.
+  EXPECT_EQ(fromDate(nullptr), time(0, 0));
+  EXPECT_EQ(fromDate("09:30"), time(0, 0));
+
+  auto schedule = read(stored);
+  ASSERT_TRUE(schedule.mergeFromDictionary({{"fromDate", {{"minute", 45}}}}).ok());
+  EXPECT_EQ(schedule.fromDate, time(0, 45));
+  EXPECT_EQ(schedule.toDate, time(17, 0));
+}
+
+TEST(ScheduleZeltoPreferencesTest, HourIsTheIntegerValueOfWhateverIsStored) {
+  auto hour = [](const json& value) { return fromDate({{"hour", value}}).hour; };
+  EXPECT_EQ(hour("9abc"), 9);
+  EXPECT_EQ(hour(" -3"), -3);
+  EXPECT_EQ(hour("+07:30"), 7);
+  EXPECT_EQ(hour("- 3"), 0);
+  EXPECT_EQ(hour(true), 1);
+  EXPECT_EQ(hour(9.9), 9);
+  EXPECT_EQ(hour(json::array()), 0);
+  // Beyond 64 bits a value stops at the nearest limit; NaN gives 0.
+  EXPECT_EQ(hour(1e300), kMax);
+  EXPECT_EQ(hour(-1e300), kMin);
+  EXPECT_EQ(hour(std::nan("")), 0);
+  EXPECT_EQ(hour(std::numeric_limits<uint64_t>::max()), kMax);
+  EXPECT_EQ(hour("99999999999999999999"), kMax);
+  EXPECT_EQ(hour("-9223372036854775808"), kMin);
 }
 
 }  // namespace

@@ -1,19 +1,25 @@
+// The configuration store: loads, saves and reloads of the record over a private home, and files
+// and file systems that fail or are made to hurt. Saves never damage the file; failed reloads
+// never change the record; no file may end the process.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
 
 #include "App/Controller/Helpers/Sync/SyncManager.h"
+#include "App/Controller/Zelto.h"
+#include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "App/Data/ZeltoDefaults.h"
-#include "Platform/DateCalendar.h"
+#include "Platform/Linux/FileSystemCalls.h"
 #include "Support/ChildProcess.h"
 #include "Support/FakeClock.h"
+#include "Support/FaultyFileSystem.h"
 #include "Support/LogCapture.h"
 #include "Support/TestEnv.h"
-#include "Support/TestTimeZone.h"
 
 namespace zelto {
 namespace {
@@ -31,28 +37,48 @@ using testing::TestEnv;
 // forgotten before and after.
 class ZeltoPreferencesTest : public ::testing::Test {
  protected:
-  ZeltoPreferencesTest()
-      : env_(testing::builtAgentBundle()), clockOverride_(Env::Services{.clock = &clock_}) {
-    ZeltoPreferences::resetSharedInstanceForTesting();
-  }
+  ZeltoPreferencesTest() { ZeltoPreferences::resetSharedInstanceForTesting(); }
   ~ZeltoPreferencesTest() override { ZeltoPreferences::resetSharedInstanceForTesting(); }
 
   std::string configDir() const { return env_.home() + "/.local/share/Zelto"; }
   std::string configFile() const { return configDir() + "/default.cfg"; }
-  void writeConfig(const std::string& text) {
-    env_.temp().write(".local/share/Zelto/default.cfg", text);
+  std::string writeConfig(const std::string& text) const {
+    return env_.temp().write(".local/share/Zelto/default.cfg", text);
   }
   json storedConfig() const { return json::parse(readWholeFile(configFile())); }
   std::string lastGoodFile() const {
     return env_.home() + "/.local/state/Zelto/LastGood/default.cfg";
   }
+  // The line logged for a file that can't be read.
+  std::string unusable() const {
+    return "Unable to load configuration file at " + configFile() + ". Something bad has happened.";
+  }
+  std::vector<std::string> configDirEntries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(configDir())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   Result<ZeltoPreferences> load() { return ZeltoPreferences::loadWithNamespace("default"); }
+  // A record with a timer running, loaded from its file.
+  ZeltoPreferences loadRunningTimer() {
+    writeConfig(R"({"zeltoType": 1, "zeltoUnblockDate": "2026-06-01T10:00:00Z",
+                    "lastZeltoDate": "2026-06-01T09:00:00Z", "password": "pw"})");
+    auto loaded = load();
+    EXPECT_TRUE(loaded.ok());
+    return loaded.ok() ? std::move(loaded).value() : ZeltoPreferences();
+  }
 
-  TestEnv env_;
+  TestEnv env_{testing::builtAgentBundle()};
   FakeClock clock_{Date::fromSecondsSince1970(1'780'000'000)};
-  Env::ScopedOverride clockOverride_;
+  Env::ScopedOverride clockOverride_{Env::Services{.clock = &clock_}};
 };
+
+using StoreFaultTest = ZeltoPreferencesTest;
+using ConfigurationBoundsTest = ZeltoPreferencesTest;
 
 TEST_F(ZeltoPreferencesTest, NoFileLoadsDefaultsWithOneDefaultProfileAndWritesNothing) {
   LogCapture capture;
@@ -236,13 +262,7 @@ TEST_F(ZeltoPreferencesTest, ProfilesAndSchedules) {
   std::vector<uint64_t> order;
   for (const auto& s : prefs->getAllSortedSchedules()) order.push_back(s.sortIndex);
   EXPECT_EQ(order, (std::vector<uint64_t>{0, 1, 2}));
-  EXPECT_EQ(prefs->profiles[0].getSortedSchedules()[0].uniqueID, "SHARED");
   EXPECT_EQ(prefs->profiles[0].schedules[0].uniqueID, "A");  // stored order untouched
-
-  EXPECT_EQ(ProfileZeltoPreferences::getProfileByUniqueID("P2"), &prefs->profiles[1]);
-  EXPECT_EQ(ProfileZeltoPreferences::getProfileByUniqueID("p2"), nullptr);
-  EXPECT_EQ(ProfileZeltoPreferences::getProfileByScheduleUniqueID("SHARED"), &prefs->profiles[0]);
-  EXPECT_EQ(ProfileZeltoPreferences::getProfileByScheduleUniqueID("none"), nullptr);
   EXPECT_EQ(prefs->defaultProfile(), &prefs->profiles[0]);
 
   prefs->profiles.clear();
@@ -265,48 +285,6 @@ TEST_F(ZeltoPreferencesTest, TheSharedRecordRecoversOnceTheFileIsGood) {
   EXPECT_EQ(prefs->zeltoType, 1);
   writeConfig("garbage");
   EXPECT_EQ(ZeltoPreferences::retryStandardPreferences(), prefs);  // never replaced
-}
-
-// An application bundle with an identifier, for the blocked-application entries.
-std::string makeApp(const testing::TempDir& dir, const std::string& name, const std::string& id) {
-  dir.write(name + "/Contents/Info.plist",
-            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
-            "<string>" +
-                id + "</string></dict></plist>");
-  return dir / name;
-}
-
-TEST_F(ZeltoPreferencesTest, BlockedApplicationEntriesFollowThePathList) {
-  auto prefs = load();
-  ASSERT_TRUE(prefs);
-  const auto& dir = env_.temp();
-  std::string a = makeApp(dir, "A.app", "com.a"), b = makeApp(dir, "B.app", "com.b");
-  std::string b2 = makeApp(dir, "B2.app", "com.b");
-
-  prefs->syncBlockedApplicationsArrays({a, b}, std::vector<std::string>{});
-  auto& entries = prefs->defaultProfile()->blockedApplications;
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1], json::parse(R"({"path": ")" + b + R"(", "shouldHideInsteadOfQuit": true,
-      "shouldAlwaysForceQuit": false, "shouldReopenWhenUnzeltoing": true,
-      "performOnlySoftKillThenLeaveOpen": false})"));
-  EXPECT_TRUE(prefs->preferenceDictionaryWithApplicationPath(a));
-  EXPECT_FALSE(prefs->preferenceDictionaryWithApplicationPath(a + "/"));
-
-  // Replacing B by another bundle with its identifier keeps B's flags under the new path.
-  entries[1]["shouldAlwaysForceQuit"] = true;
-  prefs->syncBlockedApplicationsArrays({a, b2}, std::vector<std::string>{a, b});
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1]["path"], b2);
-  EXPECT_EQ(entries[1]["shouldAlwaysForceQuit"], true);
-
-  prefs->syncBlockedApplicationsArrays({b2}, std::vector<std::string>{a, b2});
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0]["path"], b2);
-
-  LogCapture capture;
-  EXPECT_EQ(ZeltoPreferences::indexOfAppWithBundleIdentifier("com.b", {a, b, b2}), 2);
-  EXPECT_EQ(ZeltoPreferences::indexOfAppWithBundleIdentifier("com.x", {a}), INT64_MAX);
-  EXPECT_EQ(capture.lines().size(), 2u);  // neither has exactly one match
 }
 
 TEST_F(ZeltoPreferencesTest, SavingWritesTheBackupFirstAndKeepsTheOldFileOnFailure) {
@@ -344,18 +322,6 @@ TEST_F(ZeltoPreferencesTest, SavingWritesTheBackupFirstAndKeepsTheOldFileOnFailu
   for (const std::string& line : capture.texts()) EXPECT_THAT(line, Not(HasSubstr("s3cret")));
 }
 
-TEST_F(ZeltoPreferencesTest, SnapshotsAreNamedAfterTheLocalMoment) {
-  auto prefs = load();
-  ASSERT_TRUE(prefs);
-  ASSERT_EQ(DateCalendar::systemTimeZoneName(), testing::kTestTimeZone);
-  std::string expected = configFile() + "_2026_5_29_5_26_40.snapshot";
-  LogCapture capture;
-  ASSERT_TRUE(prefs->saveSnapshot().ok());
-  EXPECT_TRUE(std::filesystem::exists(expected)) << expected;
-  EXPECT_TRUE(
-      capture.has(spdlog::level::debug, "Successfully saved preferences snapshot to " + expected));
-}
-
 TEST_F(ZeltoPreferencesTest, TheConfigurationDirectoryOverrideMovesLoadsAndSaves) {
   auto prefs = load();
   ASSERT_TRUE(prefs);
@@ -389,7 +355,7 @@ TEST_F(ZeltoPreferencesTest, UnusableFilesAreReportedInTheirOwnWords) {
          std::filesystem::remove_all(file);
          ::mkfifo(file.c_str(), 0600);  // must not block
        },
-       "Unable to load configuration file at " + file + ". Something bad has happened."},
+       unusable()},
       {[&] {
          std::filesystem::remove_all(file);
          SyncManager::setConfiguredSyncDirectory(env_.temp().write("plain", "x") + "/sub");
@@ -428,6 +394,340 @@ TEST_F(ZeltoPreferencesTest, ATopLevelScalarIsAParseErrorAndOnlyAListIsAnInvalid
   LogCapture capture;
   EXPECT_EQ(load().status().message(), invalidObject);
   EXPECT_TRUE(capture.has(spdlog::level::info, invalidObject));
+}
+
+TEST_F(StoreFaultTest, AFailedSaveLeavesTheOldFileWholeAndNothingBeside) {
+  ZeltoPreferences prefs = loadRunningTimer();
+  ASSERT_TRUE(prefs.save().ok());
+  const std::string saved = readWholeFile(configFile());
+  const std::string backup = readWholeFile(configFile() + ".bak");
+  prefs.zeltoType = 2;
+  prefs.profiles.at(0).blockedWebsites = json(std::vector<std::string>(5000, "example.com"));
+
+  auto fail = [](int err) {
+    return [err](auto&&...) {
+      errno = err;
+      return -1;
+    };
+  };
+  std::vector<std::pair<std::string, std::function<void(FileSystemCalls&)>>> faults{
+      {"no space", [&](FileSystemCalls& c) { c.write = fail(ENOSPC); }},
+      {"short write, then an I/O error",
+       [&](FileSystemCalls& c) {
+         c.write = [first = true](int fd, const void* data, size_t size) mutable -> ssize_t {
+           if (!std::exchange(first, false)) {
+             errno = EIO;
+             return -1;
+           }
+           return ::write(fd, data, size / 3);
+         };
+       }},
+      {"a write that makes no progress",
+       [&](FileSystemCalls& c) { c.write = [](int, const void*, size_t) { return ssize_t(0); }; }},
+      {"no permission", [&](FileSystemCalls& c) { c.mkostemp = fail(EACCES); }},
+      {"flush", [&](FileSystemCalls& c) { c.fsync = fail(EIO); }},
+      {"rename", [&](FileSystemCalls& c) { c.rename = fail(EIO); }},
+  };
+  for (const auto& [what, inject] : faults) {
+    FileSystemCalls calls = FileSystemCalls::real();
+    inject(calls);
+    LocalFileSystem faulty(calls);
+    Env::ScopedOverride override{Env::Services{.fileSystem = &faulty}};
+    EXPECT_FALSE(prefs.save().ok()) << what;
+    EXPECT_FALSE(prefs.saveWithBackup(false).ok()) << what;
+    EXPECT_EQ(readWholeFile(configFile()), saved) << what;
+    EXPECT_EQ(readWholeFile(configFile() + ".bak"), backup) << what;
+    EXPECT_EQ(configDirEntries(), (std::vector<std::string>{"default.cfg", "default.cfg.bak"}))
+        << what;
+  }
+
+  // Only the backup's write fails: the main file is not touched.
+  FileSystemCalls calls = FileSystemCalls::real();
+  calls.rename = [](const char* from, const char* to) {
+    if (std::string(to).ends_with(".bak")) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return ::rename(from, to);
+  };
+  LocalFileSystem faulty(calls);
+  Env::ScopedOverride override{Env::Services{.fileSystem = &faulty}};
+  EXPECT_FALSE(prefs.save().ok());
+  EXPECT_EQ(readWholeFile(configFile()), saved);
+  EXPECT_EQ(configDirEntries(), (std::vector<std::string>{"default.cfg", "default.cfg.bak"}));
+}
+
+TEST_F(StoreFaultTest, AReloadThatCantUseTheFileKeepsTheRecordExactly) {
+  const std::string file = configFile();
+  const std::string garbled = "Error while unserializing file at " + file + ": ";
+  struct Case {
+    std::string what;
+    std::function<void(FileSystemCalls&)> prepare;
+    std::string message;  // the start of a line logged
+  };
+  std::vector<Case> cases{
+      {"a folder that can't be searched",
+       [&](FileSystemCalls& c) {
+         c.stat = [](const char*, struct stat*) {
+           errno = EACCES;
+           return -1;
+         };
+       },
+       unusable()},
+      {"a file that can't be opened",
+       [&](FileSystemCalls& c) {
+         c.open = [](const char*, int, mode_t) {
+           errno = EACCES;
+           return -1;
+         };
+       },
+       unusable()},
+      {"an I/O error",
+       [&](FileSystemCalls& c) {
+         c.read = [](int, void*, size_t) -> ssize_t {
+           errno = EIO;
+           return -1;
+         };
+       },
+       unusable()},
+      {"a loop of links",
+       [&](FileSystemCalls&) {
+         std::filesystem::remove(file);
+         std::filesystem::create_symlink(file, file);
+       },
+       unusable()},
+      {"a directory",
+       [&](FileSystemCalls&) {
+         std::filesystem::remove(file);
+         std::filesystem::create_directory(file);
+       },
+       unusable()},
+      {"garbage", [&](FileSystemCalls&) { writeConfig("\x01{"); }, garbled},
+      {"a value of the wrong type",
+       [&](FileSystemCalls&) { writeConfig(R"({"zeltoType": "timer"})"); },
+       "Error while discarding unsaved changes: zeltoType"},
+      {"an unparsable date",
+       [&](FileSystemCalls&) { writeConfig(R"({"zeltoUnblockDate": "soon"})"); },
+       "Error while discarding unsaved changes: zeltoUnblockDate"},
+      {"a file gone after it was read", [&](FileSystemCalls&) { std::filesystem::remove(file); },
+       "Keeping the last loaded configuration: its file " + file + " is gone"},
+  };
+  for (const auto& c : cases) {
+    ZeltoPreferences prefs = loadRunningTimer();
+    prefs.lastTimerTickDate = clock_.now();  // set, not saved: kept as well
+    const json before = prefs.toDictionary();
+    FileSystemCalls calls = FileSystemCalls::real();
+    c.prepare(calls);
+    LocalFileSystem fs(calls);
+    Env::ScopedOverride override{Env::Services{.fileSystem = &fs}};
+    LogCapture capture;
+    prefs.discardUnsavedChanges().ignoreError();
+    prefs.discardUnsavedChangesIfFileChanged().ignoreError();
+    EXPECT_EQ(prefs.toDictionary(), before) << c.what;
+    EXPECT_EQ(capture.countStartingWith(c.message), 2u) << c.what;
+    EXPECT_EQ(capture.countStartingWith("Configuration file does not exist"),
+              c.what.starts_with("a file gone") ? 2u : 0u)
+        << c.what;
+    std::filesystem::remove_all(file);
+  }
+}
+
+std::string nestedArrays(size_t levels) {
+  return std::string(levels, '[') + std::string(levels, ']');
+}
+
+TEST_F(ConfigurationBoundsTest, NestingDeeperThanTheBoundIsAParseErrorWhereverItStands) {
+  const std::string arrays = nestedArrays(200000);
+  std::string objects;
+  for (int i = 0; i < 200000; ++i) objects += "{\"a\":";
+  objects += "1" + std::string(200000, '}');
+  for (const std::string& text : {arrays, objects, "{\"unknownKey\": " + objects + "}",
+                                  "{\"profiles\": [{\"blockedApplications\": " + arrays + "}]}",
+                                  "{\"profiles\": [{\"schedules\": [" + objects + "]}]}"}) {
+    writeConfig(text);
+    EXPECT_EQ(load().status().message(), "Error while unserializing file at " + configFile() +
+                                             ": nesting deeper than 512 levels");
+  }
+  // As deep as allowed (the top object, the profiles, a profile, then 509 arrays), a value
+  // is kept, saved and read back.
+  writeConfig("{\"profiles\": [{\"blockedApplications\": " + nestedArrays(509) + "}]}");
+  auto loaded = load();
+  ASSERT_TRUE(loaded.ok()) << loaded.status().message();
+  ASSERT_TRUE(loaded->save().ok());
+  auto reloaded = load();
+  ASSERT_TRUE(reloaded.ok()) << reloaded.status().message();
+  EXPECT_EQ(reloaded->profiles.at(0).blockedApplications, json::parse(nestedArrays(509)));
+}
+
+TEST_F(ConfigurationBoundsTest, AFileLargerThanTheBoundIsNotRead) {
+  // Sparse: 100 GiB claimed, nothing stored.
+  ASSERT_EQ(::truncate(writeConfig("").c_str(), 100LL << 30), 0);
+  EXPECT_EQ(load().status().message(), unusable());
+  writeConfig(std::string(50'000'000, '\0'));
+  EXPECT_EQ(load().status().message(), unusable());
+}
+
+// Reads that throw, as running out of memory would make them.
+TEST_F(ConfigurationBoundsTest, NoExceptionEscapesALoad) {
+  writeConfig("{}");
+  testing::FaultyFileSystem throwing;
+  throwing.throwOnRead = true;
+  Env::ScopedOverride override(Env::Services{.fileSystem = &throwing});
+  EXPECT_EQ(load().status().message(), unusable());
+}
+
+// Reloads that skip an unchanged file: reads are counted by the file system in force.
+class PreferencesReloadTest : public ZeltoPreferencesTest {
+ protected:
+  int reads() const { return fs_.reads(configFile()); }
+
+  // Another process replacing the file the way every writer of it does: a new file renamed
+  // over the old one.
+  void replaceFile(const json& config) const {
+    std::filesystem::rename(env_.temp().write(".local/share/Zelto/new.cfg", config.dump()),
+                            configFile());
+  }
+  // Someone rewriting it in place (a text editor, say).
+  void rewriteInPlace(const json& config) const { writeConfig(config.dump()); }
+
+  // A record loaded from a complete file (every key present, as the applications write it).
+  ZeltoPreferences loadSaved() {
+    auto fresh = load();
+    EXPECT_TRUE(fresh.ok() && fresh->save().ok());
+    auto loaded = load();
+    EXPECT_TRUE(loaded.ok());
+    return loaded.ok() ? std::move(loaded).value() : ZeltoPreferences();
+  }
+
+  testing::FaultyFileSystem fs_;
+  Env::ScopedOverride fsOverride_{Env::Services{.fileSystem = &fs_}};
+};
+
+TEST_F(PreferencesReloadTest, OnlyAChangedFileIsReadAgain) {
+  ZeltoPreferences prefs = loadSaved();
+  const int loaded = reads();
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  EXPECT_EQ(reads(), loaded);
+
+  json config = storedConfig();
+  config["zeltoType"] = 1;
+  replaceFile(config);
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  EXPECT_EQ(prefs.zeltoType, 1);
+  EXPECT_EQ(reads(), loaded + 1);
+
+  // In place with the same size: the times tell.
+  config["zeltoType"] = 2;
+  rewriteInPlace(config);
+  std::filesystem::last_write_time(
+      configFile(), std::filesystem::last_write_time(configFile()) + std::chrono::seconds(3));
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  EXPECT_EQ(prefs.zeltoType, 2);
+  EXPECT_EQ(reads(), loaded + 2);
+
+  // A profile without identifier gets one made for it, which is no change of the record's own:
+  // it stays, and the file is not read again.
+  replaceFile({{"profiles", json::array({{{"name", "Work"}}})}});
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  const std::string made = prefs.profiles.at(0).uniqueID;
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  EXPECT_EQ(prefs.profiles.at(0).uniqueID, made);
+  EXPECT_EQ(reads(), loaded + 3);
+
+  // Another configuration directory is another file.
+  env_.defaults().setObject(env_.home() + "/elsewhere", "ConfigurationDir");
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  EXPECT_TRUE(std::filesystem::is_directory(env_.home() + "/elsewhere"));
+}
+
+// What the agent does at each check: a file lacking keys that have defaults (the identifiers
+// among them) is loaded once, then neither read again nor written while it stays the same.
+TEST_F(PreferencesReloadTest, AFileMissingDefaultedKeysIsReadOnceAcrossChecksAndNeverWritten) {
+  const json sparse = {
+      {"zeltoType", 2},
+      {"profiles", json::array({{{"name", "Work"}, {"blockedWebsites", {"a.com"}}}})}};
+  writeConfig(sparse.dump());
+  Zelto zelto(clock_);
+  ASSERT_NE(zelto.prefs(), nullptr);
+  const std::string made = zelto.prefs()->uniqueIdentifier;
+  for (int check = 0; check < 10; ++check) zelto.refreshPrefs();
+  EXPECT_EQ(reads(), 1);
+  EXPECT_EQ(zelto.prefs()->uniqueIdentifier, made);
+  EXPECT_EQ(fs_.writes(configFile()), 0);
+  EXPECT_EQ(storedConfig(), sparse);
+}
+
+TEST_F(PreferencesReloadTest, AnOwnSaveIsTakenBackUnreadAndWhatOthersWriteIsRead) {
+  ZeltoPreferences prefs = loadSaved();
+  const Date unblock = Date::fromSecondsSince1970(1'780'000'000.1234567);
+  prefs.zeltoType = 1;
+  prefs.zeltoUnblockDate = unblock;
+  ASSERT_TRUE(prefs.save().ok());
+  const int saved = reads();
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  EXPECT_EQ(reads(), saved);
+  // ... yet the record holds what reading the file gives: the date to the millisecond.
+  ASSERT_TRUE(prefs.zeltoUnblockDate);
+  EXPECT_NE(*prefs.zeltoUnblockDate, unblock);
+  EXPECT_EQ(prefs.zeltoUnblockDate, JSONValues::parseDate(JSONValues::formatDate(unblock)));
+
+  // Another process stores the file right after our save: its file is not taken for ours.
+  json theirs = storedConfig();
+  theirs["zeltoType"] = 2;
+  fs_.afterNextWrite = [&] { replaceFile(theirs); };
+  ASSERT_TRUE(prefs.saveWithBackup(false).ok());
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  EXPECT_EQ(prefs.zeltoType, 2);
+
+  // A failed save, and a change the record makes itself without saving, are discarded at the
+  // next look, as a reload always did.
+  fs_.failWrites(configFile());
+  prefs.zeltoType = 0;
+  EXPECT_FALSE(prefs.save().ok());
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  EXPECT_EQ(prefs.zeltoType, 2);
+  ASSERT_TRUE(prefs.resetToDefaults().ok());
+  ASSERT_TRUE(prefs.discardUnsavedChangesIfFileChanged().ok());
+  EXPECT_EQ(prefs.zeltoType, 2);
+}
+
+// A rewrite in place within the file system's clock tick keeps the file's status: a watcher's
+// event makes the next reload read it, and an edit (under the lock) compares the bytes.
+TEST_F(PreferencesReloadTest, ARewriteKeepingTheStatusIsReadAfterAWatcherEventAndByAnEdit) {
+  fs_.coarseTimes = true;  // times to the second, as some file systems keep them
+  loadSaved();
+  Zelto zelto(clock_);
+  ASSERT_NE(zelto.prefs(), nullptr);
+  const int unchanged = reads();
+  ASSERT_TRUE(zelto.edit([] {}).ok());
+  EXPECT_EQ(reads(), unchanged + 1);  // read, not loaded: nothing else changed
+  json config = storedConfig();
+  // Rewrites in place with the same size until one lands within the same second as the version
+  // the record holds; the value written.
+  auto rewriteKeepingStatus = [&] {
+    int32_t written = 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      written = zelto.prefs()->zeltoType == 1 ? 2 : 1;
+      config["zeltoType"] = written;
+      auto held = fs_.inspect(configFile()).toOptional();
+      rewriteInPlace(config);
+      if (isSameFileVersion(held, fs_.inspect(configFile()).toOptional())) break;
+      zelto.refreshPrefs();  // a new second: take it and try again
+    }
+    zelto.refreshPrefs();
+    EXPECT_NE(zelto.prefs()->zeltoType, written);  // the status can't tell
+    return written;
+  };
+  int32_t written = rewriteKeepingStatus();
+  zelto.preferencesFileChanged();
+  zelto.refreshPrefs();
+  EXPECT_EQ(zelto.prefs()->zeltoType, written);
+
+  written = rewriteKeepingStatus();
+  ASSERT_TRUE(zelto.edit([] {}).ok());
+  EXPECT_EQ(zelto.prefs()->zeltoType, written);
 }
 
 }  // namespace

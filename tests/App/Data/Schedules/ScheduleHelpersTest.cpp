@@ -1,3 +1,5 @@
+#include <fmt/format.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "App/Data/Preferences/ScheduleZeltoPreferences.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
 #include "App/Data/Schedules/NSDateComponentsHelpers.h"
+#include "App/Data/Schedules/NSTimeIntervalFormatter.h"
 #include "App/Data/Schedules/Schedule.h"
 #include "App/Data/Schedules/ScheduleHelpers.h"
 #include "Platform/DateCalendar.h"
@@ -22,6 +26,8 @@ namespace zelto {
 namespace {
 
 using json = nlohmann::json;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 using Items = std::vector<NormalizedScheduleItem>;
 
 const std::string kUTC = "UTC";
@@ -51,6 +57,17 @@ std::vector<std::string> ids(const Items& items) {
   std::vector<std::string> out;
   for (const auto& item : items) out.push_back(item.uniqueID());
   return out;
+}
+
+ScheduleZeltoPreferences record(int32_t type, int fromHour, int fromMinute, int toHour,
+                                int toMinute, const std::string& id = "S") {
+  ScheduleZeltoPreferences r;
+  r.isEnabled = true;
+  r.scheduleType = type;
+  r.fromDate = NSDateComponentsHelpers::initWithHourMinute(fromHour, fromMinute);
+  r.toDate = NSDateComponentsHelpers::initWithHourMinute(toHour, toMinute);
+  r.uniqueID = id;
+  return r;
 }
 
 TEST(ScheduleHelpersTest, DayNumbersAndTheDaysATypeCovers) {
@@ -108,17 +125,8 @@ TEST(ScheduleTest, TheNextPeriodIsTheEarliestInForceOrToCome) {
   // its next one is days away; the second record's starts in two minutes.
   FakeClock clock(at(2026, 6, 8, 10, 0));
   Env::ScopedOverride override(Env::Services{.clock = &clock});
-  ScheduleZeltoPreferences friday;
-  friday.isEnabled = true;
-  friday.scheduleType = 5;
-  friday.fromDate = NSDateComponentsHelpers::initWithHour(9);
-  friday.toDate = NSDateComponentsHelpers::initWithHour(17);
-  friday.uniqueID = "friday";
-  ScheduleZeltoPreferences soon = friday;
-  soon.scheduleType = 10;
-  soon.fromDate = NSDateComponentsHelpers::initWithHourMinute(10, 2);
-  soon.toDate = NSDateComponentsHelpers::initWithHour(11);
-  soon.uniqueID = "soon";
+  ScheduleZeltoPreferences friday = record(5, 9, 0, 17, 0, "friday");
+  ScheduleZeltoPreferences soon = record(10, 10, 2, 11, 0, "soon");
 
   Date now = clock.now();
   Schedule schedule(ScheduleHelpers::generatedScheduleForItems(
@@ -201,13 +209,7 @@ TEST(ScheduleTest, GeneratedSchedulesGiveTheSamePeriodsAndAnswers) {
   std::mt19937 random(20261209);
   auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   auto schedule = [](int type, int from, int to, const std::string& id) {
-    ScheduleZeltoPreferences r;
-    r.isEnabled = true;
-    r.scheduleType = type;
-    r.fromDate = NSDateComponentsHelpers::initWithHourMinute(from / 60, from % 60);
-    r.toDate = NSDateComponentsHelpers::initWithHourMinute(to / 60, to % 60);
-    r.uniqueID = id;
-    return r;
+    return record(type, from / 60, from % 60, to / 60, to % 60, id);
   };
   std::vector<ScheduleZeltoPreferences> records = {
       schedule(10, 150, 195, "skipped"), schedule(10, 0, 30, "midnight"),
@@ -291,29 +293,129 @@ TEST_F(UnblockTimeTest, FormsByDistanceAndClockFormat) {
   EXPECT_EQ(endingIn(86400, kBerlin), "Tue 14:00");
 }
 
-TEST(DefaultScheduleTest, TwoSwitchedOffSchedulesAreAppendedAndSaved) {
-  testing::TestEnv env(testing::builtAgentBundle());
-  ZeltoPreferences::resetSharedInstanceForTesting();
-  std::string file = env.home() + "/.local/share/Zelto/default.cfg";
-  env.temp().write(".local/share/Zelto/default.cfg",
-                   R"({"profiles": [{"schedules": [{"uniqueID": "mine", "sortIndex": 4}]}]})");
+// A period as "MM-DD HH:MM>MM-DD HH:MM" read in `zone`, so failures show wall-clock times.
+std::string text(Date date, const std::string& zone) {
+  DateComponents c = DateCalendar::dateComponentsDate(date, zone);
+  return fmt::format("{:02}-{:02} {:02}:{:02}", c.month, c.day, c.hour, c.minute);
+}
+std::vector<std::string> texts(const std::vector<NormalizedScheduleItem>& periods,
+                               const std::string& zone = kUTC) {
+  std::vector<std::string> out;
+  for (const auto& p : periods)
+    out.push_back(text(p.fromDate(), zone) + ">" + text(p.toDate(), zone));
+  return out;
+}
 
-  ASSERT_TRUE(ScheduleHelpers::createDefaultSchedule().ok());
-  json schedules = json::parse(testing::readWholeFile(file))["profiles"][0]["schedules"];
-  ASSERT_EQ(schedules.size(), 3u);
-  EXPECT_EQ(schedules[0]["uniqueID"], "mine");
-  for (int i : {1, 2}) {
-    EXPECT_EQ(schedules[i]["isEnabled"], false);
-    EXPECT_EQ(schedules[i]["sortIndex"], i - 1);
-    EXPECT_FALSE(schedules[i]["uniqueID"].get<std::string>().empty());
+// Saturday 6 June 2026 12:00 to the following Saturday 12:00, in UTC.
+std::vector<std::string> week(const ScheduleZeltoPreferences& r) {
+  return texts(r.normalizeWithStartDate(at(2026, 6, 6, 12, 0), at(2026, 6, 13, 12, 0), kUTC));
+}
+
+TEST(ScheduleNormalizationTest, TheThreeFormsOnTheSelectedDaysOnly) {
+  EXPECT_THAT(
+      week(record(8, 9, 0, 17, 0)),
+      ElementsAre("06-08 09:00>06-08 17:00", "06-09 09:00>06-09 17:00", "06-10 09:00>06-10 17:00",
+                  "06-11 09:00>06-11 17:00", "06-12 09:00>06-12 17:00"));
+  // Overnight: both parts stay on Monday, morning first; nothing reaches into Tuesday.
+  EXPECT_THAT(week(record(1, 22, 0, 6, 0)),
+              ElementsAre("06-08 00:00>06-08 06:00", "06-08 22:00>06-09 00:00"));
+  EXPECT_THAT(week(record(3, 13, 0, 13, 0)), ElementsAre("06-10 00:00>06-11 00:00"));
+  EXPECT_THAT(week(record(9, 13, 0, 14, 0)),
+              ElementsAre("06-06 13:00>06-06 14:00", "06-07 13:00>06-07 14:00"));
+}
+
+TEST(ScheduleNormalizationTest, RecordsThatGiveNoPeriods) {
+  EXPECT_THAT(week(record(0, 9, 0, 17, 0)), IsEmpty());
+  auto off = record(10, 9, 0, 17, 0);
+  off.isEnabled = false;
+  EXPECT_THAT(week(off), IsEmpty());
+  // Times out of range, however they were stored, give nothing and do not crash.
+  auto huge = record(10, 9, 0, 17, 0);
+  huge.fromDate.hour = std::numeric_limits<int64_t>::max();
+  EXPECT_THAT(week(huge), IsEmpty());
+}
+
+TEST(ScheduleNormalizationTest, AStartAtTheWindowStartIsLeftOutOneAtItsEndIsKept) {
+  auto r = record(10, 9, 0, 10, 0);
+  EXPECT_THAT(texts(r.normalizeWithStartDate(at(2026, 6, 8, 9, 0), at(2026, 6, 10, 9, 0), kUTC)),
+              ElementsAre("06-09 09:00>06-09 10:00", "06-10 09:00>06-10 10:00"));
+  EXPECT_THAT(texts(r.normalizeWithStartDate(at(2026, 6, 8, 8, 59), at(2026, 6, 8, 9, 0), kUTC)),
+              ElementsAre("06-08 09:00>06-08 10:00"));
+  EXPECT_THAT(r.normalizeWithStartDate(at(2026, 6, 8, 9, 0), at(2026, 6, 9, 8, 59), kUTC),
+              IsEmpty());
+}
+
+TEST(ScheduleNormalizationTest, DaysAreThoseOfTheZoneGiven) {
+  // Monday 8 June 20:00 UTC is already Tuesday 08:00 in Auckland.
+  Date moment = at(2026, 6, 8, 20, 0);
+  const std::string auckland = "Pacific/Auckland";
+  EXPECT_EQ(ScheduleHelpers::scheduleTypeForDate(moment, auckland), 2);
+  auto tuesday = record(2, 7, 30, 9, 0);
+  auto periods =
+      tuesday.normalizeWithStartDate(at(2026, 6, 8, 12, 0), at(2026, 6, 8, 22, 0), auckland);
+  ASSERT_THAT(texts(periods, auckland), ElementsAre("06-09 07:30>06-09 09:00"));
+  EXPECT_EQ(periods[0].fromDate(), at(2026, 6, 8, 19, 30));
+  EXPECT_TRUE(periods[0].contains(moment));
+  EXPECT_THAT(tuesday.normalizeWithStartDate(at(2026, 6, 8, 12, 0), at(2026, 6, 8, 22, 0), kUTC),
+              IsEmpty());
+}
+
+TEST(ScheduleNormalizationTest, DaylightSavingDaysInBerlin) {
+  // Saturday noon to Monday noon around the change on Sunday; each period's length in hours.
+  auto periods = [](const ScheduleZeltoPreferences& r, int month, int day) {
+    return r.normalizeWithStartDate(at(2026, month, day - 1, 12, 0, 0, kBerlin),
+                                    at(2026, month, day + 1, 12, 0, 0, kBerlin), kBerlin);
+  };
+  auto hours = [&](const ScheduleZeltoPreferences& r, int month, int day) {
+    std::vector<double> out;
+    for (const auto& p : periods(r, month, day)) {
+      out.push_back(p.toDate().timeIntervalSinceDate(p.fromDate()) / 3600);
+    }
+    return out;
+  };
+
+  // 29 March: 02:00 CET jumps to 03:00 CEST.
+  EXPECT_THAT(hours(record(10, 0, 0, 0, 0), 3, 29), ElementsAre(23, 24));
+  // A start inside the skipped hour begins at 03:00.
+  auto skipped = periods(record(10, 2, 30, 5, 0), 3, 29);
+  EXPECT_THAT(texts(skipped, kBerlin),
+              ElementsAre("03-29 03:00>03-29 05:00", "03-30 02:30>03-30 05:00"));
+  EXPECT_EQ(skipped[0].fromDate(), at(2026, 3, 29, 1, 0));
+  // Both ends inside the skipped hour: nothing that day.
+  EXPECT_THAT(texts(periods(record(10, 2, 10, 2, 50), 3, 29), kBerlin),
+              ElementsAre("03-30 02:10>03-30 02:50"));
+
+  // 25 October: 03:00 CEST goes back to 02:00 CET; a repeated start takes its first occurrence.
+  EXPECT_THAT(hours(record(10, 0, 0, 0, 0), 10, 25), ElementsAre(25, 24));
+  auto repeated = periods(record(10, 2, 30, 4, 0), 10, 25);
+  ASSERT_EQ(repeated.size(), 2u);
+  EXPECT_EQ(repeated[0].fromDate(), at(2026, 10, 25, 0, 30));
+  EXPECT_EQ(repeated[0].toDate(), at(2026, 10, 25, 3, 0));
+}
+
+using F = NSTimeIntervalFormatter;
+
+TEST(NSTimeIntervalFormatterTest, WordFormsRoundHalvesAwayFromZeroAndIgnoreTheSign) {
+  using Parts = std::vector<TimeIntervalPart>;
+  EXPECT_EQ(F::rawPartsForTimeInterval(-2.5), (Parts{{"seconds", 3}}));
+  EXPECT_TRUE(F::rawPartsForTimeInterval(-0.49).empty());
+  // Exact in whole seconds far beyond 2^53, and held at the 64-bit limit beyond that.
+  EXPECT_EQ(F::rawPartsForTimeInterval(1152921504606846976.0),  // 2^60
+            (Parts{{"days", 13343998895912}, {"hours", 13}, {"minutes", 56}, {"seconds", 16}}));
+  EXPECT_EQ(F::rawPartsForTimeInterval(1e300).front(),
+            (TimeIntervalPart{"days", std::numeric_limits<int64_t>::max() / 86400}));
+
+  EXPECT_EQ(F::relativeTimeForInterval(90061), "1 day 1 hour 1 minute 1 second");
+  EXPECT_EQ(F::relativeTimeForInterval(-90), "1 minute 30 seconds");
+  EXPECT_EQ(F::relativeTimeForInterval(3599.5), "1 hour");
+  EXPECT_EQ(F::relativeTimeForInterval(0.4), "0 seconds");
+  // Intervals that are not finite show no time.
+  for (double t :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity()}) {
+    EXPECT_TRUE(F::rawPartsForTimeInterval(t).empty());
+    EXPECT_EQ(F::relativeTimeForInterval(t), "0 seconds");
   }
-  EXPECT_NE(schedules[1]["uniqueID"], schedules[2]["uniqueID"]);
-
-  // A save that fails is not reported as done.
-  std::filesystem::remove(file + ".bak");
-  std::filesystem::create_directories(file + ".bak/inside");
-  EXPECT_FALSE(ScheduleHelpers::createDefaultSchedule().ok());
-  ZeltoPreferences::resetSharedInstanceForTesting();
 }
 
 }  // namespace
