@@ -229,7 +229,9 @@ TEST_F(WatchdogManagerTest, AnUnreadableFileIsReadAgainOnceAtEachCheck) {
   EXPECT_EQ(workspace_.launches().size(), 1u);
 }
 
-TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSetting) {
+TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSettingAndDestructionStopsAll) {
+  start(json::object());
+  watchdog_.reset();  // before any check
   // The main application's setting is not the agent's: the agent watches its own default.
   ASSERT_TRUE(
       env_.store().save("Quarnix.zelto", {{"ConfigurationDir", env_.home() + "/theirs"}}).ok());
@@ -243,6 +245,12 @@ TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSetting) {
   start(json::object());
   watchdog_->setup();
   EXPECT_EQ(files_.watchedPaths(), std::vector<std::string>{env_.home() + "/mine/default.cfg"});
+
+  EXPECT_GT(loop_.scheduledTimers(), 0u);
+  watchdog_.reset();
+  EXPECT_EQ(loop_.scheduledTimers(), 0u);
+  EXPECT_TRUE(files_.watchedPaths().empty());
+  EXPECT_EQ(workspace_.observerCount(), 0u);
 }
 
 TEST(WatchdogManagerDeathTest, ACheckOffTheMainLoopAborts) {
@@ -257,18 +265,6 @@ TEST(WatchdogManagerDeathTest, ACheckOffTheMainLoopAborts) {
         std::thread([&] { watchdog.check(); }).join();
       },
       "Check failed: watchdog checks run on the main loop");
-}
-
-TEST_F(WatchdogManagerTest, DestroyingTheWatchdogStopsEverything) {
-  start(json::object());
-  watchdog_.reset();  // before any check
-  start(json::object());
-  watchdog_->setup();
-  EXPECT_GT(loop_.scheduledTimers(), 0u);
-  watchdog_.reset();
-  EXPECT_EQ(loop_.scheduledTimers(), 0u);
-  EXPECT_TRUE(files_.watchedPaths().empty());
-  EXPECT_EQ(workspace_.observerCount(), 0u);
 }
 
 }  // namespace
