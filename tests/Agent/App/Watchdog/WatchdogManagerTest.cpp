@@ -47,11 +47,8 @@ class WatchdogManagerTest : public ::testing::Test {
             {"zeltoUnblockDate", JSONValues::formatDate(clock_.now().addingTimeInterval(seconds))}};
   }
   static json weekdaySchedule() {
-    return {{"profiles", json::array({{{"schedules", json::array({{{"isEnabled", true},
-                                                                   {"scheduleType", 8},
-                                                                   {"fromDate", {{"hour", 9}}},
-                                                                   {"toDate", {{"hour", 17}}},
-                                                                   {"uniqueID", "W"}}})}}})}};
+    return json::parse(R"({"profiles": [{"schedules": [{"isEnabled": true, "scheduleType": 8,
+        "fromDate": {"hour": 9}, "toDate": {"hour": 17}, "uniqueID": "W"}]}]})");
   }
   void mainApplicationRuns(bool runs) {
     std::vector<RunningApplication> apps;
