@@ -13,13 +13,10 @@ const std::string kPlist =
     "<key>CFBundleExecutable</key><string>Tool</string>"
     "<key>CFBundleShortVersionString</key><string>1.4</string></dict></plist>\n";
 
-class BundleInfoTest : public ::testing::Test {
- protected:
+// The bundle around Contents/MacOS; otherwise the executable's directory is the bundle.
+TEST(BundleInfoTest, ReadsTheBundleAroundContentsMacOSElseTheExecutablesDirectoryIsTheBundle) {
   testing::TempDir dir;
   LocalFileSystem fs;
-};
-
-TEST_F(BundleInfoTest, ReadsTheBundleAroundContentsMacOS) {
   dir.write("Tool.app/Contents/Info.plist", kPlist);
   BundleInfo info = BundleInfo::forExecutable(dir / "Tool.app/Contents/MacOS/Tool", fs);
   EXPECT_EQ(info.executablePath, dir / "Tool.app/Contents/MacOS/Tool");
@@ -27,15 +24,12 @@ TEST_F(BundleInfoTest, ReadsTheBundleAroundContentsMacOS) {
   EXPECT_EQ(info.bundleIdentifier, "org.example.tool");
   EXPECT_EQ(info.executableName, "Tool");
   EXPECT_EQ(info.shortVersion, "1.4");
-}
 
-TEST_F(BundleInfoTest, OtherwiseTheExecutablesDirectoryIsTheBundle) {
   dir.write("Contents/Info.plist", kPlist);
-  dir.write("Tool.app/Contents/Info.plist", kPlist);
   dir.write("Bad.app/Contents/Info.plist", "<plist><array><string>x</string></array></plist>");
   for (const char* executable : {"bin/tool", "Tool.app/Contents/bin/tool",
                                  "Empty.app/Contents/MacOS/Tool", "Bad.app/Contents/MacOS/Tool"}) {
-    BundleInfo info = BundleInfo::forExecutable(dir / executable, fs);
+    info = BundleInfo::forExecutable(dir / executable, fs);
     EXPECT_EQ(info.bundlePath, path::deletingLastComponent(dir / executable)) << executable;
     EXPECT_EQ(info.bundleIdentifier, std::nullopt) << executable;
     EXPECT_EQ(info.shortVersion, std::nullopt) << executable;

@@ -17,12 +17,9 @@ Regex compiled(std::string_view source) {
   return *regex;
 }
 
-TEST(RegexTest, MatchesAnywhereUnlessAnchored) {
+TEST(RegexTest, MatchesAnywhereUnlessAnchoredReadingCharactersNotBytes) {
   EXPECT_TRUE(compiled("a.c").isMatch("http://xabcx.com/"));
   EXPECT_FALSE(compiled("^a.c").isMatch("http://xabcx.com/"));
-}
-
-TEST(RegexTest, ReadsPatternsAndTextsAsCharactersNotBytes) {
   EXPECT_TRUE(compiled("^caf.$").isMatch("café"));
   // An invalid sequence in a text reads as U+FFFD and doesn't stop the search.
   EXPECT_TRUE(compiled("a\\x{FFFD}b")

@@ -11,6 +11,7 @@
 #include "Platform/SystemTimeZones.h"
 #include "Support/LogCapture.h"
 #include "Support/TempDir.h"
+#include "Support/TestTimeZone.h"
 
 namespace zelto {
 namespace {
@@ -25,20 +26,6 @@ double offsetHours(const std::string& zone, double t) {
       DateCalendar::dateFromComponents(c.year, c.month, c.day, c.hour, c.minute, c.second, "UTC");
   return asUtc ? (asUtc->secondsSince1970() - std::floor(t)) / 3600 : NAN;
 }
-
-// Sets TZ for the scope (unsets it for nothing), then puts back what was there.
-class ScopedTz {
- public:
-  explicit ScopedTz(const char* value) {
-    if (const char* old = std::getenv("TZ")) previous_ = old;
-    set(value);
-  }
-  ~ScopedTz() { set(previous_ ? previous_->c_str() : nullptr); }
-
- private:
-  static void set(const char* value) { value ? ::setenv("TZ", value, 1) : ::unsetenv("TZ"); }
-  std::optional<std::string> previous_;
-};
 
 TEST(SystemTimeZonesTest, ZonesFollowTheSystemDatabaseThroughTheRange) {
   struct Case {
@@ -137,17 +124,20 @@ TEST(SystemTimeZonesTest, TheLocalZoneIsTzElseTheZoneOfEtcLocaltime) {
 }
 
 TEST(SystemTimeZonesTest, TheSystemZoneFollowsTzAtEachCall) {
-  {
-    ScopedTz tz("/usr/share/zoneinfo/Asia/Tokyo");
-    EXPECT_EQ(DateCalendar::systemTimeZoneName(), "/usr/share/zoneinfo/Asia/Tokyo");
-    EXPECT_EQ(offsetHours(DateCalendar::systemTimeZoneName(), k20240701_1200Z), 9);
+  struct Case {
+    const char* tz;
+    const char* name;  // nullptr: not checked
+    double hours;
+  };
+  for (const Case& c : {Case{"/usr/share/zoneinfo/Asia/Tokyo", "/usr/share/zoneinfo/Asia/Tokyo", 9},
+                        Case{"<+0530>-5:30", nullptr, 5.5}, Case{"Mars/Olympus", "UTC", 0}}) {
+    ::setenv("TZ", c.tz, 1);
+    if (c.name) {
+      EXPECT_EQ(DateCalendar::systemTimeZoneName(), c.name);
+    }
+    EXPECT_EQ(offsetHours(DateCalendar::systemTimeZoneName(), k20240701_1200Z), c.hours) << c.tz;
   }
-  {
-    ScopedTz tz("<+0530>-5:30");
-    EXPECT_EQ(offsetHours(DateCalendar::systemTimeZoneName(), k20240701_1200Z), 5.5);
-  }
-  ScopedTz tz("Mars/Olympus");
-  EXPECT_EQ(DateCalendar::systemTimeZoneName(), "UTC");
+  ::setenv("TZ", testing::kTestTimeZone, 1);
 }
 
 }  // namespace

@@ -32,14 +32,6 @@ class PhaseAgreementTest : public testing::ControllerFixture {
 // and whether it refuses to stop) read one phase, and agree on it in every kind of period.
 TEST_F(PhaseAgreementTest, EveryProgramReadsTheSamePhase) {
   using Kind = BlockingPhase::Kind;
-  const json lockedTimer = {{"zeltoType", 1},
-                            {"zeltoUnblockDate", "2026-12-09T13:00:00+01:00"},
-                            {"zeltoHardcoreMode", true},
-                            {"zeltoMustCompleteSession", true}};
-  json onABreak = lockedTimer;
-  onABreak["zeltoUnbreakDate"] = "2026-12-09T12:10:00+01:00";
-  json lockedSchedule = withSchedules({weekdays("W", 9, 17)});
-  lockedSchedule["zeltoHardcoreMode"] = true;
   struct Case {
     const char* name;
     json config;
@@ -48,40 +40,27 @@ TEST_F(PhaseAgreementTest, EveryProgramReadsTheSamePhase) {
     bool locked;
     std::optional<std::string> endsAt;
   };
+  const std::string noon = "2026-12-09T12:00:00+01:00", one = "2026-12-09T13:00:00+01:00",
+                    five = "2026-12-09T17:00:00+01:00";
+  const json timer = {{"zeltoType", 1}, {"zeltoUnblockDate", one}};
+  json lockedTimer = timer;
+  lockedTimer.update({{"zeltoHardcoreMode", true}, {"zeltoMustCompleteSession", true}});
+  json onABreak = lockedTimer;
+  onABreak["zeltoUnbreakDate"] = "2026-12-09T12:10:00+01:00";
+  const json byHand = {{"zeltoType", 0}, {"lastZeltoDate", "2026-12-09T11:00:00+01:00"}};
+  const json schedule = withSchedules({weekdays("W", 9, 17)});
+  json lockedSchedule = schedule;
+  lockedSchedule["zeltoHardcoreMode"] = true;
   const std::vector<Case> cases = {
-      {"nothing", json::object(), "2026-12-09T12:00:00+01:00", Kind::kOff, false, {}},
-      {"timer",
-       {{"zeltoType", 1}, {"zeltoUnblockDate", "2026-12-09T13:00:00+01:00"}},
-       "2026-12-09T12:00:00+01:00",
-       Kind::kEnforcing,
-       false,
-       "2026-12-09T13:00:00+01:00"},
-      {"locked timer", lockedTimer, "2026-12-09T12:00:00+01:00", Kind::kEnforcing, true,
-       "2026-12-09T13:00:00+01:00"},
-      {"break in a locked timer", onABreak, "2026-12-09T12:00:00+01:00", Kind::kBreak, true,
-       "2026-12-09T13:00:00+01:00"},
-      {"started by hand",
-       {{"zeltoType", 0}, {"lastZeltoDate", "2026-12-09T11:00:00+01:00"}},
-       "2026-12-09T12:00:00+01:00",
-       Kind::kEnforcing,
-       false,
-       {}},
-      {"schedule in force", withSchedules({weekdays("W", 9, 17)}), "2026-12-09T12:00:00+01:00",
-       Kind::kEnforcing, false, "2026-12-09T17:00:00+01:00"},
-      {"locked schedule", lockedSchedule, "2026-12-09T12:00:00+01:00", Kind::kEnforcing, true,
-       "2026-12-09T17:00:00+01:00"},
-      {"schedule in 300 s",
-       withSchedules({weekdays("W", 9, 17)}),
-       "2026-12-09T08:55:00+01:00",
-       Kind::kImminent,
-       false,
-       {}},
-      {"schedule in 301 s",
-       withSchedules({weekdays("W", 9, 17)}),
-       "2026-12-09T08:54:59+01:00",
-       Kind::kOff,
-       false,
-       {}},
+      {"nothing", json::object(), noon, Kind::kOff, false, {}},
+      {"timer", timer, noon, Kind::kEnforcing, false, one},
+      {"locked timer", lockedTimer, noon, Kind::kEnforcing, true, one},
+      {"break in a locked timer", onABreak, noon, Kind::kBreak, true, one},
+      {"started by hand", byHand, noon, Kind::kEnforcing, false, {}},
+      {"schedule in force", schedule, noon, Kind::kEnforcing, false, five},
+      {"locked schedule", lockedSchedule, noon, Kind::kEnforcing, true, five},
+      {"schedule in 300 s", schedule, "2026-12-09T08:55:00+01:00", Kind::kImminent, false, {}},
+      {"schedule in 301 s", schedule, "2026-12-09T08:54:59+01:00", Kind::kOff, false, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -19,7 +19,6 @@ class FakeFileWatcher::Watch final : public Registration {
 
 std::unique_ptr<Registration> FakeFileWatcher::watch(const std::string& path,
                                                      std::function<void()> callback) {
-  requested_.push_back(path);
   uint64_t id = nextId_++;
   (*registry_)[id] = Entry{path, std::move(callback)};
   return std::make_unique<Watch>(registry_, id);

@@ -26,8 +26,6 @@ class FakeFileWatcher final : public FileWatcher {
 
   // The paths of the live watches, in the order the watches began (a path once per watch).
   std::vector<std::string> watchedPaths() const;
-  // Every path ever passed to `watch`, in order.
-  const std::vector<std::string>& requestedPaths() const { return requested_; }
 
  private:
   class Watch;
@@ -38,7 +36,6 @@ class FakeFileWatcher final : public FileWatcher {
   using Registry = std::map<uint64_t, Entry>;
 
   std::shared_ptr<Registry> registry_ = std::make_shared<Registry>();
-  std::vector<std::string> requested_;
   uint64_t nextId_ = 1;
 };
 

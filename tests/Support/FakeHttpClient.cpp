@@ -30,11 +30,6 @@ HttpRequest FakeHttpClient::request(size_t index) const {
   return requests_.at(index);
 }
 
-size_t FakeHttpClient::unanswered() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return completions_.size();
-}
-
 void FakeHttpClient::answer(HttpResponse response) {
   Completion completion;
   {

@@ -24,7 +24,6 @@ class FakeHttpClient final : public HttpClient {
   bool waitForRequests(size_t count, double boundSeconds = 10.0);
   size_t requestCount() const;
   HttpRequest request(size_t index) const;
-  size_t unanswered() const;
 
   // Calls the completion of the oldest unanswered request with `response`. REQUIRES: one waits.
   void answer(HttpResponse response);

@@ -5,8 +5,7 @@
 // `refreshRunningApplications` lists, the way a real workspace misses a start it had no watch
 // for (that refresh tells nobody either). `notifyChange` calls every registered observer, on the
 // caller's thread, the way a real workspace reports a change of the list. Launches are recorded,
-// not performed, and answer `setLaunchResult` (true unless told otherwise); so are the bundles
-// given to `watchForStarts`.
+// not performed (they succeed); so are the bundles given to `watchForStarts`.
 //
 // Ownership: the test owns it. Threads: the test's thread only.
 #pragma once
@@ -33,14 +32,11 @@ class FakeWorkspace final : public Workspace {
   // Calls each observer registered now; one removed meanwhile (by an earlier one) is skipped.
   void notifyChange();
 
-  void setLaunchResult(bool result) { launchResult_ = result; }
   void setStopped(int processIdentifier) { stopped_.insert(processIdentifier); }
   // The processes continued, in order.
   const std::vector<int>& resumed() const { return resumed_; }
   const std::vector<std::string>& launches() const { return launches_; }
   const std::vector<std::string>& watchedForStarts() const { return watchedForStarts_; }
-  // How often `runningApplications` has been asked.
-  int queries() const { return queries_; }
 
  private:
   std::vector<RunningApplication> applications_;
@@ -49,8 +45,6 @@ class FakeWorkspace final : public Workspace {
   std::vector<std::string> watchedForStarts_;
   std::set<int> stopped_;
   std::vector<int> resumed_;
-  bool launchResult_ = true;
-  int queries_ = 0;
 };
 
 }  // namespace zelto

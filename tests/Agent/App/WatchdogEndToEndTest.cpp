@@ -93,26 +93,14 @@ TEST_F(WatchdogEndToEndTest, LogsAtTheLevelZeltoctlStoredAndEndsCleanlyOnSigint)
   EXPECT_EQ(agent_.count(kAnnounce), 0u);
 }
 
-TEST_F(WatchdogEndToEndTest, AnApplicationStartedThroughAScriptIsLaunchedOnce) {
-  // The script ends up running a program from outside the bundle.
-  scriptedApplication("exec sleep 600");
-  agent_.writeConfig(AgentUnderTest::timerRunning());
-  agent_.start();
-  ASSERT_TRUE(launched(1)) << agent_.log();
-  // Checks more than two seconds after the launch find the application running.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
-  size_t before = agent_.count(kFoundRunning);
-  agent_.writeConfig(AgentUnderTest::timerRunning());
-  ASSERT_TRUE(eventually([&] { return agent_.count(kFoundRunning) > before; })) << agent_.log();
-  EXPECT_EQ(agent_.count("Launching Zelto at"), 1u) << agent_.log();
-}
-
+// Started by hand, the script stays the interpreter's (it execs nothing); launched by the agent,
+// it ends up running a program from outside the bundle. Either way checks find it running.
 TEST_F(WatchdogEndToEndTest, AnApplicationScriptStartedByHandIsSeenRunning) {
-  // The script stays the interpreter's (it execs nothing).
   const std::string fifo = agent_.dir() / "never-written";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const std::string script = scriptedApplication("read line < '" + fifo + "'");
-  ChildProcess byHand(script, {{"ZELTO_STANDIN_LOG", agent_.dir() / "launches"}},
+  const std::string script =
+      scriptedApplication("[ -n \"$BY_HAND\" ] && read line < '" + fifo + "'\nexec sleep 600");
+  ChildProcess byHand(script, {{"ZELTO_STANDIN_LOG", agent_.dir() / "launches"}, {"BY_HAND", "1"}},
                       agent_.dir() / "by-hand.err");
   ASSERT_TRUE(launched(1));
 
@@ -124,6 +112,15 @@ TEST_F(WatchdogEndToEndTest, AnApplicationScriptStartedByHandIsSeenRunning) {
   ASSERT_TRUE(eventually([&] { return agent_.count(kFoundRunning) >= 2; })) << agent_.log();
   EXPECT_EQ(agent_.count("Launching Zelto at"), 0u) << agent_.log();
   EXPECT_TRUE(byHand.running());
+
+  // Ended, it is launched once; checks more than two seconds after the launch find it running.
+  byHand.signal(SIGKILL);
+  ASSERT_TRUE(launched(2)) << agent_.log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  const size_t before = agent_.count(kFoundRunning);
+  agent_.writeConfig(AgentUnderTest::timerRunning());
+  ASSERT_TRUE(eventually([&] { return agent_.count(kFoundRunning) > before; })) << agent_.log();
+  EXPECT_EQ(agent_.count("Launching Zelto at"), 1u) << agent_.log();
 }
 
 TEST_F(WatchdogEndToEndTest, AnotherBundleClaimingTheIdentifierDoesNotStopTheLaunch) {

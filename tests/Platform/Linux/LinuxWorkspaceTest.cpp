@@ -139,18 +139,22 @@ TEST_F(LinuxWorkspaceTest, ALaunchedBundleIsListedWithItsIdentifier) {
   ASSERT_TRUE(
       runLoopUntil(loop, [&] { return readWholeFile(pidLog) == std::to_string(pid) + "\n"; }));
   EXPECT_EQ(linkTarget("/proc/" + std::to_string(pid) + "/fd/0"), "/dev/null");
-}
 
-TEST_F(LinuxWorkspaceTest, AChangedInfoPlistGivesTheNewIdentifier) {
-  ASSERT_GT(launchAndWait(), 0);
+  // A changed Info.plist gives the new identifier.
   std::string plist = readWholeFile(bundle + "/Contents/Info.plist");
-  auto at = plist.find("Quarnix.zelto");
-  ASSERT_NE(at, std::string::npos);
-  plist.replace(at, std::string("Quarnix.zelto").size(), "Quarnix.renamed");
+  plist.replace(plist.find("Quarnix.zelto"), std::string("Quarnix.zelto").size(),
+                "Quarnix.renamed");
   temp.write("Apps/Zelto.app/Contents/Info.plist", plist);
-  auto found = ours();
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(found[0].bundleIdentifier, "Quarnix.renamed");
+  ASSERT_EQ(ours().size(), 1u);
+  EXPECT_EQ(ours()[0].bundleIdentifier, "Quarnix.renamed");
+
+  // Stopped, it is continued; running, or no such process, it is left alone.
+  EXPECT_FALSE(workspace.resumeIfStopped(pid));
+  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  ASSERT_TRUE(eventually([&] { return LinuxProcessTable::isStopped(pid); }));
+  EXPECT_TRUE(workspace.resumeIfStopped(pid));
+  EXPECT_TRUE(eventually([&] { return !LinuxProcessTable::isStopped(pid); }));
+  EXPECT_FALSE(workspace.resumeIfStopped(999999999));
 }
 
 TEST_F(LinuxWorkspaceTest, AnApplicationStartedThroughAScriptIsListedUntilItEnds) {
@@ -166,7 +170,11 @@ TEST_F(LinuxWorkspaceTest, AnApplicationStartedThroughAScriptIsListedUntilItEnds
   const std::string expectedPath = fs::canonical(temp / "Scripts/Wrapped.app").string();
 
   int told = 0;
-  observe([&] { ++told; });
+  bool listedWhenTold = true;
+  observe([&] {
+    ++told;
+    listedWhenTold = lists(workspace.runningApplications(), launched.empty() ? 0 : launched[0]);
+  });
   ASSERT_TRUE(workspace.launchApplication(temp / "Linked/Wrapped.app").ok());
   pid_t pid = 0;
   ASSERT_TRUE(runLoopUntil(loop, [&] {
@@ -187,63 +195,42 @@ TEST_F(LinuxWorkspaceTest, AnApplicationStartedThroughAScriptIsListedUntilItEnds
   drain();
   told = 0;
   ::kill(pid, SIGKILL);
-  // Only the loop runs here; nothing asks for the list.
+  // Only the loop runs here; nothing asks for the list. It is told at once, already without
+  // the application, and the process is reaped.
   ASSERT_TRUE(runLoopUntil(loop, [&] { return told > 0; }));
+  EXPECT_FALSE(listedWhenTold);
   EXPECT_TRUE(workspace.runningApplicationsWithBundleIdentifier("Quarnix.wrapped").empty());
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return !processExists(pid); }));  // no zombie left
 }
 
-TEST_F(LinuxWorkspaceTest, TheFirstReadingOfTheListTellsNobody) {
-  ChildProcess running(executable(), {}, temp / "running.err");
-  ASSERT_TRUE(running.started());
-  // Running our executable before the workspace first looks, so that look finds it.
-  auto runsOurs = [&] {
-    std::error_code error;
-    return fs::read_symlink("/proc/" + std::to_string(running.pid()) + "/exe", error) ==
-           fs::path(executable());
+TEST_F(LinuxWorkspaceTest, OnlyReadingsTellOnASimulatedLoopAndTheFirstOneTellsNobody) {
+  // On a simulated loop nothing is watched, so only the workspace's own readings of the process
+  // table can tell anything: other processes of this machine coming and going can't.
+  auto runsOurs = [&](pid_t pid) {
+    return linkTarget("/proc/" + std::to_string(pid) + "/exe") == executable();
   };
-  ASSERT_TRUE(eventually(runsOurs));
-  // On a simulated loop nothing is watched, so only readings of the list can tell anything:
-  // other processes of this machine coming and going can't.
+  ChildProcess before(executable(), {}, temp / "before.err");
+  ASSERT_TRUE(before.started());
+  ASSERT_TRUE(eventually([&] { return runsOurs(before.pid()); }));
   FakeClock clock;
   FakeRunLoop simulated(clock);
   LinuxWorkspace quiet(simulated);
   int told = 0;
   quiet.addRunningApplicationsObserver([&] { ++told; });
-
-  EXPECT_TRUE(lists(quiet.runningApplications(), running.pid()));
+  EXPECT_TRUE(lists(quiet.runningApplications(), before.pid()));  // the first reading
   simulated.runUntilIdle();
   EXPECT_EQ(told, 0);
-
-  // A later reading tells what changed.
-  running.signal(SIGKILL);
-  ASSERT_TRUE(eventually([&] { return !runsOurs(); }));
-  EXPECT_FALSE(lists(quiet.runningApplications(), running.pid()));
-  simulated.runUntilIdle();
-  EXPECT_GE(told, 1);
-}
-
-TEST_F(LinuxWorkspaceTest, ALaunchIsListedAtOnceAndAStartNobodyWatchedIsFoundByARefresh) {
-  // On a simulated loop nothing is watched, so only the workspace's own readings of the process
-  // table can find a start it did not make.
-  FakeClock clock;
-  FakeRunLoop simulated(clock);
-  LinuxWorkspace quiet(simulated);
-  int told = 0;
-  quiet.addRunningApplicationsObserver([&] { ++told; });
-  quiet.runningApplications();  // the first reading
   ChildProcess unnoticed(executable(), {}, temp / "unnoticed.err");
   ASSERT_TRUE(unnoticed.started());
-  ASSERT_TRUE(eventually([&] {
-    return linkTarget("/proc/" + std::to_string(unnoticed.pid()) + "/exe") == executable();
-  }));
+  ASSERT_TRUE(eventually([&] { return runsOurs(unnoticed.pid()); }));
 
-  // The launched child is listed with its bundle's identifier, and told as a change; the start
-  // made meanwhile by someone else is not known yet.
+  // The launched child is listed at once with its bundle's identifier, and told as a change;
+  // the start made meanwhile by someone else is not known yet.
   ASSERT_TRUE(quiet.launchApplication(bundle).ok());
   auto applications = quiet.runningApplications();
   std::vector<RunningApplication> listed;
   for (auto& application : applications) {
-    if (application.bundlePath != bundle) continue;
+    if (application.bundlePath != bundle || application.processIdentifier == before.pid()) continue;
     listed.push_back(application);
     launched.push_back(application.processIdentifier);
   }
@@ -259,43 +246,16 @@ TEST_F(LinuxWorkspaceTest, ALaunchIsListedAtOnceAndAStartNobodyWatchedIsFoundByA
   EXPECT_EQ(told, 2);
   EXPECT_TRUE(lists(quiet.runningApplications(), unnoticed.pid()));
 
-  // Nothing watches the child's end here: a reading finds it, and reaps it.
+  // A later reading tells an end; nothing watches the own child's end here: a reading finds
+  // it, and reaps it.
+  before.signal(SIGKILL);
+  ASSERT_TRUE(eventually([&] { return !runsOurs(before.pid()); }));
+  EXPECT_FALSE(lists(quiet.runningApplications(), before.pid()));
+  simulated.runUntilIdle();
+  EXPECT_GE(told, 3);
   ::kill(own, SIGKILL);
   EXPECT_TRUE(
       eventually([&] { return !lists(quiet.runningApplications(), own) && !processExists(own); }));
-}
-
-// --- Changes of the list ---------------------------------------------------------------------
-
-TEST_F(LinuxWorkspaceTest, AKilledApplicationIsToldAtOnceAndReaped) {
-  pid_t pid = launchAndWait();
-  ASSERT_GT(pid, 0);
-  int told = 0;
-  bool listedWhenTold = true;
-  observe([&] {
-    ++told;
-    listedWhenTold = !ours().empty();
-  });
-  drain();  // let any notification of the start pass first
-  told = 0;
-
-  ::kill(pid, SIGKILL);
-  // Only the loop runs here; nothing asks for the list.
-  ASSERT_TRUE(runLoopUntil(loop, [&] { return told > 0; }));
-  EXPECT_FALSE(listedWhenTold);
-  EXPECT_TRUE(ours().empty());
-  ASSERT_TRUE(runLoopUntil(loop, [&] { return !processExists(pid); }));  // no zombie left
-}
-
-TEST_F(LinuxWorkspaceTest, AStoppedApplicationIsContinued) {
-  pid_t pid = launchAndWait();
-  ASSERT_GT(pid, 0);
-  EXPECT_FALSE(workspace.resumeIfStopped(pid));  // running: left alone
-  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
-  ASSERT_TRUE(eventually([&] { return LinuxProcessTable::isStopped(pid); }));
-  EXPECT_TRUE(workspace.resumeIfStopped(pid));
-  EXPECT_TRUE(eventually([&] { return !LinuxProcessTable::isStopped(pid); }));
-  EXPECT_FALSE(workspace.resumeIfStopped(999999999));  // no such process
 }
 
 TEST_F(LinuxWorkspaceTest, AStartBySomeoneElseOfAWatchedExecutableIsToldWithoutReadingTheList) {

@@ -48,12 +48,11 @@ class BlockCommandsTest : public testing::ControllerFixture {
 
   // A timer from 11:00 to 13:00.
   static json timer(bool hardcore, bool mustComplete) {
-    return {{"zeltoType", 1},
-            {"zeltoHardcoreMode", hardcore},
-            {"zeltoMustCompleteSession", mustComplete},
-            {"lastZeltoDate", "2026-12-09T11:00:00+01:00"},
-            {"zeltoUnblockDate", "2026-12-09T13:00:00+01:00"},
-            {"lastUnzeltoDate", "2026-12-09T13:00:00+01:00"}};
+    json config = json::parse(R"({"zeltoType": 1, "lastZeltoDate": "2026-12-09T11:00:00+01:00",
+        "zeltoUnblockDate": "2026-12-09T13:00:00+01:00",
+        "lastUnzeltoDate": "2026-12-09T13:00:00+01:00"})");
+    config.update({{"zeltoHardcoreMode", hardcore}, {"zeltoMustCompleteSession", mustComplete}});
+    return config;
   }
   // Started by hand at 11:00.
   static json byHand(bool hardcore = false) {
@@ -64,14 +63,10 @@ class BlockCommandsTest : public testing::ControllerFixture {
   }
   // Schedule "W" blocks 09:00-17:00 on weekdays.
   static json scheduled(bool hardcore) {
-    json schedule = {{"isEnabled", true},
-                     {"scheduleType", 8},
-                     {"fromDate", {{"hour", 9}}},
-                     {"toDate", {{"hour", 17}}},
-                     {"uniqueID", "W"}};
-    return {{"zeltoType", 2},
-            {"zeltoHardcoreMode", hardcore},
-            {"profiles", json::array({{{"schedules", json::array({schedule})}}})}};
+    json config = json::parse(R"({"zeltoType": 2, "profiles": [{"schedules": [{"isEnabled": true,
+        "scheduleType": 8, "fromDate": {"hour": 9}, "toDate": {"hour": 17}, "uniqueID": "W"}]}]})");
+    config["zeltoHardcoreMode"] = hardcore;
+    return config;
   }
 };
 

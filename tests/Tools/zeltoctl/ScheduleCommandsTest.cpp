@@ -27,12 +27,8 @@ Date at(const std::string& text) { return *JSONValues::parseDate(text); }
 // 2026-12-09 is a Wednesday.
 class ScheduleCommandsTest : public testing::ControllerFixture {
  protected:
-  Zelto& start(const json& config, const std::string& now = "2026-12-09T12:00:00+01:00") {
-    return open(config, now);
-  }
-  std::string storedText() const { return fileText(); }
   json stored(int profile = 0) const {
-    return json::parse(storedText())["profiles"][profile]["schedules"];
+    return json::parse(fileText())["profiles"][profile]["schedules"];
   }
   CommandOutcome add(const std::string& days, const std::string& from, const std::string& to,
                      const std::string& zone = "") {
@@ -76,8 +72,8 @@ TEST(ScheduleArgumentsTest, DaysAndTimesOfDay) {
 }
 
 TEST_F(ScheduleCommandsTest, AddMakesRecordsInTheDefaultProfileAfterTheLastPosition) {
-  start(withSchedules(json::array({record("A", 8, 9, 17, 2)}),
-                      json::array({record("B", 9, 9, 17, 7, false)})));
+  open(withSchedules(json::array({record("A", 8, 9, 17, 2)}),
+                     json::array({record("B", 9, 9, 17, 7, false)})));
   CommandOutcome outcome = add("wed,mon", "22:00", "6:00");
   ASSERT_EQ(outcome.exitCode, CommandOutcome::kDone) << outcome.text;
   json made = stored();
@@ -101,14 +97,14 @@ TEST_F(ScheduleCommandsTest, AddMakesRecordsInTheDefaultProfileAfterTheLastPosit
             json({{"from", "2026-12-09T21:00:00.000Z"}, {"to", "2026-12-09T23:00:00.000Z"}}));
 
   // With no schedules at all, positions start at 0.
-  start(json::object());
+  open(json::object());
   ASSERT_TRUE(add("mon,tue,wed,thu,fri,sat,sun", "00:00", "00:00").ok());
   EXPECT_EQ(stored()[0]["sortIndex"], 0);
   EXPECT_EQ(stored()[0]["scheduleType"], 10);
 }
 
 TEST_F(ScheduleCommandsTest, OvernightAndWholeDayRecordsBlockWhereTheyShould) {
-  Zelto& zelto = start(json::object());
+  Zelto& zelto = open(json::object());
   ASSERT_TRUE(add("mon", "22:00", "06:00").ok());
   ASSERT_TRUE(add("sat", "00:00", "00:00").ok());
   ASSERT_TRUE(add("fri", "21:30", "00:00").ok());  // until the end of Friday
@@ -125,8 +121,8 @@ TEST_F(ScheduleCommandsTest, OvernightAndWholeDayRecordsBlockWhereTheyShould) {
 }
 
 TEST_F(ScheduleCommandsTest, BadArgumentsAreNamedAndChangeNothing) {
-  start(withSchedules(json::array({record("A", 8, 9, 17, 0)})));
-  const std::string before = storedText();
+  open(withSchedules(json::array({record("A", 8, 9, 17, 0)})));
+  const std::string before = fileText();
   struct Case {
     CommandOutcome outcome;
     const char* named;
@@ -140,11 +136,11 @@ TEST_F(ScheduleCommandsTest, BadArgumentsAreNamedAndChangeNothing) {
     EXPECT_EQ(c.outcome.exitCode, CommandOutcome::kUsage) << c.outcome.text;
     EXPECT_EQ(c.outcome.text.rfind(c.named, 0), 0u) << c.outcome.text;
   }
-  EXPECT_EQ(storedText(), before);
+  EXPECT_EQ(fileText(), before);
 }
 
 TEST_F(ScheduleCommandsTest, ListShowsEveryProfilesSchedulesInOrder) {
-  Zelto& zelto = start(
+  Zelto& zelto = open(
       withSchedules(json::array({record("LATE", 3, 18, 19, 5), record("NOW", 8, 11, 13, 1)}),
                     json::array({record("OFF", 10, 0, 0, 0, false),
                                  // Out of range and no day: shown, never in force, never a crash.
@@ -175,7 +171,7 @@ TEST_F(ScheduleCommandsTest, ListShowsEveryProfilesSchedulesInOrder) {
 }
 
 TEST_F(ScheduleCommandsTest, TimesInAnotherZoneAreKeptAsLocalTimes) {
-  Zelto& zelto = start(json::object(), "2026-12-09T12:00:00+01:00");
+  Zelto& zelto = open(json::object(), "2026-12-09T12:00:00+01:00");
   CommandOutcome outcome = add("wed", "15:00", "16:00", "Europe/London");
   ASSERT_TRUE(outcome.ok()) << outcome.text;
   EXPECT_EQ(stored()[0]["fromDate"], json({{"hour", 16}}));
@@ -221,8 +217,8 @@ TEST_F(ScheduleCommandsTest, TimesInAnotherZoneAreKeptAsLocalTimes) {
 }
 
 TEST_F(ScheduleCommandsTest, RemoveEnableAndDisableByID) {
-  Zelto& zelto = start(withSchedules(json::array({record("A", 8, 9, 17, 0)}),
-                                     json::array({record("B", 9, 9, 17, 1, false)})));
+  Zelto& zelto = open(withSchedules(json::array({record("A", 8, 9, 17, 0)}),
+                                    json::array({record("B", 9, 9, 17, 1, false)})));
   CommandOutcome unknown = ScheduleCommands::change(zelto, "a", Change::kRemove);
   EXPECT_EQ(unknown.exitCode, CommandOutcome::kRefused);
   EXPECT_NE(unknown.text.find("\"a\""), std::string::npos);
@@ -245,9 +241,9 @@ TEST_F(ScheduleCommandsTest, WhileLockedOnlyTheSchedulesKeepingBlockingOnStay) {
       withSchedules(json::array({record("A", 8, 9, 12, 0), record("B", 3, 12, 17, 1),
                                  record("C", 4, 9, 10, 2), record("D", 3, 8, 18, 3, false)}),
                     json::array(), {{"zeltoHardcoreMode", true}});
-  Zelto& zelto = start(config, "2026-12-09T10:00:00+01:00");
+  Zelto& zelto = open(config, "2026-12-09T10:00:00+01:00");
   ASSERT_TRUE(BlockState::observe(zelto).locked);
-  const std::string before = storedText();
+  const std::string before = fileText();
   for (auto [id, what, action] : {std::tuple("A", Change::kRemove, "Removing"),
                                   std::tuple("B", Change::kDisable, "Disabling")}) {
     CommandOutcome refused = ScheduleCommands::change(zelto, id, what);
@@ -258,7 +254,7 @@ TEST_F(ScheduleCommandsTest, WhileLockedOnlyTheSchedulesKeepingBlockingOnStay) {
                   "be ended early in hardcore mode; it ends at 17:00 (in 7 hours).\n");
     EXPECT_EQ(refused.report["endsAt"], "2026-12-09T16:00:00.000Z");
   }
-  EXPECT_EQ(storedText(), before);
+  EXPECT_EQ(fileText(), before);
   EXPECT_TRUE(ScheduleCommands::change(zelto, "C", Change::kRemove).ok());
   EXPECT_TRUE(ScheduleCommands::change(zelto, "D", Change::kEnable).ok());
   // Switched on, D now keeps blocking on until 18:00, and stays.
@@ -269,7 +265,7 @@ TEST_F(ScheduleCommandsTest, WhileLockedOnlyTheSchedulesKeepingBlockingOnStay) {
   // Unlocked, the same removal goes through.
   json relaxed = config;
   relaxed["zeltoHardcoreMode"] = false;
-  Zelto& free = start(relaxed, "2026-12-09T10:00:00+01:00");
+  Zelto& free = open(relaxed, "2026-12-09T10:00:00+01:00");
   EXPECT_TRUE(ScheduleCommands::change(free, "A", Change::kRemove).ok());
 }
 

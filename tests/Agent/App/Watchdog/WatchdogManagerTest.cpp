@@ -47,11 +47,8 @@ class WatchdogManagerTest : public ::testing::Test {
             {"zeltoUnblockDate", JSONValues::formatDate(clock_.now().addingTimeInterval(seconds))}};
   }
   static json weekdaySchedule() {
-    return {{"profiles", json::array({{{"schedules", json::array({{{"isEnabled", true},
-                                                                   {"scheduleType", 8},
-                                                                   {"fromDate", {{"hour", 9}}},
-                                                                   {"toDate", {{"hour", 17}}},
-                                                                   {"uniqueID", "W"}}})}}})}};
+    return json::parse(R"({"profiles": [{"schedules": [{"isEnabled": true, "scheduleType": 8,
+        "fromDate": {"hour": 9}, "toDate": {"hour": 17}, "uniqueID": "W"}]}]})");
   }
   void mainApplicationRuns(bool runs) {
     std::vector<RunningApplication> apps;
@@ -229,7 +226,9 @@ TEST_F(WatchdogManagerTest, AnUnreadableFileIsReadAgainOnceAtEachCheck) {
   EXPECT_EQ(workspace_.launches().size(), 1u);
 }
 
-TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSetting) {
+TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSettingAndDestructionStopsAll) {
+  start(json::object());
+  watchdog_.reset();  // before any check
   // The main application's setting is not the agent's: the agent watches its own default.
   ASSERT_TRUE(
       env_.store().save("Quarnix.zelto", {{"ConfigurationDir", env_.home() + "/theirs"}}).ok());
@@ -243,6 +242,12 @@ TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSetting) {
   start(json::object());
   watchdog_->setup();
   EXPECT_EQ(files_.watchedPaths(), std::vector<std::string>{env_.home() + "/mine/default.cfg"});
+
+  EXPECT_GT(loop_.scheduledTimers(), 0u);
+  watchdog_.reset();
+  EXPECT_EQ(loop_.scheduledTimers(), 0u);
+  EXPECT_TRUE(files_.watchedPaths().empty());
+  EXPECT_EQ(workspace_.observerCount(), 0u);
 }
 
 TEST(WatchdogManagerDeathTest, ACheckOffTheMainLoopAborts) {
@@ -257,18 +262,6 @@ TEST(WatchdogManagerDeathTest, ACheckOffTheMainLoopAborts) {
         std::thread([&] { watchdog.check(); }).join();
       },
       "Check failed: watchdog checks run on the main loop");
-}
-
-TEST_F(WatchdogManagerTest, DestroyingTheWatchdogStopsEverything) {
-  start(json::object());
-  watchdog_.reset();  // before any check
-  start(json::object());
-  watchdog_->setup();
-  EXPECT_GT(loop_.scheduledTimers(), 0u);
-  watchdog_.reset();
-  EXPECT_EQ(loop_.scheduledTimers(), 0u);
-  EXPECT_TRUE(files_.watchedPaths().empty());
-  EXPECT_EQ(workspace_.observerCount(), 0u);
 }
 
 }  // namespace
