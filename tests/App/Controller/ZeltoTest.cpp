@@ -138,6 +138,27 @@ TEST_F(ZeltoTest, BreakAllowance) {
   EXPECT_EQ(zelto.getTimeIntervalToNextBreak(200), 0);  // already available
   zelto.prefs()->breakTotalAllowedInterval = 100;
   EXPECT_EQ(zelto.getAllowedBreakTime(), 0);  // never negative
+
+  // The break taken now: none while it lasts, its length once ended.
+  zelto.prefs()->lastBreakDate = at("2026-12-09T11:00:00Z");
+  EXPECT_EQ(zelto.getActualBreakTimeInterval(), 0);
+  zelto.prefs()->lastUnbreakDate = at("2026-12-09T11:05:00Z");
+  EXPECT_EQ(zelto.getActualBreakTimeInterval(), 300);
+}
+
+// Hardcore mode holds a timer only when the session must be completed, a schedule always.
+TEST_F(ZeltoTest, HardcoreModeHoldsWhatMustBeCompleted) {
+  Zelto& timer = make({{"zeltoType", 1}, {"zeltoUnblockDate", "2026-12-09T13:00:00Z"}});
+  timer.isZeltoing = true;
+  EXPECT_TRUE(timer.canHardcoreUnzelto());  // hardcore off
+  timer.prefs()->zeltoHardcoreMode = true;
+  EXPECT_TRUE(timer.canHardcoreUnzelto());
+  timer.prefs()->zeltoMustCompleteSession = true;
+  EXPECT_FALSE(timer.canHardcoreUnzelto());
+  Zelto& scheduled =
+      make({{"zeltoHardcoreMode", true},
+            {"profiles", json::array({{{"schedules", json::array({weekdays("W", 9, 17)})}}})}});
+  EXPECT_FALSE(scheduled.canHardcoreUnzelto());
 }
 
 TEST_F(ZeltoTest, ScheduledBlockingAndItsChain) {

@@ -126,7 +126,8 @@ void ZeltoURLMatcherManager::updateMatches() {
   log::info("Zelto URL matcher is updating blocked sites");
   const ProfileZeltoPreferences* profile = defaultProfile();
   isWhitelisted_ = profile != nullptr && profile->enableWhitelistWebsites;
-  sites_ = profile != nullptr ? profile->websiteListInForce() : std::vector<std::string>();
+  // The list itself is read when the matchers are first needed: a program that never decides on
+  // a URL (the agent) holds no copy of a list of maybe a hundred thousand patterns.
   built_ = false;
   // Assigned afresh, not `= {}`, which would keep the old buffers.
   matches_ = std::vector<ZeltoURLMatcher>();
@@ -135,10 +136,15 @@ void ZeltoURLMatcherManager::updateMatches() {
 
 void ZeltoURLMatcherManager::build() const {
   if (built_) return;
+  // The list of the mode taken at the last update.
+  const ProfileZeltoPreferences* profile = defaultProfile();
+  const std::vector<std::string> sites = profile == nullptr ? std::vector<std::string>()
+                                         : isWhitelisted_   ? profile->whitelistedWebsiteList()
+                                                            : profile->blockedWebsiteList();
   std::vector<ZeltoURLMatcher> matches;
-  matches.reserve(alwaysAllowedAddresses().size() + sites_.size());
+  matches.reserve(alwaysAllowedAddresses().size() + sites.size());
   for (const auto& address : alwaysAllowedAddresses()) matches.emplace_back(address, true);
-  for (const auto& site : sites_) {
+  for (const auto& site : sites) {
     // A stray empty line must not make a matcher: it would stand for no site at all.
     if (site.empty()) continue;
     matches.emplace_back(site, isWhitelisted_);
@@ -151,7 +157,6 @@ void ZeltoURLMatcherManager::build() const {
   }
   matches_ = std::move(matches);
   index_ = ZeltoURLMatchIndex(matches_);
-  sites_ = std::vector<std::string>();  // the buffer too: a long list is megabytes
   built_ = true;
 }
 

@@ -22,8 +22,8 @@
 //
 // Ownership: the controller owns one. It reads the preferences record its source hands out
 // (none: no user patterns, block-list mode). After `setup` it rebuilds its matchers whenever
-// "DidUpdateBlockSettings" is posted on its notification centre, and stops observing when it
-// is destroyed.
+// "DidUpdateBlockSettings" is posted on its notification centre (the mode as it is then, the
+// list as it is when a decision first needs them), and stops observing when it is destroyed.
 //
 // Threads: no lock. Posting "DidUpdateBlockSettings" and every other call belong on one thread
 // (the controller's).
@@ -96,8 +96,7 @@ class ZeltoURLMatcherManager {
   NotificationCenter& center_;
   std::optional<NotificationCenter::Token> observer_;
   bool isWhitelisted_ = false;
-  mutable std::vector<std::string> sites_;  // taken at the last update; emptied once built
-  mutable bool built_ = true;               // before the first update there is nothing to build
+  mutable bool built_ = true;  // before the first update there is nothing to build
   mutable std::vector<ZeltoURLMatcher> matches_;
   mutable ZeltoURLMatchIndex index_;  // over matches_
 };

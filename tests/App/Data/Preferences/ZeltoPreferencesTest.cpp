@@ -425,8 +425,8 @@ TEST_F(StoreFaultTest, AFailedSaveLeavesTheOldFileWholeAndNothingBeside) {
       {"a write that makes no progress",
        [&](FileSystemCalls& c) { c.write = [](int, const void*, size_t) { return ssize_t(0); }; }},
       {"no permission", [&](FileSystemCalls& c) { c.mkostemp = fail(EACCES); }},
-      {"flush", [&](FileSystemCalls& c) { c.fsync = fail(EIO); }},
       {"rename", [&](FileSystemCalls& c) { c.rename = fail(EIO); }},
+      {"flush", [&](FileSystemCalls& c) { c.fsync = fail(EIO); }},  // last: see below
   };
   for (const auto& [what, inject] : faults) {
     FileSystemCalls calls = FileSystemCalls::real();
@@ -437,7 +437,9 @@ TEST_F(StoreFaultTest, AFailedSaveLeavesTheOldFileWholeAndNothingBeside) {
     EXPECT_FALSE(prefs.saveWithBackup(false).ok()) << what;
     EXPECT_EQ(readWholeFile(configFile()), saved) << what;
     // The backup, a spare copy, is not flushed: only a failing flush lets it be replaced.
-    if (what != "flush") EXPECT_EQ(readWholeFile(configFile() + ".bak"), backup) << what;
+    if (what != "flush") {
+      EXPECT_EQ(readWholeFile(configFile() + ".bak"), backup) << what;
+    }
     EXPECT_EQ(configDirEntries(), (std::vector<std::string>{"default.cfg", "default.cfg.bak"}))
         << what;
   }
