@@ -97,18 +97,6 @@ class AppBlockerTest : public ::testing::Test {
   std::unique_ptr<AppBlocker> blocker;
 };
 
-TEST_F(AppBlockerTest, QuitAsksFirstAndKillsWhatStaysWhileForceQuitKillsAtOnce) {
-  const std::string quits = program("quits"), stays = program("stays"), forced = program("forced");
-  block(json::array({entry(quits), entry(stays), entry(forced, {"shouldAlwaysForceQuit"})}));
-  SleepingChild polite(quits), stubborn(stays, true), other(forced);
-  blocker->setMode(AppBlocker::Mode::kEnforcing);
-  ASSERT_TRUE(
-      runLoopUntil(loop, [&] { return polite.ended() && stubborn.ended() && other.ended(); }));
-  EXPECT_EQ(polite.endingSignal(), SIGTERM);
-  EXPECT_EQ(stubborn.endingSignal(), SIGKILL);
-  EXPECT_EQ(other.endingSignal(), SIGKILL);
-}
-
 TEST_F(AppBlockerTest, SoftQuitAsksOnceAndLeavesTheProgramRunning) {
   LogCapture log;
   const std::string soft = program("soft"), later = program("later");
@@ -186,7 +174,9 @@ TEST_F(AppBlockerTest, TheRegularLookRunsOnlyWhileThereIsABlockedProgramToLookFo
   EXPECT_EQ(fakeLoop.scheduledTimers(), 0u);
 }
 
-TEST_F(AppBlockerTest, ReopensEachQuitProgramOnceWhenBlockingEnds) {
+// A quit asks first and kills what stays; a force quit kills at once. Each program quit is
+// reopened once when blocking ends.
+TEST_F(AppBlockerTest, QuitsAsEachEntrySaysAndReopensWhatWasQuitOnceBlockingEnds) {
   const std::string quit = program("quit"), forced = program("forced"), soft = program("soft"),
                     hidden = program("hidden"), plain = program("plain");
   const std::string reopen = "shouldReopenWhenUnzeltoing";
@@ -194,12 +184,15 @@ TEST_F(AppBlockerTest, ReopensEachQuitProgramOnceWhenBlockingEnds) {
                      entry(soft, {reopen, "performOnlySoftKillThenLeaveOpen"}),
                      entry(hidden, {reopen, "shouldHideInsteadOfQuit"}), entry(plain)}));
   SleepingChild first(quit), second(quit), third(forced), fourth(soft, true), fifth(hidden),
-      sixth(plain);
+      sixth(plain, true);
   blocker->setMode(AppBlocker::Mode::kEnforcing);
   ASSERT_TRUE(runLoopUntil(loop, [&] {
     return first.ended() && second.ended() && third.ended() && sixth.ended() &&
            fifth.state() == 'T';
   }));
+  EXPECT_EQ(first.endingSignal(), SIGTERM);
+  EXPECT_EQ(third.endingSignal(), SIGKILL);
+  EXPECT_EQ(sixth.endingSignal(), SIGKILL);
   blocker->setMode(AppBlocker::Mode::kBreak);
   EXPECT_THAT(processes.launched, IsEmpty());
   blocker->setMode(AppBlocker::Mode::kOff);
