@@ -1,8 +1,8 @@
+#include "Support/FakeNetwork.h"
+
 #include <algorithm>
 #include <deque>
 #include <utility>
-
-#include "Support/FakeNetwork.h"
 
 namespace zelto::testing {
 
@@ -94,13 +94,10 @@ class FakeNetwork::Stream final : public TcpStream {
       if (done) fail(link_, side_, done);
       return size_t{0};
     }
-    auto over = [&] {
-      return out.written - out.read > kWindow ? out.written - out.read - kWindow : 0;
-    };
-    const uint64_t before = over();
+    const size_t before = queuedBytes();
     out.unread += bytes;
     out.written += bytes.size();
-    const size_t queued = over() - before;
+    const size_t queued = queuedBytes() - before;
     if (done && (always || queued > 0)) out.waiting.emplace_back(out.written, std::move(done));
     schedule(link_, 1 - side_);
     return queued;
