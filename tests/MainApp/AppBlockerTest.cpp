@@ -97,32 +97,6 @@ class AppBlockerTest : public ::testing::Test {
   std::unique_ptr<AppBlocker> blocker;
 };
 
-TEST_F(AppBlockerTest, QuitAsksFirstAndKillsWhatStaysWhileForceQuitKillsAtOnce) {
-  const std::string quits = program("quits"), stays = program("stays"), forced = program("forced");
-  block(json::array({entry(quits), entry(stays), entry(forced, {"shouldAlwaysForceQuit"})}));
-  SleepingChild polite(quits), stubborn(stays, true), other(forced);
-  blocker->setMode(AppBlocker::Mode::kEnforcing);
-  ASSERT_TRUE(
-      runLoopUntil(loop, [&] { return polite.ended() && stubborn.ended() && other.ended(); }));
-  EXPECT_EQ(polite.endingSignal(), SIGTERM);
-  EXPECT_EQ(stubborn.endingSignal(), SIGKILL);
-  EXPECT_EQ(other.endingSignal(), SIGKILL);
-}
-
-TEST_F(AppBlockerTest, SoftQuitAsksOnceAndLeavesTheProgramRunning) {
-  LogCapture log;
-  const std::string soft = program("soft"), later = program("later");
-  block(json::array({entry(soft, {"performOnlySoftKillThenLeaveOpen"}), entry(later)}));
-  SleepingChild asked(soft, true);
-  blocker->setMode(AppBlocker::Mode::kEnforcing);
-  // Another blocked start makes the blocker look at every process again.
-  SleepingChild started(later);
-  ASSERT_TRUE(runLoopUntil(loop, [&] { return started.ended(); }));
-  EXPECT_FALSE(asked.ended());
-  EXPECT_TRUE(asked.termPending());
-  EXPECT_EQ(log.count("Soft quit " + soft + " (pid " + std::to_string(asked.pid()) + ")"), 1u);
-}
-
 TEST_F(AppBlockerTest, HiddenProgramsStayStoppedOnlyWhileEnforcing) {
   const std::string hidden = program("hidden");
   // Hiding wins over force quitting.
@@ -186,7 +160,10 @@ TEST_F(AppBlockerTest, TheRegularLookRunsOnlyWhileThereIsABlockedProgramToLookFo
   EXPECT_EQ(fakeLoop.scheduledTimers(), 0u);
 }
 
-TEST_F(AppBlockerTest, ReopensEachQuitProgramOnceWhenBlockingEnds) {
+// A quit asks first and kills what stays; a force quit kills at once; a soft quit asks once and
+// leaves the program running. Each program quit is reopened once when blocking ends.
+TEST_F(AppBlockerTest, QuitsAsEachEntrySaysAndReopensWhatWasQuitOnceBlockingEnds) {
+  LogCapture log;
   const std::string quit = program("quit"), forced = program("forced"), soft = program("soft"),
                     hidden = program("hidden"), plain = program("plain");
   const std::string reopen = "shouldReopenWhenUnzeltoing";
@@ -194,12 +171,21 @@ TEST_F(AppBlockerTest, ReopensEachQuitProgramOnceWhenBlockingEnds) {
                      entry(soft, {reopen, "performOnlySoftKillThenLeaveOpen"}),
                      entry(hidden, {reopen, "shouldHideInsteadOfQuit"}), entry(plain)}));
   SleepingChild first(quit), second(quit), third(forced), fourth(soft, true), fifth(hidden),
-      sixth(plain);
+      sixth(plain, true);
   blocker->setMode(AppBlocker::Mode::kEnforcing);
   ASSERT_TRUE(runLoopUntil(loop, [&] {
     return first.ended() && second.ended() && third.ended() && sixth.ended() &&
            fifth.state() == 'T';
   }));
+  EXPECT_EQ(first.endingSignal(), SIGTERM);
+  EXPECT_EQ(third.endingSignal(), SIGKILL);
+  EXPECT_EQ(sixth.endingSignal(), SIGKILL);
+  // Another blocked start makes the blocker look at every process again.
+  SleepingChild started(plain);
+  ASSERT_TRUE(runLoopUntil(loop, [&] { return started.ended(); }));
+  EXPECT_FALSE(fourth.ended());
+  EXPECT_TRUE(fourth.termPending());
+  EXPECT_EQ(log.count("Soft quit " + soft + " (pid " + std::to_string(fourth.pid()) + ")"), 1u);
   blocker->setMode(AppBlocker::Mode::kBreak);
   EXPECT_THAT(processes.launched, IsEmpty());
   blocker->setMode(AppBlocker::Mode::kOff);

@@ -4,8 +4,6 @@
 // direct.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
 
 #include <filesystem>
 
@@ -19,23 +17,6 @@ using ::testing::HasSubstr;
 using json = nlohmann::json;
 
 constexpr const char* kChromium = "/usr/bin/chromium";
-
-// The first IPv4 address of an interface that is up and not loopback.
-std::optional<std::string> networkAddress() {
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return std::nullopt;
-  std::optional<std::string> found;
-  for (ifaddrs* at = list; at != nullptr && !found; at = at->ifa_next) {
-    if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != AF_INET) continue;
-    if ((at->ifa_flags & IFF_UP) == 0 || (at->ifa_flags & IFF_LOOPBACK) != 0) continue;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(at->ifa_addr)->sin_addr, text,
-                sizeof text);
-    found = text;
-  }
-  ::freeifaddrs(list);
-  return found;
-}
 
 class BrowserEndToEndTest : public ::testing::Test {
  protected:
@@ -73,10 +54,9 @@ class BrowserEndToEndTest : public ::testing::Test {
 
 TEST_F(BrowserEndToEndTest, ABlockedSiteShowsTheBlockPageAndAnAllowedOneLoads) {
   if (!std::filesystem::exists(kChromium)) GTEST_SKIP() << kChromium << " is not installed";
-  auto address = networkAddress();
+  auto address = MainAppUnderTest::networkAddress();
   if (!address) GTEST_SKIP() << "no network address besides loopback to serve the sites on";
-  HttpOrigin blocked("0.0.0.0", *address);
-  HttpOrigin allowed("0.0.0.0", *address);
+  HttpOrigin blocked(*address), allowed(*address);
   json config = MainAppUnderTest::timer(3600);
   config["profiles"] = json::array({{{"blockedWebsites", {blocked.pattern()}}}});
   app_.writeConfig(config);

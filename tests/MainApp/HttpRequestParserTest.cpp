@@ -140,20 +140,17 @@ TEST(HttpRequestParserTest, BoundsAreEnforcedWithTheirStatus) {
 }
 
 TEST(HttpRequestParserTest, MalformedHeadsFailWith400) {
-  for (std::string bad : {
-           std::string("GET\r\n\r\n"),
-           std::string("GET http://a.example/ HTTX/1.1\r\n\r\n"),
-           std::string("G(T http://a.example/ HTTP/1.1\r\n\r\n"),
-           std::string("GET http://a.ex ample/ HTTP/1.1\r\n\r\n"),
-           std::string("CONNECT example.com HTTP/1.1\r\n\r\n"),
-           std::string("CONNECT http://example.com:443/ HTTP/1.1\r\n\r\n"),
-           std::string("GET http://a.example/ HTTP/1.1\r\nNo colon\r\n\r\n"),
-           std::string("GET http://a.example/ HTTP/1.1\r\nBad name: 1\r\n\r\n"),
-           std::string("GET http://a.example/\0x HTTP/1.1\r\n\r\n", 35),
-           std::string("GET http://a.example/ HTTP/1.1\r\nX\0: 1\r\n\r\n", 40),
-           std::string("GET http://a.example/ HTTP/1.1\r\nX: a\0b\r\n\r\n", 42),
-           std::string("\0\0\0\0", 4),
-       }) {
+  using namespace std::string_literals;
+  for (const std::string& bad :
+       {"GET\r\n\r\n"s, "GET http://a.example/ HTTX/1.1\r\n\r\n"s,
+        "G(T http://a.example/ HTTP/1.1\r\n\r\n"s, "GET http://a.ex ample/ HTTP/1.1\r\n\r\n"s,
+        "CONNECT example.com HTTP/1.1\r\n\r\n"s,
+        "CONNECT http://example.com:443/ HTTP/1.1\r\n\r\n"s,
+        "GET http://a.example/ HTTP/1.1\r\nNo colon\r\n\r\n"s,
+        "GET http://a.example/ HTTP/1.1\r\nBad name: 1\r\n\r\n"s,
+        "GET http://a.example/\0x HTTP/1.1\r\n\r\n"s,
+        "GET http://a.example/ HTTP/1.1\r\nX\0: 1\r\n\r\n"s,
+        "GET http://a.example/ HTTP/1.1\r\nX: a\0b\r\n\r\n"s, "\0\0\0\0"s}) {
     SCOPED_TRACE(bad);
     HttpRequestParser parser;
     auto result = parser.feed(bad);

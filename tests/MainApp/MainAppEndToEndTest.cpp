@@ -9,7 +9,6 @@
 #include <fstream>
 
 #include "Platform/FileLock.h"
-#include "Platform/Linux/FileDescriptor.h"
 #include "Support/CurlFetch.h"
 #include "Support/HttpOrigin.h"
 #include "Support/MainAppUnderTest.h"
@@ -31,9 +30,11 @@ class MainAppEndToEndTest : public ::testing::Test {
     app_.writeConfig(config);
     ASSERT_TRUE(app_.start()) << app_.log();
   }
+  // Byte for byte, a body of 300 kB.
   bool passes(const HttpOrigin& origin, bool tunnel = false) {
-    Fetched got = curlFetch(origin.url("/page"), app_.proxy(), tunnel);
-    return got.result == CURLE_OK && got.status == 200 && got.body == origin.body();
+    Fetched got = curlFetch(origin.url("/page?size=300000"), app_.proxy(), tunnel);
+    return got.result == CURLE_OK && got.status == 200 &&
+           got.body == HttpOrigin::bodyFor("/page?size=300000");
   }
   bool redirected(const HttpOrigin& origin) {
     Fetched got = curlFetch(origin.url("/page?q=1"), app_.proxy());
@@ -59,7 +60,7 @@ TEST_F(MainAppEndToEndTest, BlockingRedirectsOrRefusesBlockedSitesAndPassesTheRe
                               "/block/?zelto_url=" + "http%3A%2F%2F127.0.0.1%3A" +
                               std::to_string(blocked_.port()) + "%2Fpage%3Fq%3D1");
   EXPECT_EQ(blocked_.hits(), 0);  // the origin never saw it
-  EXPECT_TRUE(passes(allowed_));  // byte for byte
+  EXPECT_TRUE(passes(allowed_));
 
   // HTTPS shows only its host: a blocked one is refused at CONNECT, an allowed one tunnels.
   Fetched refused = curlFetch(blocked_.url("/page"), app_.proxy(), true);
@@ -147,24 +148,45 @@ TEST_F(MainAppEndToEndTest, RelaunchesMidPeriodStartNothingAndAMissedEndRunsAtTh
       << readWholeFile(marks);
 }
 
-// A program started during blocking is ended at once; a hidden one is frozen, and thawed when
-// blocking ends.
-TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
+// A blocked program of some size started during blocking is ended at once, whatever name or
+// route it is run by: a hard link, a copy, the dynamic loader; and so is a blocked launcher
+// script run by its interpreter. A hidden one is frozen, and thawed when blocking ends.
+TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedUnderAnyNameOrFrozenAndThawed) {
+  const std::string loader = "/lib64/ld-linux-x86-64.so.2";
+  if (!std::filesystem::exists(loader)) GTEST_SKIP() << "no " << loader << " here";
   const std::string ended = app_.dir() / "ended", hidden = app_.dir() / "hidden";
+  const std::string launcher = app_.dir() / "launcher", fifo = app_.dir() / "never-written";
   SleepingChild::copyProgram(ended);
   SleepingChild::copyProgram(hidden);
+  // Past a megabyte, with a size of its own (no other test's program shares it).
+  std::ofstream(ended, std::ios::app) << std::string((3 << 20) + ::getpid() % 4096, '\0');
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  app_.dir().write("launcher", "#!/bin/sh\nread line < '" + fifo + "'\n");
+  std::filesystem::permissions(launcher, std::filesystem::perms::owner_all);
   const json profile = {{"blockedApplications",
                          {{{"path", ended}, {"shouldHideInsteadOfQuit", false}},
+                          {{"path", launcher}},
                           {{"path", hidden}, {"shouldHideInsteadOfQuit", true}}}}};
   startWith(profile);
   ASSERT_TRUE(eventually([&] { return app_.logHas("Blocking phase: off -> blocking"); }));
-  const auto startedAt = std::chrono::steady_clock::now();
-  ChildProcess quit(ended, {}, app_.dir() / "ended.err", {"1000"});
-  ASSERT_TRUE(eventually([&] { return !quit.running(); })) << app_.log();
-  std::printf("A blocked program was ended %lld ms after it started\n",
-              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::steady_clock::now() - startedAt)
-                                         .count()));
+  std::filesystem::create_hard_link(ended, app_.dir() / "link");
+  std::filesystem::copy_file(ended, app_.dir() / "copy");
+  const std::vector<std::vector<std::string>> runs = {{ended, "1000"},
+                                                      {app_.dir() / "link", "1000"},
+                                                      {app_.dir() / "copy", "1000"},
+                                                      {loader, "--inhibit-cache", ended, "1000"},
+                                                      {launcher}};
+  for (const std::vector<std::string>& run : runs) {
+    const auto startedAt = std::chrono::steady_clock::now();
+    ChildProcess child(run[0], {}, "/dev/null",
+                       std::vector<std::string>(run.begin() + 1, run.end()));
+    ASSERT_TRUE(child.started()) << run[0];
+    EXPECT_TRUE(eventually([&] { return !child.running(); })) << run[0] << app_.log();
+    std::printf("%s was ended %lld ms after it started\n", run[0].c_str(),
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - startedAt)
+                                           .count()));
+  }
   SleepingChild frozen(hidden);
   EXPECT_TRUE(eventually([&] { return frozen.state() == 'T'; })) << app_.log();
   // Continued by hand, it is stopped again.
@@ -175,39 +197,6 @@ TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
   app_.writeConfig({{"profiles", json::array({profile})}});
   EXPECT_TRUE(eventually([&] { return frozen.state() == 'S'; })) << app_.log();
   EXPECT_FALSE(frozen.ended());
-}
-
-// A blocked program of some size is ended whatever name or route it is run by: a hard link, a
-// copy, the dynamic loader; and a blocked launcher script run by its interpreter.
-TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedUnderOtherNamesAndLauncherScriptsToo) {
-  const std::string loader = "/lib64/ld-linux-x86-64.so.2";
-  if (!std::filesystem::exists(loader)) GTEST_SKIP() << "no " << loader << " here";
-  const std::string blocked = app_.dir() / "big", launcher = app_.dir() / "launcher";
-  SleepingChild::copyProgram(blocked);
-  // Past a megabyte, with a size of its own (no other test's program shares it).
-  std::ofstream(blocked, std::ios::app) << std::string((3 << 20) + ::getpid() % 4096, '\0');
-  const std::string fifo = app_.dir() / "never-written";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  app_.dir().write("launcher", "#!/bin/sh\nread line < '" + fifo + "'\n");
-  std::filesystem::permissions(launcher, std::filesystem::perms::owner_all);
-  startWith({{"blockedApplications", {{{"path", blocked}}, {{"path", launcher}}}}});
-  ASSERT_TRUE(eventually([&] { return app_.logHas("Blocking phase: off -> blocking"); }));
-  std::filesystem::create_hard_link(blocked, app_.dir() / "link");
-  std::filesystem::copy_file(blocked, app_.dir() / "copy");
-
-  struct Run {
-    std::string program;
-    std::vector<std::string> arguments;
-  };
-  for (const Run& run : std::vector<Run>{{blocked, {"1000"}},
-                                         {app_.dir() / "link", {"1000"}},
-                                         {app_.dir() / "copy", {"1000"}},
-                                         {loader, {"--inhibit-cache", blocked, "1000"}},
-                                         {launcher, {}}}) {
-    ChildProcess child(run.program, {}, "/dev/null", run.arguments);
-    ASSERT_TRUE(child.started()) << run.program;
-    EXPECT_TRUE(eventually([&] { return !child.running(); })) << run.program << app_.log();
-  }
 }
 
 TEST_F(MainAppEndToEndTest, ASecondInstanceSaysSoAndSigtermEndsTheFirstCleanly) {
@@ -226,15 +215,7 @@ TEST_F(MainAppEndToEndTest, ASecondInstanceSaysSoAndSigtermEndsTheFirstCleanly) 
 // The application takes what zeltoctl sets at its start: the proxy's port and its own log level
 // ("error" here: the port it can't listen on is told, its start is not).
 TEST_F(MainAppEndToEndTest, TakesTheProxyPortAndTheLogLevelZeltoctlSets) {
-  FileDescriptor busy(::socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(busy.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(::listen(busy.get(), 1), 0);
-  ::getsockname(busy.get(), reinterpret_cast<sockaddr*>(&address), &length);
-  const std::string port = std::to_string(ntohs(address.sin_port));
+  const std::string port = std::to_string(allowed_.port());  // held by the origin
 
   app_.writeConfig(json::object());
   for (std::vector<std::string> arguments :

@@ -304,11 +304,7 @@ TEST_F(ProxyServerTest, AnswersMalformedLoopingAndUnreachableRequests) {
   EXPECT_EQ(asked_[0].host, "loop.test");
 
   // A port nothing listens on any more; a name that doesn't resolve.
-  int closedPort = 0;
-  {
-    Origin gone(network_, [](Origin::Peer&) {});
-    closedPort = gone.port();
-  }
+  const int closedPort = Origin(network_, [](Origin::Peer&) {}).port();
   EXPECT_EQ(exchange("GET http://127.0.0.1:" + std::to_string(closedPort) + "/ HTTP/1.1\r\n\r\n")
                 .rfind("HTTP/1.1 502 ", 0),
             0u);

@@ -28,7 +28,6 @@ class FakeNetwork::Stream final : public TcpStream {
          SocketAddress peer)
       : network_(network), link_(std::move(link)), side_(side), local_(local), peer_(peer) {
     link_->ends[side_] = this;
-    ++network_.openStreams_;
   }
   ~Stream() override { close(); }
 
@@ -67,7 +66,6 @@ class FakeNetwork::Stream final : public TcpStream {
   void close() override {
     if (closed_) return;
     closed_ = true;
-    --network_.openStreams_;
     link_->ends[side_] = nullptr;
     // What waited beyond the window is dropped; the peer reads the rest, then the end.
     Link::Direction& out = link_->in[1 - side_];
@@ -96,13 +94,10 @@ class FakeNetwork::Stream final : public TcpStream {
       if (done) fail(link_, side_, done);
       return size_t{0};
     }
-    auto over = [&] {
-      return out.written - out.read > kWindow ? out.written - out.read - kWindow : 0;
-    };
-    const uint64_t before = over();
+    const size_t before = queuedBytes();
     out.unread += bytes;
     out.written += bytes.size();
-    const size_t queued = over() - before;
+    const size_t queued = queuedBytes() - before;
     if (done && (always || queued > 0)) out.waiting.emplace_back(out.written, std::move(done));
     schedule(link_, 1 - side_);
     return queued;
@@ -239,19 +234,6 @@ class FakeNetwork::Listener final : public TcpListener {
   bool exhausted_ = false;
 };
 
-struct FakeNetwork::ConnectStep final : Registration {
-  struct State {
-    std::vector<SocketAddress> addresses;
-    size_t next = 0;
-    ConnectCallback callback;
-    bool cancelled = false;
-  };
-  explicit ConnectStep(std::shared_ptr<State> state) : state(std::move(state)) {}
-  ~ConnectStep() override { cancel(); }
-  void cancel() override { state->cancelled = true; }
-  std::shared_ptr<State> state;
-};
-
 Result<std::unique_ptr<TcpListener>> FakeNetwork::listen(const std::string& ip, int port,
                                                          TcpListener::AcceptCallback onAccept,
                                                          bool outside) {
@@ -268,14 +250,18 @@ Result<std::unique_ptr<TcpListener>> FakeNetwork::listen(const std::string& ip, 
 
 std::unique_ptr<Registration> FakeNetwork::connect(std::vector<SocketAddress> addresses,
                                                    ConnectCallback callback, bool outside) {
-  auto state = std::make_shared<ConnectStep::State>();
-  state->addresses = std::move(addresses);
-  state->callback = std::move(callback);
-  auto step = std::make_unique<ConnectStep>(state);
-  loop_.post([this, state, outside] {
+  // Cancelling (or dropping) the step before the loop turns stops the connect.
+  struct Step final : Registration {
+    ~Step() override { cancel(); }
+    void cancel() override { *cancelled = true; }
+    std::shared_ptr<bool> cancelled = std::make_shared<bool>(false);
+  };
+  auto step = std::make_unique<Step>();
+  loop_.post([this, addresses = std::move(addresses), callback = std::move(callback),
+              cancelled = step->cancelled, outside] {
     std::string failure = "cannot connect: no address to connect to";
-    while (!state->cancelled && state->next < state->addresses.size()) {
-      const SocketAddress& to = state->addresses[state->next++];
+    for (const SocketAddress& to : addresses) {
+      if (*cancelled) return;
       if (outOfDescriptors_ && !outside) {
         failure = "cannot connect: too many open files";
         continue;
@@ -293,10 +279,10 @@ std::unique_ptr<Registration> FakeNetwork::connect(std::vector<SocketAddress> ad
       auto link = std::make_shared<Link>();
       auto client = std::make_unique<Stream>(*this, link, 0, local, to);
       listener->second->enqueue(std::make_unique<Stream>(*this, link, 1, to, local));
-      state->callback(std::unique_ptr<TcpStream>(std::move(client)));
+      callback(std::unique_ptr<TcpStream>(std::move(client)));
       return;
     }
-    if (!state->cancelled) state->callback(Status::failure(failure));
+    if (!*cancelled) callback(Status::failure(failure));
   });
   return step;
 }

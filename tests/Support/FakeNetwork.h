@@ -47,14 +47,11 @@ class FakeNetwork final : public Network {
   // Connects to `ip` neither succeed nor fail until cancelled.
   void swallowConnects(const std::string& ip) { swallowed_.insert(ip); }
   void setOutOfDescriptors(bool out) { outOfDescriptors_ = out; }
-  // Streams not yet closed, on either end.
-  size_t openStreams() const { return openStreams_; }
 
  private:
   class Stream;
   class Listener;
   struct Link;
-  struct ConnectStep;
   class Outside final : public Network {
    public:
     explicit Outside(FakeNetwork& network) : network_(network) {}
@@ -81,7 +78,6 @@ class FakeNetwork final : public Network {
   std::map<std::string, Listener*> listeners_;  // by "ip port"
   std::set<std::string> swallowed_;
   int nextPort_ = 40000;
-  size_t openStreams_ = 0;
   bool outOfDescriptors_ = false;
 };
 

@@ -1,60 +1,290 @@
-// HttpOrigin: a web server for end-to-end tests, on its own thread: every GET is answered 200
-// and counted: paths under /html with a small HTML page (for browsers, which would download
-// anything else), all others with the same 300 KiB of varied bytes.
-// Construct and use from the test's thread; the server's thread ends with the object.
+// HttpOrigin: a raw HTTP/1.1 origin for end-to-end tests, on its own thread, that records
+// exactly what reached it.
+//
+// It keeps every connection open whatever it is told (it ignores "Connection: close"), reads
+// each request itself (the head, then a body framed by Content-Length or chunked), records it,
+// and answers 200: a target under /html with a small HTML page (for browsers, which would
+// download anything else), any other with bodyFor(target): "hit TARGET", and, when the target
+// holds "size=N", a line break and N varied bytes; a target holding "chunked" is answered
+// chunked; HEAD gets the head alone.
+//
+// readHttpMessage, the framing it reads requests with, reads responses for the tests' clients.
+// Construct and query from the test's thread; the server's thread ends with the object.
 #pragma once
 
-#include <httplib.h>
+#include <arpa/inet.h>
+#include <http_parser.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
 
-#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <mutex>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
+
+#include "Platform/Linux/FileDescriptor.h"
 
 namespace zelto::testing {
+
+// One HTTP/1.1 message: a request's method and target, or a response's version and status; its
+// fields and its body (without its chunked framing).
+struct HttpMessage {
+  std::string first;
+  std::string second;
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::string body;
+
+  // The first field named `name` (in any case); empty when there is none.
+  std::string field(const std::string& name) const {
+    for (const auto& [key, value] : fields) {
+      if (::strcasecmp(key.c_str(), name.c_str()) == 0) return value;
+    }
+    return {};
+  }
+};
+
+// The length of the first whole message at the start of `bytes`, read into `message`; 0 when
+// more bytes must come, npos when the bytes are no HTTP. `answering`: for a response, the
+// method it answers (HEAD's answer and a CONNECT's 2xx have no body). `ended`: no more bytes
+// will come (a response without framing ends with its connection).
+inline size_t readHttpMessage(std::string_view bytes, HttpMessage& message,
+                              std::string_view answering = {}, bool ended = false) {
+  struct Reading {
+    static Reading& of(http_parser* parser) { return *static_cast<Reading*>(parser->data); }
+    HttpMessage message;
+    std::string_view answering;
+    bool complete = false;
+  } reading{{}, answering};
+  http_parser parser;
+  http_parser_init(&parser, bytes.starts_with("HTTP/") ? HTTP_RESPONSE : HTTP_REQUEST);
+  parser.data = &reading;
+  http_parser_settings settings{};
+  settings.on_url = [](http_parser* p, const char* at, size_t size) {
+    Reading::of(p).message.second.append(at, size);
+    return 0;
+  };
+  settings.on_header_field = [](http_parser* p, const char* at, size_t size) {
+    Reading::of(p).message.fields.emplace_back(std::string(at, size), "");
+    return 0;
+  };
+  settings.on_header_value = [](http_parser* p, const char* at, size_t size) {
+    Reading::of(p).message.fields.back().second.append(at, size);
+    return 0;
+  };
+  settings.on_headers_complete = [](http_parser* p) {
+    Reading& reading = Reading::of(p);
+    if (p->type == HTTP_REQUEST) {
+      reading.message.first = http_method_str(static_cast<http_method>(p->method));
+      return 0;
+    }
+    reading.message.first =
+        "HTTP/" + std::to_string(p->http_major) + "." + std::to_string(p->http_minor);
+    reading.message.second = std::to_string(p->status_code);
+    return reading.answering == "HEAD" ||
+                   (reading.answering == "CONNECT" && p->status_code / 100 == 2)
+               ? 1
+               : 0;
+  };
+  settings.on_body = [](http_parser* p, const char* at, size_t size) {
+    Reading::of(p).message.body.append(at, size);
+    return 0;
+  };
+  settings.on_message_complete = [](http_parser* p) {
+    Reading::of(p).complete = true;
+    http_parser_pause(p, 1);
+    return 0;
+  };
+  size_t used = http_parser_execute(&parser, &settings, bytes.data(), bytes.size());
+  if (!reading.complete && ended && HTTP_PARSER_ERRNO(&parser) == HPE_OK) {
+    http_parser_execute(&parser, &settings, nullptr, 0);  // the end of a response's body
+    used = bytes.size();
+  }
+  if (reading.complete) {
+    message = std::move(reading.message);
+    return used;
+  }
+  return HTTP_PARSER_ERRNO(&parser) == HPE_OK ? 0 : std::string_view::npos;
+}
+
+// What reached an origin: one request.
+struct OriginRequest {
+  std::string method;
+  std::string target;
+  std::string host;  // the Host field
+  std::string body;
+  bool operator==(const OriginRequest&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const OriginRequest& request) {
+    return out << request.method << ' ' << request.target << " (Host: " << request.host
+               << ", body: \"" << request.body << "\")";
+  }
+};
 
 class HttpOrigin {
  public:
   static constexpr const char* kPage =
       "<html><head><title>Origin</title></head><body><p>The origin's own page</p></body></html>";
 
-  // `bind`: the address it listens on; `host`: how its addresses name it.
-  explicit HttpOrigin(const std::string& bind = "127.0.0.1", std::string host = "127.0.0.1")
-      : host_(std::move(host)) {
-    for (int i = 0; i < 300 * 1024; ++i) body_.push_back(static_cast<char>((i * 7) % 256));
-    server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-      ++hits_;
-      if (request.path.rfind("/html", 0) == 0) {
-        response.set_content(kPage, "text/html; charset=utf-8");
-      } else {
-        response.set_content(body_, "application/octet-stream");
-      }
-    });
-    port_ = server_.bind_to_any_port(bind);
-    // Bound means listening: connections queue until the thread accepts them.
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  // Listens on `ip` at a free port: a loopback address (127.0.0.2 acts as another host), or one
+  // of the machine's.
+  explicit HttpOrigin(std::string ip = "127.0.0.1") : ip_(std::move(ip)) {
+    listener_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    wake_.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    socklen_t length = sizeof address;
+    if (::inet_pton(AF_INET, ip_.c_str(), &address.sin_addr) != 1 ||
+        ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_.get(), SOMAXCONN) != 0 ||
+        ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;  // port() stays 0
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { run(); });
   }
   ~HttpOrigin() {
-    server_.stop();
-    thread_.join();
+    const uint64_t one = 1;
+    if (::write(wake_.get(), &one, sizeof one) < 0) {
+      // Can't fail on an eventfd below its maximum.
+    }
+    if (thread_.joinable()) thread_.join();
   }
   HttpOrigin(const HttpOrigin&) = delete;
   HttpOrigin& operator=(const HttpOrigin&) = delete;
 
-  // "http://HOST:PORT" + path.
-  std::string url(const std::string& path = "/") const { return "http://" + pattern() + path; }
-  // The site pattern that blocks this origin, whatever the path: "HOST:PORT".
-  std::string pattern() const { return host_ + ":" + std::to_string(port_); }
   int port() const { return port_; }
-  int hits() const { return hits_; }
-  const std::string& body() const { return body_; }
+  // "IP:PORT": the Host field a request for it carries, and the site pattern that blocks it.
+  std::string pattern() const { return ip_ + ":" + std::to_string(port_); }
+  std::string url(const std::string& path = "/") const { return "http://" + pattern() + path; }
+
+  // Every request received, in order.
+  std::vector<OriginRequest> requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+  int hits() const { return static_cast<int>(requests().size()); }
+
+  static std::string bodyFor(std::string_view target) {
+    std::string body = "hit " + std::string(target);
+    if (const size_t at = target.find("size="); at != std::string_view::npos) {
+      size_t size = 0;
+      std::from_chars(target.data() + at + 5, target.data() + target.size(), size);
+      body += '\n';
+      for (size_t i = 0; i < size; ++i) body.push_back(static_cast<char>((i * 7 + 3) % 256));
+    }
+    return body;
+  }
 
  private:
-  std::string host_;
-  httplib::Server server_;
-  std::thread thread_;
-  std::string body_;
-  std::atomic<int> hits_{0};
+  struct Connection {
+    FileDescriptor fd;
+    std::string in;
+    std::string out;
+    bool open = true;
+  };
+
+  void run() {
+    std::vector<Connection> connections;
+    while (true) {
+      std::vector<pollfd> polled{{wake_.get(), POLLIN, 0}, {listener_.get(), POLLIN, 0}};
+      for (const Connection& connection : connections) {
+        const short events = connection.out.empty() ? POLLIN : POLLIN | POLLOUT;
+        polled.push_back({connection.fd.get(), events, 0});
+      }
+      if (::poll(polled.data(), polled.size(), -1) < 0 && errno != EINTR) return;
+      if (polled[0].revents != 0) return;
+      for (size_t i = 0; i < connections.size(); ++i) {
+        Connection& connection = connections[i];
+        if (polled[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) receive(connection);
+        answer(connection);
+        flush(connection);
+      }
+      std::erase_if(connections, [](const Connection& connection) { return !connection.open; });
+      for (int fd;
+           (polled[1].revents & POLLIN) && (fd = ::accept4(listener_.get(), nullptr, nullptr,
+                                                           SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;) {
+        connections.push_back({FileDescriptor(fd), {}, {}, true});
+      }
+    }
+  }
+
+  static void receive(Connection& connection) {
+    char buffer[64 * 1024];
+    while (true) {
+      const ssize_t got = ::recv(connection.fd.get(), buffer, sizeof buffer, 0);
+      if (got > 0) {
+        connection.in.append(buffer, static_cast<size_t>(got));
+      } else {
+        connection.open = got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        return;
+      }
+    }
+  }
+
+  void answer(Connection& connection) {
+    while (connection.open) {
+      HttpMessage request;
+      const size_t used = readHttpMessage(connection.in, request);
+      if (used == 0) return;
+      std::lock_guard lock(mutex_);
+      if (used == std::string_view::npos) {
+        requests_.push_back({"(not HTTP)", std::exchange(connection.in, {}), "", ""});
+        connection.open = false;
+        return;
+      }
+      requests_.push_back({request.first, request.second, request.field("Host"), request.body});
+      connection.in.erase(0, used);
+      connection.out += responseTo(request);
+    }
+  }
+
+  static std::string responseTo(const HttpMessage& request) {
+    const bool html = request.second.starts_with("/html"), head = request.first == "HEAD";
+    const std::string body = html ? kPage : bodyFor(request.second);
+    std::string text = "HTTP/1.1 200 OK\r\nContent-Type: ";
+    text += html ? "text/html; charset=utf-8\r\n" : "application/octet-stream\r\n";
+    if (request.second.find("chunked") == std::string::npos) {
+      text += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+      return head ? text : text + body;
+    }
+    text += "Transfer-Encoding: chunked\r\n\r\n";
+    for (size_t at = 0; at < body.size() && !head; at += 4000) {
+      const std::string_view chunk = std::string_view(body).substr(at, 4000);
+      char size[16];
+      auto end = std::to_chars(size, size + sizeof size, chunk.size(), 16).ptr;
+      text.append(size, end).append("\r\n").append(chunk).append("\r\n");
+    }
+    return head ? text : text + "0\r\n\r\n";
+  }
+
+  static void flush(Connection& connection) {
+    while (connection.open && !connection.out.empty()) {
+      const ssize_t sent = ::send(connection.fd.get(), connection.out.data(), connection.out.size(),
+                                  MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent > 0) {
+        connection.out.erase(0, static_cast<size_t>(sent));
+      } else {
+        connection.open = sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        return;
+      }
+    }
+  }
+
+  std::string ip_;
   int port_ = 0;
+  FileDescriptor listener_;
+  FileDescriptor wake_;
+  mutable std::mutex mutex_;
+  std::vector<OriginRequest> requests_;
+  std::thread thread_;
 };
 
 }  // namespace zelto::testing

@@ -8,6 +8,9 @@
 // Everything it started is stopped when the object goes. One test thread.
 #pragma once
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -112,6 +115,23 @@ class MainAppUnderTest {
     ::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length);
     return ntohs(address.sin_port);
+  }
+
+  // The first IPv4 address of an interface that is up and not loopback, if there is one.
+  static std::optional<std::string> networkAddress() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return std::nullopt;
+    std::optional<std::string> found;
+    for (ifaddrs* at = list; at != nullptr && !found; at = at->ifa_next) {
+      if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != AF_INET) continue;
+      if ((at->ifa_flags & IFF_UP) == 0 || (at->ifa_flags & IFF_LOOPBACK) != 0) continue;
+      char text[INET_ADDRSTRLEN] = {};
+      ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(at->ifa_addr)->sin_addr, text,
+                  sizeof text);
+      found = text;
+    }
+    ::freeifaddrs(list);
+    return found;
   }
 
   // The environment the program runs in (and the agent, when a test starts it).

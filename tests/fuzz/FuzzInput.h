@@ -35,13 +35,7 @@ inline void require(bool holds, const char* what) {
   std::abort();
 }
 
-// Once per process: nothing is logged (a load logs every file it looks at).
-inline void quietLog() {
-  static const bool done = [] {
-    spdlog::set_level(spdlog::level::off);
-    return true;
-  }();
-  (void)done;
-}
+// Nothing is logged (a load logs every file it looks at).
+inline void quietLog() { spdlog::set_level(spdlog::level::off); }
 
 }  // namespace zelto::fuzz
