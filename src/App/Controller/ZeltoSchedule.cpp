@@ -6,6 +6,7 @@
 #include "App/Data/Schedules/ScheduleHelpers.h"
 #include "App/Helpers/Functional/F.h"
 #include "Platform/DateCalendar.h"
+#include "Platform/Memory.h"
 #include "Platform/NotificationCenter.h"
 
 namespace zelto {
@@ -56,8 +57,15 @@ void Zelto::updateScheduleWithDate(Date date) {
   }
   Date start = DateCalendar::dateByAddingDays(date, kScheduleDaysBack, zone);
   Date end = DateCalendar::dateByAddingDays(date, kScheduleDaysAhead, zone);
+  const size_t before = scheduleSource_ ? scheduleSource_->records.size() : 0;
   schedule = Schedule(ScheduleHelpers::generatedScheduleForItems(records, start, end, zone), zone);
   scheduleSource_ = ScheduleSource{date, zone, std::move(records)};
+  // The periods of a long record replaced by a shorter one leave megabytes free amid the heap,
+  // after the reload itself has trimmed it: handed back to the system too.
+  constexpr size_t kReleaseAfterRecords = 256;
+  if (before >= kReleaseAfterRecords && before > scheduleSource_->records.size()) {
+    Memory::releaseFree();
+  }
 }
 
 void Zelto::updateSchedule() { updateScheduleWithDate(now()); }
