@@ -187,6 +187,7 @@ class Zelto {
     Date date;
     std::string zone;
     std::vector<ScheduleZeltoPreferences> records;
+    uint64_t digest;  // of what the periods read of the records, taken without copying them
   };
 
   Clock& clock_;

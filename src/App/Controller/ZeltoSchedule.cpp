@@ -24,6 +24,39 @@ bool makeTheSamePeriods(const std::vector<ScheduleZeltoPreferences>& a,
            x.fromDate == y.fromDate && x.toDate == y.toDate && x.uniqueID == y.uniqueID;
   });
 }
+
+// A digest of what the periods read of the records (see above), taken in their stored order with
+// the sort indexes that fix their schedule order: equal digests, the same periods. Each check
+// asks, so it copies nothing: a record may hold thousands of schedules.
+uint64_t periodInputsDigest(const ZeltoPreferences* record) {
+  uint64_t digest = 0x9e3779b97f4a7c15ULL;
+  auto mix = [&digest](uint64_t value) {
+    digest ^= value + 0x9e3779b97f4a7c15ULL + (digest << 12) + (digest >> 4);
+    digest *= 0xff51afd7ed558ccdULL;
+  };
+  auto mixTime = [&mix](const CalendarComponents& time) {
+    for (const auto& part :
+         {time.year, time.month, time.day, time.hour, time.minute, time.second}) {
+      mix(part.has_value());
+      mix(static_cast<uint64_t>(part.value_or(0)));
+    }
+  };
+  if (record == nullptr) return digest;
+  uint64_t count = 0;
+  for (const auto& profile : record->profiles) {
+    for (const auto& schedule : profile.schedules) {
+      mix(schedule.sortIndex);
+      mix(schedule.isEnabled);
+      mix(static_cast<uint64_t>(schedule.scheduleType));
+      mixTime(schedule.fromDate);
+      mixTime(schedule.toDate);
+      mix(std::hash<std::string>{}(schedule.uniqueID));
+      ++count;
+    }
+  }
+  mix(count);
+  return digest;
+}
 }  // namespace
 
 std::string Zelto::timeZone() {
@@ -41,9 +74,7 @@ bool Zelto::scheduleNeedsUpdate(Date date) {
   // The records changed since it was built (a reload of the file, an edit): a schedule switched
   // off, removed or added must count at once in a program that runs for days, not when the
   // window next moves.
-  std::vector<ScheduleZeltoPreferences> records;
-  if (ZeltoPreferences* record = prefs()) records = record->getAllSortedSchedules();
-  return !scheduleSource_ || !makeTheSamePeriods(scheduleSource_->records, records);
+  return !scheduleSource_ || scheduleSource_->digest != periodInputsDigest(prefs());
 }
 
 void Zelto::updateScheduleWithDate(Date date) {
@@ -59,7 +90,7 @@ void Zelto::updateScheduleWithDate(Date date) {
   Date end = DateCalendar::dateByAddingDays(date, kScheduleDaysAhead, zone);
   const size_t before = scheduleSource_ ? scheduleSource_->records.size() : 0;
   schedule = Schedule(ScheduleHelpers::generatedScheduleForItems(records, start, end, zone), zone);
-  scheduleSource_ = ScheduleSource{date, zone, std::move(records)};
+  scheduleSource_ = ScheduleSource{date, zone, std::move(records), periodInputsDigest(prefs())};
   // The periods of a long record replaced by a shorter one leave megabytes free amid the heap,
   // after the reload itself has trimmed it: handed back to the system too.
   constexpr size_t kReleaseAfterRecords = 256;
