@@ -225,6 +225,23 @@ Result<std::string> LocalFileSystem::readStart(const std::string& path, size_t b
   return contents;
 }
 
+namespace {
+
+// replaceAtomically, telling what stands at `path` afterwards.
+Result<std::optional<FileStatus>> replaceTelling(const FileSystemCalls& calls,
+                                                 const std::string& path,
+                                                 const std::string& contents, uint32_t newFileMode,
+                                                 bool flush) {
+  std::optional<FileStatus> written;
+  if (Status replaced = replaceAtomically(calls, path, contents, newFileMode, &written, flush);
+      !replaced.ok()) {
+    return replaced;
+  }
+  return written;
+}
+
+}  // namespace
+
 Status LocalFileSystem::writeFileAtomically(const std::string& path, const std::string& contents,
                                             uint32_t newFileMode) {
   return replaceAtomically(*calls_, path, contents, newFileMode, nullptr, true);
@@ -232,23 +249,13 @@ Status LocalFileSystem::writeFileAtomically(const std::string& path, const std::
 
 Result<std::optional<FileStatus>> LocalFileSystem::writeFileAtomicallyWithStatus(
     const std::string& path, const std::string& contents, uint32_t newFileMode) {
-  std::optional<FileStatus> written;
-  if (Status replaced = replaceAtomically(*calls_, path, contents, newFileMode, &written, true);
-      !replaced.ok()) {
-    return replaced;
-  }
-  return written;
+  return replaceTelling(*calls_, path, contents, newFileMode, true);
 }
 
 Result<std::optional<FileStatus>> LocalFileSystem::writeSpareCopy(const std::string& path,
                                                                   const std::string& contents,
                                                                   uint32_t newFileMode) {
-  std::optional<FileStatus> written;
-  if (Status replaced = replaceAtomically(*calls_, path, contents, newFileMode, &written, false);
-      !replaced.ok()) {
-    return replaced;
-  }
-  return written;
+  return replaceTelling(*calls_, path, contents, newFileMode, false);
 }
 
 Status LocalFileSystem::createDirectories(const std::string& path) {
