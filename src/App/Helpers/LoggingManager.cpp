@@ -1,7 +1,6 @@
 #include "App/Helpers/LoggingManager.h"
 
 #include <spdlog/sinks/stdout_color_sinks.h>
-#include <spdlog/sinks/syslog_sink.h>
 #include <spdlog/spdlog.h>
 #include <syslog.h>
 
@@ -12,6 +11,7 @@
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Log.h"
+#include "Platform/SystemLogSink.h"
 #include "Platform/UserDefaults.h"
 
 namespace zelto {
@@ -95,7 +95,7 @@ void LoggingManager::setup() {
 
   std::vector<spdlog::sink_ptr> sinks;
   // The system log adds its own time stamp and level, so it gets the bare message.
-  auto system = std::make_shared<spdlog::sinks::syslog_sink_mt>(name, LOG_PID, LOG_USER, false);
+  auto system = std::make_shared<SystemLogSink>(name, LOG_PID, LOG_USER);
   system->set_level(threshold);
   sinks.push_back(system);
 
