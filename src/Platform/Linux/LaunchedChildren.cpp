@@ -52,7 +52,9 @@ void LaunchedChildren::onExit(pid_t pid) {
   pid_t reaped = ::waitpid(pid, &status, WNOHANG);
   if (reaped == 0) return;  // not ended after all
   if (reaped == pid) log::debug("Launched process {} ended with status {:#x}", pid, status);
-  children_.erase(pid);
+  // Out of the list before `onEnd` runs (a launch it makes may be given the same number), but
+  // its watch and pidfd are let go after it: a successor is started first.
+  auto ended = children_.extract(pid);
   onEnd_(pid);
 }
 
