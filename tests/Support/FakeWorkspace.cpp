@@ -10,7 +10,10 @@ void FakeWorkspace::startUnnoticed(RunningApplication application) {
   unnoticed_.push_back(std::move(application));
 }
 
-std::vector<RunningApplication> FakeWorkspace::runningApplications() { return applications_; }
+std::vector<RunningApplication> FakeWorkspace::runningApplications() {
+  ++readings_;
+  return applications_;
+}
 
 Status FakeWorkspace::launchApplication(const std::string& bundlePath) {
   launches_.push_back(bundlePath);

@@ -37,6 +37,8 @@ class FakeWorkspace final : public Workspace {
   const std::vector<int>& resumed() const { return resumed_; }
   const std::vector<std::string>& launches() const { return launches_; }
   const std::vector<std::string>& watchedForStarts() const { return watchedForStarts_; }
+  // How many times the list was read.
+  size_t readings() const { return readings_; }
 
  private:
   std::vector<RunningApplication> applications_;
@@ -45,6 +47,7 @@ class FakeWorkspace final : public Workspace {
   std::vector<std::string> watchedForStarts_;
   std::set<int> stopped_;
   std::vector<int> resumed_;
+  size_t readings_ = 0;
 };
 
 }  // namespace zelto

@@ -4,6 +4,8 @@ namespace zelto {
 
 LaunchDecision LaunchDecision::decide(Zelto& zelto) { return from(BlockingPhase::of(zelto)); }
 
+bool LaunchDecision::blockingOn(Zelto& zelto) { return zelto.shouldZelto(); }
+
 LaunchDecision LaunchDecision::from(const BlockingPhase& phase) {
   if (phase.started) return {true, Reason::kBlockingOn, -1};
   if (phase.scheduled) return {true, Reason::kScheduleInForce, -1};

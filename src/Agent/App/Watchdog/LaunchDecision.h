@@ -31,6 +31,9 @@ struct LaunchDecision {
   double untilBlock = -1;
 
   static LaunchDecision decide(Zelto& zelto);
+  // The rule's first case alone, cheap to read (no schedule): when it holds, `decide` at the same
+  // moment answers kBlockingOn.
+  static bool blockingOn(Zelto& zelto);
   static LaunchDecision from(const BlockingPhase& phase);
 };
 

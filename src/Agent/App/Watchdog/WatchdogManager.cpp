@@ -29,7 +29,9 @@ void WatchdogManager::setup() {
   // could launch, and any application with the identifier counts.
   runningAppController_ = std::make_unique<RunningAppController>(
       workspace_, loop_, kMainApplicationIdentifier, ZeltoDefaults::getZeltoApplicationPath());
-  runningAppController_->waitForStoppedApplication([this] { check(); });
+  // The controller calls back right after finding the application not running: asking the
+  // workspace again within the same call would only repeat the answer.
+  runningAppController_->waitForStoppedApplication([this] { checkWith(Running::kFoundStopped); });
   checkTimer_ = loop_.addTimer(kCheckInterval, kCheckInterval, [this] {
     workspace_.refreshRunningApplications();
     check();
@@ -60,10 +62,15 @@ void WatchdogManager::setupPreferencesFileMonitor() {
   });
 }
 
-void WatchdogManager::check() {
+void WatchdogManager::check() { checkWith(Running::kUnknown); }
+
+void WatchdogManager::checkWith(Running running) {
   ZELTO_CHECK(loop_.isLoopThread(), "watchdog checks run on the main loop");
-  log::info("Checking if Zelto needs launching");
-  if (runningAppController_ && runningAppController_->getIsRunning()) {
+  // A check that follows the application's end says so once its launch is under way.
+  const bool checkingSaid = running == Running::kUnknown;
+  if (checkingSaid) log::info("Checking if Zelto needs launching");
+  if (running == Running::kUnknown && runningAppController_ &&
+      runningAppController_->getIsRunning()) {
     log::debug("Zelto is already running");
     if (lastLaunchDate && clock_.now().timeIntervalSinceDate(*lastLaunchDate) >= kQuickEndSeconds) {
       quickEnds_ = 0;
@@ -80,6 +87,19 @@ void WatchdogManager::check() {
   Zelto& zelto = zelto_ ? *zelto_ : Zelto::shared();
   // What the main application last saved; a record that failed to load gets one more attempt.
   zelto.refreshPrefs();
+  if (LaunchDecision::blockingOn(zelto)) {
+    // The rule's first case decides alone: the launch goes first, and what the check says follows
+    // it, in the same order.
+    std::optional<std::string> launched = startLaunch();
+    if (!checkingSaid) log::info("Checking if Zelto needs launching");
+    log::info("Detected that Zelto should be enabled");
+    if (launched) log::info("Launching Zelto at {}", *launched);
+    // The rest of the rule is read all the same: reading it remembers a locked period in force
+    // (and keeps the schedule current) for the checks to come.
+    LaunchDecision::decide(zelto);
+    return;
+  }
+  if (!checkingSaid) log::info("Checking if Zelto needs launching");
   const LaunchDecision decision = LaunchDecision::decide(zelto);
   switch (decision.reason) {
     case LaunchDecision::Reason::kBlockingOn:
@@ -102,17 +122,16 @@ void WatchdogManager::check() {
                  decision.untilBlock);
       break;
   }
-  if (decision.launch) launchZeltoIfNotRunning();
-}
-
-void WatchdogManager::launchZeltoIfNotRunning() {
-  log::debug("Launching Zelto if necessary");
-  if (runningAppController_ && runningAppController_->getIsRunning()) return;
-  log::debug("Running app controller indicated Zelto is not running");
-  launchZelto();
+  // Found not running at the start of this check, and nothing has run on the loop since that
+  // could have started it.
+  if (decision.launch) launchZelto();
 }
 
 void WatchdogManager::launchZelto() {
+  if (auto launched = startLaunch()) log::info("Launching Zelto at {}", *launched);
+}
+
+std::optional<std::string> WatchdogManager::startLaunch() {
   const Date now = clock_.now();
   if (lastLaunchDate) {
     double since = now.timeIntervalSinceDate(*lastLaunchDate);
@@ -126,15 +145,15 @@ void WatchdogManager::launchZelto() {
         rechecks_.erase(recheck);
         check();
       });
-      return;
+      return std::nullopt;
     }
   }
   auto path = ZeltoDefaults::getZeltoApplicationPath();
-  log::info("Launching Zelto at {}", path.value_or("(null)"));
   // The outcome is not consulted: a failure is logged, and the next check tries again if a
   // launch is still needed.
   if (path) workspace_.launchApplication(*path).ignoreError();
   lastLaunchDate = now;
+  return path.value_or("(null)");
 }
 
 }  // namespace zelto

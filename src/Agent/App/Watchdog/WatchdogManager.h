@@ -61,7 +61,6 @@ class WatchdogManager {
   void setup();
   void setupPreferencesFileMonitor();
   void check();
-  void launchZeltoIfNotRunning();
   void launchZelto();
   // Continues the main application when it is stopped.
   void resumeStoppedApplication();
@@ -69,6 +68,13 @@ class WatchdogManager {
   std::optional<Date> lastLaunchDate;
 
  private:
+  // What the caller of a check already knows of the main application.
+  enum class Running { kUnknown, kFoundStopped };
+  void checkWith(Running running);
+  // Launches the main application unless the last launch was too recent (then checks again
+  // later); the bundle path launched, for the caller to log once the launch is under way.
+  std::optional<std::string> startLaunch();
+
   RunLoop& loop_;
   Clock& clock_;
   Workspace& workspace_;

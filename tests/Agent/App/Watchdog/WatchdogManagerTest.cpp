@@ -94,6 +94,27 @@ TEST_F(WatchdogManagerTest, SetupChecksTwiceAndLaunchesForARunningTimer) {
   EXPECT_THAT(workspace_.watchedForStarts(), ElementsAre(ZELTO_TEST_APP_DIR));
 }
 
+// The application's end is followed by its launch with one reading of the list, and the check
+// says the same lines, in the same order, as any other.
+TEST_F(WatchdogManagerTest, AnEndSeenByTheWorkspaceLaunchesAfterOneReadingOfTheList) {
+  start(timerEndingIn(600));
+  mainApplicationRuns(true);
+  watchdog_->setup();
+  mainApplicationRuns(false);
+  LogCapture capture;
+  const size_t before = workspace_.readings();
+  workspace_.notifyChange();
+  EXPECT_EQ(workspace_.readings() - before, 1u);
+  EXPECT_THAT(workspace_.launches(), ElementsAre(ZELTO_TEST_APP_DIR));
+  std::vector<std::string> said;
+  for (const auto& line : capture.lines()) {
+    if (line.level == spdlog::level::info) said.push_back(line.text);
+  }
+  EXPECT_THAT(said, ElementsAre("Checking if Zelto needs launching",
+                                "Detected that Zelto should be enabled",
+                                std::string("Launching Zelto at ") + ZELTO_TEST_APP_DIR));
+}
+
 TEST_F(WatchdogManagerTest, LaunchesTwoSecondsApartGoAheadAndEachSkippedOneIsRecheckedLater) {
   start(timerEndingIn(600));
   mainApplicationRuns(false);
