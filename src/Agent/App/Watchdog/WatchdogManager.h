@@ -8,6 +8,11 @@
 // previous one. Each check decides from scratch: if the main application doesn't run, reload the
 // preferences and apply the launch rule (LaunchDecision).
 //
+// A relaunch costs little between the end and the successor: the list of running applications
+// is read once (a check that follows a reported end takes the workspace's answer), and when a
+// block started by hand decides, the launch goes first; the check's lines and the rest of the
+// rule (the schedule, a locked period to remember) follow it.
+//
 // A stopped main application (SIGSTOP) enforces nothing: every second the watchdog continues it
 // when it finds it stopped, and says so.
 //
