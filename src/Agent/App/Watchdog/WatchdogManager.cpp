@@ -90,7 +90,7 @@ void WatchdogManager::checkWith(Running running) {
   if (LaunchDecision::blockingOn(zelto)) {
     // The rule's first case decides alone: the launch goes first, and what the check says follows
     // it, in the same order.
-    std::optional<std::string> launched = startLaunch();
+    std::optional<std::string> launched = launchIfNotRunning(running);
     if (!checkingSaid) log::info("Checking if Zelto needs launching");
     log::info("Detected that Zelto should be enabled");
     if (launched) log::info("Launching Zelto at {}", *launched);
@@ -122,9 +122,26 @@ void WatchdogManager::checkWith(Running running) {
                  decision.untilBlock);
       break;
   }
-  // Found not running at the start of this check, and nothing has run on the loop since that
-  // could have started it.
-  if (decision.launch) launchZelto();
+  if (!decision.launch) return;
+  if (auto launched = launchIfNotRunning(running)) log::info("Launching Zelto at {}", *launched);
+}
+
+void WatchdogManager::launchZeltoIfNotRunning() {
+  if (auto launched = launchIfNotRunning(Running::kUnknown)) {
+    log::info("Launching Zelto at {}", *launched);
+  }
+}
+
+std::optional<std::string> WatchdogManager::launchIfNotRunning(Running running) {
+  log::debug("Launching Zelto if necessary");
+  // A check that began with the controller's report of the end asks no more: nothing has run on
+  // the loop since that could have started the application.
+  if (running == Running::kUnknown && runningAppController_ &&
+      runningAppController_->getIsRunning()) {
+    return std::nullopt;
+  }
+  log::debug("Running app controller indicated Zelto is not running");
+  return startLaunch();
 }
 
 void WatchdogManager::launchZelto() {

@@ -9,7 +9,7 @@
 // preferences and apply the launch rule (LaunchDecision).
 //
 // A relaunch costs little between the end and the successor: the list of running applications
-// is read once (a check that follows a reported end takes the workspace's answer), and when a
+// is read once (a check that follows a reported end takes the controller's answer), and when a
 // block started by hand decides, the launch goes first; the check's lines and the rest of the
 // rule (the schedule, a locked period to remember) follow it.
 //
@@ -66,6 +66,7 @@ class WatchdogManager {
   void setup();
   void setupPreferencesFileMonitor();
   void check();
+  void launchZeltoIfNotRunning();
   void launchZelto();
   // Continues the main application when it is stopped.
   void resumeStoppedApplication();
@@ -76,6 +77,9 @@ class WatchdogManager {
   // What the caller of a check already knows of the main application.
   enum class Running { kUnknown, kFoundStopped };
   void checkWith(Running running);
+  // `launchZeltoIfNotRunning`, knowing what the check knows; the bundle path launched, for the
+  // caller to log once the launch is under way.
+  std::optional<std::string> launchIfNotRunning(Running running);
   // Launches the main application unless the last launch was too recent (then checks again
   // later); the bundle path launched, for the caller to log once the launch is under way.
   std::optional<std::string> startLaunch();
