@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <string>
+#include <vector>
 
 #include "Platform/JsonText.h"
 
@@ -23,6 +25,44 @@ TEST(JsonTextTest, RefusesNestingBeyondTheBoundAndCountsNoBracketsInsideStrings)
   EXPECT_FALSE(JsonText::parse(nested(3, "\"\\\\\", " + nested(510))).ok());
   // Text that isn't JSON fails with the parser's message, without throwing.
   EXPECT_NE(JsonText::parse("{\"a\": ").status().message().find("parse error"), std::string::npos);
+}
+
+// The value with the kind of every number shown: values the library calls equal but whose
+// numbers differ in kind (signed, unsigned, floating) print differently.
+std::string withKinds(const nlohmann::json& value) {
+  std::string out;
+  if (value.is_structured()) {
+    out = value.is_array() ? "[" : "{";
+    for (const auto& [key, item] : value.items()) out += key + ":" + withKinds(item) + ",";
+    return out + (value.is_array() ? "]" : "}");
+  }
+  out = value.is_number_unsigned() ? "u" : value.is_number_integer() ? "i" : "";
+  return out + value.dump();
+}
+
+TEST(JsonTextTest, GivesWhatTheLibrarysParserGivesOrItsReason) {
+  const std::string large = "[" + std::string(100000, ' ') + "\"x\"]";
+  const std::vector<std::string> texts = {
+      "{\"a\":[1,-1,0,-0,0.0,-0.0,1e2,2.5e-3,18446744073709551615,9223372036854775808]}",
+      "[-9223372036854775808,-9223372036854775809,18446744073709551616,1e400,-1e400,4.9e-325]",
+      "[-0 ]", "[\"-0\",\"a-0\"]", "{\"k\":1,\"k\":2,\"j\":{\"x\":null,\"x\":[true,false]}}",
+      "\xef\xbb\xbf{\"bom\":1}", " {\"ws\" : [ ] , \"o\" : { } } ", large,
+      "[\"\\u00e9\\ud83d\\ude00\\u0000\\/\\\"\\\\\",\"\xc3\xa9\x7f\"]",
+      // Refused: the reason is the library's.
+      "", "[1,]", "[01]", "{\"a\" 1}", "[1] x", "[tru]", "[\"\\x\"]", "[\"a\tb\"]", "[\"\xff\"]",
+      "[\"\xed\xa0\x80\"]", "[\"\\ud800\"]", "[\"\\udc00\"]", "[\"\\ud800\\u0041\"]",
+      "{\"a\":[1,2}", "[\"unterminated]"};
+  for (const std::string& text : texts) {
+    Result<nlohmann::json> parsed = JsonText::parse(text);
+    std::string expected;
+    try {
+      expected = withKinds(nlohmann::json::parse(text));
+    } catch (const std::exception& e) {
+      expected = e.what();
+    }
+    EXPECT_EQ(parsed.ok() ? withKinds(*parsed) : parsed.status().message(), expected)
+        << text.substr(0, 80);
+  }
 }
 
 }  // namespace

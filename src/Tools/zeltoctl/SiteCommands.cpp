@@ -33,16 +33,27 @@ bool isListed(const json& list, const std::string& pattern) {
 
 using Kind = ChangePolicy::Change::Kind;
 
-// The list as a report and as text: a line telling what is in force, then one pattern a line.
+// The list as a report and as text: a line telling what is in force, then one pattern a line
+// (the text entries of the stored list). With `textOnly` the report leaves the patterns out:
+// a list of tens of thousands is not copied for nobody.
 CommandOutcome listOutcome(ProfileZeltoPreferences& profile, bool allow, json report = {},
-                           std::string text = "") {
-  const std::vector<std::string> patterns =
-      allow ? profile.whitelistedWebsiteList() : profile.blockedWebsiteList();
+                           std::string text = "", bool textOnly = false) {
+  static const json kNone = json::array();
+  const json& stored = storedList(profile, allow).is_array() ? storedList(profile, allow) : kNone;
   const bool allowListOn = profile.enableWhitelistWebsites;
   if (!report.is_object()) report = json::object();
   report["list"] = allow ? "allowed" : "blocked";
-  report["patterns"] = patterns;
+  if (!textOnly) report["patterns"] = json::array();
   report["allowListOn"] = allowListOn;
+  size_t listed = 0;
+  size_t length = text.size() + 128;
+  for (const json& entry : stored) {
+    if (!entry.is_string()) continue;
+    ++listed;
+    length += entry.get_ref<const std::string&>().size() + 1;
+  }
+  text.reserve(length);
+  if (!textOnly) report["patterns"].get_ref<json::array_t&>().reserve(listed);
   if (allow) {
     text += allowListOn ? "Allowed sites (the allow list is on: every other site is blocked):\n"
                         : "Allowed sites (not in force: the allow list is off):\n";
@@ -50,8 +61,15 @@ CommandOutcome listOutcome(ProfileZeltoPreferences& profile, bool allow, json re
     text +=
         allowListOn ? "Blocked sites (not in force: the allow list is on):\n" : "Blocked sites:\n";
   }
-  if (patterns.empty()) text += "(no patterns)\n";
-  for (const std::string& pattern : patterns) text += pattern + "\n";
+  if (listed == 0) text += "(no patterns)\n";
+  json* patterns = textOnly ? nullptr : &report["patterns"];
+  for (const json& entry : stored) {
+    if (!entry.is_string()) continue;
+    const std::string& pattern = entry.get_ref<const std::string&>();
+    text += pattern;
+    text += '\n';
+    if (patterns != nullptr) patterns->push_back(pattern);
+  }
   return CommandOutcome::done(std::move(report), std::move(text));
 }
 
@@ -81,7 +99,7 @@ std::string inQuotes(const std::string& text) { return json(text).dump(); }
 }  // namespace
 
 CommandOutcome SiteCommands::list(Zelto& zelto, const Options& options) {
-  return listOutcome(*zelto.prefs()->defaultProfile(), options.allow);
+  return listOutcome(*zelto.prefs()->defaultProfile(), options.allow, {}, "", options.textOnly);
 }
 
 CommandOutcome SiteCommands::add(Zelto& zelto, const Options& options) {
@@ -153,7 +171,7 @@ CommandOutcome SiteCommands::add(Zelto& zelto, const Options& options) {
   }
   report["added"] = added;
   report["alreadyListed"] = already;
-  return listOutcome(profile, options.allow, std::move(report), std::move(text));
+  return listOutcome(profile, options.allow, std::move(report), std::move(text), options.textOnly);
 }
 
 CommandOutcome SiteCommands::remove(Zelto& zelto, const Options& options) {
@@ -195,7 +213,8 @@ CommandOutcome SiteCommands::remove(Zelto& zelto, const Options& options) {
   for (const std::string& pattern : patterns) {
     text += fmt::format("Removed {} from {}.\n", inQuotes(pattern), listTitle(options.allow));
   }
-  return listOutcome(profile, options.allow, {{"removed", patterns}}, std::move(text));
+  return listOutcome(profile, options.allow, {{"removed", patterns}}, std::move(text),
+                     options.textOnly);
 }
 
 CommandOutcome SiteCommands::setAllowList(Zelto& zelto, bool on) {
@@ -238,6 +257,7 @@ void SiteCommands::addTo(CLI::App& app, CommandRunner::Action& chosen) {
   using Function = CommandOutcome (*)(Zelto&, const Options&);
   auto choose = [&chosen, options, asJson](Function function, bool edits) {
     chosen = [options, asJson, function, edits] {
+      options->textOnly = !*asJson;
       auto command = [options, function](Zelto& zelto) { return function(zelto, *options); };
       return edits ? CommandRunner::edit(*asJson, command) : CommandRunner::read(*asJson, command);
     };

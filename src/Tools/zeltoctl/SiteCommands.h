@@ -24,6 +24,8 @@ class SiteCommands {
   struct Options {
     bool allow = false;  // the allow list, not the blocked sites
     std::vector<std::string> patterns;
+    // Only the outcome's text is shown: its report may leave out the list.
+    bool textOnly = false;
   };
 
   // Adds the commands to `app`; the parse of one sets `chosen` to what is to run.

@@ -20,6 +20,7 @@
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
 #include "Platform/FixedClock.h"
+#include "Platform/Memory.h"
 #include "Platform/UserDefaults.h"
 #include "Tools/zeltoctl/AppCommands.h"
 #include "Tools/zeltoctl/BlockCommands.h"
@@ -149,6 +150,8 @@ int checkUrlCommand(const std::vector<std::string>& urls, bool explain) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // One command, then exit: memory freed on the way is better kept for the next step.
+  zelto::Memory::keepFreedMemoryUntilExit();
   CLI::App app{
       "zeltoctl: start, end and edit the Zelto blocker's blocks, and see what its watchdog\n"
       "agent decides.\n"

@@ -28,6 +28,11 @@ TEST_F(SiteCommandsTest, AddAndRemoveEditTheSavedListAndTheMatchersFollow) {
   EXPECT_EQ(added.report["alreadyListed"], json({"a.com"}));
   EXPECT_EQ(added.report["patterns"], json({"a.com", "b.com"}));
   EXPECT_TRUE(blocks(zelto, "https://b.com/x"));
+  // Shown as text only, the outcome tells the same, and its report leaves the list out.
+  CommandOutcome shown = SiteCommands::list(zelto, {.patterns = {}, .textOnly = true});
+  EXPECT_EQ(shown.text, "Blocked sites:\na.com\nb.com\n");
+  EXPECT_EQ(shown.text, SiteCommands::list(zelto, {}).text);
+  EXPECT_FALSE(shown.report.contains("patterns"));
 
   CommandOutcome removed = SiteCommands::remove(zelto, {false, {"a.com"}});
   ASSERT_TRUE(removed.ok()) << removed.text;

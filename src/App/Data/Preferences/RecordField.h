@@ -4,7 +4,9 @@
 // table is the only place a default is written) and three operations on a record of class R:
 // read (a JSON value that is not null, converted into the field; a failure's reason starts with
 // the key path), write (the field's JSON form, or nothing to leave the key out) and clear
-// (empty an optional field). The factories cover every kind a record uses:
+// (empty an optional field). Rows of fields that hold large values also `take` (read, moving
+// the value out of an object the reader owns) and `writeText` (append the field's JSON text,
+// without building its value first). The factories cover every kind a record uses:
 //   text, flag, int32, int64, uint64, real, number (kept as written), date, object and list
 //   (taken and written unchanged), a nested record, a list of nested records, `custom` for a
 //   field with its own reading and writing conversions, and `ignored` for a key that has a
@@ -24,6 +26,7 @@
 #include "App/Data/Preferences/FieldDefault.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "Platform/Date.h"
+#include "Platform/JsonTextWriter.h"
 #include "Platform/Status.h"
 
 namespace zelto {
@@ -36,6 +39,11 @@ struct RecordField {
   std::function<std::optional<nlohmann::json>(const R&)> write{};
   std::function<void(R&)> clear = [](R&) {};
   FieldDefault byDefault;
+  // When set: `read` of a value the caller gives up (left valid but unspecified).
+  std::function<Status(R&, nlohmann::json&&, const std::string& path)> take{};
+  // When set: appends the text `write` gives, serialized (see JsonTextWriter); false, nothing
+  // appended, to leave the key out.
+  std::function<bool(const R&, JsonTextWriter&)> writeText{};
   // A key that only has a default: never read, never written (read and write are empty).
   bool ignored = false;
 };
@@ -98,6 +106,23 @@ RecordField<R> optional(const char* key, std::optional<T> R::*member,
           .byDefault = std::move(byDefault)};
 }
 
+// `field` (a value taken and written unchanged, held in `member`) with the rows that spare its
+// copies: taken by moving when it has the kind `is`, and written where it is held.
+template <typename R>
+RecordField<R> unchanged(RecordField<R> field, nlohmann::json R::*member,
+                         bool (nlohmann::json::*is)() const noexcept, const char* expected) {
+  field.take = [member, is, expected](R& r, nlohmann::json&& v, const std::string& path) {
+    if (!(v.*is)()) return Status::failure(expected).withContext(path);
+    r.*member = std::move(v);
+    return Status::success();
+  };
+  field.writeText = [member](const R& r, JsonTextWriter& out) {
+    out.value(r.*member);
+    return true;
+  };
+  return field;
+}
+
 }  // namespace detail
 
 template <typename R>
@@ -155,12 +180,16 @@ RecordField<R> date(const char* key, std::optional<Date> R::*member, FieldDefaul
 // A plain dictionary, taken and written unchanged.
 template <typename R>
 RecordField<R> object(const char* key, nlohmann::json R::*member, FieldDefault byDefault = {}) {
-  return detail::required(key, member, &JSONValues::toObject, std::move(byDefault));
+  return detail::unchanged(
+      detail::required(key, member, &JSONValues::toObject, std::move(byDefault)), member,
+      &nlohmann::json::is_object, "expected an object");
 }
 // A plain list, taken and written unchanged; its elements are not interpreted.
 template <typename R>
 RecordField<R> list(const char* key, nlohmann::json R::*member, FieldDefault byDefault = {}) {
-  return detail::required(key, member, &JSONValues::toArray, std::move(byDefault));
+  return detail::unchanged(
+      detail::required(key, member, &JSONValues::toArray, std::move(byDefault)), member,
+      &nlohmann::json::is_array, "expected a list");
 }
 
 // One nested record of class N, built through N's own construction (so with N's defaults); its
@@ -179,7 +208,19 @@ RecordField<R> record(const char* key, N R::*member, FieldDefault byDefault = {}
           .write = [member](const R& r) -> std::optional<nlohmann::json> {
             return (r.*member).toDictionary();
           },
-          .byDefault = std::move(byDefault)};
+          .byDefault = std::move(byDefault),
+          .take =
+              [member](R& r, nlohmann::json&& v, const std::string& path) {
+                Result<N> nested = N::initWithDictionary(std::move(v), path);
+                if (!nested.ok()) return nested.status();
+                r.*member = std::move(nested).value();
+                return Status::success();
+              },
+          .writeText =
+              [member](const R& r, JsonTextWriter& out) {
+                (r.*member).writeDictionary(out);
+                return true;
+              }};
 }
 
 // A list of nested records of class N, each element built through N's own construction.
@@ -206,7 +247,33 @@ RecordField<R> records(const char* key, std::vector<N> R::*member, FieldDefault 
             for (const auto& item : r.*member) array.push_back(item.toDictionary());
             return array;
           },
-          .byDefault = std::move(byDefault)};
+          .byDefault = std::move(byDefault),
+          .take =
+              [member](R& r, nlohmann::json&& v, const std::string& path) {
+                if (!v.is_array()) return Status::failure(path + ": expected a list");
+                std::vector<N> items;
+                items.reserve(v.size());
+                for (size_t i = 0; i < v.size(); ++i) {
+                  Result<N> item =
+                      N::initWithDictionary(std::move(v[i]), path + "[" + std::to_string(i) + "]");
+                  if (!item.ok()) return item.status();
+                  items.push_back(std::move(item).value());
+                }
+                r.*member = std::move(items);
+                return Status::success();
+              },
+          .writeText =
+              [member](const R& r, JsonTextWriter& out) {
+                out.raw("[");
+                bool first = true;
+                for (const auto& item : r.*member) {
+                  if (!first) out.raw(",");
+                  first = false;
+                  item.writeDictionary(out);
+                }
+                out.raw("]");
+                return true;
+              }};
 }
 
 // A field with its own conversions: `read` gets the raw JSON value of the key (never null) and

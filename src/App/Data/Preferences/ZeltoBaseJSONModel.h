@@ -13,6 +13,7 @@
 //     default, or a value that doesn't convert, fails the whole construction with an error
 //     naming the key path (e.g. profiles[0].schedules[2].sortIndex);
 //   - `toDictionary`: an object with every stored field (empty optional fields left out);
+//     `writeDictionary` writes its compact text straight from the fields, without building it;
 //   - `mergeFromDictionary`: the fields whose keys are present take the object's values, every
 //     other field keeps its own; all or nothing: on error the record is unchanged;
 //   - `defaultValues`: the table's defaults, built afresh at each call (generated ones anew);
@@ -23,9 +24,11 @@
 // lock; whoever shares one serialises its use. Any thread.
 #pragma once
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "App/Data/Preferences/RecordField.h"
@@ -37,6 +40,9 @@ class ZeltoBaseJSONModel {
   virtual ~ZeltoBaseJSONModel() = default;
 
   virtual nlohmann::json toDictionary() const = 0;
+  // Appends the text of toDictionary() in compact form: the same bytes as its print. Throws the
+  // JSON library's type error for text that isn't valid UTF-8.
+  virtual void writeDictionary(JsonTextWriter& out) const = 0;
   virtual Status mergeFromDictionary(const nlohmann::json& input) = 0;
   // The class's defaults, in their JSON form, built afresh at each call.
   virtual nlohmann::json getDefaultValues() const = 0;
@@ -64,6 +70,15 @@ class JSONRecord : public Base {
     }
   }
 
+  // The same for an object the caller gives up: large values are moved out of it, not copied.
+  static Result<Derived> initWithDictionary(nlohmann::json&& input, const std::string& path = "") {
+    try {
+      return initOrThrow(input, path);
+    } catch (const std::exception& e) {  // as above
+      return Status::failure((path.empty() ? std::string("record") : path) + ": " + e.what());
+    }
+  }
+
   static Result<Derived> defaultInstance() { return initWithDictionary(nlohmann::json::object()); }
 
   // Every default of the table, keyed by field, in stored form.
@@ -82,6 +97,33 @@ class JSONRecord : public Base {
       if (auto value = field.write(self())) object[field.key] = std::move(*value);
     }
     return object;
+  }
+
+  void writeDictionary(JsonTextWriter& out) const override {
+    // An object prints its members in the order of their keys.
+    static const std::vector<size_t> order = writeOrder();
+    out.raw("{");
+    bool first = true;
+    for (size_t index : order) {
+      const RecordField<Derived>& field = Derived::fields()[index];
+      const size_t start = out.size();
+      if (!first) out.raw(",");
+      out.text(field.key);
+      out.raw(":");
+      bool written = false;
+      if (field.writeText) {
+        written = field.writeText(self(), out);
+      } else if (auto value = field.write(self())) {
+        out.value(*value);
+        written = true;
+      }
+      if (written) {
+        first = false;
+      } else {
+        out.truncate(start);
+      }
+    }
+    out.raw("}");
   }
 
   Status mergeFromDictionary(const nlohmann::json& input) override {
@@ -112,7 +154,27 @@ class JSONRecord : public Base {
  private:
   const Derived& self() const { return static_cast<const Derived&>(*this); }
 
-  static Result<Derived> initOrThrow(const nlohmann::json& input, const std::string& path) {
+  // The fields that are written, by key (of a key listed twice, the last row: it overwrote
+  // the first in toDictionary).
+  static std::vector<size_t> writeOrder() {
+    const auto& table = Derived::fields();
+    std::vector<size_t> order;
+    for (size_t i = 0; i < table.size(); ++i) {
+      if (!table[i].ignored) order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return table[a].key < table[b].key; });
+    std::vector<size_t> unique;
+    for (size_t i = 0; i < order.size(); ++i) {
+      if (i + 1 < order.size() && table[order[i]].key == table[order[i + 1]].key) continue;
+      unique.push_back(order[i]);
+    }
+    return unique;
+  }
+
+  // From an `input` that isn't const, the values are taken (see RecordField::take).
+  template <typename Input>
+  static Result<Derived> initOrThrow(Input& input, const std::string& path) {
     if (!input.is_object()) {
       return Status::failure((path.empty() ? std::string("record") : path) +
                              ": expected an object");
@@ -128,13 +190,22 @@ class JSONRecord : public Base {
       if (it == input.end() || it->is_null()) {
         nlohmann::json byDefault = field.byDefault.exists() ? field.byDefault.value() : nullptr;
         if (!byDefault.is_null()) {
-          if (Status read = field.read(record, byDefault, fieldPath); !read.ok()) return read;
+          Status read = field.take ? field.take(record, std::move(byDefault), fieldPath)
+                                   : field.read(record, byDefault, fieldPath);
+          if (!read.ok()) return read;
           continue;
         }
         if (field.optional) continue;
         return Status::failure(fieldPath + ": is required but missing");
       }
-      if (Status read = field.read(record, *it, fieldPath); !read.ok()) return read;
+      Status read;
+      if constexpr (!std::is_const_v<Input>) {
+        read = field.take ? field.take(record, std::move(*it), fieldPath)
+                          : field.read(record, *it, fieldPath);
+      } else {
+        read = field.read(record, *it, fieldPath);
+      }
+      if (!read.ok()) return read;
     }
     return record;
   }

@@ -5,7 +5,6 @@
 #include <functional>
 
 #include "App/Blocking/Helpers/ZeltoUtils.h"
-#include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Preferences/LastGoodConfiguration.h"
 #include "Platform/Clock.h"
 #include "Platform/DateCalendar.h"
@@ -164,25 +163,26 @@ bool ZeltoBasePreferences::exists() const {
 Status ZeltoBasePreferences::save() { return saveWithBackup(true); }
 
 Status ZeltoBasePreferences::saveWithBackup(bool backup) {
+  // The file held is about as large as what is written now.
+  const size_t sizeHint = heldFile_ ? static_cast<size_t>(heldFile_->version.status.size) : 0;
   // Until this save is known to be in the file, the file no longer holds this record.
   heldFile_.reset();
   auto path = configFilePath();
   if (!path) return Status::failure("No configuration directory to save " + ns + " in");
-  nlohmann::json dictionary = toDictionary();
-  Result<std::string> bytes = serialize(dictionary);
+  Result<std::string> bytes = serialize(sizeHint);
   if (!bytes.ok()) return bytes.status();
   if (backup) {
-    if (auto saved = writeBytes(dictionary, *bytes, *path + ".bak", true); !saved.ok()) {
+    if (auto saved = writeBytes(*bytes, *path + ".bak", true); !saved.ok()) {
       return saved.status();
     }
   }
-  auto saved = writeBytes(dictionary, *bytes, *path, false);
+  auto saved = writeBytes(*bytes, *path, false);
   if (!saved.ok()) return saved.status();
   fileLoaded_ = true;
   LastGoodConfiguration::remember(ns, *bytes);
   if (*saved) {
-    heldFile_ = HeldFile{FileVersion{*path, **saved, contentDigest(*bytes)}, std::move(dictionary)};
-    JSONValues::asReadBack(*heldFile_->unreadSave);
+    const size_t digest = contentDigest(*bytes);
+    heldFile_ = HeldFile{FileVersion{*path, **saved, digest}, std::move(bytes).value()};
   }
   if (backup) {
     log::debug("Saved preferences with backup");
@@ -205,34 +205,37 @@ Status ZeltoBasePreferences::saveSnapshot() {
 }
 
 Status ZeltoBasePreferences::saveToPath(const std::string& path) {
-  nlohmann::json dictionary = toDictionary();
-  Result<std::string> bytes = serialize(dictionary);
+  Result<std::string> bytes = serialize(0);
   if (!bytes.ok()) return bytes.status();
-  return writeBytes(dictionary, *bytes, path, false).status();
+  return writeBytes(*bytes, path, false).status();
 }
 
-Result<std::string> ZeltoBasePreferences::serialize(const nlohmann::json& dictionary) {
+Result<std::string> ZeltoBasePreferences::serialize(size_t sizeHint) const {
   try {
-    // Compact UTF-8; text that isn't valid UTF-8 fails here rather than reaching the file.
-    return dictionary.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+    // Compact UTF-8, written from the fields without building the object first; text that
+    // isn't valid UTF-8 fails here rather than reaching the file.
+    std::string bytes;
+    bytes.reserve(sizeHint + sizeHint / 16 + 4096);
+    JsonTextWriter writer(bytes);
+    writeDictionary(writer);
+    return bytes;
   } catch (const nlohmann::json::exception& e) {
     std::string reason = fmt::format("Error while serializing config object {} (error = {})",
-                                     describe(dictionary), e.what());
+                                     describe(toDictionary()), e.what());
     log::error("{}", reason);
     return Status::failure(reason);
   }
 }
 
-Result<std::optional<FileStatus>> ZeltoBasePreferences::writeBytes(const nlohmann::json& dictionary,
-                                                                   const std::string& bytes,
+Result<std::optional<FileStatus>> ZeltoBasePreferences::writeBytes(const std::string& bytes,
                                                                    const std::string& path,
-                                                                   bool spare) {
+                                                                   bool spare) const {
   FileSystem& fs = Env::fileSystem();
   auto written = spare
                      ? fs.writeSpareCopy(path, bytes, FileSystem::kPrivateFileMode)
                      : fs.writeFileAtomicallyWithStatus(path, bytes, FileSystem::kPrivateFileMode);
   if (!written.ok()) {
-    log::error("Error while writing config object {} to {} ({})", describe(dictionary), path,
+    log::error("Error while writing config object {} to {} ({})", describe(toDictionary()), path,
                written.status().message());
     // The caller shows the cause, not the whole record.
     return Status::failure(
@@ -321,10 +324,14 @@ Status ZeltoBasePreferences::discardUnsavedChangesIfFileChanged() {
   if (!now || !now->isSameVersionAs(heldFile_->version.status)) return discardUnsavedChanges();
   if (!heldFile_->unreadSave) return Status::success();
 
-  // The file still holds what this record saved: take it back as a read would, unread.
+  // The file still holds what this record saved: take it back as a read would, from the
+  // bytes written rather than the file.
   HeldFile held = std::move(*heldFile_);
   heldFile_.reset();
-  if (Status merged = mergeStored(std::move(*held.unreadSave)); !merged.ok()) return merged;
+  Result<nlohmann::json> saved = JsonText::parse(*held.unreadSave);
+  if (!saved.ok()) return discardUnsavedChanges();
+  held.unreadSave.reset();
+  if (Status merged = mergeStored(std::move(saved).value()); !merged.ok()) return merged;
   holdVersion(std::move(held.version));
   return Status::success();
 }

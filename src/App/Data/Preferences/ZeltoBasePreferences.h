@@ -126,9 +126,9 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
  private:
   struct HeldFile {
     FileVersion version;
-    // What this record's last save wrote there, in the form a read gives it back, until it
-    // has been taken back; nothing after a read.
-    std::optional<nlohmann::json> unreadSave;
+    // The bytes this record's last save wrote there, until they have been taken back (read
+    // as the file's would be); nothing after a read.
+    std::optional<std::string> unreadSave;
   };
 
   // The merge of a discard (prepareDiscard applied first), with its failure logged.
@@ -140,14 +140,13 @@ class ZeltoBasePreferences : public ZeltoBaseJSONModel {
   // readConfigFile, letting exceptions out.
   static Result<std::optional<nlohmann::json>> readConfigFileOrThrow(const std::string& path,
                                                                      std::string* text);
-  // The bytes a file holding `dictionary` is written with; a failure (logged) for text that
-  // isn't valid UTF-8.
-  static Result<std::string> serialize(const nlohmann::json& dictionary);
-  // Writes `bytes` (`dictionary` serialized) to `path`, flushed to disk unless it is a spare
+  // The bytes a file holding this record is written with (`sizeHint`: about how many); a
+  // failure (logged) for text that isn't valid UTF-8.
+  Result<std::string> serialize(size_t sizeHint) const;
+  // Writes `bytes` (this record serialized) to `path`, flushed to disk unless it is a spare
   // copy (the backup): on success the status of the file written, when it can be told.
-  static Result<std::optional<FileStatus>> writeBytes(const nlohmann::json& dictionary,
-                                                      const std::string& bytes,
-                                                      const std::string& path, bool spare);
+  Result<std::optional<FileStatus>> writeBytes(const std::string& bytes, const std::string& path,
+                                               bool spare) const;
 
   std::optional<HeldFile> heldFile_;
   bool fileLoaded_ = false;

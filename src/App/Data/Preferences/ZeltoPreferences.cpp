@@ -219,7 +219,16 @@ Result<ZeltoPreferences> ZeltoPreferences::loadWithNamespace(const std::string& 
 
 Result<ZeltoPreferences> ZeltoPreferences::initWithNamespace(const std::string& configNamespace,
                                                              const nlohmann::json& preferences) {
-  Result<ZeltoPreferences> record = initWithDictionary(preferences);
+  return named(configNamespace, initWithDictionary(preferences));
+}
+
+Result<ZeltoPreferences> ZeltoPreferences::initWithNamespace(const std::string& configNamespace,
+                                                             nlohmann::json&& preferences) {
+  return named(configNamespace, initWithDictionary(std::move(preferences)));
+}
+
+Result<ZeltoPreferences> ZeltoPreferences::named(const std::string& configNamespace,
+                                                 Result<ZeltoPreferences> record) {
   if (!record.ok()) {
     log::error("Unable to initialize Zelto Preferences because of error: {}",
                record.status().message());

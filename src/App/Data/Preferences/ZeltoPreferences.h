@@ -100,6 +100,9 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
   static Result<ZeltoPreferences> loadWithNamespace(const std::string& configNamespace);
   static Result<ZeltoPreferences> initWithNamespace(const std::string& configNamespace,
                                                     const nlohmann::json& preferences);
+  // The same, taking the large values of `preferences` rather than copying them.
+  static Result<ZeltoPreferences> initWithNamespace(const std::string& configNamespace,
+                                                    nlohmann::json&& preferences);
 
   // The first profile, created (all defaults, not saved) when there is none.
   ProfileZeltoPreferences* defaultProfile();
@@ -125,6 +128,9 @@ class ZeltoPreferences : public JSONRecord<ZeltoPreferences, ZeltoBasePreference
 
  private:
   void clearVolatileFields();
+  // `record` of the namespace, or its failure logged.
+  static Result<ZeltoPreferences> named(const std::string& configNamespace,
+                                        Result<ZeltoPreferences> record);
   // The record of the last good copy, with a warning saying the file `why`; nothing when there
   // is no usable copy.
   static std::optional<ZeltoPreferences> lastGoodRecord(const std::string& configNamespace,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "App/Data/Preferences/JSONValues.h"
+#include "App/Data/Preferences/ProfileZeltoPreferences.h"
 #include "App/Data/Preferences/QuoteZeltoPreferences.h"
 #include "App/Data/Preferences/ScheduleZeltoPreferences.h"
 #include "App/Data/Preferences/TimerZeltoPreferences.h"
@@ -16,6 +17,7 @@
 #include "App/Data/Preferences/ZeltoSessionPreferences.h"
 #include "Platform/DateCalendar.h"
 #include "Platform/Env.h"
+#include "Platform/JsonTextWriter.h"
 #include "Support/FakeClock.h"
 #include "Support/TestTimeZone.h"
 
@@ -179,6 +181,50 @@ TEST(RecordMappingTest, MergeIsAllOrNothingAndKeepsAbsentFields) {
   // A nested record present in the input is built anew, with its own defaults.
   ASSERT_TRUE(sample->mergeFromDictionary({{"timer", json::object()}}).ok());
   EXPECT_EQ(sample->timer.interval, 1500);
+}
+
+// A profile built from an object the caller gives up takes its values instead of copying them;
+// it must be the same profile, or fail for the same reason, and write the same text.
+TEST(RecordMappingTest, TakingTheInputReadsAndWritesAsCopyingIt) {
+  const json schedule = {{"uniqueID", "s"}, {"sortIndex", 2}, {"fromDate", {{"hour", 9}}}};
+  const json inputs[] = {{{"uniqueID", "p"}},
+                         {{"uniqueID", "p"},
+                          {"name", "work"},
+                          {"blockedWebsites", {"a.com", "\xc3\xa9.com", 7, nullptr, {{"odd", 1}}}},
+                          {"whitelistedWebsites", json::array()},
+                          {"blockedApplications", {{{"path", "/x"}}}},
+                          {"timers", {{"interval", 60}, {"frequentlyUsedIntervals", {{"60", 2}}}}},
+                          {"schedules", {schedule, schedule}},
+                          {"quotes", json::array()},
+                          {"enableWhitelistWebsites", 1},
+                          {"unknown", {1, 2}}},
+                         {{"uniqueID", "p"}, {"blockedWebsites", nullptr}, {"timers", nullptr}},
+                         {{"uniqueID", "p"}, {"blockedWebsites", "a.com"}},
+                         {{"uniqueID", "p"}, {"blockedApplications", json::object()}},
+                         {{"uniqueID", "p"}, {"timers", json::array()}},
+                         {{"uniqueID", "p"}, {"timers", {{"interval", "x"}}}},
+                         {{"uniqueID", "p"}, {"schedules", json::object()}},
+                         {{"uniqueID", "p"}, {"schedules", {schedule, 5}}},
+                         {{"uniqueID", "p"}, {"quotes", {{{"quote", 1}}}}},
+                         json::array()};
+  for (const json& input : inputs) {
+    Result<ProfileZeltoPreferences> copied =
+        ProfileZeltoPreferences::initWithDictionary(input, "profiles[0]");
+    json given = input;
+    Result<ProfileZeltoPreferences> taken =
+        ProfileZeltoPreferences::initWithDictionary(std::move(given), "profiles[0]");
+    ASSERT_EQ(taken.ok(), copied.ok()) << input.dump();
+    if (!copied.ok()) {
+      EXPECT_EQ(taken.status().message(), copied.status().message());
+      continue;
+    }
+    const json written = copied->toDictionary();
+    EXPECT_EQ(taken->toDictionary(), written);
+    std::string text;
+    JsonTextWriter writer(text);
+    taken->writeDictionary(writer);
+    EXPECT_EQ(text, written.dump());
+  }
 }
 
 TEST(RecordMappingTest, NumbersConvertLenientlyButNeverOutOfRange) {
