@@ -141,16 +141,5 @@ TEST_F(WatchdogEndToEndTest, AnotherBundleClaimingTheIdentifierDoesNotStopTheLau
   EXPECT_TRUE(launched(1)) << agent_.log();
 }
 
-TEST_F(WatchdogEndToEndTest, RecoversWhenACorruptFileIsReplacedByAGoodOne) {
-  agent_.writeConfig("{\"zeltoType\": ");
-  agent_.start();
-  ASSERT_TRUE(eventually([&] { return agent_.count(kCheck) >= 2; })) << agent_.log();
-  EXPECT_TRUE(agent_.launchedPids().empty());
-  EXPECT_TRUE(agent_.process().running());
-
-  agent_.writeConfig(AgentUnderTest::timerRunning());
-  EXPECT_TRUE(launched(1)) << agent_.log();
-}
-
 }  // namespace
 }  // namespace zelto

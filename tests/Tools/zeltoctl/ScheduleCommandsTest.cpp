@@ -4,10 +4,7 @@
 
 #include "Agent/App/Watchdog/LaunchDecision.h"
 #include "App/Data/Preferences/JSONValues.h"
-#include "Support/ChildProcess.h"
 #include "Support/ControllerFixture.h"
-#include "Support/FakeClock.h"
-#include "Support/TestEnv.h"
 #include "Tools/zeltoctl/BlockState.h"
 #include "Tools/zeltoctl/ScheduleArguments.h"
 #include "Tools/zeltoctl/ScheduleCommands.h"
@@ -18,7 +15,6 @@ namespace zelto {
 namespace {
 
 using json = nlohmann::json;
-using testing::TestEnv;
 using Change = ScheduleCommands::Change;
 
 Date at(const std::string& text) { return *JSONValues::parseDate(text); }
