@@ -2,10 +2,7 @@
 // origin servers on loopback, libcurl as the browser.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <chrono>
-#include <filesystem>
 #include <fstream>
 
 #include "Platform/FileLock.h"
@@ -31,8 +28,8 @@ class MainAppEndToEndTest : public ::testing::Test {
     ASSERT_TRUE(app_.start()) << app_.log();
   }
   // Byte for byte, a body of 300 kB.
-  bool passes(const HttpOrigin& origin, bool tunnel = false) {
-    Fetched got = curlFetch(origin.url("/page?size=300000"), app_.proxy(), tunnel);
+  bool passes(const HttpOrigin& origin) {
+    Fetched got = curlFetch(origin.url("/page?size=300000"), app_.proxy());
     return got.result == CURLE_OK && got.status == 200 &&
            got.body == HttpOrigin::bodyFor("/page?size=300000");
   }
@@ -62,21 +59,14 @@ TEST_F(MainAppEndToEndTest, BlockingRedirectsOrRefusesBlockedSitesAndPassesTheRe
   EXPECT_EQ(blocked_.hits(), 0);  // the origin never saw it
   EXPECT_TRUE(passes(allowed_));
 
-  // HTTPS shows only its host: a blocked one is refused at CONNECT, an allowed one tunnels.
-  Fetched refused = curlFetch(blocked_.url("/page"), app_.proxy(), true);
-  EXPECT_EQ(refused.connectStatus, 403) << refused.error;
-  EXPECT_EQ(blocked_.hits(), 0);
-  EXPECT_TRUE(passes(allowed_, true));
+  // (CONNECT, refused or tunnelled: ProxyAttackEndToEndTest.)
 
-  // The block page server serves the page and the PAC file only.
-  Fetched pac = curlFetch(app_.blockBase() + "/proxy.pac");
-  EXPECT_EQ(pac.status, 200);
-  EXPECT_THAT(pac.body, HasSubstr("PROXY 127.0.0.1:" + std::to_string(app_.proxyPort())));
-  Fetched page = curlFetch(app_.blockBase() + "/block/?zelto_url=http%3A%2F%2Fx.example%2F%3Cb%3E");
-  EXPECT_EQ(page.status, 200);
-  EXPECT_THAT(page.body, HasSubstr("http://x.example/&lt;b&gt;"));
-  EXPECT_THAT(page.body, HasSubstr("Focus &lt;now&gt;"));
-  EXPECT_EQ(curlFetch(app_.blockBase() + "/other").status, 404);
+  // The block page server serves the PAC file naming the proxy's port, and the page with the
+  // configuration's quote (BlockPageTest has what the page and the PAC file say).
+  EXPECT_THAT(curlFetch(app_.blockBase() + "/proxy.pac").body,
+              HasSubstr("PROXY 127.0.0.1:" + std::to_string(app_.proxyPort())));
+  EXPECT_THAT(curlFetch(app_.blockBase() + "/block/?zelto_url=x").body,
+              HasSubstr("Focus &lt;now&gt;"));
 
   // A damaged configuration doesn't end the block: the last good one stays.
   const size_t changes = app_.log().size();
@@ -91,14 +81,6 @@ TEST_F(MainAppEndToEndTest, BlockingRedirectsOrRefusesBlockedSitesAndPassesTheRe
       json::array({{{"blockedWebsites", {blocked_.pattern(), allowed_.pattern()}}}});
   app_.writeConfig(config);
   EXPECT_TRUE(eventually([&] { return redirected(allowed_); })) << app_.log();
-
-  // The allow list lets only the listed through.
-  config["profiles"] = json::array(
-      {{{"enableWhitelistWebsites", true}, {"whitelistedWebsites", {allowed_.pattern()}}}});
-  app_.writeConfig(config);
-  EXPECT_TRUE(eventually([&] { return passes(allowed_); })) << app_.log();
-  EXPECT_TRUE(redirected(blocked_));
-  EXPECT_EQ(curlFetch(blocked_.url("/"), app_.proxy(), true).connectStatus, 403);
 }
 
 // A break lifts blocking and its end restores it; the scripts run at the start, at the break,
@@ -148,50 +130,23 @@ TEST_F(MainAppEndToEndTest, RelaunchesMidPeriodStartNothingAndAMissedEndRunsAtTh
       << readWholeFile(marks);
 }
 
-// A blocked program of some size started during blocking is ended at once, whatever name or
-// route it is run by: a hard link, a copy, the dynamic loader; and so is a blocked launcher
-// script run by its interpreter. A hidden one is frozen, and thawed when blocking ends.
-TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedUnderAnyNameOrFrozenAndThawed) {
-  const std::string loader = "/lib64/ld-linux-x86-64.so.2";
-  if (!std::filesystem::exists(loader)) GTEST_SKIP() << "no " << loader << " here";
+// A blocked program started during blocking is ended at once, and a hidden one is frozen, then
+// thawed when blocking ends (AppBlockerTest has the other names and routes a program is run by).
+TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
   const std::string ended = app_.dir() / "ended", hidden = app_.dir() / "hidden";
-  const std::string launcher = app_.dir() / "launcher", fifo = app_.dir() / "never-written";
   SleepingChild::copyProgram(ended);
   SleepingChild::copyProgram(hidden);
   // Past a megabyte, with a size of its own (no other test's program shares it).
   std::ofstream(ended, std::ios::app) << std::string((3 << 20) + ::getpid() % 4096, '\0');
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  app_.dir().write("launcher", "#!/bin/sh\nread line < '" + fifo + "'\n");
-  std::filesystem::permissions(launcher, std::filesystem::perms::owner_all);
   const json profile = {{"blockedApplications",
                          {{{"path", ended}, {"shouldHideInsteadOfQuit", false}},
-                          {{"path", launcher}},
                           {{"path", hidden}, {"shouldHideInsteadOfQuit", true}}}}};
   startWith(profile);
   ASSERT_TRUE(eventually([&] { return app_.logHas("Blocking phase: off -> blocking"); }));
-  std::filesystem::create_hard_link(ended, app_.dir() / "link");
-  std::filesystem::copy_file(ended, app_.dir() / "copy");
-  const std::vector<std::vector<std::string>> runs = {{ended, "1000"},
-                                                      {app_.dir() / "link", "1000"},
-                                                      {app_.dir() / "copy", "1000"},
-                                                      {loader, "--inhibit-cache", ended, "1000"},
-                                                      {launcher}};
-  for (const std::vector<std::string>& run : runs) {
-    const auto startedAt = std::chrono::steady_clock::now();
-    ChildProcess child(run[0], {}, "/dev/null",
-                       std::vector<std::string>(run.begin() + 1, run.end()));
-    ASSERT_TRUE(child.started()) << run[0];
-    EXPECT_TRUE(eventually([&] { return !child.running(); })) << run[0] << app_.log();
-    std::printf("%s was ended %lld ms after it started\n", run[0].c_str(),
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           std::chrono::steady_clock::now() - startedAt)
-                                           .count()));
-  }
+  ChildProcess child(ended, {}, "/dev/null", {"1000"});
+  ASSERT_TRUE(child.started());
+  EXPECT_TRUE(eventually([&] { return !child.running(); })) << app_.log();
   SleepingChild frozen(hidden);
-  EXPECT_TRUE(eventually([&] { return frozen.state() == 'T'; })) << app_.log();
-  // Continued by hand, it is stopped again.
-  ASSERT_EQ(::kill(frozen.pid(), SIGCONT), 0);
-  EXPECT_TRUE(eventually([&] { return frozen.state() == 'S'; })) << app_.log();
   EXPECT_TRUE(eventually([&] { return frozen.state() == 'T'; })) << app_.log();
   // Blocking is stopped (as `zeltoctl stop` would write it): the program runs again.
   app_.writeConfig({{"profiles", json::array({profile})}});

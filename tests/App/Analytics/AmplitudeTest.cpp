@@ -1,21 +1,15 @@
 // The analytics client on simulated time (FakeClock, FakeRunLoop), a file system with faults to
 // order under a temporary home, a fake HTTP client the test answers, and the system-log and log
-// lines captured; its uploads to a real local server; and the device facts it reports.
+// lines captured; and the device facts it reports.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <chrono>
-#include <cmath>
-#include <condition_variable>
 #include <future>
 #include <limits>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "App/Analytics/AMPDeviceInfo.h"
@@ -31,7 +25,6 @@
 #include "Support/LogCapture.h"
 #include "Support/SystemLogCapture.h"
 #include "Support/TempDir.h"
-#include "Support/TestEnv.h"
 
 namespace zelto {
 namespace {
@@ -138,8 +131,6 @@ class AmplitudeTest : public ::testing::Test {
   std::unique_ptr<Amplitude> amplitude_;
 };
 
-using AmplitudeUploadTest = AmplitudeTest;
-
 // The lines that refuse a call made without a key, or with an argument of the wrong type.
 std::string noKey(const std::string& method) {
   return "ERROR: apiKey cannot be nil or empty, set apiKey with initializeApiKey: before calling " +
@@ -154,8 +145,6 @@ std::string wrongType(const std::string& method, const std::string& expected,
 TEST_F(AmplitudeTest, WithoutAKeyEverythingIsRefusedWithItsLineAndNothingIsWritten) {
   Amplitude& amplitude = start();
   EXPECT_EQ(storedPropertyList(), json({{"max_id", 0}}));
-  const std::string archiveBefore =
-      fs_.readFile(archivePath(), FileSystem::kMaxResourceBytes).valueOr("");
   const int plistWrites = fs_.writes(plistPath()), archiveWrites = fs_.writes(archivePath());
 
   amplitude.initializeApiKey(nullptr);
@@ -176,7 +165,6 @@ TEST_F(AmplitudeTest, WithoutAKeyEverythingIsRefusedWithItsLineAndNothingIsWritt
   EXPECT_FALSE(amplitude.apiKey());
   EXPECT_EQ(fs_.writes(plistPath()), plistWrites);
   EXPECT_EQ(fs_.writes(archivePath()), archiveWrites);
-  EXPECT_EQ(fs_.readFile(archivePath(), FileSystem::kMaxResourceBytes).valueOr(""), archiveBefore);
   EXPECT_TRUE(queued().empty());
   EXPECT_EQ(http_.requestCount(), 0u);
 }
@@ -513,7 +501,7 @@ TEST_F(AmplitudeTest, GoingAwayRunsWhatWasQueuedSavesItAndDropsALateAnswer) {
   EXPECT_EQ(queued().size(), 200u);
 }
 
-TEST_F(AmplitudeUploadTest, OnlySuccessRemovesTheBatchAndEveryOtherAnswerKeepsIt) {
+TEST_F(AmplitudeTest, OnlySuccessRemovesTheBatchAndEveryOtherAnswerKeepsIt) {
   Amplitude& amplitude = startWithKey();
   logEvents(3);
   const std::vector<std::pair<HttpResponse, std::string>> answers = {
@@ -559,7 +547,7 @@ TEST_F(AmplitudeUploadTest, OnlySuccessRemovesTheBatchAndEveryOtherAnswerKeepsIt
   EXPECT_EQ(storedArchive()["events"], json::array());
 }
 
-TEST_F(AmplitudeUploadTest, ValuesJSONCannotHoldAreSentAsNullOrReadableText) {
+TEST_F(AmplitudeTest, ValuesJSONCannotHoldAreSentAsNullOrReadableText) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double infinity = std::numeric_limits<double>::infinity();
   json properties = {{"nan", nan},     {"up", infinity},   {"down", -infinity},
@@ -599,21 +587,9 @@ TEST_F(AmplitudeUploadTest, ValuesJSONCannotHoldAreSentAsNullOrReadableText) {
   EXPECT_EQ(stored["events"][0]["event_properties"]["up"], nullptr);
 }
 
-// What the local server saw of one upload.
-struct ReceivedUpload {
-  std::string contentType;
-  std::string contentLength;
-  std::string body;
-};
-
-// 250 stored events go to a real HTTP server through the process's HTTP client: the first 100,
-// then, after "success", the remaining 150 at once.
-TEST(AmplitudeServerTest, QueuedEventsReachTheServerInTwoBatchesWithTheirChecksum) {
-  testing::TestEnv env;
-  FakeClock clock;
-  FakeRunLoop loop(clock);
-  NotificationCenter notifications;
-  testing::SystemLogCapture systemLog;
+// 250 stored events go up in two requests: the first 100, then, after "success", the remaining
+// 150 at once. (CurlHttpClientTest sends such requests to a real server.)
+TEST_F(AmplitudeTest, QueuedEventsGoUpInTwoBatchesWithTheirChecksum) {
   const std::string key = "Key:1/2";  // sent as it is, though it holds reserved characters
   const std::string awkward = ":/?#[]@!$ &'()*+,;=\"<>%{}|\\^~`\xc3\xa9";
   json events = json::array();
@@ -621,61 +597,10 @@ TEST(AmplitudeServerTest, QueuedEventsReachTheServerInTwoBatchesWithTheirChecksu
     events.push_back(
         {{"event_id", id}, {"event_type", "e"}, {"event_properties", {{"s", awkward}}}});
   }
-  const std::string library = env.home() + "/.local/share/Zelto/Library";
-  env.temp().write(".local/share/Zelto/Library/com.amplitude.archiveDict",
-                   json({{"events", events}, {"max_id", 250}, {"device_id", "D"}}).dump());
+  put(archivePath(), json({{"events", events}, {"max_id", 250}, {"device_id", "D"}}).dump());
+  start().initializeApiKey(key, nullptr, false);
+  amplitude_->uploadEvents();
 
-  std::mutex mutex;
-  std::condition_variable received;
-  std::vector<ReceivedUpload> uploads;
-  httplib::Server server;
-  // Read through a content reader: the server's own form parsing refuses bodies over 8 KiB.
-  server.Post("/", [&](const httplib::Request& request, httplib::Response& response,
-                       const httplib::ContentReader& reader) {
-    std::string body;
-    reader([&](const char* data, size_t length) {
-      body.append(data, length);
-      return true;
-    });
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      uploads.push_back({request.get_header_value("Content-Type"),
-                         request.get_header_value("Content-Length"), body});
-    }
-    received.notify_all();
-    response.set_content("success", "text/plain");
-  });
-  server.set_keep_alive_max_count(1);  // no idle connection holds up the stop
-  const int port = server.bind_to_any_port("127.0.0.1");
-  ASSERT_GT(port, 0);
-  std::thread serving([&] { server.listen_after_bind(); });
-
-  {
-    Amplitude amplitude(loop, HttpClient::standard(), clock, env.fs(), Env::directories(),
-                        notifications, "http://127.0.0.1:" + std::to_string(port) + "/");
-    amplitude.initializeApiKey(key, nullptr, false);
-    amplitude.uploadEvents();
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      EXPECT_TRUE(
-          received.wait_for(lock, std::chrono::seconds(30), [&] { return uploads.size() >= 2; }));
-    }
-    // The second answer reaches the queue soon after the server sent it.
-    const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!amplitude.eventsData()["events"].empty() && std::chrono::steady_clock::now() < bound) {
-      std::promise<void> done;
-      amplitude.runOnBackgroundQueue([&] { done.set_value(); });
-      done.get_future().wait();
-      std::this_thread::yield();
-    }
-    EXPECT_TRUE(amplitude.eventsData()["events"].empty());
-  }
-  server.stop();
-  serving.join();
-
-  ASSERT_EQ(uploads.size(), 2u);
-  const std::string uploadTime =
-      std::to_string(static_cast<int64_t>(clock.now().secondsSince1970() * 1000));
   // MD5 of "2", the key, the batch's JSON and the upload time, worked out apart from this code
   // (md5sum over the text each batch must be).
   const std::string checksums[] = {"1561ad06c6f087cd1b13de31ce5b23dd",
@@ -683,9 +608,11 @@ TEST(AmplitudeServerTest, QueuedEventsReachTheServerInTwoBatchesWithTheirChecksu
   int64_t nextId = 1;
   for (size_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
-    const ReceivedUpload& upload = uploads[i];
-    EXPECT_EQ(upload.contentType, "application/x-www-form-urlencoded");
-    EXPECT_EQ(upload.contentLength, std::to_string(upload.body.size()));
+    ASSERT_TRUE(http_.waitForRequests(i + 1));
+    const HttpRequest upload = http_.request(i);
+    EXPECT_EQ(upload.headers, (std::vector<std::pair<std::string, std::string>>{
+                                  {"Content-Type", "application/x-www-form-urlencoded"},
+                                  {"Content-Length", std::to_string(upload.body.size())}}));
 
     std::vector<std::string> fields;
     for (size_t begin = 0, end; begin <= upload.body.size(); begin = end + 1) {
@@ -696,8 +623,8 @@ TEST(AmplitudeServerTest, QueuedEventsReachTheServerInTwoBatchesWithTheirChecksu
     EXPECT_EQ(fields[0], "v=2");
     EXPECT_EQ(fields[1], "client=" + key);
     ASSERT_TRUE(fields[2].starts_with("e="));
-    EXPECT_EQ(fields[3], "upload_time=" + uploadTime);
-    ASSERT_TRUE(fields[4].starts_with("checksum="));
+    EXPECT_EQ(fields[3], "upload_time=" + std::to_string(nowMillis()));
+    EXPECT_EQ(fields[4], "checksum=" + checksums[i]);
 
     // Every byte but letters, digits, "-", "." and "_" is encoded, in upper-case hexadecimal.
     const std::string encoded = fields[2].substr(2);
@@ -714,14 +641,12 @@ TEST(AmplitudeServerTest, QueuedEventsReachTheServerInTwoBatchesWithTheirChecksu
       EXPECT_EQ(event["event_id"], nextId++);
       EXPECT_EQ(event["event_properties"]["s"], awkward);
     }
-    EXPECT_EQ(fields[4], "checksum=" + checksums[i]);
+    http_.answer(FakeHttpClient::status(200, "success"));
+    settle();
   }
-  EXPECT_EQ(json::parse(
-                env.fs()
-                    .readFile(library + "/com.amplitude.archiveDict", FileSystem::kMaxResourceBytes)
-                    .valueOr("{}"))["events"],
-            json::array());
-  EXPECT_TRUE(systemLog.lines().empty()) << ::testing::PrintToString(systemLog.lines());
+  EXPECT_TRUE(queued().empty());
+  EXPECT_EQ(storedArchive()["events"], json::array());
+  EXPECT_TRUE(systemLog_.lines().empty()) << ::testing::PrintToString(systemLog_.lines());
 }
 
 // The device id's source when there is no advertising identifier: the hardware address of en0.

@@ -146,19 +146,14 @@ TEST_F(ZeltoTest, BreakAllowance) {
   EXPECT_EQ(zelto.getActualBreakTimeInterval(), 300);
 }
 
-// Hardcore mode holds a timer only when the session must be completed, a schedule always.
-TEST_F(ZeltoTest, HardcoreModeHoldsWhatMustBeCompleted) {
-  Zelto& timer = make({{"zeltoType", 1}, {"zeltoUnblockDate", "2026-12-09T13:00:00Z"}});
+// Hardcore mode holds a timer only when the session must be completed (PhaseAgreementTest has
+// the locked periods).
+TEST_F(ZeltoTest, HardcoreModeAloneDoesNotHoldATimer) {
+  Zelto& timer = make({{"zeltoType", 1},
+                       {"zeltoUnblockDate", "2026-12-09T13:00:00Z"},
+                       {"zeltoHardcoreMode", true}});
   timer.isZeltoing = true;
-  EXPECT_TRUE(timer.canHardcoreUnzelto());  // hardcore off
-  timer.prefs()->zeltoHardcoreMode = true;
   EXPECT_TRUE(timer.canHardcoreUnzelto());
-  timer.prefs()->zeltoMustCompleteSession = true;
-  EXPECT_FALSE(timer.canHardcoreUnzelto());
-  Zelto& scheduled =
-      make({{"zeltoHardcoreMode", true},
-            {"profiles", json::array({{{"schedules", json::array({weekdays("W", 9, 17)})}}})}});
-  EXPECT_FALSE(scheduled.canHardcoreUnzelto());
 }
 
 TEST_F(ZeltoTest, ScheduledBlockingAndItsChain) {
@@ -248,14 +243,10 @@ TEST_F(ZeltoTest, EndingARunningPeriod) {
   EXPECT_TRUE(zelto.shouldUnzelto());
   zelto.prefs()->zeltoUnblockDate = clock_.now().addingTimeInterval(60);
   EXPECT_FALSE(zelto.shouldUnzelto());
-}
-
-TEST_F(ZeltoTest, HardcoreModeAlwaysHoldsAScheduledPeriod) {
-  json config = withSchedules({weekdays("W", 9, 17)});
-  config["zeltoHardcoreMode"] = true;
-  Zelto& zelto = make(config);
-  zelto.isZeltoing = true;
-  EXPECT_FALSE(zelto.shouldUnzelto());  // the schedule still blocks
+  // Nor does a period while its schedule still blocks.
+  Zelto& scheduled = make(withSchedules({weekdays("W", 9, 17)}));
+  scheduled.isZeltoing = true;
+  EXPECT_FALSE(scheduled.shouldUnzelto());
 }
 
 // A locked period, once seen in force, runs to its end whatever becomes of the record that

@@ -50,11 +50,6 @@ TEST(ZeltoDefaultsTest, AgentInsideTheApplicationFindsItAndReadsItsResources) {
   EXPECT_EQ(ZeltoDefaults::getDefaultUnzeltoScript(), "");  // missing file
 }
 
-TEST(ZeltoDefaultsTest, TheMainApplicationIsItsOwnBundle) {
-  TestEnv env(bundle("/opt/Zelto.app", "Quarnix.zelto"));
-  EXPECT_EQ(ZeltoDefaults::getZeltoApplicationPath(), "/opt/Zelto.app");
-}
-
 TEST(ZeltoDefaultsTest, AgentOutsideTheApplicationLogsBothErrorsAndHasNoDefaults) {
   TestEnv env(bundle("/tmp/elsewhere/Agent.app", "Quarnix.zelto.agent"));
   LogCapture capture;

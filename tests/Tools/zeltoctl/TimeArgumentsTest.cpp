@@ -14,14 +14,10 @@ std::string refusal(const std::string& text) {
 }
 
 TEST(TimeArgumentsTest, DurationsAreReadStrictly) {
-  for (auto [text, seconds] : std::vector<std::pair<std::string, double>>{{"90s", 90},
-                                                                          {"25m", 1500},
-                                                                          {"1h30m", 5400},
-                                                                          {"1h30m15s", 5415},
-                                                                          {"2d", 172800},
-                                                                          {"0h5m", 300},
-                                                                          {"365d", 31536000},
-                                                                          {"8760h", 31536000}}) {
+  const std::pair<std::string, double> durations[] = {
+      {"90s", 90},    {"25m", 1500}, {"1h30m", 5400},    {"1h30m15s", 5415},
+      {"2d", 172800}, {"0h5m", 300}, {"365d", 31536000}, {"8760h", 31536000}};
+  for (auto [text, seconds] : durations) {
     auto parsed = TimeArguments::parseDuration(text);
     ASSERT_TRUE(parsed.ok()) << text << ": " << parsed.status().message();
     EXPECT_EQ(*parsed, seconds) << text;

@@ -52,17 +52,8 @@ TEST_F(ZeltoctlTest, AnswersForAWeekdaySchedule) {
   EXPECT_EQ(midday["isScheduleBlocked"], true);
   EXPECT_EQ(midday["scheduleEnd"], "2026-12-09T16:00:00.000Z");  // 17:00 in Berlin
   EXPECT_EQ(midday["mode"], "normal");
-
-  json soon = status("2026-12-09T08:56:00+01:00");
-  EXPECT_EQ(soon["timeUntilBlock"], 240);
-  EXPECT_EQ(soon["countDown"], 240);
-  EXPECT_EQ(soon["watchdog"], "launch");
-  EXPECT_EQ(soon["phase"], "imminent");
-  EXPECT_EQ(soon["scheduleEnd"], nullptr);
-
-  json later = status("2026-12-09T08:54:00+01:00");
-  EXPECT_EQ(later["timeUntilBlock"], 360);
-  EXPECT_EQ(later["watchdog"], "wait");
+  // Before the period (PhaseAgreementTest has every phase): the time until it starts.
+  EXPECT_EQ(status("2026-12-09T08:54:00+01:00")["timeUntilBlock"], 360);
 }
 
 // The log is evidence: it can't be switched off while blocking is locked.
@@ -140,7 +131,6 @@ TEST_F(ZeltoctlTest, DumpPrintsWhatASaveWouldWrite) {
   auto [code, output] = run({"dump"});
   ASSERT_EQ(code, 0) << output;
   json printed = json::parse(output, nullptr, false);
-  EXPECT_EQ(printed.size(), 39u);
   ASSERT_EQ(printed["profiles"].size(), 1u);
   EXPECT_EQ(printed["profiles"][0]["name"], "Default");
   EXPECT_EQ(printed["profiles"][0]["schedules"][0]["uniqueID"], "WORK");
@@ -196,14 +186,9 @@ TEST_F(ZeltoctlTest, CheckUrlDecidesByTheAgentsConfiguration) {
             "blocked\tchrome://flags/#x\t2\t-chrome://\n");
 
   useSites({{"enableWhitelistWebsites", true}, {"whitelistedWebsites", {"docs.org"}}});
-  std::tie(code, output) = run({"check-url", "https://docs.org/a", "https://other.org/",
-                                "opera://about", "http://localhost:9/block/?zelto_url=x"});
+  std::tie(code, output) = run({"check-url", "https://docs.org/a", "https://other.org/"});
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(output,
-            "allowed\thttps://docs.org/a\n"
-            "blocked\thttps://other.org/\n"
-            "allowed\topera://about\n"
-            "allowed\thttp://localhost:9/block/?zelto_url=x\n");
+  EXPECT_EQ(output, "allowed\thttps://docs.org/a\nblocked\thttps://other.org/\n");
 
   std::tie(code, output) = run({"check-url"});
   EXPECT_NE(code, 0);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 
 #include "Agent/App/Watchdog/WatchdogManager.h"
 #include "App/Data/Preferences/JSONValues.h"
@@ -140,37 +141,28 @@ TEST_F(WatchdogManagerTest, LaunchesTwoSecondsApartGoAheadAndEachSkippedOneIsRec
   EXPECT_EQ(loop_.scheduledTimers(), 0u);  // re-checks that have run are gone
 }
 
-// A scheduled period under way, and the next one within 300 s (inclusive), launch.
+// A scheduled period under way (as at a login at 10:00 into 09:00-17:00), and the next one
+// within 300 s (inclusive), launch; each check logs why.
 TEST_F(WatchdogManagerTest, TheNextScheduledPeriodCountsWithinThreeHundredSecondsInclusive) {
-  // An agent started at 10:00 into a 09:00-17:00 period, as at a login.
-  start(weekdaySchedule(), "2026-12-09T10:00:00+01:00");
   mainApplicationRuns(false);
-  {
+  const std::vector<std::tuple<json, std::string, spdlog::level::level_enum, std::string>> cases{
+      {weekdaySchedule(), "2026-12-09T10:00:00+01:00", spdlog::level::info,
+       "Launching Zelto ....a scheduled period is under way"},
+      {weekdaySchedule(), "2026-12-09T08:55:00+01:00", spdlog::level::info,
+       "Launching Zelto ....next schedule happening soon 300.000000s"},
+      {weekdaySchedule(), "2026-12-09T08:54:59+01:00", spdlog::level::debug,
+       "Next schedule is in 301.000000s ...too far out in the future to do anything about"},
+      {json::object(), "2026-12-09T12:00:00+01:00", spdlog::level::debug,
+       "Zelto doesn't need launching"}};
+  size_t launches = 0;
+  for (const auto& [config, now, level, line] : cases) {
+    start(config, now);
     LogCapture capture;
     watchdog_->check();
-    EXPECT_TRUE(
-        capture.has(spdlog::level::info, "Launching Zelto ....a scheduled period is under way"));
+    EXPECT_TRUE(capture.has(level, line)) << now;
+    launches += line.starts_with("Launching");
+    EXPECT_EQ(workspace_.launches().size(), launches) << now;
   }
-  EXPECT_EQ(workspace_.launches().size(), 1u);
-
-  start(weekdaySchedule(), "2026-12-09T08:55:00+01:00");
-  LogCapture capture;
-  watchdog_->check();
-  EXPECT_TRUE(capture.has(spdlog::level::info,
-                          "Launching Zelto ....next schedule happening soon 300.000000s"));
-  EXPECT_EQ(workspace_.launches().size(), 2u);
-
-  start(weekdaySchedule(), "2026-12-09T08:54:59+01:00");
-  watchdog_->check();
-  EXPECT_TRUE(capture.has(
-      spdlog::level::debug,
-      "Next schedule is in 301.000000s ...too far out in the future to do anything about"));
-  EXPECT_EQ(workspace_.launches().size(), 2u);
-
-  start(json::object());
-  watchdog_->check();
-  EXPECT_TRUE(capture.has(spdlog::level::debug, "Zelto doesn't need launching"));
-  EXPECT_EQ(workspace_.launches().size(), 2u);
 }
 
 // An application that keeps ending as soon as it is launched is worth one warning.

@@ -2,8 +2,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <filesystem>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -11,14 +9,12 @@
 #include <vector>
 
 #include "App/Data/Preferences/ScheduleZeltoPreferences.h"
-#include "App/Data/Preferences/ZeltoPreferences.h"
 #include "App/Data/Schedules/NSDateComponentsHelpers.h"
 #include "App/Data/Schedules/NSTimeIntervalFormatter.h"
 #include "App/Data/Schedules/Schedule.h"
 #include "App/Data/Schedules/ScheduleHelpers.h"
 #include "Platform/DateCalendar.h"
 #include "Platform/LocaleDateFormatter.h"
-#include "Support/ChildProcess.h"
 #include "Support/FakeClock.h"
 #include "Support/TestEnv.h"
 
