@@ -10,6 +10,8 @@
 // Threads: the controller's thread.
 #pragma once
 
+#include <optional>
+
 #include "App/Controller/BlockingPhase.h"
 #include "App/Controller/Zelto.h"
 
@@ -31,10 +33,14 @@ struct LaunchDecision {
   double untilBlock = -1;
 
   static LaunchDecision decide(Zelto& zelto);
-  // The rule's first case alone, cheap to read (no schedule): when it holds, `decide` at the same
-  // moment answers kBlockingOn.
-  static bool blockingOn(Zelto& zelto);
+  // The rule's first case alone, read without the schedule: the decision when a block started
+  // by hand should be on now (`decide` at the same moment answers the same), else nothing.
+  static std::optional<LaunchDecision> byHand(Zelto& zelto);
   static LaunchDecision from(const BlockingPhase& phase);
+
+ private:
+  // The first case, on whether a block started by hand should be on.
+  static std::optional<LaunchDecision> whenStarted(bool started);
 };
 
 }  // namespace zelto

@@ -87,7 +87,7 @@ void WatchdogManager::checkWith(Running running) {
   Zelto& zelto = zelto_ ? *zelto_ : Zelto::shared();
   // What the main application last saved; a record that failed to load gets one more attempt.
   zelto.refreshPrefs();
-  if (LaunchDecision::blockingOn(zelto)) {
+  if (auto byHand = LaunchDecision::byHand(zelto); byHand && byHand->launch) {
     // The rule's first case decides alone: the launch goes first, and what the check says follows
     // it, in the same order.
     std::optional<std::string> launched = launchIfNotRunning(running);
