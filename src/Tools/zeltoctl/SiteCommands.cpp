@@ -39,21 +39,13 @@ using Kind = ChangePolicy::Change::Kind;
 CommandOutcome listOutcome(ProfileZeltoPreferences& profile, bool allow, json report = {},
                            std::string text = "", bool textOnly = false) {
   static const json kNone = json::array();
-  const json& stored = storedList(profile, allow).is_array() ? storedList(profile, allow) : kNone;
+  const json& listed = storedList(profile, allow);
+  const json& stored = listed.is_array() ? listed : kNone;
   const bool allowListOn = profile.enableWhitelistWebsites;
   if (!report.is_object()) report = json::object();
   report["list"] = allow ? "allowed" : "blocked";
-  if (!textOnly) report["patterns"] = json::array();
+  json* patterns = textOnly ? nullptr : &(report["patterns"] = json::array());
   report["allowListOn"] = allowListOn;
-  size_t listed = 0;
-  size_t length = text.size() + 128;
-  for (const json& entry : stored) {
-    if (!entry.is_string()) continue;
-    ++listed;
-    length += entry.get_ref<const std::string&>().size() + 1;
-  }
-  text.reserve(length);
-  if (!textOnly) report["patterns"].get_ref<json::array_t&>().reserve(listed);
   if (allow) {
     text += allowListOn ? "Allowed sites (the allow list is on: every other site is blocked):\n"
                         : "Allowed sites (not in force: the allow list is off):\n";
@@ -61,15 +53,16 @@ CommandOutcome listOutcome(ProfileZeltoPreferences& profile, bool allow, json re
     text +=
         allowListOn ? "Blocked sites (not in force: the allow list is on):\n" : "Blocked sites:\n";
   }
-  if (listed == 0) text += "(no patterns)\n";
-  json* patterns = textOnly ? nullptr : &report["patterns"];
+  bool any = false;
   for (const json& entry : stored) {
     if (!entry.is_string()) continue;
     const std::string& pattern = entry.get_ref<const std::string&>();
     text += pattern;
     text += '\n';
     if (patterns != nullptr) patterns->push_back(pattern);
+    any = true;
   }
+  if (!any) text += "(no patterns)\n";
   return CommandOutcome::done(std::move(report), std::move(text));
 }
 
