@@ -2,7 +2,9 @@
 
 #include <simdjson.h>
 
+#include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace zelto {
@@ -28,11 +30,14 @@ Shape scan(std::string_view text, int limit) {
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (inString) {
-      if (c == '\\') {
-        ++i;  // the escaped character, whatever it is
-      } else if (c == '"') {
-        inString = false;
-      }
+      // Most of a configuration is the text of its strings: the scan jumps to the next quote,
+      // which ends the string unless an odd number of backslashes stands before it.
+      const void* quote = std::memchr(text.data() + i, '"', text.size() - i);
+      if (quote == nullptr) break;
+      i = static_cast<const char*>(quote) - text.data();
+      size_t backslashes = 0;
+      while (backslashes < i && text[i - 1 - backslashes] == '\\') ++backslashes;
+      if (backslashes % 2 == 0) inString = false;
     } else if (c == '"') {
       inString = true;
     } else if (c == '[' || c == '{') {
@@ -50,46 +55,107 @@ Shape scan(std::string_view text, int limit) {
   return shape;
 }
 
-// The value simdjson read, as the JSON library's own parser makes it: a whole number without a
-// sign is unsigned, one with a minus sign signed, any other a double; of repeated keys the last
-// counts. Recurses once per level: the text was measured against the depth bound first.
-json convert(simdjson::dom::element element) {
-  using Type = simdjson::dom::element_type;
-  switch (element.type()) {
-    case Type::ARRAY: {
-      simdjson::dom::array array = element.get_array().value_unsafe();
-      json out = json::array();
+namespace od = simdjson::ondemand;
+
+// The value simdjson reads at `value`, made as the JSON library's own parser makes it: a whole
+// number without a sign is unsigned, one with a minus sign signed, any other a double; of
+// repeated keys the last counts. False when the fast reader doesn't take the text there (the
+// caller then leaves it to the library's parser). Recurses once per level: the text was
+// measured against the depth bound first.
+//
+// The reader goes through the text once and keeps no tree of its own: for a configuration of
+// megabytes that is most of the memory a parse would otherwise take.
+bool convert(od::value value, json& out) {
+  od::json_type type;
+  if (value.type().get(type) != simdjson::SUCCESS) return false;
+  switch (type) {
+    case od::json_type::array: {
+      od::array array;
+      if (value.get_array().get(array) != simdjson::SUCCESS) return false;
+      out = json::array();
       json::array_t& items = out.get_ref<json::array_t&>();
-      items.reserve(array.size());
-      for (simdjson::dom::element item : array) items.push_back(convert(item));
-      return out;
-    }
-    case Type::OBJECT: {
-      simdjson::dom::object object = element.get_object().value_unsafe();
-      json out = json::object();
-      json::object_t& members = out.get_ref<json::object_t&>();
-      for (simdjson::dom::key_value_pair member : object) {
-        members.insert_or_assign(std::string(member.key), convert(member.value));
+      for (simdjson::simdjson_result<od::value> item : array) {
+        od::value element;
+        if (item.get(element) != simdjson::SUCCESS) return false;
+        if (!convert(element, items.emplace_back())) return false;
       }
-      return out;
+      return true;
     }
-    case Type::STRING:
-      return json(std::string(element.get_string().value_unsafe()));
-    case Type::INT64: {
-      const int64_t n = element.get_int64().value_unsafe();
-      if (n >= 0) return json(static_cast<uint64_t>(n));
-      return json(n);
+    case od::json_type::object: {
+      od::object object;
+      if (value.get_object().get(object) != simdjson::SUCCESS) return false;
+      out = json::object();
+      json::object_t& members = out.get_ref<json::object_t&>();
+      for (simdjson::simdjson_result<od::field> field : object) {
+        std::string_view key;
+        od::value element;
+        if (field.unescaped_key().get(key) != simdjson::SUCCESS) return false;
+        std::string name(key);  // the key's bytes are overwritten by the next string read
+        if (field.value().get(element) != simdjson::SUCCESS) return false;
+        json member;
+        if (!convert(element, member)) return false;
+        members.insert_or_assign(std::move(name), std::move(member));
+      }
+      return true;
     }
-    case Type::UINT64:
-      return json(element.get_uint64().value_unsafe());
-    case Type::DOUBLE:
-      return json(element.get_double().value_unsafe());
-    case Type::BOOL:
-      return json(element.get_bool().value_unsafe());
-    case Type::NULL_VALUE:
-      break;
+    case od::json_type::number: {
+      od::number_type kind;
+      if (value.get_number_type().get(kind) != simdjson::SUCCESS) return false;
+      if (kind == od::number_type::signed_integer) {
+        int64_t n;
+        if (value.get_int64().get(n) != simdjson::SUCCESS) return false;
+        out = n >= 0 ? json(static_cast<uint64_t>(n)) : json(n);
+      } else if (kind == od::number_type::unsigned_integer) {
+        uint64_t n;
+        if (value.get_uint64().get(n) != simdjson::SUCCESS) return false;
+        out = n;
+      } else {
+        double d;
+        if (value.get_double().get(d) != simdjson::SUCCESS) return false;
+        out = d;
+      }
+      return true;
+    }
+    case od::json_type::string: {
+      std::string_view text;
+      if (value.get_string().get(text) != simdjson::SUCCESS) return false;
+      out = std::string(text);
+      return true;
+    }
+    case od::json_type::boolean: {
+      bool b;
+      if (value.get_bool().get(b) != simdjson::SUCCESS) return false;
+      out = b;
+      return true;
+    }
+    case od::json_type::null: {
+      bool null = false;
+      if (value.is_null().get(null) != simdjson::SUCCESS || !null) return false;
+      out = nullptr;
+      return true;
+    }
   }
-  return json(nullptr);
+  return false;
+}
+
+// The whole text read by the fast reader, when it takes it: an array or an object with
+// nothing after it (a lone scalar is left to the library's parser).
+std::optional<json> readFast(std::string_view text) {
+  const simdjson::padded_string padded(text);
+  od::parser parser;
+  od::document document;
+  if (parser.iterate(padded).get(document) != simdjson::SUCCESS) return std::nullopt;
+  od::json_type type;
+  if (document.type().get(type) != simdjson::SUCCESS) return std::nullopt;
+  if (type != od::json_type::array && type != od::json_type::object) return std::nullopt;
+  od::value root;
+  if (document.get_value().get(root) != simdjson::SUCCESS) return std::nullopt;
+  json out;
+  if (!convert(root, out)) return std::nullopt;
+  // Past the root, the reader's place is out of the text's bounds, unless something follows.
+  const char* rest = nullptr;
+  if (document.current_location().get(rest) != simdjson::OUT_OF_BOUNDS) return std::nullopt;
+  return out;
 }
 
 }  // namespace
@@ -109,11 +175,7 @@ Result<nlohmann::json> JsonText::parse(std::string_view text, int maxDepth) {
     // the same value for it. Whatever it refuses goes to the library's parser, which gives the
     // value or the reason the text is refused.
     if (!shape.negativeZero) {
-      simdjson::dom::parser parser;
-      simdjson::dom::element root;
-      if (parser.parse(text.data(), text.size()).get(root) == simdjson::SUCCESS) {
-        return convert(root);
-      }
+      if (std::optional<json> value = readFast(text)) return std::move(*value);
     }
     return nlohmann::json::parse(text);
   } catch (const std::exception& e) {  // a parse error, or memory running out

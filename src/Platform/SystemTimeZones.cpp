@@ -279,6 +279,109 @@ Result<std::vector<Period>> databasePeriods(const date::time_zone& zone) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Zone files read directly
+
+uint64_t bigEndian(const std::string& bytes, size_t at, size_t width) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < width; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+// The periods of the zone file `contents` over the range, read from its own data (version 2 on:
+// the 64-bit transitions, then the rule at its end), as databasePeriods reads them through the
+// database; a failure for what it leaves to the database: a version 1 file, one with leap
+// seconds, one cut short or with more transitions than real zones have.
+Result<std::vector<Period>> filePeriods(const std::string& contents) {
+  constexpr size_t kHeader = 44;
+  struct Counts {
+    uint64_t isUt, isStd, leaps, times, types, chars;
+  };
+  auto counts = [&](size_t at) -> std::optional<Counts> {
+    if (contents.size() < at + kHeader || contents.compare(at, 4, "TZif") != 0) return std::nullopt;
+    auto count = [&](int i) { return bigEndian(contents, at + 20 + 4 * i, 4); };
+    return Counts{count(0), count(1), count(2), count(3), count(4), count(5)};
+  };
+  auto fail = [] { return Status::failure("Left to the database"); };
+  std::optional<Counts> first = counts(0);
+  if (!first || contents[4] < '2' || first->times > kMaxPeriods || first->types > 256 ||
+      first->leaps > kMaxPeriods) {
+    return fail();
+  }
+  const size_t second = kHeader + first->times * 5 + first->types * 6 + first->chars +
+                        first->leaps * 8 + first->isStd + first->isUt;
+  std::optional<Counts> c = counts(second);
+  if (!c || c->leaps != 0 || c->times > kMaxPeriods || c->types == 0 || c->types > 256) {
+    return fail();
+  }
+  const size_t times = second + kHeader;
+  const size_t indexes = times + 8 * c->times;
+  const size_t types = indexes + c->times;
+  if (contents.size() < types + 6 * c->types + c->chars + c->isStd + c->isUt) return fail();
+
+  auto periodOfType = [&](SysSeconds start, uint64_t type) -> std::optional<Period> {
+    if (type >= c->types) return std::nullopt;
+    const size_t at = types + 6 * type;
+    const auto offset = static_cast<int32_t>(bigEndian(contents, at, 4));
+    return Period{start, seconds{offset}, contents[at + 4] != 0};
+  };
+  // Before the first transition, the first type holds.
+  std::optional<Period> current = periodOfType(kRangeStart, 0);
+  std::vector<Period> periods;
+  bool listedBeyond = false;  // then the closing rule has nothing to add
+  for (uint64_t i = 0; i < c->times && current; ++i) {
+    const SysSeconds at{seconds{static_cast<int64_t>(bigEndian(contents, times + 8 * i, 8))}};
+    if (at >= kRangeEnd) {
+      listedBeyond = true;
+      break;
+    }
+    std::optional<Period> next =
+        periodOfType(std::max(at, kRangeStart), static_cast<unsigned char>(contents[indexes + i]));
+    if (!next) return fail();
+    if (at > kRangeStart) periods.push_back(*current);
+    current = next;
+  }
+  if (!current) return fail();
+  periods.push_back(*current);
+  if (listedBeyond) return periods;
+
+  std::string closing = closingRule(contents);
+  if (closing.empty()) return periods;
+  Result<PosixRule> rule = posixRule(closing);
+  Result<std::vector<Period>> later =
+      rule.ok() ? rulePeriods(*rule, periods.back().start, kRangeEnd) : rule.status();
+  if (!later.ok()) return periods;  // the last offset then lasts, as in the database's reading
+  periods.insert(periods.end(), later->begin() + 1, later->end());
+  return periods;
+}
+
+// The name in the zone directory that `text` gives plainly: a name such as "Europe/Berlin", or a
+// path to it there; nothing for any other text (relative parts, other places, other names).
+std::optional<std::string> plainZoneName(const std::string& text) {
+  std::string name = text;
+  if (text.starts_with('/')) {
+    std::string directory = std::string(kZoneDirectory) + "/";
+    if (!text.starts_with(directory)) return std::nullopt;
+    name = text.substr(directory.size());
+  }
+  if (name.empty() || name.front() == '/' || name.back() == '/') return std::nullopt;
+  // Files the database leaves out: its copies of New York's rules and of the zones in other
+  // time scales.
+  if (name == "posixrules" || name.starts_with("posix/") || name.starts_with("right/")) {
+    return std::nullopt;
+  }
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '_' || c == '-' || c == '+';
+    if (plain) continue;
+    // Not first (checked above), and not after a separator or a dot.
+    const char before = i > 0 ? name[i - 1] : '/';
+    if ((c != '/' && c != '.') || before == '/' || before == '.') return std::nullopt;
+  }
+  return name;
+}
+
+// ---------------------------------------------------------------------------------------------
 // ICU zones
 
 // The zone `id` with the transitions of `periods`, the first of which holds before them.
@@ -362,6 +465,19 @@ Result<std::unique_ptr<icu::TimeZone>> build(const std::string& zoneText) {
   if (zoneText.size() > kMaxZoneTextBytes) return Status::failure("Too long for a time zone");
   std::string text = zoneText.starts_with(':') ? zoneText.substr(1) : zoneText;
   if (text.empty()) text = "UTC";
+
+  // A zone of the directory, named plainly, is read from its file alone: the database (a walk
+  // of the whole directory, milliseconds) serves the rest: other files, which are named after
+  // the database's file with the same bytes, and files it reads differently.
+  if (std::optional<std::string> name = plainZoneName(text)) {
+    Result<std::string> contents = readZoneFile(zoneFilePath(*name));
+    Result<std::vector<Period>> periods =
+        contents.ok() ? filePeriods(*contents) : Result<std::vector<Period>>(contents.status());
+    if (periods.ok()) {
+      Result<std::unique_ptr<icu::TimeZone>> zone = icuZone(*name, *periods);
+      if (zone.ok()) return zone;
+    }
+  }
 
   Result<const date::tzdb*> db = database();
   Status fileStatus = db.status();

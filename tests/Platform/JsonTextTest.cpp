@@ -51,7 +51,10 @@ TEST(JsonTextTest, GivesWhatTheLibrarysParserGivesOrItsReason) {
       // Refused: the reason is the library's.
       "", "[1,]", "[01]", "{\"a\" 1}", "[1] x", "[tru]", "[\"\\x\"]", "[\"a\tb\"]", "[\"\xff\"]",
       "[\"\xed\xa0\x80\"]", "[\"\\ud800\"]", "[\"\\udc00\"]", "[\"\\ud800\\u0041\"]",
-      "{\"a\":[1,2}", "[\"unterminated]"};
+      "{\"a\":[1,2}", "[\"unterminated]", "[nul]", "[null x]", "[1 2]", "{\"a\":1,}", "{,}",
+      "{1:2}", "[1]]", "{\"a\":1 \"b\":2}", "[\"a\":1]", "{\"a\"}",
+      // Not containers: left to the library's parser.
+      "1", "\"s\"", "null", "true"};
   for (const std::string& text : texts) {
     Result<nlohmann::json> parsed = JsonText::parse(text);
     std::string expected;

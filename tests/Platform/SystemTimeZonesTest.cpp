@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <unicode/basictz.h>
+#include <unicode/tzrule.h>
+#include <unicode/tztrans.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Platform/DateCalendar.h"
 #include "Platform/LocaleDateFormatter.h"
@@ -96,6 +100,36 @@ TEST(SystemTimeZonesTest, PathsAndPosixRulesReadAsTheCLibraryReadsThem) {
     EXPECT_FALSE(DateCalendar::knowsTimeZone(zone)) << zone;
     EXPECT_EQ(offsetHours(zone, k20240701_1200Z), 0) << zone;
     EXPECT_EQ(capture.count("Unknown time zone " + zone + ", using UTC"), 1u) << zone;
+  }
+}
+
+// Every change of offset of `zone` from 1800 to 2200, as ICU reads the zone.
+std::vector<std::string> transitions(const std::string& zone) {
+  auto built = SystemTimeZones::zone(zone);
+  std::vector<std::string> out;
+  auto* basic = built.ok() ? dynamic_cast<icu::BasicTimeZone*>(built->get()) : nullptr;
+  if (basic == nullptr) return {"no zone"};
+  icu::TimeZoneTransition next;
+  for (UDate t = -5364662400000.0; basic->getNextTransition(t, false, next) && t < 7258118400000.0;
+       t = next.getTime()) {
+    out.push_back(std::to_string(next.getTime()) + " " +
+                  std::to_string(next.getTo()->getRawOffset()) + " " +
+                  std::to_string(next.getTo()->getDSTSavings()));
+  }
+  return out;
+}
+
+// A zone named plainly is read from its file alone, a copy of the file elsewhere through the
+// whole database: both readings agree, odd zones included.
+TEST(SystemTimeZonesTest, AZoneReadFromItsFileHasTheChangesTheDatabaseGives) {
+  testing::TempDir dir;
+  for (const char* name : {"Europe/Berlin", "America/Nuuk", "Australia/Lord_Howe",
+                           "Africa/Casablanca", "Pacific/Apia", "Antarctica/Troll", "Etc/GMT+5"}) {
+    std::string copy = dir / std::filesystem::path(name).filename().string();
+    std::filesystem::copy_file(std::string("/usr/share/zoneinfo/") + name, copy);
+    std::vector<std::string> direct = transitions(name);
+    EXPECT_EQ(direct, transitions(copy)) << name;
+    EXPECT_TRUE(direct.size() > 10 || std::string(name) == "Etc/GMT+5") << name;
   }
 }
 
