@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -110,6 +111,13 @@ inline size_t readHttpMessage(std::string_view bytes, HttpMessage& message,
     return used;
   }
   return HTTP_PARSER_ERRNO(&parser) == HPE_OK ? 0 : std::string_view::npos;
+}
+
+// `bytes` as one chunk of a chunked body.
+inline std::string chunk(std::string_view bytes) {
+  std::ostringstream size;
+  size << std::hex << bytes.size();
+  return size.str() + "\r\n" + std::string(bytes) + "\r\n";
 }
 
 // What reached an origin: one request.
@@ -215,10 +223,7 @@ class HttpOrigin {
     }
     text += "Transfer-Encoding: chunked\r\n\r\n";
     for (size_t at = 0; at < body.size() && !head; at += 4000) {
-      const std::string_view chunk = std::string_view(body).substr(at, 4000);
-      char size[16];
-      auto end = std::to_chars(size, size + sizeof size, chunk.size(), 16).ptr;
-      text.append(size, end).append("\r\n").append(chunk).append("\r\n");
+      text += chunk(std::string_view(body).substr(at, 4000));
     }
     return head ? text : text + "0\r\n\r\n";
   }
