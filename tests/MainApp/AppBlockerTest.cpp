@@ -118,13 +118,17 @@ TEST_F(AppBlockerTest, HiddenProgramsStayStoppedOnlyWhileEnforcing) {
   EXPECT_FALSE(child.ended());
 }
 
-// (A start while enforcing, before any update: QuitsAsEachEntrySaysAndReopens...)
 TEST_F(AppBlockerTest, ProgramStartedWhileEnforcingIsEndedAtOnceEvenAfterAnUpdate) {
   const std::string path = program("started");
   block(json::array({entry(path)}));
   blocker->setMode(AppBlocker::Mode::kEnforcing);
+  {
+    SleepingChild child(path);
+    ASSERT_TRUE(runLoopUntil(loop, [&] { return child.ended(); }));
+  }
   // An update replaces the file: the watch follows it to the new one.
-  fs::rename(program("update"), path);
+  const std::string update = program("update");
+  fs::rename(update, path);
   SleepingChild child(path);
   ASSERT_TRUE(runLoopUntil(loop, [&] { return child.ended(); }));
 }
