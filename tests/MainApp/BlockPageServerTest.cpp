@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,9 +18,12 @@
 namespace zelto {
 namespace {
 
+using ::testing::Contains;
+using ::testing::HasSubstr;
 using testing::LogCapture;
 using testing::LoopbackClient;
 using testing::runLoopUntil;
+using ::testing::Value;
 
 constexpr const char* kPageAnswer =
     "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 14\r\n"
@@ -141,15 +145,10 @@ TEST_F(BlockPageServerTest, KeepsTryingAHeldPortAndNamesItsHolderOnce) {
   auto server = makeServer();
   EXPECT_FALSE(server->start(port).ok());
   EXPECT_EQ(server->port(), 0);
-  auto count = [&](const std::string& part) {
-    size_t n = 0;
-    for (const std::string& text : log.texts()) n += text.find(part) != std::string::npos;
-    return n;
-  };
   // One more failed try before the port is let go: the holder is still named only once.
   ASSERT_TRUE(runLoopUntil(
-      loop_, [&] { return count("still can't listen") >= 1; }, 5));
-  EXPECT_EQ(count("is held by " + thisProcess()), 1u) << ::testing::PrintToString(log.texts());
+      loop_, [&] { return Value(log.texts(), Contains(HasSubstr("still can't listen"))); }, 5));
+  EXPECT_THAT(log.texts(), Contains(HasSubstr("is held by " + thisProcess())).Times(1));
   held.reset();
   ASSERT_TRUE(runLoopUntil(
       loop_, [&] { return server->port() == port; }, 5));

@@ -8,25 +8,8 @@ namespace zelto::testing {
 struct FakeHostResolver::Request {
   std::string host;
   int port;
-  Callback callback;
-  bool done = false;  // answered or cancelled
+  Callback callback;  // none once answered or cancelled
 };
-
-namespace {
-
-class RequestHandle final : public Registration {
- public:
-  explicit RequestHandle(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
-  ~RequestHandle() override { cancel(); }
-  void cancel() override {
-    if (cancel_) std::exchange(cancel_, nullptr)();
-  }
-
- private:
-  std::function<void()> cancel_;
-};
-
-}  // namespace
 
 void FakeHostResolver::setAddresses(const std::string& host, std::vector<std::string> ips) {
   failures_.erase(host);
@@ -48,7 +31,8 @@ size_t FakeHostResolver::lookups(const std::string& host) const {
 }
 
 size_t FakeHostResolver::pending() const {
-  return std::count_if(waiting_.begin(), waiting_.end(), [](const auto& r) { return !r->done; });
+  return std::count_if(waiting_.begin(), waiting_.end(),
+                       [](const auto& r) { return r->callback != nullptr; });
 }
 
 std::unique_ptr<Registration> FakeHostResolver::resolve(const std::string& host, int port,
@@ -62,10 +46,14 @@ std::unique_ptr<Registration> FakeHostResolver::resolve(const std::string& host,
   } else {
     loop_.post([this, request] { answer(request); });
   }
-  return std::make_unique<RequestHandle>([request] {
-    request->done = true;
-    request->callback = nullptr;
-  });
+  // Cancelling (or dropping) the lookup drops its callback.
+  struct Handle final : Registration {
+    explicit Handle(std::shared_ptr<Request> request) : request(std::move(request)) {}
+    ~Handle() override { cancel(); }
+    void cancel() override { request->callback = nullptr; }
+    std::shared_ptr<Request> request;
+  };
+  return std::make_unique<Handle>(request);
 }
 
 void FakeHostResolver::release() {
@@ -75,10 +63,8 @@ void FakeHostResolver::release() {
 }
 
 void FakeHostResolver::answer(const std::shared_ptr<Request>& request) {
-  if (request->done) return;
-  request->done = true;
-  Callback callback = std::move(request->callback);
-  request->callback = nullptr;
+  Callback callback = std::exchange(request->callback, nullptr);
+  if (!callback) return;
   const std::vector<std::string>* ips = nullptr;
   if (auto it = addresses_.find(request->host); it != addresses_.end()) {
     ips = &it->second;

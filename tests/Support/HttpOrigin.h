@@ -9,29 +9,27 @@
 // chunked; HEAD gets the head alone.
 //
 // readHttpMessage, the framing it reads requests with, reads responses for the tests' clients.
-// Construct and query from the test's thread; the server's thread ends with the object.
+// Construct and query from the test's thread; the server's thread (a run loop of its own, on the
+// program's network layer) ends with the object.
 #pragma once
 
-#include <arpa/inet.h>
 #include <http_parser.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <strings.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
 
-#include <cerrno>
 #include <charconv>
-#include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "Platform/Linux/FileDescriptor.h"
+#include "Platform/Linux/UvNetwork.h"
+#include "Platform/Linux/UvRunLoop.h"
 
 namespace zelto::testing {
 
@@ -115,6 +113,13 @@ inline size_t readHttpMessage(std::string_view bytes, HttpMessage& message,
   return HTTP_PARSER_ERRNO(&parser) == HPE_OK ? 0 : std::string_view::npos;
 }
 
+// `bytes` as one chunk of a chunked body.
+inline std::string chunk(std::string_view bytes) {
+  std::ostringstream size;
+  size << std::hex << bytes.size();
+  return size.str() + "\r\n" + std::string(bytes) + "\r\n";
+}
+
 // What reached an origin: one request.
 struct OriginRequest {
   std::string method;
@@ -136,25 +141,24 @@ class HttpOrigin {
   // Listens on `ip` at a free port: a loopback address (127.0.0.2 acts as another host), or one
   // of the machine's.
   explicit HttpOrigin(std::string ip = "127.0.0.1") : ip_(std::move(ip)) {
-    listener_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    wake_.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    socklen_t length = sizeof address;
-    if (::inet_pton(AF_INET, ip_.c_str(), &address.sin_addr) != 1 ||
-        ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_.get(), SOMAXCONN) != 0 ||
-        ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      return;  // port() stays 0
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { run(); });
+    auto listener = network_.listen(ip_, 0, [this](std::unique_ptr<TcpStream> stream) {
+      Connection* connection = new Connection{std::move(stream), {}};
+      connections_[connection].reset(connection);
+      connection->stream->startReading(
+          [this, connection](std::string_view bytes) { receive(*connection, bytes); },
+          [this, connection](const Status&) { connections_.erase(connection); });
+    });
+    if (!listener.ok()) return;  // port() stays 0
+    listener_ = std::move(*listener);
+    port_ = listener_->port();
+    thread_ = std::thread([this] { loop_.run(); });
   }
   ~HttpOrigin() {
-    const uint64_t one = 1;
-    if (::write(wake_.get(), &one, sizeof one) < 0) {
-      // Can't fail on an eventfd below its maximum.
-    }
+    loop_.post([this] {
+      connections_.clear();
+      listener_.reset();
+      loop_.stop();
+    });
     if (thread_.joinable()) thread_.join();
   }
   HttpOrigin(const HttpOrigin&) = delete;
@@ -185,64 +189,26 @@ class HttpOrigin {
 
  private:
   struct Connection {
-    FileDescriptor fd;
+    std::unique_ptr<TcpStream> stream;
     std::string in;
-    std::string out;
-    bool open = true;
   };
 
-  void run() {
-    std::vector<Connection> connections;
+  // Answers every whole request in `connection`'s bytes; one that isn't HTTP ends it.
+  void receive(Connection& connection, std::string_view bytes) {
+    connection.in.append(bytes);
     while (true) {
-      std::vector<pollfd> polled{{wake_.get(), POLLIN, 0}, {listener_.get(), POLLIN, 0}};
-      for (const Connection& connection : connections) {
-        const short events = connection.out.empty() ? POLLIN : POLLIN | POLLOUT;
-        polled.push_back({connection.fd.get(), events, 0});
-      }
-      if (::poll(polled.data(), polled.size(), -1) < 0 && errno != EINTR) return;
-      if (polled[0].revents != 0) return;
-      for (size_t i = 0; i < connections.size(); ++i) {
-        Connection& connection = connections[i];
-        if (polled[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) receive(connection);
-        answer(connection);
-        flush(connection);
-      }
-      std::erase_if(connections, [](const Connection& connection) { return !connection.open; });
-      for (int fd;
-           (polled[1].revents & POLLIN) && (fd = ::accept4(listener_.get(), nullptr, nullptr,
-                                                           SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;) {
-        connections.push_back({FileDescriptor(fd), {}, {}, true});
-      }
-    }
-  }
-
-  static void receive(Connection& connection) {
-    char buffer[64 * 1024];
-    while (true) {
-      const ssize_t got = ::recv(connection.fd.get(), buffer, sizeof buffer, 0);
-      if (got > 0) {
-        connection.in.append(buffer, static_cast<size_t>(got));
-      } else {
-        connection.open = got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
-        return;
-      }
-    }
-  }
-
-  void answer(Connection& connection) {
-    while (connection.open) {
       HttpMessage request;
       const size_t used = readHttpMessage(connection.in, request);
       if (used == 0) return;
       std::lock_guard lock(mutex_);
       if (used == std::string_view::npos) {
         requests_.push_back({"(not HTTP)", std::exchange(connection.in, {}), "", ""});
-        connection.open = false;
+        connection.stream->close();
         return;
       }
       requests_.push_back({request.first, request.second, request.field("Host"), request.body});
       connection.in.erase(0, used);
-      connection.out += responseTo(request);
+      connection.stream->write(responseTo(request)).ignoreError();
     }
   }
 
@@ -257,31 +223,17 @@ class HttpOrigin {
     }
     text += "Transfer-Encoding: chunked\r\n\r\n";
     for (size_t at = 0; at < body.size() && !head; at += 4000) {
-      const std::string_view chunk = std::string_view(body).substr(at, 4000);
-      char size[16];
-      auto end = std::to_chars(size, size + sizeof size, chunk.size(), 16).ptr;
-      text.append(size, end).append("\r\n").append(chunk).append("\r\n");
+      text += chunk(std::string_view(body).substr(at, 4000));
     }
     return head ? text : text + "0\r\n\r\n";
   }
 
-  static void flush(Connection& connection) {
-    while (connection.open && !connection.out.empty()) {
-      const ssize_t sent = ::send(connection.fd.get(), connection.out.data(), connection.out.size(),
-                                  MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (sent > 0) {
-        connection.out.erase(0, static_cast<size_t>(sent));
-      } else {
-        connection.open = sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
-        return;
-      }
-    }
-  }
-
   std::string ip_;
   int port_ = 0;
-  FileDescriptor listener_;
-  FileDescriptor wake_;
+  UvRunLoop loop_;
+  UvNetwork network_{loop_};
+  std::unique_ptr<TcpListener> listener_;
+  std::map<Connection*, std::unique_ptr<Connection>> connections_;
   mutable std::mutex mutex_;
   std::vector<OriginRequest> requests_;
   std::thread thread_;
