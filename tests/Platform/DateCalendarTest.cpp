@@ -10,7 +10,6 @@
 
 #include "Platform/DateCalendar.h"
 #include "Platform/SystemTimeZones.h"
-#include "Support/LogCapture.h"
 
 namespace zelto {
 namespace {
@@ -87,10 +86,8 @@ TEST(DateCalendarTest, InvalidComponentsGiveNothingRatherThanWrapping) {
   EXPECT_EQ(at(std::numeric_limits<int>::max(), 1, 1, 0, 0, 0), -1);
 }
 
-TEST(DateCalendarTest, UnknownZonesReadAsUtcAndDatesOutsideTheCalendarDoNoHarm) {
-  testing::LogCapture capture;
-  EXPECT_EQ(addDays(k0328_1100Z, 1, "Mars/Olympus"), k0328_1100Z + kDay);
-  EXPECT_EQ(capture.count("Unknown time zone Mars/Olympus, using UTC"), 1u);
+// (Unknown zones read as UTC, with a warning: SystemTimeZonesTest.PathsAndPosixRules....)
+TEST(DateCalendarTest, DatesOutsideTheCalendarDoNoHarm) {
   EXPECT_TRUE(std::isnan(addDays(std::numeric_limits<double>::quiet_NaN(), 1)));
   EXPECT_EQ(read(1e300, kBerlin), std::vector<int>(7, 0));
   EXPECT_EQ(addDays(0, std::numeric_limits<int64_t>::max()),  // plain days, no overflow

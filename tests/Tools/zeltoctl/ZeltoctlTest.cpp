@@ -145,22 +145,18 @@ TEST_F(ZeltoctlTest, ValidateSaysValidOrGivesTheReason) {
   EXPECT_EQ(validate(R"({"zeltoType": 1})"), std::make_pair(0, std::string("valid\n")));
   EXPECT_EQ(run({"validate"}), std::make_pair(0, std::string("valid\n")));  // the standard file
 
-  auto [code, output] = validate(R"({"profiles": [{}, {"schedules": [{"sortIndex": -1}]}]})");
-  EXPECT_EQ(code, 1);
-  EXPECT_THAT(output, HasSubstr("Unable to initialize Zelto Preferences because of error: "
-                                "profiles[1].schedules[0].sortIndex: -1 is negative"));
-  std::tie(code, output) = validate("{oops");
-  EXPECT_EQ(code, 1);
-  EXPECT_THAT(output, HasSubstr("Error while unserializing file at"));
-
   // A file named on the command line that isn't there, or can't be read, is no valid file.
-  std::tie(code, output) = run({"validate", home_ / "missing.cfg"});
-  EXPECT_EQ(code, 1);
-  EXPECT_THAT(output, HasSubstr(home_ / "missing.cfg"));
-  EXPECT_THAT(output, HasSubstr("No such file or directory"));
-  std::tie(code, output) = run({"validate", home_.path()});
-  EXPECT_EQ(code, 1);
-  EXPECT_THAT(output, HasSubstr("Not a regular file"));
+  const std::pair<std::pair<int, std::string>, std::string> invalid[] = {
+      {validate(R"({"profiles": [{}, {"schedules": [{"sortIndex": -1}]}]})"),
+       "Unable to initialize Zelto Preferences because of error: "
+       "profiles[1].schedules[0].sortIndex: -1 is negative"},
+      {validate("{oops"), "Error while unserializing file at"},
+      {run({"validate", home_ / "missing.cfg"}), home_ / "missing.cfg: No such file or directory"},
+      {run({"validate", home_.path()}), "Not a regular file"}};
+  for (const auto& [outcome, reason] : invalid) {
+    EXPECT_EQ(outcome.first, 1) << outcome.second;
+    EXPECT_THAT(outcome.second, HasSubstr(reason));
+  }
 }
 
 TEST_F(ZeltoctlTest, CheckUrlDecidesByTheAgentsConfiguration) {
