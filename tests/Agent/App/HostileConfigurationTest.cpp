@@ -88,7 +88,6 @@ class HostileConfigurationTest : public ::testing::Test {
 
   static std::string nested(const std::string& open, const std::string& close, size_t depth) {
     std::string text;
-    text.reserve(depth * (open.size() + close.size()));
     for (size_t i = 0; i < depth; ++i) text += open;
     for (size_t i = 0; i < depth; ++i) text += close;
     return text;
