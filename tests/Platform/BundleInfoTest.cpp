@@ -2,16 +2,15 @@
 
 #include "Platform/BundleInfo.h"
 #include "Platform/FileSystem.h"
+#include "Platform/PropertyList.h"
 #include "Support/TempDir.h"
 
 namespace zelto {
 namespace {
 
-const std::string kPlist =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-    "<key>CFBundleIdentifier</key><string>org.example.tool</string>"
-    "<key>CFBundleExecutable</key><string>Tool</string>"
-    "<key>CFBundleShortVersionString</key><string>1.4</string></dict></plist>\n";
+const std::string kPlist = *PropertyList::toXML({{"CFBundleIdentifier", "org.example.tool"},
+                                                 {"CFBundleExecutable", "Tool"},
+                                                 {"CFBundleShortVersionString", "1.4"}});
 
 // The bundle around Contents/MacOS; otherwise the executable's directory is the bundle.
 TEST(BundleInfoTest, ReadsTheBundleAroundContentsMacOSElseTheExecutablesDirectoryIsTheBundle) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "Platform/JsonTextWriter.h"
 
@@ -11,25 +12,14 @@ namespace {
 using nlohmann::json;
 
 TEST(JsonTextWriterTest, WritesTheBytesOfTheLibrarysCompactPrint) {
-  const json values[] = {json::object(),
-                         json::array(),
-                         nullptr,
-                         true,
-                         0,
-                         -0.0,
-                         -7,
-                         18446744073709551615ULL,
-                         2.5,
-                         1e300,
-                         std::nan(""),
-                         "plain text",
-                         "",
+  for (const json& value :
+       std::vector<json>{json::object(), json::array(), nullptr, true, 0, -0.0, -7,
+                         18446744073709551615ULL, 2.5, 1e300, std::nan(""), "plain text", "",
                          "quote \" backslash \\ slash / controls \b\f\n\r\t \x01\x1f delete \x7f",
                          "\xc3\xa9 \xf0\x9f\x98\x80 beyond ASCII",
                          json({{"b", {1, "x", json::object()}},
                                {"a", {{"nested", json::array({json::array()})}}},
-                               {"\x01key", "v"}})};
-  for (const json& value : values) {
+                               {"\x01key", "v"}})}) {
     std::string out = "prefix";
     JsonTextWriter writer(out);
     writer.value(value);

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
-#include <utility>
 
 #include "Platform/FileSystem.h"
 #include "Platform/PropertyList.h"

@@ -107,15 +107,10 @@ class AgentUnderTest {
     return -1;
   }
   size_t openDescriptors() const {
-    size_t n = 0;
     std::error_code error;
-    for (std::filesystem::directory_iterator
-             it("/proc/" + std::to_string(agent_->pid()) + "/fd", error),
-         end;
-         !error && it != end; it.increment(error)) {
-      ++n;
-    }
-    return n;
+    std::filesystem::directory_iterator fds("/proc/" + std::to_string(agent_->pid()) + "/fd",
+                                            error);
+    return error ? 0 : std::distance(fds, {});
   }
 
  private:

@@ -94,9 +94,4 @@ void FakeRunLoop::advance(double seconds) {
   }
 }
 
-void FakeRunLoop::raise(int signal) {
-  auto it = signals_.find(signal);
-  if (it != signals_.end()) post(it->second);
-}
-
 }  // namespace zelto

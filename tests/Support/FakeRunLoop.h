@@ -8,7 +8,6 @@
 #pragma once
 
 #include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -29,15 +28,14 @@ class FakeRunLoop final : public RunLoop {
   bool isLoopThread() const override { return true; }
   std::unique_ptr<Registration> addTimer(double delaySeconds, double repeatSeconds,
                                          Callback callback) override;
-  void onSignal(int signal, Callback callback) override { signals_[signal] = std::move(callback); }
+  // Signals never come on simulated time.
+  void onSignal(int, Callback) override {}
   Result<std::unique_ptr<Registration>> watchReadable(int fd, Callback callback) override;
 
   // Runs posted work and timers that are due, until there is none.
   void runUntilIdle();
   // Moves time forward by `seconds`, firing every timer that falls due on the way.
   void advance(double seconds);
-  // Delivers a signal as the process would.
-  void raise(int signal);
   size_t scheduledTimers() const;
 
  private:
@@ -56,7 +54,6 @@ class FakeRunLoop final : public RunLoop {
   std::mutex postedMutex_;
   std::deque<Callback> posted_;  // guarded by postedMutex_
   std::vector<std::shared_ptr<TimerState>> timers_;
-  std::map<int, Callback> signals_;
   bool stopped_ = false;
 };
 

@@ -27,17 +27,9 @@ class FaultyFileSystem final : public FileSystem {
   std::function<void()> afterNextWrite;
 
   // How many times writeFileAtomically has replaced `path`.
-  int writes(const S& path) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = writes_.find(path);
-    return found == writes_.end() ? 0 : found->second;
-  }
+  int writes(const S& path) const { return countOf(writes_, path); }
   // How many times readFile has been asked for `path`.
-  int reads(const S& path) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = reads_.find(path);
-    return found == reads_.end() ? 0 : found->second;
-  }
+  int reads(const S& path) const { return countOf(reads_, path); }
   void failWrites(const S& path) {
     std::lock_guard<std::mutex> lock(mutex_);
     failingWrites_.insert(path);
@@ -60,9 +52,8 @@ class FaultyFileSystem final : public FileSystem {
     return write(path, contents, mode);
   }
   Status removeFile(const S& path) override {
-    if (listed(failingRemovals_, path)) {
+    if (listed(failingRemovals_, path))
       return Status::failure(path + ": removal refused (injected)");
-    }
     return real_.removeFile(path);
   }
   Result<S> readFile(const S& p, uint64_t maxBytes) const override {
@@ -90,9 +81,7 @@ class FaultyFileSystem final : public FileSystem {
     st.changedNanoseconds -= st.changedNanoseconds % 1'000'000'000;
   }
   Result<std::optional<FileStatus>> write(const S& path, const S& contents, uint32_t mode) {
-    if (listed(failingWrites_, path)) {
-      return Status::failure(path + ": write refused (injected)");
-    }
+    if (listed(failingWrites_, path)) return Status::failure(path + ": write refused (injected)");
     auto written = real_.writeFileAtomicallyWithStatus(path, contents, mode);
     if (written.ok()) {
       if (*written) coarsen(**written);
@@ -101,6 +90,10 @@ class FaultyFileSystem final : public FileSystem {
     }
     if (auto hook = std::exchange(afterNextWrite, nullptr)) hook();
     return written;
+  }
+  int countOf(const std::map<S, int>& counts, const S& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return counts.contains(path) ? counts.at(path) : 0;
   }
   bool listed(const std::set<S>& paths, const S& path) const {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -2,10 +2,9 @@
 // running before the damage, the agent stays up within bounded memory, keeps the block (a
 // killed application comes back, also after a restart of the agent), logs why it can't use the
 // file, and follows a good file written afterwards at once, through its file watch.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -89,7 +88,6 @@ class HostileConfigurationTest : public ::testing::Test {
 
   static std::string nested(const std::string& open, const std::string& close, size_t depth) {
     std::string text;
-    text.reserve(depth * (open.size() + close.size()));
     for (size_t i = 0; i < depth; ++i) text += open;
     for (size_t i = 0; i < depth; ++i) text += close;
     return text;

@@ -35,12 +35,9 @@ class WatchdogEndToEndTest : public ::testing::Test {
       text += readWholeFile(entry.path());
     return text;
   }
-  // The bundle's executable becomes a script that records its start, then runs `rest`. The agent
-  // logs at the debug level, where a check that finds the application running says so as it ends.
+  // The bundle's executable becomes a script that records its start, then runs `rest`. (The agent
+  // logs at the debug level, where a check that finds the application running says so as it ends.)
   std::string scriptedApplication(const std::string& rest) {
-    agent_.dir().write("home/.config/Zelto/Preferences/Quarnix.zelto.agent.plist",
-                       "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>logLevel</key>"
-                       "<string>debug</string></dict></plist>");
     const std::string script =
         agent_.dir().write("Zelto.app/Contents/MacOS/start.sh",
                            "#!/bin/sh\necho $$ >> \"$ZELTO_STANDIN_LOG\"\n" + rest + "\n");
@@ -114,24 +111,6 @@ TEST_F(WatchdogEndToEndTest, AnApplicationScriptStartedByHandIsSeenRunning) {
   // Ended, it is launched.
   byHand.signal(SIGKILL);
   EXPECT_TRUE(launched(2)) << agent_.log();
-}
-
-TEST_F(WatchdogEndToEndTest, AnotherBundleClaimingTheIdentifierDoesNotStopTheLaunch) {
-  // Any program laid out as a bundle with the main application's identifier, running.
-  agent_.dir().write(
-      "Impostor.app/Contents/Info.plist",
-      R"(<?xml version="1.0"?><plist version="1.0"><dict><key>CFBundleIdentifier</key>)"
-      R"(<string>Quarnix.zelto</string></dict></plist>)");
-  std::filesystem::create_directories(agent_.dir() / "Impostor.app/Contents/MacOS");
-  const std::string impostor = agent_.dir() / "Impostor.app/Contents/MacOS/sleep";
-  std::filesystem::copy_file("/bin/sleep", impostor);
-  std::filesystem::permissions(impostor, std::filesystem::perms::owner_all);
-  ChildProcess running(impostor, {}, agent_.dir() / "impostor.err", {"600"});
-  ASSERT_TRUE(running.started());
-
-  agent_.writeConfig(AgentUnderTest::timerRunning());
-  agent_.start();
-  EXPECT_TRUE(launched(1)) << agent_.log();
 }
 
 }  // namespace

@@ -50,8 +50,7 @@ class TestNameServer {
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   void set(const std::string& name, Record record) { records_[name] = std::move(record); }
   size_t questions(const std::string& name) const {
-    auto it = questions_.find(name);
-    return it == questions_.end() ? 0 : it->second;
+    return questions_.contains(name) ? questions_.at(name) : 0;
   }
 
  private:

@@ -139,24 +139,20 @@ TEST(CurlHttpClientTest, PostCarriesBodyAndHeadersAndReturnsStatusAndBody) {
                                          {"X-Custom", "a value"}},
                                         body));
   ASSERT_TRUE(response.has_value());
-  EXPECT_EQ(response->errorCode, Code::kNone) << response->errorMessage;
-  EXPECT_EQ(response->status, 202);
-  EXPECT_EQ(response->body, "accepted");
-  {
-    std::lock_guard<std::mutex> lock(seenMutex);
-    EXPECT_EQ(seen.method, "POST");
-    EXPECT_EQ(seen.body, body);
-    EXPECT_EQ(seen.get_header_value("Content-Type"), "application/x-www-form-urlencoded");
-    EXPECT_EQ(seen.get_header_value("X-Custom"), "a value");
-    EXPECT_FALSE(seen.has_header("Expect"));
-  }
+  EXPECT_EQ(std::tuple(response->errorCode, response->status, response->body),
+            std::tuple(Code::kNone, std::optional(202), "accepted"))
+      << response->errorMessage;
+  std::lock_guard<std::mutex> lock(seenMutex);
+  EXPECT_EQ(std::tuple(seen.method, seen.body, seen.get_header_value("Content-Type"),
+                       seen.get_header_value("X-Custom"), seen.has_header("Expect")),
+            std::tuple("POST", body, "application/x-www-form-urlencoded", "a value", false));
 
   // An error status is an answer, not a failure; the process's client gives it too.
   response = fetch(HttpClient::standard(), request(local.url("/missing")));
   ASSERT_TRUE(response.has_value());
-  EXPECT_EQ(response->errorCode, Code::kNone) << response->errorMessage;
-  EXPECT_EQ(response->status, 404);
-  EXPECT_EQ(response->body, "no such page");
+  EXPECT_EQ(std::tuple(response->errorCode, response->status, response->body),
+            std::tuple(Code::kNone, std::optional(404), "no such page"))
+      << response->errorMessage;
 }
 
 TEST(CurlHttpClientTest, SilentServerTimesOutAndDestructionWaitsForRequestsInFlight) {

@@ -17,11 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-size_t openDescriptors() {
-  size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
+size_t openDescriptors() { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); }
 
 void writeFile(const std::string& path, const std::string& contents) {
   std::ofstream(path, std::ios::binary) << contents;

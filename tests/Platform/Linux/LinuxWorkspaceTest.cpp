@@ -9,6 +9,7 @@
 #include "Platform/Linux/LinuxProcessTable.h"
 #include "Platform/Linux/LinuxWorkspace.h"
 #include "Platform/Linux/UvRunLoop.h"
+#include "Platform/PropertyList.h"
 #include "Support/ChildProcess.h"
 #include "Support/FakeRunLoop.h"
 #include "Support/LogCapture.h"
@@ -34,10 +35,8 @@ std::string linkTarget(const std::string& path) {
 bool processExists(pid_t pid) { return fs::exists("/proc/" + std::to_string(pid)); }
 
 std::string infoPlist(const std::string& identifier, const std::string& executable) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-         "<key>CFBundleIdentifier</key><string>" +
-         identifier + "</string><key>CFBundleExecutable</key><string>" + executable +
-         "</string></dict></plist>";
+  return *PropertyList::toXML(
+      {{"CFBundleIdentifier", identifier}, {"CFBundleExecutable", executable}});
 }
 
 // Whether this process holds a pidfd of `pid`: the workspace keeps one for each process it lists.
@@ -141,10 +140,7 @@ TEST_F(LinuxWorkspaceTest, ALaunchedBundleIsListedWithItsIdentifier) {
   EXPECT_EQ(linkTarget("/proc/" + std::to_string(pid) + "/fd/0"), "/dev/null");
 
   // A changed Info.plist gives the new identifier.
-  std::string plist = readWholeFile(bundle + "/Contents/Info.plist");
-  plist.replace(plist.find("Quarnix.zelto"), std::string("Quarnix.zelto").size(),
-                "Quarnix.renamed");
-  temp.write("Apps/Zelto.app/Contents/Info.plist", plist);
+  temp.write("Apps/Zelto.app/Contents/Info.plist", infoPlist("Quarnix.renamed", "Zelto"));
   ASSERT_EQ(ours().size(), 1u);
   EXPECT_EQ(ours()[0].bundleIdentifier, "Quarnix.renamed");
 

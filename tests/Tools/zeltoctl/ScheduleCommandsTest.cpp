@@ -2,7 +2,6 @@
 
 #include <regex>
 
-#include "Agent/App/Watchdog/LaunchDecision.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "Support/ControllerFixture.h"
 #include "Tools/zeltoctl/BlockState.h"
@@ -96,17 +95,15 @@ TEST_F(ScheduleCommandsTest, AddMakesRecordsInTheDefaultProfileAfterTheLastPosit
   EXPECT_EQ(stored()[0]["scheduleType"], 10);
 }
 
+// Where overnight and whole-day records block: ScheduleNormalizationTest.
 TEST_F(ScheduleCommandsTest, OvernightAndWholeDayRecordsBlockWhereTheyShould) {
   Zelto& zelto = open(json::object());
   ASSERT_TRUE(add("mon", "22:00", "06:00").ok());
   ASSERT_TRUE(add("sat", "00:00", "00:00").ok());
   ASSERT_TRUE(add("fri", "21:30", "00:00").ok());  // until the end of Friday
-  std::string text = StatusReport::scheduleText(zelto, zelto.now(), 7);
-  EXPECT_NE(text.find("Fri 2026-12-11 21:30 -> Sat 2026-12-12 00:00"), std::string::npos) << text;
-  EXPECT_NE(text.find("Sat 2026-12-12 00:00 -> Sun 2026-12-13 00:00"), std::string::npos);
-  EXPECT_NE(text.find("Mon 2026-12-14 00:00 -> Mon 2026-12-14 06:00"), std::string::npos);
-  EXPECT_NE(text.find("Mon 2026-12-14 22:00 -> Tue 2026-12-15 00:00"), std::string::npos);
-
+  EXPECT_NE(StatusReport::scheduleText(zelto, zelto.now(), 7)
+                .find("Fri 2026-12-11 21:30 -> Sat 2026-12-12 00:00"),
+            std::string::npos);
   std::string listed = ScheduleCommands::list(zelto).text;
   EXPECT_NE(listed.find("mon 22:00-06:00 (overnight)"), std::string::npos) << listed;
   EXPECT_NE(listed.find("sat 00:00-00:00 (whole day)"), std::string::npos);
@@ -164,23 +161,16 @@ TEST_F(ScheduleCommandsTest, ListShowsEveryProfilesSchedulesInOrder) {
 }
 
 TEST_F(ScheduleCommandsTest, TimesInAnotherZoneAreKeptAsLocalTimes) {
-  Zelto& zelto = open(json::object(), "2026-12-09T12:00:00+01:00");
+  open(json::object(), "2026-12-09T12:00:00+01:00");
   CommandOutcome outcome = add("wed", "15:00", "16:00", "Europe/London");
   ASSERT_TRUE(outcome.ok()) << outcome.text;
   EXPECT_EQ(stored()[0]["fromDate"], json({{"hour", 16}}));
   EXPECT_EQ(stored()[0]["toDate"], json({{"hour", 17}}));
   EXPECT_NE(outcome.text.find("offsets in force now"), std::string::npos);
   EXPECT_EQ(outcome.report["added"][0]["given"]["zoneOffset"], "UTC+00:00");
-  // The controller and the watchdog see the local times.
-  EXPECT_NE(StatusReport::scheduleText(zelto, zelto.now(), 1)
-                .find("Wed 2026-12-09 16:00 -> Wed 2026-12-09 17:00"),
-            std::string::npos);
-  clock_.setNow(at("2026-12-09T15:00:00+01:00"));
-  EXPECT_FALSE(LaunchDecision::decide(zelto).launch);
-  clock_.setNow(at("2026-12-09T15:57:00+01:00"));
-  LaunchDecision soon = LaunchDecision::decide(zelto);
-  EXPECT_TRUE(soon.launch);
-  EXPECT_EQ(soon.untilBlock, 180);
+  // Local records, as the controller and the watchdog read every schedule (WatchdogManagerTest,
+  // PhaseAgreementTest); the next run is the local one.
+  EXPECT_EQ(outcome.report["added"][0]["next"]["from"], "2026-12-09T15:00:00.000Z");
 
   auto shift = [](int32_t type, int from, int to, const std::string& zone, const char* now) {
     return ScheduleZoneShift::shift(type, from, to, zone, "Europe/Berlin", at(now));

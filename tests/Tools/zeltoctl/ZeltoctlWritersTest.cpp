@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "App/Controller/Zelto.h"
-#include "App/Data/Preferences/JSONValues.h"
 #include "Platform/Clock.h"
 #include "Support/ChildProcess.h"
 #include "Support/TestEnv.h"

