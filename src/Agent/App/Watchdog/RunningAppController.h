@@ -65,6 +65,7 @@ class RunningAppController {
   std::optional<std::string> getRunningApplicationPath();
 
   const std::string& bundleIdentifier() const { return bundleIdentifier_; }
+  bool hasPerformedSetup() const { return hasPerformedSetup_; }
 
  private:
   void scheduleRunningCallback();
