@@ -304,27 +304,13 @@ TEST_F(ChangePolicyTest, ALockedPeriodRefusesExactlyWhatLoosensIt) {
   enum Phase { kFree, kLockedTimer, kLockedSchedule };
   const json sites = {{"blockedWebsites", {"a.com", "+ok.com"}},
                       {"whitelistedWebsites", {"w.com", "-bad.com"}}};
-  BlockingPhase later;  // a start keeping the lock, ending after 17:00
-  later.locked = true;
-  later.endsAt = JSONValues::parseDate("2026-12-09T18:00:00+01:00");
-  BlockingPhase sooner = later;
-  sooner.endsAt = JSONValues::parseDate("2026-12-09T12:30:00+01:00");
-  BlockingPhase unlocked = later;
-  unlocked.locked = false;
   struct Case {
     ChangePolicy::Change change;
     Phase phase;
     Refusal refusal;
   };
   const std::vector<Case> cases = {
-      {{.kind = Kind::kStop}, kFree, Refusal::kNone},
-      {{.kind = Kind::kStop}, kLockedTimer, Refusal::kLocked},
-      {{.kind = Kind::kStop}, kLockedSchedule, Refusal::kLocked},
-      {{.kind = Kind::kStart, .after = later}, kLockedSchedule, Refusal::kNone},
-      {{.kind = Kind::kStart, .after = sooner}, kLockedTimer, Refusal::kLocked},
-      {{.kind = Kind::kStart, .after = unlocked}, kLockedTimer, Refusal::kLocked},
-      {{.kind = Kind::kStart, .after = unlocked}, kFree, Refusal::kNone},
-      {{.kind = Kind::kTakeBreak}, kLockedTimer, Refusal::kMustComplete},
+      // (Stops, starts and a break in a session that must be completed: BlockCommandsTest.)
       {{.kind = Kind::kTakeBreak}, kLockedSchedule, Refusal::kNone},
       {{.kind = Kind::kAddSite, .subject = "c.com"}, kLockedTimer, Refusal::kNone},
       {{.kind = Kind::kAddSite, .subject = "+x.com"}, kLockedTimer, Refusal::kLocked},

@@ -318,7 +318,6 @@ TEST_F(ZeltoPreferencesTest, TheConfigurationDirectoryOverrideMovesLoadsAndSaves
   EXPECT_TRUE(std::filesystem::is_directory(elsewhere));
   ASSERT_TRUE(prefs->save().ok());
   EXPECT_TRUE(std::filesystem::exists(elsewhere + "/default.cfg"));
-  EXPECT_EQ(ZeltoBasePreferences::standardConfigurationPath(), elsewhere + "/default.cfg");
 }
 
 // What can't be used is logged in its own words (a top-level scalar is a parse error, only a
