@@ -108,8 +108,7 @@ TEST_F(ZeltoPreferencesTest, EveryFileTheStoreAcceptsSurvivesSaveAndLoadUnchange
   ASSERT_TRUE(first);
   EXPECT_EQ(first->numberOfTimesRun, 12u);
   EXPECT_EQ(first->profiles[0].timers.interval, 600);
-  ASSERT_TRUE(first->save().ok());
-  EXPECT_FALSE(storedConfig().contains("unknownKey"));
+  ASSERT_TRUE(first->save().ok());  // without "unknownKey" (RecordMappingTest)
   auto second = load();
   ASSERT_TRUE(second);
   EXPECT_EQ(second->toDictionary(), first->toDictionary());
