@@ -14,19 +14,7 @@ namespace {
 
 using json = nlohmann::json;
 
-class PhaseAgreementTest : public testing::ControllerFixture {
- protected:
-  static json weekdays(const std::string& id, int from, int to) {
-    return {{"isEnabled", true},
-            {"scheduleType", 8},
-            {"fromDate", {{"hour", from}}},
-            {"toDate", {{"hour", to}}},
-            {"uniqueID", id}};
-  }
-  static json withSchedules(json schedules) {
-    return {{"profiles", json::array({{{"schedules", std::move(schedules)}}})}};
-  }
-};
+using PhaseAgreementTest = testing::ControllerFixture;
 
 // The agent (launch or wait), the application (what it enforces) and zeltoctl (what it says,
 // and whether it refuses to stop) read one phase, and agree on it in every kind of period.

@@ -59,6 +59,18 @@ class ControllerFixture : public ::testing::Test {
     EXPECT_TRUE(BlockingPhase::of(zelto).locked);
     return zelto;
   }
+  // An enabled schedule `id` from `from` to `to` o'clock on the days of `type` (weekdays).
+  static json weekdays(const std::string& id, int from, int to, int type = 8) {
+    return {{"isEnabled", true},
+            {"scheduleType", type},
+            {"fromDate", {{"hour", from}}},
+            {"toDate", {{"hour", to}}},
+            {"uniqueID", id}};
+  }
+  // A configuration whose default profile has `schedules`.
+  static json withSchedules(json schedules) {
+    return {{"profiles", json::array({{{"schedules", std::move(schedules)}}})}};
+  }
   std::string fileText() const { return readWholeFile(env_.home() + "/" + kFile); }
   json stored() const { return json::parse(fileText()); }
   json storedProfile() const { return stored().at("profiles").at(0); }

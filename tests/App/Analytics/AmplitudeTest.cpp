@@ -299,9 +299,7 @@ TEST_F(AmplitudeTest, AStoredDeviceIdThatMarksAnUnusableIdIsReplacedAndSavedAtOn
     if (stored == "kept-device") {
       EXPECT_EQ(id, stored);
     } else {
-      EXPECT_NE(id, stored);
-      EXPECT_EQ(id.size(), 37u);
-      EXPECT_EQ(id.back(), 'R');
+      EXPECT_NE(id, stored);  // a new one (its form: AMPDeviceInfoUUIDTest)
     }
     EXPECT_EQ(storedArchive()["device_id"], id);
   }
@@ -539,12 +537,7 @@ TEST_F(AmplitudeTest, OnlySuccessRemovesTheBatchAndEveryOtherAnswerKeepsIt) {
     EXPECT_EQ(queued().size(), 3u);
     EXPECT_EQ(fs_.writes(archivePath()), saves + 1);
   }
-  amplitude.uploadEvents();
-  ASSERT_TRUE(http_.waitForRequests(++sent));
-  http_.answer(FakeHttpClient::status(200, "success"));
-  settle();
-  EXPECT_TRUE(queued().empty());
-  EXPECT_EQ(storedArchive()["events"], json::array());
+  // (Success: ThirtyEventsUploadAtOnce..., QueuedEventsGoUpInTwoBatches...)
 }
 
 TEST_F(AmplitudeTest, ValuesJSONCannotHoldAreSentAsNullOrReadableText) {
@@ -620,14 +613,11 @@ TEST_F(AmplitudeTest, QueuedEventsGoUpInTwoBatchesWithTheirChecksum) {
       fields.push_back(upload.body.substr(begin, end - begin));
     }
     ASSERT_EQ(fields.size(), 5u);
-    EXPECT_EQ(fields[0], "v=2");
-    EXPECT_EQ(fields[1], "client=" + key);
-    ASSERT_TRUE(fields[2].starts_with("e="));
-    EXPECT_EQ(fields[3], "upload_time=" + std::to_string(nowMillis()));
-    EXPECT_EQ(fields[4], "checksum=" + checksums[i]);
-
-    // Every byte but letters, digits, "-", "." and "_" is encoded, in upper-case hexadecimal.
     const std::string encoded = fields[2].substr(2);
+    ASSERT_EQ(fields, (std::vector<std::string>{"v=2", "client=" + key, "e=" + encoded,
+                                                "upload_time=" + std::to_string(nowMillis()),
+                                                "checksum=" + checksums[i]}));
+    // Every byte but letters, digits, "-", "." and "_" is encoded, in upper-case hexadecimal.
     EXPECT_EQ(encoded.find_first_not_of(
                   "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._%"),
               std::string::npos);

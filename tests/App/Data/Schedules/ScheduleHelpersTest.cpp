@@ -49,11 +49,6 @@ NormalizedScheduleItem period(int fromHour, int fromMinute, int fromSecond, int 
                               int toMinute, const std::string& id) {
   return {at(2026, 6, 8, fromHour, fromMinute, fromSecond), at(2026, 6, 8, toHour, toMinute), id};
 }
-std::vector<std::string> ids(const Items& items) {
-  std::vector<std::string> out;
-  for (const auto& item : items) out.push_back(item.uniqueID());
-  return out;
-}
 
 ScheduleZeltoPreferences record(int32_t type, int fromHour, int fromMinute, int toHour,
                                 int toMinute, const std::string& id = "S") {
@@ -85,37 +80,6 @@ TEST(ScheduleHelpersTest, DayNumbersAndTheDaysATypeCovers) {
   EXPECT_EQ(covered(11), (std::vector<int>{}));
 }
 
-TEST(ScheduleHelpersTest, PeriodInForceAndChains) {
-  Items touching{period(8, 0, 0, 12, 0, "A"), period(12, 0, 0, 14, 0, "B")};
-  // The start is inside, the end is not.
-  EXPECT_EQ(ScheduleHelpers::getActiveScheduleItemFrom(touching, at(2026, 6, 8, 12, 0))->uniqueID(),
-            "B");
-  EXPECT_FALSE(ScheduleHelpers::getActiveScheduleItemFrom(touching, at(2026, 6, 8, 14, 0)));
-  // The one ending last wins; among equal ends the later in the list.
-  Items nested{period(8, 0, 0, 16, 0, "long"), period(9, 0, 0, 12, 0, "short"),
-               period(10, 0, 0, 12, 0, "same")};
-  EXPECT_EQ(ScheduleHelpers::getActiveScheduleItemFrom(nested, at(2026, 6, 8, 11, 0))->uniqueID(),
-            "long");
-  nested.erase(nested.begin());
-  EXPECT_EQ(ScheduleHelpers::getActiveScheduleItemFrom(nested, at(2026, 6, 8, 11, 0))->uniqueID(),
-            "same");
-
-  Date ten = at(2026, 6, 8, 10, 0);
-  EXPECT_EQ(ids(ScheduleHelpers::getScheduleItemChainFrom(touching, ten)),
-            (std::vector<std::string>{"A", "B"}));
-  EXPECT_EQ(ScheduleHelpers::getLastActiveScheduleItemFrom(touching, ten)->toDate(),
-            at(2026, 6, 8, 14, 0));
-  Items overlapping{period(11, 0, 0, 15, 0, "B"), period(8, 0, 0, 12, 0, "A")};
-  EXPECT_EQ(ScheduleHelpers::getLastActiveScheduleItemFrom(overlapping, ten)->uniqueID(), "B");
-  Items gap{period(8, 0, 0, 12, 0, "A"), period(12, 0, 1, 14, 0, "B")};
-  EXPECT_EQ(ids(ScheduleHelpers::getScheduleItemChainFrom(gap, ten)),
-            (std::vector<std::string>{"A"}));
-  EXPECT_EQ(ScheduleHelpers::getLastActiveScheduleItemFrom(gap, ten)->toDate(),
-            at(2026, 6, 8, 12, 0));
-  EXPECT_TRUE(ScheduleHelpers::getScheduleItemChainFrom(gap, at(2026, 6, 8, 7, 0)).empty());
-  EXPECT_FALSE(ScheduleHelpers::getLastActiveScheduleItemFrom({}, ten));
-}
-
 TEST(ScheduleTest, TheNextPeriodIsTheEarliestInForceOrToCome) {
   // Monday 8 June 2026 10:00. The first record's periods come first in the generated list and
   // its next one is days away; the second record's starts in two minutes.
@@ -141,14 +105,14 @@ TEST(ScheduleTest, TheNextPeriodIsTheEarliestInForceOrToCome) {
             at(2026, 6, 8, 10, 2));
   EXPECT_EQ(schedule.getNextActiveScheduleItemForDate(at(2026, 6, 8, 11, 0))->fromDate(),
             at(2026, 6, 9, 10, 2));
-  // Equal starts: the first in the list.
-  Schedule tie({period(9, 0, 0, 10, 0, "first"), period(9, 0, 0, 11, 0, "second")}, kUTC);
-  EXPECT_EQ(tie.getNextActiveScheduleItemForDate(at(2026, 6, 8, 8, 0))->uniqueID(), "first");
-  EXPECT_EQ(tie.getNextActiveScheduleItemForDate(now)->uniqueID(), "second");
-  EXPECT_FALSE(tie.getNextActiveScheduleItemForDate(at(2026, 6, 8, 11, 0)));
 }
 
-// The questions as the schedule answered them by walking every period, before it was indexed.
+// The questions as the schedule answered them by walking every period, before it was indexed
+// (and as ScheduleHelpers asks them of a plain list): the period in force contains the moment,
+// its start but not its end, and of several the one ending last wins, the later in the list
+// among equal ends; the chain goes on from each end while a period is in force there, so that
+// touching periods chain and any gap ends it; the next period is the one in force or to come
+// that starts first, the first in the list among equal starts.
 namespace walked {
 std::optional<NormalizedScheduleItem> active(const Items& items, Date date) {
   const NormalizedScheduleItem* best = nullptr;
