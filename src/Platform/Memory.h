@@ -15,7 +15,8 @@ class Memory {
 
   // For a program that does one piece of work and exits: memory freed is kept for the next
   // allocation instead of going back to the system (where taking it again costs a fault per
-  // page), large blocks included. Call once, at the start of main.
+  // page), large blocks included, and the heap's first growth is a reserve of tens of megabytes
+  // backed by huge pages where the system gives them. Call once, at the start of main.
   static void keepFreedMemoryUntilExit();
 };
 
