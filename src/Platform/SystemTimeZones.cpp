@@ -247,6 +247,24 @@ Result<std::string> databaseName(const date::tzdb& db, const std::string& text) 
   return nameOfSameFile(db, *contents);
 }
 
+// `periods`, the last of which is the last a zone file lists, followed by those of the rule at
+// the end of the file (`contents`) up to the range's end. Without a rule that gives consistent
+// times, the last offset lasts, as in the library.
+std::vector<Period> withClosingRule(std::vector<Period> periods, const std::string& contents,
+                                    const std::string& zoneName) {
+  std::string closing = closingRule(contents);
+  if (closing.empty()) return periods;
+  Result<PosixRule> rule = posixRule(closing);
+  Result<std::vector<Period>> later =
+      rule.ok() ? rulePeriods(*rule, periods.back().start, kRangeEnd) : rule.status();
+  if (!later.ok()) {
+    log::debug("Time zone {}: {}", zoneName, later.status().message());
+    return periods;
+  }
+  periods.insert(periods.end(), later->begin() + 1, later->end());
+  return periods;
+}
+
 // The periods of the database zone `zone` over the range: those its file lists, then those of
 // the rule at the file's end, which the library does not read.
 Result<std::vector<Period>> databasePeriods(const date::time_zone& zone) {
@@ -264,18 +282,8 @@ Result<std::vector<Period>> databasePeriods(const date::time_zone& zone) {
   if (info.end < kOpenEnd) return periods;
 
   Result<std::string> contents = readZoneFile(zoneFilePath(zone.name()));
-  std::string closing = contents.ok() ? closingRule(*contents) : "";
-  if (closing.empty()) return periods;
-  Result<PosixRule> rule = posixRule(closing);
-  Result<std::vector<Period>> later =
-      rule.ok() ? rulePeriods(*rule, periods.back().start, kRangeEnd) : rule.status();
-  if (!later.ok()) {
-    // The last offset then lasts, as in the library.
-    log::debug("Time zone {}: {}", zone.name(), later.status().message());
-    return periods;
-  }
-  periods.insert(periods.end(), later->begin() + 1, later->end());
-  return periods;
+  if (!contents.ok()) return periods;
+  return withClosingRule(std::move(periods), *contents, zone.name());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -287,11 +295,11 @@ uint64_t bigEndian(const std::string& bytes, size_t at, size_t width) {
   return value;
 }
 
-// The periods of the zone file `contents` over the range, read from its own data (version 2 on:
-// the 64-bit transitions, then the rule at its end), as databasePeriods reads them through the
-// database; a failure for what it leaves to the database: a version 1 file, one with leap
-// seconds, one cut short or with more transitions than real zones have.
-Result<std::vector<Period>> filePeriods(const std::string& contents) {
+// The periods of the zone file `contents` (of zone `name`) over the range, read from its own data
+// (version 2 on: the 64-bit transitions, then the rule at its end), as databasePeriods reads them
+// through the database; a failure for what it leaves to the database: a version 1 file, one with
+// leap seconds, one cut short or with more transitions than real zones have.
+Result<std::vector<Period>> filePeriods(const std::string& name, const std::string& contents) {
   constexpr size_t kHeader = 44;
   struct Counts {
     uint64_t isUt, isStd, leaps, times, types, chars;
@@ -343,15 +351,7 @@ Result<std::vector<Period>> filePeriods(const std::string& contents) {
   if (!current) return fail();
   periods.push_back(*current);
   if (listedBeyond) return periods;
-
-  std::string closing = closingRule(contents);
-  if (closing.empty()) return periods;
-  Result<PosixRule> rule = posixRule(closing);
-  Result<std::vector<Period>> later =
-      rule.ok() ? rulePeriods(*rule, periods.back().start, kRangeEnd) : rule.status();
-  if (!later.ok()) return periods;  // the last offset then lasts, as in the database's reading
-  periods.insert(periods.end(), later->begin() + 1, later->end());
-  return periods;
+  return withClosingRule(std::move(periods), contents, name);
 }
 
 // The name in the zone directory that `text` gives plainly: a name such as "Europe/Berlin", or a
@@ -471,8 +471,9 @@ Result<std::unique_ptr<icu::TimeZone>> build(const std::string& zoneText) {
   // the database's file with the same bytes, and files it reads differently.
   if (std::optional<std::string> name = plainZoneName(text)) {
     Result<std::string> contents = readZoneFile(zoneFilePath(*name));
-    Result<std::vector<Period>> periods =
-        contents.ok() ? filePeriods(*contents) : Result<std::vector<Period>>(contents.status());
+    Result<std::vector<Period>> periods = contents.ok()
+                                              ? filePeriods(*name, *contents)
+                                              : Result<std::vector<Period>>(contents.status());
     if (periods.ok()) {
       Result<std::unique_ptr<icu::TimeZone>> zone = icuZone(*name, *periods);
       if (zone.ok()) return zone;
