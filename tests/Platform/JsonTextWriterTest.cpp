@@ -12,14 +12,20 @@ namespace {
 using nlohmann::json;
 
 TEST(JsonTextWriterTest, WritesTheBytesOfTheLibrarysCompactPrint) {
-  for (const json& value :
-       std::vector<json>{json::object(), json::array(), nullptr, true, 0, -0.0, -7,
-                         18446744073709551615ULL, 2.5, 1e300, std::nan(""), "plain text", "",
-                         "quote \" backslash \\ slash / controls \b\f\n\r\t \x01\x1f delete \x7f",
-                         "\xc3\xa9 \xf0\x9f\x98\x80 beyond ASCII",
-                         json({{"b", {1, "x", json::object()}},
-                               {"a", {{"nested", json::array({json::array()})}}},
-                               {"\x01key", "v"}})}) {
+  std::vector<json> values{
+      json::object(),          json::array(), nullptr, true,        0, -0.0, -7,
+      18446744073709551615ULL, 2.5,           1e300,   std::nan("")};
+  values.push_back({{"b", {1, "x", json::object()}},
+                    {"a", {{"nested", json::array({json::array()})}}},
+                    {"\x01key", "v"}});
+  // Texts: escapes anywhere in or beside runs of eight plain bytes, and beyond ASCII.
+  for (const char* text :
+       {"plain text", "", "quote \" backslash \\ slash / controls \b\f\n\r\t \x01\x1f delete \x7f",
+        "\xc3\xa9 \xf0\x9f\x98\x80 beyond ASCII", "eight by eight, then \"", "\\\\\"\"\\\"\\x\\",
+        "7 bytes\\ 8 bytes\x1f", "a long plain run \xc3\xa9"}) {
+    values.push_back(text);
+  }
+  for (const json& value : values) {
     std::string out = "prefix";
     JsonTextWriter writer(out);
     writer.value(value);

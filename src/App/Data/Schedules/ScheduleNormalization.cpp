@@ -59,17 +59,18 @@ std::vector<NormalizedScheduleItem> ScheduleZeltoPreferences::normalizeWithStart
       continue;
     }
 
-    Date dayStart = DateCalendar::startOfDay(at, zone);
-    std::optional<Date> nextDayStart = DateCalendar::dateAtTimeOnDay(at, 1, 0, 0, 0, zone);
+    // The day's bounds are only needed by a period that reaches past midnight or takes the
+    // whole day; the calendar is asked no more than the period needs.
+    auto nextDayStart = [&] { return DateCalendar::dateAtTimeOnDay(at, 1, 0, 0, 0, zone); };
     if (*from == *to) {
-      add(dayStart, nextDayStart);
+      add(DateCalendar::startOfDay(at, zone), nextDayStart());
       continue;
     }
     std::optional<Date> endToday =
         DateCalendar::dateAtTimeOnDay(at, 0, *to / 60, *to % 60, 0, zone);
     if (*from > *to) {
-      if (endToday) add(dayStart, endToday);
-      add(at, nextDayStart);
+      if (endToday) add(DateCalendar::startOfDay(at, zone), endToday);
+      add(at, nextDayStart());
     } else {
       add(at, endToday);
     }
