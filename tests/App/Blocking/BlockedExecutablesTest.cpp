@@ -52,9 +52,7 @@ TEST(BlockedExecutablesTest, DesktopEntryProgramIsTheFirstWordPastEnvAndNoLaunch
 
 class BlockedExecutablesFilesTest : public ::testing::Test {
  protected:
-  std::string executable(const std::string& relative, const std::string& text =
-                                                          "\x7f"
-                                                          "ELF") {
+  std::string executable(const std::string& relative, const std::string& text = "\177ELF") {
     std::string path = dir_.write(relative, text);
     ::chmod(path.c_str(), 0755);
     return path;
@@ -82,10 +80,7 @@ TEST_F(BlockedExecutablesFilesTest, EachKindOfEntryGivesItsExecutablesAsTheKerne
   EXPECT_THAT(resolve(dir_ / "Tool.app").executables, ElementsAre(a, b));
 
   // A program of any size: a browser's is hundreds of megabytes.
-  const std::string big = executable("bin/browser",
-                                     "\x7f"
-                                     "ELF" +
-                                         std::string(3 << 20, 'x'));
+  const std::string big = executable("bin/browser", "\177ELF" + std::string(3 << 20, 'x'));
   EXPECT_THAT(resolve(big).executables, ElementsAre(big));
 }
 

@@ -299,59 +299,53 @@ class ChangePolicyTest : public testing::ControllerFixture {};
 // Every kind of change against a free period, a hardcore timer that must be completed (its allow
 // list off) and a locked scheduled period (schedule "W", 09:00-17:00, its allow list on).
 TEST_F(ChangePolicyTest, ALockedPeriodRefusesExactlyWhatLoosensIt) {
-  using Kind = ChangePolicy::Change::Kind;
-  using Refusal = ChangePolicy::Decision::Refusal;
+  using enum ChangePolicy::Change::Kind;
+  using enum ChangePolicy::Decision::Refusal;
   enum Phase { kFree, kLockedTimer, kLockedSchedule };
   const json sites = {{"blockedWebsites", {"a.com", "+ok.com"}},
                       {"whitelistedWebsites", {"w.com", "-bad.com"}}};
   struct Case {
-    ChangePolicy::Change change;
+    ChangePolicy::Change::Kind kind;
+    std::string subject;
+    bool allowList;
     Phase phase;
-    Refusal refusal;
+    ChangePolicy::Decision::Refusal refusal;
   };
   const std::vector<Case> cases = {
       // (Stops, starts and a break in a session that must be completed: BlockCommandsTest.)
-      {{.kind = Kind::kTakeBreak}, kLockedSchedule, Refusal::kNone},
-      {{.kind = Kind::kAddSite, .subject = "c.com"}, kLockedTimer, Refusal::kNone},
-      {{.kind = Kind::kAddSite, .subject = "+x.com"}, kLockedTimer, Refusal::kLocked},
-      {{.kind = Kind::kAddSite, .subject = "-y.com", .allowList = true},
-       kLockedTimer,
-       Refusal::kLocked},
-      {{.kind = Kind::kAddSite, .subject = "+x.com"}, kFree, Refusal::kNone},
-      {{.kind = Kind::kRemoveSite, .subject = "a.com"}, kLockedTimer, Refusal::kLocked},
-      {{.kind = Kind::kRemoveSite, .subject = "+ok.com"}, kLockedTimer, Refusal::kNone},
-      {{.kind = Kind::kRemoveSite, .subject = ""}, kLockedTimer, Refusal::kNone},
+      {kTakeBreak, "", false, kLockedSchedule, kNone},
+      {kAddSite, "c.com", false, kLockedTimer, kNone},
+      {kAddSite, "+x.com", false, kLockedTimer, kLocked},
+      {kAddSite, "-y.com", true, kLockedTimer, kLocked},
+      {kAddSite, "+x.com", false, kFree, kNone},
+      {kRemoveSite, "a.com", false, kLockedTimer, kLocked},
+      {kRemoveSite, "+ok.com", false, kLockedTimer, kNone},
+      {kRemoveSite, "", false, kLockedTimer, kNone},
       // The allow list blocks with its "-" patterns only while it is in force.
-      {{.kind = Kind::kRemoveSite, .subject = "-bad.com", .allowList = true},
-       kLockedTimer,
-       Refusal::kNone},
-      {{.kind = Kind::kRemoveSite, .subject = "-bad.com", .allowList = true},
-       kLockedSchedule,
-       Refusal::kLocked},
-      {{.kind = Kind::kRemoveSite, .subject = "w.com", .allowList = true},
-       kLockedSchedule,
-       Refusal::kNone},
-      {{.kind = Kind::kSwitchAllowList}, kLockedSchedule, Refusal::kLocked},
-      {{.kind = Kind::kSwitchAllowList}, kFree, Refusal::kNone},
-      {{.kind = Kind::kAddApplication, .subject = "/usr/bin/x"}, kLockedTimer, Refusal::kNone},
-      {{.kind = Kind::kChangeApplication, .subject = "/usr/bin/x"}, kLockedTimer, Refusal::kLocked},
-      {{.kind = Kind::kRemoveApplication, .subject = "/usr/bin/x"}, kLockedTimer, Refusal::kLocked},
-      {{.kind = Kind::kRemoveApplication, .subject = "/usr/bin/x"}, kFree, Refusal::kNone},
+      {kRemoveSite, "-bad.com", true, kLockedTimer, kNone},
+      {kRemoveSite, "-bad.com", true, kLockedSchedule, kLocked},
+      {kRemoveSite, "w.com", true, kLockedSchedule, kNone},
+      {kSwitchAllowList, "", false, kLockedSchedule, kLocked},
+      {kSwitchAllowList, "", false, kFree, kNone},
+      {kAddApplication, "/usr/bin/x", false, kLockedTimer, kNone},
+      {kChangeApplication, "/usr/bin/x", false, kLockedTimer, kLocked},
+      {kRemoveApplication, "/usr/bin/x", false, kLockedTimer, kLocked},
+      {kRemoveApplication, "/usr/bin/x", false, kFree, kNone},
       // Only a schedule keeping the locked period going can't be taken away.
-      {{.kind = Kind::kRemoveSchedule, .subject = "W"}, kLockedSchedule, Refusal::kLocked},
-      {{.kind = Kind::kDisableSchedule, .subject = "W"}, kLockedSchedule, Refusal::kLocked},
-      {{.kind = Kind::kRemoveSchedule, .subject = "other"}, kLockedSchedule, Refusal::kNone},
-      {{.kind = Kind::kRemoveSchedule, .subject = "W"}, kLockedTimer, Refusal::kNone},
-      {{.kind = Kind::kEnableSchedule, .subject = "W"}, kLockedSchedule, Refusal::kNone},
-      {{.kind = Kind::kAddSchedule}, kLockedSchedule, Refusal::kNone},
-      {{.kind = Kind::kSwitchLogOff}, kLockedSchedule, Refusal::kLocked},
-      {{.kind = Kind::kSwitchLogOff}, kFree, Refusal::kNone},
-      {{.kind = Kind::kChangePorts}, kLockedSchedule, Refusal::kLocked},
-      {{.kind = Kind::kChangePorts}, kFree, Refusal::kNone},
+      {kRemoveSchedule, "W", false, kLockedSchedule, kLocked},
+      {kDisableSchedule, "W", false, kLockedSchedule, kLocked},
+      {kRemoveSchedule, "other", false, kLockedSchedule, kNone},
+      {kRemoveSchedule, "W", false, kLockedTimer, kNone},
+      {kEnableSchedule, "W", false, kLockedSchedule, kNone},
+      {kAddSchedule, "", false, kLockedSchedule, kNone},
+      {kSwitchLogOff, "", false, kLockedSchedule, kLocked},
+      {kSwitchLogOff, "", false, kFree, kNone},
+      {kChangePorts, "", false, kLockedSchedule, kLocked},
+      {kChangePorts, "", false, kFree, kNone},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "change " << static_cast<int>(c.change.kind) << " \""
-                                      << c.change.subject << "\" in phase " << c.phase);
+    SCOPED_TRACE(::testing::Message() << "change " << static_cast<int>(c.kind) << " \"" << c.subject
+                                      << "\" in phase " << c.phase);
     json profile = sites;
     Zelto* zelto = nullptr;
     if (c.phase == kFree) {
@@ -365,9 +359,10 @@ TEST_F(ChangePolicyTest, ALockedPeriodRefusesExactlyWhatLoosensIt) {
     }
     const BlockingPhase phase = BlockingPhase::of(*zelto);
     ASSERT_EQ(phase.locked, c.phase != kFree);
-    const ChangePolicy::Decision decision = ChangePolicy::decide(*zelto, phase, c.change);
+    const ChangePolicy::Decision decision = ChangePolicy::decide(
+        *zelto, phase, {.kind = c.kind, .subject = c.subject, .allowList = c.allowList});
     EXPECT_EQ(decision.refusal, c.refusal);
-    EXPECT_EQ(decision.allowed(), c.refusal == Refusal::kNone);
+    EXPECT_EQ(decision.allowed(), c.refusal == kNone);
     EXPECT_EQ(decision.reason, decision.allowed() ? "" : phase.lockReason);
   }
 }

@@ -401,19 +401,14 @@ TEST(ScheduleZeltoPreferencesTest, TimesOfDayLeaveZeroPartsOutAndReadBackTheSame
 }
 
 TEST(ScheduleZeltoPreferencesTest, HourIsTheIntegerValueOfWhateverIsStored) {
+  // Text to its first non-digit, flags and fractions; beyond 64 bits a value stops at the
+  // nearest limit; NaN gives 0.
   auto hour = [](const json& value) { return fromDate({{"hour", value}}).hour; };
-  EXPECT_EQ(hour("9abc"), 9);
-  EXPECT_EQ(hour(" -3"), -3);
-  EXPECT_EQ(hour("+07:30"), 7);
-  EXPECT_EQ(hour("- 3"), 0);
-  EXPECT_EQ(hour(true), 1);
-  EXPECT_EQ(hour(9.9), 9);
-  EXPECT_EQ(hour(json::array()), 0);
-  // Beyond 64 bits a value stops at the nearest limit; NaN gives 0.
-  EXPECT_EQ(hour(1e300), kMax);
-  EXPECT_EQ(hour(-1e300), kMin);
-  EXPECT_EQ(hour(std::nan("")), 0);
-  EXPECT_EQ(hour(std::numeric_limits<uint64_t>::max()), kMax);
+  const std::pair<json, int64_t> cases[] = {{"9abc", 9},        {" -3", -3},       {"+07:30", 7},
+                                            {"- 3", 0},         {true, 1},         {9.9, 9},
+                                            {json::array(), 0}, {1e300, kMax},     {-1e300, kMin},
+                                            {std::nan(""), 0},  {UINT64_MAX, kMax}};
+  for (const auto& [value, expected] : cases) EXPECT_EQ(hour(value), expected) << value.dump();
   EXPECT_EQ(hour("99999999999999999999"), kMax);
   EXPECT_EQ(hour("-9223372036854775808"), kMin);
 }

@@ -62,13 +62,17 @@ class ZeltoPreferencesTest : public ::testing::Test {
   }
 
   Result<ZeltoPreferences> load() { return ZeltoPreferences::loadWithNamespace("default"); }
+  // A load that must succeed (or the test fails, going on with an empty record).
+  ZeltoPreferences loaded() {
+    auto prefs = load();
+    EXPECT_TRUE(prefs.ok()) << prefs.status().message();
+    return prefs.ok() ? std::move(prefs).value() : ZeltoPreferences();
+  }
   // A record with a timer running, loaded from its file.
   ZeltoPreferences loadRunningTimer() {
     writeConfig(R"({"zeltoType": 1, "zeltoUnblockDate": "2026-06-01T10:00:00Z",
                     "lastZeltoDate": "2026-06-01T09:00:00Z", "password": "pw"})");
-    auto loaded = load();
-    EXPECT_TRUE(loaded.ok());
-    return loaded.ok() ? std::move(loaded).value() : ZeltoPreferences();
+    return loaded();
   }
 
   TestEnv env_{testing::builtAgentBundle()};
@@ -81,18 +85,17 @@ using ConfigurationBoundsTest = ZeltoPreferencesTest;
 
 TEST_F(ZeltoPreferencesTest, NoFileLoadsDefaultsWithOneDefaultProfileAndWritesNothing) {
   LogCapture capture;
-  auto prefs = load();
-  ASSERT_TRUE(prefs);
+  ZeltoPreferences prefs = loaded();
   EXPECT_TRUE(capture.has(spdlog::level::info, "Configuration file does not exist at " +
                                                    configFile() + "...starting from defaults"));
   EXPECT_FALSE(std::filesystem::exists(configFile()));
-  ASSERT_EQ(prefs->profiles.size(), 1u);
-  const auto& profile = prefs->profiles[0];
+  ASSERT_EQ(prefs.profiles.size(), 1u);
+  const auto& profile = prefs.profiles[0];
   EXPECT_EQ(profile.name, "Default");
   EXPECT_EQ(profile.blockedWebsites, json(ZeltoDefaults::getDefaultHosts()));
   EXPECT_EQ(profile.quotes.size(), ZeltoDefaults::getDefaultQuotes().size());
   EXPECT_EQ(profile.zeltoScript, ZeltoDefaults::getDefaultZeltoScript());
-  EXPECT_TRUE(prefs->sessions.empty());
+  EXPECT_TRUE(prefs.sessions.empty());
 }
 
 TEST_F(ZeltoPreferencesTest, EveryFileTheStoreAcceptsSurvivesSaveAndLoadUnchanged) {
@@ -104,15 +107,12 @@ TEST_F(ZeltoPreferencesTest, EveryFileTheStoreAcceptsSurvivesSaveAndLoadUnchange
           "sortIndex": 3, "uniqueID": "S1"}],
          "quotes": [{"quote": "q"}], "timers": {"interval": 600}}],
       "sessions": [{"date": "2026-01-01T00:00:00Z", "interval": 300, "zeltoType": 4}]})");
-  auto first = load();
-  ASSERT_TRUE(first);
-  EXPECT_EQ(first->numberOfTimesRun, 12u);
-  EXPECT_EQ(first->profiles[0].timers.interval, 600);
-  ASSERT_TRUE(first->save().ok());  // without "unknownKey" (RecordMappingTest)
-  auto second = load();
-  ASSERT_TRUE(second);
-  EXPECT_EQ(second->toDictionary(), first->toDictionary());
-  EXPECT_EQ(storedConfig(), first->toDictionary());
+  ZeltoPreferences first = loaded();
+  EXPECT_EQ(first.numberOfTimesRun, 12u);
+  EXPECT_EQ(first.profiles.at(0).timers.interval, 600);
+  ASSERT_TRUE(first.save().ok());  // without "unknownKey" (RecordMappingTest)
+  EXPECT_EQ(loaded().toDictionary(), first.toDictionary());
+  EXPECT_EQ(storedConfig(), first.toDictionary());
 }
 
 // A file that can't be used, or none, after a good one was loaded or saved: a program starting
@@ -152,87 +152,82 @@ TEST_F(ZeltoPreferencesTest, AStartWithoutAUsableFileTakesTheLastGoodConfigurati
   // A file that parses but doesn't fit the record (a session without its required interval) is
   // no good configuration: the copy stays.
   writeConfig(R"({"sessions": [{"zeltoType": 4}]})");
-  EXPECT_EQ(load()->zeltoType, 1);
+  EXPECT_EQ(loaded().zeltoType, 1);
   // A save and a reload are remembered too.
   writeConfig(R"({"zeltoType": 0})");
-  auto prefs = load();
-  ASSERT_TRUE(prefs);
-  prefs->zeltoType = 2;
-  ASSERT_TRUE(prefs->save().ok());
+  ZeltoPreferences prefs = loaded();
+  prefs.zeltoType = 2;
+  ASSERT_TRUE(prefs.save().ok());
   EXPECT_EQ(json::parse(readWholeFile(lastGoodFile()))["zeltoType"], 2);
   writeConfig(R"({"zeltoType": 3})");
-  ASSERT_TRUE(prefs->discardUnsavedChanges().ok());
+  ASSERT_TRUE(prefs.discardUnsavedChanges().ok());
   EXPECT_EQ(json::parse(readWholeFile(lastGoodFile()))["zeltoType"], 3);
 
   // Neither a file nor a copy: the defaults, as at a first start.
   std::filesystem::remove(configFile());
   std::filesystem::remove(lastGoodFile());
-  EXPECT_EQ(load()->zeltoType, 0);
+  EXPECT_EQ(loaded().zeltoType, 0);
 }
 
 TEST_F(ZeltoPreferencesTest, ReloadEmptiesExactlyTheVolatileFieldsAndKeepsTheRest) {
   writeConfig(R"({"zeltoType": 1})");
-  auto prefs = load();
-  ASSERT_TRUE(prefs);
+  ZeltoPreferences prefs = loaded();
   Date someDate = Date::fromSecondsSince1970(1'700'000'000);
-  for (auto* date : {&prefs->lastZeltoDate, &prefs->lastUnzeltoDate, &prefs->lastBreakDate,
-                     &prefs->lastUnbreakDate, &prefs->lastTimerTickDate, &prefs->zeltoUnblockDate,
-                     &prefs->zeltoUnbreakDate}) {
+  for (auto* date :
+       {&prefs.lastZeltoDate, &prefs.lastUnzeltoDate, &prefs.lastBreakDate, &prefs.lastUnbreakDate,
+        &prefs.lastTimerTickDate, &prefs.zeltoUnblockDate, &prefs.zeltoUnbreakDate}) {
     *date = someDate;
   }
-  prefs->password = "secret";
-  prefs->httpPort = 1;
-  prefs->websocketPort = 2;
-  prefs->isUserInitiated = true;
-  prefs->zeltoHardcoreMode = true;  // absent from the file: kept
-  prefs->zeltoType = 2;             // present in the file: replaced
-  prefs->currentTimeZone = "Europe/Berlin";
+  prefs.password = "secret";
+  prefs.httpPort = 1;
+  prefs.websocketPort = 2;
+  prefs.isUserInitiated = true;
+  prefs.zeltoHardcoreMode = true;  // absent from the file: kept
+  prefs.zeltoType = 2;             // present in the file: replaced
+  prefs.currentTimeZone = "Europe/Berlin";
 
-  ASSERT_TRUE(prefs->discardUnsavedChanges().ok());
-  EXPECT_FALSE(prefs->lastZeltoDate || prefs->lastUnzeltoDate || prefs->lastBreakDate ||
-               prefs->lastUnbreakDate || prefs->lastTimerTickDate || prefs->zeltoUnblockDate ||
-               prefs->zeltoUnbreakDate || prefs->password || prefs->httpPort ||
-               prefs->websocketPort);
-  EXPECT_EQ(prefs->isUserInitiated, true);
-  EXPECT_TRUE(prefs->zeltoHardcoreMode);
-  EXPECT_EQ(prefs->zeltoType, 1);
-  EXPECT_EQ(prefs->currentTimeZone, "Europe/Berlin");
+  ASSERT_TRUE(prefs.discardUnsavedChanges().ok());
+  EXPECT_FALSE(prefs.lastZeltoDate || prefs.lastUnzeltoDate || prefs.lastBreakDate ||
+               prefs.lastUnbreakDate || prefs.lastTimerTickDate || prefs.zeltoUnblockDate ||
+               prefs.zeltoUnbreakDate || prefs.password || prefs.httpPort || prefs.websocketPort);
+  EXPECT_EQ(prefs.isUserInitiated, true);
+  EXPECT_TRUE(prefs.zeltoHardcoreMode);
+  EXPECT_EQ(prefs.zeltoType, 1);
+  EXPECT_EQ(prefs.currentTimeZone, "Europe/Berlin");
 
   // A file holding the dates restores them; a file gone since keeps the record as it is
   // (StoreFaultTest), and the reload succeeds.
   writeConfig(R"({"zeltoUnblockDate": "2026-12-06T10:00:00Z"})");
-  ASSERT_TRUE(prefs->discardUnsavedChanges().ok());
-  EXPECT_EQ(prefs->zeltoUnblockDate, JSONValues::parseDate("2026-12-06T10:00:00Z"));
+  ASSERT_TRUE(prefs.discardUnsavedChanges().ok());
+  EXPECT_EQ(prefs.zeltoUnblockDate, JSONValues::parseDate("2026-12-06T10:00:00Z"));
   std::filesystem::remove(configFile());
-  EXPECT_TRUE(prefs->discardUnsavedChanges().ok());
+  EXPECT_TRUE(prefs.discardUnsavedChanges().ok());
 
   // A record that never knew a file (nor a copy of one) still takes a reload without one as
   // before.
   std::filesystem::remove(configFile());
   std::filesystem::remove(lastGoodFile());
-  auto fresh = load();
-  ASSERT_TRUE(fresh);
-  fresh->password = "unsaved";
-  EXPECT_TRUE(fresh->discardUnsavedChanges().ok());
-  EXPECT_FALSE(fresh->password);
+  ZeltoPreferences fresh = loaded();
+  fresh.password = "unsaved";
+  EXPECT_TRUE(fresh.discardUnsavedChanges().ok());
+  EXPECT_FALSE(fresh.password);
 }
 
 TEST_F(ZeltoPreferencesTest, ResetToDefaults) {
-  auto prefs = load();
-  ASSERT_TRUE(prefs);
-  prefs->profiles.push_back(prefs->profiles[0]);
-  prefs->sessions.push_back(ZeltoSessionPreferences::initWithDate(clock_.now(), json(60), 1));
-  prefs->zeltoUnblockDate = clock_.now();
-  prefs->isUserInitiated = true;
-  prefs->currentTimeZone = "UTC";
-  std::string oldId = prefs->uniqueIdentifier;
-  ASSERT_TRUE(prefs->resetToDefaults().ok());
-  EXPECT_EQ(prefs->profiles.size(), 1u);
-  EXPECT_TRUE(prefs->sessions.empty());
-  EXPECT_NE(prefs->uniqueIdentifier, oldId);
-  EXPECT_FALSE(prefs->zeltoUnblockDate);
-  EXPECT_EQ(prefs->isUserInitiated, true);
-  EXPECT_EQ(prefs->currentTimeZone, "UTC");
+  ZeltoPreferences prefs = loaded();
+  prefs.profiles.push_back(prefs.profiles.at(0));
+  prefs.sessions.push_back(ZeltoSessionPreferences::initWithDate(clock_.now(), json(60), 1));
+  prefs.zeltoUnblockDate = clock_.now();
+  prefs.isUserInitiated = true;
+  prefs.currentTimeZone = "UTC";
+  std::string oldId = prefs.uniqueIdentifier;
+  ASSERT_TRUE(prefs.resetToDefaults().ok());
+  EXPECT_EQ(prefs.profiles.size(), 1u);
+  EXPECT_TRUE(prefs.sessions.empty());
+  EXPECT_NE(prefs.uniqueIdentifier, oldId);
+  EXPECT_FALSE(prefs.zeltoUnblockDate);
+  EXPECT_EQ(prefs.isUserInitiated, true);
+  EXPECT_EQ(prefs.currentTimeZone, "UTC");
   EXPECT_FALSE(std::filesystem::exists(configFile()));  // nothing saved
 }
 
@@ -272,21 +267,20 @@ TEST_F(ZeltoPreferencesTest, TheSharedRecordRecoversOnceTheFileIsGood) {
 }
 
 TEST_F(ZeltoPreferencesTest, SavingWritesTheBackupFirstAndKeepsTheOldFileOnFailure) {
-  auto prefs = load();
-  ASSERT_TRUE(prefs);
-  ASSERT_TRUE(prefs->save().ok());
+  ZeltoPreferences prefs = loaded();
+  ASSERT_TRUE(prefs.save().ok());
   EXPECT_EQ(storedConfig(), json::parse(readWholeFile(configFile() + ".bak")));
   std::string before = readWholeFile(configFile());
 
   // A backup that can't be written leaves the main file untouched.
   std::filesystem::remove(configFile() + ".bak");
   std::filesystem::create_directories(configFile() + ".bak/inside");
-  prefs->zeltoType = 1;
+  prefs.zeltoType = 1;
   // The failure is logged with the record, but never with its password (logs are readable by
   // others); the record keeps it.
-  prefs->password = "s3cret-pass";
+  prefs.password = "s3cret-pass";
   LogCapture capture;
-  Status failed = prefs->save();
+  Status failed = prefs.save();
   EXPECT_FALSE(failed.ok());
   EXPECT_EQ(readWholeFile(configFile()), before);
   EXPECT_EQ(configDirEntries(), (std::vector<std::string>{"default.cfg", "default.cfg.bak"}));
@@ -295,27 +289,26 @@ TEST_F(ZeltoPreferencesTest, SavingWritesTheBackupFirstAndKeepsTheOldFileOnFailu
   EXPECT_THAT(capture.texts().back(), HasSubstr(R"("password":"<redacted>")"));
   EXPECT_THAT(failed.message(), Not(HasSubstr("s3cret-pass")));
 
-  EXPECT_TRUE(prefs->saveWithBackup(false).ok());
+  EXPECT_TRUE(prefs.saveWithBackup(false).ok());
   EXPECT_EQ(storedConfig()["zeltoType"], 1);
   EXPECT_EQ(storedConfig()["password"], "s3cret-pass");
 
   // Text that isn't UTF-8 can't be written as JSON: nothing new reaches the file.
-  prefs->password = std::string("s3cret-pass\xff\xfe");
-  EXPECT_FALSE(prefs->saveWithBackup(false).ok());
+  prefs.password = std::string("s3cret-pass\xff\xfe");
+  EXPECT_FALSE(prefs.saveWithBackup(false).ok());
   EXPECT_THAT(capture.texts().back(), StartsWith("Error while serializing config object {"));
   EXPECT_EQ(storedConfig()["password"], "s3cret-pass");
   for (const std::string& line : capture.texts()) EXPECT_THAT(line, Not(HasSubstr("s3cret")));
 }
 
 TEST_F(ZeltoPreferencesTest, TheConfigurationDirectoryOverrideMovesLoadsAndSaves) {
-  auto prefs = load();
-  ASSERT_TRUE(prefs);
+  ZeltoPreferences prefs = loaded();
   std::string elsewhere = env_.home() + "/sync/zelto";
   SyncManager::setConfiguredSyncDirectory(elsewhere);
-  EXPECT_FALSE(prefs->save().ok());                  // a save does not create the directory
-  ASSERT_TRUE(prefs->discardUnsavedChanges().ok());  // a reload does
+  EXPECT_FALSE(prefs.save().ok());                  // a save does not create the directory
+  ASSERT_TRUE(prefs.discardUnsavedChanges().ok());  // a reload does
   EXPECT_TRUE(std::filesystem::is_directory(elsewhere));
-  ASSERT_TRUE(prefs->save().ok());
+  ASSERT_TRUE(prefs.save().ok());
   EXPECT_TRUE(std::filesystem::exists(elsewhere + "/default.cfg"));
 }
 
@@ -495,12 +488,8 @@ TEST_F(ConfigurationBoundsTest, NestingDeeperThanTheBoundIsAParseErrorWhereverIt
   // As deep as allowed (the top object, the profiles, a profile, then 509 arrays), a value
   // is kept, saved and read back.
   writeConfig("{\"profiles\": [{\"blockedApplications\": " + nestedArrays(509) + "}]}");
-  auto loaded = load();
-  ASSERT_TRUE(loaded.ok()) << loaded.status().message();
-  ASSERT_TRUE(loaded->save().ok());
-  auto reloaded = load();
-  ASSERT_TRUE(reloaded.ok()) << reloaded.status().message();
-  EXPECT_EQ(reloaded->profiles.at(0).blockedApplications, json::parse(nestedArrays(509)));
+  ASSERT_TRUE(loaded().save().ok());
+  EXPECT_EQ(loaded().profiles.at(0).blockedApplications, json::parse(nestedArrays(509)));
 }
 
 TEST_F(ConfigurationBoundsTest, AFileLargerThanTheBoundIsNotRead) {
@@ -536,11 +525,8 @@ class PreferencesReloadTest : public ZeltoPreferencesTest {
 
   // A record loaded from a complete file (every key present, as the applications write it).
   ZeltoPreferences loadSaved() {
-    auto fresh = load();
-    EXPECT_TRUE(fresh.ok() && fresh->save().ok());
-    auto loaded = load();
-    EXPECT_TRUE(loaded.ok());
-    return loaded.ok() ? std::move(loaded).value() : ZeltoPreferences();
+    EXPECT_TRUE(loaded().save().ok());
+    return loaded();
   }
 
   testing::FaultyFileSystem fs_;
