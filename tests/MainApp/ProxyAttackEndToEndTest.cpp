@@ -228,9 +228,7 @@ class ProxyAttackEndToEndTest : public ::testing::Test {
             names_.write("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n")};
   }
   static json blocking(json patterns) {
-    json config = MainAppUnderTest::timer(3600);
-    config["profiles"] = json::array({{{"blockedWebsites", std::move(patterns)}}});
-    return config;
+    return MainAppUnderTest::timer(3600, {{"blockedWebsites", std::move(patterns)}});
   }
   std::string named() const { return std::to_string(named_.port()); }
 
