@@ -227,9 +227,8 @@ TEST_F(AppBlockerTest, ProgramsAreRecognisedByTheirFileAndScriptsByTheirInterpre
 
   std::vector<std::unique_ptr<ChildProcess>> ended, left;
   auto run = [](const std::string& program, std::vector<std::string> arguments) {
-    return std::make_unique<ChildProcess>(program,
-                                          std::map<std::string, std::optional<std::string>>{},
-                                          "/dev/null", std::move(arguments));
+    return std::make_unique<ChildProcess>(program, testing::Environment{}, "/dev/null",
+                                          std::move(arguments));
   };
   ended.push_back(run(temp / "link", {"1000"}));
   ended.push_back(run(temp / "copy", {"1000"}));

@@ -22,6 +22,7 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 using testing::LogCapture;
 using testing::LoopbackClient;
+using testing::LoopbackOrigin;
 using testing::runLoopUntil;
 using ::testing::Value;
 
@@ -50,12 +51,6 @@ class BlockPageServerTest : public ::testing::Test {
     return client.received;
   }
   std::string hostField() const { return "Host: localhost:" + std::to_string(server_->port()); }
-
-  // A listener of the test's own at any free port of 127.0.0.1 (or `ip`).
-  std::unique_ptr<TcpListener> holdPort(const std::string& ip = "127.0.0.1") {
-    auto held = network_.listen(ip, 0, [](std::unique_ptr<TcpStream>) {});
-    return held.ok() ? std::move(*held) : nullptr;
-  }
 
   UvRunLoop loop_;
   UvNetwork network_{loop_};
@@ -139,9 +134,9 @@ TEST(BlockPageServerHostTest, ServesLoopbackNamesAtItsPortOnly) {
 
 TEST_F(BlockPageServerTest, KeepsTryingAHeldPortAndNamesItsHolderOnce) {
   LogCapture log;
-  std::unique_ptr<TcpListener> held = holdPort();
-  ASSERT_TRUE(held);
+  auto held = std::make_unique<LoopbackOrigin>(network_, nullptr);  // a listener of the test's
   const int port = held->port();
+  ASSERT_NE(port, 0);
   auto server = makeServer();
   EXPECT_FALSE(server->start(port).ok());
   EXPECT_EQ(server->port(), 0);
@@ -158,13 +153,13 @@ TEST_F(BlockPageServerTest, KeepsTryingAHeldPortAndNamesItsHolderOnce) {
 }
 
 TEST_F(BlockPageServerTest, PortOwnerNamesTheListeningProcess) {
-  std::unique_ptr<TcpListener> v4 = holdPort();
-  ASSERT_TRUE(v4);
-  EXPECT_EQ(PortOwner::describe(v4->port()), thisProcess());
-  if (std::unique_ptr<TcpListener> v6 = holdPort("::1")) {  // where the machine has ::1
-    EXPECT_EQ(PortOwner::describe(v6->port()), thisProcess());
-  }
+  auto v4 = std::make_unique<LoopbackOrigin>(network_, nullptr);
   const int released = v4->port();
+  ASSERT_NE(released, 0);
+  EXPECT_EQ(PortOwner::describe(released), thisProcess());
+  if (LoopbackOrigin v6(network_, nullptr, "::1"); v6.port() != 0) {  // where the machine has ::1
+    EXPECT_EQ(PortOwner::describe(v6.port()), thisProcess());
+  }
   v4.reset();  // closed once the loop runs
   EXPECT_TRUE(
       runLoopUntil(loop_, [&] { return PortOwner::describe(released) == PortOwner::kUnknown; }));

@@ -64,13 +64,9 @@ TEST_F(BlockingMonitorTest, ABreakLiftsBlockingAndItsEndRestoresIt) {
 }
 
 TEST_F(BlockingMonitorTest, AScheduledPeriodStartsAndEndsOnTime) {
-  json schedule = {{"isEnabled", true},
-                   {"scheduleType", 8},
-                   {"fromDate", {{"hour", 14}}},
-                   {"toDate", {{"hour", 15}}},
-                   {"uniqueID", "W"}};
-  BlockingMonitor& m = monitor(open(
-      {{"zeltoType", 2}, {"profiles", json::array({{{"schedules", json::array({schedule})}}})}}));
+  json config = withSchedules({weekdays("W", 14, 15)});
+  config["zeltoType"] = 2;
+  BlockingMonitor& m = monitor(open(config));
   EXPECT_TRUE(changes_.empty());
   loop_.advance(2 * 3600 - 1);
   EXPECT_EQ(m.phase(), Phase::kOff);

@@ -57,9 +57,7 @@ TEST_F(BrowserEndToEndTest, ABlockedSiteShowsTheBlockPageAndAnAllowedOneLoads) {
   auto address = MainAppUnderTest::networkAddress();
   if (!address) GTEST_SKIP() << "no network address besides loopback to serve the sites on";
   HttpOrigin blocked(*address), allowed(*address);
-  json config = MainAppUnderTest::timer(3600);
-  config["profiles"] = json::array({{{"blockedWebsites", {blocked.pattern()}}}});
-  app_.writeConfig(config);
+  app_.writeConfig(MainAppUnderTest::timer(3600, {{"blockedWebsites", {blocked.pattern()}}}));
   ASSERT_TRUE(app_.start()) << app_.log();
 
   const std::string page = browse(blocked.url("/news"));

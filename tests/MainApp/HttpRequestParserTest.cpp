@@ -64,8 +64,7 @@ TEST(HttpRequestParserTest, ConnectLeavesTheTunnelsBytesAndPipelinedRequestsFoll
   const std::string bytes =
       "CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n\r\n" + tls;
   auto connect = parser.feed(bytes);
-  ASSERT_TRUE(connect.ok()) << connect.status().message();
-  ASSERT_TRUE(connect->head);
+  ASSERT_TRUE(connect.ok() && connect->head) << connect.status().message();
   EXPECT_TRUE(connect->head->isConnect);
   EXPECT_TRUE(connect->head->upgrade);
   EXPECT_EQ(connect->head->target, "example.com:443");
@@ -79,8 +78,7 @@ TEST(HttpRequestParserTest, ConnectLeavesTheTunnelsBytesAndPipelinedRequestsFoll
   ASSERT_TRUE(first.ok() && first->head);
   EXPECT_EQ(first->head->target, "http://a.example/");
   auto second = pipelined.feed(first->rest);
-  ASSERT_TRUE(second.ok()) << second.status().message();
-  ASSERT_TRUE(second->head);
+  ASSERT_TRUE(second.ok() && second->head) << second.status().message();
   EXPECT_EQ(fieldsOf(*second->head),
             std::make_tuple("HEAD", "http://b.example/x", 0, Headers{}, Body::kNone, false, false));
   EXPECT_TRUE(second->rest.empty());

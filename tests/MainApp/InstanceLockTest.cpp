@@ -1,13 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "MainApp/InstanceLock.h"
-#include "Platform/Directories.h"
 #include "Platform/FileLock.h"
 #include "Platform/FileSystem.h"
-#include "Support/TempDir.h"
+#include "Support/TestEnv.h"
 
 namespace zelto {
 namespace {
@@ -56,24 +53,15 @@ TEST(InstanceLockTest, ALockHeldByAnotherProgramKeepsNothingOut) {
 }
 
 TEST(InstanceLockTest, TheLockLivesInTheRuntimeFolderElseInTheUsersCaches) {
-  TempDir home;
-  LocalFileSystem fs;
-  std::map<std::string, std::string> variables{{"HOME", home.path()}};
-  Directories directories(
-      fs,
-      [&](const std::string& name) -> std::optional<std::string> {
-        auto it = variables.find(name);
-        if (it == variables.end()) return std::nullopt;
-        return it->second;
-      },
-      [] { return std::nullopt; });
-
-  EXPECT_EQ(*InstanceLock::lockPath(directories, fs), home / ".cache/Zelto/zelto.lock");
+  testing::TestEnv env;
+  const TempDir& home = env.temp();
+  LocalFileSystem& fs = env.fs();
+  EXPECT_EQ(*InstanceLock::lockPath(env.directories(), fs), home / ".cache/Zelto/zelto.lock");
   EXPECT_TRUE(fs.isDirectory(home / ".cache/Zelto"));
-  variables["XDG_RUNTIME_DIR"] = home / "run";  // not there: not used
-  EXPECT_EQ(*InstanceLock::lockPath(directories, fs), home / ".cache/Zelto/zelto.lock");
+  env.setVariable("XDG_RUNTIME_DIR", home / "run");  // not there: not used
+  EXPECT_EQ(*InstanceLock::lockPath(env.directories(), fs), home / ".cache/Zelto/zelto.lock");
   ASSERT_TRUE(fs.createDirectories(home / "run").ok());
-  Result<std::string> path = InstanceLock::lockPath(directories, fs);
+  Result<std::string> path = InstanceLock::lockPath(env.directories(), fs);
   ASSERT_TRUE(path.ok()) << path.status().message();
   EXPECT_EQ(*path, home / "run/zelto.lock");
   EXPECT_EQ(outcomeAt(*path), Outcome::kAcquired);

@@ -21,10 +21,9 @@ class MainAppEndToEndTest : public ::testing::Test {
  protected:
   // `profile` in a configuration whose timer blocks for `seconds` more (none when 0).
   void startWith(json profile, double seconds = 3600, json top = json::object()) {
-    json config = seconds > 0 ? MainAppUnderTest::timer(seconds) : json::object();
-    config.update(top);
-    config["profiles"] = json::array({std::move(profile)});
-    app_.writeConfig(config);
+    top.update(seconds > 0 ? MainAppUnderTest::timer(seconds, profile)
+                           : json{{"profiles", json::array({profile})}});
+    app_.writeConfig(top);
     ASSERT_TRUE(app_.start()) << app_.log();
   }
   // Byte for byte, a body of 300 kB.
@@ -76,10 +75,8 @@ TEST_F(MainAppEndToEndTest, BlockingRedirectsOrRefusesBlockedSitesAndPassesTheRe
   }));
   EXPECT_TRUE(redirected(blocked_)) << app_.log();
   // A site added while blocking runs (as `zeltoctl sites add` writes it) is blocked at once.
-  json config = MainAppUnderTest::timer(3600);
-  config["profiles"] =
-      json::array({{{"blockedWebsites", {blocked_.pattern(), allowed_.pattern()}}}});
-  app_.writeConfig(config);
+  app_.writeConfig(MainAppUnderTest::timer(
+      3600, {{"blockedWebsites", {blocked_.pattern(), allowed_.pattern()}}}));
   EXPECT_TRUE(eventually([&] { return redirected(allowed_); })) << app_.log();
 }
 
@@ -120,12 +117,10 @@ TEST_F(MainAppEndToEndTest, RelaunchesMidPeriodStartNothingAndAMissedEndRunsAtTh
     app_.writeConfig(config);
     return app_.start();
   };
-  json config = MainAppUnderTest::timer(3600);
-  config["profiles"] = json::array({profile});
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(killAndStart(config)) << app_.log();
-  json ended = MainAppUnderTest::timer(-30);
-  ended["profiles"] = config["profiles"];
-  ASSERT_TRUE(killAndStart(ended)) << app_.log();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(killAndStart(MainAppUnderTest::timer(3600, profile))) << app_.log();
+  }
+  ASSERT_TRUE(killAndStart(MainAppUnderTest::timer(-30, profile))) << app_.log();
   EXPECT_TRUE(eventually([&] { return readWholeFile(marks) == "start\nend\n"; }))
       << readWholeFile(marks);
 }
@@ -156,11 +151,10 @@ TEST_F(MainAppEndToEndTest, BlockedProgramsAreEndedOrFrozenAndThawed) {
 
 TEST_F(MainAppEndToEndTest, ASecondInstanceSaysSoAndSigtermEndsTheFirstCleanly) {
   startWith(json::object(), 0);
-  auto second = app_.launch("second.err");
-  auto status = second->waitForExit();
-  ASSERT_TRUE(status && WIFEXITED(*status)) << readWholeFile(app_.dir() / "second.err");
-  EXPECT_EQ(WEXITSTATUS(*status), 0);
-  EXPECT_THAT(readWholeFile(app_.dir() / "second.err"), HasSubstr("already running"));
+  auto [status, output] = runToEnd(app_.dir() / "Zelto.app/Contents/MacOS/Zelto",
+                                   app_.environment(), app_.dir().path(), {});
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_THAT(output, HasSubstr("already running"));
   EXPECT_TRUE(passes(allowed_));  // outside blocking the first passes everything
   auto ended = app_.stop();
   ASSERT_TRUE(ended && WIFEXITED(*ended));
@@ -175,11 +169,9 @@ TEST_F(MainAppEndToEndTest, TakesTheProxyPortAndTheLogLevelZeltoctlSets) {
   app_.writeConfig(json::object());
   for (std::vector<std::string> arguments :
        {std::vector<std::string>{"ports", "--proxy", port}, {"log-level", "error", "--app"}}) {
-    ChildProcess zeltoctl(app_.dir() / "Zelto.app/Contents/MacOS/zeltoctl", app_.environment(),
-                          app_.dir() / "zeltoctl.err", arguments);
-    auto status = zeltoctl.waitForExit();
-    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-        << readWholeFile(app_.dir() / "zeltoctl.err");
+    auto [status, output] = runToEnd(app_.dir() / "Zelto.app/Contents/MacOS/zeltoctl",
+                                     app_.environment(), app_.dir().path(), arguments);
+    ASSERT_EQ(status, 0) << output;
   }
   auto app = app_.launch("zelto.err");
   ASSERT_TRUE(eventually([&] {

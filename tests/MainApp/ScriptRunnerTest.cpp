@@ -88,18 +88,16 @@ TEST_F(ScriptRunnerTest, ShutdownEndsEveryRunningScriptAndLeavesNoProcess) {
   runner.run("second", "sleep 1000");
   ASSERT_TRUE(testing::runLoopUntil(loop, [&] { return loggedNumber(log, "first: child ") > 0; }));
   EXPECT_EQ(runner.runningCount(), 2u);
-  pid_t first = loggedNumber(log, "first: started as process ");
-  pid_t second = loggedNumber(log, "second: started as process ");
-  pid_t child = loggedNumber(log, "first: child ");
 
   runner.shutdown();
   EXPECT_EQ(runner.runningCount(), 0u);
-  EXPECT_EQ(log.count("first: killed, the application is quitting"), 1u);
-  EXPECT_EQ(log.count("second: killed, the application is quitting"), 1u);
-  // Both shells reaped (no longer children of ours), the background child killed with them.
-  EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), -1);
-  EXPECT_EQ(::waitpid(second, nullptr, WNOHANG), -1);
-  EXPECT_TRUE(eventually([&] { return processGone(child); }));
+  // Both shells killed and reaped (no longer children of ours), the background child with them.
+  for (const std::string name : {"first", "second"}) {
+    EXPECT_EQ(log.count(name + ": killed, the application is quitting"), 1u);
+    EXPECT_EQ(::waitpid(loggedNumber(log, name + ": started as process "), nullptr, WNOHANG), -1)
+        << name;
+  }
+  EXPECT_TRUE(eventually([&] { return processGone(loggedNumber(log, "first: child ")); }));
 
   runner.run("late", "echo never");
   EXPECT_EQ(log.countStartingWith("late: not run"), 1u);

@@ -116,7 +116,7 @@ class AgentUnderTest {
  private:
   static constexpr uid_t kNobody = 65534;
 
-  std::map<std::string, std::optional<std::string>> environment() const {
+  Environment environment() const {
     return {{"HOME", dir_ / "home"},          {"XDG_DATA_HOME", std::nullopt},
             {"XDG_STATE_HOME", std::nullopt}, {"XDG_CONFIG_HOME", std::nullopt},
             {"XDG_CACHE_HOME", std::nullopt}, {"ZELTO_STANDIN_LOG", dir_ / "launches"}};

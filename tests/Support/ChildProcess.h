@@ -48,6 +48,9 @@ inline size_t occurrences(const std::string& text, const std::string& part) {
   return n;
 }
 
+// Changes to a child's environment: a value sets that variable, nullopt removes it.
+using Environment = std::map<std::string, std::optional<std::string>>;
+
 struct UserIds {
   uid_t user;
   gid_t group;
@@ -55,10 +58,8 @@ struct UserIds {
 
 class ChildProcess {
  public:
-  // `environment` entries with a value set that variable; with nullopt they remove it.
   // `runAs`: the child drops to that user and group (with no others) before it starts.
-  ChildProcess(const std::string& executable,
-               const std::map<std::string, std::optional<std::string>>& environment,
+  ChildProcess(const std::string& executable, const Environment& environment,
                const std::string& stderrPath, std::vector<std::string> arguments = {},
                const std::string& stdoutPath = "/dev/null",
                std::optional<UserIds> runAs = std::nullopt) {
@@ -138,10 +139,10 @@ class ChildProcess {
 
 // Runs `executable` to its end: its exit code (-1 when it didn't exit) and what it wrote,
 // standard output then standard error (kept in `dir`).
-inline std::pair<int, std::string> runToEnd(
-    const std::string& executable,
-    const std::map<std::string, std::optional<std::string>>& environment, const std::string& dir,
-    std::vector<std::string> arguments, std::optional<UserIds> runAs = std::nullopt) {
+inline std::pair<int, std::string> runToEnd(const std::string& executable,
+                                            const Environment& environment, const std::string& dir,
+                                            std::vector<std::string> arguments,
+                                            std::optional<UserIds> runAs = std::nullopt) {
   const std::string out = dir + "/run.out", err = dir + "/run.err";
   ChildProcess child(executable, environment, err, std::move(arguments), out, runAs);
   auto status = child.waitForExit();

@@ -17,7 +17,6 @@
 #include <strings.h>
 
 #include <charconv>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -30,6 +29,7 @@
 
 #include "Platform/Linux/UvNetwork.h"
 #include "Platform/Linux/UvRunLoop.h"
+#include "Support/LoopbackClient.h"
 
 namespace zelto::testing {
 
@@ -141,22 +141,14 @@ class HttpOrigin {
   // Listens on `ip` at a free port: a loopback address (127.0.0.2 acts as another host), or one
   // of the machine's.
   explicit HttpOrigin(std::string ip = "127.0.0.1") : ip_(std::move(ip)) {
-    auto listener = network_.listen(ip_, 0, [this](std::unique_ptr<TcpStream> stream) {
-      Connection* connection = new Connection{std::move(stream), {}};
-      connections_[connection].reset(connection);
-      connection->stream->startReading(
-          [this, connection](std::string_view bytes) { receive(*connection, bytes); },
-          [this, connection](const Status&) { connections_.erase(connection); });
-    });
-    if (!listener.ok()) return;  // port() stays 0
-    listener_ = std::move(*listener);
-    port_ = listener_->port();
-    thread_ = std::thread([this] { loop_.run(); });
+    origin_ = std::make_unique<LoopbackOrigin>(
+        network_, [this](LoopbackOrigin::Peer& peer) { receive(peer); }, ip_);
+    port_ = origin_->port();
+    if (port_ != 0) thread_ = std::thread([this] { loop_.run(); });
   }
   ~HttpOrigin() {
     loop_.post([this] {
-      connections_.clear();
-      listener_.reset();
+      origin_.reset();
       loop_.stop();
     });
     if (thread_.joinable()) thread_.join();
@@ -188,27 +180,21 @@ class HttpOrigin {
   }
 
  private:
-  struct Connection {
-    std::unique_ptr<TcpStream> stream;
-    std::string in;
-  };
-
-  // Answers every whole request in `connection`'s bytes; one that isn't HTTP ends it.
-  void receive(Connection& connection, std::string_view bytes) {
-    connection.in.append(bytes);
+  // Answers every whole request in `peer`'s bytes; one that isn't HTTP ends it.
+  void receive(LoopbackOrigin::Peer& peer) {
     while (true) {
       HttpMessage request;
-      const size_t used = readHttpMessage(connection.in, request);
+      const size_t used = readHttpMessage(peer.received, request);
       if (used == 0) return;
       std::lock_guard lock(mutex_);
       if (used == std::string_view::npos) {
-        requests_.push_back({"(not HTTP)", std::exchange(connection.in, {}), "", ""});
-        connection.stream->close();
+        requests_.push_back({"(not HTTP)", std::exchange(peer.received, {}), "", ""});
+        peer.stream->close();
         return;
       }
       requests_.push_back({request.first, request.second, request.field("Host"), request.body});
-      connection.in.erase(0, used);
-      connection.stream->write(responseTo(request)).ignoreError();
+      peer.received.erase(0, used);
+      peer.stream->write(responseTo(request)).ignoreError();
     }
   }
 
@@ -232,8 +218,7 @@ class HttpOrigin {
   int port_ = 0;
   UvRunLoop loop_;
   UvNetwork network_{loop_};
-  std::unique_ptr<TcpListener> listener_;
-  std::map<Connection*, std::unique_ptr<Connection>> connections_;
+  std::unique_ptr<LoopbackOrigin> origin_;
   mutable std::mutex mutex_;
   std::vector<OriginRequest> requests_;
   std::thread thread_;

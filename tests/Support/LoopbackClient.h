@@ -3,9 +3,14 @@
 // everything it receives until the server closes. Reading can be held back, to leave the server
 // with bytes it can't deliver.
 //
-// The loop's thread (the test's); destroy before the loop.
+// LoopbackOrigin: the far end, listening at a free port of 127.0.0.1 (or `ip`; port() is 0 when
+// that fails): keeps what each connection sends and runs `onData` (if any) on it; a connection
+// whose other side ends is closed, or handed to `onEnd` when there is one.
+//
+// The loop's thread (the test's, or the one running the loop); destroy before the loop.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -59,6 +64,44 @@ class LoopbackClient {
   bool holdReading_;
   std::unique_ptr<Registration> step_;
   std::unique_ptr<TcpStream> stream_;
+};
+
+struct LoopbackOrigin {
+  struct Peer {
+    std::unique_ptr<TcpStream> stream;
+    std::string received;
+    bool ended = false;
+  };
+
+  LoopbackOrigin(Network& network, std::function<void(Peer&)> onData,
+                 const std::string& ip = "127.0.0.1")
+      : onData(std::move(onData)) {
+    auto listening = network.listen(ip, 0, [this](std::unique_ptr<TcpStream> stream) {
+      peers.push_back(std::make_unique<Peer>());
+      Peer& peer = *peers.back();
+      peer.stream = std::move(stream);
+      peer.stream->startReading(
+          [this, &peer](std::string_view bytes) {
+            peer.received.append(bytes);
+            if (this->onData) this->onData(peer);
+          },
+          [this, &peer](const Status&) {
+            peer.ended = true;
+            if (onEnd) {
+              onEnd(peer);
+            } else {
+              peer.stream.reset();
+            }
+          });
+    });
+    if (listening.ok()) listener = std::move(*listening);
+  }
+  int port() const { return listener ? listener->port() : 0; }
+
+  std::function<void(Peer&)> onData;
+  std::function<void(Peer&)> onEnd;
+  std::unique_ptr<TcpListener> listener;
+  std::vector<std::unique_ptr<Peer>> peers;
 };
 
 }  // namespace zelto::testing

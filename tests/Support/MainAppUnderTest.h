@@ -97,12 +97,15 @@ class MainAppUnderTest {
   static std::string in(double seconds) {
     return JSONValues::formatDate(SystemClock().now().addingTimeInterval(seconds));
   }
-  // A timer running from a minute ago for `seconds` more.
-  static nlohmann::json timer(double seconds) {
-    return {{"zeltoType", 1},
-            {"lastZeltoDate", in(-60)},
-            {"zeltoUnblockDate", in(seconds)},
-            {"lastUnzeltoDate", in(seconds)}};
+  // A timer running from a minute ago for `seconds` more, with `profile` as the only profile
+  // when one is given.
+  static nlohmann::json timer(double seconds, nlohmann::json profile = nullptr) {
+    nlohmann::json config = {{"zeltoType", 1},
+                             {"lastZeltoDate", in(-60)},
+                             {"zeltoUnblockDate", in(seconds)},
+                             {"lastUnzeltoDate", in(seconds)}};
+    if (!profile.is_null()) config["profiles"] = nlohmann::json::array({std::move(profile)});
+    return config;
   }
 
   // A port nothing listens on now (the kernel's pick of a free one).
@@ -135,7 +138,7 @@ class MainAppUnderTest {
   }
 
   // The environment the program runs in (and the agent, when a test starts it).
-  std::map<std::string, std::optional<std::string>> environment() const {
+  Environment environment() const {
     return {{"HOME", dir_ / "home"},
             {"XDG_DATA_HOME", std::nullopt},
             {"XDG_STATE_HOME", std::nullopt},

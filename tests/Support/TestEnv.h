@@ -49,6 +49,7 @@ class TestEnv {
   InMemoryDefaultsStore& store() { return *store_; }
   UserDefaults& defaults() { return defaults_; }
   LocalFileSystem& fs() { return fs_; }
+  Directories& directories() { return directories_; }
 
   // Makes the home directory unknown (no HOME, nothing in the password database).
   void forgetHome() { home_.reset(); }
