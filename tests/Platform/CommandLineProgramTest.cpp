@@ -27,32 +27,24 @@ TEST(CommandLineProgramTest, InterpretersAndLoadersAreToldByName) {
 // The first argument past the options; the second only after an interpreter's name (a program
 // given the script as its argument, an editor or a copy, is not running it).
 TEST(CommandLineProgramTest, TheScriptIsTheFirstArgumentPastTheOptions) {
-  struct Case {
-    Words arguments;
-    Words candidates;
-  };
-  for (const Case& c :
-       std::vector<Case>{{{"/bin/sh", "/opt/run", "--flag"}, {"/opt/run"}},
-                         {{"/bin/sh", "-e -u", "run", "a"}, {"run"}},  // a "#!" line's one argument
-                         {{"bash", "-x", "--", "-named", "a", "b"}, {"-named"}},
-                         {{"busybox", "sh", "script"}, {"sh", "script"}},
-                         {{"/bin/busybox", "/bin/ash", "script", "a"}, {"/bin/ash", "script"}},
-                         {{"python3", "editor.py", "/opt/blocked"}, {"editor.py"}},
-                         {{"sh", "-c", "cp", "/opt/blocked", "/tmp"}, {"cp"}},
-                         {{"python3", "-I"}, {}},
-                         {{"sh"}, {}},
-                         {{}, {}}}) {
-    EXPECT_EQ(CommandLineProgram::scriptCandidates(c.arguments), c.candidates)
-        << ::testing::PrintToString(c.arguments);
+  for (const auto& [arguments, candidates] : std::vector<std::pair<Words, Words>>{
+           {{"/bin/sh", "/opt/run", "--flag"}, {"/opt/run"}},
+           {{"/bin/sh", "-e -u", "run", "a"}, {"run"}},  // a "#!" line's one argument
+           {{"bash", "-x", "--", "-named", "a", "b"}, {"-named"}},
+           {{"busybox", "sh", "script"}, {"sh", "script"}},
+           {{"/bin/busybox", "/bin/ash", "script", "a"}, {"/bin/ash", "script"}},
+           {{"python3", "editor.py", "/opt/blocked"}, {"editor.py"}},
+           {{"sh", "-c", "cp", "/opt/blocked", "/tmp"}, {"cp"}},
+           {{"python3", "-I"}, {}},
+           {{"sh"}, {}},
+           {{}, {}}}) {
+    EXPECT_EQ(CommandLineProgram::scriptCandidates(arguments), candidates)
+        << ::testing::PrintToString(arguments);
   }
 }
 
 TEST(CommandLineProgramTest, TheLoadersProgramFollowsItsOptionsAndTheirValues) {
-  struct Case {
-    Words arguments;
-    std::optional<size_t> program;
-  };
-  for (const Case& c : std::vector<Case>{
+  for (const auto& [arguments, program] : std::vector<std::pair<Words, std::optional<size_t>>>{
            {{"ld.so", "/opt/app", "--library-path", "x"}, 1},
            {{"ld.so", "--library-path", "/opt", "--preload", "a.so", "--argv0", "n", "app"}, 7},
            {{"ld.so", "--inhibit-cache", "--list", "app"}, 3},
@@ -63,8 +55,8 @@ TEST(CommandLineProgramTest, TheLoadersProgramFollowsItsOptionsAndTheirValues) {
            {{"ld.so", "--preload"}, std::nullopt},
            {{"ld.so", "--"}, std::nullopt},
            {{"ld.so"}, std::nullopt}}) {
-    EXPECT_EQ(CommandLineProgram::loaderProgramIndex(c.arguments), c.program)
-        << ::testing::PrintToString(c.arguments);
+    EXPECT_EQ(CommandLineProgram::loaderProgramIndex(arguments), program)
+        << ::testing::PrintToString(arguments);
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <stdexcept>
@@ -15,6 +16,14 @@ namespace zelto {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Runs `f` on `queue` and returns what it returned; false when that took over ten seconds.
+bool runOn(DispatchQueue& queue, const std::function<bool()>& f) {
+  std::promise<bool> result;
+  queue.async([&] { result.set_value(f()); });
+  auto future = result.get_future();
+  return future.wait_for(10s) == std::future_status::ready && future.get();
+}
 
 TEST(DispatchQueueTest, ApplyRunsEveryStepOnceAndReturnsOnlyAfterAllFinished) {
   DispatchQueue queue;
@@ -60,9 +69,7 @@ TEST(DispatchQueueTest, FailuresReachTheCallerOrAreContained) {
 
   // A throwing task stops neither its worker nor the queue.
   for (int i = 0; i < 4; ++i) queue.async([] { throw std::runtime_error("task"); });
-  std::promise<void> done;
-  queue.async([&] { done.set_value(); });
-  EXPECT_EQ(done.get_future().wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(runOn(queue, [] { return true; }));
   std::atomic<int> steps{0};
   queue.apply(10, [&](size_t) { steps.fetch_add(1); });
   EXPECT_EQ(steps.load(), 10);
@@ -107,9 +114,7 @@ TEST(DispatchQueueTest, SerialSuspendedQueueRunsNothingUntilResumedThenEverythin
   // A queue that runs while suspended would have started on these by the time the probe below
   // has been answered by a second, running queue.
   DispatchQueue probe("probe");
-  std::promise<void> probed;
-  probe.async([&] { probed.set_value(); });
-  ASSERT_EQ(probed.get_future().wait_for(10s), std::future_status::ready);
+  ASSERT_TRUE(runOn(probe, [] { return true; }));
   {
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_TRUE(order.empty()) << "ran while suspended";
@@ -127,21 +132,13 @@ TEST(DispatchQueueTest, SerialSuspendedQueueRunsNothingUntilResumedThenEverythin
 TEST(DispatchQueueTest, SerialKnowsItsOwnWorkerAndSurvivesThrowingTasks) {
   DispatchQueue queue("BACKGROUND");
   EXPECT_FALSE(queue.isCurrent());
-  std::promise<bool> inside;
   queue.async([] { throw std::runtime_error("task"); });
-  queue.async([&] { inside.set_value(queue.isCurrent()); });
-  auto answer = inside.get_future();
-  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
-  EXPECT_TRUE(answer.get());
+  EXPECT_TRUE(runOn(queue, [&] { return queue.isCurrent(); }));
   DispatchQueue other("other");
-  std::promise<bool> onOther;
-  other.async([&] { onOther.set_value(queue.isCurrent()); });
-  EXPECT_FALSE(onOther.get_future().get());
+  EXPECT_TRUE(runOn(other, [&] { return !queue.isCurrent(); }));
   // The blocking calls' worker, likewise.
-  std::promise<bool> onBlocking;
-  DispatchQueue::blocking().async(
-      [&] { onBlocking.set_value(DispatchQueue::blocking().isCurrent() && !queue.isCurrent()); });
-  EXPECT_TRUE(onBlocking.get_future().get());
+  EXPECT_TRUE(runOn(DispatchQueue::blocking(),
+                    [&] { return DispatchQueue::blocking().isCurrent() && !queue.isCurrent(); }));
 }
 
 }  // namespace

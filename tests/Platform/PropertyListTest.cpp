@@ -14,14 +14,9 @@ using ::testing::HasSubstr;
 using json = nlohmann::json;
 
 TEST(PropertyListTest, RoundTripsNestedValuesThroughXML) {
-  json value = {
-      {"enabled", true},
-      {"offset", -42},
-      {"smallest", INT64_MIN},
-      {"ratio", -2.5},
-      {"name", "Grüße <&> \"日本\" 🎉"},
-      {"nested", {{"list", json::array({1, "two", json::array(), json::object()})}}},
-  };
+  const json value = json::parse(R"({"enabled": true, "offset": -42, "ratio": -2.5,
+      "smallest": -9223372036854775808, "name": "Grüße <&> \"日本\" 🎉",
+      "nested": {"list": [1, "two", [], {}]}})");
   auto xml = PropertyList::toXML(value);
   ASSERT_TRUE(xml.has_value());
   EXPECT_EQ(PropertyList::parse(*xml), value) << *xml;

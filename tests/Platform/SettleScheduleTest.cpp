@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "Platform/SettleSchedule.h"
 #include "Support/FakeRunLoop.h"
 
@@ -9,18 +11,15 @@ namespace {
 // Looks counted over 10 s of simulated time; starts noticed every 5 ms (no pause between them)
 // during the first second must not put the first look off.
 TEST(SettleScheduleTest, LooksComeSoonAfterAStartEndWhenDoneAndLeaveNoTimer) {
-  struct Case {
-    int doneAtLook;  // 0: never
-    bool startsWithoutPause;
-    int looks;
-  };
-  for (const Case& c : {Case{0, false, 6}, Case{2, false, 2}, Case{0, true, 6}}) {
+  // The look that finds it done (0: none), whether starts keep coming at first, and the looks.
+  for (auto [doneAtLook, startsWithoutPause, expected] :
+       {std::tuple(0, false, 6), {2, false, 2}, {0, true, 6}}) {
     FakeClock clock;
     FakeRunLoop loop(clock);
     int looks = 0;
-    SettleSchedule settle(loop, [&] { return ++looks == c.doneAtLook; });
+    SettleSchedule settle(loop, [&] { return ++looks == doneAtLook; });
     settle.start();
-    if (c.startsWithoutPause) {
+    if (startsWithoutPause) {
       for (int i = 0; i < 200; ++i) {
         loop.advance(0.005);
         settle.start();
@@ -29,7 +28,7 @@ TEST(SettleScheduleTest, LooksComeSoonAfterAStartEndWhenDoneAndLeaveNoTimer) {
       looks = 0;
     }
     loop.advance(10);
-    EXPECT_EQ(looks, c.looks) << c.doneAtLook;
+    EXPECT_EQ(looks, expected) << doneAtLook;
     EXPECT_EQ(loop.scheduledTimers(), 0u);
     EXPECT_FALSE(settle.isActive());
   }

@@ -11,23 +11,20 @@ namespace {
 // context added on the way up; the message is the context, then the system's words.
 TEST(StatusTest, ErrnoFailuresCarryTheirKindThroughContext) {
   using Kind = Status::Kind;
-  struct Case {
-    int error;
-    Kind kind;
-  };
-  for (const Case& c : std::initializer_list<Case>{{ENOENT, Kind::kNotFound},
-                                                   {ENOTDIR, Kind::kNotFound},
-                                                   {EACCES, Kind::kPermissionDenied},
-                                                   {EPERM, Kind::kPermissionDenied},
-                                                   {EAGAIN, Kind::kBusy},
-                                                   {EADDRINUSE, Kind::kBusy},
-                                                   {EINVAL, Kind::kInvalidInput},
-                                                   {EPIPE, Kind::kClosed},
-                                                   {EIO, Kind::kIOError},
-                                                   {0, Kind::kUnknown}}) {
-    Status status = Status::fromErrno(c.error, "Can't open /x").withContext("settings");
-    EXPECT_FALSE(status.ok()) << c.error;
-    EXPECT_EQ(status.kind(), c.kind) << c.error;
+  const std::pair<int, Kind> kinds[] = {{ENOENT, Kind::kNotFound},
+                                        {ENOTDIR, Kind::kNotFound},
+                                        {EACCES, Kind::kPermissionDenied},
+                                        {EPERM, Kind::kPermissionDenied},
+                                        {EAGAIN, Kind::kBusy},
+                                        {EADDRINUSE, Kind::kBusy},
+                                        {EINVAL, Kind::kInvalidInput},
+                                        {EPIPE, Kind::kClosed},
+                                        {EIO, Kind::kIOError},
+                                        {0, Kind::kUnknown}};
+  for (const auto& [error, kind] : kinds) {
+    Status status = Status::fromErrno(error, "Can't open /x").withContext("settings");
+    EXPECT_FALSE(status.ok()) << error;
+    EXPECT_EQ(status.kind(), kind) << error;
   }
   EXPECT_EQ(Status::fromErrno(ENOENT, "Can't open /x").message(),
             "Can't open /x: No such file or directory");

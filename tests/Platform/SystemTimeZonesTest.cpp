@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Platform/DateCalendar.h"
@@ -32,12 +33,7 @@ double offsetHours(const std::string& zone, double t) {
 }
 
 TEST(SystemTimeZonesTest, ZonesFollowTheSystemDatabaseThroughTheRange) {
-  struct Case {
-    const char* zone;
-    double utc;
-    double hours;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, double, double> offsets[] = {
       {"Africa/Cairo", k20240701_1200Z, 3},   // daylight saving again since 2023
       {"America/Asuncion", 1751371200, -3},   // 1 Jul 2025: -03 all year since Oct 2024
       {"America/Nuuk", 1705320000, -2},       // 15 Jan 2024: standard time -02 since 2023
@@ -47,8 +43,8 @@ TEST(SystemTimeZonesTest, ZonesFollowTheSystemDatabaseThroughTheRange) {
       {"Europe/Berlin", 5759121600, 2},      // 1 Jul 2152
       {"Australia/Sydney", 5744606400, 11},  // 15 Jan 2152
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(offsetHours(c.zone, c.utc), c.hours) << c.zone << " at " << c.utc;
+  for (const auto& [zone, utc, hours] : offsets) {
+    EXPECT_EQ(offsetHours(zone, utc), hours) << zone << " at " << utc;
   }
   // That closing rule moves Nuuk's clocks at -1:00 on the last Sunday of March, read as 01:00 UTC
   // on 25 March 2040.
@@ -158,18 +154,17 @@ TEST(SystemTimeZonesTest, TheLocalZoneIsTzElseTheZoneOfEtcLocaltime) {
 }
 
 TEST(SystemTimeZonesTest, TheSystemZoneFollowsTzAtEachCall) {
-  struct Case {
-    const char* tz;
-    const char* name;  // nullptr: not checked
-    double hours;
-  };
-  for (const Case& c : {Case{"/usr/share/zoneinfo/Asia/Tokyo", "/usr/share/zoneinfo/Asia/Tokyo", 9},
-                        Case{"<+0530>-5:30", nullptr, 5.5}, Case{"Mars/Olympus", "UTC", 0}}) {
-    ::setenv("TZ", c.tz, 1);
-    if (c.name) {
-      EXPECT_EQ(DateCalendar::systemTimeZoneName(), c.name);
+  // The name the zone goes by (nullptr: not checked), and its offset.
+  const std::tuple<const char*, const char*, double> zones[] = {
+      {"/usr/share/zoneinfo/Asia/Tokyo", "/usr/share/zoneinfo/Asia/Tokyo", 9},
+      {"<+0530>-5:30", nullptr, 5.5},
+      {"Mars/Olympus", "UTC", 0}};
+  for (const auto& [tz, name, hours] : zones) {
+    ::setenv("TZ", tz, 1);
+    if (name) {
+      EXPECT_EQ(DateCalendar::systemTimeZoneName(), name);
     }
-    EXPECT_EQ(offsetHours(DateCalendar::systemTimeZoneName(), k20240701_1200Z), c.hours) << c.tz;
+    EXPECT_EQ(offsetHours(DateCalendar::systemTimeZoneName(), k20240701_1200Z), hours) << tz;
   }
   ::setenv("TZ", testing::kTestTimeZone, 1);
 }

@@ -1,11 +1,11 @@
 // End to end, as a user who wants out would try it: the built agent and the built application
 // in a private copy of the bundle, the agent launching the application, and the block tried
 // through the application's proxy after each attempt.
+#include <fmt/chrono.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <time.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "Platform/Linux/LinuxProcessTable.h"
@@ -87,13 +87,7 @@ class BlockHoldsEndToEndTest : public ::testing::Test {
   // HostileConfigurationTest.)
   void lockedScheduleInForce() {
     const time_t now = ::time(nullptr);
-    auto hhmm = [](time_t t) {
-      struct tm utc {};
-      ::gmtime_r(&t, &utc);
-      char text[8];
-      std::snprintf(text, sizeof text, "%02d:%02d", utc.tm_hour, utc.tm_min);
-      return std::string(text);
-    };
+    auto hhmm = [](time_t t) { return fmt::format("{:%H:%M}", fmt::gmtime(t)); };
     auto [added, text] = zeltoctl({"schedules", "add", "--days", "daily", "--from",
                                    hhmm(now - 3600), "--to", hhmm(now + 7200)});
     ASSERT_EQ(added, 0) << text;

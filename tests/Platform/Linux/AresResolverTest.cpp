@@ -7,6 +7,7 @@
 #include <cctype>
 #include <map>
 #include <optional>
+#include <tuple>
 
 #include "Platform/Linux/AresResolver.h"
 #include "Platform/Linux/FileDescriptor.h"
@@ -159,22 +160,18 @@ class AresResolverTest : public ::testing::Test {
 };
 
 TEST_F(AresResolverTest, AnswersNamesAndNumericAddresses) {
-  struct Case {
-    std::string host;
-    int port;
-    std::vector<std::string> expected;
-    size_t lookups;  // handed to c-ares
-  } cases[] = {
+  // The host and port asked for, the answer, and the lookups handed to c-ares.
+  const std::tuple<std::string, int, std::vector<std::string>, size_t> cases[] = {
       {"dual.test", 443, {"192.0.2.1:443", "[2001:db8::1]:443"}, 1},
       {"Mixed.CASE.test", 8080, {"192.0.2.2:8080", "192.0.2.3:8080"}, 1},
       {"192.0.2.7", 80, {"192.0.2.7:80"}, 0},
       {"[2001:db8::7]", 80, {"[2001:db8::7]:80"}, 0},
       {"2001:db8::8", 22, {"[2001:db8::8]:22"}, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& [host, port, expected, lookups] : cases) {
     auto resolver = makeResolver();
-    EXPECT_EQ(texts(resolveNow(*resolver, c.host, c.port)), c.expected) << c.host;
-    EXPECT_EQ(resolver->lookupsStarted(), c.lookups) << c.host;
+    EXPECT_EQ(texts(resolveNow(*resolver, host, port)), expected) << host;
+    EXPECT_EQ(resolver->lookupsStarted(), lookups) << host;
   }
 }
 
@@ -191,11 +188,7 @@ TEST_F(AresResolverTest, ResolvesLocalhostFromTheHostsFile) {
 }
 
 TEST_F(AresResolverTest, FailuresNameTheHostAndTheCause) {
-  struct Case {
-    std::string host;
-    int port;
-    std::string message;
-  } cases[] = {
+  const std::tuple<std::string, int, std::string> cases[] = {
       {"nothing.invalid", 80, "cannot resolve nothing.invalid: Domain name not found"},
       {"slow.test", 80, "cannot resolve slow.test: Timeout while contacting DNS servers"},
       {"", 80, "cannot resolve : not a host name"},
@@ -207,10 +200,10 @@ TEST_F(AresResolverTest, FailuresNameTheHostAndTheCause) {
   AresResolver::Options options;
   options.timeoutMilliseconds = 100;
   auto resolver = makeResolver(options);
-  for (const Case& c : cases) {
-    Addresses addresses = resolveNow(*resolver, c.host, c.port);
-    ASSERT_FALSE(addresses.ok()) << c.message;
-    EXPECT_NE(addresses.status().message().find(c.message), std::string::npos)
+  for (const auto& [host, port, message] : cases) {
+    Addresses addresses = resolveNow(*resolver, host, port);
+    ASSERT_FALSE(addresses.ok()) << message;
+    EXPECT_NE(addresses.status().message().find(message), std::string::npos)
         << addresses.status().message();
   }
   EXPECT_EQ(resolver->lookupsStarted(), 2u) << "only the two names were looked up";
@@ -220,23 +213,20 @@ TEST_F(AresResolverTest, AnswersAreKeptForTheirTtlWithinBounds) {
   server.set("minute.test", {{"192.0.2.10"}, {}, 60});
   server.set("day.test", {{"192.0.2.11"}, {}, 86400});
   server.set("zero.test", {{"192.0.2.12"}, {}, 0});
-  struct Case {
-    std::string host;
-    double later;
-    bool askedAgain;
-  } cases[] = {
+  // Asked again how many seconds later, and whether the name server is.
+  const std::tuple<std::string, double, bool> cases[] = {
       {"minute.test", 59, false}, {"minute.test", 61, true},  // its TTL
       {"day.test", 299, false},   {"day.test", 301, true},    // capped
       {"zero.test", 4, false},    {"zero.test", 6, true},     // floored
       {"gone.invalid", 4, false}, {"gone.invalid", 6, true},  // failures, briefly
   };
-  for (const Case& c : cases) {
+  for (const auto& [host, later, askedAgain] : cases) {
     auto resolver = makeResolver();
-    const Addresses first = resolveNow(*resolver, c.host);
-    clock.advance(c.later);
-    const Addresses second = resolveNow(*resolver, c.host, 443);
-    EXPECT_EQ(resolver->lookupsStarted(), c.askedAgain ? 2u : 1u) << c.host << " +" << c.later;
-    EXPECT_EQ(first.ok(), second.ok()) << c.host;
+    const Addresses first = resolveNow(*resolver, host);
+    clock.advance(later);
+    const Addresses second = resolveNow(*resolver, host, 443);
+    EXPECT_EQ(resolver->lookupsStarted(), askedAgain ? 2u : 1u) << host << " +" << later;
+    EXPECT_EQ(first.ok(), second.ok()) << host;
     if (second.ok()) {
       EXPECT_EQ(second->front().port(), 443) << "a cached answer takes the port";
     }

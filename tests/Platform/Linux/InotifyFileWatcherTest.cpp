@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/InotifyFileWatcher.h"
+#include "Platform/Linux/InotifyReader.h"
 #include "Platform/Linux/UvRunLoop.h"
 #include "Support/RunLoopUntil.h"
 #include "Support/TempDir.h"
@@ -33,6 +37,14 @@ class InotifyFileWatcherTest : public ::testing::Test {
     loop.run();
   }
 
+  // Runs the loop until `calls` reaches `n`, then lets it handle what is still queued: whether
+  // exactly `n` calls came.
+  bool reachesExactly(const int& calls, int n) {
+    if (!runUntil([&] { return calls >= n; })) return false;
+    settle();
+    return calls == n;
+  }
+
   // Puts a new file at `path` the way an atomic save does: a temporary file, renamed over it.
   void replaceAtomically(const std::string& path, const std::string& contents) {
     std::string temporary = path + ".tmp";
@@ -53,20 +65,15 @@ TEST_F(InotifyFileWatcherTest, ReplacementByRenameIsReportedAndTheNewFileStaysWa
   FileDescriptor oldFile(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
   ASSERT_TRUE(oldFile.valid());
   replaceAtomically(path, "new");
-  ASSERT_TRUE(runUntil([&] { return calls >= 1; }));
-  settle();
-  EXPECT_EQ(calls, 1);
+  ASSERT_TRUE(reachesExactly(calls, 1)) << calls;
 
   // The replaced file is no longer at the path: writing it is no change of the path's file.
   ASSERT_EQ(::write(oldFile.get(), "stale", 5), 5);
   oldFile.reset();
-  settle();
-  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(reachesExactly(calls, 1)) << calls;
 
   writeFile(path, "newer");
-  ASSERT_TRUE(runUntil([&] { return calls >= 2; }));
-  settle();
-  EXPECT_EQ(calls, 2);
+  EXPECT_TRUE(reachesExactly(calls, 2)) << calls;
 }
 
 TEST_F(InotifyFileWatcherTest, DeletionAndReappearanceAfterAGapAreBothReported) {
@@ -75,15 +82,11 @@ TEST_F(InotifyFileWatcherTest, DeletionAndReappearanceAfterAGapAreBothReported) 
   auto watch = watcher.watch(path, [&] { ++calls; });
 
   fs::remove(path);
-  ASSERT_TRUE(runUntil([&] { return calls >= 1; }));
-  settle();
-  EXPECT_EQ(calls, 1);
+  ASSERT_TRUE(reachesExactly(calls, 1)) << calls;
 
   std::string staged = dir.write("staging/prefs.cfg", "2");  // a different directory
   fs::rename(staged, path);
-  ASSERT_TRUE(runUntil([&] { return calls >= 2; }));
-  settle();
-  EXPECT_EQ(calls, 2);
+  ASSERT_TRUE(reachesExactly(calls, 2)) << calls;
 
   writeFile(path, "3");
   ASSERT_TRUE(runUntil([&] { return calls >= 3; }));
@@ -104,8 +107,7 @@ TEST_F(InotifyFileWatcherTest, AWatchOnAMissingFileReportsItsCreationThenOneCall
     ASSERT_TRUE(runUntil([&] { return calls >= afterCreation + write; })) << "write " << write;
     EXPECT_EQ(calls, afterCreation + write);
   }
-  settle();
-  EXPECT_EQ(calls, afterCreation + 3);
+  EXPECT_TRUE(reachesExactly(calls, afterCreation + 3)) << calls;
 }
 
 // A file made readable again must be read at once, not at some later check.
@@ -144,6 +146,64 @@ TEST_F(InotifyFileWatcherTest, DestroyingTheHandleStopsCallbacksAndClosesItsDesc
 
   keeper.reset();
   EXPECT_EQ(openDescriptors(), before);
+}
+
+struct Drained {
+  Status status;
+  std::vector<inotify_event> events;
+  std::vector<std::string> names;
+};
+
+Drained drain(int fd) {
+  Drained drained;
+  drained.status = InotifyReader::drain(fd, [&](const inotify_event& event) {
+    drained.events.push_back(event);
+    drained.names.push_back(event.len > 0 ? event.name : "");
+  });
+  return drained;
+}
+
+class InotifyReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(inotify.valid()) << std::strerror(errno); }
+
+  FileDescriptor inotify{::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)};
+  testing::TempDir temp;
+};
+
+TEST_F(InotifyReaderTest, HandsOverEveryPendingEventInOrderThenFindsTheQueueEmpty) {
+  ASSERT_GE(::inotify_add_watch(inotify.get(), temp.path().c_str(), IN_CREATE), 0);
+  // More events than one read can take.
+  std::vector<std::string> created;
+  for (int i = 0; i < 600; ++i) {
+    created.push_back("file-with-a-name-long-enough-to-fill-reads-" + std::to_string(i));
+    temp.write(created.back(), "");
+  }
+  Drained first = drain(inotify.get());
+  ASSERT_TRUE(first.status.ok()) << first.status.message();
+  EXPECT_EQ(first.names, created);
+
+  Drained second = drain(inotify.get());
+  EXPECT_TRUE(second.status.ok()) << second.status.message();
+  EXPECT_TRUE(second.events.empty());
+}
+
+TEST_F(InotifyReaderTest, ADescriptorThatGivesNoEventsFails) {
+  Drained unopened = drain(-1);
+  EXPECT_FALSE(unopened.status.ok());
+  EXPECT_NE(unopened.status.message().find(std::strerror(EBADF)), std::string::npos);
+
+  // A pipe stands in for a descriptor whose reads end, or end inside an event.
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+  FileDescriptor reader(ends[0]), writer(ends[1]);
+  EXPECT_TRUE(drain(reader.get()).status.ok());  // nothing waiting yet
+  ASSERT_EQ(::write(writer.get(), "abc", 3), 3);
+  Drained cut = drain(reader.get());
+  EXPECT_FALSE(cut.status.ok());
+  EXPECT_TRUE(cut.events.empty());
+  writer.reset();
+  EXPECT_FALSE(drain(reader.get()).status.ok()) << "end of file";
 }
 
 }  // namespace

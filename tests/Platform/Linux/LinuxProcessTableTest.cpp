@@ -58,8 +58,7 @@ TEST(LinuxProcessTableTest, ListsAndPinsTheUsersProcessesEvenWhenTheirFileIsRepl
 
   auto listed = find(table, child.pid());
   ASSERT_TRUE(listed);
-  EXPECT_EQ(listed->executable, path);
-  EXPECT_FALSE(listed->executableReplaced);
+  EXPECT_EQ(std::pair(listed->executable, listed->executableReplaced), std::pair(path, false));
   EXPECT_FALSE(find(table, 1)) << "process 1 is not the user's";
   EXPECT_FALSE(table.open(child.pid(), "/bin/true").ok());
 
@@ -70,12 +69,10 @@ TEST(LinuxProcessTableTest, ListsAndPinsTheUsersProcessesEvenWhenTheirFileIsRepl
   fs::copy_file(path, copy);
   fs::remove(path);
   listed = find(table, child.pid());
-  ASSERT_TRUE(listed);
-  EXPECT_EQ(listed->executable, path);
-  EXPECT_TRUE(listed->executableReplaced);
-  ASSERT_TRUE(listed->file);
-  EXPECT_EQ(listed->file->fileNumber, before.st_ino);
-  EXPECT_EQ(listed->file->size, static_cast<uint64_t>(before.st_size));
+  ASSERT_TRUE(listed && listed->file);
+  EXPECT_EQ(std::tuple(listed->executable, listed->executableReplaced, listed->file->fileNumber,
+                       listed->file->size),
+            std::tuple(path, true, before.st_ino, static_cast<uint64_t>(before.st_size)));
   auto digest = table.executableDigest(child.pid());
   ASSERT_TRUE(digest.ok()) << digest.status().message();
   EXPECT_EQ(*digest, *Digest::sha256HexOfFile(copy));
@@ -116,6 +113,19 @@ TEST(LinuxProcessTableTest, LaunchesDetachedInASessionOfItsOwnLeavingNoZombie) {
   EXPECT_FALSE(missing.ok());
   EXPECT_NE(missing.message().find("No such file"), std::string::npos) << missing.message();
   EXPECT_FALSE(hasZombieChild());
+}
+
+// Known digests, and a file longer than one chunk read.
+TEST(DigestTest, Sha256OfAFileReadsItWholeInChunks) {
+  TempDir dir;
+  EXPECT_EQ(*Digest::sha256HexOfFile(dir.write("empty", "")),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(*Digest::sha256HexOfFile(dir.write("abc", "abc")),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  const std::string big = dir.write("big", std::string((3 << 20) + 1, 'a'));
+  const std::string other = dir.write("other", std::string(3 << 20, 'a') + "b");
+  EXPECT_NE(*Digest::sha256HexOfFile(big), *Digest::sha256HexOfFile(other));
+  EXPECT_FALSE(Digest::sha256HexOfFile(dir / "missing").ok());
 }
 
 }  // namespace

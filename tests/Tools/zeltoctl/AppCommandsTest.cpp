@@ -57,24 +57,19 @@ TEST_F(AppCommandsTest, OnlyApplicationsAreTakenAndStoredByTheirAbsolutePath) {
   env_.temp().write("Empty.app/Contents/Info.plist", "<plist/>");
   env_.temp().write("gone.desktop", "[Desktop Entry]\nExec=" + home + "/nowhere\n");
 
-  struct Bad {
-    const char* name;
-    int exitCode;
-    const char* reason;
-  };
-  for (const Bad& bad : std::vector<Bad>{{"plain", CommandOutcome::kUsage, ""},
-                                         {"idle.desktop", CommandOutcome::kUsage, ""},
-                                         {"folder", CommandOutcome::kUsage, ""},
-                                         {"missing", CommandOutcome::kUsage, ""},
-                                         {"Empty.app", CommandOutcome::kRefused, "no executable"},
-                                         {"gone.desktop", CommandOutcome::kRefused, "nowhere"}}) {
+  // No application: a usage error; one the application couldn't end: refused, saying why.
+  const std::pair<std::string, std::string> bad[] = {
+      {"plain", ""},   {"idle.desktop", ""},           {"folder", ""},
+      {"missing", ""}, {"Empty.app", "no executable"}, {"gone.desktop", "nowhere"}};
+  for (const auto& [name, reason] : bad) {
     CommandOutcome outcome =
-        AppCommands::add(zelto, paths({home + "/bin/tool", home + "/" + bad.name}));
-    EXPECT_EQ(outcome.exitCode, bad.exitCode) << bad.name;
-    EXPECT_NE(outcome.text.find(home + "/" + bad.name + "\" can't be blocked: "), std::string::npos)
+        AppCommands::add(zelto, paths({home + "/bin/tool", home + "/" + name}));
+    EXPECT_EQ(outcome.exitCode, reason.empty() ? CommandOutcome::kUsage : CommandOutcome::kRefused)
+        << name;
+    EXPECT_NE(outcome.text.find(home + "/" + name + "\" can't be blocked: "), std::string::npos)
         << outcome.text;
-    EXPECT_NE(outcome.text.find(bad.reason), std::string::npos) << outcome.text;
-    if (bad.exitCode == CommandOutcome::kRefused) {
+    EXPECT_NE(outcome.text.find(reason), std::string::npos) << outcome.text;
+    if (!reason.empty()) {
       EXPECT_NE(outcome.text.find("Name the program itself"), std::string::npos) << outcome.text;
     }
   }
@@ -86,13 +81,12 @@ TEST_F(AppCommandsTest, OnlyApplicationsAreTakenAndStoredByTheirAbsolutePath) {
   good.workingDirectory = home + "/folder/..//";
   CommandOutcome added = AppCommands::add(zelto, good);
   ASSERT_TRUE(added.ok()) << added.text;
-  EXPECT_EQ(storedProfile()["blockedApplications"],
-            json({entry(home + "/bin/tool", false, false, true, false),  // made to quit
-                  entry(home + "/link", false, false, true, false),
-                  entry(home + "/runs.desktop", false, false, true, false),
-                  entry(home + "/Info.app", false, false, true, false),
-                  entry(home + "/Exe.app", false, false, true, false),
-                  entry(home + "/bin/launcher", false, false, true, false)}));
+  json expected = json::array();
+  for (const char* name :
+       {"/bin/tool", "/link", "/runs.desktop", "/Info.app", "/Exe.app", "/bin/launcher"}) {
+    expected.push_back(entry(home + name, false, false, true, false));  // made to quit
+  }
+  EXPECT_EQ(storedProfile()["blockedApplications"], expected);
 
   EXPECT_EQ(*ApplicationPath::absolute("/a/../../b/", ""), "/b");
   EXPECT_FALSE(ApplicationPath::absolute("b", "").ok());

@@ -1,3 +1,5 @@
+#include <fmt/format.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -13,6 +15,8 @@
 namespace zelto {
 namespace {
 
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 using json = nlohmann::json;
 using Change = ScheduleCommands::Change;
 
@@ -80,7 +84,7 @@ TEST_F(ScheduleCommandsTest, AddMakesRecordsInTheDefaultProfileAfterTheLastPosit
     // Monday, then Wednesday; one position more than the largest of every profile.
     EXPECT_EQ(made[i], record(id, i == 1 ? 1 : 3, 22, 6, 7 + i));
     EXPECT_EQ(outcome.report["added"][i - 1]["id"], id);
-    EXPECT_NE(outcome.text.find(id), std::string::npos);
+    EXPECT_THAT(outcome.text, HasSubstr(id));
   }
   EXPECT_NE(made[1]["uniqueID"], made[2]["uniqueID"]);
   EXPECT_EQ(stored(1).size(), 1u);
@@ -101,30 +105,26 @@ TEST_F(ScheduleCommandsTest, OvernightAndWholeDayRecordsBlockWhereTheyShould) {
   ASSERT_TRUE(add("mon", "22:00", "06:00").ok());
   ASSERT_TRUE(add("sat", "00:00", "00:00").ok());
   ASSERT_TRUE(add("fri", "21:30", "00:00").ok());  // until the end of Friday
-  EXPECT_NE(StatusReport::scheduleText(zelto, zelto.now(), 7)
-                .find("Fri 2026-12-11 21:30 -> Sat 2026-12-12 00:00"),
-            std::string::npos);
-  std::string listed = ScheduleCommands::list(zelto).text;
-  EXPECT_NE(listed.find("mon 22:00-06:00 (overnight)"), std::string::npos) << listed;
-  EXPECT_NE(listed.find("sat 00:00-00:00 (whole day)"), std::string::npos);
-  EXPECT_NE(listed.find("fri 21:30-00:00\n"), std::string::npos);
+  EXPECT_THAT(StatusReport::scheduleText(zelto, zelto.now(), 7),
+              HasSubstr("Fri 2026-12-11 21:30 -> Sat 2026-12-12 00:00"));
+  EXPECT_THAT(ScheduleCommands::list(zelto).text,
+              AllOf(HasSubstr("mon 22:00-06:00 (overnight)"),
+                    HasSubstr("sat 00:00-00:00 (whole day)"), HasSubstr("fri 21:30-00:00\n")));
 }
 
 TEST_F(ScheduleCommandsTest, BadArgumentsAreNamedAndChangeNothing) {
   open(withSchedules(json::array({record("A", 8, 9, 17, 0)})));
   const std::string before = fileText();
-  struct Case {
-    CommandOutcome outcome;
-    const char* named;
-  };
-  for (const Case& c :
-       {Case{add("funday", "09:00", "10:00"), "--days"},
-        Case{add("mon", "24:00", "10:00"), "--from"}, Case{add("mon", "09:00", "9:5x"), "--to"},
-        Case{add("mon", "09:00", "10:00", "Nowhere/Land"), "--zone"},
-        // Times in New York that fall on the next day in Berlin.
-        Case{add("mon", "20:00", "22:00", "America/New_York"), "--zone"}}) {
-    EXPECT_EQ(c.outcome.exitCode, CommandOutcome::kUsage) << c.outcome.text;
-    EXPECT_EQ(c.outcome.text.rfind(c.named, 0), 0u) << c.outcome.text;
+  const std::pair<CommandOutcome, const char*> cases[] = {
+      {add("funday", "09:00", "10:00"), "--days"},
+      {add("mon", "24:00", "10:00"), "--from"},
+      {add("mon", "09:00", "9:5x"), "--to"},
+      {add("mon", "09:00", "10:00", "Nowhere/Land"), "--zone"},
+      // Times in New York that fall on the next day in Berlin.
+      {add("mon", "20:00", "22:00", "America/New_York"), "--zone"}};
+  for (const auto& [outcome, named] : cases) {
+    EXPECT_EQ(outcome.exitCode, CommandOutcome::kUsage) << outcome.text;
+    EXPECT_EQ(outcome.text.rfind(named, 0), 0u) << outcome.text;
   }
   EXPECT_EQ(fileText(), before);
 }
@@ -134,30 +134,20 @@ TEST_F(ScheduleCommandsTest, ListShowsEveryProfilesSchedulesInOrder) {
       withSchedules(json::array({record("LATE", 3, 18, 19, 5), record("NOW", 8, 11, 13, 1)}),
                     json::array({record("OFF", 10, 0, 0, 0, false),
                                  // Out of range and no day: shown, never in force, never a crash.
-                                 {{"isEnabled", true},
-                                  {"scheduleType", 0},
-                                  {"fromDate", {{"hour", 1e300}}},
-                                  {"uniqueID", "ODD"},
-                                  {"sortIndex", 9}}})));
+                                 json::parse(R"({"isEnabled": true, "scheduleType": 0,
+                                     "fromDate": {"hour": 1e300}, "uniqueID": "ODD",
+                                     "sortIndex": 9})")})));
   CommandOutcome outcome = ScheduleCommands::list(zelto);
   ASSERT_TRUE(outcome.ok());
   const json& listed = outcome.report;
   ASSERT_EQ(listed.size(), 4u);
-  EXPECT_EQ(listed[0], json({{"id", "OFF"},
-                             {"days", "daily"},
-                             {"from", "00:00"},
-                             {"to", "00:00"},
-                             {"enabled", false},
-                             {"sortIndex", 0},
-                             {"inForce", false}}));
-  EXPECT_EQ(listed[1]["id"], "NOW");
-  EXPECT_EQ(listed[1]["inForce"], true);
-  EXPECT_EQ(listed[2]["id"], "LATE");
-  EXPECT_EQ(listed[2]["inForce"], false);
-  EXPECT_EQ(listed[3]["days"], "none");
-  EXPECT_NE(outcome.text.find("NOW"), std::string::npos);
-  EXPECT_NE(outcome.text.find("weekdays 11:00-13:00  -- in force now"), std::string::npos)
-      << outcome.text;
+  EXPECT_EQ(listed[0], json::parse(R"({"id": "OFF", "days": "daily", "from": "00:00",
+      "to": "00:00", "enabled": false, "sortIndex": 0, "inForce": false})"));
+  EXPECT_EQ(std::tuple(listed[1]["id"], listed[1]["inForce"], listed[2]["id"], listed[2]["inForce"],
+                       listed[3]["days"]),
+            std::tuple("NOW", true, "LATE", false, "none"));
+  EXPECT_THAT(outcome.text,
+              AllOf(HasSubstr("NOW"), HasSubstr("weekdays 11:00-13:00  -- in force now")));
 }
 
 TEST_F(ScheduleCommandsTest, TimesInAnotherZoneAreKeptAsLocalTimes) {
@@ -166,37 +156,34 @@ TEST_F(ScheduleCommandsTest, TimesInAnotherZoneAreKeptAsLocalTimes) {
   ASSERT_TRUE(outcome.ok()) << outcome.text;
   EXPECT_EQ(stored()[0]["fromDate"], json({{"hour", 16}}));
   EXPECT_EQ(stored()[0]["toDate"], json({{"hour", 17}}));
-  EXPECT_NE(outcome.text.find("offsets in force now"), std::string::npos);
+  EXPECT_THAT(outcome.text, HasSubstr("offsets in force now"));
   EXPECT_EQ(outcome.report["added"][0]["given"]["zoneOffset"], "UTC+00:00");
   // Local records, as the controller and the watchdog read every schedule (WatchdogManagerTest,
   // PhaseAgreementTest); the next run is the local one.
   EXPECT_EQ(outcome.report["added"][0]["next"]["from"], "2026-12-09T15:00:00.000Z");
 
+  // Each shift as "from-to offset" in minutes, or the start of its refusal.
   auto shift = [](int32_t type, int from, int to, const std::string& zone, const char* now) {
-    return ScheduleZoneShift::shift(type, from, to, zone, "Europe/Berlin", at(now));
+    auto shifted = ScheduleZoneShift::shift(type, from, to, zone, "Europe/Berlin", at(now));
+    return shifted.ok() ? fmt::format("{}-{} {}", shifted->fromMinutes, shifted->toMinutes,
+                                      shifted->zoneOffset)
+                        : shifted.status().message().substr(0, 6);
   };
   const char* winter = "2026-12-09T12:00:00+01:00";
-  auto paris = shift(6, 0, 0, "Europe/Paris", winter);  // same offsets: as given, whole day too
-  ASSERT_TRUE(paris.ok());
-  EXPECT_EQ(std::pair(paris->fromMinutes, paris->toMinutes), std::pair(0, 0));
-  EXPECT_FALSE(shift(6, 0, 0, "Europe/London", winter).ok());  // the day would start at 01:00
-  EXPECT_EQ(shift(6, 8 * 60, 0, "Europe/London", winter).status().message().rfind("--zone", 0),
-            0u);  // until London's midnight: 01:00 on the next day here
+  // Same offsets: as given, whole day too.
+  EXPECT_EQ(shift(6, 0, 0, "Europe/Paris", winter), "0-0 60");
+  EXPECT_EQ(shift(6, 0, 0, "Europe/London", winter), "--zone");  // the day would start at 01:00
+  // Until London's midnight: 01:00 on the next day here.
+  EXPECT_EQ(shift(6, 8 * 60, 0, "Europe/London", winter), "--zone");
   // Helsinki's 22:00 to its midnight is 21:00-23:00 here.
-  auto helsinki = shift(1, 22 * 60, 0, "Europe/Helsinki", winter);
-  ASSERT_TRUE(helsinki.ok());
-  EXPECT_EQ(std::pair(helsinki->fromMinutes, helsinki->toMinutes), std::pair(21 * 60, 23 * 60));
+  EXPECT_EQ(shift(1, 22 * 60, 0, "Europe/Helsinki", winter), "1260-1380 120");
   // Overnight: its midnight boundaries would move, except every day, where the nights join.
-  EXPECT_FALSE(shift(1, 22 * 60, 6 * 60, "Europe/London", winter).ok());
-  auto nightly = shift(10, 22 * 60, 6 * 60, "Europe/London", winter);
-  ASSERT_TRUE(nightly.ok());
-  EXPECT_EQ(std::pair(nightly->fromMinutes, nightly->toMinutes), std::pair(23 * 60, 7 * 60));
+  EXPECT_EQ(shift(1, 22 * 60, 6 * 60, "Europe/London", winter), "--zone");
+  EXPECT_EQ(shift(10, 22 * 60, 6 * 60, "Europe/London", winter), "1380-420 0");
   // The offsets are those of the next occurrence: on Saturday New York is 6 hours behind, from
   // Sunday's clock change 5, and Monday's 09:00 there is 14:00 here.
-  auto monday = shift(1, 9 * 60, 10 * 60, "America/New_York", "2027-03-13T12:00:00+01:00");
-  ASSERT_TRUE(monday.ok());
-  EXPECT_EQ(monday->fromMinutes, 14 * 60);
-  EXPECT_EQ(monday->zoneOffset, -4 * 60);
+  EXPECT_EQ(shift(1, 9 * 60, 10 * 60, "America/New_York", "2027-03-13T12:00:00+01:00"),
+            "840-900 -240");
 }
 
 TEST_F(ScheduleCommandsTest, RemoveEnableAndDisableByID) {
@@ -204,7 +191,7 @@ TEST_F(ScheduleCommandsTest, RemoveEnableAndDisableByID) {
                                     json::array({record("B", 9, 9, 17, 1, false)})));
   CommandOutcome unknown = ScheduleCommands::change(zelto, "a", Change::kRemove);
   EXPECT_EQ(unknown.exitCode, CommandOutcome::kRefused);
-  EXPECT_NE(unknown.text.find("\"a\""), std::string::npos);
+  EXPECT_THAT(unknown.text, HasSubstr("\"a\""));
 
   ASSERT_TRUE(ScheduleCommands::change(zelto, "B", Change::kEnable).ok());
   EXPECT_EQ(stored(1)[0]["isEnabled"], true);

@@ -24,9 +24,8 @@ TEST_F(SiteCommandsTest, AddAndRemoveEditTheSavedListAndTheMatchersFollow) {
   CommandOutcome added = SiteCommands::add(zelto, {false, {"b.com", "a.com", "b.com"}});
   ASSERT_TRUE(added.ok()) << added.text;
   EXPECT_EQ(storedProfile()["blockedWebsites"], json({"a.com", "b.com"}));
-  EXPECT_EQ(added.report["added"], json({"b.com"}));
-  EXPECT_EQ(added.report["alreadyListed"], json({"a.com"}));
-  EXPECT_EQ(added.report["patterns"], json({"a.com", "b.com"}));
+  EXPECT_EQ(added.report, json::parse(R"({"list": "blocked", "patterns": ["a.com", "b.com"],
+      "allowListOn": false, "added": ["b.com"], "alreadyListed": ["a.com"]})"));
   EXPECT_TRUE(blocks(zelto, "https://b.com/x"));
   // Shown as text only, the outcome tells the same, and its report leaves the list out.
   CommandOutcome shown = SiteCommands::list(zelto, {.patterns = {}, .textOnly = true});
@@ -110,10 +109,8 @@ TEST_F(SiteCommandsTest, TheAllowListSwitchIsSavedAndDecides) {
   Zelto& zelto = start({{"blockedWebsites", {"a.com"}}, {"whitelistedWebsites", {"w.com"}}});
   CommandOutcome on = SiteCommands::setAllowList(zelto, true);
   ASSERT_TRUE(on.ok()) << on.text;
-  EXPECT_EQ(on.report, json({{"changed", true},
-                             {"list", "allowed"},
-                             {"patterns", {"w.com"}},
-                             {"allowListOn", true}}));
+  EXPECT_EQ(on.report, json::parse(R"({"changed": true, "list": "allowed", "patterns": ["w.com"],
+      "allowListOn": true})"));
   EXPECT_EQ(storedProfile()["enableWhitelistWebsites"], true);
   EXPECT_TRUE(blocks(zelto, "https://other.org/"));
   EXPECT_FALSE(blocks(zelto, "https://w.com/"));

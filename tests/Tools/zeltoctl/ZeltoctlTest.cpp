@@ -3,18 +3,27 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
 
+#include "App/Controller/Zelto.h"
 #include "App/Data/ZeltoDefaults.h"
+#include "Platform/Clock.h"
 #include "Platform/PropertyList.h"
 #include "Support/ChildProcess.h"
 #include "Support/TempDir.h"
+#include "Support/TestEnv.h"
 
 namespace zelto {
 namespace {
 
 using json = nlohmann::json;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Pair;
 using testing::readWholeFile;
 
 class ZeltoctlTest : public ::testing::Test {
@@ -49,9 +58,8 @@ TEST_F(ZeltoctlTest, AnswersForAWeekdaySchedule) {
   json midday = status("2026-12-09T12:00:00+01:00");  // a Wednesday
   // (Its phase, and the watchdog's answer, in every kind of period: PhaseAgreementTest.)
   EXPECT_EQ(midday.size(), 13u);
-  EXPECT_EQ(midday["isScheduleBlocked"], true);
-  EXPECT_EQ(midday["scheduleEnd"], "2026-12-09T16:00:00.000Z");  // 17:00 in Berlin
-  EXPECT_EQ(midday["mode"], "normal");
+  EXPECT_EQ(std::tuple(midday["isScheduleBlocked"], midday["scheduleEnd"], midday["mode"]),
+            std::tuple(true, "2026-12-09T16:00:00.000Z", "normal"));  // 17:00 in Berlin
   // Before the period (PhaseAgreementTest has every phase): the time until it starts.
   EXPECT_EQ(status("2026-12-09T08:54:00+01:00")["timeUntilBlock"], 360);
 }
@@ -61,9 +69,8 @@ TEST_F(ZeltoctlTest, TheLogStaysOnWhileBlockingIsLocked) {
   home_.write(".local/share/Zelto/default.cfg",
               R"({"zeltoType": 1, "zeltoUnblockDate": "2099-01-01T00:00:00Z",
                   "zeltoHardcoreMode": true, "zeltoMustCompleteSession": true})");
-  auto [refused, why] = run({"log-level", "off"});
-  EXPECT_EQ(refused, 1);
-  EXPECT_THAT(why, HasSubstr("can't be switched off while blocking is locked"));
+  EXPECT_THAT(run({"log-level", "off"}),
+              Pair(1, HasSubstr("can't be switched off while blocking is locked")));
   EXPECT_EQ(run({"log-level"}).second, "agent: info\napplication: info\n");  // unchanged
   EXPECT_EQ(run({"log-level", "debug", "--app"}).first, 0);
   EXPECT_EQ(run({"log-level"}).second, "agent: info\napplication: debug\n");
@@ -89,9 +96,7 @@ TEST_F(ZeltoctlTest, PortsAreShownAndSetWhereTheApplicationReadsThem) {
       {{"--http", "8920"}, "--http 8920 is the proxy's port"}};
   for (auto [arguments, named] : bad) {
     arguments.insert(arguments.begin(), "ports");
-    auto [refused, why] = run(arguments);
-    EXPECT_EQ(refused, 2) << why;
-    EXPECT_THAT(why, HasSubstr(named));
+    EXPECT_THAT(run(arguments), Pair(2, HasSubstr(named)));
   }
   EXPECT_EQ(json::parse(run({"ports", "--json"}).second)["proxy"]["stored"], nullptr);
 
@@ -105,24 +110,19 @@ TEST_F(ZeltoctlTest, PortsAreShownAndSetWhereTheApplicationReadsThem) {
   locked.update(json::parse(R"({"zeltoType": 1, "zeltoUnblockDate": "2099-01-01T00:00:00Z",
                                  "zeltoHardcoreMode": true, "zeltoMustCompleteSession": true})"));
   home_.write(".local/share/Zelto/default.cfg", locked.dump());
-  auto [refused, why] = run({"ports", "--proxy", "9100", "--json"});
-  EXPECT_EQ(refused, 1);
-  EXPECT_THAT(why, HasSubstr("Changing the proxy's port is refused while blocking is locked"));
+  EXPECT_THAT(run({"ports", "--proxy", "9100", "--json"}),
+              Pair(1, HasSubstr("Changing the proxy's port is refused while blocking is locked")));
   const json now = json::parse(run({"ports", "--json"}).second);
   EXPECT_EQ(now["blockPage"]["port"], 9001);
   EXPECT_EQ(now["proxy"]["port"], 9002);
 }
 
 TEST_F(ZeltoctlTest, ScheduleListsThePeriodsAndAGrid) {
-  auto [code, output] = run({"schedule", "--now", "2026-12-11T12:00:00+01:00", "--days", "3"});
-  EXPECT_EQ(code, 0);
-  EXPECT_THAT(output, HasSubstr("Fri 2026-12-11 09:00 -> Fri 2026-12-11 17:00  WORK"));
-  EXPECT_THAT(output, HasSubstr("Mon 2026-12-14 09:00"));
-  EXPECT_THAT(output, HasSubstr("Sat 12-12   ......"));
+  EXPECT_THAT(run({"schedule", "--now", "2026-12-11T12:00:00+01:00", "--days", "3"}),
+              Pair(0, AllOf(HasSubstr("Fri 2026-12-11 09:00 -> Fri 2026-12-11 17:00  WORK"),
+                            HasSubstr("Mon 2026-12-14 09:00"), HasSubstr("Sat 12-12   ......"))));
 
-  auto [badCode, message] = run({"status", "--now", "next tuesday"});
-  EXPECT_EQ(badCode, 2);
-  EXPECT_THAT(message, HasSubstr("is not a date"));
+  EXPECT_THAT(run({"status", "--now", "next tuesday"}), Pair(2, HasSubstr("is not a date")));
 }
 
 TEST_F(ZeltoctlTest, DumpPrintsWhatASaveWouldWrite) {
@@ -152,10 +152,7 @@ TEST_F(ZeltoctlTest, ValidateSaysValidOrGivesTheReason) {
       {validate("{oops"), "Error while unserializing file at"},
       {run({"validate", home_ / "missing.cfg"}), home_ / "missing.cfg: No such file or directory"},
       {run({"validate", home_.path()}), "Not a regular file"}};
-  for (const auto& [outcome, reason] : invalid) {
-    EXPECT_EQ(outcome.first, 1) << outcome.second;
-    EXPECT_THAT(outcome.second, HasSubstr(reason));
-  }
+  for (const auto& [outcome, reason] : invalid) EXPECT_THAT(outcome, Pair(1, HasSubstr(reason)));
 }
 
 TEST_F(ZeltoctlTest, CheckUrlDecidesByTheAgentsConfiguration) {
@@ -166,25 +163,20 @@ TEST_F(ZeltoctlTest, CheckUrlDecidesByTheAgentsConfiguration) {
     home_.write("synced/default.cfg", json{{"profiles", json::array({profile})}}.dump());
   };
   useSites({{"blockedWebsites", {"Example.com", "-chrome://", "+example.com/ok/", ""}}});
-  auto [code, output] =
-      run({"check-url", "--explain", "https://www.example.com/x", "chrome://settings",
-           "https://example.com/ok/?a=1", "https://other.org/", "chrome://flags/#x"});
-  EXPECT_EQ(code, 0);
-  EXPECT_EQ(output,
-            "blocked\thttps://www.example.com/x\t4\texample.com\n"
-            "blocked\tchrome://settings\t2\t-chrome://\n"
-            "allowed\thttps://example.com/ok/?a=1\t1\t+example.com/ok/\n"
-            "allowed\thttps://other.org/\t5\t(no match)\n"
-            "blocked\tchrome://flags/#x\t2\t-chrome://\n");
+  EXPECT_THAT(run({"check-url", "--explain", "https://www.example.com/x", "chrome://settings",
+                   "https://example.com/ok/?a=1", "https://other.org/", "chrome://flags/#x"}),
+              Pair(0,
+                   "blocked\thttps://www.example.com/x\t4\texample.com\n"
+                   "blocked\tchrome://settings\t2\t-chrome://\n"
+                   "allowed\thttps://example.com/ok/?a=1\t1\t+example.com/ok/\n"
+                   "allowed\thttps://other.org/\t5\t(no match)\n"
+                   "blocked\tchrome://flags/#x\t2\t-chrome://\n"));
 
   useSites({{"enableWhitelistWebsites", true}, {"whitelistedWebsites", {"docs.org"}}});
-  std::tie(code, output) = run({"check-url", "https://docs.org/a", "https://other.org/"});
-  EXPECT_EQ(code, 0);
-  EXPECT_EQ(output, "allowed\thttps://docs.org/a\nblocked\thttps://other.org/\n");
+  EXPECT_THAT(run({"check-url", "https://docs.org/a", "https://other.org/"}),
+              Pair(0, "allowed\thttps://docs.org/a\nblocked\thttps://other.org/\n"));
 
-  std::tie(code, output) = run({"check-url"});
-  EXPECT_NE(code, 0);
-  EXPECT_THAT(output, HasSubstr("URL is required"));
+  EXPECT_THAT(run({"check-url"}), Pair(::testing::Ne(0), HasSubstr("URL is required")));
 }
 
 // Exit statuses as a script sees them: 0 done, 1 refused, 2 a usage error naming the argument;
@@ -198,6 +190,71 @@ TEST_F(ZeltoctlTest, EditsExitWithTheirOutcome) {
   EXPECT_EQ(refused, 1);
   EXPECT_THAT(json::parse(refusedText, nullptr, false)["error"].get<std::string>(),
               HasSubstr("nowhere.example"));
+}
+
+// Many writers of one configuration at once: zeltoctl edits and timer saves in other processes,
+// and a controller saving in this one (as the agent's does). Each takes the configuration's
+// lock for its whole read-modify-write, so every edit is in the final file.
+TEST(ZeltoctlWritersTest, NoEditIsLostBetweenConcurrentWriters) {
+  ZeltoPreferences::resetSharedInstanceForTesting();
+  testing::TestEnv env;
+  const std::string config = env.home() + "/.local/share/Zelto/default.cfg";
+  env.temp().write(".local/share/Zelto/default.cfg", R"({"profiles": [{"blockedWebsites": []}]})");
+
+  constexpr int kEdits = 12;
+  constexpr int kTimerSaves = 6;
+  constexpr int kControllerSaves = 15;
+  std::vector<std::unique_ptr<testing::ChildProcess>> writers;
+  auto zeltoctl = [&](std::vector<std::string> arguments) {
+    std::string name = std::to_string(writers.size());
+    writers.push_back(std::make_unique<testing::ChildProcess>(
+        std::string(ZELTO_TEST_APP_DIR) + "/Contents/MacOS/zeltoctl",
+        std::map<std::string, std::optional<std::string>>{{"HOME", env.home()},
+                                                          {"XDG_DATA_HOME", std::nullopt},
+                                                          {"XDG_CONFIG_HOME", std::nullopt}},
+        env.temp() / ("err" + name), std::move(arguments), env.temp() / ("out" + name)));
+  };
+
+  // This process's controller saves session records while the others run.
+  std::thread agentLike([&] {
+    SystemClock clock;
+    Zelto zelto(clock);
+    for (int i = 0; i < kControllerSaves; ++i) {
+      Status edited = zelto.edit([&] {
+        zelto.prefs()->sessions.push_back(ZeltoSessionPreferences::initWithDate(
+            clock.now(), json(1000 + i), Zelto::kBreakSessionType));
+        zelto.save().ignoreError();
+      });
+      EXPECT_TRUE(edited.ok()) << edited.message();
+    }
+  });
+  for (int i = 0; i < kEdits; ++i) {
+    zeltoctl({"sites", "add", "site" + std::to_string(i) + ".example"});
+    if (i < kTimerSaves) {
+      zeltoctl(i % 2 == 0 ? std::vector<std::string>{"start", "--for", "10m"}
+                          : std::vector<std::string>{"stop"});
+    }
+  }
+  agentLike.join();
+
+  for (size_t i = 0; i < writers.size(); ++i) {
+    auto status = writers[i]->waitForExit(std::chrono::seconds(60));
+    EXPECT_TRUE(status && WIFEXITED(*status))
+        << testing::readWholeFile(env.temp() / ("err" + std::to_string(i)));
+  }
+  json stored = json::parse(testing::readWholeFile(config));
+  json sites = stored["profiles"][0]["blockedWebsites"];
+  for (int i = 0; i < kEdits; ++i) {
+    std::string site = "site" + std::to_string(i) + ".example";
+    EXPECT_NE(std::find(sites.begin(), sites.end(), site), sites.end()) << site << " was lost";
+  }
+  std::set<double> intervals;
+  for (const json& session : stored["sessions"])
+    intervals.insert(session["interval"].get<double>());
+  for (int i = 0; i < kControllerSaves; ++i) {
+    EXPECT_TRUE(intervals.contains(1000 + i)) << "session " << i << " was lost";
+  }
+  ZeltoPreferences::resetSharedInstanceForTesting();
 }
 
 }  // namespace

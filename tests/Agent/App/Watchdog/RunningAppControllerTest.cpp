@@ -91,12 +91,11 @@ TEST_F(RunningAppControllerTest, RunningCallbackRunsOneSecondLaterOnTheLoop) {
   controller.waitForStoppedApplication([&] { ++stopped; });
   controller.waitForRunningApplication([&] { ++running; });
   EXPECT_EQ(running, 0);  // not before the method returned
-  simulated.advance(0.999);
-  EXPECT_EQ(running, 0);
-  simulated.advance(0.001);
-  EXPECT_EQ(running, 1);
-  simulated.advance(10);
-  EXPECT_EQ(running, 1);  // once per check
+  // Once per check.
+  for (auto [seconds, calls] : {std::pair(0.999, 0), {0.001, 1}, {10.0, 1}}) {
+    simulated.advance(seconds);
+    EXPECT_EQ(running, calls) << seconds;
+  }
   workspace.notifyChange();
   simulated.advance(1);
   EXPECT_EQ(running, 2);

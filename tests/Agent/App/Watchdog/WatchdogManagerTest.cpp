@@ -20,8 +20,9 @@ using json = nlohmann::json;
 using ::testing::ElementsAre;
 using testing::LogCapture;
 
-// A watchdog on simulated time, a fake workspace and a fake file watcher, deciding from a
-// configuration the test writes. Schedules are read in Europe/Berlin; 2026-12-09 is a Wednesday.
+// A watchdog on simulated time, a fake workspace (where the main application runs only once the
+// test says so) and a fake file watcher, deciding from a configuration the test writes. Schedules
+// are read in Europe/Berlin; 2026-12-09 is a Wednesday.
 class WatchdogManagerTest : public ::testing::Test {
  protected:
   WatchdogManagerTest() { ZeltoPreferences::resetSharedInstanceForTesting(); }
@@ -117,7 +118,6 @@ TEST_F(WatchdogManagerTest, AnEndSeenByTheWorkspaceLaunchesAfterOneReadingOfTheL
 
 TEST_F(WatchdogManagerTest, LaunchesTwoSecondsApartGoAheadAndEachSkippedOneIsRecheckedLater) {
   start(timerEndingIn(600));
-  mainApplicationRuns(false);
   watchdog_->check();
   loop_.advance(2.0);
   watchdog_->check();
@@ -143,7 +143,6 @@ TEST_F(WatchdogManagerTest, LaunchesTwoSecondsApartGoAheadAndEachSkippedOneIsRec
 // A scheduled period under way (as at a login at 10:00 into 09:00-17:00), and the next one
 // within 300 s (inclusive), launch; each check logs why.
 TEST_F(WatchdogManagerTest, TheNextScheduledPeriodCountsWithinThreeHundredSecondsInclusive) {
-  mainApplicationRuns(false);
   const std::vector<std::tuple<json, std::string, spdlog::level::level_enum, std::string>> cases{
       {weekdaySchedule(), "2026-12-09T10:00:00+01:00", spdlog::level::info,
        "Launching Zelto ....a scheduled period is under way"},
@@ -167,7 +166,6 @@ TEST_F(WatchdogManagerTest, TheNextScheduledPeriodCountsWithinThreeHundredSecond
 // An application that keeps ending as soon as it is launched is worth one warning.
 TEST_F(WatchdogManagerTest, LaunchesThatEndAtOnceAreWarnedOfOnce) {
   start(timerEndingIn(3600));
-  mainApplicationRuns(false);
   LogCapture capture;
   for (int i = 0; i < 6; ++i) {
     watchdog_->check();
@@ -194,7 +192,6 @@ TEST_F(WatchdogManagerTest, AStoppedApplicationIsContinuedWithinASecond) {
 // (And from the application's end: AnEndSeenByTheWorkspaceLaunchesAfterOneReadingOfTheList.)
 TEST_F(WatchdogManagerTest, ChecksComeFromTheTimerAndTheFile) {
   start(json::object());
-  mainApplicationRuns(false);
   watchdog_->setup();
   LogCapture capture;
   loop_.advance(74.999);
@@ -211,7 +208,6 @@ TEST_F(WatchdogManagerTest, ChecksComeFromTheTimerAndTheFile) {
 
 TEST_F(WatchdogManagerTest, TheTimerCheckFindsAnApplicationStartedUnnoticed) {
   start(json::object());
-  mainApplicationRuns(false);
   watchdog_->setup();
   // Started where the workspace could not watch, then a timer started with no file event seen.
   workspace_.startUnnoticed({4242, "Quarnix.zelto", ZELTO_TEST_APP_DIR, false});
@@ -224,7 +220,6 @@ TEST_F(WatchdogManagerTest, TheTimerCheckFindsAnApplicationStartedUnnoticed) {
 
 TEST_F(WatchdogManagerTest, AnUnreadableFileIsReadAgainOnceAtEachCheck) {
   start(json::array());  // the record can't load
-  mainApplicationRuns(false);
   LogCapture capture;
   for (int i = 0; i < 3; ++i) watchdog_->check();
   EXPECT_EQ(capture.countStartingWith("Looking up configuration file at"), 3u);
@@ -253,9 +248,9 @@ TEST_F(WatchdogManagerTest, TheConfigurationDirectoryIsTheAgentsOwnSettingAndDes
 
   EXPECT_GT(loop_.scheduledTimers(), 0u);
   watchdog_.reset();
-  EXPECT_EQ(loop_.scheduledTimers(), 0u);
-  EXPECT_TRUE(files_.watchedPaths().empty());
-  EXPECT_EQ(workspace_.observerCount(), 0u);
+  EXPECT_EQ(
+      std::tuple(loop_.scheduledTimers(), files_.watchedPaths().size(), workspace_.observerCount()),
+      std::tuple(0u, 0u, 0u));
 }
 
 TEST(WatchdogManagerDeathTest, ACheckOffTheMainLoopAborts) {
