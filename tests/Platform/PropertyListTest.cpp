@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Platform/PropertyList.h"
+#include "Support/NestedText.h"
 
 namespace zelto {
 namespace {
@@ -24,11 +25,8 @@ TEST(PropertyListTest, RoundTripsNestedValuesThroughXML) {
   EXPECT_THAT(*xml, HasSubstr("<integer>-42</integer>"));
 }
 
-std::string xmlNested(int levels, const std::string& open, const std::string& close) {
-  std::string text = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
-  for (int i = 0; i < levels; ++i) text += open;
-  for (int i = 0; i < levels; ++i) text += close;
-  return text + "</plist>";
+std::string xmlNested(size_t levels, const std::string& open, const std::string& close) {
+  return testing::plistDocument(testing::nested(open, close, levels));
 }
 
 std::string bigEndian(uint64_t value, int bytes) {

@@ -10,12 +10,14 @@
 #include <fstream>
 
 #include "Support/AgentUnderTest.h"
+#include "Support/NestedText.h"
 
 namespace zelto {
 namespace {
 
 using testing::AgentUnderTest;
 using testing::eventually;
+using testing::nested;
 
 // Far above what the agent needs; a file read whole without bound, or parsed into a tree
 // without limit, goes past it.
@@ -85,13 +87,6 @@ class HostileConfigurationTest : public ::testing::Test {
     EXPECT_TRUE(eventually([&] { return agent.launchedPids().size() > launches; })) << agent.log();
     EXPECT_TRUE(agent.process().running());
   }
-
-  static std::string nested(const std::string& open, const std::string& close, size_t depth) {
-    std::string text;
-    for (size_t i = 0; i < depth; ++i) text += open;
-    for (size_t i = 0; i < depth; ++i) text += close;
-    return text;
-  }
 };
 
 TEST_F(HostileConfigurationTest, SomethingOtherThanAFileAtThePath) {
@@ -151,9 +146,10 @@ TEST_F(HostileConfigurationTest, NestingTwoHundredThousandDeep) {
   }
   survive({"a settings property list",
            [](AgentUnderTest& a) {
-             a.dir().write("home/.config/Zelto/Preferences/Quarnix.zelto.agent.plist",
-                           "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k</key>" +
-                               nested("<array>", "</array>", kDepth) + "</dict></plist>");
+             a.dir().write(
+                 "home/.config/Zelto/Preferences/Quarnix.zelto.agent.plist",
+                 testing::plistDocument("<dict><key>k</key>" +
+                                        nested("<array>", "</array>", kDepth) + "</dict>"));
              // The agent's own settings are read whenever the configuration's place is looked
              // up.
              a.writeConfig(AgentUnderTest::timerRunning());

@@ -18,6 +18,7 @@
 #include "Support/FakeClock.h"
 #include "Support/FaultyFileSystem.h"
 #include "Support/LogCapture.h"
+#include "Support/NestedText.h"
 #include "Support/TestEnv.h"
 
 namespace zelto {
@@ -27,6 +28,7 @@ using json = nlohmann::json;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using testing::LogCapture;
+using testing::nested;
 using ::testing::Not;
 using testing::readWholeFile;
 using ::testing::StartsWith;
@@ -469,15 +471,9 @@ TEST_F(StoreFaultTest, AReloadThatCantUseTheFileKeepsTheRecordExactly) {
   }
 }
 
-std::string nestedArrays(size_t levels) {
-  return std::string(levels, '[') + std::string(levels, ']');
-}
-
 TEST_F(ConfigurationBoundsTest, NestingDeeperThanTheBoundIsAParseErrorWhereverItStands) {
-  const std::string arrays = nestedArrays(200000);
-  std::string objects;
-  for (int i = 0; i < 200000; ++i) objects += "{\"a\":";
-  objects += "1" + std::string(200000, '}');
+  const std::string arrays = nested("[", "]", 200000);
+  const std::string objects = nested("{\"a\":", "}", 200000, "1");
   for (const std::string& text : {arrays, objects, "{\"unknownKey\": " + objects + "}",
                                   "{\"profiles\": [{\"blockedApplications\": " + arrays + "}]}",
                                   "{\"profiles\": [{\"schedules\": [" + objects + "]}]}"}) {
@@ -487,9 +483,9 @@ TEST_F(ConfigurationBoundsTest, NestingDeeperThanTheBoundIsAParseErrorWhereverIt
   }
   // As deep as allowed (the top object, the profiles, a profile, then 509 arrays), a value
   // is kept, saved and read back.
-  writeConfig("{\"profiles\": [{\"blockedApplications\": " + nestedArrays(509) + "}]}");
+  writeConfig("{\"profiles\": [{\"blockedApplications\": " + nested("[", "]", 509) + "}]}");
   ASSERT_TRUE(loaded().save().ok());
-  EXPECT_EQ(loaded().profiles.at(0).blockedApplications, json::parse(nestedArrays(509)));
+  EXPECT_EQ(loaded().profiles.at(0).blockedApplications, json::parse(nested("[", "]", 509)));
 }
 
 TEST_F(ConfigurationBoundsTest, AFileLargerThanTheBoundIsNotRead) {
