@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include "Platform/ClockChangeWatcher.h"
 #include "Platform/Linux/UvRunLoop.h"
 #include "Support/FakeClock.h"
+#include "Support/OpenDescriptors.h"
 #include "Support/RunLoopUntil.h"
 
 namespace zelto {
@@ -17,20 +17,11 @@ namespace {
 
 constexpr double kYear = 365.25 * 24 * 60 * 60;
 
-std::set<int> openDescriptors() {
-  std::set<int> fds;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    fds.insert(std::stoi(entry.path().filename().string()));
-  }
-  std::erase_if(fds, [](int fd) { return ::fcntl(fd, F_GETFD) == -1; });  // the listing's own
-  return fds;
-}
-
 // The one descriptor open now that was not open `before`, when there is exactly one and it is a
 // timer; else -1.
 int newTimer(const std::set<int>& before) {
   std::vector<int> added;
-  for (int fd : openDescriptors()) {
+  for (int fd : testing::openDescriptors()) {
     if (!before.contains(fd)) added.push_back(fd);
   }
   std::error_code error;
@@ -57,7 +48,7 @@ TEST(ClockChangeWatcherTest, TheTimerIsSetACenturyAfterNowWhateverTheDateAndHeld
   // Past 2038 the timer must still lie ahead; at the far end it stops where the kernel can count.
   for (double now : {realNow, realNow + 20 * kYear, Date::distantFuture().secondsSince1970()}) {
     FakeClock clock(Date::fromSecondsSince1970(now));
-    const auto before = openDescriptors();
+    const auto before = testing::openDescriptors();
     auto watch = ClockChangeWatcher::watch(
         loop, [] {}, clock);
     ASSERT_TRUE(watch.ok()) << watch.status().message();
@@ -66,7 +57,7 @@ TEST(ClockChangeWatcherTest, TheTimerIsSetACenturyAfterNowWhateverTheDateAndHeld
     const double expected = std::min(now + 100 * kYear, 9223372036.0) - realNow;
     EXPECT_NEAR(secondsLeft(timer), expected, 60) << now;
     watch->reset();
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(testing::openDescriptors(), before);
   }
 }
 
@@ -75,7 +66,7 @@ TEST(ClockChangeWatcherTest, AnExpiredTimerIsSetAgainWithoutReportingAChange) {
   // "Now" a century ago: the first timer expires at once, as if the clock had run past it.
   FakeClock clock(Date::fromSecondsSince1970(SystemClock().now().secondsSince1970() - 100 * kYear));
   int changes = 0;
-  const auto before = openDescriptors();
+  const auto before = testing::openDescriptors();
   auto watch = ClockChangeWatcher::watch(
       loop, [&] { ++changes; }, clock);
   ASSERT_TRUE(watch.ok()) << watch.status().message();

@@ -13,6 +13,7 @@
 #include "Platform/Linux/InotifyFileWatcher.h"
 #include "Platform/Linux/InotifyReader.h"
 #include "Platform/Linux/UvRunLoop.h"
+#include "Support/OpenDescriptors.h"
 #include "Support/RunLoopUntil.h"
 #include "Support/TempDir.h"
 
@@ -20,8 +21,6 @@ namespace zelto {
 namespace {
 
 namespace fs = std::filesystem;
-
-size_t openDescriptors() { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); }
 
 void writeFile(const std::string& path, const std::string& contents) {
   std::ofstream(path, std::ios::binary) << contents;
@@ -131,21 +130,21 @@ TEST_F(InotifyFileWatcherTest, PermissionChangesOfTheFileAndOfItsFolderAreReport
 
 TEST_F(InotifyFileWatcherTest, DestroyingTheHandleStopsCallbacksAndClosesItsDescriptor) {
   std::string path = dir.write("prefs.cfg", "0");
-  const size_t before = openDescriptors();
+  const size_t before = testing::openDescriptors().size();
   int ended = 0, kept = 0;
   auto ending = watcher.watch(path, [&] { ++ended; });
   auto keeper = watcher.watch(path, [&] { ++kept; });
-  EXPECT_EQ(openDescriptors(), before + 2);  // one descriptor per watch
+  EXPECT_EQ(testing::openDescriptors().size(), before + 2);  // one descriptor per watch
 
   ending.reset();
-  EXPECT_EQ(openDescriptors(), before + 1);
+  EXPECT_EQ(testing::openDescriptors().size(), before + 1);
   writeFile(path, "1");
   ASSERT_TRUE(runUntil([&] { return kept >= 1; }));
   settle();
   EXPECT_EQ(ended, 0);
 
   keeper.reset();
-  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(testing::openDescriptors().size(), before);
 }
 
 struct Drained {
