@@ -19,6 +19,9 @@
 
 namespace zelto::testing {
 
+// The date written as `text` (the configuration's format), which must be valid.
+inline Date at(const std::string& text) { return *JSONValues::parseDate(text); }
+
 class ControllerFixture : public ::testing::Test {
  protected:
   using json = nlohmann::json;
@@ -33,7 +36,7 @@ class ControllerFixture : public ::testing::Test {
     controller_.reset();
     ZeltoPreferences::resetSharedInstanceForTesting();
     env_.temp().write(kFile, config.dump());
-    clock_.setNow(*JSONValues::parseDate(now));
+    clock_.setNow(at(now));
     controller_ = std::make_unique<Zelto>(clock_);
     if (controller_->prefs()) controller_->prefs()->currentTimeZone = "Europe/Berlin";
     return *controller_;

@@ -11,9 +11,8 @@ namespace zelto {
 namespace {
 
 using json = nlohmann::json;
+using testing::at;
 using testing::LogCapture;
-
-Date at(const std::string& text) { return *JSONValues::parseDate(text); }
 
 // Controllers made with ControllerFixture::make: the phase not observed, so that each test sets
 // `isZeltoing` itself.

@@ -13,8 +13,8 @@ namespace {
 
 using ::testing::HasSubstr;
 using json = nlohmann::json;
+using testing::at;
 
-Date at(const std::string& text) { return *JSONValues::parseDate(text); }
 std::string iso(const std::string& text) { return JSONValues::formatDate(at(text)); }
 
 std::string refusal(const std::string& text) {

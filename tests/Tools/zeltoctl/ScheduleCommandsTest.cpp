@@ -19,8 +19,7 @@ using ::testing::AllOf;
 using ::testing::HasSubstr;
 using json = nlohmann::json;
 using Change = ScheduleCommands::Change;
-
-Date at(const std::string& text) { return *JSONValues::parseDate(text); }
+using testing::at;
 
 // A controller over a private home, as the command runner gives one, in Europe/Berlin;
 // 2026-12-09 is a Wednesday.
