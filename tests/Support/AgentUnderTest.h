@@ -8,6 +8,7 @@
 // killed when the object goes. One test thread.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -96,6 +97,28 @@ class AgentUnderTest {
     if (pids.empty()) return false;
     ::kill(pids.back(), SIGKILL);
     return eventually([&] { return launchedPids().size() > pids.size(); });
+  }
+
+  // Blocking off with the application running, then on again: with an empty configuration the
+  // next stop of the application is final, until a timer is set again, which is followed at
+  // once (through the file watch: the periodic check is far away).
+  ::testing::AssertionResult turnBlockingOffAndOnAgain() {
+    writeConfig("{}");
+    const std::vector<int> pids = launchedPids();
+    const size_t idle = count("Zelto doesn't need launching");
+    if (pids.empty()) return ::testing::AssertionFailure() << "nothing launched yet";
+    ::kill(pids.back(), SIGKILL);
+    if (!eventually([&] { return count("Zelto doesn't need launching") > idle; })) {
+      return ::testing::AssertionFailure() << "not idle with blocking off\n" << log();
+    }
+    if (launchedPids().size() != pids.size()) {
+      return ::testing::AssertionFailure() << "launched with blocking off\n" << log();
+    }
+    writeConfig(timerRunning());
+    if (!eventually([&] { return launchedPids().size() > pids.size(); })) {
+      return ::testing::AssertionFailure() << "not launched with blocking on again\n" << log();
+    }
+    return ::testing::AssertionSuccess();
   }
 
   // From /proc: the agent's resident memory now and at its peak (kB), and open descriptors.

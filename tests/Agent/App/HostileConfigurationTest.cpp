@@ -69,22 +69,11 @@ class HostileConfigurationTest : public ::testing::Test {
           << agent.log();
     }
 
-    // A good file with blocking off (in a folder the agent may read again): the next stop of
-    // the application is final...
+    // Good files, in a folder the agent may read again, are followed: blocking off, then on.
     std::error_code ignored;
     std::filesystem::permissions(agent.configDir(), std::filesystem::perms(0755), ignored);
     std::filesystem::remove_all(agent.configFile(), ignored);
-    agent.writeConfig("{}");
-    const size_t launches = agent.launchedPids().size();
-    const size_t idle = agent.count("Zelto doesn't need launching");
-    ::kill(agent.launchedPids().back(), SIGKILL);
-    ASSERT_TRUE(eventually([&] { return agent.count("Zelto doesn't need launching") > idle; }))
-        << agent.log();
-    EXPECT_EQ(agent.launchedPids().size(), launches);
-    // ... until a timer is set again: seen through the file watch (the periodic check is 75 s
-    // away).
-    agent.writeConfig(AgentUnderTest::timerRunning());
-    EXPECT_TRUE(eventually([&] { return agent.launchedPids().size() > launches; })) << agent.log();
+    EXPECT_TRUE(agent.turnBlockingOffAndOnAgain());
     EXPECT_TRUE(agent.process().running());
   }
 };

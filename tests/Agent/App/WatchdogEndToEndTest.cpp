@@ -140,14 +140,7 @@ TEST(SoakTest, FiftyStopsAndAThousandRewrites) {
 
     // Now and then blocking goes off and on again: the latest file is what counts.
     if (stop % 10 == 0) {
-      agent.writeConfig("{}");
-      const size_t launches = agent.launchedPids().size();
-      const size_t idle = agent.count("Zelto doesn't need launching");
-      ::kill(agent.launchedPids().back(), SIGKILL);
-      ASSERT_TRUE(eventually([&] { return agent.count("Zelto doesn't need launching") > idle; }));
-      EXPECT_EQ(agent.launchedPids().size(), launches);
-      agent.writeConfig(AgentUnderTest::timerRunning());
-      ASSERT_TRUE(eventually([&] { return agent.launchedPids().size() > launches; }));
+      ASSERT_TRUE(agent.turnBlockingOffAndOnAgain()) << "stop " << stop;
       launchedAt = std::chrono::steady_clock::now();
     }
     if (stop == kWarmUp) {
