@@ -1,4 +1,5 @@
-// RunLoopUntil: runs a run loop until a condition holds, or fails after a generous bound.
+// RunLoopUntil: runs a run loop until a condition holds, or fails after a generous bound; or
+// until what is posted to it has run.
 //
 // The condition is looked at every few milliseconds from a timer on the loop itself, so all
 // that the loop runs (timers, descriptor watches, posted work) happens on the test's thread.
@@ -25,6 +26,14 @@ inline bool runLoopUntil(RunLoop& loop, const std::function<bool()>& condition,
   auto bound = loop.addTimer(boundSeconds, 0, [&] { loop.stop(); });
   loop.run();
   return held;
+}
+
+// Runs the loop until what is already posted to it has run (with whatever its descriptors and
+// timers have ready by then), then returns; false when that didn't happen within the bound.
+inline bool runPosted(RunLoop& loop) {
+  bool reached = false;
+  loop.post([&] { reached = true; });
+  return runLoopUntil(loop, [&] { return reached; });
 }
 
 }  // namespace zelto::testing

@@ -30,18 +30,10 @@ class InotifyFileWatcherTest : public ::testing::Test {
  protected:
   bool runUntil(const std::function<bool()>& done) { return testing::runLoopUntil(loop, done); }
 
-  // Lets the loop handle whatever events are already queued, then returns.
-  void settle() {
-    auto stopper = loop.addTimer(0, 0, [&] { loop.stop(); });
-    loop.run();
-  }
-
   // Runs the loop until `calls` reaches `n`, then lets it handle what is still queued: whether
   // exactly `n` calls came.
   bool reachesExactly(const int& calls, int n) {
-    if (!runUntil([&] { return calls >= n; })) return false;
-    settle();
-    return calls == n;
+    return runUntil([&] { return calls >= n; }) && testing::runPosted(loop) && calls == n;
   }
 
   // Puts a new file at `path` the way an atomic save does: a temporary file, renamed over it.
@@ -97,7 +89,7 @@ TEST_F(InotifyFileWatcherTest, AWatchOnAMissingFileReportsItsCreationThenOneCall
   auto watch = watcher.watch(path, [&] { ++calls; });
   writeFile(path, "created");
   ASSERT_TRUE(runUntil([&] { return calls >= 1; }));
-  settle();
+  ASSERT_TRUE(testing::runPosted(loop));
   // The creation, and perhaps the closing write as its own batch; from here on each write, a
   // truncation and many bytes, gives one callback.
   const int afterCreation = calls;
@@ -121,10 +113,10 @@ TEST_F(InotifyFileWatcherTest, PermissionChangesOfTheFileAndOfItsFolderAreReport
     ASSERT_EQ(::chmod(target.c_str(), mode), 0);
     EXPECT_TRUE(runUntil([&] { return calls > before; })) << target << " " << std::oct << mode;
   }
-  settle();
+  ASSERT_TRUE(testing::runPosted(loop));
   const int before = calls;
   ASSERT_EQ(::chmod(neighbour.c_str(), 0), 0);
-  settle();
+  ASSERT_TRUE(testing::runPosted(loop));
   EXPECT_EQ(calls, before);
 }
 
@@ -140,7 +132,7 @@ TEST_F(InotifyFileWatcherTest, DestroyingTheHandleStopsCallbacksAndClosesItsDesc
   EXPECT_EQ(testing::openDescriptors().size(), before + 1);
   writeFile(path, "1");
   ASSERT_TRUE(runUntil([&] { return kept >= 1; }));
-  settle();
+  ASSERT_TRUE(testing::runPosted(loop));
   EXPECT_EQ(ended, 0);
 
   keeper.reset();

@@ -25,6 +25,7 @@ using testing::eventually;
 using testing::LogCapture;
 using testing::readWholeFile;
 using testing::runLoopUntil;
+using testing::runPosted;
 using testing::TempDir;
 
 std::string linkTarget(const std::string& path) {
@@ -104,13 +105,6 @@ class LinuxWorkspaceTest : public ::testing::Test {
     observers.push_back(workspace.addRunningApplicationsObserver(std::move(observer)));
   }
 
-  // Runs the loop until what is already posted to it has run.
-  void drain() {
-    bool drained = false;
-    loop.post([&] { drained = true; });
-    ASSERT_TRUE(runLoopUntil(loop, [&] { return drained; }));
-  }
-
   TempDir temp;
   std::string bundle;
   UvRunLoop loop;
@@ -188,7 +182,7 @@ TEST_F(LinuxWorkspaceTest, AnApplicationStartedThroughAScriptIsListedUntilItEnds
   }));
   EXPECT_TRUE(lists(workspace.runningApplicationsWithBundleIdentifier("Quarnix.wrapped"), pid));
 
-  drain();
+  ASSERT_TRUE(runPosted(loop));
   told = 0;
   ::kill(pid, SIGKILL);
   // Only the loop runs here; nothing asks for the list. It is told at once, already without
@@ -276,7 +270,7 @@ TEST_F(LinuxWorkspaceTest, AStartBySomeoneElseOfAWatchedExecutableIsToldWithoutR
       launched.push_back(application.processIdentifier);
   }
   ASSERT_EQ(launched.size(), 1u);
-  drain();
+  ASSERT_TRUE(runPosted(loop));
   told = 0;
   ChildProcess third(executable(), {}, temp / "third.err");
   ASSERT_TRUE(third.started());
