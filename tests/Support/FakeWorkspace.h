@@ -21,16 +21,35 @@ namespace zelto {
 
 class FakeWorkspace final : public Workspace {
  public:
-  void setRunningApplications(std::vector<RunningApplication> applications);
-  void startUnnoticed(RunningApplication application);
-  std::vector<RunningApplication> runningApplications() override;
-  Status launchApplication(const std::string& bundlePath) override;
-  bool resumeIfStopped(int processIdentifier) override;
-  void refreshRunningApplications() override;
-  void watchForStarts(const std::string& bundlePath) override;
+  void setRunningApplications(std::vector<RunningApplication> applications) {
+    applications_ = std::move(applications);
+  }
+  void startUnnoticed(RunningApplication application) {
+    unnoticed_.push_back(std::move(application));
+  }
+  std::vector<RunningApplication> runningApplications() override {
+    ++readings_;
+    return applications_;
+  }
+  Status launchApplication(const std::string& bundlePath) override {
+    launches_.push_back(bundlePath);
+    return Status::success();
+  }
+  bool resumeIfStopped(int processIdentifier) override {
+    if (stopped_.erase(processIdentifier) == 0) return false;
+    resumed_.push_back(processIdentifier);
+    return true;
+  }
+  void refreshRunningApplications() override {
+    applications_.insert(applications_.end(), unnoticed_.begin(), unnoticed_.end());
+    unnoticed_.clear();
+  }
+  void watchForStarts(const std::string& bundlePath) override {
+    watchedForStarts_.push_back(bundlePath);
+  }
 
   // Calls each observer registered now; one removed meanwhile (by an earlier one) is skipped.
-  void notifyChange();
+  void notifyChange() { notifyObservers(); }
 
   void setStopped(int processIdentifier) { stopped_.insert(processIdentifier); }
   // The processes continued, in order.
