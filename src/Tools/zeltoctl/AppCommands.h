@@ -24,15 +24,15 @@ namespace zelto {
 class AppCommands {
  public:
   struct Options {
-    std::vector<std::string> paths;
+    std::vector<std::string> paths{};
     // Relative paths are taken against it.
-    std::string workingDirectory;
+    std::string workingDirectory{};
     // At most one of the four ways to end it (none: quit, for a new application).
     bool quit = false;
     bool hide = false;
     bool forceQuit = false;
     bool softQuit = false;
-    std::optional<bool> reopen;
+    std::optional<bool> reopen{};
 
     bool setsFlags() const { return quit || hide || forceQuit || softQuit || reopen; }
   };

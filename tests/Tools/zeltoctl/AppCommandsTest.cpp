@@ -23,11 +23,6 @@ class AppCommandsTest : public testing::ControllerFixture {
     fs::permissions(path, fs::perms::owner_all);
     return path;
   }
-  static Options paths(std::vector<std::string> given) {
-    Options options;
-    options.paths = std::move(given);
-    return options;
-  }
   static json entry(const std::string& path, bool hide, bool force, bool reopen, bool soft) {
     return {{"path", path},
             {"shouldHideInsteadOfQuit", hide},
@@ -63,7 +58,7 @@ TEST_F(AppCommandsTest, OnlyApplicationsAreTakenAndStoredByTheirAbsolutePath) {
       {"missing", ""}, {"Empty.app", "no executable"}, {"gone.desktop", "nowhere"}};
   for (const auto& [name, reason] : bad) {
     CommandOutcome outcome =
-        AppCommands::add(zelto, paths({home + "/bin/tool", home + "/" + name}));
+        AppCommands::add(zelto, {.paths = {home + "/bin/tool", home + "/" + name}});
     EXPECT_EQ(outcome.exitCode, reason.empty() ? CommandOutcome::kUsage : CommandOutcome::kRefused)
         << name;
     EXPECT_NE(outcome.text.find(home + "/" + name + "\" can't be blocked: "), std::string::npos)
@@ -76,9 +71,9 @@ TEST_F(AppCommandsTest, OnlyApplicationsAreTakenAndStoredByTheirAbsolutePath) {
   EXPECT_EQ(storedProfile().value("blockedApplications", json::array()), json::array());
 
   // Relative paths against the working directory; the link is kept as written.
-  Options good = paths({"bin/./tool", "folder/../link", "runs.desktop", "Info.app/",
-                        home + "/Exe.app", "bin/launcher"});
-  good.workingDirectory = home + "/folder/..//";
+  const Options good{.paths = {"bin/./tool", "folder/../link", "runs.desktop", "Info.app/",
+                               home + "/Exe.app", "bin/launcher"},
+                     .workingDirectory = home + "/folder/..//"};
   CommandOutcome added = AppCommands::add(zelto, good);
   ASSERT_TRUE(added.ok()) << added.text;
   json expected = json::array();
@@ -97,13 +92,11 @@ TEST_F(AppCommandsTest, AddingAgainUpdatesTheFlagsGivenAndRemoveTakesEntriesOut)
   const std::string other = executable("other");
   Zelto& zelto = start({{"blockedApplications", {entry(tool, true, false, true, false), 3}}});
   const json before = storedProfile();
-  EXPECT_EQ(AppCommands::add(zelto, paths({tool})).report["alreadyListed"], json({tool}));
+  EXPECT_EQ(AppCommands::add(zelto, {.paths = {tool}}).report["alreadyListed"], json({tool}));
   EXPECT_EQ(storedProfile(), before);
 
-  Options force = paths({tool, other});
-  force.forceQuit = true;
-  force.reopen = false;
-  CommandOutcome forced = AppCommands::add(zelto, force);
+  CommandOutcome forced =
+      AppCommands::add(zelto, {.paths = {tool, other}, .forceQuit = true, .reopen = false});
   ASSERT_TRUE(forced.ok()) << forced.text;
   EXPECT_EQ(forced.report["updated"], json({tool}));
   EXPECT_EQ(forced.report["added"], json({other}));
@@ -111,26 +104,20 @@ TEST_F(AppCommandsTest, AddingAgainUpdatesTheFlagsGivenAndRemoveTakesEntriesOut)
       storedProfile()["blockedApplications"],
       json({entry(tool, false, true, false, false), 3, entry(other, false, true, false, false)}));
 
-  Options hide = paths({tool});
-  hide.hide = true;
-  ASSERT_TRUE(AppCommands::add(zelto, hide).ok());
-  Options soft = paths({other});
-  soft.softQuit = true;
-  ASSERT_TRUE(AppCommands::add(zelto, soft).ok());
+  ASSERT_TRUE(AppCommands::add(zelto, {.paths = {tool}, .hide = true}).ok());
+  ASSERT_TRUE(AppCommands::add(zelto, {.paths = {other}, .softQuit = true}).ok());
   // One way of ending an application at a time: soft-quit switches force-quit off.
   EXPECT_EQ(
       storedProfile()["blockedApplications"],
       json({entry(tool, true, false, false, false), 3, entry(other, false, false, false, true)}));
 
-  Options quit = paths({other});
-  quit.quit = true;
-  ASSERT_TRUE(AppCommands::add(zelto, quit).ok());
+  ASSERT_TRUE(AppCommands::add(zelto, {.paths = {other}, .quit = true}).ok());
   EXPECT_EQ(storedProfile()["blockedApplications"][2], entry(other, false, false, false, false));
 
-  CommandOutcome missing = AppCommands::remove(zelto, paths({tool, "/not/listed"}));
+  CommandOutcome missing = AppCommands::remove(zelto, {.paths = {tool, "/not/listed"}});
   EXPECT_EQ(missing.exitCode, CommandOutcome::kRefused);
   EXPECT_EQ(missing.text, "\"/not/listed\" is not among the blocked applications\n");
-  ASSERT_TRUE(AppCommands::remove(zelto, paths({tool})).ok());
+  ASSERT_TRUE(AppCommands::remove(zelto, {.paths = {tool}}).ok());
   EXPECT_EQ(storedProfile()["blockedApplications"],
             json({3, entry(other, false, false, false, false)}));
 }
@@ -140,11 +127,10 @@ TEST_F(AppCommandsTest, ALockedPeriodKeepsEntriesAndTheirFlags) {
   const std::string other = executable("other");
   Zelto& zelto = startLocked({{"blockedApplications", {entry(tool, true, false, true, false)}}});
   const json before = storedProfile();
-  CommandOutcome removal = AppCommands::remove(zelto, paths({tool}));
+  CommandOutcome removal = AppCommands::remove(zelto, {.paths = {tool}});
   EXPECT_EQ(removal.exitCode, CommandOutcome::kRefused);
   EXPECT_NE(removal.text.find("is refused while blocking is locked"), std::string::npos);
-  Options change = paths({other, tool});
-  change.reopen = false;
+  Options change{.paths = {other, tool}, .reopen = false};
   EXPECT_EQ(AppCommands::add(zelto, change).exitCode, CommandOutcome::kRefused);
   EXPECT_EQ(storedProfile(), before);
 

@@ -28,10 +28,7 @@ TEST_F(FailedSaveTest, EveryEditReportsTheFailureAndTheFileStays) {
       {"sites allow-list on", [](Zelto& z) { return SiteCommands::setAllowList(z, true); }},
       {"apps add",
        [](Zelto& z) {
-         AppCommands::Options options;
-         options.paths = {"/bin/sh"};
-         options.workingDirectory = "/";
-         return AppCommands::add(z, options);
+         return AppCommands::add(z, {.paths = {"/bin/sh"}, .workingDirectory = "/"});
        }},
       {"schedules add",
        [](Zelto& z) {
