@@ -1,5 +1,7 @@
 #include "App/Controller/ChangePolicy.h"
 
+#include <functional>
+
 #include "App/Blocking/Helpers/ZeltoURLMatcher.h"
 
 namespace zelto {
@@ -44,8 +46,14 @@ bool keepsLock(const BlockingPhase& before, const std::optional<BlockingPhase>& 
   return after->endsAt && !after->endsAt->isLessDate(*before.endsAt);
 }
 
+// What the decision needs to know beyond the phase and the change, asked only when it matters.
+struct Holder {
+  std::function<bool()> allowListInForce;
+  std::function<bool(const std::string& scheduleId)> keepsPeriodGoing;
+};
+
 // Whether the change could end the locked period sooner or let a site or a program through.
-bool loosens(Zelto& zelto, const BlockingPhase& phase, const ChangePolicy::Change& change) {
+bool loosens(const Holder& holder, const BlockingPhase& phase, const ChangePolicy::Change& change) {
   switch (change.kind) {
     case Kind::kStart:
       return !keepsLock(phase, change.after);
@@ -62,11 +70,11 @@ bool loosens(Zelto& zelto, const BlockingPhase& phase, const ChangePolicy::Chang
     case Kind::kRemoveSite:
       // The allow list blocks only with its "-" patterns, and only while it is in force (it
       // can't be switched on during a locked period).
-      return change.allowList ? allowListInForce(zelto) && blocksInAllowList(change.subject)
+      return change.allowList ? holder.allowListInForce() && blocksInAllowList(change.subject)
                               : blocksInBlockedList(change.subject);
     case Kind::kDisableSchedule:
     case Kind::kRemoveSchedule:
-      return keepsPeriodGoing(zelto, change.subject);
+      return holder.keepsPeriodGoing(change.subject);
     case Kind::kTakeBreak:  // judged by the allowance; only a session to complete refuses it
     case Kind::kAddApplication:
     case Kind::kAddSchedule:
@@ -76,15 +84,29 @@ bool loosens(Zelto& zelto, const BlockingPhase& phase, const ChangePolicy::Chang
   return true;
 }
 
+ChangePolicy::Decision decideFor(const Holder& holder, const BlockingPhase& phase,
+                                 const ChangePolicy::Change& change) {
+  if (change.kind == Kind::kTakeBreak && phase.mustComplete) {
+    return {Refusal::kMustComplete, phase.lockReason};
+  }
+  if (!phase.locked || !loosens(holder, phase, change)) return {};
+  return {Refusal::kLocked, phase.lockReason};
+}
+
 }  // namespace
 
 ChangePolicy::Decision ChangePolicy::decide(Zelto& zelto, const BlockingPhase& phase,
                                             const Change& change) {
-  if (change.kind == Kind::kTakeBreak && phase.mustComplete) {
-    return {Refusal::kMustComplete, phase.lockReason};
-  }
-  if (!phase.locked || !loosens(zelto, phase, change)) return {};
-  return {Refusal::kLocked, phase.lockReason};
+  return decideFor({[&zelto] { return allowListInForce(zelto); },
+                    [&zelto](const std::string& id) { return keepsPeriodGoing(zelto, id); }},
+                   phase, change);
+}
+
+ChangePolicy::Decision ChangePolicy::decide(const BlockingPhase& phase, const Change& change,
+                                            bool allowListInForce) {
+  return decideFor(
+      {[allowListInForce] { return allowListInForce; }, [](const std::string&) { return false; }},
+      phase, change);
 }
 
 }  // namespace zelto

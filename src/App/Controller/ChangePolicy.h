@@ -62,6 +62,9 @@ class ChangePolicy {
   // controller tells which schedules keep the running period going and whether the allow list is
   // in force.
   static Decision decide(Zelto& zelto, const BlockingPhase& phase, const Change& change);
+  // The same for a locked period held outside any record (the system guard's): no schedule
+  // keeps it going, and `allowListInForce` says whether its allow list is.
+  static Decision decide(const BlockingPhase& phase, const Change& change, bool allowListInForce);
 };
 
 }  // namespace zelto
