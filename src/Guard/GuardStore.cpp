@@ -1,5 +1,7 @@
 #include "Guard/GuardStore.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 
 #include "Platform/JsonText.h"
@@ -40,6 +42,8 @@ std::map<uid_t, GuardLock> GuardStore::load(Date now) {
 
 Status GuardStore::save(uid_t uid, const GuardLock& lock) {
   if (Status made = fs_.createDirectories(dir_); !made.ok()) return made;
+  // Root's alone: not even which users hold a lock shows.
+  if (::chmod(dir_.c_str(), 0700) != 0) return Status::fromErrno("Can't make " + dir_ + " private");
   return fs_.writeFileAtomically(fileOf(uid), lock.toJson().dump(), 0600);
 }
 

@@ -1,15 +1,66 @@
-// zelto-guard: the optional root service that makes locked blocks hold against their user.
+// zelto-guard: the optional root service that makes a user's locked block hold against that same
+// user. It keeps each lock where only root can write, and enforces it at the system level until
+// its end, whatever happens to the user's own programs and files. See RELIABILITY.md for what it
+// stops and what it can't.
+#include <signal.h>
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstring>
-#include <string>
+
+#include "Guard/GuardDaemon.h"
+#include "Guard/GuardPaths.h"
+#include "Guard/GuardServer.h"
+#include "Guard/GuardStore.h"
+#include "Platform/Clock.h"
+#include "Platform/Env.h"
+#include "Platform/Linux/UvRunLoop.h"
+#include "Platform/Log.h"
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::printf("Usage: zelto-guard [--root DIR] [--socket PATH]\n");
-      return 0;
-    }
+  CLI::App app{
+      "The Zelto system guard: holds users' locked blocks at the system level (browser "
+      "policies, the hosts file, its own filtering proxy, ending blocked programs) until their "
+      "end. Runs as root, as the system service zelto-guard.service.",
+      "zelto-guard"};
+  zelto::GuardPaths paths;
+  std::string socket;
+  app.add_option("--root", paths.root,
+                 "Prefix for every system path the guard touches (/etc, /var/lib, /run); for tests")
+      ->default_val("/");
+  app.add_option("--socket", socket, "The socket to listen at (default: /run/zelto-guard.sock)");
+  app.set_version_flag("--version", std::string("zelto-guard ") + ZELTO_VERSION);
+  CLI11_PARSE(app, argc, argv);
+  if (socket.empty()) socket = paths.defaultSocket();
+
+  auto logger = spdlog::stderr_logger_st("zelto-guard");
+  logger->set_pattern("%l: %v");
+  spdlog::set_default_logger(logger);
+  if (::geteuid() != 0) {
+    zelto::log::warning("Not running as root: the system files can't be written");
   }
-  std::fprintf(stderr, "zelto-guard: not ready yet\n");
-  return 1;
+
+  zelto::UvRunLoop loop;
+  zelto::SystemClock clock;
+  zelto::GuardStore store(zelto::Env::fileSystem(), paths.stateDir());
+  zelto::GuardDaemon daemon(loop, clock, store, [](const zelto::GuardDaemon::Locks& running) {
+    zelto::log::info("{} lock(s) running", running.size());
+  });
+  daemon.start();
+  auto server = zelto::GuardServer::start(
+      loop, socket, [&daemon](const zelto::LocalListener::Peer& peer, const std::string& request) {
+        return daemon.handle(peer.uid, request);
+      });
+  if (!server) {
+    zelto::log::error("Can't serve requests: {}", server.status().message());
+    return 1;
+  }
+  zelto::log::info("Listening at {}", socket);
+  loop.onSignal(SIGTERM, [&loop] { loop.stop(); });
+  loop.onSignal(SIGINT, [&loop] { loop.stop(); });
+  ::signal(SIGPIPE, SIG_IGN);
+  loop.run();
+  return 0;
 }

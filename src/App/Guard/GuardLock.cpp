@@ -63,6 +63,28 @@ json endingOf(const json& entry) {
 
 }  // namespace
 
+GuardLock GuardLock::ofProfile(const ProfileZeltoPreferences& profile, Date end, int proxyPort) {
+  GuardLock lock;
+  lock.end = end;
+  auto fit = [](std::vector<std::string> sites) {
+    std::erase_if(sites, [](const std::string& site) { return site.size() > kMaxText; });
+    if (sites.size() > kMaxSites) sites.resize(kMaxSites);
+    return sites;
+  };
+  lock.blockedSites = fit(profile.blockedWebsiteList());
+  lock.allowedSites = fit(profile.whitelistedWebsiteList());
+  lock.allowListMode = profile.enableWhitelistWebsites;
+  if (profile.blockedApplications.is_array()) {
+    for (const json& entry : profile.blockedApplications) {
+      if (lock.programs.size() < kMaxPrograms && checkProgram(entry).ok()) {
+        lock.programs.push_back(entry);
+      }
+    }
+  }
+  lock.proxyPort = proxyPort;
+  return lock;
+}
+
 json GuardLock::toJson() const {
   return {{"end", JSONValues::formatDate(end)},
           {"blockedSites", blockedSites},

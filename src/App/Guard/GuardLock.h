@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "App/Data/Preferences/ProfileZeltoPreferences.h"
 #include "Platform/Date.h"
 #include "Platform/Status.h"
 
@@ -41,6 +42,11 @@ struct GuardLock {
   int proxyPort = 0;  // 0: the user's proxy is not known
 
   bool operator==(const GuardLock&) const = default;
+
+  // The lock a locked period of `profile` ending at `end` calls for; the user's proxy at
+  // `proxyPort`. Entries the lock can't carry (a program without an absolute path, a pattern past
+  // the bounds) are left out: the application still enforces them.
+  static GuardLock ofProfile(const ProfileZeltoPreferences& profile, Date end, int proxyPort);
 
   nlohmann::json toJson() const;
   static Result<GuardLock> fromJson(const nlohmann::json& value);

@@ -10,6 +10,7 @@
 #include "App/Controller/ChangePolicy.h"
 #include "Tools/zeltoctl/BlockReport.h"
 #include "Tools/zeltoctl/BlockState.h"
+#include "Tools/zeltoctl/GuardCommands.h"
 #include "Tools/zeltoctl/TimeArguments.h"
 
 namespace zelto {
@@ -76,7 +77,14 @@ CommandOutcome BlockCommands::start(Zelto& zelto, const StartOptions& options) {
   }
   const BlockState after = BlockState::observe(zelto);
   nlohmann::json report = {{"started", length ? "timer" : "normal"}, {"state", after.toJson()}};
-  return BlockReport::saved(zelto, std::move(report), BlockReport::stateText(zelto, after) + "\n");
+  CommandOutcome outcome =
+      BlockReport::saved(zelto, std::move(report), BlockReport::stateText(zelto, after) + "\n");
+  // A timer that must be completed is handed to the system guard, which holds it whatever
+  // happens to this user's programs and files.
+  if (outcome.ok() && length && options.hardcore && options.mustComplete && after.endsAt) {
+    GuardCommands::handOver(zelto, *after.endsAt, outcome);
+  }
+  return outcome;
 }
 
 CommandOutcome BlockCommands::stop(Zelto& zelto) {

@@ -25,6 +25,7 @@
 #include "Tools/zeltoctl/AppCommands.h"
 #include "Tools/zeltoctl/BlockCommands.h"
 #include "Tools/zeltoctl/CommandOutcome.h"
+#include "Tools/zeltoctl/GuardCommands.h"
 #include "Tools/zeltoctl/LogLevelCommand.h"
 #include "Tools/zeltoctl/PortCommand.h"
 #include "Tools/zeltoctl/ProgramDefaults.h"
@@ -217,6 +218,7 @@ int main(int argc, char** argv) {
   zelto::ScheduleCommands::addTo(app, chosen);
   zelto::PortCommand::addTo(app, chosen);
   zelto::LogLevelCommand::addTo(app, chosen);
+  zelto::GuardCommands::addTo(app, chosen);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,35 @@
+// GuardCommands: zeltoctl's side of the system guard: `guard status` (what the guard enforces for
+// this user), `guard release` (root ends a user's lock), and handing a locked timer to the guard
+// when `start --hardcore --must-complete` starts one.
+//
+// The guard is optional: where none runs, a locked timer holds through the user's own programs
+// only, and zeltoctl says so once, with how to install the guard.
+//
+// Class operations only; the main thread.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+
+#include "App/Controller/Zelto.h"
+#include "Tools/zeltoctl/CommandOutcome.h"
+#include "Tools/zeltoctl/CommandRunner.h"
+
+namespace zelto {
+
+class GuardCommands {
+ public:
+  // Adds the commands to `app`; the parse of one sets `chosen` to what is to run.
+  static void addTo(CLI::App& app, CommandRunner::Action& chosen);
+
+  // Hands the default profile's lock, ending at `end`, to the guard. Adds what came of it to
+  // `outcome`: "guard" in the report ("locked", "refused" or "absent") and a line of text.
+  static void handOver(Zelto& zelto, Date end, CommandOutcome& outcome);
+
+  static CommandOutcome status(Zelto& zelto);
+  // `user`: a name or a user ID; empty: the user who ran sudo.
+  static CommandOutcome release(const std::string& user);
+};
+
+}  // namespace zelto
