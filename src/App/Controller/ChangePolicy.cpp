@@ -1,7 +1,5 @@
 #include "App/Controller/ChangePolicy.h"
 
-#include <functional>
-
 #include "App/Blocking/Helpers/ZeltoURLMatcher.h"
 
 namespace zelto {
@@ -21,23 +19,6 @@ bool blocksInBlockedList(const std::string& pattern) {
   return !pattern.empty() && !allows(pattern);
 }
 
-bool allowListInForce(Zelto& zelto) {
-  ZeltoPreferences* prefs = zelto.prefs();
-  ProfileZeltoPreferences* profile = prefs != nullptr ? prefs->defaultProfile() : nullptr;
-  return profile != nullptr && profile->enableWhitelistWebsites;
-}
-
-// Whether schedule `id` is behind the scheduled run in force now (the controller's active
-// chain): one that keeps the running period going.
-bool keepsPeriodGoing(Zelto& zelto, const std::string& id) {
-  zelto.updateSchedule();  // the records may have changed since it was built
-  if (!zelto.isScheduleBlocked() || !zelto.activeScheduleChain) return false;
-  for (const auto& item : zelto.activeScheduleChain->items()) {
-    if (item.uniqueID() == id) return true;
-  }
-  return false;
-}
-
 // Whether `after` holds blocking at least as firmly as the locked `before`: still locked, and
 // not ending sooner.
 bool keepsLock(const BlockingPhase& before, const std::optional<BlockingPhase>& after) {
@@ -46,14 +27,9 @@ bool keepsLock(const BlockingPhase& before, const std::optional<BlockingPhase>& 
   return after->endsAt && !after->endsAt->isLessDate(*before.endsAt);
 }
 
-// What the decision needs to know beyond the phase and the change, asked only when it matters.
-struct Holder {
-  std::function<bool()> allowListInForce;
-  std::function<bool(const std::string& scheduleId)> keepsPeriodGoing;
-};
-
 // Whether the change could end the locked period sooner or let a site or a program through.
-bool loosens(const Holder& holder, const BlockingPhase& phase, const ChangePolicy::Change& change) {
+bool loosens(const ChangePolicy::Holder& holder, const BlockingPhase& phase,
+             const ChangePolicy::Change& change) {
   switch (change.kind) {
     case Kind::kStart:
       return !keepsLock(phase, change.after);
@@ -84,29 +60,15 @@ bool loosens(const Holder& holder, const BlockingPhase& phase, const ChangePolic
   return true;
 }
 
-ChangePolicy::Decision decideFor(const Holder& holder, const BlockingPhase& phase,
-                                 const ChangePolicy::Change& change) {
+}  // namespace
+
+ChangePolicy::Decision ChangePolicy::decide(const Holder& holder, const BlockingPhase& phase,
+                                            const Change& change) {
   if (change.kind == Kind::kTakeBreak && phase.mustComplete) {
     return {Refusal::kMustComplete, phase.lockReason};
   }
   if (!phase.locked || !loosens(holder, phase, change)) return {};
   return {Refusal::kLocked, phase.lockReason};
-}
-
-}  // namespace
-
-ChangePolicy::Decision ChangePolicy::decide(Zelto& zelto, const BlockingPhase& phase,
-                                            const Change& change) {
-  return decideFor({[&zelto] { return allowListInForce(zelto); },
-                    [&zelto](const std::string& id) { return keepsPeriodGoing(zelto, id); }},
-                   phase, change);
-}
-
-ChangePolicy::Decision ChangePolicy::decide(const BlockingPhase& phase, const Change& change,
-                                            bool allowListInForce) {
-  return decideFor(
-      {[allowListInForce] { return allowListInForce; }, [](const std::string&) { return false; }},
-      phase, change);
 }
 
 }  // namespace zelto

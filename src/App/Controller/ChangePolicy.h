@@ -11,6 +11,7 @@
 // Class operations and plain values. Threads: the thread that owns the controller.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -62,9 +63,15 @@ class ChangePolicy {
   // controller tells which schedules keep the running period going and whether the allow list is
   // in force.
   static Decision decide(Zelto& zelto, const BlockingPhase& phase, const Change& change);
-  // The same for a locked period held outside any record (the system guard's): no schedule
-  // keeps it going, and `allowListInForce` says whether its allow list is.
-  static Decision decide(const BlockingPhase& phase, const Change& change, bool allowListInForce);
+
+  // What the holder of the running period knows beyond the phase and the change, asked only
+  // when it matters: whether its allow list is in force, whether schedule `id` keeps the period
+  // going. The system guard holds a period outside any record, and asks this form.
+  struct Holder {
+    std::function<bool()> allowListInForce;
+    std::function<bool(const std::string& id)> keepsPeriodGoing;
+  };
+  static Decision decide(const Holder& holder, const BlockingPhase& phase, const Change& change);
 };
 
 }  // namespace zelto
