@@ -127,6 +127,8 @@ void MainAppDelegate::applicationDidFinishLaunching() {
                                                               : AppBlocker::Mode::kOff);
   blockedAddresses_->setActive(monitor_->phase() != BlockingMonitor::Phase::kOff);
   phaseMemory_.remember(monitor_->phase());
+  guard_ = std::make_unique<GuardHandOver>(loop);
+  guard_->follow(*zelto_, proxyPort());
 }
 
 void MainAppDelegate::startServers(UvRunLoop& loop) {
@@ -191,6 +193,7 @@ void MainAppDelegate::configurationChanged() {
   followBlockPagePort();
   followBlockedApplications();
   monitor_->evaluate();
+  if (guard_) guard_->follow(*zelto_, proxyPort());
 }
 
 void MainAppDelegate::followBlockPagePort() {
@@ -264,6 +267,7 @@ void MainAppDelegate::phaseChanged(BlockingMonitor::Phase from, BlockingMonitor:
   blockedAddresses_->setActive(to != Phase::kOff);
   // Tunnels and kept connections opened while everything passed are decided again.
   if (to == Phase::kEnforcing) proxy_->redecide();
+  if (guard_) guard_->follow(*zelto_, proxyPort());
 
   ZeltoPreferences* prefs = zelto_->prefs();
   ProfileZeltoPreferences* profile = prefs != nullptr ? prefs->defaultProfile() : nullptr;

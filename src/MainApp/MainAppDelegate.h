@@ -20,6 +20,7 @@
 #include "MainApp/BlockPageServer.h"
 #include "MainApp/BlockedAddresses.h"
 #include "MainApp/BlockingMonitor.h"
+#include "MainApp/GuardHandOver.h"
 #include "MainApp/PhaseMemory.h"
 #include "MainApp/ProxyServer.h"
 #include "MainApp/ScriptRunner.h"
@@ -78,6 +79,7 @@ class MainAppDelegate final : public ApplicationDelegate {
   std::unique_ptr<WebDecider> web_;
   std::unique_ptr<ProxyServer> proxy_;
   std::unique_ptr<BlockingMonitor> monitor_;
+  std::unique_ptr<GuardHandOver> guard_;
   int blockPagePort_ = 0;
   std::optional<std::string> blockedSites_;  // a digest of the site settings in force
   std::string blockedApplications_;          // the entries last handed over, as JSON text

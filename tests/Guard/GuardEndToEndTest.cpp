@@ -10,6 +10,7 @@
 #include "App/Guard/GuardClient.h"
 #include "Platform/LocalSocket.h"
 #include "Support/ChildProcess.h"
+#include "Support/MainAppUnderTest.h"
 #include "Support/TempDir.h"
 
 namespace zelto::testing {
@@ -110,6 +111,29 @@ TEST_F(GuardEndToEndTest, HostileRequestsGetAnErrorAndChangeNothing) {
   EXPECT_FALSE(LocalSocket::exchange(socket(), std::string(17 << 20, ' '), 10, 1 << 20).ok());
   EXPECT_EQ(statusOfNobody(), before);
   EXPECT_TRUE(guard_->running());
+}
+
+// The application hands a locked period to the guard when it finds one, and again when it tightens.
+TEST_F(GuardEndToEndTest, TheApplicationHandsItsLockedPeriodOverAndEachTighteningAfter) {
+  MainAppUnderTest app;
+  json config = MainAppUnderTest::timer(1800, {{"blockedWebsites", {"a.com"}}});
+  config["zeltoHardcoreMode"] = config["zeltoMustCompleteSession"] = true;
+  app.writeConfig(config);
+  // The application started here finds this guard.
+  const std::string before = std::getenv("ZELTO_GUARD_SOCKET");
+  ::setenv("ZELTO_GUARD_SOCKET", socket().c_str(), 1);
+  const bool started = app.start();
+  ::setenv("ZELTO_GUARD_SOCKET", before.c_str(), 1);
+  ASSERT_TRUE(started) << app.log();
+  auto lockOfRoot = [&] { return ask(R"({"request": "status"})").value("lock", json()); };
+  ASSERT_TRUE(eventually([&] { return !lockOfRoot().is_null(); })) << app.log();
+  EXPECT_EQ(lockOfRoot()["blockedSites"], json({"a.com"}));
+  EXPECT_EQ(lockOfRoot()["proxyPort"], app.proxyPort());
+
+  config["profiles"][0]["blockedWebsites"].push_back("b.com");
+  app.writeConfig(config);
+  EXPECT_TRUE(eventually([&] { return lockOfRoot()["blockedSites"].size() == 2; })) << app.log();
+  EXPECT_TRUE(app.logHas("The system guard holds the locked period until"));
 }
 
 }  // namespace
