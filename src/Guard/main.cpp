@@ -12,6 +12,7 @@
 
 #include "Guard/GuardDaemon.h"
 #include "Guard/GuardPaths.h"
+#include "Guard/GuardPrograms.h"
 #include "Guard/GuardServer.h"
 #include "Guard/GuardStore.h"
 #include "Platform/Clock.h"
@@ -45,8 +46,10 @@ int main(int argc, char** argv) {
   zelto::UvRunLoop loop;
   zelto::SystemClock clock;
   zelto::GuardStore store(zelto::Env::fileSystem(), paths.stateDir());
-  zelto::GuardDaemon daemon(loop, clock, store, [](const zelto::GuardDaemon::Locks& running) {
+  zelto::GuardPrograms programs(loop);
+  zelto::GuardDaemon daemon(loop, clock, store, [&](const zelto::GuardDaemon::Locks& running) {
     zelto::log::info("{} lock(s) running", running.size());
+    programs.follow(running);
   });
   daemon.start();
   auto server = zelto::GuardServer::start(

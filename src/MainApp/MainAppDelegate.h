@@ -16,7 +16,7 @@
 #include <string>
 
 #include "App/Controller/Zelto.h"
-#include "MainApp/AppBlocker.h"
+#include "App/Blocking/AppBlocker.h"
 #include "MainApp/BlockPageServer.h"
 #include "MainApp/BlockedAddresses.h"
 #include "MainApp/BlockingMonitor.h"

@@ -178,13 +178,13 @@ Result<std::string> LinuxProcessTable::executableDigest(int pid) {
 
 std::optional<ProcessTable::Entry> LinuxProcessTable::describe(int pid) {
   auto executable = executableOf(pid);
-  if (!executable || realUserOf(pid) != ::getuid()) return std::nullopt;
+  if (!executable || realUserOf(pid) != user_) return std::nullopt;
   return Entry{pid, std::move(executable->path), executable->replaced, executableFileOf(pid)};
 }
 
 std::vector<ProcessTable::Entry> LinuxProcessTable::processesOfCurrentUser() {
   std::vector<Entry> entries;
-  const uid_t uid = ::getuid();
+  const uid_t uid = user_;
   for (pid_t pid : processNumbers().value_or(std::vector<pid_t>{})) {
     // The executable first: it can't be read for most processes of other users, and reading
     // it is cheaper than reading the status.
@@ -212,6 +212,9 @@ Result<std::unique_ptr<ProcessTable::Process>> LinuxProcessTable::open(
 }
 
 Status LinuxProcessTable::launchDetached(const std::string& executable) {
+  if (!ownUser_) {
+    return Status::permissionDenied("Not launching " + executable + " for another user");
+  }
   auto spawned = ProcessSpawner::spawn({executable}, {.newSession = true, .detach = true});
   if (!spawned.ok()) return spawned.status().withContext("Could not launch " + executable);
   log::debug("Launched {}", executable);

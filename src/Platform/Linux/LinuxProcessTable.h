@@ -1,7 +1,8 @@
 // LinuxProcessTable: the ProcessTable of this machine, read from /proc.
 //
-// A process is the current user's when the first (real) user of the Uid: line of
-// /proc/PID/status is this process's real user. Its executable is the target of /proc/PID/exe,
+// A process is the table's user's when the first (real) user of the Uid: line of
+// /proc/PID/status is that user: this process's real user, or the one the table was made for (a
+// root service looking after a user's programs). Its executable is the target of /proc/PID/exe,
 // whose " (deleted)" suffix says the file was replaced or removed; a zombie has none and is left
 // out. The executable's file status is a stat of /proc/PID/exe, which reaches the file the
 // process runs even when it was removed or lives in memory only; its digest reads that same
@@ -12,12 +13,14 @@
 // again and found unchanged.
 //
 // Launching starts the program detached, in a session of its own (see ProcessSpawner): it is
-// nobody's child here.
+// nobody's child here. A table made for another user launches nothing: the program would run as
+// this process's user, not as theirs.
 //
 // Ownership and threads: see ProcessTable. Holds no descriptor between calls.
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <optional>
 #include <string>
@@ -29,6 +32,9 @@ namespace zelto {
 
 class LinuxProcessTable final : public ProcessTable {
  public:
+  LinuxProcessTable() : LinuxProcessTable(::getuid()) {}
+  explicit LinuxProcessTable(uid_t user) : user_(user), ownUser_(user == ::getuid()) {}
+
   struct Executable {
     std::string path;
     bool replaced = false;  // the file was replaced or removed since the process started
@@ -54,6 +60,10 @@ class LinuxProcessTable final : public ProcessTable {
   Result<std::string> executableDigest(int pid) override;
   Result<std::unique_ptr<Process>> open(int pid, const std::string& executable) override;
   Status launchDetached(const std::string& executable) override;
+
+ private:
+  uid_t user_;
+  bool ownUser_;
 };
 
 }  // namespace zelto

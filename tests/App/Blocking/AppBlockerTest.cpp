@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "MainApp/AppBlocker.h"
+#include "App/Blocking/AppBlocker.h"
 #include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/InotifyExecutableWatch.h"
 #include "Platform/Linux/LinuxProcessTable.h"

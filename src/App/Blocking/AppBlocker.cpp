@@ -1,4 +1,4 @@
-#include "MainApp/AppBlocker.h"
+#include "App/Blocking/AppBlocker.h"
 
 #include <signal.h>
 
