@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -170,6 +174,28 @@ TEST_F(SystemFilesTest, NeverWritesThroughALink) {
   EXPECT_TRUE(fs::is_symlink(firefoxPath()));
   EXPECT_EQ(readText(hostsPath()), wantedHosts());  // the rest is held all the same
   EXPECT_TRUE(fs::exists(dir / "etc/brave/policies/managed/zelto-guard.json"));
+}
+
+TEST_F(SystemFilesTest, AHostsFileMountedOverThePathIsRewrittenInPlace) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a file needs root";
+  const std::string mounted = dir.write("mounted-hosts", kHosts);
+  // In a child of its own mount namespace, which takes its mounts with it when it exits.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(mounted.c_str(), hostsPath().c_str(), nullptr, MS_BIND, nullptr) != 0)
+      ::_exit(77);
+    if (!files->apply(enforcement).ok() || readText(mounted) != wantedHosts()) ::_exit(1);
+    ::_exit(files->clear().ok() && readText(mounted) == kHosts ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not written in place, 2: not cleared in place";
+  EXPECT_EQ(readText(hostsPath()), kHosts);  // the file under the mount, never touched
 }
 
 }  // namespace
