@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "Guard/BrowserPolicies.h"
@@ -21,6 +23,7 @@ constexpr mode_t kPrivateFolder = 0700;
 constexpr std::string_view kOriginalsFolder = "original-files";
 constexpr std::string_view kFirefoxOriginal = "firefox-policies.json";
 constexpr std::string_view kNoFirefoxOriginal = "firefox-policies.json.none";
+constexpr std::string_view kMadeFolders = "made-folders";  // one system path a line
 
 // A folder opened for the *at calls, with its path for messages.
 struct Folder {
@@ -33,9 +36,11 @@ struct Folder {
 // The folder `systemFolder` under `root`, opened one component at a time without following
 // links; missing ones are made with `mode` when `create`. The root itself is trusted; below it,
 // a link, or a folder that anyone but root (or this process's user) owns or that others may
-// write to, is refused. Not found when a component is missing and not made.
+// write to, is refused. Not found when a component is missing and not made. The system paths of
+// the folders made are added to `made`.
 Result<Folder> openFolder(const GuardPaths& paths, std::string_view systemFolder, bool create,
-                          mode_t mode) {
+                          mode_t mode, std::vector<std::string>* made = nullptr) {
+  std::string system;
   Folder folder;
   folder.path = paths.root.empty() ? "/" : paths.root;
   folder.fd.reset(::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -47,6 +52,7 @@ Result<Folder> openFolder(const GuardPaths& paths, std::string_view systemFolder
     at = slash + 1;
     if (name.empty() || name == ".") continue;
     const std::string path = folder.path + "/" + name;
+    system += "/" + name;
     if (name == "..") return Status::invalidInput("No \"..\" is followed: " + path);
     auto openNext = [&] {
       return ::openat(folder.fd.get(), name.c_str(),
@@ -54,8 +60,11 @@ Result<Folder> openFolder(const GuardPaths& paths, std::string_view systemFolder
     };
     int next = openNext();
     if (next < 0 && errno == ENOENT && create) {
-      if (::mkdirat(folder.fd.get(), name.c_str(), mode) != 0 && errno != EEXIST)
+      if (::mkdirat(folder.fd.get(), name.c_str(), mode) == 0) {
+        if (made != nullptr) made->push_back(system);
+      } else if (errno != EEXIST) {
         return Status::fromErrno("Can't make the folder " + path);
+      }
       next = openNext();
     }
     if (next < 0 && (errno == ELOOP || errno == ENOTDIR))
@@ -215,7 +224,48 @@ Status SystemFiles::clear() {
       if (first.ok()) first = released;
     }
   }
+  if (first.ok()) first = removeMadeFolders();
   return first;
+}
+
+std::string SystemFiles::originalsFolder() const {
+  return systemPathOf(paths_, paths_.stateDir()) + "/" + std::string(kOriginalsFolder);
+}
+
+Status SystemFiles::noteMadeFolders(const std::vector<std::string>& made) {
+  Result<Folder> originals = openFolder(paths_, originalsFolder(), true, kPrivateFolder);
+  if (!originals.ok()) return originals.status();
+  Result<std::optional<FileRead>> record = readFile(*originals, kMadeFolders, kMaxFileBytes);
+  if (!record.ok()) return record.status();
+  std::string text = *record ? (*record)->bytes : "";
+  for (const std::string& folder : made) text += folder + "\n";
+  return writeFile(*originals, kMadeFolders, text, 0600);
+}
+
+Status SystemFiles::removeMadeFolders() {
+  Result<std::optional<Folder>> originals = existingFolder(paths_, originalsFolder());
+  if (!originals.ok() || !*originals) return originals.status();
+  Result<std::optional<FileRead>> record = readFile(**originals, kMadeFolders, kMaxFileBytes);
+  if (!record.ok() || !*record) return record.status();
+  std::vector<std::string> folders;
+  for (size_t at = 0; at < (*record)->bytes.size();) {
+    const size_t end = std::min((*record)->bytes.find('\n', at), (*record)->bytes.size());
+    if (end > at) folders.push_back((*record)->bytes.substr(at, end - at));
+    at = end + 1;
+  }
+  // The deepest first; one that holds anything now (someone else's files) stays.
+  std::sort(folders.begin(), folders.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& folder : folders) {
+    Result<std::optional<Folder>> parent =
+        existingFolder(paths_, path::deletingLastComponent(folder));
+    if (!parent.ok() || !*parent) continue;
+    const std::string name = path::lastComponent(folder);
+    if (::unlinkat((*parent)->fd.get(), name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT &&
+        errno != ENOTEMPTY && errno != EEXIST)
+      log::warning("Can't remove the folder {}: {}", (*parent)->pathOf(name), std::strerror(errno));
+  }
+  return removeFile(**originals, kMadeFolders);
 }
 
 Status SystemFiles::holdAll(bool repairing) {
@@ -227,6 +277,7 @@ Status SystemFiles::holdAll(bool repairing) {
   }
   if (first.ok()) {
     retry_.reset();
+    retryDelay_ = kRetrySeconds;
   } else {
     retryLater();
   }
@@ -234,9 +285,7 @@ Status SystemFiles::holdAll(bool repairing) {
 }
 
 Result<std::optional<std::string>> SystemFiles::firefoxOriginal() {
-  const std::string saved =
-      systemPathOf(paths_, paths_.stateDir()) + "/" + std::string(kOriginalsFolder);
-  Result<Folder> originals = openFolder(paths_, saved, true, kPrivateFolder);
+  Result<Folder> originals = openFolder(paths_, originalsFolder(), true, kPrivateFolder);
   if (!originals.ok()) return originals.status();
   Result<std::optional<FileRead>> copy = readFile(*originals, kFirefoxOriginal, kMaxFileBytes);
   if (!copy.ok()) return copy.status();
@@ -275,7 +324,12 @@ Result<std::optional<std::string>> SystemFiles::firefoxOriginal() {
 
 Status SystemFiles::hold(const Target& target, bool repairing) {
   if (!held_) return Status::success();
-  Result<Folder> folder = openFolder(paths_, target.folder, true, kPublicFolder);
+  std::vector<std::string> made;
+  Result<Folder> folder = openFolder(paths_, target.folder, true, kPublicFolder, &made);
+  if (!made.empty()) {
+    // Kept so that `clear` takes them out again; one that isn't is only an empty folder.
+    if (Status noted = noteMadeFolders(made); !noted.ok()) log::error("{}", noted.message());
+  }
   if (!folder.ok()) return folder.status();
   Result<std::optional<FileRead>> current = readFile(*folder, target.name, kMaxFileBytes);
   if (!current.ok()) return current.status();
@@ -322,9 +376,7 @@ Status SystemFiles::release(const Target& target) {
     case Kind::kChromium:
       return *folder ? removeFile(**folder, target.name) : Status::success();
     case Kind::kFirefox: {
-      const std::string saved =
-          systemPathOf(paths_, paths_.stateDir()) + "/" + std::string(kOriginalsFolder);
-      Result<std::optional<Folder>> originals = existingFolder(paths_, saved);
+      Result<std::optional<Folder>> originals = existingFolder(paths_, originalsFolder());
       if (!originals.ok()) return originals.status();
       if (!*originals) return Status::success();  // the guard never wrote it
       Result<std::optional<FileRead>> copy = readFile(**originals, kFirefoxOriginal, kMaxFileBytes);
@@ -368,8 +420,11 @@ void SystemFiles::noteRepair(const std::string& path) {
 
 void SystemFiles::retryLater() {
   if (retry_) return;
-  // (Failures are reported as they happen.)
-  retry_ = loop_.addTimer(kRetrySeconds, kRetrySeconds, [this] { holdAll(false).ignoreError(); });
+  retry_ = loop_.addTimer(retryDelay_, 0, [this] {
+    retry_.reset();
+    retryDelay_ = std::min(retryDelay_ * 2, kLongestRetrySeconds);
+    holdAll(false).ignoreError();  // (failures are reported as they happen)
+  });
 }
 
 void SystemFiles::report(const Target& target, const Status& status) {

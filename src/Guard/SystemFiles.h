@@ -7,11 +7,13 @@
 // or replaced by someone else is written again at once, and the repair is logged once per
 // episode ("Repaired PATH: it was changed while a lock runs"; changes less than
 // kEpisodeSeconds apart are one episode). Its own writes wake the watch too, and find nothing
-// to do. A write that fails is tried again every kRetrySeconds while the Enforcement holds.
+// to do. A write that fails is logged once and tried again while the Enforcement holds, after
+// kRetrySeconds, then at intervals that double up to kLongestRetrySeconds.
 // `clear` stops the watches and takes everything out: the hosts section, the guard's Chromium
 // files, and Firefox's file as it was before (kept in the guard's state folder, under
 // "original-files", from the first write on, so that it survives a restart of the guard), or
-// no file when there was none. An empty Enforcement is a `clear`.
+// no file when there was none, and the folders it made for them (those still empty). An empty
+// Enforcement is a `clear`.
 //
 // Safety as root: folders are walked one component at a time without following symbolic links,
 // and a component that is a link, or a folder others may write to, is refused with its path, so
@@ -41,6 +43,7 @@ class SystemFiles {
  public:
   static constexpr double kEpisodeSeconds = 60.0;
   static constexpr double kRetrySeconds = 1.0;
+  static constexpr double kLongestRetrySeconds = 60.0;
   // The largest hosts file read (and so rewritten); a larger one is left alone, with an error.
   static constexpr uint64_t kMaxFileBytes = 64ull << 20;
 
@@ -76,6 +79,10 @@ class SystemFiles {
   void noteRepair(const std::string& path);
   void retryLater();
   void report(const Target& target, const Status& status);
+  // The folder of the guard's notes on what to put back (a system path).
+  std::string originalsFolder() const;
+  Status noteMadeFolders(const std::vector<std::string>& made);
+  Status removeMadeFolders();
 
   RunLoop& loop_;
   FileWatcher& watcher_;
@@ -85,6 +92,7 @@ class SystemFiles {
   std::optional<Enforcement> held_;
   std::vector<std::unique_ptr<Registration>> watches_;
   std::unique_ptr<Registration> retry_;
+  double retryDelay_ = kRetrySeconds;
   std::map<std::string, double> lastRepair_;    // path -> monotonic seconds
   std::map<std::string, std::string> failing_;  // system path -> its failure, logged
 };

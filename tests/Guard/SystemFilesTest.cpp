@@ -109,6 +109,8 @@ TEST_F(SystemFilesTest, ClearPutsBackEveryFileAsItWasEvenAfterARestart) {
     EXPECT_EQ(readText(hostsPath()), kHosts);
     EXPECT_FALSE(fs::exists(chromePath()));
     EXPECT_EQ(readText(firefoxPath()), original);
+    EXPECT_FALSE(fs::exists(dir / "etc/opt"));  // the folders the guard made, too
+    EXPECT_EQ(fs::exists(dir / "etc/firefox"), original.has_value());
     EXPECT_TRUE(fs::is_empty(paths.stateDir() + "/original-files"));
   }
 }
@@ -174,6 +176,10 @@ TEST_F(SystemFilesTest, NeverWritesThroughALink) {
   EXPECT_TRUE(fs::is_symlink(firefoxPath()));
   EXPECT_EQ(readText(hostsPath()), wantedHosts());  // the rest is held all the same
   EXPECT_TRUE(fs::exists(dir / "etc/brave/policies/managed/zelto-guard.json"));
+
+  fs::remove(dir / "etc/opt/chrome");  // what failed is tried again
+  ASSERT_TRUE(runUntil([&] { return fs::exists(chromePath()); }));
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
 }
 
 TEST_F(SystemFilesTest, AHostsFileMountedOverThePathIsRewrittenInPlace) {
