@@ -87,13 +87,16 @@ struct FileRead {
   uid_t owner = 0;
 };
 
-// The regular file `name` in `folder`, never through a link; nothing when there is none.
+// The regular file `name` in `folder`, never through a link; nothing when there is none, or
+// when a link stands there and `linkIsNothing` (a name of the guard's own, which a new file
+// replaces: the link itself, never what it points to).
 Result<std::optional<FileRead>> readFile(const Folder& folder, std::string_view name,
-                                         uint64_t maxBytes) {
+                                         uint64_t maxBytes, bool linkIsNothing = false) {
   const std::string path = folder.pathOf(name);
   FileDescriptor file(::openat(folder.fd.get(), std::string(name).c_str(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!file.valid() && errno == ENOENT) return std::optional<FileRead>();
+  if (!file.valid() && (errno == ENOENT || (errno == ELOOP && linkIsNothing)))
+    return std::optional<FileRead>();
   if (!file.valid() && errno == ELOOP)
     return Status::invalidInput(path + " is a symbolic link: left alone");
   if (!file.valid()) return Status::fromErrno("Can't read " + path);
@@ -331,7 +334,8 @@ Status SystemFiles::hold(const Target& target, bool repairing) {
     if (Status noted = noteMadeFolders(made); !noted.ok()) log::error("{}", noted.message());
   }
   if (!folder.ok()) return folder.status();
-  Result<std::optional<FileRead>> current = readFile(*folder, target.name, kMaxFileBytes);
+  Result<std::optional<FileRead>> current =
+      readFile(*folder, target.name, kMaxFileBytes, target.kind == Kind::kChromium);
   if (!current.ok()) return current.status();
 
   std::string wanted;

@@ -168,6 +168,9 @@ TEST_F(SystemFilesTest, NeverWritesThroughALink) {
   fs::create_directory_symlink(dir / "elsewhere", dir / "etc/opt/chrome");
   fs::create_directories(dir / "etc/firefox/policies");
   fs::create_symlink(dir / "elsewhere/ff.json", firefoxPath());
+  const std::string brave = dir / "etc/brave/policies/managed/zelto-guard.json";
+  fs::create_directories(dir / "etc/brave/policies/managed");
+  fs::create_symlink(dir / "elsewhere/brave.json", brave);  // a name of the guard's: replaced
 
   const Status applied = files->apply(enforcement);
   EXPECT_FALSE(applied.ok());
@@ -175,7 +178,7 @@ TEST_F(SystemFilesTest, NeverWritesThroughALink) {
   EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
   EXPECT_TRUE(fs::is_symlink(firefoxPath()));
   EXPECT_EQ(readText(hostsPath()), wantedHosts());  // the rest is held all the same
-  EXPECT_TRUE(fs::exists(dir / "etc/brave/policies/managed/zelto-guard.json"));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(brave)));
 
   fs::remove(dir / "etc/opt/chrome");  // what failed is tried again
   ASSERT_TRUE(runUntil([&] { return fs::exists(chromePath()); }));
