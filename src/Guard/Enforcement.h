@@ -23,6 +23,10 @@
 // lock that allows something without such a filter, or more than a browser's list holds, puts no
 // "*" in. Nothing of an allow-list lock goes into the hosts file.
 //
+// One reach of the matcher is not followed on purpose: it compares addresses by their start, so
+// "example.com" also reaches names that merely begin with it ("example.community"). The filters
+// name hosts whole: they block less there, and in allow-list mode such a name stays blocked.
+//
 // Bounded: at most kMaxHosts host names and kMaxUrlFilters filters per list (the browsers read
 // no more than that); what is left out is logged.
 //
