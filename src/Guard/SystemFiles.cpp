@@ -159,7 +159,9 @@ Status writeFile(const Folder& folder, std::string_view name, std::string_view b
     if (error == EBUSY) return rewriteInPlace(folder, name, bytes);
     return Status::fromErrno(error, "Can't replace " + path);
   }
-  ::fsync(folder.fd.get());
+  // The rename is done; a folder that can't be flushed only makes it less sure to outlast a crash.
+  if (::fsync(folder.fd.get()) != 0)
+    log::warning("Can't flush the folder {}: {}", folder.path, std::strerror(errno));
   return Status::success();
 }
 
