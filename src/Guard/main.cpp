@@ -11,12 +11,13 @@
 #include <cstdio>
 
 #include "Guard/GuardDaemon.h"
+#include "Guard/GuardEnforcers.h"
 #include "Guard/GuardPaths.h"
-#include "Guard/GuardPrograms.h"
 #include "Guard/GuardServer.h"
 #include "Guard/GuardStore.h"
 #include "Platform/Clock.h"
 #include "Platform/Env.h"
+#include "Platform/Linux/InotifyFileWatcher.h"
 #include "Platform/Linux/UvRunLoop.h"
 #include "Platform/Log.h"
 
@@ -28,10 +29,15 @@ int main(int argc, char** argv) {
       "zelto-guard"};
   zelto::GuardPaths paths;
   std::string socket;
+  int proxyPort = 8929;
   app.add_option("--root", paths.root,
                  "Prefix for every system path the guard touches (/etc, /var/lib, /run); for tests")
       ->default_val("/");
   app.add_option("--socket", socket, "The socket to listen at (default: /run/zelto-guard.sock)");
+  app.add_option("--proxy-port", proxyPort,
+                 "The port of the guard's own proxy, which browsers are made to use")
+      ->check(CLI::Range(1, 65535))
+      ->default_val(8929);
   app.set_version_flag("--version", std::string("zelto-guard ") + ZELTO_VERSION);
   CLI11_PARSE(app, argc, argv);
   if (socket.empty()) socket = paths.defaultSocket();
@@ -46,10 +52,11 @@ int main(int argc, char** argv) {
   zelto::UvRunLoop loop;
   zelto::SystemClock clock;
   zelto::GuardStore store(zelto::Env::fileSystem(), paths.stateDir());
-  zelto::GuardPrograms programs(loop);
+  zelto::InotifyFileWatcher watcher(loop);
+  zelto::GuardEnforcers enforcers(loop, watcher, clock, {paths, proxyPort});
   zelto::GuardDaemon daemon(loop, clock, store, [&](const zelto::GuardDaemon::Locks& running) {
     zelto::log::info("{} lock(s) running", running.size());
-    programs.follow(running);
+    enforcers.follow(running);
   });
   daemon.start();
   auto server = zelto::GuardServer::start(
