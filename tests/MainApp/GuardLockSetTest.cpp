@@ -37,7 +37,6 @@ TEST(GuardLockSetTest, AUrlIsBlockedWhenAnyRunningLockBlocksIt) {
   const std::vector<Row> rows = {
       {"no locks", json::array(), "http://blocked.test/", false},
       {"a blocked site", json::array({blockList}), "http://blocked.test/page", true},
-      {"its www. form", json::array({blockList}), "http://www.blocked.test/", true},
       {"an allowing pattern in the list", json::array({blockList}), "http://blocked.test/open",
        false},
       {"a site not listed", json::array({blockList}), "http://other.test/", false},
