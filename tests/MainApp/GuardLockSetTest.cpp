@@ -1,16 +1,13 @@
-// The guard proxy's locks: which URLs they block, and the files they refuse.
+// The guard proxy's locks: which URLs they block. (Damaged files: GuardProxyEndToEndTest.)
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "MainApp/GuardLockSet.h"
-#include "Support/NestedText.h"
-#include "Support/TempDir.h"
 
 namespace zelto::testing {
 namespace {
 
 using json = nlohmann::json;
-using ::testing::HasSubstr;
 
 const Date kNow = Date::fromSecondsSince1970(1'800'000'000);
 
@@ -61,36 +58,6 @@ TEST(GuardLockSetTest, AUrlIsBlockedWhenAnyRunningLockBlocksIt) {
               ::testing::ElementsAre("blocked.test", "+blocked.test/open"));
   EXPECT_EQ(set->lastEnd(kNow), kNow.addingTimeInterval(3600));
   EXPECT_EQ(set->lastEnd(kNow.addingTimeInterval(3600)), std::nullopt);
-}
-
-TEST(GuardLockSetTest, ADamagedFileIsRefusedWithItsCause) {
-  json badLock = lockJson({"a.test"});
-  badLock["blockedSites"] = "a.test";
-  struct Row {
-    const char* name;
-    std::string text;
-    const char* cause;
-  };
-  const std::vector<Row> rows = {
-      {"not JSON", "{\"locks\": [", "is no JSON"},
-      {"nested too deep", nested("[", "]", 100'000), "nesting deeper"},
-      {"not an object", "[]", "not an object"},
-      {"no list of locks", "{\"locks\": {}}", "\"locks\" is missing or not a list"},
-      {"another key", json{{"locks", json::array()}, {"more", 1}}.dump(), "keys other than"},
-      {"a lock of the wrong shape", json{{"locks", {lockJson({"b.test"}), badLock}}}.dump(),
-       "lock 2: \"blockedSites\""},
-  };
-  TempDir dir;
-  LocalFileSystem fs;
-  for (const Row& row : rows) {
-    const std::string path = dir.write("locks.json", row.text);
-    Result<GuardLockSet> set = GuardLockSet::read(fs, path);
-    ASSERT_FALSE(set.ok()) << row.name;
-    EXPECT_THAT(set.status().message(), HasSubstr(row.cause)) << row.name;
-    EXPECT_THAT(set.status().message(), HasSubstr(path)) << row.name;
-  }
-  EXPECT_FALSE(GuardLockSet::read(fs, dir / "missing.json").ok());
-  EXPECT_FALSE(GuardLockSet::read(fs, dir.path()).ok());  // a directory
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "Support/CurlFetch.h"
 #include "Support/HttpOrigin.h"
 #include "Support/MainAppUnderTest.h"
+#include "Support/NestedText.h"
 #include "Support/TempDir.h"
 
 namespace zelto::testing {
@@ -121,14 +122,34 @@ TEST_F(GuardProxyEndToEndTest, SighupRereadsTheFileAndADamagedOneKeepsTheLocksHe
   reload();
   EXPECT_TRUE(redirected(blocked_)) << log();
 
-  for (const std::string& damaged :
-       {std::string("{\"locks\": ["), json{{"locks", {{{"end", 5}}}}}.dump(),
-        std::string(70 << 20, '['), std::string("\xff\xfe")}) {
-    writeText(damaged);
+  // Each damaged file is refused with its cause, and the lock read before stays in force.
+  json badLock = lock({"a.test"});
+  badLock["blockedSites"] = "a.test";
+  struct Row {
+    std::string text;
+    const char* cause;
+  };
+  const std::vector<Row> rows = {
+      {"{\"locks\": [", "is no JSON"},
+      {"\xff\xfe", "is no JSON"},
+      {nested("[", "]", 100'000), "nesting deeper"},
+      {std::string(70 << 20, ' '), "Larger than"},
+      {"[]", "not an object"},
+      {"{\"locks\": {}}", "\"locks\" is missing or not a list"},
+      {json{{"locks", json::array()}, {"more", 1}}.dump(), "keys other than"},
+      {json{{"locks", {lock({"b.test"}), badLock}}}.dump(), "lock 2: \"blockedSites\""},
+  };
+  for (const Row& row : rows) {
+    const size_t since = log().size();
+    writeText(row.text);
     reload();
-    EXPECT_TRUE(redirected(blocked_)) << log();
+    EXPECT_THAT(log().substr(since), HasSubstr(row.cause)) << row.cause;
+    EXPECT_TRUE(redirected(blocked_)) << row.cause;
   }
-  EXPECT_EQ(occurrences(log(), "Keeping the 1 locks held"), 4u) << log();
+  std::filesystem::remove(dir_ / "locks.json");
+  reload();
+  EXPECT_EQ(occurrences(log(), "Keeping the 1 locks held: "), rows.size() + 1) << log();
+  EXPECT_TRUE(redirected(blocked_));
 
   // An allow-list lock in its place: all but its site blocked.
   writeLocks({lock({}, {blocked_.pattern()})});
