@@ -67,7 +67,8 @@ class ProxyChild {
   // Ends the child (SIGKILL: it keeps nothing worth a graceful end) and reaps it; no restart.
   void stop();
   // Asks the child to read the locks file again (SIGHUP). A child that is being restarted reads
-  // it when it starts.
+  // it when it starts; so does one signalled before it set up its handler, which SIGHUP ends
+  // (and which is then restarted as any child that dies).
   Status reload();
 
   // The child running now; -1 when none.
