@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <functional>
+
 #include "App/Blocking/Helpers/ZeltoURL.h"
 #include "App/Data/Schedules/ScheduleHelpers.h"
 
@@ -47,35 +49,56 @@ std::string pageHtml(const std::string& blocked, const std::string& timeLeft,
       quoteHtml);
 }
 
-}  // namespace
-
-HttpAnswer BlockPage::respond(Zelto& zelto, std::string_view method, std::string_view target,
-                              int proxyPort, size_t quoteIndex) {
+// The answer to `method` `target`; the page's texts are asked for only when it is the page.
+HttpAnswer answer(std::string_view method, std::string_view target, int proxyPort,
+                  const std::function<std::string()>& timeLeft,
+                  const std::function<const QuoteZeltoPreferences*()>& quote) {
   if (method != "GET") return {};
   if (target == "/proxy.pac") {
     if (proxyPort == 0) {
       return {503, "text/plain; charset=utf-8",
               "The filtering proxy is not listening yet; try again in a moment.\n"};
     }
-    return {200, "application/x-ns-proxy-autoconfig", pacFile(proxyPort)};
+    return {200, "application/x-ns-proxy-autoconfig", BlockPage::pacFile(proxyPort)};
   }
   if (!startsWith(target, kBlockPath)) return {};
   // The address is read the way the controller reads any block-page address.
   std::optional<std::string> blocked =
       ZeltoURL::getZeltoURLFromProxyURL("http://localhost" + std::string(target));
   if (!blocked) return {};
-  const QuoteZeltoPreferences* quote = nullptr;
-  if (ZeltoPreferences* prefs = zelto.prefs()) {
-    if (ProfileZeltoPreferences* profile = prefs->defaultProfile();
-        profile != nullptr && !profile->quotes.empty()) {
-      quote = &profile->quotes[quoteIndex % profile->quotes.size()];
-    }
-  }
-  return {200, "text/html; charset=utf-8", pageHtml(*blocked, timeLeftText(zelto), quote)};
+  return {200, "text/html; charset=utf-8", pageHtml(*blocked, timeLeft(), quote())};
+}
+
+}  // namespace
+
+HttpAnswer BlockPage::respond(Zelto& zelto, std::string_view method, std::string_view target,
+                              int proxyPort, size_t quoteIndex) {
+  return answer(
+      method, target, proxyPort, [&] { return timeLeftText(zelto); },
+      [&]() -> const QuoteZeltoPreferences* {
+        if (ZeltoPreferences* prefs = zelto.prefs()) {
+          if (ProfileZeltoPreferences* profile = prefs->defaultProfile();
+              profile != nullptr && !profile->quotes.empty()) {
+            return &profile->quotes[quoteIndex % profile->quotes.size()];
+          }
+        }
+        return nullptr;
+      });
+}
+
+HttpAnswer BlockPage::respond(std::string_view method, std::string_view target, int proxyPort,
+                              const std::string& timeLeft) {
+  return answer(
+      method, target, proxyPort, [&] { return timeLeft; },
+      []() -> const QuoteZeltoPreferences* { return nullptr; });
 }
 
 std::string BlockPage::locationFor(Zelto& zelto, std::string_view url) {
-  return zelto.zeltoURL().getZeltoBlockedPageForURL(utf8Prefix(url, kMaxEmbeddedUrlBytes));
+  return locationFor(zelto.zeltoURL(), url);
+}
+
+std::string BlockPage::locationFor(const ZeltoURL& zeltoURL, std::string_view url) {
+  return zeltoURL.getZeltoBlockedPageForURL(utf8Prefix(url, kMaxEmbeddedUrlBytes));
 }
 
 std::string BlockPage::pacFile(int proxyPort) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "App/Blocking/Helpers/ZeltoURL.h"
 #include "App/Controller/Zelto.h"
 
 namespace zelto {
@@ -39,10 +40,15 @@ class BlockPage {
   // browser is sent to a port where nothing answers.
   static HttpAnswer respond(Zelto& zelto, std::string_view method, std::string_view target,
                             int proxyPort, size_t quoteIndex);
+  // The same answers without a controller (the system guard's proxy): the page says `timeLeft`
+  // and shows no quote.
+  static HttpAnswer respond(std::string_view method, std::string_view target, int proxyPort,
+                            const std::string& timeLeft);
 
   // Where a request for the blocked `url` is redirected: the block page with the first
   // kMaxEmbeddedUrlBytes of `url` (cut between UTF-8 characters) as its "zelto_url".
   static std::string locationFor(Zelto& zelto, std::string_view url);
+  static std::string locationFor(const ZeltoURL& zeltoURL, std::string_view url);
 
   // Every request through the proxy at 127.0.0.1:`proxyPort`, except those to loopback hosts.
   static std::string pacFile(int proxyPort);

@@ -6,12 +6,12 @@
 #include "App/Helpers/LoggingManager.h"
 #include "App/Helpers/NUIFileMonitor.h"
 #include "MainApp/BlockPage.h"
+#include "MainApp/ProxyResolver.h"
 #include "Platform/Check.h"
 #include "Platform/ClockChangeWatcher.h"
 #include "Platform/Digest.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
-#include "Platform/Linux/AresResolver.h"
 #include "Platform/Linux/DescriptorLimit.h"
 #include "Platform/Linux/InotifyExecutableWatch.h"
 #include "Platform/Linux/InotifyFileWatcher.h"
@@ -19,7 +19,6 @@
 #include "Platform/Linux/LinuxProcessTable.h"
 #include "Platform/Linux/UvNetwork.h"
 #include "Platform/Linux/UvRunLoop.h"
-#include "Platform/Linux/UvTcpStream.h"
 #include "Platform/Log.h"
 #include "Platform/Memory.h"
 #include "Platform/NotificationCenter.h"
@@ -27,23 +26,6 @@
 #include "Platform/UserDefaults.h"
 
 namespace zelto {
-
-namespace {
-
-// Looks names up on libuv's thread pool: only when c-ares can't be set up.
-class ThreadPoolResolver final : public HostResolver {
- public:
-  explicit ThreadPoolResolver(UvRunLoop& loop) : loop_(loop) {}
-  std::unique_ptr<Registration> resolve(const std::string& host, int port,
-                                        Callback callback) override {
-    return UvTcpStream::resolve(loop_, host, port, std::move(callback));
-  }
-
- private:
-  UvRunLoop& loop_;
-};
-
-}  // namespace
 
 MainAppDelegate::MainAppDelegate(std::string runtimeDirectory)
     : phaseMemory_(Env::fileSystem(), std::move(runtimeDirectory)) {}
@@ -149,14 +131,7 @@ void MainAppDelegate::startServers(UvRunLoop& loop) {
   blockPage_->setMaxConnections(pageConnections);
   followBlockPagePort();
 
-  auto ares = AresResolver::create(loop, Env::clock());
-  if (ares.ok()) {
-    resolver_ = std::move(*ares);
-  } else {
-    log::error("Can't set up name lookups with c-ares ({}); using the system's resolver",
-               ares.status().message());
-    resolver_ = std::make_unique<ThreadPoolResolver>(loop);
-  }
+  resolver_ = ProxyResolver::create(loop);
   blockedAddresses_ = std::make_unique<BlockedAddresses>(loop, *resolver_);
   // Made before the loop dispatches anything: no request reaches either server earlier.
   web_ = std::make_unique<WebDecider>(

@@ -12,6 +12,7 @@ namespace zelto::testing {
 struct Fetched {
   CURLcode result = CURLE_OK;
   long status = 0;
+  long connectStatus = 0;  // the proxy's answer to the CONNECT of an https URL
   std::string body;
   std::string location;
   std::string error;
@@ -41,6 +42,7 @@ inline Fetched curlFetch(const std::string& url, const std::string& proxy = "") 
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &out.body);
   out.result = curl_easy_perform(curl);
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
+  curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &out.connectStatus);
   char* location = nullptr;
   if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) {
     out.location = location;

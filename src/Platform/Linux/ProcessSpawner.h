@@ -4,9 +4,14 @@
 // at its default and none blocked (an ignored SIGPIPE, say, would otherwise carry over), its
 // standard input on /dev/null and its standard output and error on /dev/null or on a descriptor
 // the caller gives (the write end of a pipe, say). Options put it in a process group or a
-// session of its own, or detach it: a detached program is started through a short-lived middle
-// process that this one reaps at once, so the program is nobody's child here and never needs
-// reaping; a failed exec is then told through a close-on-exec pipe.
+// session of its own, run it as another user, or detach it: a detached program is started through a
+// short-lived middle process that this one reaps at once, so the program is nobody's child here and
+// never needs reaping; a failed exec is then told through a close-on-exec pipe.
+//
+// Run as another user (`uid` and `gid`, which only root may ask for), the program has that user
+// and group and no supplementary groups, and can't gain privileges again (no set-user-ID
+// program, no file capabilities: PR_SET_NO_NEW_PRIVS); all of it is done before exec, and any
+// of it failing fails the start, so the program never runs with the privileges of this one.
 //
 // A program that is not detached is this process's child: the caller reaps it. Its pidfd comes
 // pinned in a ProcessWatch, opened before anyone could reap it, so it always names that child.
@@ -17,6 +22,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +38,9 @@ class ProcessSpawner {
     bool newSession = false;
     bool detach = false;
     int outputFd = -1;  // standard output and error; /dev/null when below 0
+    // The user and group to run as; a user needs its group (else the start fails).
+    std::optional<uid_t> uid = std::nullopt;
+    std::optional<gid_t> gid = std::nullopt;
   };
   struct Spawned {
     pid_t pid = -1;        // -1 for a detached program
@@ -46,6 +55,8 @@ class ProcessSpawner {
  private:
   static Result<Spawned> spawnChild(std::vector<char*>& argv, const Options& options);
   static Result<Spawned> spawnDetached(std::vector<char*>& argv, const Options& options);
+  // A child made by fork and exec, for what posix_spawn can't do (changing the user).
+  static Result<Spawned> spawnForked(std::vector<char*>& argv, const Options& options);
 };
 
 }  // namespace zelto
