@@ -15,6 +15,7 @@
 #include "Guard/GuardPaths.h"
 #include "Guard/GuardServer.h"
 #include "Guard/GuardStore.h"
+#include "Platform/BundleInfo.h"
 #include "Platform/Clock.h"
 #include "Platform/Env.h"
 #include "Platform/Linux/InotifyFileWatcher.h"
@@ -34,9 +35,11 @@ int main(int argc, char** argv) {
                  "Prefix for every system path the guard touches (/etc, /var/lib, /run); for tests")
       ->default_val("/");
   app.add_option("--socket", socket, "The socket to listen at (default: /run/zelto-guard.sock)");
-  app.add_option("--proxy-port", proxyPort,
-                 "The port of the guard's own proxy, which browsers are made to use")
-      ->check(CLI::Range(1, 65535))
+  app.add_option(
+         "--proxy-port", proxyPort,
+         "The port of the guard's own proxy, which browsers are made to use; its block page is "
+         "served on the next one")
+      ->check(CLI::Range(1, 65534))
       ->default_val(8929);
   app.set_version_flag("--version", std::string("zelto-guard ") + ZELTO_VERSION);
   CLI11_PARSE(app, argc, argv);
@@ -53,7 +56,10 @@ int main(int argc, char** argv) {
   zelto::SystemClock clock;
   zelto::GuardStore store(zelto::Env::fileSystem(), paths.stateDir());
   zelto::InotifyFileWatcher watcher(loop);
-  zelto::GuardEnforcers enforcers(loop, watcher, clock, {paths, proxyPort});
+  const std::string bundle = zelto::BundleInfo::currentExecutablePath();
+  zelto::GuardEnforcers enforcers(
+      loop, watcher, clock,
+      {paths, proxyPort, proxyPort + 1, bundle.substr(0, bundle.rfind('/') + 1) + "Zelto"});
   zelto::GuardDaemon daemon(loop, clock, store, [&](const zelto::GuardDaemon::Locks& running) {
     zelto::log::info("{} lock(s) running", running.size());
     enforcers.follow(running);
