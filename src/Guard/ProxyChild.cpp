@@ -64,6 +64,7 @@ Status ProxyChild::spawn() {
   spawnOptions.outputFd = options_.outputFd;
   spawnOptions.uid = options_.uid;
   spawnOptions.gid = options_.gid;
+  spawnOptions.endsWithParent = true;  // an orphan would hold the port from the next guard
   Result<ProcessSpawner::Spawned> spawned = ProcessSpawner::spawn(arguments, spawnOptions);
   if (!spawned.ok()) {
     log::error("Can't start the guard's proxy {}: {}", options_.programPath,

@@ -35,7 +35,8 @@ class GuardEndToEndTest : public ::testing::Test {
   void startGuard() {
     guard_ = std::make_unique<ChildProcess>(
         kBundle + "zelto-guard", Environment{}, dir_ / "guard.err",
-        std::vector<std::string>{"--root", dir_ / "root", "--socket", socket()});
+        std::vector<std::string>{"--root", dir_ / "root", "--socket", socket(), "--proxy-port",
+                                 std::to_string(proxyPort_)});
     // A socket left by a guard killed before may still stand: wait for an answer.
     ASSERT_TRUE(eventually([&] { return ask(R"({"request": "status"})").contains("ok"); }))
         << readWholeFile(dir_ / "guard.err");
@@ -60,7 +61,19 @@ class GuardEndToEndTest : public ::testing::Test {
   }
   json statusOfNobody() { return ask(R"({"request": "status", "uid": 65534})"); }
 
+  // The guard's proxies running now: processes whose command line names this test's folder.
+  int proxies() const {
+    int found = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const std::string line = readWholeFile(entry.path().string() + "/cmdline");
+      found += line.find("--guard-proxy") != std::string::npos &&
+               line.find(dir_.path()) != std::string::npos;
+    }
+    return found;
+  }
+
   TempDir dir_;
+  int proxyPort_ = MainAppUnderTest::freePort();
   std::unique_ptr<ChildProcess> guard_;
 };
 
@@ -81,15 +94,20 @@ TEST_F(GuardEndToEndTest, AUsersLockHoldsThroughTheirEditsAndAGuardRestartUntilR
   EXPECT_NE(out.find("Only root ends a lock"), std::string::npos) << out;
   EXPECT_EQ(statusOfNobody()["locked"], true);
 
+  // Killed, the guard takes its proxy with it, and started again (as at boot) takes the lock up.
+  ASSERT_TRUE(eventually([&] { return proxies() == 1; })) << readWholeFile(dir_ / "guard.err");
   guard_->signal(SIGKILL);
   guard_->waitForExit();
+  EXPECT_TRUE(eventually([&] { return proxies() == 0; }));
   startGuard();
   EXPECT_EQ(statusOfNobody()["locked"], true);
+  EXPECT_TRUE(eventually([&] { return proxies() == 1; }));
 
   std::tie(code, out) = zeltoctl({"guard", "release", "--user", "65534"}, 0);
   EXPECT_EQ(code, 0) << out;
   EXPECT_EQ(statusOfNobody()["locked"], false);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "root/var/lib/zelto-guard/65534.json"));
+  EXPECT_EQ(proxies(), 0);
 }
 
 TEST_F(GuardEndToEndTest, HostileRequestsGetAnErrorAndChangeNothing) {

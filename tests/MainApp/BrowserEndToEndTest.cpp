@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "Support/HeadlessChromium.h"
 #include "Support/HttpOrigin.h"
 #include "Support/MainAppUnderTest.h"
 
@@ -16,37 +17,12 @@ namespace {
 using ::testing::HasSubstr;
 using json = nlohmann::json;
 
-constexpr const char* kChromium = "/usr/bin/chromium";
-
 class BrowserEndToEndTest : public ::testing::Test {
  protected:
-  // Chromium's view of `url` through the PAC file: the page's DOM after load, and a screenshot
-  // saved to `screenshot` when one is named. A headless browser on a loaded machine now and then
-  // aborts a load or never exits: such a run is tried again, up to three times in all.
+  // Chromium's view of `url` through the PAC file (see HeadlessChromium).
   std::string browse(const std::string& url, const std::string& screenshot = "") {
-    std::vector<std::string> arguments = {"--headless",
-                                          "--no-sandbox",
-                                          "--disable-gpu",
-                                          "--disable-dev-shm-usage",
-                                          "--no-first-run",
-                                          "--user-data-dir=" + (app_.dir() / "chromium"),
-                                          "--proxy-pac-url=" + app_.blockBase() + "/proxy.pac",
-                                          "--window-size=1024,768"};
-    arguments.push_back(screenshot.empty() ? "--dump-dom" : "--screenshot=" + screenshot);
-    arguments.push_back(url);
-    for (int attempt = 1; attempt <= 3; ++attempt) {
-      ChildProcess browser(kChromium, {}, app_.dir() / "chromium.err", arguments,
-                           app_.dir() / "chromium.out");
-      auto status = browser.waitForExit(std::chrono::seconds(60));
-      const std::string out = readWholeFile(app_.dir() / "chromium.out");
-      const bool done = screenshot.empty() ? out.find("</html>") != std::string::npos
-                                           : std::filesystem::exists(screenshot);
-      if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0 && done) return out;
-      std::printf("Chromium's attempt %d at %s failed:\n%s\n", attempt, url.c_str(),
-                  readWholeFile(app_.dir() / "chromium.err").c_str());
-    }
-    ADD_FAILURE() << "Chromium never loaded " << url;
-    return "";
+    return testing::browse(app_.dir().path(), url,
+                           {"--proxy-pac-url=" + app_.blockBase() + "/proxy.pac"}, screenshot);
   }
 
   MainAppUnderTest app_;

@@ -72,7 +72,8 @@ Result<ProcessSpawner::Spawned> ProcessSpawner::spawn(const std::vector<std::str
   for (auto& argument : copies) argv.push_back(argument.data());
   argv.push_back(nullptr);
   if (options.detach) return spawnDetached(argv, options);
-  return options.gid ? spawnForked(argv, options) : spawnChild(argv, options);
+  return options.gid || options.endsWithParent ? spawnForked(argv, options)
+                                               : spawnChild(argv, options);
 }
 
 Result<ProcessSpawner::Spawned> ProcessSpawner::spawnChild(std::vector<char*>& argv,
@@ -179,6 +180,8 @@ Result<ProcessSpawner::Spawned> ProcessSpawner::spawnForked(std::vector<char*>& 
   const bool newSession = options.newSession;
   const bool newProcessGroup = options.newProcessGroup;
   const Credentials credentials = credentialsOf(options);
+  const bool endsWithParent = options.endsWithParent;
+  const pid_t parent = ::getpid();
 
   const pid_t pid = ::fork();
   if (pid < 0) return Status::failure(std::strerror(errno));
@@ -202,6 +205,11 @@ Result<ProcessSpawner::Spawned> ProcessSpawner::spawnForked(std::vector<char*>& 
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (int failed = becomeUser(credentials); failed != 0) fail(failed);
+    // After the change of user, which clears it; a parent already gone ends the child here.
+    if (endsWithParent &&
+        (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0 || ::getppid() != parent)) {
+      fail(ESRCH);
+    }
     ::execve(argv[0], argv.data(), environ);
     fail(errno);
   }

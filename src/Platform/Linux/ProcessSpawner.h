@@ -41,6 +41,9 @@ class ProcessSpawner {
     // The user and group to run as; a user needs its group (else the start fails).
     std::optional<uid_t> uid = std::nullopt;
     std::optional<gid_t> gid = std::nullopt;
+    // Killed (SIGKILL) when this process ends, however it ends: a helper that must not outlive
+    // its owner. Not for a detached program.
+    bool endsWithParent = false;
   };
   struct Spawned {
     pid_t pid = -1;        // -1 for a detached program
