@@ -21,9 +21,9 @@ namespace {
 using json = nlohmann::json;
 
 constexpr const char* kNoGuard =
-    "No system guard runs here: the lock holds through Zelto's own programs only. Installing "
-    "the guard (see the README, \"The system guard\") makes locked blocks hold against being "
-    "killed or edited.";
+    "No system guard runs here: the lock holds for this session only. Installing the system "
+    "guard (see the README, \"The system guard\") makes it hold against killed programs and "
+    "edited files.";
 
 // The user a name or an ID names.
 std::optional<uid_t> userNamed(const std::string& user) {
@@ -58,7 +58,7 @@ void GuardCommands::handOver(Zelto& zelto, Date end, CommandOutcome& outcome) {
     outcome.report["guard"] = absent ? "absent" : "unreachable";
     outcome.text += absent ? std::string(kNoGuard) + "\n"
                            : "The system guard can't be reached: " + answer.status().message() +
-                                 ". The lock holds through Zelto's own programs only.\n";
+                                 ". The lock holds for this session only.\n";
     return;
   }
   if ((*answer)["ok"] == true) {

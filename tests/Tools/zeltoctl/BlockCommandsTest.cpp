@@ -148,7 +148,10 @@ TEST_F(BlockCommandsTest, StartsByHandOrAsATimerThatEndsWithoutTheApplication) {
   ASSERT_TRUE(outcome.ok()) << outcome.text;
   EXPECT_EQ(outcome.text,
             "Blocking is on until 12:25 (in 25 minutes), timer, locked (hardcore mode, the "
-            "session must be completed).\n");
+            "session must be completed).\nNo system guard runs here: the lock holds for this "
+            "session only. Installing the system guard (see the README, \"The system guard\") "
+            "makes it hold against killed programs and edited files.\n");
+  EXPECT_EQ(outcome.report["guard"], "absent");
   saved = stored();
   EXPECT_EQ(saved["zeltoType"], 1);
   EXPECT_EQ(saved["zeltoUnblockDate"], iso("2026-12-09T12:25:00+01:00"));
