@@ -41,6 +41,10 @@ int main(int argc, char** argv) {
          "served on the next one")
       ->check(CLI::Range(1, 65534))
       ->default_val(8929);
+  bool releaseAll = false;
+  app.add_flag("--release-all", releaseAll,
+               "End every lock now and take out everything the guard wrote, then exit (what "
+               "removing the package does; root's decision, like `zeltoctl guard release`)");
   app.set_version_flag("--version", std::string("zelto-guard ") + ZELTO_VERSION);
   CLI11_PARSE(app, argc, argv);
   if (socket.empty()) socket = paths.defaultSocket();
@@ -60,6 +64,16 @@ int main(int argc, char** argv) {
   zelto::GuardEnforcers enforcers(
       loop, watcher, clock,
       {paths, proxyPort, proxyPort + 1, bundle.substr(0, bundle.rfind('/') + 1) + "Zelto"});
+  if (releaseAll) {
+    for (const auto& [uid, lock] : store.load(clock.now())) {
+      zelto::log::info("The lock of user {} ends: every lock released by root", uid);
+      if (zelto::Status removed = store.remove(uid); !removed.ok()) {
+        zelto::log::error("{}", removed.message());
+      }
+    }
+    enforcers.follow({});
+    return 0;
+  }
   zelto::GuardDaemon daemon(loop, clock, store, [&](const zelto::GuardDaemon::Locks& running) {
     zelto::log::info("{} lock(s) running", running.size());
     enforcers.follow(running);
