@@ -60,6 +60,31 @@ int becomeUser(const Credentials& credentials) {
   return 0;
 }
 
+// In a child between fork and exec: standard input on /dev/null, output and error on `outputFd`
+// (/dev/null when below 0), every signal at its default and none blocked, `credentials` taken on,
+// and, when `parent` is given, killed when it ends; then the program. Returns only when a step
+// failed, with its errno. Async-signal-safe.
+int execPrepared(std::vector<char*>& argv, int outputFd, const Credentials& credentials,
+                 pid_t parent) {
+  int null = ::open("/dev/null", O_RDWR);
+  const int out = outputFd >= 0 ? outputFd : null;
+  if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) return errno;
+  if (null > 2) ::close(null);
+  struct sigaction byDefault {};
+  byDefault.sa_handler = SIG_DFL;
+  for (int number = 1; number < NSIG; ++number) ::sigaction(number, &byDefault, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (int failed = becomeUser(credentials); failed != 0) return failed;
+  // After the change of user, which clears it; a parent already gone ends the child here.
+  if (parent != 0 && (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0 || ::getppid() != parent)) {
+    return ESRCH;
+  }
+  ::execve(argv[0], argv.data(), environ);
+  return errno;
+}
+
 }  // namespace
 
 Result<ProcessSpawner::Spawned> ProcessSpawner::spawn(const std::vector<std::string>& arguments,
@@ -142,19 +167,7 @@ Result<ProcessSpawner::Spawned> ProcessSpawner::spawnDetached(std::vector<char*>
     if (program < 0) fail(errno);
     if (program > 0) ::_exit(0);
     if (options.newProcessGroup && ::setpgid(0, 0) < 0) fail(errno);
-    int null = ::open("/dev/null", O_RDWR);
-    const int out = outputFd >= 0 ? outputFd : null;
-    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) fail(errno);
-    if (null > 2) ::close(null);
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
-    for (int number = 1; number < NSIG; ++number) ::sigaction(number, &byDefault, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (int failed = becomeUser(credentials); failed != 0) fail(failed);
-    ::execve(argv[0], argv.data(), environ);
-    fail(errno);
+    fail(execPrepared(argv, outputFd, credentials, 0));
   }
   writeEnd.reset();
   int status = 0;
@@ -194,24 +207,7 @@ Result<ProcessSpawner::Spawned> ProcessSpawner::spawnForked(std::vector<char*>& 
     if (newSession && ::setsid() < 0) fail(errno);
     // A session's leader leads its group already.
     if (newProcessGroup && !newSession && ::setpgid(0, 0) < 0) fail(errno);
-    int null = ::open("/dev/null", O_RDWR);
-    const int out = outputFd >= 0 ? outputFd : null;
-    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) fail(errno);
-    if (null > 2) ::close(null);
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
-    for (int number = 1; number < NSIG; ++number) ::sigaction(number, &byDefault, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (int failed = becomeUser(credentials); failed != 0) fail(failed);
-    // After the change of user, which clears it; a parent already gone ends the child here.
-    if (endsWithParent &&
-        (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0 || ::getppid() != parent)) {
-      fail(ESRCH);
-    }
-    ::execve(argv[0], argv.data(), environ);
-    fail(errno);
+    fail(execPrepared(argv, outputFd, credentials, endsWithParent ? parent : 0));
   }
   writeEnd.reset();
   Spawned spawned;
