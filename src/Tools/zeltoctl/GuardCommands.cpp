@@ -10,7 +10,9 @@
 #include "App/Data/ApplicationPorts.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "App/Guard/GuardClient.h"
+#include "Platform/Env.h"
 #include "Platform/ProcessInfo.h"
+#include "Platform/UserDefaults.h"
 #include "Tools/zeltoctl/BlockReport.h"
 #include "Tools/zeltoctl/ProgramDefaults.h"
 
@@ -24,6 +26,8 @@ constexpr const char* kNoGuard =
     "No system guard runs here: the lock holds for this session only. Installing the system "
     "guard (see the README, \"The system guard\") makes it hold against killed programs and "
     "edited files.";
+
+constexpr const char* kToldNoGuardKey = "toldNoSystemGuard";
 
 // The user a name or an ID names.
 std::optional<uid_t> userNamed(const std::string& user) {
@@ -54,11 +58,20 @@ void GuardCommands::handOver(Zelto& zelto, Date end, CommandOutcome& outcome) {
   const int proxyPort = ApplicationPorts::proxy(*defaults).number;
   auto answer = GuardClient::lock(GuardLock::ofProfile(*profile, end, proxyPort));
   if (!answer) {
-    const bool absent = answer.status().kind() == Status::Kind::kUnavailable;
-    outcome.report["guard"] = absent ? "absent" : "unreachable";
-    outcome.text += absent ? std::string(kNoGuard) + "\n"
-                           : "The system guard can't be reached: " + answer.status().message() +
-                                 ". The lock holds for this session only.\n";
+    if (answer.status().kind() != Status::Kind::kUnavailable) {
+      outcome.report["guard"] = "unreachable";
+      outcome.text += "The system guard can't be reached: " + answer.status().message() +
+                      ". The lock holds for this session only.\n";
+      return;
+    }
+    // Said once: a user who chose to go without the guard isn't told at every start.
+    outcome.report["guard"] = "absent";
+    UserDefaults& defaults = Env::standardUserDefaults();
+    if (defaults.objectForKey(kToldNoGuardKey) == nlohmann::json(true)) return;
+    outcome.text += std::string(kNoGuard) + "\n";
+    defaults.setObject(true, kToldNoGuardKey);
+    // At worst it is said again next time.
+    defaults.synchronize().ignoreError();
     return;
   }
   if ((*answer)["ok"] == true) {

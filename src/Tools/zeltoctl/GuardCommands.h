@@ -2,8 +2,9 @@
 // this user), `guard release` (root ends a user's lock), and handing a locked timer to the guard
 // when `start --hardcore --must-complete` starts one.
 //
-// The guard is optional: where none runs, a locked timer holds through the user's own programs
-// only, and zeltoctl says so once, with how to install the guard.
+// The guard is optional: where none runs, a locked timer holds for this session only, and
+// zeltoctl says so once (the first time; the agent's settings remember it), with how to install
+// the guard.
 //
 // Class operations only; the main thread.
 #pragma once

@@ -152,6 +152,9 @@ TEST_F(BlockCommandsTest, StartsByHandOrAsATimerThatEndsWithoutTheApplication) {
             "session only. Installing the system guard (see the README, \"The system guard\") "
             "makes it hold against killed programs and edited files.\n");
   EXPECT_EQ(outcome.report["guard"], "absent");
+  const CommandOutcome again = start({.forText = "25m", .hardcore = true, .mustComplete = true});
+  EXPECT_EQ(again.report["guard"], "absent");
+  EXPECT_EQ(again.text.find("No system guard"), std::string::npos);  // said once
   saved = stored();
   EXPECT_EQ(saved["zeltoType"], 1);
   EXPECT_EQ(saved["zeltoUnblockDate"], iso("2026-12-09T12:25:00+01:00"));
