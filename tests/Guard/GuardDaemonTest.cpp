@@ -1,7 +1,6 @@
 // The guard's decisions on simulated time, over a real store in a temporary folder: who may lock,
 // tighten, look at and end which lock, when a lock ends, and what a restart takes up again.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -38,7 +37,6 @@ class GuardDaemonTest : public ::testing::Test {
              {{"end", JSONValues::formatDate(clock_.now().addingTimeInterval(seconds))},
               {"blockedSites", sites}}}};
   }
-  std::string fileOf(uid_t uid) { return store_.fileOf(uid); }
 
   testing::TempDir dir_;
   FakeClock clock_{JSONValues::parseDate("2026-12-08T10:00:00Z").value()};
@@ -52,13 +50,10 @@ class GuardDaemonTest : public ::testing::Test {
 TEST_F(GuardDaemonTest, ALockIsKeptPrivatelyTightenedNeverLoosenedAndEndsAtItsEnd) {
   restart();
   EXPECT_EQ(ask(kUser, lockFor(600))["ok"], true);
-  struct stat file {
-  }, folder{};
-  ASSERT_EQ(::stat(fileOf(kUser).c_str(), &file), 0);
-  ASSERT_EQ(::stat((dir_ / "var/lib/zelto-guard").c_str(), &folder), 0);
-  EXPECT_EQ(file.st_mode & 0777, 0600u);
-  EXPECT_EQ(folder.st_mode & 0777, 0700u);
-  const std::string kept = readWholeFile(fileOf(kUser));
+  using std::filesystem::perms;
+  EXPECT_EQ(std::filesystem::status(store_.fileOf(kUser)).permissions(), perms(0600));
+  EXPECT_EQ(std::filesystem::status(dir_ / "var/lib/zelto-guard").permissions(), perms(0700));
+  const std::string kept = readWholeFile(store_.fileOf(kUser));
 
   const json looser = ask(kUser, lockFor(300));
   EXPECT_EQ(looser["refused"], true);
@@ -66,7 +61,7 @@ TEST_F(GuardDaemonTest, ALockIsKeptPrivatelyTightenedNeverLoosenedAndEndsAtItsEn
             "an earlier end: the system guard holds it locked until 2026-12-08T10:10:00.000Z");
   EXPECT_EQ(ask(kUser, lockFor(600, {}))["refused"], true);
   EXPECT_EQ(ask(kUser, lockFor(-1))["error"], "The lock ends in the past");
-  EXPECT_EQ(readWholeFile(fileOf(kUser)), kept);
+  EXPECT_EQ(readWholeFile(store_.fileOf(kUser)), kept);
   ASSERT_EQ(changes_.size(), 2u);  // the start, the lock
 
   EXPECT_EQ(ask(kUser, lockFor(900, {"a.com", "b.com"}))["ok"], true);
@@ -76,7 +71,7 @@ TEST_F(GuardDaemonTest, ALockIsKeptPrivatelyTightenedNeverLoosenedAndEndsAtItsEn
   loop_.advance(1);
   EXPECT_TRUE(daemon_->locks().empty());
   EXPECT_TRUE(changes_.back().empty());
-  EXPECT_FALSE(std::filesystem::exists(fileOf(kUser)));
+  EXPECT_FALSE(std::filesystem::exists(store_.fileOf(kUser)));
   EXPECT_EQ(ask(kUser, {{"request", "status"}}),
             json({{"ok", true}, {"uid", kUser}, {"locked", false}}));
 }
@@ -101,7 +96,7 @@ TEST_F(GuardDaemonTest, OnlyRootEndsALockOrLooksAtAnotherUsers) {
   EXPECT_EQ(ask(0, {{"request", "release"}, {"uid", kUser}}),
             json({{"ok", true}, {"released", true}}));
   EXPECT_FALSE(daemon_->locks().contains(kUser));
-  EXPECT_FALSE(std::filesystem::exists(fileOf(kUser)));
+  EXPECT_FALSE(std::filesystem::exists(store_.fileOf(kUser)));
   EXPECT_EQ(ask(0, {{"request", "release"}, {"uid", kUser}})["released"], false);
 }
 
@@ -118,7 +113,7 @@ TEST_F(GuardDaemonTest, ARestartTakesUpTheRunningLocksAndNothingDamagedOrEnded) 
   restart();
   EXPECT_EQ(changes_.back().size(), 1u);
   EXPECT_TRUE(daemon_->locks().contains(kUser));
-  EXPECT_FALSE(std::filesystem::exists(fileOf(kOther)));
+  EXPECT_FALSE(std::filesystem::exists(store_.fileOf(kOther)));
   EXPECT_TRUE(std::filesystem::exists(damaged));  // kept, to be looked at
   EXPECT_EQ(capture.countStartingWith("Ignoring the damaged lock file " + damaged), 1u);
   loop_.advance(480);

@@ -5,8 +5,6 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "Guard/ProxyChild.h"
 #include "Platform/Linux/FileDescriptor.h"
@@ -24,18 +22,14 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// The values of the field `name` of /proc/PID/status ("Uid", "Groups", ...), one space
-// between each; empty when the process is gone.
+// The field `name` of /proc/PID/status ("Uid", "Groups", ...) as it stands there, its values
+// tab-separated; empty when the process is gone.
 std::string statusField(pid_t pid, const std::string& name) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);) {
-    if (!line.starts_with(name + ":")) continue;
-    std::istringstream values(line.substr(name.size() + 1));
-    std::string out;
-    for (std::string value; values >> value;) out += (out.empty() ? "" : " ") + value;
-    return out;
-  }
-  return {};
+  const std::string text = "\n" + readWholeFile("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = text.find("\n" + name + ":\t");
+  if (at == std::string::npos) return {};
+  const size_t from = at + name.size() + 3;
+  return text.substr(from, text.find('\n', from) - from);
 }
 
 bool gone(pid_t pid) { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }
@@ -87,9 +81,9 @@ TEST_F(ProxyChildTest, RunsUnprivilegedIsRestartedWhenKilledAndLeavesNothingWhen
 
   const pid_t first = child.pid();
   const std::string uid = std::to_string(account->uid), gid = std::to_string(account->gid);
-  EXPECT_EQ(statusField(first, "Uid"), uid + " " + uid + " " + uid + " " + uid);
-  EXPECT_EQ(statusField(first, "Gid"), gid + " " + gid + " " + gid + " " + gid);
-  EXPECT_EQ(statusField(first, "Groups"), "");
+  EXPECT_EQ(statusField(first, "Uid"), uid + "\t" + uid + "\t" + uid + "\t" + uid);
+  EXPECT_EQ(statusField(first, "Gid"), gid + "\t" + gid + "\t" + gid + "\t" + gid);
+  EXPECT_EQ(statusField(first, "Groups").find_first_not_of(" \t"), std::string::npos);  // none
   EXPECT_EQ(statusField(first, "NoNewPrivs"), "1");
 
   ASSERT_TRUE(child.reload().ok());

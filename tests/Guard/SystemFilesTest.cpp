@@ -3,10 +3,8 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "Guard/BrowserPolicies.h"
@@ -14,6 +12,7 @@
 #include "Guard/SystemFiles.h"
 #include "Platform/Linux/InotifyFileWatcher.h"
 #include "Platform/Linux/UvRunLoop.h"
+#include "Support/ChildProcess.h"
 #include "Support/FakeClock.h"
 #include "Support/LogCapture.h"
 #include "Support/RunLoopUntil.h"
@@ -28,11 +27,7 @@ using nlohmann::json;
 constexpr const char* kHosts = "127.0.0.1 localhost\n::1 localhost";  // no final newline
 
 std::optional<std::string> readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return fs::exists(path) ? std::optional(testing::readWholeFile(path)) : std::nullopt;
 }
 
 uint64_t inodeOf(const std::string& path) {

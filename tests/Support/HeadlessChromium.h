@@ -29,6 +29,15 @@ inline std::vector<std::string> chromiumCommand(const std::string& dir, const st
   return prefix;
 }
 
+// Runs `command` (see chromiumCommand) for at most a minute, its output in `dir`: its wait
+// status, nothing when it didn't end.
+inline std::optional<int> runChromium(const std::string& dir, std::vector<std::string> command) {
+  const std::string program = command.front();
+  command.erase(command.begin());
+  return ChildProcess(program, {}, dir + "/chromium.err", command, dir + "/chromium.out")
+      .waitForExit(std::chrono::seconds(60));
+}
+
 // Chromium's view of `url` (see chromiumCommand): the DOM, or "" with a screenshot saved to
 // `screenshot` when one is named.
 inline std::string browse(const std::string& dir, const std::string& url,
@@ -38,11 +47,8 @@ inline std::string browse(const std::string& dir, const std::string& url,
   std::vector<std::string> arguments = chromiumCommand(
       dir, url, settings, screenshot.empty() ? "--dump-dom" : "--screenshot=" + screenshot,
       std::move(prefix));
-  const std::string program = arguments.front();
-  arguments.erase(arguments.begin());
   for (int attempt = 1; attempt <= 3; ++attempt) {
-    ChildProcess browser(program, {}, dir + "/chromium.err", arguments, dir + "/chromium.out");
-    auto status = browser.waitForExit(std::chrono::seconds(60));
+    auto status = runChromium(dir, arguments);
     const std::string out = readWholeFile(dir + "/chromium.out");
     const bool done = screenshot.empty() ? out.find("</html>") != std::string::npos
                                          : std::filesystem::exists(screenshot);
@@ -58,12 +64,7 @@ inline std::string browse(const std::string& dir, const std::string& url,
 // block): the "Page load failed" line of its log, "" when the page loaded.
 inline std::string refusedLoad(const std::string& dir, const std::string& url,
                                std::vector<std::string> prefix = {}) {
-  std::vector<std::string> arguments =
-      chromiumCommand(dir, url, {}, "--dump-dom", std::move(prefix));
-  const std::string program = arguments.front();
-  arguments.erase(arguments.begin());
-  ChildProcess(program, {}, dir + "/chromium.err", arguments, dir + "/chromium.out")
-      .waitForExit(std::chrono::seconds(60));
+  runChromium(dir, chromiumCommand(dir, url, {}, "--dump-dom", std::move(prefix)));
   const std::string err = readWholeFile(dir + "/chromium.err");
   const size_t at = err.find("Page load failed");
   return at == std::string::npos ? "" : err.substr(at, err.find('\n', at) - at);
