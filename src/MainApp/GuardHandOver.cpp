@@ -16,9 +16,10 @@ void GuardHandOver::follow(Zelto& zelto, int proxyPort) {
   GuardLock lock = GuardLock::ofProfile(*profile, *phase.endsAt, proxyPort);
   if (handed_ == lock) return;
   handed_ = lock;
-  DispatchQueue::blocking().async([this, alive = alive_, lock = std::move(lock)] {
+  // The loop outlives this object; the object itself may be gone by the time the answer comes.
+  DispatchQueue::blocking().async([&loop = loop_, this, alive = alive_, lock = std::move(lock)] {
     auto answer = GuardClient::lock(lock);
-    loop_.post([this, alive, answer = std::move(answer), end = lock.end] {
+    loop.post([this, alive, answer = std::move(answer), end = lock.end] {
       if (!*alive) return;
       if (!answer.ok()) {
         if (answer.status().kind() != Status::Kind::kUnavailable) {

@@ -15,8 +15,8 @@
 #include <optional>
 #include <string>
 
-#include "App/Controller/Zelto.h"
 #include "App/Blocking/AppBlocker.h"
+#include "App/Controller/Zelto.h"
 #include "MainApp/BlockPageServer.h"
 #include "MainApp/BlockedAddresses.h"
 #include "MainApp/BlockingMonitor.h"
