@@ -11,14 +11,14 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-struct LockSpec {
+struct LockLists {
   bool allowListMode = false;
   Texts sites;
 };
 
 struct Case {
   const char* name;
-  std::vector<LockSpec> locks;
+  std::vector<LockLists> locks;
   Texts hosts, blocked, allowed;
 };
 
@@ -110,10 +110,10 @@ TEST(EnforcementTest, TranslatesOnlyWhatHasAnExactEquivalent) {
   };
   for (const Case& c : cases) {
     std::vector<GuardLock> locks;
-    for (const LockSpec& spec : c.locks) {
+    for (const LockLists& lists : c.locks) {
       GuardLock lock;
-      lock.allowListMode = spec.allowListMode;
-      (spec.allowListMode ? lock.allowedSites : lock.blockedSites) = spec.sites;
+      lock.allowListMode = lists.allowListMode;
+      (lists.allowListMode ? lock.allowedSites : lock.blockedSites) = lists.sites;
       locks.push_back(lock);
     }
     const Enforcement out = Enforcement::of(locks, 8118);
