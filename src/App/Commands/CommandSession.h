@@ -1,0 +1,33 @@
+// CommandSession: runs one command (SiteCommands, BlockCommands, ...) on the configuration the
+// agent loads, at the system clock's now, the way every front end runs them: zeltoctl prints
+// what it came to, the application's settings page answers with it.
+//
+// Commands are functions of a controller (tests run them on one of their own); this is where a
+// front end gets a fresh one, with the locked periods kept from earlier sights, the running
+// period observed (BlockState) and, for an edit, the configuration lock. Log lines of the work
+// are kept back (QuietLog) and shown only when the configuration can't be loaded.
+//
+// Class operations only; the thread that owns the controllers (the main thread, the loop's).
+#pragma once
+
+#include <functional>
+
+#include "App/Commands/CommandOutcome.h"
+#include "App/Controller/Zelto.h"
+
+namespace zelto {
+
+class CommandSession {
+ public:
+  using Command = std::function<CommandOutcome(Zelto&)>;
+
+  // A read-modify-write: `command` runs inside the controller's `edit` (the configuration
+  // locked and read afresh; the saves it makes reach the file before the lock is let go). Exit
+  // 1, nothing changed, when the configuration can't be loaded, read or locked, or has no
+  // default profile.
+  static CommandOutcome edit(const Command& command);
+  // The same for a command that only reads: no lock.
+  static CommandOutcome read(const Command& command);
+};
+
+}  // namespace zelto
