@@ -20,8 +20,12 @@ struct Scan {
   const FileSystem& fs;
   std::set<std::string> ids;
   std::vector<std::string> paths;
+  size_t looked = 0;  // names looked at, in every folder
 
-  bool full() const { return paths.size() >= InstalledApplications::kMaxEntries; }
+  bool full() const {
+    return paths.size() >= InstalledApplications::kMaxEntries ||
+           looked >= InstalledApplications::kMaxNames;
+  }
 
   void folder(const std::string& directory, const std::string& idPrefix, int depth) {
     Result<std::vector<std::string>> names = fs.listDirectory(directory);
@@ -34,6 +38,7 @@ struct Scan {
     std::sort(names->begin(), names->end());
     for (const std::string& name : *names) {
       if (full()) return;
+      ++looked;
       const std::string path = path::appendingComponent(directory, name);
       if (name.ends_with(".desktop")) {
         if (ids.insert(idPrefix + name).second) paths.push_back(path);
@@ -112,7 +117,8 @@ std::vector<InstalledApplication> InstalledApplications::list(
     scan.folder(path::appendingComponent(folder, "applications"), "", 0);
   }
   if (scan.full()) {
-    log::debug("Applications listed from the first {} desktop entries only", kMaxEntries);
+    log::debug("Applications listed from part of their folders only ({} entries, {} names)",
+               scan.paths.size(), scan.looked);
   }
   std::vector<InstalledApplication> applications;
   for (const std::string& path : scan.paths) {

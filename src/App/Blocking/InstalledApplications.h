@@ -14,9 +14,10 @@
 // that name in the hicolor theme of the data folders (scalable first, then 256, 128, 64 and 48
 // pixels), else in the pixmap folders; at most kMaxIconBytes.
 //
-// Bounded against whatever stands in those folders: at most kMaxEntries entries are read, files
-// over kMaxEntryBytes or not UTF-8 are skipped, subfolders are followed kMaxDepth deep; an entry
-// or folder that can't be read is skipped (with a debug line), never fatal.
+// Bounded against whatever stands in those folders: at most kMaxEntries entries are read and
+// kMaxNames names looked at, files over kMaxEntryBytes or not UTF-8 are skipped, subfolders are
+// followed kMaxDepth deep; an entry or folder that can't be read is skipped (with a debug line),
+// never fatal.
 //
 // Class operations only, reading the disk (up to a few thousand small files): any thread, best
 // not the loop's.
@@ -33,6 +34,7 @@ namespace zelto {
 class InstalledApplications {
  public:
   static constexpr size_t kMaxEntries = 2000;
+  static constexpr size_t kMaxNames = 20000;
   static constexpr uint64_t kMaxEntryBytes = 256 * 1024;
   static constexpr uint64_t kMaxIconBytes = 1024 * 1024;
   static constexpr int kMaxDepth = 4;
