@@ -30,6 +30,7 @@
 #include "Tools/zeltoctl/BlockCommandLine.h"
 #include "Tools/zeltoctl/GuardCommandLine.h"
 #include "Tools/zeltoctl/LogLevelCommand.h"
+#include "Tools/zeltoctl/OpenCommand.h"
 #include "Tools/zeltoctl/PortCommand.h"
 #include "Tools/zeltoctl/ScheduleCommandLine.h"
 #include "Tools/zeltoctl/SiteCommandLine.h"
@@ -219,6 +220,7 @@ int main(int argc, char** argv) {
   zelto::PortCommand::addTo(app, chosen);
   zelto::LogLevelCommand::addTo(app, chosen);
   zelto::GuardCommandLine::addTo(app, chosen);
+  zelto::OpenCommand::addTo(app, chosen);
 
   try {
     app.parse(argc, argv);
