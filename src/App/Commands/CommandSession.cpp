@@ -1,5 +1,8 @@
 #include "App/Commands/CommandSession.h"
 
+#include <optional>
+#include <string>
+
 #include "App/Commands/BlockState.h"
 #include "App/Commands/QuietLog.h"
 #include "Platform/Env.h"
@@ -8,12 +11,16 @@ namespace zelto {
 
 namespace {
 
-CommandOutcome run(bool locked, const CommandSession::Command& command) {
-  QuietLog quiet;
+constexpr const char* kNotLoaded = "The configuration can't be loaded; the log says why";
+
+CommandOutcome run(bool locked, const CommandSession::Command& command, CommandSession::Log log) {
+  std::optional<QuietLog> quiet;
+  if (log == CommandSession::Log::kKeepBack) quiet.emplace();
   Zelto controller(Env::clock());
   controller.keepLockedPeriods();
   if (controller.prefs() == nullptr) {
-    return CommandOutcome::refused("The configuration can't be loaded:\n" + quiet.lines());
+    return CommandOutcome::refused(quiet ? "The configuration can't be loaded:\n" + quiet->lines()
+                                         : std::string(kNotLoaded));
   }
   CommandOutcome outcome;
   auto body = [&] {
@@ -38,7 +45,11 @@ CommandOutcome run(bool locked, const CommandSession::Command& command) {
 
 }  // namespace
 
-CommandOutcome CommandSession::edit(const Command& command) { return run(true, command); }
-CommandOutcome CommandSession::read(const Command& command) { return run(false, command); }
+CommandOutcome CommandSession::edit(const Command& command, Log log) {
+  return run(true, command, log);
+}
+CommandOutcome CommandSession::read(const Command& command, Log log) {
+  return run(false, command, log);
+}
 
 }  // namespace zelto

@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdlib>
 
+#include "App/Commands/ScheduleZoneShift.h"
 #include "App/Controller/BlockingPhase.h"
 #include "App/Data/Preferences/JSONValues.h"
 #include "App/Data/Schedules/Schedule.h"
@@ -89,22 +91,59 @@ std::string StatusReport::statusText(const nlohmann::json& s) {
   return text;
 }
 
-std::string StatusReport::scheduleText(Zelto& zelto, Date now, int days) {
-  const std::string zone = zelto.timeZone();
-  days = std::clamp(days, 1, 366);
+namespace {
+
+// The periods generated from the day before `now` to `days` days ahead (all), and of them those
+// not over at `now` that start before the end (shown), in start order.
+struct SchedulePeriods {
+  std::vector<NormalizedScheduleItem> all;
+  std::vector<NormalizedScheduleItem> shown;
+};
+
+SchedulePeriods periodsAhead(Zelto& zelto, Date now, int days, const std::string& zone) {
   Date until = DateCalendar::dateByAddingDays(now, days, zone);
   std::vector<ScheduleZeltoPreferences> records;
   if (ZeltoPreferences* prefs = zelto.prefs()) records = prefs->getAllSortedSchedules();
   // From the start of today, so that a period under way is shown whole.
   Date from = DateCalendar::startOfDay(now, zone);
-  auto periods = ScheduleHelpers::generatedScheduleForItems(
+  SchedulePeriods out;
+  out.all = ScheduleHelpers::generatedScheduleForItems(
       records, DateCalendar::dateByAddingDays(from, -1, zone), until, zone);
-  std::vector<NormalizedScheduleItem> shown;
-  for (const auto& p : periods) {
-    if (p.toDate().isGreaterDate(now) && p.fromDate().isLessDate(until)) shown.push_back(p);
+  for (const auto& p : out.all) {
+    if (p.toDate().isGreaterDate(now) && p.fromDate().isLessDate(until)) out.shown.push_back(p);
   }
-  std::stable_sort(shown.begin(), shown.end(),
+  std::stable_sort(out.shown.begin(), out.shown.end(),
                    [](const auto& a, const auto& b) { return a.fromDate() < b.fromDate(); });
+  return out;
+}
+
+// "2026-12-09T09:00:00+01:00"
+std::string localIso(Date date, const std::string& zone) {
+  DateComponents c = DateCalendar::dateComponentsDate(date, zone);
+  const int offset = ScheduleZoneShift::offsetAt(date, zone);
+  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}{}{:02}:{:02}", c.year, c.month, c.day,
+                     c.hour, c.minute, c.second, offset < 0 ? '-' : '+', std::abs(offset) / 60,
+                     std::abs(offset) % 60);
+}
+
+}  // namespace
+
+nlohmann::json StatusReport::scheduleJson(Zelto& zelto, Date now, int days) {
+  const std::string zone = zelto.timeZone();
+  days = std::clamp(days, 1, 366);
+  nlohmann::json periods = nlohmann::json::array();
+  for (const auto& p : periodsAhead(zelto, now, days, zone).shown) {
+    periods.push_back(
+        {{"start", localIso(p.fromDate(), zone)}, {"end", localIso(p.toDate(), zone)}});
+  }
+  return {{"from", localIso(now, zone)}, {"days", days}, {"periods", std::move(periods)}};
+}
+
+std::string StatusReport::scheduleText(Zelto& zelto, Date now, int days) {
+  const std::string zone = zelto.timeZone();
+  days = std::clamp(days, 1, 366);
+  Date from = DateCalendar::startOfDay(now, zone);
+  auto [periods, shown] = periodsAhead(zelto, now, days, zone);
 
   std::string text = fmt::format("Scheduled blocking from {} for {} day(s), times in {}:\n",
                                  localText(now, zone), days, zone);

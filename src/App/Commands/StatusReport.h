@@ -26,6 +26,9 @@ class StatusReport {
   // The periods from `now` to `days` days ahead, in the controller's zone, then a grid of the
   // same days (one row a day, one column an hour).
   static std::string scheduleText(Zelto& zelto, Date now, int days);
+  // The same periods for programs: {"from": now, "days": `days`, "periods": [{"start", "end"}]},
+  // local times in the controller's zone with their UTC offset ("2026-12-09T09:00:00+01:00").
+  static nlohmann::json scheduleJson(Zelto& zelto, Date now, int days);
 };
 
 }  // namespace zelto

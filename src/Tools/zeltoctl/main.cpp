@@ -12,6 +12,7 @@
 #include "App/Commands/ProgramDefaults.h"
 #include "App/Commands/QuietLog.h"
 #include "App/Commands/StatusReport.h"
+#include "App/Commands/UrlCheck.h"
 #include "App/Controller/BlockingPhase.h"
 #include "App/Controller/ChangePolicy.h"
 #include "App/Controller/Zelto.h"
@@ -136,13 +137,11 @@ int scheduleCommand(const std::string& when, int days) {
 int checkUrlCommand(const std::vector<std::string>& urls, bool explain) {
   return withController("", [&](zelto::Zelto& controller, zelto::Date) {
     for (const std::string& url : urls) {
-      zelto::ZeltoURLMatcherManager::Decision decision = controller.urlMatchManager().decide(url);
-      std::string line = (decision.blocked ? "blocked\t" : "allowed\t") + url;
+      const nlohmann::json decided = zelto::UrlCheck::explain(controller, url);
+      std::string line = (decided["blocked"] == true ? "blocked\t" : "allowed\t") + url;
       if (explain) {
-        std::string pattern = decision.matcher != nullptr ? decision.matcher->originalPattern()
-                              : decision.rank == 5        ? "(no match)"
-                                                          : "(block page)";
-        line += "\t" + std::to_string(decision.rank) + "\t" + pattern;
+        line += "\t" + std::to_string(decided["rank"].get<int>()) + "\t" +
+                decided["pattern"].get<std::string>();
       }
       std::printf("%s\n", line.c_str());
     }
