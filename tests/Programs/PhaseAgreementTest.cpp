@@ -64,6 +64,8 @@ TEST_F(PhaseAgreementTest, EveryProgramReadsTheSamePhase) {
     EXPECT_EQ(status["phase"], BlockingPhase::kindName(c.kind));
     EXPECT_EQ(status["watchdog"], c.kind != Kind::kOff ? "launch" : "wait");
     EXPECT_EQ(status["canHardcoreUnzelto"], !c.locked);
+    EXPECT_EQ(status["endsAt"].is_string(), c.endsAt.has_value());
+    EXPECT_EQ(status["breakEndsAt"].is_string(), c.kind == Kind::kBreak);
 
     FakeRunLoop loop(clock_);
     BlockingMonitor monitor(loop, zelto, BlockingMonitor::Phase::kOff, nullptr);

@@ -48,6 +48,14 @@ nlohmann::json StatusReport::status(Zelto& zelto, Date now) {
   out["timeUntilUnblock"] = zelto.getTimeIntervalUntilUnblock();
   out["timeUntilBlock"] = zelto.getTimeIntervalUntilBlock();
   out["countDown"] = zelto.getCountDownInterval();
+  // When the period and the break under way end (read off the phase: a controller made for one
+  // look knows of no running period), and the break seconds left in the allowance.
+  auto moment = [](const std::optional<Date>& date) {
+    return date ? nlohmann::json(JSONValues::formatDate(*date)) : nlohmann::json(nullptr);
+  };
+  out["endsAt"] = moment(phase.endsAt);
+  out["breakEndsAt"] = moment(phase.breakEndsAt);
+  out["allowedBreakTime"] = zelto.getAllowedBreakTime();
   out["isScheduleBlocked"] = zelto.isScheduleBlockedWithDate(now);
   auto end = zelto.getActiveEndSchedule();
   out["scheduleEnd"] = end ? nlohmann::json(JSONValues::formatDate(end->toDate())) : nullptr;
@@ -76,6 +84,10 @@ std::string StatusReport::statusText(const nlohmann::json& s) {
   text += fmt::format("Until unblock:        {}\n", seconds(s["timeUntilUnblock"].get<double>()));
   text += fmt::format("Next scheduled block: {}\n", seconds(s["timeUntilBlock"].get<double>()));
   text += fmt::format("Countdown:            {}\n", seconds(s["countDown"].get<double>()));
+  if (s["breakEndsAt"].is_string()) {
+    text += fmt::format("Break ends:           {}\n", s["breakEndsAt"].get<std::string>());
+  }
+  text += fmt::format("Break time left:      {}\n", seconds(s["allowedBreakTime"].get<double>()));
   text +=
       fmt::format("Schedule blocks now:  {}", s["isScheduleBlocked"].get<bool>() ? "yes" : "no");
   if (s["scheduleEnd"].is_string()) {

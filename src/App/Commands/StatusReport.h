@@ -17,6 +17,7 @@ class StatusReport {
   // The controller's answers at `now` (the controller's clock must read `now`): the blocking
   // phase ("phase": off, imminent, break or blocking; "locked" and, when locked,
   // "lockReason"), "mode", "shouldZelto", "timeUntilUnblock", "timeUntilBlock", "countDown",
+  // "endsAt" and "breakEndsAt" (ISO 8601 or null), "allowedBreakTime" (break seconds left),
   // "isScheduleBlocked", "scheduleEnd", "scheduleEndText", "canHardcoreUnzelto" (not locked),
   // "shouldUnzelto" and "watchdog" ("launch" or "wait": what the watchdog does, read off the
   // same phase, for a main application that isn't running).
