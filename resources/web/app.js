@@ -154,7 +154,6 @@ function showStatus(status) {
   const reason = $('lock-reason');
   reason.hidden = !status.locked;
   reason.textContent = status.locked ? `Locked: ${status.lockReason || 'no reason given'}.` : '';
-  setConnection('Live');
 }
 
 // Writes the phase and the times left; called on each status and each second.
@@ -648,6 +647,7 @@ function listen() {
   source.addEventListener('changed', () => {
     refreshAll();
   });
+  // "Live" only once the stream is open: from then on no change is missed.
   source.addEventListener('open', () => setConnection('Live'));
   source.addEventListener('error', () => {
     if (source.readyState !== EventSource.CLOSED) {
