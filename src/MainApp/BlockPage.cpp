@@ -28,8 +28,9 @@ std::string_view utf8Prefix(std::string_view text, size_t maxBytes) {
   return text.substr(0, end);
 }
 
+// `settingsLink`: the application's page links its settings page (the guard's has none).
 std::string pageHtml(const std::string& blocked, const std::string& timeLeft,
-                     const QuoteZeltoPreferences* quote) {
+                     const QuoteZeltoPreferences* quote, bool settingsLink) {
   std::string quoteHtml;
   if (quote != nullptr && !quote->quote.empty()) {
     quoteHtml = fmt::format(
@@ -44,15 +45,15 @@ std::string pageHtml(const std::string& blocked, const std::string& timeLeft,
       "color:#222}}code{{word-break:break-all}}blockquote{{margin:2em 0;font-style:italic}}"
       "</style>\n</head>\n<body>\n<h1>Blocked by Zelto</h1>\n"
       "<p id=\"blocked\">This address is blocked: <code>{}</code></p>\n"
-      "<p id=\"time-left\">{}</p>\n{}</body>\n</html>\n",
+      "<p id=\"time-left\">{}</p>\n{}{}</body>\n</html>\n",
       BlockPage::htmlEscape(BlockPage::shownAddress(blocked)), BlockPage::htmlEscape(timeLeft),
-      quoteHtml);
+      quoteHtml, settingsLink ? "<p id=\"settings\"><a href=\"/\">Zelto settings</a></p>\n" : "");
 }
 
 // The answer to `method` `target`; the page's texts are asked for only when it is the page.
 HttpAnswer answer(std::string_view method, std::string_view target, int proxyPort,
                   const std::function<std::string()>& timeLeft,
-                  const std::function<const QuoteZeltoPreferences*()>& quote) {
+                  const std::function<const QuoteZeltoPreferences*()>& quote, bool settingsLink) {
   if (method != "GET") return {};
   if (target == "/proxy.pac") {
     if (proxyPort == 0) {
@@ -66,7 +67,7 @@ HttpAnswer answer(std::string_view method, std::string_view target, int proxyPor
   std::optional<std::string> blocked =
       ZeltoURL::getZeltoURLFromProxyURL("http://localhost" + std::string(target));
   if (!blocked) return {};
-  return {200, "text/html; charset=utf-8", pageHtml(*blocked, timeLeft(), quote())};
+  return {200, "text/html; charset=utf-8", pageHtml(*blocked, timeLeft(), quote(), settingsLink)};
 }
 
 }  // namespace
@@ -83,14 +84,15 @@ HttpAnswer BlockPage::respond(Zelto& zelto, std::string_view method, std::string
           }
         }
         return nullptr;
-      });
+      },
+      true);
 }
 
 HttpAnswer BlockPage::respond(std::string_view method, std::string_view target, int proxyPort,
                               const std::string& timeLeft) {
   return answer(
       method, target, proxyPort, [&] { return timeLeft; },
-      []() -> const QuoteZeltoPreferences* { return nullptr; });
+      []() -> const QuoteZeltoPreferences* { return nullptr; }, false);
 }
 
 std::string BlockPage::locationFor(Zelto& zelto, std::string_view url) {

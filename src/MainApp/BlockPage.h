@@ -14,16 +14,30 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "App/Blocking/Helpers/ZeltoURL.h"
 #include "App/Controller/Zelto.h"
+#include "MainApp/HttpResponse.h"
 
 namespace zelto {
 
 struct HttpAnswer {
+  HttpAnswer() = default;
+  HttpAnswer(int status, std::string contentType, std::string body,
+             HttpResponse::Fields fields = {})
+      : status(status),
+        contentType(std::move(contentType)),
+        body(std::move(body)),
+        fields(std::move(fields)) {}
+
   int status = 404;
   std::string contentType = "text/plain; charset=utf-8";
   std::string body;
+  HttpResponse::Fields fields;  // header fields beyond those every answer carries
+  // An event stream: the connection stays open after the head and `body` (its first bytes);
+  // BlockPageServer::broadcast writes more.
+  bool stream = false;
 };
 
 class BlockPage {

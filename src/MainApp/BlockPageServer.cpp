@@ -30,25 +30,83 @@ class BlockPageServer::Connection {
     client_->close();
   }
 
+  bool streaming() const { return streaming_; }
+
+  // More of the stream; a peer that has let too much pile up is ended.
+  void send(const std::string& bytes) {
+    if (client_->queuedBytes() > kMaxQueuedStreamBytes) {
+      log::debug("Block page: an event stream's reader fell behind; closing it");
+      end();
+      return;
+    }
+    if (Status queued = client_->write(bytes); !queued.ok()) {
+      log::debug("Block page: {}", queued.message());
+      end();
+    }
+  }
+
  private:
   void end() { server_.remove(this); }
 
   void onData(std::string_view bytes) {
+    if (streaming_) return;  // what a stream's reader sends is not read
+    if (head_) {
+      takeBody(bytes);
+      return;
+    }
     Result<HttpRequestParser::Fed> fed = parser_.feed(bytes);
     if (!fed.ok()) {
       answer(HttpResponse::plain(parser_.errorStatus(), fed.status().message()));
-    } else if (fed->head) {
-      const HttpRequestHead& head = *fed->head;
-      const bool headOnly = head.method == "HEAD";
-      const HttpAnswer reply =
-          namesThisServer(head, server_.port())
-              ? server_.responder_(headOnly ? "GET" : head.method, head.target)
-              : HttpAnswer{421, "text/plain; charset=utf-8",
-                           "This server answers requests for localhost only.\n"};
-      std::string response = HttpResponse::format(reply.status, reply.contentType, reply.body);
-      if (headOnly) response.resize(response.size() - reply.body.size());
-      answer(std::move(response));
+      return;
     }
+    if (!fed->head) return;
+    head_ = std::move(*fed->head);
+    if (!namesThisServer(*head_, server_.port())) {
+      const std::string_view reason = "This server answers requests for localhost only.\n";
+      std::string response = HttpResponse::format(421, "text/plain; charset=utf-8", reason);
+      if (head_->method == "HEAD") response.resize(response.size() - reason.size());
+      answer(std::move(response));
+    } else if (head_->body == HttpRequestHead::Body::kChunked ||
+               (head_->method == "POST" && head_->body == HttpRequestHead::Body::kNone)) {
+      answer(HttpResponse::plain(411, "A request body needs a Content-Length."));
+    } else if (head_->body == HttpRequestHead::Body::kLength &&
+               head_->contentLength > kMaxBodyBytes) {
+      answer(HttpResponse::plain(
+          413, "The request body is larger than " + std::to_string(kMaxBodyBytes) + " bytes."));
+    } else {
+      takeBody(fed->rest);
+    }
+  }
+
+  void takeBody(std::string_view bytes) {
+    const uint64_t wanted =
+        head_->body == HttpRequestHead::Body::kLength ? head_->contentLength : 0;
+    body_.append(bytes.substr(0, wanted - body_.size()));
+    if (body_.size() == wanted) respond();
+  }
+
+  void respond() {
+    HttpRequestHead& head = *head_;
+    const bool headOnly = head.method == "HEAD";
+    if (headOnly) head.method = "GET";
+    const HttpAnswer reply = server_.responder_(head, body_);
+    if (reply.stream && !headOnly) {
+      if (server_.streamCount() >= kMaxStreams) {
+        answer(HttpResponse::plain(503, "Too many event streams are open."));
+        return;
+      }
+      // No time limit now; the peer's end (or a failed write) ends the stream.
+      timer_.reset();
+      streaming_ = true;
+      server_.followStreams();
+      send(HttpResponse::formatOpenEnded(reply.status, reply.contentType, reply.fields) +
+           reply.body);
+      return;
+    }
+    std::string response =
+        HttpResponse::format(reply.status, reply.contentType, reply.body, reply.fields);
+    if (headOnly) response.resize(response.size() - reply.body.size());
+    answer(std::move(response));
   }
 
   // The answer, then the end of the connection; what else the client sends is not read.
@@ -67,10 +125,20 @@ class BlockPageServer::Connection {
   BlockPageServer& server_;
   std::unique_ptr<TcpStream> client_;
   HttpRequestParser parser_;
+  std::optional<HttpRequestHead> head_;
+  std::string body_;
+  bool streaming_ = false;
   std::unique_ptr<Registration> timer_;
 };
 
 BlockPageServer::BlockPageServer(RunLoop& loop, Network& network, Responder responder)
+    : BlockPageServer(
+          loop, network,
+          [responder = std::move(responder)](const HttpRequestHead& head, const std::string&) {
+            return responder(head.method, head.target);
+          }) {}
+
+BlockPageServer::BlockPageServer(RunLoop& loop, Network& network, RequestResponder responder)
     : loop_(loop),
       network_(network),
       responder_(std::move(responder)),
@@ -149,6 +217,7 @@ int BlockPageServer::port() const { return listener4_ ? listener4_->port() : 0; 
 
 void BlockPageServer::stop() {
   retryTimer_.reset();
+  keepAliveTimer_.reset();
   ownerLogged_ = false;
   listener4_.reset();
   listener6_.reset();
@@ -162,8 +231,31 @@ void BlockPageServer::accept(std::unique_ptr<TcpStream> client) {
 }
 
 void BlockPageServer::remove(Connection* connection) {
+  const bool stream = connections_.contains(connection) && connection->streaming();
   connections_.remove(connection);
   followCapacity();
+  if (stream) followStreams();
+}
+
+size_t BlockPageServer::streamCount() const {
+  return connections_.select([](const Connection& c) { return c.streaming(); }).size();
+}
+
+void BlockPageServer::broadcast(const std::string& bytes) {
+  for (Connection* stream :
+       connections_.select([](const Connection& c) { return c.streaming(); })) {
+    if (connections_.contains(stream)) stream->send(bytes);
+  }
+}
+
+// The keep-alive comment runs while a stream is open, and only then.
+void BlockPageServer::followStreams() {
+  if (streamCount() == 0) {
+    keepAliveTimer_.reset();
+  } else if (!keepAliveTimer_) {
+    keepAliveTimer_ = loop_.addTimer(kKeepAliveSeconds, kKeepAliveSeconds,
+                                     [this] { broadcast(": keep-alive\n\n"); });
+  }
 }
 
 // At the cap, and while descriptors run out, new connections wait in the kernel's queue.

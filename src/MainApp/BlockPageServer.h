@@ -1,10 +1,16 @@
 // BlockPageServer: the local HTTP server of the block page and the proxy auto-configuration
 // file, on 127.0.0.1 and ::1 at one port.
 //
-// Each connection gets one answer: its request head is read (HttpRequestParser), the responder
-// says what to answer (status, type, body), the answer is written with Content-Length,
-// "Connection: close" and "Cache-Control: no-store", and the connection closes. HEAD is asked
-// of the responder as GET and answered with the same head and no body. Malformed requests get
+// Each connection gets one answer: its request head is read (HttpRequestParser), then a body
+// framed by Content-Length (at most kMaxBodyBytes, else 413; a chunked body, or a POST without a
+// length, gets 411), the responder says what to answer (status, type, body, extra fields), the
+// answer is written with Content-Length, "Connection: close" and "Cache-Control: no-store", and
+// the connection closes. HEAD is asked of the responder as GET and answered with the same head
+// and no body. An answer the responder marks as a stream (Server-Sent Events) keeps its
+// connection open without a time limit, at most kMaxStreams at once (more get 503): broadcast()
+// writes to all of them, a comment every kKeepAliveSeconds keeps them alive while any is open,
+// and one whose peer closes, or stops reading (more than kMaxQueuedStreamBytes waiting), ends.
+// Malformed requests get
 // the parser's status; a request whose Host field doesn't name this server (localhost,
 // 127.0.0.1 or [::1], at its port or none), or that has no Host field, gets 421, so that a web
 // page whose name was rebound to a loopback address can't read anything; peers that are not on
@@ -39,13 +45,21 @@ class BlockPageServer {
   // Asked with the method ("GET" for a HEAD request too) and the target of each request that
   // names this server.
   using Responder = std::function<HttpAnswer(const std::string& method, const std::string& target)>;
+  // The same with the whole request: its head (method "GET" for HEAD) and its body.
+  using RequestResponder =
+      std::function<HttpAnswer(const HttpRequestHead& head, const std::string& body)>;
 
-  static constexpr double kHeadTimeoutSeconds = 30;
+  static constexpr double kHeadTimeoutSeconds = 30;  // for the head and the body
+  static constexpr size_t kMaxBodyBytes = 64 * 1024;
+  static constexpr size_t kMaxStreams = 16;
+  static constexpr double kKeepAliveSeconds = 15;
+  static constexpr size_t kMaxQueuedStreamBytes = 1024 * 1024;
   static constexpr double kRetrySeconds = 1;
   static constexpr size_t kMaxConnections = 512;
 
   // Timers run on `loop` and sockets come from `network`; both outlive the server.
   BlockPageServer(RunLoop& loop, Network& network, Responder responder);
+  BlockPageServer(RunLoop& loop, Network& network, RequestResponder responder);
   ~BlockPageServer();
   BlockPageServer(const BlockPageServer&) = delete;
   BlockPageServer& operator=(const BlockPageServer&) = delete;
@@ -59,6 +73,9 @@ class BlockPageServer {
   // Stops listening (and trying to), and ends every connection.
   void stop();
   size_t connectionCount() const { return connections_.size(); }
+  size_t streamCount() const;
+  // Writes `bytes` to every open stream.
+  void broadcast(const std::string& bytes);
 
   // Whether a connection from `peer` is answered: loopback peers only.
   static bool acceptsPeer(const std::optional<SocketAddress>& peer);
@@ -75,13 +92,15 @@ class BlockPageServer {
   void accept(std::unique_ptr<TcpStream> client);
   void remove(Connection* connection);
   void followCapacity();
+  void followStreams();
 
   RunLoop& loop_;
   Network& network_;
-  Responder responder_;
+  RequestResponder responder_;
   int wantedPort_ = 0;
   bool ownerLogged_ = false;  // who holds the port, in this run of failures
   std::unique_ptr<Registration> retryTimer_;
+  std::unique_ptr<Registration> keepAliveTimer_;  // while streams are open
   std::unique_ptr<TcpListener> listener4_;
   std::unique_ptr<TcpListener> listener6_;
   ConnectionSet<Connection> connections_;

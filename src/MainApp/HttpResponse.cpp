@@ -14,6 +14,8 @@ std::string_view HttpResponse::reasonPhrase(int status) {
       return "OK";
     case 302:
       return "Found";
+    case 303:
+      return "See Other";
     case 400:
       return "Bad Request";
     case 403:
@@ -24,8 +26,16 @@ std::string_view HttpResponse::reasonPhrase(int status) {
       return "Method Not Allowed";
     case 408:
       return "Request Timeout";
+    case 409:
+      return "Conflict";
+    case 411:
+      return "Length Required";
+    case 413:
+      return "Content Too Large";
     case 414:
       return "URI Too Long";
+    case 415:
+      return "Unsupported Media Type";
     case 421:
       return "Misdirected Request";
     case 431:
@@ -76,11 +86,11 @@ std::string HttpResponse::oneLine(std::string_view text) {
 namespace {
 
 std::string formatted(int status, std::string_view contentType, std::string_view body,
-                      const HttpResponse::Fields& extraFields, bool close) {
+                      const HttpResponse::Fields& extraFields, bool close, bool sized = true) {
   std::string text = "HTTP/1.1 " + std::to_string(status) + ' ' +
                      std::string(HttpResponse::reasonPhrase(status)) + "\r\n";
   text += "Content-Type: " + HttpResponse::oneLine(contentType) + "\r\n";
-  text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  if (sized) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   for (const auto& [name, value] : extraFields) {
     text += name + ": " + HttpResponse::oneLine(value) + "\r\n";
   }
@@ -100,6 +110,11 @@ std::string HttpResponse::format(int status, std::string_view contentType, std::
 std::string HttpResponse::formatKeepingOpen(int status, std::string_view contentType,
                                             std::string_view body, const Fields& extraFields) {
   return formatted(status, contentType, body, extraFields, false);
+}
+
+std::string HttpResponse::formatOpenEnded(int status, std::string_view contentType,
+                                          const Fields& extraFields) {
+  return formatted(status, contentType, "", extraFields, true, false);
 }
 
 void HttpResponse::appendFields(std::string& text, const Fields& fields,

@@ -24,6 +24,10 @@ class HttpResponse {
   // connection.
   static std::string formatKeepingOpen(int status, std::string_view contentType,
                                        std::string_view body, const Fields& extraFields = {});
+  // The head of an answer whose body runs until the connection closes (an event stream): no
+  // Content-Length, "Connection: close".
+  static std::string formatOpenEnded(int status, std::string_view contentType,
+                                     const Fields& extraFields = {});
   // A plain-text answer whose body is `reason` on one line.
   static std::string plain(int status, std::string_view reason);
   // "OK", "Not Found", ...; "Error" for a status it doesn't know.

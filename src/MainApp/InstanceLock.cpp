@@ -4,6 +4,7 @@
 
 #include <charconv>
 
+#include "App/Data/PageTokens.h"
 #include "Platform/Directories.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
@@ -36,15 +37,10 @@ bool recordedHolderIsThisProgram(const std::string& record) {
 }  // namespace
 
 Result<std::string> InstanceLock::lockPath(const Directories& directories, FileSystem& fs) {
-  if (auto runtime = directories.runtimeDirectory(); runtime && fs.isDirectory(*runtime)) {
-    return path::appendingComponent(*runtime, kFileName);
-  }
-  auto caches = directories.cachesDirectory();
-  if (!caches) return Status::failure("The home directory of the current user is unknown");
-  if (!fs.isDirectory(*caches)) {
-    if (Status created = fs.createDirectories(*caches); !created.ok()) return created;
-  }
-  return path::appendingComponent(*caches, kFileName);
+  // The folder zeltoctl finds too, for the settings page's tokens.
+  Result<std::string> folder = PageTokens::runtimeFolder(directories, fs);
+  if (!folder.ok()) return folder;
+  return path::appendingComponent(*folder, kFileName);
 }
 
 Result<InstanceLock> InstanceLock::acquireAt(const std::string& path) {

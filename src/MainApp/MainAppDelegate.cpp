@@ -28,7 +28,8 @@
 namespace zelto {
 
 MainAppDelegate::MainAppDelegate(std::string runtimeDirectory)
-    : phaseMemory_(Env::fileSystem(), std::move(runtimeDirectory)) {}
+    : phaseMemory_(Env::fileSystem(), runtimeDirectory),
+      pageTokens_(Env::fileSystem(), Env::clock(), runtimeDirectory) {}
 
 MainAppDelegate::~MainAppDelegate() {
   // The monitor and the watches call into the components: they go first.
@@ -37,6 +38,7 @@ MainAppDelegate::~MainAppDelegate() {
   fileMonitor_.reset();
   proxy_.reset();
   blockPage_.reset();
+  settings_.reset();
   web_.reset();  // what both servers answered with
   blockedAddresses_.reset();
   resolver_.reset();
@@ -124,9 +126,18 @@ void MainAppDelegate::startServers(UvRunLoop& loop) {
             proxyConnections, pageConnections);
 
   network_ = std::make_unique<UvNetwork>(loop);
+  // The settings page's API is not served by this build yet: every call is 404, status {}.
+  settings_ = std::make_unique<SettingsGate>(
+      pageTokens_, Env::fileSystem(), SettingsGate::bundleWebFolder().value_or(""),
+      [](std::string_view, std::string_view, std::string_view) {
+        return HttpAnswer{404, "application/json; charset=utf-8",
+                          "{\"error\":\"This call is not served.\"}\n"};
+      },
+      [] { return nlohmann::json::object(); });
   blockPage_ = std::make_unique<BlockPageServer>(
-      loop, *network_, [this](const std::string& method, const std::string& target) {
-        return web_->blockPage(method, target);
+      loop, *network_, [this](const HttpRequestHead& head, const std::string& body) {
+        if (std::optional<HttpAnswer> page = settings_->answer(head, body)) return *page;
+        return web_->blockPage(head.method, head.target);
       });
   blockPage_->setMaxConnections(pageConnections);
   followBlockPagePort();
@@ -169,6 +180,13 @@ void MainAppDelegate::configurationChanged() {
   followBlockedApplications();
   monitor_->evaluate();
   if (guard_) guard_->follow(*zelto_, proxyPort());
+  tellSettingsPage(true);
+}
+
+void MainAppDelegate::tellSettingsPage(bool configuration) {
+  if (blockPage_ && settings_ && blockPage_->streamCount() > 0) {
+    blockPage_->broadcast(settings_->statusEvent(configuration));
+  }
 }
 
 void MainAppDelegate::followBlockPagePort() {
@@ -243,6 +261,7 @@ void MainAppDelegate::phaseChanged(BlockingMonitor::Phase from, BlockingMonitor:
   // Tunnels and kept connections opened while everything passed are decided again.
   if (to == Phase::kEnforcing) proxy_->redecide();
   if (guard_) guard_->follow(*zelto_, proxyPort());
+  tellSettingsPage(false);
 
   ZeltoPreferences* prefs = zelto_->prefs();
   ProfileZeltoPreferences* profile = prefs != nullptr ? prefs->defaultProfile() : nullptr;

@@ -4,8 +4,9 @@
 // ended while blocking is on and no break runs, and the profile's scripts and a desktop
 // notification mark each start and end.
 //
-// What the proxy and the block page answer is WebDecider's; the phase is remembered between
-// runs by PhaseMemory; both ports are read through ApplicationPorts.
+// What the proxy and the block page answer is WebDecider's, but for the settings page
+// (SettingsGate), whose event streams hear of every change of configuration or phase; the phase is
+// remembered between runs by PhaseMemory; both ports are read through ApplicationPorts.
 //
 // Ownership: `main` owns the one delegate for the life of the process; the delegate owns every
 // component and the platform services they use, all bound to the main loop. Main thread only.
@@ -17,6 +18,7 @@
 
 #include "App/Blocking/AppBlocker.h"
 #include "App/Controller/Zelto.h"
+#include "App/Data/PageTokens.h"
 #include "MainApp/BlockPageServer.h"
 #include "MainApp/BlockedAddresses.h"
 #include "MainApp/BlockingMonitor.h"
@@ -24,6 +26,7 @@
 #include "MainApp/PhaseMemory.h"
 #include "MainApp/ProxyServer.h"
 #include "MainApp/ScriptRunner.h"
+#include "MainApp/SettingsGate.h"
 #include "MainApp/WebDecider.h"
 #include "Platform/Application.h"
 #include "Platform/DesktopNotifier.h"
@@ -57,8 +60,11 @@ class MainAppDelegate final : public ApplicationDelegate {
   void followBlockedSites();
   void followBlockedApplications();
   void startServers(UvRunLoop& loop);
+  // Tells the settings page's event streams; `configuration`: the configuration changed.
+  void tellSettingsPage(bool configuration);
 
   PhaseMemory phaseMemory_;
+  PageTokens pageTokens_;
   Zelto* zelto_ = nullptr;
   std::unique_ptr<FileWatcher> fileWatcher_;
   std::unique_ptr<Registration> fileMonitor_;
@@ -73,6 +79,7 @@ class MainAppDelegate final : public ApplicationDelegate {
   std::unique_ptr<ScriptRunner> scripts_;
   std::unique_ptr<AppBlocker> appBlocker_;
   std::unique_ptr<Network> network_;  // before the servers, which use it
+  std::unique_ptr<SettingsGate> settings_;
   std::unique_ptr<BlockPageServer> blockPage_;
   std::unique_ptr<HostResolver> resolver_;
   std::unique_ptr<BlockedAddresses> blockedAddresses_;

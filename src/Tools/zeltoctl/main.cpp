@@ -27,6 +27,7 @@
 #include "Tools/zeltoctl/CommandOutcome.h"
 #include "Tools/zeltoctl/GuardCommands.h"
 #include "Tools/zeltoctl/LogLevelCommand.h"
+#include "Tools/zeltoctl/OpenCommand.h"
 #include "Tools/zeltoctl/PortCommand.h"
 #include "Tools/zeltoctl/ProgramDefaults.h"
 #include "Tools/zeltoctl/QuietLog.h"
@@ -219,6 +220,7 @@ int main(int argc, char** argv) {
   zelto::PortCommand::addTo(app, chosen);
   zelto::LogLevelCommand::addTo(app, chosen);
   zelto::GuardCommands::addTo(app, chosen);
+  zelto::OpenCommand::addTo(app, chosen);
 
   try {
     app.parse(argc, argv);
