@@ -664,6 +664,13 @@ function listen() {
 }
 
 async function main() {
+  // No broken picture where the logo can't be had.
+  const logo = document.querySelector('.logo');
+  const hideLogo = () => {
+    logo.hidden = true;
+  };
+  if (logo.complete && logo.naturalWidth === 0) hideLogo();
+  logo.addEventListener('error', hideLogo);
   $('start-form').addEventListener('submit', start);
   $('stop').addEventListener('click', stop);
   $('break-form').addEventListener('submit', takeBreak);
