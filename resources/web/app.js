@@ -9,6 +9,7 @@ const state = {
   status: null,         // the last /api/status answer
   statusAt: 0,          // when it arrived (ms since the epoch)
   allowanceLeft: null,  // seconds of break allowance left, from the last break answer
+  breakEndsAt: null,    // the end of the break taken on this page
   installed: [],        // /api/installed-apps
   lockedOut: false,     // the API answered 403: no session
 };
@@ -128,8 +129,11 @@ function blockEnd(status) {
       (status.isScheduleBlocked ? dateOf(status.scheduleEnd) : null);
 }
 
+// The status may not say when a break ends; the answer of the break taken here does.
 function breakEnd(status) {
-  return dateOf(status.breakEndsAt) || afterStatus(status.timeUntilUnbreak);
+  const known = dateOf(state.breakEndsAt);
+  return dateOf(status.breakEndsAt) || afterStatus(status.timeUntilUnbreak) ||
+      (known && known > Date.now() ? known : null);
 }
 
 function blockStart(status) {
@@ -268,6 +272,7 @@ async function takeBreak(event) {
   } : {}, 'block-message', 'The break has started.');
   if (data) {
     if (typeof data.allowedLeft === 'number') state.allowanceLeft = data.allowedLeft;
+    state.breakEndsAt = data.breakEndsAt;
     await refreshStatus();
   }
 }
