@@ -88,7 +88,11 @@ HttpAnswer SettingsGate::secured(HttpAnswer answer) {
 }
 
 HttpAnswer SettingsGate::error(int status, const std::string& message) {
-  return {status, std::string(kJsonType), nlohmann::json{{"error", message}}.dump() + "\n"};
+  // The message may quote request bytes that are no UTF-8.
+  return {status, std::string(kJsonType),
+          nlohmann::json{{"error", message}}.dump(-1, ' ', false,
+                                                  nlohmann::json::error_handler_t::replace) +
+              "\n"};
 }
 
 std::optional<HttpAnswer> SettingsGate::answer(const HttpRequestHead& head,

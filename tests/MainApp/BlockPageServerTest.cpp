@@ -200,5 +200,28 @@ TEST(BlockPageServerPeerTest, AnswersLoopbackPeersOnly) {
   EXPECT_FALSE(BlockPageServer::acceptsPeer(std::nullopt));
 }
 
+// An open stream hears a keep-alive comment every kKeepAliveSeconds, and the timer stops with
+// the last stream.
+TEST(BlockPageServerTimeTest, StreamsAreKeptAliveWhileOpen) {
+  FakeClock clock;
+  FakeRunLoop loop(clock);
+  testing::FakeNetwork network(loop);
+  BlockPageServer server(loop, network, [](const HttpRequestHead&, const std::string&) {
+    HttpAnswer stream{200, "text/event-stream", "event: status\ndata: {}\n\n"};
+    stream.stream = true;
+    return stream;
+  });
+  ASSERT_TRUE(server.start(0).ok());
+  auto client = std::make_unique<LoopbackClient>(
+      network, server.port(), "GET /api/events HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  loop.advance(BlockPageServer::kHeadTimeoutSeconds + 1);  // no time limit on a stream
+  EXPECT_FALSE(client->ended);
+  EXPECT_THAT(client->received, HasSubstr("data: {}\n\n: keep-alive\n\n: keep-alive\n\n"));
+  client.reset();
+  loop.runUntilIdle();
+  EXPECT_EQ(server.streamCount(), 0u);
+  EXPECT_EQ(loop.scheduledTimers(), 0u);
+}
+
 }  // namespace
 }  // namespace zelto

@@ -17,6 +17,7 @@ namespace {
 using ::testing::AllOf;
 using ::testing::FieldsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::StartsWith;
 using json = nlohmann::json;
@@ -53,7 +54,9 @@ TEST_F(BlockPageTest, ThePageNamesTheAddressEscapedWithTimeLeftAndAQuote) {
                         AllOf(HasSubstr("https://x.example/&lt;script&gt;alert(1)&lt;/script&gt;"
                                         "?q=&quot;a b&quot;"),
                               Not(HasSubstr("<script>")), HasSubstr("Blocking ends in 25 minutes."),
-                              HasSubstr("First &lt;one&gt;"), HasSubstr("A &amp; B"))));
+                              HasSubstr("First &lt;one&gt;"), HasSubstr("A &amp; B"),
+                              HasSubstr("<a href=\"/\">Zelto settings</a>")),
+                        IsEmpty(), false));
   EXPECT_THAT(BlockPage::respond(zelto, "GET", target, 8920, 1).body, HasSubstr("Second"));
 }
 
@@ -71,10 +74,12 @@ TEST_F(BlockPageTest, ThePacFileSendsAllButLoopbackThroughTheProxyAndTheRestIs40
   EXPECT_THAT(BlockPage::respond(zelto, "GET", "/proxy.pac", 9999, 0),
               FieldsAre(200, "application/x-ns-proxy-autoconfig",
                         AllOf(HasSubstr("return \"PROXY 127.0.0.1:9999\";"),
-                              HasSubstr("shExpMatch(host, \"127.*\")"))));
+                              HasSubstr("shExpMatch(host, \"127.*\")")),
+                        IsEmpty(), false));
   // Port 0: the proxy isn't listening, and no browser is sent there.
-  EXPECT_THAT(BlockPage::respond(zelto, "GET", "/proxy.pac", 0, 0),
-              FieldsAre(503, "text/plain; charset=utf-8", Not(HasSubstr("PROXY"))));
+  EXPECT_THAT(
+      BlockPage::respond(zelto, "GET", "/proxy.pac", 0, 0),
+      FieldsAre(503, "text/plain; charset=utf-8", Not(HasSubstr("PROXY")), IsEmpty(), false));
   for (auto [method, target] :
        std::vector<std::pair<std::string, std::string>>{{"POST", "/proxy.pac"},
                                                         {"GET", "/"},

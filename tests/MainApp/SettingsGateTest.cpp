@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "MainApp/SettingsGate.h"
 #include "Platform/Env.h"
 #include "Platform/Linux/UvNetwork.h"
+#include "Support/ChildProcess.h"
 #include "Support/FakeClock.h"
 #include "Support/LoopbackClient.h"
 #include "Support/MainAppUnderTest.h"
@@ -90,6 +92,9 @@ TEST_F(SettingsGateTest, RefusesWhatAnotherPageCouldSendAndServesItsOwn) {
       {"cross-site",
        "GET /api/status HTTP/1.1\r\n" + host_ + cookie() + "Sec-Fetch-Site: cross-site\r\n\r\n",
        "HTTP/1.1 403 "},
+      {"bytes that are no text",
+       "GET /api/status HTTP/1.1\r\n" + host_ + cookie() + "Sec-Fetch-Site: \xff\xfe\r\n\r\n",
+       "HTTP/1.1 403 "},
       {"no origin", post(json, "{}"), "HTTP/1.1 403 "},
       {"wrong origin", post(json + "Origin: http://evil.example\r\n", "{}"), "HTTP/1.1 403 "},
       {"form", post(origin + "Content-Type: application/x-www-form-urlencoded\r\n", "a=1"),
@@ -112,9 +117,12 @@ TEST_F(SettingsGateTest, RefusesWhatAnotherPageCouldSendAndServesItsOwn) {
     const std::string answer = exchange(c.request);
     EXPECT_EQ(answer.substr(0, c.status.size()), c.status) << c.name << "\n" << answer;
     EXPECT_EQ(answer.find("Access-Control-"), std::string::npos) << c.name;
-    if (c.secured) EXPECT_NE(answer.find(kSecurityFields), std::string::npos) << c.name;
+    if (c.secured) {
+      EXPECT_NE(answer.find(kSecurityFields), std::string::npos) << c.name;
+    }
   }
-  EXPECT_NE(exchange(cases[12].request).find("<h1>settings</h1>"), std::string::npos);
+  EXPECT_NE(exchange("GET / HTTP/1.1\r\n" + host_ + "\r\n").find("<h1>settings</h1>"),
+            std::string::npos);
   EXPECT_EQ(reached_,
             (std::vector<std::string>{"POST /api/start {\"for\":\"5m\"}", "GET /api/status "}));
 }
@@ -136,6 +144,10 @@ TEST_F(SettingsGateTest, ATokenWorksOnceWithinItsTime) {
   clock_.advance(PageTokens::kLifetimeSeconds + 1);
   EXPECT_EQ(redeem(late).rfind("HTTP/1.1 403 ", 0), 0u);
   EXPECT_EQ(redeem("../page-session").rfind("HTTP/1.1 403 ", 0), 0u);
+  namespace fs = std::filesystem;
+  EXPECT_EQ(fs::status(dir_ / PageTokens::kFolderName).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(dir_ / PageTokens::kSecretFileName).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
 }
 
 // Streams start with a status event, hear what is broadcast, and are bounded in number.
@@ -158,30 +170,37 @@ TEST_F(SettingsGateTest, EventStreamsStartWithStatusAndAreBounded) {
   EXPECT_TRUE(runLoopUntil(loop_, [&] { return server_.streamCount() == 0; }));
 }
 
-// The application tells its streams when zeltoctl (or anyone) rewrites the configuration.
-TEST(SettingsPageEndToEndTest, AStreamHearsOfAConfigurationChange) {
+// zeltoctl open signs a browser in; the application then tells its stream when zeltoctl (or
+// anyone) rewrites the configuration.
+TEST(SettingsPageEndToEndTest, ZeltoctlOpensASessionWhoseStreamHearsOfChanges) {
   testing::MainAppUnderTest app;
   app.writeConfig({});
   ASSERT_TRUE(app.start());
-  FakeClock clock(SystemClock().now());
-  PageTokens tokens(Env::fileSystem(), clock, app.dir() / "run");
+  auto [code, url] =
+      testing::runToEnd(app.dir() / "Zelto.app/Contents/MacOS/zeltoctl", app.environment(),
+                        app.dir().path(), {"open", "--print-url"});
+  const std::string base = "http://localhost:" + std::to_string(app.blockPort());
+  ASSERT_EQ(code, 0) << url;
+  ASSERT_EQ(url.rfind(base + "/session?token=", 0), 0u) << url;
   const std::string host = "Host: localhost:" + std::to_string(app.blockPort()) + "\r\n";
   UvRunLoop loop;
   UvNetwork network(loop);
-  // The session as a browser gets it, then the stream.
   LoopbackClient session(network, app.blockPort(),
-                         "GET /session?token=" + *tokens.mint() + " HTTP/1.1\r\n" + host + "\r\n");
+                         "GET " + url.substr(base.size(), url.size() - base.size() - 1) +
+                             " HTTP/1.1\r\n" + host + "\r\n");
   ASSERT_TRUE(runLoopUntil(loop, [&] { return session.ended; }));
+  const size_t cookie = session.received.find("zelto_session=");
   ASSERT_EQ(session.received.rfind("HTTP/1.1 303 ", 0), 0u) << session.received;
+  ASSERT_NE(cookie, std::string::npos);
   LoopbackClient stream(network, app.blockPort(),
                         "GET /api/events HTTP/1.1\r\n" + host +
-                            "Cookie: zelto_session=" + *tokens.sessionSecret() + "\r\n\r\n");
-  ASSERT_TRUE(runLoopUntil(
-      loop, [&] { return stream.received.find("event: status") != std::string::npos; }));
-  app.writeConfig({{"zeltoType", 0}, {"blockedWebsites", {"example.org"}}});
-  EXPECT_TRUE(runLoopUntil(loop, [&] {
-    return stream.received.find("event: changed") != std::string::npos;
-  })) << stream.received;
+                            "Cookie: " + session.received.substr(cookie, 14 + 64) + "\r\n\r\n");
+  auto heard = [&](const std::string& text) {
+    return runLoopUntil(loop, [&] { return stream.received.find(text) != std::string::npos; });
+  };
+  ASSERT_TRUE(heard("event: status")) << stream.received;
+  app.writeConfig({{"blockedWebsites", {"example.org"}}});
+  EXPECT_TRUE(heard("event: changed")) << stream.received;
 }
 
 }  // namespace
