@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "Agent/App/Watchdog/LaunchDecision.h"
+#include "App/Commands/BlockState.h"
+#include "App/Commands/StatusReport.h"
 #include "App/Controller/BlockingPhase.h"
 #include "MainApp/BlockingMonitor.h"
 #include "Support/ControllerFixture.h"
 #include "Support/FakeRunLoop.h"
-#include "Tools/zeltoctl/BlockState.h"
-#include "Tools/zeltoctl/StatusReport.h"
 
 namespace zelto {
 namespace {

@@ -1,3 +1,3 @@
 // Layer probe: zeltoctl's code, included from product code. Compiled with a layer's include flags
 // by the layers tests, which expect "No such file" for it.
-#include "Tools/zeltoctl/CommandOutcome.h"
+#include "Tools/zeltoctl/CommandRunner.h"

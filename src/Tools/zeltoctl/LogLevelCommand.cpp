@@ -5,14 +5,14 @@
 #include <memory>
 #include <optional>
 
+#include "App/Commands/CommandOutcome.h"
+#include "App/Commands/ProgramDefaults.h"
+#include "App/Commands/QuietLog.h"
 #include "App/Controller/BlockingPhase.h"
 #include "App/Controller/ChangePolicy.h"
 #include "App/Controller/Zelto.h"
 #include "App/Helpers/LoggingManager.h"
 #include "Platform/Env.h"
-#include "Tools/zeltoctl/CommandOutcome.h"
-#include "Tools/zeltoctl/ProgramDefaults.h"
-#include "Tools/zeltoctl/QuietLog.h"
 
 namespace zelto {
 

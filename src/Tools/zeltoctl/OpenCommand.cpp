@@ -15,6 +15,7 @@
 #include <optional>
 #include <thread>
 
+#include "App/Commands/QuietLog.h"
 #include "App/Controller/Zelto.h"
 #include "App/Data/ApplicationPorts.h"
 #include "App/Data/PageTokens.h"
@@ -25,7 +26,6 @@
 #include "Platform/Linux/FileDescriptor.h"
 #include "Platform/Linux/ProcessSpawner.h"
 #include "Platform/ProcessInfo.h"
-#include "Tools/zeltoctl/QuietLog.h"
 
 namespace zelto {
 

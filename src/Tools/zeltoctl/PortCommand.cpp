@@ -5,12 +5,12 @@
 #include <memory>
 #include <tuple>
 
+#include "App/Commands/BlockState.h"
+#include "App/Commands/LockRefusal.h"
+#include "App/Commands/ProgramDefaults.h"
 #include "App/Controller/ChangePolicy.h"
 #include "App/Data/ApplicationPorts.h"
 #include "App/Data/Preferences/ZeltoPreferences.h"
-#include "Tools/zeltoctl/BlockState.h"
-#include "Tools/zeltoctl/LockRefusal.h"
-#include "Tools/zeltoctl/ProgramDefaults.h"
 
 namespace zelto {
 

@@ -16,9 +16,9 @@
 #include <optional>
 #include <string>
 
+#include "App/Commands/CommandOutcome.h"
 #include "App/Controller/Zelto.h"
 #include "Platform/UserDefaults.h"
-#include "Tools/zeltoctl/CommandOutcome.h"
 #include "Tools/zeltoctl/CommandRunner.h"
 
 namespace zelto {

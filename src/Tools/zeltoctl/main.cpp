@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "App/Commands/CommandOutcome.h"
+#include "App/Commands/ProgramDefaults.h"
+#include "App/Commands/QuietLog.h"
+#include "App/Commands/StatusReport.h"
+#include "App/Commands/UrlCheck.h"
 #include "App/Controller/BlockingPhase.h"
 #include "App/Controller/ChangePolicy.h"
 #include "App/Controller/Zelto.h"
@@ -22,18 +27,14 @@
 #include "Platform/FixedClock.h"
 #include "Platform/Memory.h"
 #include "Platform/UserDefaults.h"
-#include "Tools/zeltoctl/AppCommands.h"
-#include "Tools/zeltoctl/BlockCommands.h"
-#include "Tools/zeltoctl/CommandOutcome.h"
-#include "Tools/zeltoctl/GuardCommands.h"
+#include "Tools/zeltoctl/AppCommandLine.h"
+#include "Tools/zeltoctl/BlockCommandLine.h"
+#include "Tools/zeltoctl/GuardCommandLine.h"
 #include "Tools/zeltoctl/LogLevelCommand.h"
 #include "Tools/zeltoctl/OpenCommand.h"
 #include "Tools/zeltoctl/PortCommand.h"
-#include "Tools/zeltoctl/ProgramDefaults.h"
-#include "Tools/zeltoctl/QuietLog.h"
-#include "Tools/zeltoctl/ScheduleCommands.h"
-#include "Tools/zeltoctl/SiteCommands.h"
-#include "Tools/zeltoctl/StatusReport.h"
+#include "Tools/zeltoctl/ScheduleCommandLine.h"
+#include "Tools/zeltoctl/SiteCommandLine.h"
 
 namespace {
 
@@ -136,13 +137,11 @@ int scheduleCommand(const std::string& when, int days) {
 int checkUrlCommand(const std::vector<std::string>& urls, bool explain) {
   return withController("", [&](zelto::Zelto& controller, zelto::Date) {
     for (const std::string& url : urls) {
-      zelto::ZeltoURLMatcherManager::Decision decision = controller.urlMatchManager().decide(url);
-      std::string line = (decision.blocked ? "blocked\t" : "allowed\t") + url;
+      const nlohmann::json decided = zelto::UrlCheck::explain(controller, url);
+      std::string line = (decided["blocked"] == true ? "blocked\t" : "allowed\t") + url;
       if (explain) {
-        std::string pattern = decision.matcher != nullptr ? decision.matcher->originalPattern()
-                              : decision.rank == 5        ? "(no match)"
-                                                          : "(block page)";
-        line += "\t" + std::to_string(decision.rank) + "\t" + pattern;
+        line += "\t" + std::to_string(decided["rank"].get<int>()) + "\t" +
+                decided["pattern"].get<std::string>();
       }
       std::printf("%s\n", line.c_str());
     }
@@ -213,13 +212,13 @@ int main(int argc, char** argv) {
 
   // The commands that change blocking or the configuration.
   zelto::CommandRunner::Action chosen;
-  zelto::BlockCommands::addTo(app, chosen);
-  zelto::SiteCommands::addTo(app, chosen);
-  zelto::AppCommands::addTo(app, chosen);
-  zelto::ScheduleCommands::addTo(app, chosen);
+  zelto::BlockCommandLine::addTo(app, chosen);
+  zelto::SiteCommandLine::addTo(app, chosen);
+  zelto::AppCommandLine::addTo(app, chosen);
+  zelto::ScheduleCommandLine::addTo(app, chosen);
   zelto::PortCommand::addTo(app, chosen);
   zelto::LogLevelCommand::addTo(app, chosen);
-  zelto::GuardCommands::addTo(app, chosen);
+  zelto::GuardCommandLine::addTo(app, chosen);
   zelto::OpenCommand::addTo(app, chosen);
 
   try {
