@@ -17,6 +17,7 @@
 #include "Platform/Linux/InotifyFileWatcher.h"
 #include "Platform/Linux/LibnotifyNotifier.h"
 #include "Platform/Linux/LinuxProcessTable.h"
+#include "Platform/Linux/ProcessSpawner.h"
 #include "Platform/Linux/UvNetwork.h"
 #include "Platform/Linux/UvRunLoop.h"
 #include "Platform/Log.h"
@@ -26,6 +27,21 @@
 #include "Platform/UserDefaults.h"
 
 namespace zelto {
+
+namespace {
+
+// The bundle's zeltoctl (beside this program) opens the page; started detached, so nothing here
+// waits for it or reaps it.
+void openSettingsPage() {
+  const std::string zeltoctl = path::appendingComponent(
+      path::deletingLastComponent(Env::mainBundle().executablePath), "zeltoctl");
+  auto started = ProcessSpawner::spawn({zeltoctl, "open"}, {.newSession = true, .detach = true});
+  if (!started.ok()) {
+    log::warning("Can't run {} open: {}", zeltoctl, started.status().message());
+  }
+}
+
+}  // namespace
 
 MainAppDelegate::MainAppDelegate(std::string runtimeDirectory)
     : phaseMemory_(Env::fileSystem(), runtimeDirectory),
@@ -74,7 +90,9 @@ void MainAppDelegate::applicationDidFinishLaunching() {
   fileWatcher_ = std::make_unique<InotifyFileWatcher>(loop);
   processes_ = std::make_unique<LinuxProcessTable>();
   executableWatch_ = std::make_unique<InotifyExecutableWatch>(loop);
-  notifier_ = std::make_unique<LibnotifyNotifier>("Zelto");
+  // A click on a notification opens the settings page, as the desktop's entry does.
+  notifier_ = std::make_unique<LibnotifyNotifier>(
+      "Zelto", LibnotifyNotifier::Action{"Open Zelto", openSettingsPage});
   scripts_ = std::make_unique<ScriptRunner>(loop);
   appBlocker_ = std::make_unique<AppBlocker>(loop, *processes_, *executableWatch_);
 

@@ -1,5 +1,8 @@
 #include "Platform/Directories.h"
 
+#include <algorithm>
+#include <sstream>
+
 #include "Platform/FileSystem.h"
 
 namespace zelto {
@@ -70,6 +73,24 @@ std::optional<std::string> Directories::runtimeDirectory() const {
   auto value = environment_("XDG_RUNTIME_DIR");
   if (isAbsolute(value)) return value;
   return std::nullopt;
+}
+
+std::vector<std::string> Directories::dataDirectories() const {
+  std::vector<std::string> folders;
+  auto add = [&](std::string folder) {
+    while (folder.size() > 1 && folder.ends_with('/')) folder.pop_back();
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+      folders.push_back(std::move(folder));
+    }
+  };
+  if (auto home = baseDirectory("XDG_DATA_HOME", ".local/share")) add(*home);
+  std::string system = environment_("XDG_DATA_DIRS").value_or("");
+  if (system.empty()) system = "/usr/local/share:/usr/share";
+  std::istringstream parts(system);
+  for (std::string folder; std::getline(parts, folder, ':');) {
+    if (isAbsolute(folder)) add(folder);
+  }
+  return folders;
 }
 
 }  // namespace zelto

@@ -9,6 +9,8 @@
 //   Logs                  ${XDG_STATE_HOME:-$HOME/.local/state}/Zelto/Logs
 //   Preferences           ${XDG_CONFIG_HOME:-$HOME/.config}/Zelto/Preferences  (user defaults)
 //   runtime               $XDG_RUNTIME_DIR (the session's own folder; nothing when not set)
+//   data folders          the data home, then ${XDG_DATA_DIRS:-/usr/local/share:/usr/share}
+//                         (where the desktop's applications and icons are; relative ones left out)
 // Only `applicationSupportDirectory` creates its directory; the others are just computed.
 // Every call reads the environment afresh.
 //
@@ -18,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Platform/Status.h"
 
@@ -47,6 +50,8 @@ class Directories {
   std::optional<std::string> logsDirectory() const;
   std::optional<std::string> preferencesDirectory() const;
   std::optional<std::string> runtimeDirectory() const;
+  // The data folders the desktop searches, the user's own first; none repeated.
+  std::vector<std::string> dataDirectories() const;
 
  private:
   // $variable when it is an absolute path, else $HOME/fallback.

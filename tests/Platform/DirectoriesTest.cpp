@@ -41,6 +41,15 @@ TEST_F(DirectoriesTest, AbsoluteXDGValuesWinOverTheDefaultsUnderHome) {
   EXPECT_EQ(directories.cachesDirectory(), "/home/ann/.cache/Zelto");
 }
 
+TEST_F(DirectoriesTest, DataFoldersAreTheUsersFirstThenTheSystemsWithoutRepeats) {
+  using Folders = std::vector<std::string>;
+  EXPECT_EQ(directories.dataDirectories(),
+            (Folders{"/home/ann/.local/share", "/usr/local/share", "/usr/share"}));
+  environment["XDG_DATA_HOME"] = "/data/";
+  environment["XDG_DATA_DIRS"] = "/opt/share:relative::/data:/usr/share/";
+  EXPECT_EQ(directories.dataDirectories(), (Folders{"/data", "/opt/share", "/usr/share"}));
+}
+
 TEST_F(DirectoriesTest, WithoutHomeThePasswordDatabaseGivesItElseThereIsNone) {
   environment["HOME"] = "";
   EXPECT_EQ(directories.preferencesDirectory(), "/var/lib/ann/.config/Zelto/Preferences");

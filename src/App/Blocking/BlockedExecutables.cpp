@@ -3,54 +3,16 @@
 #include <algorithm>
 #include <sstream>
 
+#include "App/Blocking/DesktopEntry.h"
+
 namespace zelto {
 
 namespace {
 
-std::string trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-// A desktop entry's string value with its escapes undone: "\s", "\n", "\t", "\r", "\\". Other
-// backslashes stay, for the Exec= quoting rules.
-std::string unescaped(const std::string& value) {
-  std::string out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 == value.size()) {
-      out += value[i];
-      continue;
-    }
-    const char next = value[++i];
-    switch (next) {
-      case 's':
-        out += ' ';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case '\\':
-        out += '\\';
-        break;
-      default:
-        out += '\\';
-        out += next;
-    }
-  }
-  return out;
-}
-
 // The words of an Exec= value: separated by blanks, double quotes grouping, backslash escaping
 // inside them (the desktop entry rules); "%%" is a "%".
 std::vector<std::string> execWords(const std::string& escaped) {
-  const std::string value = unescaped(escaped);
+  const std::string value = DesktopEntry::unescaped(escaped);
   std::vector<std::string> words;
   std::string word;
   bool quoted = false, inWord = false;
@@ -174,41 +136,29 @@ std::optional<std::string> BlockedExecutables::scriptInterpreter(const std::stri
 }
 
 Result<std::string> BlockedExecutables::desktopEntryProgram(const std::string& text) {
-  bool inEntry = false;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    line = trimmed(line);
-    if (line.starts_with('[')) {
-      inEntry = line == "[Desktop Entry]";
-      continue;
+  std::optional<std::string> exec = DesktopEntry(text).rawValue("Exec");
+  if (!exec) return Status::failure("no Exec= line in its [Desktop Entry] group");
+  std::vector<std::string> words = execWords(*exec);
+  size_t at = 0;
+  if (at < words.size() &&
+      (words[at] == "env" || words[at] == "/usr/bin/env" || words[at] == "/bin/env")) {
+    ++at;
+    // Its options ("-u NAME" takes the next word) and the variables it sets.
+    while (at < words.size() && (isAssignment(words[at]) || words[at].starts_with('-'))) {
+      const bool takesWord = words[at] == "-u" || words[at] == "-C" || words[at] == "-S";
+      const bool last = words[at] == "--";
+      at += takesWord ? 2 : 1;
+      if (last) break;
     }
-    const size_t equals = line.find('=');
-    if (!inEntry || equals == std::string::npos || trimmed(line.substr(0, equals)) != "Exec") {
-      continue;
-    }
-    std::vector<std::string> words = execWords(trimmed(line.substr(equals + 1)));
-    size_t at = 0;
-    if (at < words.size() &&
-        (words[at] == "env" || words[at] == "/usr/bin/env" || words[at] == "/bin/env")) {
-      ++at;
-      // Its options ("-u NAME" takes the next word) and the variables it sets.
-      while (at < words.size() && (isAssignment(words[at]) || words[at].starts_with('-'))) {
-        const bool takesWord = words[at] == "-u" || words[at] == "-C" || words[at] == "-S";
-        const bool last = words[at] == "--";
-        at += takesWord ? 2 : 1;
-        if (last) break;
-      }
-    }
-    if (at >= words.size() || words[at].empty()) {
-      return Status::failure("no program in its Exec= line");
-    }
-    if (isLauncher(words[at])) {
-      return Status::failure("its Exec= line runs \"" + words[at] +
-                             "\", which starts other programs");
-    }
-    return words[at];
   }
-  return Status::failure("no Exec= line in its [Desktop Entry] group");
+  if (at >= words.size() || words[at].empty()) {
+    return Status::failure("no program in its Exec= line");
+  }
+  if (isLauncher(words[at])) {
+    return Status::failure("its Exec= line runs \"" + words[at] +
+                           "\", which starts other programs");
+  }
+  return words[at];
 }
 
 Status BlockedExecutables::checkEntry(const std::string& path, const FileSystem& fs) {

@@ -14,9 +14,17 @@
 // them up. What is queued owns what it uses: destroying the notifier drops what still waits and
 // returns at once, and a call in progress ends on that queue alone.
 //
+// Each notification may offer an action, shown as its default action (a click on it) where the
+// notification service has actions at all. libnotify tells a click only through a GLib main
+// loop, so while a notification offers its action such a loop runs on a thread of its own, which
+// sleeps until the service says something and ends when the last such notification has closed
+// or has offered its action for kActionOffered. The action runs on that thread, never the
+// caller's; once the notifier is destroyed a click does nothing.
+//
 // Ownership: the caller owns the notifier. Threads: any thread may call `notify`.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -34,13 +42,21 @@ class LibnotifyNotifier : public DesktopNotifier {
 
   // Reads one environment variable; nothing when it is not set.
   using EnvironmentReader = std::function<std::optional<std::string>(const std::string&)>;
-  // Shows one notification, on the blocking calls' queue; the reason when it can't. The real one
-  // goes through libnotify; tests give one of their own.
-  using Show = std::function<Status(const std::string& title, const std::string& body)>;
+  // What a click on a notification does; none when `run` is empty.
+  struct Action {
+    std::string label;
+    std::function<void()> run;
+  };
+  // Shows one notification, on the blocking calls' queue, offering `action` when it has one; the
+  // reason when it can't be shown. The real one goes through libnotify; tests give their own.
+  using Show = std::function<Status(const std::string& title, const std::string& body,
+                                    const Action& action)>;
+  static constexpr std::chrono::minutes kActionOffered{10};
 
-  // `applicationName` is what the desktop shows as the sender. The process's environment.
-  explicit LibnotifyNotifier(std::string applicationName);
-  LibnotifyNotifier(EnvironmentReader environment, Show show);
+  // `applicationName` is what the desktop shows as the sender; `action` is offered by every
+  // notification. The process's environment.
+  explicit LibnotifyNotifier(std::string applicationName, Action action = {});
+  LibnotifyNotifier(EnvironmentReader environment, Show show, Action action = {});
   ~LibnotifyNotifier() override;
   LibnotifyNotifier(const LibnotifyNotifier&) = delete;
   LibnotifyNotifier& operator=(const LibnotifyNotifier&) = delete;
@@ -55,6 +71,7 @@ class LibnotifyNotifier : public DesktopNotifier {
 
   EnvironmentReader environment_;
   Show show_;
+  Action action_;
   std::mutex mutex_;
   std::shared_ptr<Worker> worker_;  // made on the first notification that can go out
 };

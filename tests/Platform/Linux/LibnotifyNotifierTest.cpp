@@ -26,7 +26,8 @@ struct Service : std::enable_shared_from_this<Service> {
   std::vector<std::string> shown;
 
   LibnotifyNotifier::Show show() {
-    return [self = shared_from_this()](const std::string& title, const std::string&) {
+    return [self = shared_from_this()](const std::string& title, const std::string&,
+                                       const LibnotifyNotifier::Action&) {
       std::unique_lock lock(self->mutex);
       ++self->entered;
       self->released.wait(lock, [&] { return self->open; });
@@ -99,6 +100,40 @@ TEST(LibnotifyNotifierTest, AStuckServiceHoldsUpNeitherTheCallerNorTheNotifiersE
   ASSERT_TRUE(eventually([&] { return service->count() == 1; }));
   std::lock_guard lock(service->mutex);
   EXPECT_EQ(service->shown, std::vector<std::string>{"n0"});
+}
+
+// What a click does is offered with every notification, and does nothing once the notifier ends.
+TEST(LibnotifyNotifierTest, EachNotificationOffersTheActionUntilTheNotifierEnds) {
+  std::mutex mutex;
+  std::vector<LibnotifyNotifier::Action> offered;
+  auto show = [&](const std::string&, const std::string&, const LibnotifyNotifier::Action& action) {
+    std::lock_guard lock(mutex);
+    offered.push_back(action);
+    return Status::success();
+  };
+  auto shown = [&](size_t count) {
+    return eventually([&] {
+      std::lock_guard lock(mutex);
+      return offered.size() == count;
+    });
+  };
+  const auto bus = environment({{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/x"}});
+  int clicks = 0;
+  {
+    LibnotifyNotifier notifier(bus, show, {"Open Zelto", [&] { ++clicks; }});
+    notifier.notify("started", "");
+    ASSERT_TRUE(shown(1));
+    EXPECT_EQ(offered[0].label, "Open Zelto");
+    offered[0].run();
+    EXPECT_EQ(clicks, 1);
+  }
+  offered[0].run();
+  EXPECT_EQ(clicks, 1);
+
+  LibnotifyNotifier plain(bus, show);
+  plain.notify("ended", "");
+  ASSERT_TRUE(shown(2));
+  EXPECT_FALSE(offered[1].run);
 }
 
 }  // namespace
