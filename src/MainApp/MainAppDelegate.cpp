@@ -1,6 +1,7 @@
 #include "MainApp/MainAppDelegate.h"
 
 #include "App/Blocking/Helpers/NormalizedURL.h"
+#include "App/Blocking/InstalledApplications.h"
 #include "App/Data/ApplicationPorts.h"
 #include "App/Data/BundleIdentifiers.h"
 #include "App/Helpers/LoggingManager.h"
@@ -55,6 +56,7 @@ MainAppDelegate::~MainAppDelegate() {
   proxy_.reset();
   blockPage_.reset();
   settings_.reset();
+  settingsApi_.reset();
   web_.reset();  // what both servers answered with
   blockedAddresses_.reset();
   resolver_.reset();
@@ -144,14 +146,15 @@ void MainAppDelegate::startServers(UvRunLoop& loop) {
             proxyConnections, pageConnections);
 
   network_ = std::make_unique<UvNetwork>(loop);
-  // The settings page's API is not served by this build yet: every call is 404, status {}.
+  // The settings page's API answers as zeltoctl does, for the session the gate lets in.
+  settingsApi_ = std::make_unique<SettingsApi>(
+      *zelto_, [] { return InstalledApplications::list(Env::fileSystem()); });
   settings_ = std::make_unique<SettingsGate>(
       pageTokens_, Env::fileSystem(), SettingsGate::bundleWebFolder().value_or(""),
-      [](std::string_view, std::string_view, std::string_view) {
-        return HttpAnswer{404, "application/json; charset=utf-8",
-                          "{\"error\":\"This call is not served.\"}\n"};
+      [this](std::string_view method, std::string_view target, std::string_view body) {
+        return settingsApi_->answer(method, target, body);
       },
-      [] { return nlohmann::json::object(); });
+      [this] { return settingsApi_->status(); });
   blockPage_ = std::make_unique<BlockPageServer>(
       loop, *network_, [this](const HttpRequestHead& head, const std::string& body) {
         if (std::optional<HttpAnswer> page = settings_->answer(head, body)) return *page;

@@ -26,6 +26,7 @@
 #include "MainApp/PhaseMemory.h"
 #include "MainApp/ProxyServer.h"
 #include "MainApp/ScriptRunner.h"
+#include "MainApp/SettingsApi.h"
 #include "MainApp/SettingsGate.h"
 #include "MainApp/WebDecider.h"
 #include "Platform/Application.h"
@@ -79,6 +80,7 @@ class MainAppDelegate final : public ApplicationDelegate {
   std::unique_ptr<ScriptRunner> scripts_;
   std::unique_ptr<AppBlocker> appBlocker_;
   std::unique_ptr<Network> network_;  // before the servers, which use it
+  std::unique_ptr<SettingsApi> settingsApi_;
   std::unique_ptr<SettingsGate> settings_;
   std::unique_ptr<BlockPageServer> blockPage_;
   std::unique_ptr<HostResolver> resolver_;
