@@ -68,11 +68,10 @@ class BlockPageServer::Connection {
       answer(std::move(response));
     } else if (head_->body == HttpRequestHead::Body::kChunked ||
                (head_->method == "POST" && head_->body == HttpRequestHead::Body::kNone)) {
-      answer(HttpResponse::plain(411, "A request body needs a Content-Length."));
+      refuse(411, "A request body needs a Content-Length.");
     } else if (head_->body == HttpRequestHead::Body::kLength &&
                head_->contentLength > kMaxBodyBytes) {
-      answer(HttpResponse::plain(
-          413, "The request body is larger than " + std::to_string(kMaxBodyBytes) + " bytes."));
+      refuse(413, "The request body is larger than " + std::to_string(kMaxBodyBytes) + " bytes.");
     } else {
       takeBody(fed->rest);
     }
@@ -107,6 +106,11 @@ class BlockPageServer::Connection {
         HttpResponse::format(reply.status, reply.contentType, reply.body, reply.fields);
     if (headOnly) response.resize(response.size() - reply.body.size());
     answer(std::move(response));
+  }
+
+  void refuse(int status, const std::string& reason) {
+    answer(HttpResponse::format(status, "text/plain; charset=utf-8", reason + "\n",
+                                server_.refusalFields_));
   }
 
   // The answer, then the end of the connection; what else the client sends is not read.

@@ -29,10 +29,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "MainApp/BlockPage.h"
 #include "MainApp/ConnectionSet.h"
 #include "MainApp/HttpRequestParser.h"
+#include "MainApp/HttpResponse.h"
 #include "Platform/Network.h"
 #include "Platform/RunLoop.h"
 #include "Platform/SocketAddress.h"
@@ -77,6 +79,8 @@ class BlockPageServer {
   // Writes `bytes` to every open stream.
   void broadcast(const std::string& bytes);
 
+  // Header fields the server's own refusals of a body (411, 413) carry besides the usual ones.
+  void setRefusalFields(HttpResponse::Fields fields) { refusalFields_ = std::move(fields); }
   // Whether a connection from `peer` is answered: loopback peers only.
   static bool acceptsPeer(const std::optional<SocketAddress>& peer);
   // The most connections served at once (kMaxConnections unless set); more wait to be accepted.
@@ -97,6 +101,7 @@ class BlockPageServer {
   RunLoop& loop_;
   Network& network_;
   RequestResponder responder_;
+  HttpResponse::Fields refusalFields_;
   int wantedPort_ = 0;
   bool ownerLogged_ = false;  // who holds the port, in this run of failures
   std::unique_ptr<Registration> retryTimer_;

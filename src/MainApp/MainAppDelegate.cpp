@@ -161,6 +161,7 @@ void MainAppDelegate::startServers(UvRunLoop& loop) {
         return web_->blockPage(head.method, head.target);
       });
   blockPage_->setMaxConnections(pageConnections);
+  blockPage_->setRefusalFields(SettingsGate::securityFields());
   followBlockPagePort();
 
   resolver_ = ProxyResolver::create(loop);
