@@ -146,6 +146,7 @@ void MainAppDelegate::startServers(UvRunLoop& loop) {
             proxyConnections, pageConnections);
 
   network_ = std::make_unique<UvNetwork>(loop);
+  // The settings page's API answers as zeltoctl does, for the session the gate lets in.
   settingsApi_ = std::make_unique<SettingsApi>(
       *zelto_, [] { return InstalledApplications::list(Env::fileSystem()); });
   settings_ = std::make_unique<SettingsGate>(
