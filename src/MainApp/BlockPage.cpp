@@ -41,8 +41,15 @@ std::string pageHtml(const std::string& blocked, const std::string& timeLeft,
   return fmt::format(
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<title>Blocked by Zelto</title>\n"
-      "<style>body{{font-family:sans-serif;max-width:40em;margin:4em auto;padding:0 1em;"
-      "color:#222}}code{{word-break:break-all}}blockquote{{margin:2em 0;font-style:italic}}"
+      // The settings page's palette and type (app.css), inline: the guard's proxy serves this
+      // page without the settings page's files.
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<style>body{{font-family:system-ui,\"Noto Sans\",\"DejaVu Sans\",sans-serif;"
+      "line-height:1.45;max-width:40em;margin:4em auto;padding:1.5em;color:#1d2529;"
+      "background:#fff;border:1px solid #c9d0cc;border-radius:8px}}"
+      "html{{background:#f4f5f1;padding:0 12px}}h1{{border-left:4px solid #1d6b62;"
+      "padding-left:.5em}}a{{color:#1d6b62}}code{{word-break:break-all}}"
+      "blockquote{{margin:2em 0;font-style:italic;color:#4b585d}}"
       "</style>\n</head>\n<body>\n<h1>Blocked by Zelto</h1>\n"
       "<p id=\"blocked\">This address is blocked: <code>{}</code></p>\n"
       "<p id=\"time-left\">{}</p>\n{}{}</body>\n</html>\n",
