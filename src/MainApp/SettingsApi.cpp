@@ -17,7 +17,6 @@
 #include "MainApp/ApiBody.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
-#include "Platform/FixedClock.h"
 #include "Platform/Log.h"
 #include "Platform/Url.h"
 
@@ -53,20 +52,13 @@ HttpAnswer outcomeAnswer(const CommandOutcome& outcome) {
   return jsonAnswer(status, outcome.report);
 }
 
-// Runs `look` on a controller made afresh, answering for `now` (as zeltoctl's status, schedule
-// and check-url do): the locked periods kept from earlier sights count. False, with `failure`
-// set, when the configuration can't be loaded (the reason is in the application's log: its
-// other threads log too, so the lines are not kept back as zeltoctl does).
+// Runs `look` on a controller made afresh, answering for `now`, as zeltoctl's status, schedule
+// and check-url do. False, with `failure` set, when the configuration can't be loaded (the
+// reason is in the application's log: its other threads log too, so nothing is kept back).
 bool lookAt(Date now, std::string& failure, const std::function<void(Zelto&)>& look) {
-  FixedClock clock(now);
-  Zelto controller(clock);
-  controller.keepLockedPeriods();
-  if (controller.prefs() == nullptr) {
-    failure = "The configuration can't be loaded; the log says why";
-    return false;
-  }
-  look(controller);
-  return true;
+  Status looked = CommandSession::look(now, true, look, CommandSession::Log::kAsUsual);
+  if (!looked.ok()) failure = looked.message();
+  return looked.ok();
 }
 
 // The action a family's body names, one of `actions`; empty (with `problem` set) for another.

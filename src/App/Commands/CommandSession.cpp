@@ -6,6 +6,7 @@
 #include "App/Commands/BlockState.h"
 #include "App/Commands/QuietLog.h"
 #include "Platform/Env.h"
+#include "Platform/FixedClock.h"
 
 namespace zelto {
 
@@ -50,6 +51,20 @@ CommandOutcome CommandSession::edit(const Command& command, Log log) {
 }
 CommandOutcome CommandSession::read(const Command& command, Log log) {
   return run(false, command, log);
+}
+
+Status CommandSession::look(Date now, bool keepLocked, const std::function<void(Zelto&)>& look,
+                            Log log) {
+  std::optional<QuietLog> quiet;
+  if (log == Log::kKeepBack) quiet.emplace();
+  FixedClock clock(now);
+  Zelto controller(clock);
+  if (keepLocked) controller.keepLockedPeriods();
+  if (controller.prefs() == nullptr) {
+    return Status::failure(quiet ? quiet->lines() : std::string(kNotLoaded));
+  }
+  look(controller);
+  return Status::success();
 }
 
 }  // namespace zelto

@@ -31,6 +31,13 @@ class CommandSession {
   static CommandOutcome edit(const Command& command, Log log = Log::kKeepBack);
   // The same for a command that only reads: no lock.
   static CommandOutcome read(const Command& command, Log log = Log::kKeepBack);
+  // A question about one moment (the status, the schedule ahead, check-url): `look` runs on a
+  // controller made afresh that answers as if it were `now`, with the locked periods kept from
+  // earlier sights when `keepLocked` (a look at another moment is about the record alone). No
+  // lock, no profile check, the running period not observed. Fails when the configuration
+  // can't be loaded: the message is the log lines kept back, or says that the log has them.
+  static Status look(Date now, bool keepLocked, const std::function<void(Zelto&)>& look,
+                     Log log = Log::kKeepBack);
 };
 
 }  // namespace zelto

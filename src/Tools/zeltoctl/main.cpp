@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "App/Commands/CommandOutcome.h"
+#include "App/Commands/CommandSession.h"
 #include "App/Commands/ProgramDefaults.h"
 #include "App/Commands/QuietLog.h"
 #include "App/Commands/StatusReport.h"
@@ -24,7 +25,6 @@
 #include "Platform/Directories.h"
 #include "Platform/Env.h"
 #include "Platform/FileSystem.h"
-#include "Platform/FixedClock.h"
 #include "Platform/Memory.h"
 #include "Platform/UserDefaults.h"
 #include "Tools/zeltoctl/AppCommandLine.h"
@@ -101,17 +101,14 @@ int withController(const std::string& when,
                    const std::function<void(zelto::Zelto&, zelto::Date)>& command) {
   auto moment = momentFrom(when);
   if (!moment) return 2;
-  zelto::QuietLog quiet;
-  zelto::FixedClock clock(*moment);
-  zelto::Zelto controller(clock);
   // A locked period kept from an earlier sight counts now; a look at another moment is a
   // question about the record alone, and keeps nothing.
-  if (when.empty()) controller.keepLockedPeriods();
-  if (controller.prefs() == nullptr) {
-    std::fprintf(stderr, "%s", quiet.lines().c_str());
+  zelto::Status looked = zelto::CommandSession::look(
+      *moment, when.empty(), [&](zelto::Zelto& controller) { command(controller, *moment); });
+  if (!looked.ok()) {
+    std::fprintf(stderr, "%s", looked.message().c_str());
     return 1;
   }
-  command(controller, *moment);
   return 0;
 }
 
